@@ -1,0 +1,173 @@
+#include "app/app_settings.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace lumora {
+
+namespace keys {
+constexpr const char* bridgeIP = "bridgeIP";
+constexpr const char* bridgeUser = "bridgeUser";
+constexpr const char* appIcon = "appIcon";
+constexpr const char* keyIncrement = "keyIncrement";
+constexpr const char* showZones = "showZones";
+constexpr const char* showScenes = "showScenes";
+constexpr const char* showColorBarsForRooms = "showColorBarsForRooms";
+constexpr const char* showColorBarsForLights = "showColorBarsForLights";
+constexpr const char* heightLights = "preferredWindowHeightLights";
+constexpr const char* heightRooms = "preferredWindowHeightRooms";
+constexpr const char* heightScenes = "preferredWindowHeightScenes";
+constexpr const char* activePanel = "activePanel";
+}  // namespace keys
+
+std::optional<MainPanels> mainPanelsFromRaw(std::int64_t raw) {
+    if (raw >= 0 && raw <= 2) return static_cast<MainPanels>(raw);
+    return std::nullopt;
+}
+
+std::string trimmed(const std::string& s) {
+    auto isSpace = [](unsigned char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    };
+    size_t b = 0, e = s.size();
+    while (b < e && isSpace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && isSpace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+AppSettings::AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center)
+    : store_(std::move(store)), center_(center), lastUserActionAt_(now()) {}
+
+int AppSettings::addObserver(Observer observer) {
+    int t = nextObserver_++;
+    observers_.emplace_back(t, std::move(observer));
+    return t;
+}
+
+void AppSettings::removeObserver(int token) {
+    std::erase_if(observers_, [token](const auto& p) { return p.first == token; });
+}
+
+void AppSettings::changed(Field f) {
+    auto copy = observers_;
+    for (auto& [t, o] : copy) o(f);
+}
+
+void AppSettings::loadFromStore() {
+    setHueIP(store_->string(keys::bridgeIP).value_or(""));
+    setHueKey(store_->string(keys::bridgeUser).value_or(""));
+    setAppIcon(store_->string(keys::appIcon).value_or("Icon_Lamp0"));
+    setPresetWindowHeightRooms(store_->integer(keys::heightRooms));
+    setPresetWindowHeightLights(store_->integer(keys::heightLights));
+    setPresetWindowHeightScenes(store_->integer(keys::heightScenes));
+    std::int64_t inc = store_->integer(keys::keyIncrement);
+    setKeyIncrement(inc == 0 ? 50 : inc);
+    if (!store_->contains(keys::showColorBarsForRooms)) store_->setBool(keys::showColorBarsForRooms, true);
+    if (!store_->contains(keys::showColorBarsForLights)) store_->setBool(keys::showColorBarsForLights, true);
+    setShowColorBarsForRooms(store_->boolean(keys::showColorBarsForRooms));
+    setShowColorBarsForLights(store_->boolean(keys::showColorBarsForLights));
+    setShowScenes(store_->boolean(keys::showScenes));
+    setShowZones(store_->boolean(keys::showZones));
+}
+
+void AppSettings::reloadPreferredHeights() {
+    setPresetWindowHeightRooms(store_->integer(keys::heightRooms));
+    setPresetWindowHeightLights(store_->integer(keys::heightLights));
+    setPresetWindowHeightScenes(store_->integer(keys::heightScenes));
+}
+
+std::int64_t AppSettings::getCurrentPreferredWindowHeight() const {
+    switch (activeMainPanel_) {
+        case MainPanels::lights:
+            return lights_.empty() ? 330 : std::max<std::int64_t>(presetWindowHeightLights_, 200);
+        case MainPanels::rooms:
+            return groups_.empty() ? 330 : std::max<std::int64_t>(presetWindowHeightRooms_, 200);
+        case MainPanels::scenes:
+            return presetWindowHeightScenes_;
+    }
+    return 330;
+}
+
+void AppSettings::logger(const std::string& line) {
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+    if (log_.size() > 1000) log_.clear();
+    log_.push_back(line);
+    changed(Field::log);
+}
+
+#define LUMORA_SETTER(Name, Member, Type, FieldName) \
+    void AppSettings::Name(Type v) {                  \
+        Member = std::move(v);                        \
+        changed(Field::FieldName);                    \
+    }
+
+LUMORA_SETTER(setActionQueue, actionQueue_, std::vector<ActionQueueItem>, actionQueue)
+LUMORA_SETTER(setLights, lights_, std::vector<HueLight>, lights)
+LUMORA_SETTER(setGroups, groups_, std::vector<HueGroup>, groups)
+LUMORA_SETTER(setScenes, scenes_, std::vector<HueScene>, scenes)
+LUMORA_SETTER(setBridgeConnected, bridgeConnected_, bool, bridgeConnected)
+LUMORA_SETTER(setNeedsLinkButton, needsLinkButton_, bool, needsLinkButton)
+LUMORA_SETTER(setHueIP, hueIP_, std::string, hueIP)
+LUMORA_SETTER(setHueKey, hueKey_, std::string, hueKey)
+LUMORA_SETTER(setConnectionErrorMessage, connectionErrorMessage_, std::string, connectionErrorMessage)
+LUMORA_SETTER(setLastUserActionAt, lastUserActionAt_, TimePoint, lastUserActionAt)
+LUMORA_SETTER(setShowReviewRequest, showReviewRequest_, bool, showReviewRequest)
+LUMORA_SETTER(setAppIcon, appIcon_, std::string, appIcon)
+LUMORA_SETTER(setKeyIncrement, keyIncrement_, std::int64_t, keyIncrement)
+LUMORA_SETTER(setPresetWindowHeightLights, presetWindowHeightLights_, std::int64_t, presetWindowHeightLights)
+LUMORA_SETTER(setPresetWindowHeightRooms, presetWindowHeightRooms_, std::int64_t, presetWindowHeightRooms)
+LUMORA_SETTER(setPresetWindowHeightScenes, presetWindowHeightScenes_, std::int64_t, presetWindowHeightScenes)
+#undef LUMORA_SETTER
+
+void AppSettings::mutateActionQueue(const std::function<void(std::vector<ActionQueueItem>&)>& f) {
+    f(actionQueue_);
+    changed(Field::actionQueue);
+}
+void AppSettings::mutateLights(const std::function<void(std::vector<HueLight>&)>& f) {
+    f(lights_);
+    changed(Field::lights);
+}
+void AppSettings::mutateGroups(const std::function<void(std::vector<HueGroup>&)>& f) {
+    f(groups_);
+    changed(Field::groups);
+}
+
+void AppSettings::setShowZones(bool v) {
+    showZones_ = v;
+    store_->setBool(keys::showZones, v);
+    changed(Field::showZones);
+}
+
+void AppSettings::setShowScenes(bool v) {
+    store_->setBool(keys::showScenes, v);
+    if (!v) store_->setInteger(keys::activePanel, 0);
+    showScenes_ = v;
+    changed(Field::showScenes);
+}
+
+void AppSettings::setShowColorBarsForRooms(bool v) {
+    showColorBarsForRooms_ = v;
+    store_->setBool(keys::showColorBarsForRooms, v);
+    changed(Field::showColorBarsForRooms);
+}
+
+void AppSettings::setShowColorBarsForLights(bool v) {
+    showColorBarsForLights_ = v;
+    store_->setBool(keys::showColorBarsForLights, v);
+    changed(Field::showColorBarsForLights);
+}
+
+void AppSettings::setActiveMainPanel(MainPanels v) {
+    // Queued first, so it runs after the notification below has gone out with
+    // the heights held in memory now.
+    UI([this, alive = std::weak_ptr<int>(alive_)] {
+        if (alive.lock()) reloadPreferredHeights();
+    });
+    activeMainPanel_ = v;
+    store_->setInteger(keys::activePanel, static_cast<std::int64_t>(v));
+    changed(Field::activeMainPanel);
+    center_.post(kWindowResizePlease, {{"height", NotificationValue(getCurrentPreferredWindowHeight())}});
+}
+
+}  // namespace lumora

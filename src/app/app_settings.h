@@ -1,0 +1,139 @@
+#pragma once
+// The one shared, observable state of the program: what the bridge last
+// reported, the connection status, the command queue, the display preferences
+// and the in-memory log. Read and written on the user-interface thread only.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/defaults_store.h"
+#include "app/dispatch.h"
+#include "app/notification_center.h"
+#include "bridge/records.h"
+
+namespace lumora {
+
+enum class MainPanels : std::int64_t { lights = 0, rooms = 1, scenes = 2 };
+std::optional<MainPanels> mainPanelsFromRaw(std::int64_t raw);
+
+inline constexpr const char* kWindowResizePlease = "windowResizePlease";
+
+class AppSettings {
+public:
+    enum class Field {
+        actionQueue, lights, groups, scenes, bridgeConnected, needsLinkButton, hueIP, hueKey,
+        connectionErrorMessage, log, lastUserActionAt, showReviewRequest, appIcon, keyIncrement,
+        showZones, presetWindowHeightLights, presetWindowHeightRooms, presetWindowHeightScenes,
+        activeMainPanel, showScenes, showColorBarsForRooms, showColorBarsForLights,
+    };
+    using Observer = std::function<void(Field)>;
+
+    // Initial values only; reads nothing from the store.
+    explicit AppSettings(std::shared_ptr<DefaultsStore> store,
+                         NotificationCenter& center = NotificationCenter::defaultCenter());
+
+    // Observers are called after the new value is stored.
+    int addObserver(Observer observer);
+    void removeObserver(int token);
+
+    // The start-up load of the persisted settings.
+    void loadFromStore();
+    void reloadPreferredHeights();
+    std::int64_t getCurrentPreferredWindowHeight() const;
+    // Writes the line to standard output and keeps it in `log` (at most 1,001 lines).
+    void logger(const std::string& line);
+
+    DefaultsStore& defaults() const { return *store_; }
+    const std::shared_ptr<DefaultsStore>& defaultsPtr() const { return store_; }
+
+    const std::vector<ActionQueueItem>& actionQueue() const { return actionQueue_; }
+    const std::vector<HueLight>& lights() const { return lights_; }
+    const std::vector<HueGroup>& groups() const { return groups_; }
+    const std::vector<HueScene>& scenes() const { return scenes_; }
+    bool bridgeConnected() const { return bridgeConnected_; }
+    bool needsLinkButton() const { return needsLinkButton_; }
+    const std::string& hueIP() const { return hueIP_; }
+    const std::string& hueKey() const { return hueKey_; }
+    const std::string& connectionErrorMessage() const { return connectionErrorMessage_; }
+    const std::vector<std::string>& log() const { return log_; }
+    TimePoint lastUserActionAt() const { return lastUserActionAt_; }
+    bool showReviewRequest() const { return showReviewRequest_; }
+    const std::string& appIcon() const { return appIcon_; }
+    std::int64_t keyIncrement() const { return keyIncrement_; }
+    bool showZones() const { return showZones_; }
+    std::int64_t presetWindowHeightLights() const { return presetWindowHeightLights_; }
+    std::int64_t presetWindowHeightRooms() const { return presetWindowHeightRooms_; }
+    std::int64_t presetWindowHeightScenes() const { return presetWindowHeightScenes_; }
+    MainPanels activeMainPanel() const { return activeMainPanel_; }
+    bool showScenes() const { return showScenes_; }
+    bool showColorBarsForRooms() const { return showColorBarsForRooms_; }
+    bool showColorBarsForLights() const { return showColorBarsForLights_; }
+
+    void setActionQueue(std::vector<ActionQueueItem> v);
+    void setLights(std::vector<HueLight> v);
+    void setGroups(std::vector<HueGroup> v);
+    void setScenes(std::vector<HueScene> v);
+    // In-place changes of one list, published as one change.
+    void mutateActionQueue(const std::function<void(std::vector<ActionQueueItem>&)>& f);
+    void mutateLights(const std::function<void(std::vector<HueLight>&)>& f);
+    void mutateGroups(const std::function<void(std::vector<HueGroup>&)>& f);
+    void setBridgeConnected(bool v);
+    void setNeedsLinkButton(bool v);
+    void setHueIP(std::string v);
+    void setHueKey(std::string v);
+    void setConnectionErrorMessage(std::string v);
+    void setLastUserActionAt(TimePoint v);
+    void setShowReviewRequest(bool v);
+    void setAppIcon(std::string v);
+    void setKeyIncrement(std::int64_t v);
+    void setShowZones(bool v);
+    void setPresetWindowHeightLights(std::int64_t v);
+    void setPresetWindowHeightRooms(std::int64_t v);
+    void setPresetWindowHeightScenes(std::int64_t v);
+    void setActiveMainPanel(MainPanels v);
+    void setShowScenes(bool v);
+    void setShowColorBarsForRooms(bool v);
+    void setShowColorBarsForLights(bool v);
+
+private:
+    void changed(Field f);
+
+    std::shared_ptr<DefaultsStore> store_;
+    NotificationCenter& center_;
+    // Lets queued work notice that this object is gone.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    std::vector<std::pair<int, Observer>> observers_;
+    int nextObserver_ = 1;
+
+    std::vector<ActionQueueItem> actionQueue_;
+    std::vector<HueLight> lights_;
+    std::vector<HueGroup> groups_;
+    std::vector<HueScene> scenes_;
+    bool bridgeConnected_ = false;
+    bool needsLinkButton_ = false;
+    std::string hueIP_;
+    std::string hueKey_;
+    std::string connectionErrorMessage_;
+    std::vector<std::string> log_;
+    TimePoint lastUserActionAt_;
+    bool showReviewRequest_ = false;
+    std::string appIcon_ = "Icon_Lamp0";
+    std::int64_t keyIncrement_ = 50;
+    bool showZones_ = true;
+    std::int64_t presetWindowHeightLights_ = 280;
+    std::int64_t presetWindowHeightRooms_ = 280;
+    std::int64_t presetWindowHeightScenes_ = 280;
+    MainPanels activeMainPanel_ = MainPanels::lights;
+    bool showScenes_ = false;
+    bool showColorBarsForRooms_ = true;
+    bool showColorBarsForLights_ = true;
+};
+
+// Trims white space and line breaks from both ends.
+std::string trimmed(const std::string& s);
+
+}  // namespace lumora

@@ -1,0 +1,51 @@
+#pragma once
+// Moving work between the user-interface thread and the worker pool, and the
+// clock and repeating timers the application runs on. Everything goes through
+// one installable Dispatcher so tests can run on virtual time.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace lumora {
+
+using Clock = std::chrono::system_clock;
+using TimePoint = Clock::time_point;
+using Work = std::function<void()>;
+
+// A repeating timer owned by its dispatcher. Holders keep a std::weak_ptr,
+// which expires once the timer is invalidated.
+class RepeatingTimer {
+public:
+    virtual ~RepeatingTimer() = default;
+    virtual void invalidate() = 0;
+    virtual bool isValid() const = 0;
+};
+
+class Dispatcher {
+public:
+    virtual ~Dispatcher() = default;
+    // Queue on the user-interface thread; never runs inline.
+    virtual void postUI(Work work) = 0;
+    // Queue on the worker pool; no ordering between blocks.
+    virtual void postBG(Work work) = 0;
+    virtual TimePoint now() const = 0;
+    // Schedules `tick` on the user-interface thread every `period`. The
+    // dispatcher owns the timer until it is invalidated.
+    virtual std::weak_ptr<RepeatingTimer> scheduleRepeating(std::chrono::milliseconds period,
+                                                            Work tick) = 0;
+};
+
+// Installs the process-wide dispatcher; returns the previous one.
+std::shared_ptr<Dispatcher> installDispatcher(std::shared_ptr<Dispatcher> dispatcher);
+// The installed dispatcher. Aborts when none is installed: a programming error.
+Dispatcher& dispatcher();
+
+void UI(Work work);
+void BG(Work work);
+TimePoint now();
+
+// Invalidates the timer behind `timer` if it is still alive.
+void invalidate(std::weak_ptr<RepeatingTimer>& timer);
+
+}  // namespace lumora

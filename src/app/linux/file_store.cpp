@@ -1,0 +1,162 @@
+#include "app/linux/file_store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+namespace lumora {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+std::optional<DefaultsValue> toValue(const json& j) {
+    if (j.is_boolean()) return DefaultsValue(j.get<bool>());
+    if (j.is_number_integer()) return DefaultsValue(j.get<std::int64_t>());
+    if (j.is_number_float()) return DefaultsValue(j.get<double>());
+    if (j.is_string()) return DefaultsValue(j.get<std::string>());
+    return std::nullopt;  // kept in the file, invisible to typed reads
+}
+
+json toJson(const DefaultsValue& v) {
+    return std::visit([](const auto& x) { return json(x); }, v);
+}
+
+class FileLock {
+public:
+    explicit FileLock(const fs::path& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+    }
+    ~FileLock() {
+        if (fd_ >= 0) {
+            ::flock(fd_, LOCK_UN);
+            ::close(fd_);
+        }
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+bool writeAll(int fd, const std::string& data) {
+    size_t off = 0;
+    while (off < data.size()) {
+        ssize_t n = ::write(fd, data.data() + off, data.size() - off);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        off += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+fs::path configDirectory(const std::string& profile) {
+    if (profile == "lumora") {
+        if (const char* d = std::getenv("LUMORA_CONFIG_DIR"); d && *d) return fs::path(d);
+    }
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return fs::path(x) / profile;
+    const char* home = std::getenv("HOME");
+    return fs::path(home && *home ? home : ".") / ".config" / profile;
+}
+
+JsonFileDefaultsStore::JsonFileDefaultsStore(fs::path directory)
+    : dir_(std::move(directory)), file_(dir_ / "defaults.json") {
+    std::error_code ec;
+    fs::create_directories(dir_, ec);
+    FileLock lock(dir_ / "defaults.json.lock");
+    if (auto j = readFile(true)) values_ = std::move(*j);
+}
+
+std::optional<json> JsonFileDefaultsStore::readFile(bool moveAsideIfCorrupt) {
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string text = ss.str();
+    if (text.empty()) return json::object();
+    json j = json::parse(text, nullptr, false);
+    if (!j.is_discarded() && j.is_object()) return j;
+    if (moveAsideIfCorrupt) {
+        char stamp[32];
+        std::time_t t = std::time(nullptr);
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&t));
+        fs::path aside = file_;
+        aside += std::string(".corrupt-") + stamp;
+        for (int i = 1; fs::exists(aside); ++i) {
+            aside = file_;
+            aside += std::string(".corrupt-") + stamp + "-" + std::to_string(i);
+        }
+        std::error_code ec;
+        fs::rename(file_, aside, ec);
+        std::fprintf(stderr, "lumora: settings file %s could not be read; kept it as %s and started with defaults\n",
+                     file_.c_str(), aside.c_str());
+        if (!ec) movedAside_ = aside;
+    }
+    return std::nullopt;
+}
+
+std::optional<DefaultsValue> JsonFileDefaultsStore::object(const std::string& key) const {
+    std::lock_guard guard(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return toValue(*it);
+}
+
+void JsonFileDefaultsStore::set(const std::string& key, DefaultsValue value) {
+    update(key, std::move(value));
+}
+
+void JsonFileDefaultsStore::remove(const std::string& key) { update(key, std::nullopt); }
+
+void JsonFileDefaultsStore::update(const std::string& key, const std::optional<DefaultsValue>& value) {
+    std::lock_guard guard(mutex_);
+    std::error_code ec;
+    fs::create_directories(dir_, ec);
+    FileLock lock(dir_ / "defaults.json.lock");
+    // Take what another process may have written since; a file that went bad
+    // meanwhile is not merged (our copy wins) but neither is it thrown away.
+    if (auto onDisk = readFile(true)) values_ = std::move(*onDisk);
+    if (value)
+        values_[key] = toJson(*value);
+    else
+        values_.erase(key);
+
+    const std::string text = values_.dump(2) + "\n";
+    fs::path tmp = file_;
+    tmp += ".tmp-" + std::to_string(::getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "lumora: cannot write settings to %s: %s\n", tmp.c_str(), std::strerror(errno));
+        return;
+    }
+    ::fchmod(fd, 0600);
+    const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok || ::rename(tmp.c_str(), file_.c_str()) != 0) {
+        std::fprintf(stderr, "lumora: cannot write settings to %s: %s\n", file_.c_str(), std::strerror(errno));
+        ::unlink(tmp.c_str());
+        return;
+    }
+    int dfd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+}  // namespace lumora

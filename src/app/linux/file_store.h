@@ -1,0 +1,45 @@
+#pragma once
+// The defaults store on disk: one JSON object in defaults.json, replaced
+// atomically on every write, mode 0600 (it holds the bridge user name).
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "app/defaults_store.h"
+
+namespace lumora {
+
+// $LUMORA_CONFIG_DIR, else $XDG_CONFIG_HOME/<profile>, else ~/.config/<profile>.
+std::filesystem::path configDirectory(const std::string& profile = "lumora");
+
+class JsonFileDefaultsStore : public DefaultsStore {
+public:
+    // Loads the file. An unreadable file is moved aside as
+    // defaults.json.corrupt-<time> with a line on standard error, and the
+    // store starts empty.
+    explicit JsonFileDefaultsStore(std::filesystem::path directory);
+
+    std::optional<DefaultsValue> object(const std::string& key) const override;
+    void set(const std::string& key, DefaultsValue value) override;
+    void remove(const std::string& key) override;
+
+    const std::filesystem::path& file() const { return file_; }
+    // Where a corrupt file was moved at load, if it was.
+    const std::optional<std::filesystem::path>& movedAside() const { return movedAside_; }
+
+private:
+    // Re-reads the file under a lock, applies one change and writes it back,
+    // so that another process sharing the file (lumora-ctl) loses nothing.
+    void update(const std::string& key, const std::optional<DefaultsValue>& value);
+    std::optional<nlohmann::json> readFile(bool moveAsideIfCorrupt);
+
+    std::filesystem::path dir_;
+    std::filesystem::path file_;
+    mutable std::mutex mutex_;
+    nlohmann::json values_ = nlohmann::json::object();
+    std::optional<std::filesystem::path> movedAside_;
+};
+
+}  // namespace lumora

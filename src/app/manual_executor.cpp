@@ -1,0 +1,157 @@
+#include "app/manual_executor.h"
+
+#include <algorithm>
+
+namespace lumora {
+
+class ManualExecutor::Timer : public RepeatingTimer {
+public:
+    Timer(ManualExecutor* owner, std::chrono::milliseconds period, Work tick, TimePoint first)
+        : owner_(owner), period_(period), tick_(std::move(tick)), next_(first) {}
+
+    void invalidate() override {
+        if (!valid_) return;
+        valid_ = false;
+        owner_->dropTimer(this);
+    }
+    bool isValid() const override { return valid_; }
+
+    ManualExecutor* owner_;
+    std::chrono::milliseconds period_;
+    Work tick_;
+    TimePoint next_;
+    bool valid_ = true;
+};
+
+ManualExecutor::ManualExecutor(Background bg, TimePoint start) : mode_(bg), now_(start) {}
+
+ManualExecutor::~ManualExecutor() {
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(mutex_);
+        threads.swap(threads_);
+    }
+    for (auto& t : threads) t.join();
+}
+
+void ManualExecutor::postUI(Work work) {
+    {
+        std::lock_guard lock(mutex_);
+        ui_.push_back(std::move(work));
+    }
+    cv_.notify_all();
+}
+
+void ManualExecutor::postBG(Work work) {
+    std::lock_guard lock(mutex_);
+    if (mode_ == Background::Manual) {
+        bg_.push_back(std::move(work));
+        return;
+    }
+    threads_.emplace_back([w = std::move(work)] { w(); });
+}
+
+TimePoint ManualExecutor::now() const {
+    std::lock_guard lock(mutex_);
+    return now_;
+}
+
+std::weak_ptr<RepeatingTimer> ManualExecutor::scheduleRepeating(std::chrono::milliseconds period,
+                                                                Work tick) {
+    std::lock_guard lock(mutex_);
+    auto timer = std::make_shared<Timer>(this, period, std::move(tick), now_ + period);
+    timers_.push_back(timer);
+    return timer;
+}
+
+void ManualExecutor::dropTimer(Timer* timer) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(timers_, [timer](const auto& t) { return t.get() == timer; });
+}
+
+bool ManualExecutor::runOne() {
+    Work work;
+    {
+        std::lock_guard lock(mutex_);
+        if (!ui_.empty()) {
+            work = std::move(ui_.front());
+            ui_.pop_front();
+        } else if (!bg_.empty()) {
+            work = std::move(bg_.front());
+            bg_.pop_front();
+        } else {
+            return false;
+        }
+    }
+    work();
+    return true;
+}
+
+int ManualExecutor::runPending() {
+    int ran = 0;
+    while (runOne()) ++ran;
+    return ran;
+}
+
+void ManualExecutor::advance(std::chrono::milliseconds by) {
+    TimePoint target;
+    {
+        std::lock_guard lock(mutex_);
+        target = now_ + by;
+    }
+    runPending();
+    for (;;) {
+        std::shared_ptr<Timer> due;
+        {
+            std::lock_guard lock(mutex_);
+            for (auto& t : timers_) {
+                if (t->next_ <= target && (!due || t->next_ < due->next_)) due = t;
+            }
+            if (!due) break;
+            now_ = due->next_;
+            due->next_ += due->period_;
+        }
+        due->tick_();
+        runPending();
+    }
+    {
+        std::lock_guard lock(mutex_);
+        now_ = target;
+    }
+    runPending();
+}
+
+void ManualExecutor::setNow(TimePoint t) {
+    std::lock_guard lock(mutex_);
+    now_ = t;
+}
+
+bool ManualExecutor::runUntil(const std::function<bool()>& done,
+                              std::chrono::milliseconds realTimeout) {
+    const auto deadline = std::chrono::steady_clock::now() + realTimeout;
+    for (;;) {
+        runPending();
+        if (done()) return true;
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_until(lock, deadline, [this] { return !ui_.empty() || !bg_.empty(); })) {
+            lock.unlock();
+            runPending();
+            return done();
+        }
+    }
+}
+
+size_t ManualExecutor::pendingUI() const {
+    std::lock_guard lock(mutex_);
+    return ui_.size();
+}
+size_t ManualExecutor::pendingBG() const {
+    std::lock_guard lock(mutex_);
+    return bg_.size();
+}
+size_t ManualExecutor::liveTimers() const {
+    std::lock_guard lock(mutex_);
+    return timers_.size();
+}
+
+}  // namespace lumora

@@ -1,0 +1,412 @@
+#include "bridge/decode.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+namespace lumora {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A member read as one kind: absent when missing or null; `bad` when present
+// with another kind. The bridge's null means "not there".
+enum class Read { absent, ok, bad };
+
+const Json* member(const Json& obj, const char* key) {
+    auto it = obj.find(key);
+    if (it == obj.end() || it->is_null()) return nullptr;
+    return &*it;
+}
+
+Read readString(const Json& obj, const char* key, std::string& out) {
+    const Json* v = member(obj, key);
+    if (!v) return Read::absent;
+    if (!v->is_string()) return Read::bad;
+    out = v->get<std::string>();
+    return Read::ok;
+}
+
+Read readBool(const Json& obj, const char* key, bool& out) {
+    const Json* v = member(obj, key);
+    if (!v) return Read::absent;
+    if (!v->is_boolean()) return Read::bad;
+    out = v->get<bool>();
+    return Read::ok;
+}
+
+bool asInteger(const Json& v, std::int64_t& out) {
+    if (v.is_number_unsigned()) {
+        auto u = v.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+        out = static_cast<std::int64_t>(u);
+        return true;
+    }
+    if (v.is_number_integer()) {
+        out = v.get<std::int64_t>();
+        return true;
+    }
+    if (v.is_number_float()) {
+        // A whole number written with a fraction part (254.0) still reads as one.
+        double d = v.get<double>();
+        if (!std::isfinite(d) || std::trunc(d) != d || d < -9.2e18 || d > 9.2e18) return false;
+        out = static_cast<std::int64_t>(d);
+        return true;
+    }
+    return false;
+}
+
+Read readInt(const Json& obj, const char* key, std::int64_t& out) {
+    const Json* v = member(obj, key);
+    if (!v) return Read::absent;
+    return asInteger(*v, out) ? Read::ok : Read::bad;
+}
+
+Read readStringList(const Json& obj, const char* key, std::vector<std::string>& out) {
+    const Json* v = member(obj, key);
+    if (!v) return Read::absent;
+    if (!v->is_array()) return Read::bad;
+    std::vector<std::string> list;
+    list.reserve(v->size());
+    for (const auto& e : *v) {
+        if (!e.is_string()) return Read::bad;
+        list.push_back(e.get<std::string>());
+    }
+    out = std::move(list);
+    return Read::ok;
+}
+
+Read readFloatList(const Json& obj, const char* key, std::vector<float>& out) {
+    const Json* v = member(obj, key);
+    if (!v) return Read::absent;
+    if (!v->is_array()) return Read::bad;
+    std::vector<float> list;
+    for (const auto& e : *v) {
+        if (!e.is_number()) return Read::bad;
+        double d = e.get<double>();
+        if (std::fabs(d) > std::numeric_limits<float>::max()) return Read::bad;
+        list.push_back(static_cast<float>(d));
+    }
+    out = std::move(list);
+    return Read::ok;
+}
+
+// Nested objects (state, capabilities, action) are all-or-nothing: a member
+// of the wrong kind anywhere inside makes the whole nested object absent.
+struct DeviceState {
+    std::optional<bool> reachable, on;
+    std::optional<std::string> colormode;
+    std::optional<std::vector<float>> xy;
+    std::optional<std::int64_t> ct, bri, hue, sat;
+};
+
+template <typename T>
+bool take(Read r, T& tmp, std::optional<T>& out) {
+    if (r == Read::bad) return false;
+    if (r == Read::ok) out = std::move(tmp);
+    return true;
+}
+
+std::optional<DeviceState> readDeviceState(const Json* v) {
+    if (!v || !v->is_object()) return std::nullopt;
+    DeviceState s;
+    bool b;
+    std::string str;
+    std::int64_t i;
+    std::vector<float> xy;
+    if (!take(readBool(*v, "reachable", b), b, s.reachable)) return std::nullopt;
+    if (!take(readString(*v, "colormode", str), str, s.colormode)) return std::nullopt;
+    if (!take(readFloatList(*v, "xy", xy), xy, s.xy)) return std::nullopt;
+    if (!take(readInt(*v, "ct", i), i, s.ct)) return std::nullopt;
+    if (!take(readInt(*v, "bri", i), i, s.bri)) return std::nullopt;
+    if (!take(readInt(*v, "hue", i), i, s.hue)) return std::nullopt;
+    if (!take(readInt(*v, "sat", i), i, s.sat)) return std::nullopt;
+    if (!take(readBool(*v, "on", b), b, s.on)) return std::nullopt;
+    return s;
+}
+
+struct CtRange {
+    std::optional<std::int64_t> min, max;
+};
+
+// capabilities.control.ct, or no value when capabilities is absent or unreadable.
+std::optional<std::optional<CtRange>> readCapabilities(const Json* v) {
+    if (!v || !v->is_object()) return std::nullopt;
+    std::optional<CtRange> range;
+    const Json* control = member(*v, "control");
+    if (!control) return range;
+    if (!control->is_object()) return std::nullopt;
+    std::int64_t i;
+    std::string s;
+    std::optional<std::int64_t> unusedInt;
+    std::optional<std::string> unusedStr;
+    if (!take(readInt(*control, "mindimlevel", i), i, unusedInt)) return std::nullopt;
+    if (!take(readInt(*control, "maxlumen", i), i, unusedInt)) return std::nullopt;
+    if (!take(readString(*control, "colorgamuttype", s), s, unusedStr)) return std::nullopt;
+    const Json* ct = member(*control, "ct");
+    if (ct) {
+        if (!ct->is_object()) return std::nullopt;
+        CtRange r;
+        if (!take(readInt(*ct, "min", i), i, r.min)) return std::nullopt;
+        if (!take(readInt(*ct, "max", i), i, r.max)) return std::nullopt;
+        range = r;
+    }
+    return range;
+}
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+bool contains(const std::string& hay, const char* needle) { return hay.find(needle) != std::string::npos; }
+
+std::optional<Json> parseObjectReply(std::string_view body) {
+    Json j = Json::parse(body.begin(), body.end(), nullptr, false);
+    if (j.is_discarded() || !j.is_object()) return std::nullopt;
+    for (const auto& [k, v] : j.items())
+        if (!v.is_object()) return std::nullopt;
+    return j;
+}
+
+template <typename T>
+T valueOr(Read r, T& tmp, T fallback) {
+    return r == Read::ok ? tmp : fallback;
+}
+
+}  // namespace
+
+std::optional<std::vector<HueLight>> decodeLights(std::string_view body, const std::string& bridgeIP,
+                                                  const std::string& apiKey) {
+    auto reply = parseObjectReply(body);
+    if (!reply) return std::nullopt;
+    std::vector<HueLight> out;
+    out.reserve(reply->size());
+    for (const auto& [id, dev] : reply->items()) {
+        auto state = readDeviceState(member(dev, "state"));
+        if (!state || !state->reachable.value_or(false)) continue;
+
+        HueLight l;
+        l.lamp_id = id;
+        std::string s;
+        l.name = valueOr(readString(dev, "name", s), s, std::string("No name"));
+        l.product_name = valueOr(readString(dev, "productname", s), s, std::string());
+        l.model_id = valueOr(readString(dev, "modelid", s), s, std::string());
+        l.unique_id = valueOr(readString(dev, "uniqueid", s), s, std::string());
+        std::optional<std::string> type;
+        if (readString(dev, "type", s) == Read::ok) type = s;
+
+        l.is_on = state->on.value_or(false);
+        l.brightness = state->bri.value_or(0);
+        l.hue = state->hue.value_or(0);
+        l.saturation = state->sat.value_or(0);
+        l.color_temperature = state->ct.value_or(0);
+        l.hue_ip = bridgeIP;
+        l.hue_key = apiKey;
+        if (state->xy && state->xy->size() == 2) {
+            l.xy_x = (*state->xy)[0];
+            l.xy_y = (*state->xy)[1];
+        }
+
+        const std::string cm = state->colormode ? lower(*state->colormode) : std::string();
+        const bool colorMode = state->colormode && (cm == "hs" || cm == "xy");
+        const bool tempMode = state->colormode && cm == "ct";
+        const std::string t = type ? lower(*type) : std::string();
+        bool color = false, ambient = false, brightness = false;
+        bool refine = type.has_value();
+        if (colorMode) {
+            color = true;
+            brightness = true;
+            ambient = false;
+        } else if (!type) {
+            color = false;
+            ambient = tempMode;
+            brightness = true;
+        } else {
+            color = contains(t, "color light") && !contains(t, "ambient");
+            ambient = (tempMode && !contains(t, "color light")) || contains(t, "ambient");
+        }
+        if (refine) {
+            if (contains(t, "on/off")) {
+                color = ambient = brightness = false;
+            } else {
+                const bool white = contains(t, "color temperature light");
+                ambient = ambient || white;
+                brightness = true;
+                color = color && !white;
+            }
+        }
+        l.allows_color = color;
+        l.allows_ambient = ambient;
+        l.allows_brightness = brightness;
+
+        if (auto caps = readCapabilities(member(dev, "capabilities")); caps && *caps) {
+            if ((*caps)->min) l.ct_min = *(*caps)->min;
+            if ((*caps)->max) l.ct_max = *(*caps)->max;
+        }
+        if (l.model_id == "TRADFRI bulb E27 WS opal 980lm") {
+            l.ct_min = 250;
+            l.ct_max = 454;
+            l.allows_color = false;
+            l.allows_ambient = true;
+        }
+        out.push_back(std::move(l));
+    }
+    return out;
+}
+
+std::optional<std::vector<HueGroup>> decodeGroups(std::string_view body, const std::string& bridgeIP,
+                                                  const std::string& apiKey) {
+    auto reply = parseObjectReply(body);
+    if (!reply) return std::nullopt;
+    std::vector<HueGroup> out;
+    for (const auto& [id, g] : reply->items()) {
+        // state: {all_on, any_on}, all-or-nothing.
+        const Json* stateJson = member(g, "state");
+        if (!stateJson || !stateJson->is_object()) continue;
+        bool b;
+        std::optional<bool> allOn, anyOn;
+        if (!take(readBool(*stateJson, "all_on", b), b, allOn)) continue;
+        if (!take(readBool(*stateJson, "any_on", b), b, anyOn)) continue;
+
+        bool recycle = false;
+        if (readBool(g, "recycle", recycle) == Read::ok && recycle) continue;
+
+        std::string s;
+        std::string type;
+        if (readString(g, "type", s) == Read::ok) {
+            const std::string lt = lower(s);
+            if (lt != "room" && lt != "zone") continue;
+            type = s;
+        } else {
+            type = "unknown";
+        }
+
+        HueGroup r;
+        r.group_id = id;
+        r.type = type;
+        r.name = valueOr(readString(g, "name", s), s, std::string("No name"));
+        std::vector<std::string> lights;
+        r.lights = valueOr(readStringList(g, "lights", lights), lights, std::vector<std::string>());
+        r.group_class = valueOr(readString(g, "class", s), s, std::string());
+        r.all_on = allOn.value_or(false);
+        r.any_on = anyOn.value_or(false);
+
+        // action: {on, bri, sat, hue, ct}, all-or-nothing.
+        if (const Json* a = member(g, "action"); a && a->is_object()) {
+            std::int64_t i;
+            std::optional<bool> on;
+            std::optional<std::int64_t> bri, sat, hue, ct;
+            if (take(readBool(*a, "on", b), b, on) && take(readInt(*a, "bri", i), i, bri) &&
+                take(readInt(*a, "sat", i), i, sat) && take(readInt(*a, "hue", i), i, hue) &&
+                take(readInt(*a, "ct", i), i, ct)) {
+                r.is_on = on.value_or(false);
+                r.brightness = bri.value_or(0);
+                r.saturation = sat.value_or(0);
+                r.hue = hue.value_or(0);
+                r.color_temperature = ct.value_or(0);
+            }
+        }
+        r.hue_ip = bridgeIP;
+        r.hue_key = apiKey;
+        out.push_back(std::move(r));
+    }
+    std::stable_sort(out.begin(), out.end(), [](const HueGroup& a, const HueGroup& b) {
+        return localizedCaseInsensitiveLess(a.name, b.name);
+    });
+    return out;
+}
+
+std::optional<std::vector<HueScene>> decodeScenes(std::string_view body, const std::string& bridgeIP,
+                                                  const std::string& apiKey) {
+    auto reply = parseObjectReply(body);
+    if (!reply) return std::nullopt;
+    std::vector<HueScene> out;
+    for (const auto& [id, sc] : reply->items()) {
+        std::int64_t version = 0;
+        if (readInt(sc, "version", version) != Read::ok || version < 2) continue;
+        bool recycle = false;
+        if (readBool(sc, "recycle", recycle) == Read::ok && recycle) continue;
+
+        HueScene r;
+        r.scene_id = id;
+        std::string s;
+        r.name = valueOr(readString(sc, "name", s), s, std::string("No name"));
+        std::vector<std::string> lights;
+        r.lights = valueOr(readStringList(sc, "lights", lights), lights, std::vector<std::string>());
+        r.type = valueOr(readString(sc, "type", s), s, std::string("unknown"));
+        r.group = valueOr(readString(sc, "group", s), s, std::string());
+        r.hue_ip = bridgeIP;
+        r.hue_key = apiKey;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+namespace {
+
+// Next code point of UTF-8 text (input already validated as UTF-8 by the
+// HTTP layer; a stray byte is taken as itself).
+char32_t nextCodePoint(std::string_view s, size_t& i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    int n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 0;
+    if (i + n >= s.size()) n = 0;
+    char32_t cp = n == 0 ? c : n == 1 ? (c & 0x1F) : n == 2 ? (c & 0x0F) : (c & 0x07);
+    for (int k = 1; k <= n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    i += n + 1;
+    return cp;
+}
+
+char32_t lowerCase(char32_t c) {
+    if (c >= 'A' && c <= 'Z') return c + 32;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
+    if (c == 0x178) return 0xFF;
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+        // Latin Extended-A pairs upper/lower on even/odd code points, with a
+        // shift in the ranges 0x139-0x148 and 0x179-0x17E.
+        bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        if (oddUpper ? (c % 2 == 1) : (c % 2 == 0)) return c + 1;
+    }
+    return c;
+}
+
+// Base letter of Latin-1 and Latin Extended-A letters with diacritics
+// ('/' where there is none, such as æ or ø).
+char32_t baseLetter(char32_t c) {
+    static constexpr std::string_view latin1 = "aaaaaa/ceeeeiiii/nooooo//uuuuy/y";  // 0xE0..0xFF
+    static constexpr std::string_view extA =                                        // 0x100..0x17F
+        "aaaaaaccccccccdd//eeeeeeeeeegggggggghh//iiiiiiiii///jjkk/llllll////nnnnnn///oooooo//"
+        "rrrrrrsssssssstttt//uuuuuuuuuuuuwwyyyzzzzzz/";
+    char b = '/';
+    if (c >= 0xE0 && c <= 0xFF) b = latin1[c - 0xE0];
+    if (c >= 0x100 && c <= 0x17F) b = extA[c - 0x100];
+    return b == '/' ? c : static_cast<char32_t>(b);
+}
+
+int compareFolded(std::string_view a, std::string_view b, bool stripDiacritics) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        char32_t x = lowerCase(nextCodePoint(a, i));
+        char32_t y = lowerCase(nextCodePoint(b, j));
+        if (stripDiacritics) {
+            x = baseLetter(x);
+            y = baseLetter(y);
+        }
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (i < a.size()) return 1;
+    if (j < b.size()) return -1;
+    return 0;
+}
+
+}  // namespace
+
+bool localizedCaseInsensitiveLess(std::string_view a, std::string_view b) {
+    int primary = compareFolded(a, b, true);
+    if (primary != 0) return primary < 0;
+    return compareFolded(a, b, false) < 0;
+}
+
+}  // namespace lumora

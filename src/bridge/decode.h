@@ -1,0 +1,27 @@
+#pragma once
+// Turning the bridge's read replies into records, with the program's
+// leniency, filtering, capability and sorting rules.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bridge/records.h"
+
+namespace lumora {
+
+// Each returns no value when the reply cannot be read at all: not JSON, not
+// an object (the bridge's error list), or a member that is not an object.
+std::optional<std::vector<HueLight>> decodeLights(std::string_view body, const std::string& bridgeIP,
+                                                  const std::string& apiKey);
+std::optional<std::vector<HueGroup>> decodeGroups(std::string_view body, const std::string& bridgeIP,
+                                                  const std::string& apiKey);
+std::optional<std::vector<HueScene>> decodeScenes(std::string_view body, const std::string& bridgeIP,
+                                                  const std::string& apiKey);
+
+// Locale-aware, case-insensitive ordering of names: true when `a` sorts
+// strictly before `b`. Letters with diacritics sort with their base letter.
+bool localizedCaseInsensitiveLess(std::string_view a, std::string_view b);
+
+}  // namespace lumora

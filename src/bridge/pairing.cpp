@@ -1,0 +1,66 @@
+#include "bridge/pairing.h"
+
+#include <nlohmann/json.hpp>
+
+#include "bridge/http.h"
+
+namespace lumora {
+
+std::string getBridgeAccess(const std::string& address) {
+    // Every call builds a fresh request and client: no reply is ever cached.
+    HttpRequest req;
+    req.method = "POST";
+    req.url = address;
+    req.headers = {{"Content-Type", "application/json"}};
+    req.body = R"({"devicetype":"lumora#osx"})";
+    req.timeout = std::chrono::seconds(60);
+    HttpResponse res = httpSend(req);
+    if (!res.ok() || !res.body || !isValidUtf8(*res.body)) return {};
+    return *res.body;
+}
+
+std::string manageBridge(const std::string& hueIP) {
+    const std::string text = getBridgeAccess("http://" + hueIP + "/api");
+    if (text.empty()) return kNoConnection;
+
+    using nlohmann::json;
+    json reply = json::parse(text, nullptr, false);
+    if (reply.is_discarded() || !reply.is_array() || reply.empty()) return kNoConnection;
+
+    // The whole list must read as access responses: objects whose known
+    // members have the right kinds (null counts as absent).
+    auto present = [](const json& o, const char* k) {
+        auto it = o.find(k);
+        return it != o.end() && !it->is_null() ? &*it : nullptr;
+    };
+    for (const auto& e : reply) {
+        if (!e.is_object()) return kNoConnection;
+        if (const json* err = present(e, "error")) {
+            if (!err->is_object()) return kNoConnection;
+            const json* t = present(*err, "type");
+            const json* a = present(*err, "address");
+            const json* d = present(*err, "description");
+            if ((t && !t->is_number_integer()) || (a && !a->is_string()) || (d && !d->is_string()))
+                return kNoConnection;
+        }
+        if (const json* ok = present(e, "success")) {
+            if (!ok->is_object()) return kNoConnection;
+            const json* u = present(*ok, "username");
+            if (u && !u->is_string()) return kNoConnection;
+        }
+    }
+
+    const json& first = reply.front();
+    if (const json* err = present(first, "error")) {
+        if (const json* t = present(*err, "type")) {
+            auto type = t->get<std::int64_t>();
+            if (type == 1 || type == 101) return kPressButton;
+        }
+    }
+    if (const json* ok = present(first, "success")) {
+        if (const json* u = present(*ok, "username")) return u->get<std::string>();
+    }
+    return kNoConnection;
+}
+
+}  // namespace lumora

@@ -1,0 +1,20 @@
+#pragma once
+// Asking the bridge for a user name with the link-button exchange. Both calls
+// block for one HTTP request: run them on a worker, never on the UI thread.
+
+#include <string>
+
+namespace lumora {
+
+inline constexpr const char* kPressButton = "press_button";
+inline constexpr const char* kNoConnection = "no_connection";
+
+// POSTs the fixed pairing body to `address`; the reply body, or the empty
+// text when the address is not a URL, the request fails or the reply is not
+// UTF-8.
+std::string getBridgeAccess(const std::string& address);
+
+// The new user name, "press_button" or "no_connection".
+std::string manageBridge(const std::string& hueIP);
+
+}  // namespace lumora

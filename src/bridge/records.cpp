@@ -1,0 +1,118 @@
+#include "bridge/records.h"
+
+namespace lumora {
+
+using nlohmann::json;
+
+void to_json(json& j, const HueLight& v) {
+    j = json{{"lamp_id", v.lamp_id},
+             {"name", v.name},
+             {"product_name", v.product_name},
+             {"model_id", v.model_id},
+             {"allows_color", v.allows_color},
+             {"allows_ambient", v.allows_ambient},
+             {"allows_brightness", v.allows_brightness},
+             {"is_on", v.is_on},
+             {"brightness", v.brightness},
+             {"hue", v.hue},
+             {"saturation", v.saturation},
+             {"color_temperature", v.color_temperature},
+             {"xy_x", v.xy_x},
+             {"xy_y", v.xy_y},
+             {"ct_min", v.ct_min},
+             {"ct_max", v.ct_max},
+             {"hue_ip", v.hue_ip},
+             {"hue_key", v.hue_key},
+             {"unique_id", v.unique_id}};
+}
+
+void from_json(const json& j, HueLight& v) {
+    j.at("lamp_id").get_to(v.lamp_id);
+    j.at("name").get_to(v.name);
+    j.at("product_name").get_to(v.product_name);
+    j.at("model_id").get_to(v.model_id);
+    j.at("allows_color").get_to(v.allows_color);
+    j.at("allows_ambient").get_to(v.allows_ambient);
+    j.at("allows_brightness").get_to(v.allows_brightness);
+    j.at("is_on").get_to(v.is_on);
+    j.at("brightness").get_to(v.brightness);
+    j.at("hue").get_to(v.hue);
+    j.at("saturation").get_to(v.saturation);
+    j.at("color_temperature").get_to(v.color_temperature);
+    j.at("xy_x").get_to(v.xy_x);
+    j.at("xy_y").get_to(v.xy_y);
+    j.at("ct_min").get_to(v.ct_min);
+    j.at("ct_max").get_to(v.ct_max);
+    j.at("hue_ip").get_to(v.hue_ip);
+    j.at("hue_key").get_to(v.hue_key);
+    j.at("unique_id").get_to(v.unique_id);
+}
+
+void to_json(json& j, const HueGroup& v) {
+    j = json{{"group_id", v.group_id},
+             {"name", v.name},
+             {"lights", v.lights},
+             {"type", v.type},
+             {"group_class", v.group_class},
+             {"all_on", v.all_on},
+             {"any_on", v.any_on},
+             {"is_on", v.is_on},
+             {"brightness", v.brightness},
+             {"saturation", v.saturation},
+             {"hue", v.hue},
+             {"color_temperature", v.color_temperature},
+             {"ct_min", v.ct_min},
+             {"ct_max", v.ct_max},
+             {"hue_ip", v.hue_ip},
+             {"hue_key", v.hue_key}};
+}
+
+void from_json(const json& j, HueGroup& v) {
+    v.id = Uuid::random();
+    j.at("group_id").get_to(v.group_id);
+    j.at("name").get_to(v.name);
+    j.at("lights").get_to(v.lights);
+    j.at("type").get_to(v.type);
+    j.at("group_class").get_to(v.group_class);
+    j.at("all_on").get_to(v.all_on);
+    j.at("any_on").get_to(v.any_on);
+    j.at("is_on").get_to(v.is_on);
+    j.at("brightness").get_to(v.brightness);
+    j.at("saturation").get_to(v.saturation);
+    j.at("hue").get_to(v.hue);
+    j.at("color_temperature").get_to(v.color_temperature);
+    j.at("ct_min").get_to(v.ct_min);
+    j.at("ct_max").get_to(v.ct_max);
+    j.at("hue_ip").get_to(v.hue_ip);
+    j.at("hue_key").get_to(v.hue_key);
+}
+
+void to_json(json& j, const HueScene& v) {
+    j = json{{"scene_id", v.scene_id}, {"name", v.name},     {"lights", v.lights},
+             {"type", v.type},         {"group", v.group},   {"hue_ip", v.hue_ip},
+             {"hue_key", v.hue_key}};
+}
+
+void from_json(const json& j, HueScene& v) {
+    v.id = Uuid::random();
+    j.at("scene_id").get_to(v.scene_id);
+    j.at("name").get_to(v.name);
+    j.at("lights").get_to(v.lights);
+    j.at("type").get_to(v.type);
+    j.at("group").get_to(v.group);
+    j.at("hue_ip").get_to(v.hue_ip);
+    j.at("hue_key").get_to(v.hue_key);
+}
+
+void to_json(json& j, const ActionQueueItem& v) {
+    const auto secs = std::chrono::duration<double>(v.issued_at.time_since_epoch()).count();
+    j = json{{"url", v.url},
+             {"body", v.body},
+             {"issued_at", secs},
+             {"is_light_update", v.is_light_update},
+             {"is_group_update", v.is_group_update},
+             {"item_id", v.item_id},
+             {"property", v.property}};
+}
+
+}  // namespace lumora
