@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_settings.h"
+#include "app/linux/file_store.h"
+#include "app/manual_executor.h"
+
+using namespace lumora;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FileStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("lumora-store-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    void write(const std::string& text) {
+        fs::create_directories(dir_);
+        std::ofstream(dir_ / "defaults.json") << text;
+    }
+    std::string read() {
+        std::ifstream in(dir_ / "defaults.json");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    fs::path dir_;
+};
+
+}  // namespace
+
+TEST_F(FileStoreTest, KeepsKindsAcrossRestartsWithPrivateMode) {
+    {
+        JsonFileDefaultsStore s(dir_);
+        s.setString("bridgeIP", "10.0.0.2");
+        s.setString("bridgeUser", "secret");
+        s.setInteger("keyIncrement", 30);
+        s.setBool("showZones", false);
+        s.remove("nothing");
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat((dir_ / "defaults.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600);
+
+    JsonFileDefaultsStore s(dir_);
+    EXPECT_EQ(s.string("bridgeIP"), "10.0.0.2");
+    EXPECT_EQ(s.integer("keyIncrement"), 30);
+    EXPECT_TRUE(s.contains("showZones"));
+    EXPECT_FALSE(s.boolean("showZones"));
+    EXPECT_FALSE(s.string("keyIncrement")) << "an integer is not a string";
+    s.remove("bridgeUser");
+    EXPECT_FALSE(JsonFileDefaultsStore(dir_).contains("bridgeUser"));
+    // No temporary files left behind.
+    int files = 0;
+    for (auto& e : fs::directory_iterator(dir_)) files += e.path().filename().string().find(".tmp") != std::string::npos;
+    EXPECT_EQ(files, 0);
+}
+
+TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
+    write("{\"bridgeIP\": \"10.0.0.2\", trailing garbage");
+    auto installed = std::make_shared<ManualExecutor>();
+    auto previous = installDispatcher(installed);
+    testing::internal::CaptureStderr();
+    auto store = std::make_shared<JsonFileDefaultsStore>(dir_);
+    std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(store->movedAside());
+    EXPECT_NE(err.find("could not be read"), std::string::npos);
+    std::ifstream kept(*store->movedAside());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "{\"bridgeIP\": \"10.0.0.2\", trailing garbage");
+
+    AppSettings s(store);
+    s.loadFromStore();
+    EXPECT_EQ(s.hueIP(), "");
+    EXPECT_TRUE(s.showColorBarsForRooms());
+    EXPECT_TRUE(JsonFileDefaultsStore(dir_).boolean("showColorBarsForRooms"));
+    installed->runPending();
+    installDispatcher(previous);
+}
+
+TEST_F(FileStoreTest, NonObjectFileIsCorruptToo) {
+    write("[1,2,3]");
+    testing::internal::CaptureStderr();
+    JsonFileDefaultsStore s(dir_);
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(s.movedAside());
+    EXPECT_FALSE(fs::exists(dir_ / "defaults.json"));
+}
+
+TEST_F(FileStoreTest, TwoProgramsSharingTheFileLoseNothing) {
+    JsonFileDefaultsStore tray(dir_);
+    JsonFileDefaultsStore ctl(dir_);
+    tray.setBool("showZones", true);
+    ctl.setString("bridgeUser", "paired-from-ctl");
+    tray.setInteger("keyIncrement", 20);
+    JsonFileDefaultsStore fresh(dir_);
+    EXPECT_TRUE(fresh.boolean("showZones"));
+    EXPECT_EQ(fresh.string("bridgeUser"), "paired-from-ctl");
+    EXPECT_EQ(fresh.integer("keyIncrement"), 20);
+}
+
+TEST_F(FileStoreTest, EntriesOfOtherKindsSurviveWrites) {
+    write(R"({"future":{"nested":[1,2]},"showZones":true})");
+    JsonFileDefaultsStore s(dir_);
+    EXPECT_FALSE(s.contains("future")) << "typed reads see only the four kinds";
+    s.setBool("showZones", false);
+    EXPECT_NE(read().find("nested"), std::string::npos);
+}
+
+TEST(ConfigDirectory, HonoursOverrides) {
+    ::setenv("LUMORA_CONFIG_DIR", "/tmp/lumora-x", 1);
+    EXPECT_EQ(configDirectory(), fs::path("/tmp/lumora-x"));
+    ::unsetenv("LUMORA_CONFIG_DIR");
+    ::setenv("XDG_CONFIG_HOME", "/tmp/xdg", 1);
+    EXPECT_EQ(configDirectory(), fs::path("/tmp/xdg/lumora"));
+    EXPECT_EQ(configDirectory("lumora-demo"), fs::path("/tmp/xdg/lumora-demo"));
+    ::unsetenv("XDG_CONFIG_HOME");
+}

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include "bridge/decode.h"
+
+using namespace lumora;
+
+namespace {
+
+// Real-shaped light objects (trimmed), keyed by the bridge's ids.
+constexpr const char* kExtendedXY = R"({"state":{"on":true,"bri":168,"hue":16755,"sat":51,
+  "effect":"none","xy":[0.4046,0.3915],"ct":284,"alert":"select","colormode":"xy",
+  "mode":"homeautomation","reachable":true},"type":"Extended color light","name":"Living Ceiling",
+  "modelid":"LCT001","manufacturername":"Philips","productname":"Hue color lamp",
+  "capabilities":{"certified":true,"control":{"mindimlevel":5000,"maxlumen":600,
+  "colorgamuttype":"B","colorgamut":[[0.675,0.322],[0.409,0.518],[0.167,0.04]],
+  "ct":{"min":153,"max":500}},"streaming":{"renderer":true,"proxy":false}},
+  "uniqueid":"00:17:88:01:00:aa:bb:cc-0b","swversion":"5.127.1.26581"})";
+
+std::string lightsReply(std::initializer_list<std::pair<const char*, std::string>> lights) {
+    std::string s = "{";
+    for (const auto& [id, body] : lights) {
+        if (s.size() > 1) s += ",";
+        s += "\"" + std::string(id) + "\":" + body;
+    }
+    return s + "}";
+}
+
+std::string light(const std::string& type, const std::string& colormode, bool reachable = true,
+                  const std::string& extra = "") {
+    std::string state = R"({"on":true,"bri":100)";
+    if (!colormode.empty()) state += R"(,"colormode":")" + colormode + "\"";
+    state += std::string(",\"reachable\":") + (reachable ? "true" : "false") + "}";
+    std::string s = R"({"state":)" + state + R"(,"name":"L")";
+    if (!type.empty()) s += R"(,"type":")" + type + "\"";
+    return s + extra + "}";
+}
+
+HueLight only(const std::string& reply) {
+    auto lights = decodeLights(reply, "10.0.0.2", "key");
+    EXPECT_TRUE(lights);
+    EXPECT_EQ(lights->size(), 1u);
+    return lights->empty() ? HueLight{} : lights->front();
+}
+
+struct Caps {
+    bool color, ambient, brightness;
+};
+
+void expectCaps(const HueLight& l, Caps c, const std::string& what) {
+    EXPECT_EQ(l.allows_color, c.color) << what;
+    EXPECT_EQ(l.allows_ambient, c.ambient) << what;
+    EXPECT_EQ(l.allows_brightness, c.brightness) << what;
+}
+
+}  // namespace
+
+TEST(DecodeLights, ReadsARealExtendedColourLight) {
+    HueLight l = only(lightsReply({{"3", kExtendedXY}}));
+    EXPECT_EQ(l.lamp_id, "3");
+    EXPECT_EQ(l.name, "Living Ceiling");
+    EXPECT_EQ(l.product_name, "Hue color lamp");
+    EXPECT_EQ(l.model_id, "LCT001");
+    EXPECT_EQ(l.unique_id, "00:17:88:01:00:aa:bb:cc-0b");
+    EXPECT_TRUE(l.is_on);
+    EXPECT_EQ(l.brightness, 168);
+    EXPECT_EQ(l.hue, 16755);
+    EXPECT_EQ(l.saturation, 51);
+    EXPECT_EQ(l.color_temperature, 284);
+    EXPECT_FLOAT_EQ(l.xy_x, 0.4046f);
+    EXPECT_FLOAT_EQ(l.xy_y, 0.3915f);
+    EXPECT_EQ(l.ct_min, 153);
+    EXPECT_EQ(l.ct_max, 500);
+    EXPECT_EQ(l.hue_ip, "10.0.0.2");
+    EXPECT_EQ(l.hue_key, "key");
+    expectCaps(l, {true, false, true}, "extended xy");
+}
+
+TEST(DecodeLights, CapabilitiesFollowColourModeAndType) {
+    struct Case {
+        std::string type, colormode;
+        Caps caps;
+    } cases[] = {
+        {"Extended color light", "xy", {true, false, true}},
+        {"Extended color light", "hs", {true, false, true}},
+        {"Extended color light", "ct", {true, false, true}},
+        {"Extended color light", "CT", {true, false, true}},
+        {"Color light", "xy", {true, false, true}},
+        {"Color temperature light", "ct", {false, true, true}},
+        {"Color temperature light", "", {false, true, true}},
+        {"Dimmable light", "", {false, false, true}},
+        {"On/Off plug-in unit", "", {false, false, false}},
+        {"On/off light", "xy", {false, false, false}},
+        {"", "", {false, false, true}},
+        {"", "ct", {false, true, true}},
+        {"", "xy", {true, false, true}},
+        {"Extended color ambiance light", "ct", {false, true, true}},
+        {"Something else", "ct", {false, true, true}},
+    };
+    for (const auto& c : cases) {
+        HueLight l = only(lightsReply({{"1", light(c.type, c.colormode)}}));
+        expectCaps(l, c.caps, "type '" + c.type + "' colormode '" + c.colormode + "'");
+    }
+}
+
+TEST(DecodeLights, OnlyReachableLightsInReplyOrder) {
+    std::string noReachable = R"({"state":{"on":true,"bri":5},"name":"Ghost"})";
+    auto lights = decodeLights(lightsReply({{"9", light("Dimmable light", "")},
+                                            {"2", light("Dimmable light", "", false)},
+                                            {"10", noReachable},
+                                            {"1", light("Dimmable light", "")},
+                                            {"4", R"({"name":"No state"})"}}),
+                               "ip", "k");
+    ASSERT_TRUE(lights);
+    ASSERT_EQ(lights->size(), 2u);
+    EXPECT_EQ((*lights)[0].lamp_id, "9");
+    EXPECT_EQ((*lights)[1].lamp_id, "1");
+}
+
+TEST(DecodeLights, SpecialModelOverridesRangeAndColour) {
+    HueLight l = only(lightsReply({{"5", light("Color temperature light", "xy", true,
+                                               R"(,"modelid":"TRADFRI bulb E27 WS opal 980lm",
+                                                  "capabilities":{"control":{"ct":{"min":153,"max":454}}})")}}));
+    expectCaps(l, {false, true, true}, "special model");
+    EXPECT_EQ(l.ct_min, 250);
+    EXPECT_EQ(l.ct_max, 454);
+
+    // Letter case matters for the model name.
+    HueLight other = only(lightsReply({{"5", light("Extended color light", "xy", true,
+                                                   R"(,"modelid":"tradfri bulb e27 ws opal 980lm")")}}));
+    EXPECT_TRUE(other.allows_color);
+    EXPECT_EQ(other.ct_max, 10000);
+}
+
+TEST(DecodeLights, OddMembersFallBackToDefaults) {
+    // A wrong kind at the top level drops just that member.
+    HueLight l = only(lightsReply(
+        {{"1", R"({"state":{"on":true,"reachable":true,"xy":[0.1,0.2,0.3]},"name":5,"type":["x"],
+                 "modelid":null,"productname":"P"})"}}));
+    EXPECT_EQ(l.name, "No name");
+    EXPECT_EQ(l.product_name, "P");
+    EXPECT_EQ(l.model_id, "");
+    EXPECT_EQ(l.xy_x, 0.0f);
+    EXPECT_EQ(l.xy_y, 0.0f);
+    expectCaps(l, {false, false, true}, "no type");
+
+    // A wrong kind inside state makes the whole state absent: the light is skipped.
+    auto lights = decodeLights(lightsReply({{"1", R"({"state":{"on":true,"reachable":true,"bri":"x"}})"}}),
+                               "ip", "k");
+    ASSERT_TRUE(lights);
+    EXPECT_TRUE(lights->empty());
+
+    // A wrong kind inside capabilities drops the capabilities, not the light.
+    HueLight c = only(lightsReply({{"1", light("Color temperature light", "ct", true,
+                                               R"(,"capabilities":{"control":{"maxlumen":"bright",
+                                                  "ct":{"min":200,"max":400}}})")}}));
+    EXPECT_EQ(c.ct_min, 0);
+    EXPECT_EQ(c.ct_max, 10000);
+
+    // Only the bound that is there replaces the default.
+    HueLight half = only(lightsReply({{"1", light("Color temperature light", "ct", true,
+                                                  R"(,"capabilities":{"control":{"ct":{"max":454}}})")}}));
+    EXPECT_EQ(half.ct_min, 0);
+    EXPECT_EQ(half.ct_max, 454);
+}
+
+TEST(DecodeReplies, UnreadableRepliesAndEmptyObjects) {
+    const std::string errorList =
+        R"([{"error":{"type":1,"address":"/lights","description":"unauthorized user"}}])";
+    for (const std::string& bad : {errorList, std::string("null"), std::string("{\"1\":5}"),
+                                   std::string("{\"1\":null}"), std::string("{\"1\":{}"),
+                                   std::string("<html>busy</html>"), std::string("")}) {
+        EXPECT_FALSE(decodeLights(bad, "ip", "k")) << bad;
+        EXPECT_FALSE(decodeGroups(bad, "ip", "k")) << bad;
+        EXPECT_FALSE(decodeScenes(bad, "ip", "k")) << bad;
+    }
+    auto empty = decodeLights("{}", "ip", "k");
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->empty());
+    EXPECT_TRUE(decodeGroups("{}", "ip", "k")->empty());
+    EXPECT_TRUE(decodeScenes("{}", "ip", "k")->empty());
+}
+
+TEST(DecodeGroups, KeepsRoomsAndZonesSortedByName) {
+    const char* reply = R"({
+      "1":{"name":"Kitchen","lights":["1","2"],"sensors":[],"type":"Room",
+           "state":{"all_on":true,"any_on":true},"recycle":false,"class":"Kitchen",
+           "action":{"on":true,"bri":200,"hue":100,"sat":20,"effect":"none","xy":[0.4,0.4],
+                     "ct":300,"alert":"none","colormode":"ct"}},
+      "2":{"name":"bedroom","lights":["3"],"type":"Room","state":{"all_on":false,"any_on":false},
+           "recycle":false,"class":"Bedroom","action":{"on":false,"bri":61,"alert":"none"}},
+      "3":{"name":"TV area","lights":["1"],"type":"Entertainment","state":{"all_on":false,"any_on":false},
+           "class":"TV","action":{"on":false}},
+      "4":{"name":"Lamps","lights":["1"],"type":"LightGroup","state":{"all_on":false,"any_on":false},
+           "action":{"on":false}},
+      "5":{"name":"Attic","lights":[],"type":"zone","state":{"all_on":false,"any_on":false},
+           "class":"Attic","action":{"on":false}},
+      "6":{"name":"Old","lights":[],"type":"Room","state":{"all_on":false,"any_on":false},"recycle":true},
+      "7":{"name":"Stateless","lights":[],"type":"Room"},
+      "8":{"name":"Typeless","lights":["4"],"state":{"all_on":false,"any_on":true}},
+      "9":{"name":"attic","type":"Room","state":{"all_on":false,"any_on":false},
+           "action":{"on":true,"bri":"high"}}
+    })";
+    auto groups = decodeGroups(reply, "10.0.0.2", "key");
+    ASSERT_TRUE(groups);
+    std::vector<std::string> names, types;
+    for (const auto& g : *groups) {
+        names.push_back(g.name);
+        types.push_back(g.type);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Attic", "attic", "bedroom", "Kitchen", "Typeless"}));
+    EXPECT_EQ(types, (std::vector<std::string>{"zone", "Room", "Room", "Room", "unknown"}));
+
+    const HueGroup& kitchen = (*groups)[3];
+    EXPECT_EQ(kitchen.group_id, "1");
+    EXPECT_EQ(kitchen.lights, (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(kitchen.group_class, "Kitchen");
+    EXPECT_TRUE(kitchen.all_on);
+    EXPECT_TRUE(kitchen.is_on);
+    EXPECT_EQ(kitchen.brightness, 200);
+    EXPECT_EQ(kitchen.saturation, 20);
+    EXPECT_EQ(kitchen.hue, 100);
+    EXPECT_EQ(kitchen.color_temperature, 300);
+    EXPECT_EQ(kitchen.ct_min, 153);
+    EXPECT_EQ(kitchen.ct_max, 500);
+    EXPECT_EQ(kitchen.hue_ip, "10.0.0.2");
+
+    // A dimmable-only action reads what is there; an unreadable action reads as none.
+    EXPECT_EQ((*groups)[2].brightness, 61);
+    EXPECT_FALSE((*groups)[1].is_on);
+    EXPECT_EQ((*groups)[1].brightness, 0);
+    EXPECT_TRUE((*groups)[4].any_on);
+}
+
+TEST(DecodeGroups, NameOrderIsCaseAndAccentInsensitiveAndStable) {
+    EXPECT_TRUE(localizedCaseInsensitiveLess("Attic", "bedroom"));
+    EXPECT_TRUE(localizedCaseInsensitiveLess("bedroom", "Kitchen"));
+    EXPECT_FALSE(localizedCaseInsensitiveLess("kitchen", "Kitchen"));
+    EXPECT_FALSE(localizedCaseInsensitiveLess("Kitchen", "kitchen"));
+    EXPECT_TRUE(localizedCaseInsensitiveLess("\xc3\x84rbeitszimmer", "Bad"));  // Ä sorts with A
+    EXPECT_TRUE(localizedCaseInsensitiveLess("Office", "\xc3\x96ga"));          // Ö after O...
+    EXPECT_TRUE(localizedCaseInsensitiveLess("\xc3\x96ga", "Pantry"));          // ...before P
+    EXPECT_TRUE(localizedCaseInsensitiveLess("Room 10", "Room 2"));             // no numeric order
+}
+
+TEST(DecodeScenes, KeepsCurrentScenesInReplyOrder) {
+    const char* reply = R"({
+      "ReanQJmt8t8kpQf":{"name":"Nightlight","type":"GroupScene","group":"1","lights":["1"],
+          "owner":"abc","recycle":false,"locked":false,"appdata":{"version":1,"data":"x"},
+          "picture":"","lastupdated":"2017-12-16T19:34:03","version":2},
+      "4e1c6b20e-on-0":{"name":"Tap scene 1","type":"LightScene","lights":["2"],"owner":"none",
+          "recycle":true,"locked":true,"picture":"","lastupdated":null,"version":1},
+      "b":{"name":"No version","lights":["2"]},
+      "c":{"name":"Recycled","version":2,"recycle":true},
+      "a":{"version":3,"lights":[1,2]},
+      "d":{"name":"Bright","version":2.0,"recycle":null}
+    })";
+    auto scenes = decodeScenes(reply, "ip", "k");
+    ASSERT_TRUE(scenes);
+    ASSERT_EQ(scenes->size(), 3u);
+    EXPECT_EQ((*scenes)[0].scene_id, "ReanQJmt8t8kpQf");
+    EXPECT_EQ((*scenes)[0].type, "GroupScene");
+    EXPECT_EQ((*scenes)[0].group, "1");
+    EXPECT_EQ((*scenes)[0].lights, (std::vector<std::string>{"1"}));
+    EXPECT_EQ((*scenes)[1].scene_id, "a");
+    EXPECT_EQ((*scenes)[1].name, "No name");
+    EXPECT_EQ((*scenes)[1].type, "unknown");
+    EXPECT_EQ((*scenes)[1].group, "");
+    EXPECT_TRUE((*scenes)[1].lights.empty());
+    EXPECT_EQ((*scenes)[2].scene_id, "d");
+}
