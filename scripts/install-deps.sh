@@ -8,7 +8,7 @@ packages=(
   nlohmann-json3-dev libcpp-httplib-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libavahi-client-dev avahi-daemon avahi-utils dbus-daemon iproute2 util-linux
-  libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxkbcommon-dev libxkbcommon-x11-dev
+  libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
   xvfb xdotool curl
 )
 

@@ -1,0 +1,45 @@
+#pragma once
+// Each test starts from a fresh module with an in-memory store, a fake
+// hot-key service and a record of the change notifications.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/defaults_store.h"
+#include "app/notification_center.h"
+#include "fake_hotkey_service.h"
+#include "shortcuts/keyboard_shortcuts.h"
+
+namespace lumora::testing {
+
+class ShortcutModuleTest : public ::testing::Test {
+  protected:
+    using KS = KeyboardShortcuts;
+    using Name = KeyboardShortcuts::Name;
+
+    void SetUp() override {
+        KS::reset();
+        KS::setStore(store);
+        KS::setHotKeyService(service);
+        observer = NotificationCenter::defaultCenter().addObserver(
+            KS::shortcutByNameDidChange, [this](const Notification& n) {
+                auto it = n.userInfo.find("name");
+                posted.push_back(it == n.userInfo.end() ? "<none>"
+                                                        : std::get<std::string>(it->second));
+            });
+    }
+    void TearDown() override {
+        NotificationCenter::defaultCenter().removeObserver(observer);
+        KS::reset();
+    }
+
+    std::shared_ptr<InMemoryDefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
+    std::shared_ptr<FakeHotKeyService> service = std::make_shared<FakeHotKeyService>();
+    std::vector<std::string> posted;
+    NotificationCenter::Token observer = 0;
+};
+
+}  // namespace lumora::testing
