@@ -31,7 +31,7 @@ class DnsSdBrowser;
 // a thread of its own; the browser passed in is the one that raised the event and may
 // be called back from inside the event.
 class DnsSdDelegate {
-public:
+  public:
     virtual ~DnsSdDelegate() = default;
 
     virtual void netServiceBrowserWillSearch(DnsSdBrowser& browser) = 0;
@@ -43,7 +43,7 @@ public:
 };
 
 class DnsSdBrowser {
-public:
+  public:
     virtual ~DnsSdBrowser() = default;
 
     // The delegate must outlive the browser's events: destroying the browser ends them.

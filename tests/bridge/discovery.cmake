@@ -1,0 +1,6 @@
+# Discovery: the logic with a scripted DNS-SD browser.
+add_executable(lumora_discovery_tests
+  ${CMAKE_CURRENT_LIST_DIR}/discovery_test.cpp
+)
+target_link_libraries(lumora_discovery_tests PRIVATE lumora_core GTest::gtest_main)
+gtest_discover_tests(lumora_discovery_tests DISCOVERY_TIMEOUT 30)

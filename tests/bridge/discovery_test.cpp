@@ -1,0 +1,405 @@
+// Discovery logic with a scripted DNS-SD browser: no network, no real waiting.
+
+#include "bridge/discovery.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/un.h>
+
+#include <cstring>
+#include <map>
+
+namespace lumora {
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename T>
+SocketAddressData bytesOf(const T& address) {
+    SocketAddressData data(sizeof address);
+    std::memcpy(data.data(), &address, sizeof address);
+    return data;
+}
+
+SocketAddressData ipv4(const char* text, std::uint16_t port = 443) {
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(port);
+    inet_pton(AF_INET, text, &in.sin_addr);
+    return bytesOf(in);
+}
+
+SocketAddressData ipv6(const char* text) {
+    sockaddr_in6 in6{};
+    in6.sin6_family = AF_INET6;
+    inet_pton(AF_INET6, text, &in6.sin6_addr);
+    return bytesOf(in6);
+}
+
+template <typename... A>
+std::optional<std::vector<SocketAddressData>> addrs(A... a) {
+    return std::vector<SocketAddressData>{a...};
+}
+
+// What the fake network holds and what the code under test did to it.
+struct FakeNetwork {
+    struct Entry {
+        DnsSdService service;
+        // nullopt: the service does not resolve.
+        std::optional<std::vector<SocketAddressData>> addresses;
+    };
+    std::vector<Entry> entries;
+    int appearsAfterSleeps = 0;  // services show up once this many polls have waited
+
+    int browsersMade = 0;
+    std::vector<std::pair<std::string, std::string>> browses;  // type, domain
+    int stops = 0;
+    std::vector<std::string> resolved;  // names asked to resolve
+    std::chrono::milliseconds resolveTimeout{};
+    int sleeps = 0;
+    std::vector<std::chrono::milliseconds> sleepDurations;
+
+    class Browser;
+    Browser* live = nullptr;
+
+    DnsSdBrowserFactory factory();
+    std::function<void(std::chrono::milliseconds)> sleeper();
+    void announce();
+};
+
+class FakeNetwork::Browser final : public DnsSdBrowser {
+  public:
+    explicit Browser(FakeNetwork& net) : net_(net) { ++net_.browsersMade; }
+    ~Browser() override {
+        if (net_.live == this) net_.live = nullptr;
+    }
+    void setDelegate(DnsSdDelegate* delegate) override { delegate_ = delegate; }
+    void browse(const std::string& type, const std::string& domain) override {
+        net_.browses.emplace_back(type, domain);
+        net_.live = this;
+        browsing_ = true;
+        delegate_->netServiceBrowserWillSearch(*this);
+        if (net_.appearsAfterSleeps == 0) announce();
+    }
+    void stop() override {
+        ++net_.stops;
+        if (!browsing_) return;
+        browsing_ = false;
+        delegate_->netServiceBrowserDidStopSearch(*this);
+    }
+    void resolve(const DnsSdService& service, std::chrono::milliseconds timeout) override {
+        net_.resolved.push_back(service.name);
+        net_.resolveTimeout = timeout;
+        for (const auto& entry : net_.entries) {
+            if (entry.service.name != service.name) continue;
+            if (entry.addresses)
+                delegate_->netServiceDidResolveAddress(*this, service, *entry.addresses);
+            else
+                delegate_->netServiceDidNotResolve(*this, service);
+            return;
+        }
+    }
+    void announce() {
+        for (const auto& entry : net_.entries) {
+            if (!browsing_) return;  // a stopped browser reports nothing more
+            delegate_->netServiceBrowserDidFind(*this, entry.service);
+        }
+    }
+
+  private:
+    FakeNetwork& net_;
+    DnsSdDelegate* delegate_ = nullptr;
+    bool browsing_ = false;
+};
+
+DnsSdBrowserFactory FakeNetwork::factory() {
+    return [this] { return std::make_unique<Browser>(*this); };
+}
+
+std::function<void(std::chrono::milliseconds)> FakeNetwork::sleeper() {
+    return [this](std::chrono::milliseconds d) {
+        sleepDurations.push_back(d);
+        if (++sleeps == appearsAfterSleeps) announce();
+    };
+}
+
+void FakeNetwork::announce() {
+    if (live) live->announce();
+}
+
+DnsSdService service(const std::string& name) {
+    return {name, "_hue._tcp.", "local.", 2, 0};
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST(ParseHueDiscoveryResponse, AcceptsOnlyFourPartAddressesOfWellTypedReplies) {
+    struct Case {
+        const char* reply;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {R"({"id":"x","internalipaddress":"192.168.1.20","port":443})", "192.168.1.20"},
+        {R"({"internalipaddress":"192.168.1.20"})", "192.168.1.20"},
+        // Only the shape is checked, and the text is returned unchanged.
+        {R"({"internalipaddress":"1..2.3"})", "1..2.3"},
+        {R"({"internalipaddress":"..."})", "..."},
+        {R"({"internalipaddress":"fe80::1"})", std::nullopt},
+        {R"({"internalipaddress":"10.0.0"})", std::nullopt},
+        {R"({"internalipaddress":"10.0.0.1.5"})", std::nullopt},
+        {R"({"id":"x","port":443})", std::nullopt},
+        // A member of another type spoils the whole reply; null counts as absent.
+        {R"({"internalipaddress":"192.168.1.20","port":"443"})", std::nullopt},
+        {R"({"internalipaddress":"192.168.1.20","port":443.5})", std::nullopt},
+        {R"({"internalipaddress":"192.168.1.20","id":7})", std::nullopt},
+        {R"({"internalipaddress":19216812})", std::nullopt},
+        {R"({"internalipaddress":"192.168.1.20","port":null,"id":null})", "192.168.1.20"},
+        {R"({"internalipaddress":"192.168.1.20","extra":[1,2]})", "192.168.1.20"},
+        {"", std::nullopt},
+        {"not json", std::nullopt},
+        {R"({"internalipaddress":"192.168.1.20"} trailing)", std::nullopt},
+        {R"("192.168.1.20")", std::nullopt},
+        {"<html>429 Too Many Requests</html>", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseHueDiscoveryResponse(c.reply), c.expected) << c.reply;
+}
+
+TEST(ParseHueDiscoveryResponse, TakesTheFirstUsableElementOfAList) {
+    struct Case {
+        const char* reply;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {R"([{"id":"001788fffe2d3081","internalipaddress":"192.168.1.2","port":443}])",
+         "192.168.1.2"},
+        {"[]", std::nullopt},
+        {R"([{"internalipaddress":"192.168.1.2"},{"internalipaddress":"192.168.1.3"}])",
+         "192.168.1.2"},
+        // Unusable elements before the first usable one are passed over.
+        {R"(["x",5,null,[{"internalipaddress":"10.0.0.9"}],{"internalipaddress":"fe80::1"},
+            {"internalipaddress":"10.0.0.1","port":"443"},{"internalipaddress":"10.0.0.2"}])",
+         "10.0.0.2"},
+        {R"([{"id":"only","port":443}])", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseHueDiscoveryResponse(c.reply), c.expected) << c.reply;
+}
+
+TEST(DecodeHueDiscoveryBridgeDetails, ReadsEveryMember) {
+    auto details =
+        decodeHueDiscoveryBridgeDetails(R"({"id":"x","internalipaddress":"1.2.3.4","port":443})");
+    ASSERT_TRUE(details);
+    EXPECT_EQ(details->id, "x");
+    EXPECT_EQ(details->internalipaddress, "1.2.3.4");
+    EXPECT_EQ(details->port, 443);
+    EXPECT_FALSE(decodeHueDiscoveryBridgeDetails("[]"));
+}
+
+TEST(FetchString, GivesEmptyTextForAnAddressThatIsNoUrl) {
+    EXPECT_EQ(fetchString("not a url"), "");
+    EXPECT_EQ(fetchString("ftp://127.0.0.1/discovery"), "");
+}
+
+TEST(DiscoveryUrl, EnvironmentOverridesTheVendorService) {
+    const char* saved = std::getenv(kDiscoveryUrlVariable);
+    std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
+    unsetenv(kDiscoveryUrlVariable);
+    EXPECT_EQ(discoveryUrl(), "https://discovery.meethue.com/");
+    setenv(kDiscoveryUrlVariable, "", 1);
+    EXPECT_EQ(discoveryUrl(), "https://discovery.meethue.com/");
+    setenv(kDiscoveryUrlVariable, "http://127.0.0.1:8080/discovery", 1);
+    EXPECT_EQ(discoveryUrl(), "http://127.0.0.1:8080/discovery");
+    if (previous)
+        setenv(kDiscoveryUrlVariable, previous->c_str(), 1);
+    else
+        unsetenv(kDiscoveryUrlVariable);
+}
+
+TEST(ResolveIPv4, PicksTheFirstIPv4RecordInOrder) {
+    EXPECT_EQ(ZeroConf::resolveIPv4({ipv6("fe80::1"), ipv4("192.168.1.2"), ipv4("10.0.0.1")}),
+              "192.168.1.2");
+    EXPECT_EQ(ZeroConf::resolveIPv4({ipv4("255.0.10.1", 80)}), "255.0.10.1");
+    EXPECT_EQ(ZeroConf::resolveIPv4({ipv6("fe80::1"), ipv6("::ffff:192.168.1.2")}), std::nullopt);
+    EXPECT_EQ(ZeroConf::resolveIPv4({}), std::nullopt);
+
+    sockaddr_un local{};
+    local.sun_family = AF_UNIX;
+    std::strcpy(local.sun_path, "/run/x");
+    EXPECT_EQ(ZeroConf::resolveIPv4({bytesOf(local), ipv4("172.16.0.3")}), "172.16.0.3");
+
+    // Longer records are read as far as a socket address structure holds.
+    SocketAddressData longRecord = ipv4("10.1.2.3");
+    longRecord.resize(300, 0xff);
+    EXPECT_EQ(ZeroConf::resolveIPv4({longRecord}), "10.1.2.3");
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST(ZeroConf, StartsAtZeroAndSearchesForTheHueServiceInTheDefaultDomains) {
+    FakeNetwork net;
+    ZeroConf zeroConf(net.factory());
+    EXPECT_EQ(zeroConf.status(), 0);
+    zeroConf.startDiscovery();
+    EXPECT_EQ(zeroConf.status(), 1);
+    ASSERT_EQ(net.browses.size(), 1u);
+    EXPECT_EQ(net.browses[0].first, "_hue._tcp.");
+    EXPECT_EQ(net.browses[0].second, "");
+    EXPECT_EQ(zeroConf.foundIp(), "");
+}
+
+TEST(ZeroConf, IgnoresServicesWithoutPhilipsInTheNameAndKeepsBrowsing) {
+    FakeNetwork net;
+    net.entries = {{service("Hue Bridge - 2D3081"), addrs(ipv4("10.0.0.5"))},
+                   {service("philips hue - 2D3081"), addrs(ipv4("10.0.0.6"))}};
+    ZeroConf zeroConf(net.factory());
+    testing::internal::CaptureStdout();
+    zeroConf.startDiscovery();
+    std::string out = testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(out,
+              "[ZeroConf] Hue found, but not from Philips!?\n"
+              "[ZeroConf] Hue found, but not from Philips!?\n");
+    EXPECT_TRUE(net.resolved.empty());
+    EXPECT_EQ(net.stops, 1);  // only startDiscovery's own stop of the fresh browser
+    EXPECT_EQ(zeroConf.status(), 1);
+    EXPECT_FALSE(zeroConf.service());
+}
+
+TEST(ZeroConf, ResolvesTheFirstAcceptedServiceOnly) {
+    FakeNetwork net;
+    net.entries = {{service("Philips Hue - AAAAAA"), addrs(ipv6("fe80::2"), ipv4("10.0.0.5"))},
+                   {service("Philips Hue - BBBBBB"), addrs(ipv4("10.0.0.6"))}};
+    ZeroConf zeroConf(net.factory());
+    zeroConf.startDiscovery();
+    // The browser stops on the first, so the second is never even reported here; feed it
+    // by hand as a back-end that had it queued would.
+    FakeNetwork::Browser other(net);
+    other.setDelegate(&zeroConf);
+    zeroConf.netServiceBrowserDidFind(other, service("Philips Hue - BBBBBB"));
+
+    EXPECT_EQ(net.resolved, std::vector<std::string>{"Philips Hue - AAAAAA"});
+    EXPECT_EQ(net.resolveTimeout, 3s);
+    EXPECT_EQ(zeroConf.status(), 200);
+    EXPECT_EQ(zeroConf.foundIp(), "10.0.0.5");
+    ASSERT_TRUE(zeroConf.service());
+    EXPECT_EQ(zeroConf.service()->name, "Philips Hue - AAAAAA");
+}
+
+TEST(ZeroConf, ResolutionOutcomesSetTheStatus) {
+    {
+        FakeNetwork net;
+        net.entries = {{service("Philips Hue - 2D3081"), addrs(ipv6("fe80::1"))}};
+        ZeroConf zeroConf(net.factory());
+        testing::internal::CaptureStdout();
+        zeroConf.startDiscovery();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Did not find IPV4 address\n");
+        EXPECT_EQ(zeroConf.status(), 400);
+        EXPECT_EQ(zeroConf.foundIp(), "");
+    }
+    {
+        FakeNetwork net;
+        net.entries = {{service("Philips Hue - 2D3081"), std::nullopt}};
+        ZeroConf zeroConf(net.factory());
+        zeroConf.startDiscovery();
+        EXPECT_EQ(net.resolved.size(), 1u);
+        EXPECT_EQ(zeroConf.status(), 2);  // did not resolve: left as it was
+        EXPECT_EQ(zeroConf.foundIp(), "");
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+
+struct DetectRun {
+    std::string result;
+    std::vector<std::string> lines;
+};
+
+// The web stage is pointed at an address that is no URL, so it fails without I/O.
+DetectRun detectWith(FakeNetwork& net) {
+    DetectRun run;
+    DetectBridgeOptions options;
+    options.webUrl = "no url";
+    options.browserFactory = net.factory();
+    options.sleep = net.sleeper();
+    options.stageSink = [&run](std::string_view line) { run.lines.emplace_back(line); };
+    run.result = detectBridge(options);
+    return run;
+}
+
+std::vector<std::string> zeroConfPreamble() {
+    return {"[detectBridge] Starting discovery process...",
+            "[detectBridge] [FAILED] No bridge found.", "[detectBridge] Trying ZeroConf...",
+            "[detectBridge] ZeroConf started..."};
+}
+
+TEST(DetectBridge, GivesUpAfterTwentyPollsHalfASecondApart) {
+    FakeNetwork net;
+    net.entries = {{service("Bridge - 2D3081"), addrs(ipv4("10.0.0.5"))}};
+    testing::internal::CaptureStdout();
+    DetectRun run = detectWith(net);
+    testing::internal::GetCapturedStdout();
+
+    EXPECT_EQ(run.result, "");
+    EXPECT_EQ(net.sleeps, 20);
+    EXPECT_EQ(net.sleepDurations, std::vector<std::chrono::milliseconds>(20, 500ms));
+    std::vector<std::string> expected = zeroConfPreamble();
+    for (int i = 0; i < 20; ++i) expected.push_back("[detectBridge] ZeroConf Status 1...");
+    expected.push_back("[detectBridge] [FAILED] ZeroConf giving up...");
+    EXPECT_EQ(run.lines, expected);
+    EXPECT_EQ(net.browsersMade, 2);  // the field's initial browser, replaced on start
+}
+
+TEST(DetectBridge, ReturnsTheAddressOnceAPollSeesIt) {
+    FakeNetwork net;
+    net.appearsAfterSleeps = 3;
+    net.entries = {{service("Philips Hue - 2D3081"), addrs(ipv4("10.0.0.7"))}};
+    DetectRun run = detectWith(net);
+
+    EXPECT_EQ(run.result, "10.0.0.7");
+    EXPECT_EQ(net.sleeps, 3);
+    std::vector<std::string> expected = zeroConfPreamble();
+    for (int i = 0; i < 3; ++i) expected.push_back("[detectBridge] ZeroConf Status 1...");
+    expected.push_back("[detectBridge] ZeroConf Status 200...");
+    expected.push_back("[detectBridge] [SUCCESS] ZeroConf did it! Hue at: 10.0.0.7");
+    EXPECT_EQ(run.lines, expected);
+}
+
+TEST(DetectBridge, EndsEmptyWhenTheBridgeHasOnlyAnIPv6Address) {
+    FakeNetwork net;
+    net.appearsAfterSleeps = 1;
+    net.entries = {{service("Philips Hue - 2D3081"), addrs(ipv6("fe80::17:88ff:fe2d:3081"))}};
+    testing::internal::CaptureStdout();
+    DetectRun run = detectWith(net);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Did not find IPV4 address\n");
+
+    EXPECT_EQ(run.result, "");
+    EXPECT_EQ(net.sleeps, 20);
+    EXPECT_EQ(run.lines.at(4), "[detectBridge] ZeroConf Status 1...");
+    EXPECT_EQ(run.lines.at(5), "[detectBridge] ZeroConf Status 400...");
+    EXPECT_EQ(run.lines.back(), "[detectBridge] [FAILED] ZeroConf giving up...");
+}
+
+TEST(DetectBridge, WithoutAnInstalledBackEndTheDnsSdStageFindsNothing) {
+    setDefaultDnsSdBrowserFactory({});
+    int sleeps = 0;
+    DetectBridgeOptions options;
+    options.webUrl = "no url";
+    options.sleep = [&sleeps](std::chrono::milliseconds) { ++sleeps; };
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(detectBridge(options), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ZeroConf] no DNS-SD back-end installed\n");
+    EXPECT_EQ(sleeps, 20);
+
+    // An installed factory is what a plain ZeroConf uses.
+    FakeNetwork net;
+    setDefaultDnsSdBrowserFactory(net.factory());
+    ZeroConf zeroConf;
+    zeroConf.startDiscovery();
+    EXPECT_EQ(net.browses.size(), 1u);
+    setDefaultDnsSdBrowserFactory({});
+}
+
+}  // namespace
+}  // namespace lumora
