@@ -1,0 +1,347 @@
+#include "app/app_delegate.h"
+
+#include <algorithm>
+#include <ctime>
+#include <set>
+
+#include "bridge/fetchers.h"
+#include "bridge/http.h"
+#include "bridge/pairing.h"
+#include "bridge/commands.h"
+
+namespace lumora {
+namespace {
+
+AppDelegate* gDelegate = nullptr;
+
+constexpr const char* kLightOrder = "lightOrder";
+
+// UI work that must not touch a delegate that has gone away meanwhile.
+void uiIfAlive(const std::weak_ptr<int>& alive, std::function<void()> work) {
+    UI([alive, work = std::move(work)] {
+        if (alive.lock()) work();
+    });
+}
+
+int localMinute(TimePoint t) {
+    std::time_t tt = Clock::to_time_t(t);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    return tm.tm_min;
+}
+
+}  // namespace
+
+AppDelegate* appDelegate() { return gDelegate; }
+void setAppDelegate(AppDelegate* delegate) { gDelegate = delegate; }
+
+AppDelegate::AppDelegate(std::shared_ptr<DefaultsStore> store, Shell* shell)
+    : settings_(std::make_unique<AppSettings>(std::move(store))), shell_(shell) {
+    if (!gDelegate) gDelegate = this;
+}
+
+AppDelegate::~AppDelegate() {
+    invalidate(actionQueueProcessor_);
+    invalidate(bridgeStateRefresher_);
+    if (gDelegate == this) gDelegate = nullptr;
+}
+
+void AppDelegate::onUI(std::function<void()> work) { uiIfAlive(alive_, std::move(work)); }
+
+// ---- Connection and refresh -------------------------------------------------
+
+void AppDelegate::connectToBridge() {
+    // The address and user name are taken here, on the UI thread, so the
+    // background part never reads state the UI thread may be writing.
+    const std::string ip = settings_->hueIP();
+    const std::string key = settings_->hueKey();
+    std::weak_ptr<int> alive = alive_;
+    BG([this, alive, ip, key] {
+        if (!alive.lock()) return;
+        if (!key.empty()) {
+            uiIfAlive(alive, [this, key] { settings_->logger("Connecting to Bridge... [" + key + "]"); });
+            fetchLightsWith(ip, key);
+            fetchGroupsWith(ip, key);
+            fetchScenesWith(ip, key);
+            uiIfAlive(alive, [this] { ensureBridgeStateRefresherIsRunning(); });
+        } else {
+            uiIfAlive(alive, [this] { settings_->logger("We have a Bridge IP, but no API key yet..."); });
+            pairWith(ip);
+        }
+    });
+}
+
+void AppDelegate::fetchBridgeAccess() {
+    const std::string ip = settings_->hueIP();
+    std::weak_ptr<int> alive = alive_;
+    BG([this, alive, ip] {
+        if (alive.lock()) pairWith(ip);
+    });
+}
+
+void AppDelegate::pairWith(const std::string& ip) {
+    const std::string r = manageBridge(ip);
+    if (r == kPressButton) {
+        onUI([this] {
+            settings_->setConnectionErrorMessage("Bridge responded: Press LINK BUTTON and retry");
+            settings_->setNeedsLinkButton(true);
+        });
+    } else if (r == kNoConnection) {
+        onUI([this] {
+            settings_->setConnectionErrorMessage("Unable to connect to the Hue bridge. Is the IP address correct?");
+            settings_->setNeedsLinkButton(false);
+        });
+    } else {
+        onUI([this, r] {
+            settings_->setHueKey(r);
+            connectToBridge();
+            settings_->setNeedsLinkButton(false);
+        });
+    }
+}
+
+void AppDelegate::fetchLights() { fetchLightsWith(settings_->hueIP(), settings_->hueKey()); }
+void AppDelegate::fetchGroups() { fetchGroupsWith(settings_->hueIP(), settings_->hueKey()); }
+void AppDelegate::fetchScenes() { fetchScenesWith(settings_->hueIP(), settings_->hueKey()); }
+
+void AppDelegate::fetchLightsWith(const std::string& ip, const std::string& key) {
+    std::weak_ptr<int> alive = alive_;
+    HueCommunicationLights(ip, key).fetch([this, alive](LightsResult result) {
+        uiIfAlive(alive, [this, result = std::move(result)] {
+            if (auto* lights = std::get_if<std::vector<HueLight>>(&result)) {
+                settings_->setLights(mergeOrderedLightListWithNew(settings_->lights(), *lights));
+                settings_->setBridgeConnected(true);
+                settings_->setConnectionErrorMessage("");
+                if (!settings_->hueIP().empty()) {
+                    settings_->defaults().setString("bridgeIP", trimmed(settings_->hueIP()));
+                    settings_->defaults().setString("bridgeUser", trimmed(settings_->hueKey()));
+                }
+                return;
+            }
+            switch (std::get<BridgeError>(result)) {
+                case BridgeError::connectionFailed:
+                case BridgeError::invalidData: settings_->setBridgeConnected(false); break;
+                case BridgeError::noDevices:
+                    settings_->setConnectionErrorMessage("We were unable to find any devices");
+                    break;
+            }
+        });
+    });
+}
+
+void AppDelegate::fetchGroupsWith(const std::string& ip, const std::string& key) {
+    std::weak_ptr<int> alive = alive_;
+    HueCommunicationGroups(ip, key).fetch([this, alive](GroupsResult result) {
+        if (auto* groups = std::get_if<std::vector<HueGroup>>(&result))
+            uiIfAlive(alive, [this, groups = std::move(*groups)]() mutable { settings_->setGroups(std::move(groups)); });
+    });
+}
+
+void AppDelegate::fetchScenesWith(const std::string& ip, const std::string& key) {
+    std::weak_ptr<int> alive = alive_;
+    HueCommunicationScenes(ip, key).fetch([this, alive](ScenesResult result) {
+        if (auto* scenes = std::get_if<std::vector<HueScene>>(&result))
+            uiIfAlive(alive, [this, scenes = std::move(*scenes)]() mutable { settings_->setScenes(std::move(scenes)); });
+    });
+}
+
+void AppDelegate::ensureBridgeStateRefresherIsRunning() {
+    if (!bridgeStateRefresher_.expired()) return;
+    bridgeStateRefresher_ = dispatcher().scheduleRepeating(kRefreshPeriod, [this] { refreshTick(); });
+}
+
+void AppDelegate::refreshTick() {
+    // Leave the lists alone right after a user action, so a fetch answered
+    // before the queued command reached the bridge does not undo it.
+    if (now() - settings_->lastUserActionAt() <= kQuietAfterUserAction) return;
+    fetchLights();
+    fetchGroups();
+    if (localMinute(now()) % 15 == 0) fetchScenes();
+}
+
+void AppDelegate::disconnectBridge() {
+    onUI([this] {
+        settings_->setLights({});
+        settings_->setGroups({});
+        settings_->setHueKey("");
+        settings_->defaults().setString("bridgeUser", "");
+        settings_->setBridgeConnected(false);
+    });
+}
+
+void AppDelegate::updateHueIP(const std::string& newIP) { settings_->setHueIP(trimmed(newIP)); }
+void AppDelegate::updateHueKey(const std::string& newKey) { settings_->setHueKey(newKey); }
+
+std::vector<HueLight> AppDelegate::mergeOrderedLightListWithNew(const std::vector<HueLight>& existing,
+                                                                const std::vector<HueLight>& fresh) const {
+    std::set<std::string> existingIds, freshIds;
+    for (const auto& l : existing) existingIds.insert(l.lamp_id);
+    for (const auto& l : fresh) freshIds.insert(l.lamp_id);
+
+    std::vector<std::string> combined;
+    for (const auto& l : existing)
+        if (freshIds.count(l.lamp_id)) combined.push_back(l.lamp_id);
+    for (const auto& l : fresh)
+        if (!existingIds.count(l.lamp_id)) combined.push_back(l.lamp_id);
+
+    std::vector<HueLight> out;
+    out.reserve(combined.size());
+    for (const auto& id : combined) {
+        auto it = std::find_if(fresh.begin(), fresh.end(), [&](const HueLight& l) { return l.lamp_id == id; });
+        out.push_back(*it);
+    }
+    return orderedLights(out, settings_->defaults());
+}
+
+int AppDelegate::getGroupIndex(const HueGroup& group) const {
+    const auto& gs = settings_->groups();
+    for (size_t i = 0; i < gs.size(); ++i)
+        if (gs[i].group_id == group.group_id) return static_cast<int>(i);
+    return -1;
+}
+
+int AppDelegate::getLampIndex(const HueLight& lamp) const {
+    const auto& ls = settings_->lights();
+    for (size_t i = 0; i < ls.size(); ++i)
+        if (ls[i].lamp_id == lamp.lamp_id) return static_cast<int>(i);
+    return -1;
+}
+
+// ---- The action queue -------------------------------------------------------
+
+void AppDelegate::addActionItem(ActionQueueItem item) {
+    onUI([this, item = std::move(item)] {
+        settings_->setLastUserActionAt(now());
+        settings_->mutateActionQueue([&](std::vector<ActionQueueItem>& queue) {
+            // A newer item replaces waiting ones for the same target and
+            // property; an older light item survives a newer group item.
+            std::erase_if(queue, [&](const ActionQueueItem& w) {
+                return w.item_id == item.item_id && !(w.is_light_update && item.is_group_update) &&
+                       w.property == item.property;
+            });
+            queue.push_back(item);
+        });
+    });
+    ensureQueueProcessorIsRunning();
+}
+
+void AppDelegate::ensureQueueProcessorIsRunning() {
+    if (!actionQueueProcessor_.expired()) return;
+    actionQueueProcessor_ = dispatcher().scheduleRepeating(kQueuePeriod, [this] {
+        processActionQueue();
+        if (settings_->actionQueue().empty()) invalidate(actionQueueProcessor_);
+    });
+}
+
+void AppDelegate::processActionQueue() {
+    if (settings_->actionQueue().empty()) return;
+    std::optional<ActionQueueItem> item;
+    settings_->mutateActionQueue([&](std::vector<ActionQueueItem>& queue) {
+        item = std::move(queue.front());
+        queue.erase(queue.begin());
+    });
+    send(*item);
+}
+
+void AppDelegate::send(const ActionQueueItem& item) {
+    HttpRequest req;
+    req.method = item.url.find("/schedules") != std::string::npos ? "POST" : "PUT";
+    req.url = item.url;
+    req.body = item.body;
+    req.headers = {{"Content-Type", "application/json"}};
+    req.timeout = kCommandTimeout;
+    inFlight_->fetch_add(1);
+    // The reply is ignored: a failed command is dropped, and the next refresh
+    // shows the bridge's real state.
+    BG([req = std::move(req), counter = inFlight_, transport = transport_] {
+        transport(req);
+        counter->fetch_sub(1);
+        // Wakes a loop that waits for the queue to drain.
+        UI([] {});
+    });
+}
+
+bool AppDelegate::queueDrained() const {
+    return settings_->actionQueue().empty() && actionQueueProcessor_.expired() && sendsInFlight() == 0;
+}
+
+// ---- Menu commands and lifecycle ---------------------------------------------
+
+void AppDelegate::allOff() {
+    const auto lights = settings_->lights();
+    for (const auto& l : lights) setLampOn(l, false);
+}
+
+void AppDelegate::allOffInMinutes(int minutes) { autoOffInMinutes(minutes); }
+
+int AppDelegate::minutesFromMenuTitle(const std::string& title) {
+    int minutes = 5;
+    if (title.find("30 ") != std::string::npos) minutes = 30;
+    if (title.find("60 ") != std::string::npos) minutes = 60;
+    return minutes;
+}
+
+void AppDelegate::applicationWillTerminate() {
+    invalidate(actionQueueProcessor_);
+    invalidate(bridgeStateRefresher_);
+}
+
+void AppDelegate::onSleepNote() {
+    invalidate(actionQueueProcessor_);
+    invalidate(bridgeStateRefresher_);
+}
+
+void AppDelegate::onWakeNote() {
+    ensureQueueProcessorIsRunning();
+    ensureBridgeStateRefresherIsRunning();
+}
+
+// ---- Light order -------------------------------------------------------------
+
+std::vector<std::string> loadDeviceOrder(const DefaultsStore& store) {
+    const std::string text = store.string(kLightOrder).value_or("");
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = text.find(',', start);
+        out.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return out;
+}
+
+void saveDeviceOrder(const std::vector<HueLight>& lights, DefaultsStore& store) {
+    std::string text;
+    for (size_t i = 0; i < lights.size(); ++i) {
+        if (i) text += ",";
+        text += lights[i].lamp_id;
+    }
+    store.setString(kLightOrder, text);
+}
+
+std::vector<HueLight> orderedLights(const std::vector<HueLight>& lights, const DefaultsStore& store) {
+    std::vector<HueLight> out;
+    std::set<std::string> placed;
+    for (const auto& id : loadDeviceOrder(store)) {
+        if (id.empty() || placed.count(id)) continue;
+        auto it = std::find_if(lights.begin(), lights.end(), [&](const HueLight& l) { return l.lamp_id == id; });
+        if (it == lights.end()) continue;
+        out.push_back(*it);
+        placed.insert(id);
+    }
+    for (const auto& l : lights) {
+        if (placed.count(l.lamp_id)) continue;
+        out.push_back(l);
+        placed.insert(l.lamp_id);
+    }
+    return out;
+}
+
+std::vector<HueScene> orderedScenes(std::vector<HueScene> scenes) {
+    std::stable_sort(scenes.begin(), scenes.end(),
+                     [](const HueScene& a, const HueScene& b) { return a.scene_id < b.scene_id; });
+    return scenes;
+}
+
+}  // namespace lumora

@@ -1,0 +1,102 @@
+#pragma once
+// The program's spine: owns the shared state and the two timers, connects to
+// the bridge, keeps the state fresh and paces commands through the queue.
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_settings.h"
+#include "app/dispatch.h"
+#include "app/shell.h"
+#include "bridge/http.h"
+
+namespace lumora {
+
+inline constexpr auto kQueuePeriod = std::chrono::milliseconds(300);
+inline constexpr auto kRefreshPeriod = std::chrono::milliseconds(3500);
+inline constexpr auto kQuietAfterUserAction = std::chrono::milliseconds(3000);
+inline constexpr auto kCommandTimeout = std::chrono::seconds(3);
+
+class AppDelegate {
+public:
+    explicit AppDelegate(std::shared_ptr<DefaultsStore> store, Shell* shell = nullptr);
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    AppSettings& settings() { return *settings_; }
+    const AppSettings& settings() const { return *settings_; }
+    Shell* shell() const { return shell_; }
+
+    // Connection and refresh.
+    void connectToBridge();
+    void fetchBridgeAccess();
+    void fetchLights();
+    void fetchGroups();
+    void fetchScenes();
+    void ensureBridgeStateRefresherIsRunning();
+    void refreshTick();
+    void disconnectBridge();
+    void updateHueIP(const std::string& newIP);
+    void updateHueKey(const std::string& newKey);
+    std::vector<HueLight> mergeOrderedLightListWithNew(const std::vector<HueLight>& existing,
+                                                       const std::vector<HueLight>& fresh) const;
+    int getGroupIndex(const HueGroup& group) const;
+    int getLampIndex(const HueLight& lamp) const;
+
+    // The action queue.
+    void addActionItem(ActionQueueItem item);
+    void ensureQueueProcessorIsRunning();
+    void processActionQueue();
+
+    // Menu commands and lifecycle.
+    void allOff();
+    void allOffInMinutes(int minutes);
+    // The minutes a delayed-off menu title stands for: 5, 30 or 60.
+    static int minutesFromMenuTitle(const std::string& title);
+    void applicationWillTerminate();
+    void onSleepNote();
+    void onWakeNote();
+
+    const std::weak_ptr<RepeatingTimer>& actionQueueProcessor() const { return actionQueueProcessor_; }
+    const std::weak_ptr<RepeatingTimer>& bridgeStateRefresher() const { return bridgeStateRefresher_; }
+    // Requests started by the queue whose reply has not come back yet.
+    int sendsInFlight() const { return inFlight_->load(); }
+    // True when nothing waits in the queue and nothing is on its way.
+    bool queueDrained() const;
+    // How queued commands travel; the HTTP client unless replaced (tests).
+    using Transport = std::function<HttpResponse(const HttpRequest&)>;
+    void setTransport(Transport transport) { transport_ = std::move(transport); }
+
+private:
+    void fetchLightsWith(const std::string& ip, const std::string& key);
+    void fetchGroupsWith(const std::string& ip, const std::string& key);
+    void fetchScenesWith(const std::string& ip, const std::string& key);
+    void pairWith(const std::string& ip);
+    void send(const ActionQueueItem& item);
+    // Runs `work` on the UI thread if this delegate still exists then.
+    void onUI(std::function<void()> work);
+
+    std::unique_ptr<AppSettings> settings_;
+    Shell* shell_;
+    std::weak_ptr<RepeatingTimer> actionQueueProcessor_;
+    std::weak_ptr<RepeatingTimer> bridgeStateRefresher_;
+    std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Transport transport_ = httpSend;
+};
+
+// The one delegate of the process, reached by the command functions.
+AppDelegate* appDelegate();
+void setAppDelegate(AppDelegate* delegate);
+
+// The stored light order, under "lightOrder".
+std::vector<std::string> loadDeviceOrder(const DefaultsStore& store);
+void saveDeviceOrder(const std::vector<HueLight>& lights, DefaultsStore& store);
+std::vector<HueLight> orderedLights(const std::vector<HueLight>& lights, const DefaultsStore& store);
+std::vector<HueScene> orderedScenes(std::vector<HueScene> scenes);
+
+}  // namespace lumora

@@ -1,0 +1,437 @@
+#include "ctl/ctl.h"
+
+#include <algorithm>
+#include <charconv>
+#include <iomanip>
+#include <iostream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+
+#include "app/app_delegate.h"
+#include "app/linux/file_store.h"
+#include "app/linux/loop_dispatcher.h"
+#include "bridge/commands.h"
+#include "bridge/fetchers.h"
+#include "bridge/pairing.h"
+#include "ctl/targets.h"
+#include "simulator/sim_server.h"
+
+namespace lumora::ctl {
+namespace {
+
+using nlohmann::json;
+
+struct Options {
+    std::optional<std::string> bridge, user;
+    std::optional<std::int64_t> in;
+    bool demo = false, json = false, help = false;
+    std::vector<std::string> words;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+std::optional<std::int64_t> number(const std::string& s) {
+    std::int64_t v = 0;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || p != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+Options parse(const std::vector<std::string>& args) {
+    Options o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const std::string& flag) -> std::string {
+            if (a.size() > flag.size() && a[flag.size()] == '=') return a.substr(flag.size() + 1);
+            if (i + 1 >= args.size()) throw UsageError{flag + " needs a value"};
+            return args[++i];
+        };
+        auto is = [&](const std::string& flag) { return a == flag || a.rfind(flag + "=", 0) == 0; };
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--demo") {
+            o.demo = true;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (is("--bridge")) {
+            o.bridge = trimmed(value("--bridge"));
+        } else if (is("--user")) {
+            o.user = value("--user");
+        } else if (is("--in")) {
+            auto v = number(value("--in"));
+            if (!v || (*v != 5 && *v != 30 && *v != 60)) throw UsageError{"--in takes 5, 30 or 60 (minutes)"};
+            o.in = v;
+        } else if (a.size() > 1 && a[0] == '-' && !number(a)) {
+            throw UsageError{"unknown option " + a};
+        } else {
+            o.words.push_back(a);
+        }
+    }
+    return o;
+}
+
+// Everything one invocation needs, torn down in order at the end.
+class Session {
+public:
+    Session(const Options& o, std::ostream& out, std::ostream& err) : opts_(o), out_(out), err_(err) {
+        previous_ = installDispatcher(loop_);
+        if (o.demo) {
+            store_ = std::make_shared<InMemoryDefaultsStore>();
+            sim::ServerOptions so;
+            so.linkButtonPressed = true;
+            sim_ = std::make_unique<sim::SimServer>(so);
+            std::string why;
+            if (!sim_->start(&why)) throw std::runtime_error("cannot start the demo bridge: " + why);
+            store_->setString("bridgeIP", sim_->address());
+            store_->setString("bridgeUser", sim::kDemoUser);
+        } else {
+            auto file = std::make_shared<JsonFileDefaultsStore>(configDirectory());
+            storeFile_ = file->file().string();
+            store_ = file;
+        }
+        address_ = o.bridge.value_or(store_->string("bridgeIP").value_or(""));
+        user_ = o.user.value_or(store_->string("bridgeUser").value_or(""));
+    }
+    ~Session() {
+        delegate_.reset();
+        installDispatcher(previous_);
+    }
+
+    int pair();
+    int list(const std::string& what);
+    int status();
+    int command(const std::vector<std::string>& words);
+
+private:
+    int requireBridge();
+    int read(bool scenes);
+    int drain();
+    void report(const HueLight* light, const HueGroup* group);
+
+    const Options& opts_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::shared_ptr<LoopDispatcher> loop_ = std::make_shared<LoopDispatcher>(2);
+    std::shared_ptr<Dispatcher> previous_;
+    std::shared_ptr<DefaultsStore> store_;
+    std::string storeFile_;
+    std::unique_ptr<sim::SimServer> sim_;
+    std::string address_, user_;
+    std::unique_ptr<AppDelegate> delegate_;
+    std::vector<HueLight> lights_;
+    std::vector<HueGroup> groups_;
+    std::vector<HueScene> scenes_;
+    std::mutex problemsMutex_;
+    std::vector<std::string> problems_;
+};
+
+int Session::requireBridge() {
+    if (address_.empty()) {
+        err_ << "lumora-ctl: no bridge address known; pair first with 'lumora-ctl pair ADDRESS' or give --bridge\n";
+        return kBridgeFailed;
+    }
+    if (user_.empty()) {
+        err_ << "lumora-ctl: not paired with the bridge at " << address_ << "; run 'lumora-ctl pair'\n";
+        return kBridgeFailed;
+    }
+    return kDone;
+}
+
+int Session::read(bool scenes) {
+    if (int rc = requireBridge()) return rc;
+    auto failed = [&](bool connection) {
+        if (connection)
+            err_ << "lumora-ctl: cannot reach the bridge at " << address_ << "\n";
+        else
+            err_ << "lumora-ctl: the bridge at " << address_
+                 << " refused the stored user name or answered with something unreadable; pair again with "
+                    "'lumora-ctl pair'\n";
+        return kBridgeFailed;
+    };
+    auto l = fetchLightsNow(address_, user_);
+    if (auto* e = std::get_if<BridgeError>(&l)) return failed(*e == BridgeError::connectionFailed);
+    lights_ = orderedLights(std::get<std::vector<HueLight>>(l), *store_);
+    auto g = fetchGroupsNow(address_, user_);
+    if (auto* e = std::get_if<BridgeDataType_Groups_Error>(&g))
+        return failed(*e == BridgeDataType_Groups_Error::connectionFailed);
+    groups_ = std::get<std::vector<HueGroup>>(g);
+    if (scenes) {
+        auto s = fetchScenesNow(address_, user_);
+        if (auto* e = std::get_if<BridgeDataType_Scenes_Error>(&s))
+            return failed(*e == BridgeDataType_Scenes_Error::connectionFailed);
+        scenes_ = orderedScenes(std::get<std::vector<HueScene>>(s));
+    }
+    return kDone;
+}
+
+int Session::pair() {
+    std::string address = opts_.words.size() > 1 ? trimmed(opts_.words[1]) : address_;
+    if (opts_.words.size() > 2) throw UsageError{"pair takes at most one address"};
+    if (address.empty()) throw UsageError{"pair needs the bridge's address (or run 'lumora-ctl discover')"};
+    err_ << "Asking the bridge at " << address << " for a user name...\n";
+    const std::string r = manageBridge(address);
+    if (r == kPressButton) {
+        err_ << "lumora-ctl: the bridge wants its link button pressed; press it, then run 'lumora-ctl pair "
+             << address << "' again within 30 seconds\n";
+        return kBridgeFailed;
+    }
+    if (r == kNoConnection) {
+        err_ << "lumora-ctl: cannot reach a bridge at " << address << "\n";
+        return kBridgeFailed;
+    }
+    address_ = address;
+    user_ = r;
+    // As in the tray program, the pair is stored once a read with it worked.
+    if (int rc = read(false)) return rc;
+    store_->setString("bridgeIP", trimmed(address_));
+    store_->setString("bridgeUser", trimmed(user_));
+    out_ << "Paired with the bridge at " << address_ << " (" << lights_.size() << " lights).";
+    if (!storeFile_.empty()) out_ << " Stored in " << storeFile_ << ".";
+    out_ << "\n";
+    return kDone;
+}
+
+std::string onOff(bool on) { return on ? "on" : "off"; }
+
+int Session::list(const std::string& what) {
+    if (int rc = read(what == "scenes")) return rc;
+    if (opts_.json) {
+        json j = what == "lights" ? json(lights_) : what == "rooms" ? json(groups_) : json(scenes_);
+        out_ << j.dump(2) << "\n";
+        return kDone;
+    }
+    std::ostringstream t;
+    if (what == "lights") {
+        t << std::left << std::setw(5) << "ID" << std::setw(28) << "NAME" << std::setw(5) << "ON" << std::setw(5)
+          << "BRI" << "CAN\n";
+        for (const auto& l : lights_) {
+            std::string can = l.allows_color ? "colour" : l.allows_ambient ? "white" : l.allows_brightness ? "dim" : "switch";
+            t << std::setw(5) << l.lamp_id << std::setw(28) << l.name << std::setw(5) << onOff(l.is_on)
+              << std::setw(5) << l.brightness << can << "\n";
+        }
+    } else if (what == "rooms") {
+        t << std::left << std::setw(5) << "ID" << std::setw(24) << "NAME" << std::setw(7) << "TYPE" << std::setw(5)
+          << "ON" << std::setw(5) << "BRI" << "LIGHTS\n";
+        for (const auto& g : groups_) {
+            std::string ids;
+            for (const auto& id : g.lights) ids += (ids.empty() ? "" : ",") + id;
+            t << std::setw(5) << g.group_id << std::setw(24) << g.name << std::setw(7) << g.type << std::setw(5)
+              << onOff(g.any_on) << std::setw(5) << g.brightness << ids << "\n";
+        }
+    } else {
+        t << std::left << std::setw(17) << "ID" << std::setw(24) << "NAME" << "ROOM\n";
+        for (const auto& s : scenes_) {
+            std::string room = s.group;
+            for (const auto& g : groups_)
+                if (g.group_id == s.group) room = g.name;
+            t << std::setw(17) << s.scene_id << std::setw(24) << s.name << room << "\n";
+        }
+    }
+    out_ << t.str();
+    return kDone;
+}
+
+int Session::status() {
+    if (address_.empty()) {
+        out_ << "bridge: none stored\n";
+        return kBridgeFailed;
+    }
+    out_ << "bridge: " << address_ << "\n";
+    out_ << "user: " << (user_.empty() ? "not paired" : user_.substr(0, 6) + "...") << "\n";
+    if (user_.empty()) return kBridgeFailed;
+    int rc = read(true);
+    out_ << "connected: " << (rc == kDone ? "yes" : "no") << "\n";
+    if (rc == kDone)
+        out_ << "lights: " << lights_.size() << ", rooms and zones: " << groups_.size()
+             << ", scenes: " << scenes_.size() << "\n";
+    return rc;
+}
+
+int Session::drain() {
+    if (!loop_->runUntil([&] { return delegate_->queueDrained(); }, std::chrono::seconds(60))) {
+        err_ << "lumora-ctl: the bridge did not take the commands in time\n";
+        return kBridgeFailed;
+    }
+    std::lock_guard lock(problemsMutex_);
+    for (const auto& p : problems_) err_ << "lumora-ctl: " << p << "\n";
+    return problems_.empty() ? kDone : kBridgeFailed;
+}
+
+void Session::report(const HueLight* light, const HueGroup* group) {
+    // Read back what the bridge now reports.
+    if (light) {
+        auto l = fetchLightsNow(address_, user_);
+        if (auto* ls = std::get_if<std::vector<HueLight>>(&l))
+            for (const auto& x : *ls)
+                if (x.lamp_id == light->lamp_id)
+                    out_ << x.name << " (light " << x.lamp_id << "): " << onOff(x.is_on) << ", bri " << x.brightness
+                         << (x.allows_color ? ", hue " + std::to_string(x.hue) : "")
+                         << (x.allows_ambient ? ", ct " + std::to_string(x.color_temperature) : "") << "\n";
+    }
+    if (group) {
+        auto g = fetchGroupsNow(address_, user_);
+        if (auto* gs = std::get_if<std::vector<HueGroup>>(&g))
+            for (const auto& x : *gs)
+                if (x.group_id == group->group_id)
+                    out_ << x.name << " (" << x.type << " " << x.group_id << "): " << (x.any_on ? "on" : "off")
+                         << ", bri " << x.brightness << ", hue " << x.hue << ", ct " << x.color_temperature << "\n";
+    }
+}
+
+int Session::command(const std::vector<std::string>& words) {
+    const std::string& verb = words[0];
+    const bool needsValue = verb == "bri" || verb == "hue" || verb == "ct";
+    const bool needsTarget = needsValue || verb == "on" || verb == "off" || verb == "scene";
+    const size_t expected = needsValue ? 3 : needsTarget ? 2 : 1;
+    if (words.size() != expected)
+        throw UsageError{verb + (needsValue ? " takes a target and a value" : needsTarget ? " takes one target" : " takes no argument")};
+    std::int64_t value = 0;
+    if (needsValue) {
+        auto v = number(words[2]);
+        const std::int64_t lo = verb == "ct" ? 153 : 0;
+        const std::int64_t hi = verb == "bri" ? 255 : verb == "hue" ? 65535 : 500;
+        if (!v || *v < lo || *v > hi)
+            throw UsageError{verb + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi)};
+        value = *v;
+    }
+
+    if (int rc = read(verb == "scene")) return rc;
+    delegate_ = std::make_unique<AppDelegate>(store_);
+    setAppDelegate(delegate_.get());
+    auto& s = delegate_->settings();
+    s.setHueIP(address_);
+    s.setHueKey(user_);
+    s.setLights(lights_);
+    s.setGroups(groups_);
+    s.setScenes(scenes_);
+    // Keep the bridge's complaints: the queue itself ignores replies.
+    delegate_->setTransport([this](const HttpRequest& req) {
+        HttpResponse res = httpSend(req);
+        std::lock_guard lock(problemsMutex_);
+        if (!res.ok()) {
+            problems_.push_back("no answer from the bridge to " + req.method + " " + req.url + " (" +
+                                toString(res.error) + ")");
+        } else if (res.body) {
+            json j = json::parse(*res.body, nullptr, false);
+            if (j.is_array())
+                for (const auto& e : j)
+                    if (e.is_object() && e.contains("error") && e["error"].is_object())
+                        problems_.push_back("the bridge refused: " + e["error"].value("description", std::string("?")));
+        }
+        return res;
+    });
+
+    std::optional<HueLight> light;
+    std::optional<HueGroup> group;
+    if (verb == "scene") {
+        auto found = findScene(words[1], scenes_);
+        if (auto* e = std::get_if<TargetError>(&found)) throw UsageError{e->message};
+        const auto& scene = std::get<HueScene>(found);
+        recallScene(scene.scene_id);
+        err_ << "Recalling scene \"" << scene.name << "\"...\n";
+    } else if (verb == "all-off") {
+        if (opts_.in) {
+            delegate_->allOffInMinutes(static_cast<int>(*opts_.in));
+            err_ << "Asking the bridge to switch every light off in " << *opts_.in << " minutes...\n";
+        } else {
+            delegate_->allOff();
+            err_ << "Switching " << lights_.size() << " lights off...\n";
+        }
+    } else {
+        auto found = findTarget(words[1], lights_, groups_);
+        if (auto* e = std::get_if<TargetError>(&found)) throw UsageError{e->message};
+        const auto& t = std::get<Target>(found);
+        if (auto* l = std::get_if<HueLight>(&t)) light = *l;
+        else group = std::get<HueGroup>(t);
+        if (verb == "on" || verb == "off") {
+            if (light) setLampOn(*light, verb == "on");
+            else setGroupOn(*group, verb == "on");
+        } else if (verb == "bri") {
+            if (light) setLampBrightness(*light, value);
+            else setGroupBrightness(*group, value);
+        } else if (verb == "hue") {
+            if (light) setLampHue(*light, value);
+            else setGroupHue(*group, value);
+        } else {
+            if (light) setLampTemperature(*light, value);
+            else setGroupTemperature(*group, value);
+        }
+    }
+    const int rc = drain();
+    if (rc == kDone) report(light ? &*light : nullptr, group ? &*group : nullptr);
+    return rc;
+}
+
+}  // namespace
+
+std::string usage() {
+    return R"(lumora-ctl: control the lights behind your bridge from the command line.
+
+Usage: lumora-ctl [--bridge ADDRESS] [--user NAME] [--demo] [--json] COMMAND
+
+Commands:
+  pair [ADDRESS]        ask the bridge for a user name (press its link button first)
+                        and store address and user name for lumora and lumora-ctl
+  lights | rooms | scenes
+                        list them (--json: machine-readable records)
+  on TARGET | off TARGET
+  bri TARGET 0-255      brightness (4 or less switches off)
+  hue TARGET 0-65535    colour
+  ct TARGET 153-500     colour temperature in mired
+  scene SCENE           recall a scene by id or name
+  all-off [--in 5|30|60]
+                        everything off now, or after that many minutes
+  status                the stored bridge and whether it answers
+
+TARGET is a light or a room/zone, by bridge id or exact name; "light:ID" or
+"room:ID" picks one kind when an id is ambiguous.
+
+Options:
+  --bridge ADDRESS      use this bridge address instead of the stored one
+  --user NAME           use this bridge user name instead of the stored one
+  --demo                run against a built-in simulated bridge (nothing is stored)
+  --json                print records as JSON
+  -h, --help            this text
+
+Exit codes: 0 done, 1 bridge unreachable or refused, 2 usage error.
+)";
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    try {
+        Options o = parse(args);
+        if (o.help) {
+            out << usage();
+            return kDone;
+        }
+        if (o.words.empty()) throw UsageError{"no command given"};
+        const std::string& verb = o.words[0];
+        static const std::vector<std::string> known{"pair", "lights", "rooms", "scenes", "on",     "off",
+                                                    "bri",  "hue",    "ct",    "scene",  "all-off", "status"};
+        if (std::find(known.begin(), known.end(), verb) == known.end())
+            throw UsageError{"unknown command '" + verb + "'"};
+        if (o.in && verb != "all-off") throw UsageError{"--in goes with all-off"};
+        if (o.json && verb != "lights" && verb != "rooms" && verb != "scenes")
+            throw UsageError{"--json goes with lights, rooms and scenes"};
+        if ((verb == "lights" || verb == "rooms" || verb == "scenes" || verb == "status") && o.words.size() > 1)
+            throw UsageError{verb + " takes no argument"};
+
+        Session session(o, out, err);
+        if (verb == "pair") return session.pair();
+        if (verb == "lights" || verb == "rooms" || verb == "scenes") return session.list(verb);
+        if (verb == "status") return session.status();
+        return session.command(o.words);
+    } catch (const UsageError& e) {
+        err << "lumora-ctl: " << e.message << "\nTry 'lumora-ctl --help'.\n";
+        return kUsage;
+    } catch (const std::exception& e) {
+        err << "lumora-ctl: " << e.what() << "\n";
+        return kBridgeFailed;
+    }
+}
+
+}  // namespace lumora::ctl

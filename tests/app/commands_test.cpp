@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/app_delegate.h"
+#include "app/manual_executor.h"
+#include "bridge/commands.h"
+
+using namespace lumora;
+using nlohmann::json;
+
+namespace {
+
+class CommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = installDispatcher(exec_);
+        delegate_ = std::make_unique<AppDelegate>(std::make_shared<InMemoryDefaultsStore>());
+        auto& s = delegate_->settings();
+        s.setHueIP("10.0.0.2:8080");
+        s.setHueKey("key");
+        lamp_.lamp_id = "3";
+        lamp_.hue_ip = "10.0.0.2:8080";
+        lamp_.hue_key = "key";
+        lamp_.is_on = true;
+        room_.group_id = "5";
+        room_.hue_ip = "10.0.0.2:8080";
+        room_.hue_key = "key";
+        s.setLights({lamp_});
+        s.setGroups({room_});
+    }
+    void TearDown() override {
+        exec_->runPending();
+        delegate_.reset();
+        installDispatcher(previous_);
+    }
+    // The item that waits after the command ran.
+    ActionQueueItem queued() {
+        exec_->runPending();
+        auto& q = delegate_->settings().actionQueue();
+        EXPECT_FALSE(q.empty());
+        return q.empty() ? ActionQueueItem{} : q.back();
+    }
+
+    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
+    std::shared_ptr<Dispatcher> previous_;
+    std::unique_ptr<AppDelegate> delegate_;
+    HueLight lamp_;
+    HueGroup room_;
+};
+
+}  // namespace
+
+TEST_F(CommandsTest, ItemsCarryAddressBodyFlagsAndProperty) {
+    struct Case {
+        std::function<void()> call;
+        std::string path;
+        json body;
+        bool light, group;
+        std::string id, property;
+    } cases[] = {
+        {[&] { setLampOn(lamp_, false); }, "/lights/3/state", {{"on", false}}, true, false, "3", "on"},
+        {[&] { setLampHue(lamp_, 46920); }, "/lights/3/state",
+         {{"hue", 46920}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}, true, false, "3", "hue"},
+        {[&] { setLampTemperature(lamp_, 366); }, "/lights/3/state",
+         {{"ct", 366}, {"on", true}, {"transitiontime", 2}}, true, false, "3", "ct"},
+        {[&] { setGroupOn(room_, true); }, "/groups/5/action", {{"on", true}}, false, true, "5", "on"},
+        {[&] { setGroupHue(room_, 1913); }, "/groups/5/action",
+         {{"hue", 1913}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}, false, true, "5", "hue"},
+        {[&] { setGroupTemperature(room_, 250); }, "/groups/5/action",
+         {{"ct", 250}, {"on", true}, {"transitiontime", 2}}, false, true, "5", "ct"},
+        {[&] { recallScene("ReanQJmt8t8kpQf"); }, "/groups/0/action", {{"scene", "ReanQJmt8t8kpQf"}},
+         false, false, "ReanQJmt8t8kpQf", "scene"},
+    };
+    for (auto& c : cases) {
+        c.call();
+        ActionQueueItem item = queued();
+        EXPECT_EQ(item.url, "http://10.0.0.2:8080/api/key" + c.path) << c.property;
+        EXPECT_EQ(json::parse(item.body), c.body) << c.property;
+        EXPECT_EQ(item.is_light_update, c.light) << c.property;
+        EXPECT_EQ(item.is_group_update, c.group) << c.property;
+        EXPECT_EQ(item.item_id, c.id);
+        EXPECT_EQ(item.property, c.property);
+        EXPECT_EQ(item.issued_at, exec_->now());
+    }
+}
+
+TEST_F(CommandsTest, BrightnessBelowFiveSwitchesOffHereAndOnTheBridge) {
+    setLampBrightness(lamp_, 4);
+    EXPECT_FALSE(delegate_->settings().lights()[0].is_on) << "local update is immediate";
+    EXPECT_EQ(json::parse(queued().body), json({{"bri", 4}, {"on", false}, {"transitiontime", 2}}));
+    setLampBrightness(lamp_, 5);
+    EXPECT_TRUE(delegate_->settings().lights()[0].is_on);
+    EXPECT_EQ(json::parse(queued().body)["on"], true);
+
+    setGroupBrightness(room_, 200);
+    EXPECT_TRUE(delegate_->settings().groups()[0].is_on);
+
+    HueLight stranger = lamp_;
+    stranger.lamp_id = "99";
+    setLampBrightness(stranger, 0);
+    EXPECT_EQ(queued().item_id, "99") << "sent even without a local record";
+}
+
+TEST_F(CommandsTest, BrightnessIncreaseMirrorsTheBridgeSumLocally) {
+    delegate_->settings().mutateGroups([](auto& g) { g[0].brightness = 230; });
+    groupBrightnessIncrease(room_, 50);
+    EXPECT_EQ(delegate_->settings().groups()[0].brightness, 255);
+    EXPECT_EQ(json::parse(queued().body), json({{"bri_inc", 50}, {"transitiontime", 1}, {"on", true}}));
+
+    delegate_->settings().mutateGroups([](auto& g) { g[0].brightness = 30; });
+    groupBrightnessIncrease(room_, -50);
+    EXPECT_EQ(delegate_->settings().groups()[0].brightness, 0);
+    EXPECT_FALSE(delegate_->settings().groups()[0].is_on);
+    EXPECT_EQ(json::parse(queued().body), json({{"bri_inc", -50}, {"transitiontime", 1}, {"on", false}}));
+
+    HueGroup gone = room_;
+    gone.group_id = "42";
+    groupBrightnessIncrease(gone, -50);
+    EXPECT_EQ(json::parse(queued().body)["on"], true) << "an unknown room is switched on";
+}
+
+TEST_F(CommandsTest, SceneRecallUsesTheStoredBridgeNotTheScenesRecord) {
+    delegate_->settings().setHueIP("192.168.7.7");
+    recallScene("abc");
+    EXPECT_EQ(queued().url, "http://192.168.7.7/api/key/groups/0/action");
+}
+
+TEST_F(CommandsTest, AnAddressThatIsNoURLDropsTheCommandWithALogLine) {
+    HueLight broken = lamp_;
+    broken.hue_ip = "my bridge";
+    testing::internal::CaptureStdout();
+    setLampBrightness(broken, 0);
+    delegate_->settings().setHueIP("bad ip");
+    recallScene("x");
+    autoOffInMinutes(5);
+    testing::internal::GetCapturedStdout();
+    exec_->runPending();
+    EXPECT_TRUE(delegate_->settings().actionQueue().empty());
+    EXPECT_TRUE(delegate_->settings().lights()[0].is_on) << "no local update either";
+    ASSERT_EQ(delegate_->settings().log().size(), 3u);
+    EXPECT_NE(delegate_->settings().log()[0].find("my bridge"), std::string::npos);
+}
+
+TEST_F(CommandsTest, NoApplicationStateQueuesNothing) {
+    delegate_.reset();
+    recallScene("x");
+    autoOffInMinutes(5);
+    setLampOn(lamp_, true);
+    EXPECT_EQ(exec_->runPending(), 0);
+}

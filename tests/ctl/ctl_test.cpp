@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/linux/file_store.h"
+#include "ctl/ctl.h"
+#include "simulator/sim_server.h"
+
+using namespace lumora;
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+class CtlTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("lumora-ctl-" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        ::setenv("LUMORA_CONFIG_DIR", dir_.c_str(), 1);
+        ASSERT_TRUE(server_.start());
+    }
+    void TearDown() override {
+        ::unsetenv("LUMORA_CONFIG_DIR");
+        fs::remove_all(dir_);
+    }
+    int ctl(std::vector<std::string> args, bool withBridge = true) {
+        if (withBridge) {
+            args.insert(args.begin(), {"--bridge", server_.address(), "--user", sim::kDemoUser});
+        }
+        out_.str("");
+        err_.str("");
+        return ctl::run(args, out_, err_);
+    }
+    json group(const std::string& id) { return server_.state()["groups"][id]; }
+
+    fs::path dir_;
+    sim::SimServer server_;
+    std::ostringstream out_, err_;
+};
+
+}  // namespace
+
+TEST_F(CtlTest, ListsRoomsAsJsonRecords) {
+    ASSERT_EQ(ctl({"rooms", "--json"}), 0) << err_.str();
+    json rooms = json::parse(out_.str());
+    ASSERT_TRUE(rooms.is_array());
+    bool kitchen = false;
+    for (const auto& r : rooms) {
+        EXPECT_TRUE(r.contains("group_id") && r.contains("hue_ip") && !r.contains("id"));
+        kitchen = kitchen || r["name"] == "Kitchen";
+    }
+    EXPECT_TRUE(kitchen);
+}
+
+TEST_F(CtlTest, BrightnessByRoomNameReachesTheBridge) {
+    ASSERT_EQ(ctl({"bri", "Kitchen", "128"}), 0) << err_.str();
+    std::string id;
+    const auto state = server_.state();
+    for (const auto& [gid, g] : state["groups"].items())
+        if (g["name"] == "Kitchen") id = gid;
+    EXPECT_EQ(group(id)["action"]["bri"], 128);
+    EXPECT_NE(out_.str().find("bri 128"), std::string::npos) << out_.str();
+    const auto log = server_.requestLog();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](auto& r) { return r.method == "PUT"; }), 1);
+}
+
+TEST_F(CtlTest, TargetsAreResolvedStrictly) {
+    EXPECT_EQ(ctl({"on", "1"}), 2);
+    EXPECT_NE(err_.str().find("ambiguous"), std::string::npos);
+    EXPECT_NE(err_.str().find("room 1"), std::string::npos) << "names the candidates";
+    EXPECT_EQ(ctl({"on", "Nowhere"}), 2);
+    EXPECT_NE(err_.str().find("no light or room"), std::string::npos);
+    EXPECT_EQ(ctl({"on", "light:1"}), 0) << err_.str();
+    EXPECT_EQ(server_.state()["lights"]["1"]["state"]["on"], true);
+    EXPECT_EQ(ctl({"bri", "light:1", "300"}), 2);
+    EXPECT_EQ(ctl({"ct", "light:1", "warm"}), 2);
+    EXPECT_EQ(ctl({"dance"}), 2);
+    EXPECT_EQ(ctl({"lights", "--in", "5"}), 2);
+    EXPECT_EQ(ctl({}), 2);
+    EXPECT_EQ(ctl({"--help"}, false), 0);
+    EXPECT_NE(out_.str().find("Exit codes"), std::string::npos);
+}
+
+TEST_F(CtlTest, DelayedAllOffCreatesOneSchedule) {
+    const auto before = server_.state()["schedules"].size();
+    ASSERT_EQ(ctl({"all-off", "--in", "30"}), 0) << err_.str();
+    const auto schedules = server_.state()["schedules"];  // a copy: safe to iterate
+    ASSERT_EQ(schedules.size(), before + 1);
+    bool found = false;
+    for (const auto& [id, s] : schedules.items()) found = found || s.value("localtime", "") == "PT00:30:00";
+    EXPECT_TRUE(found);
+}
+
+TEST_F(CtlTest, UnreachableOrRefusingBridgeExitsWithOne) {
+    EXPECT_EQ(ctl({"lights", "--user", "forgotten"}, false), 1) << "no address stored";
+    EXPECT_EQ(ctl({"--bridge", server_.address(), "--user", "forgotten", "lights"}, false), 1);
+    EXPECT_NE(err_.str().find("refused"), std::string::npos);
+    const std::string address = server_.address();
+    server_.stop();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ctl({"--bridge", address, "--user", "u", "off", "Kitchen"}, false), 1);
+    EXPECT_NE(err_.str().find("cannot reach"), std::string::npos);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+}
+
+TEST_F(CtlTest, PairingStoresTheBridgeForLaterCalls) {
+    EXPECT_EQ(ctl({"pair", server_.address()}, false), 1);
+    EXPECT_NE(err_.str().find("link button"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir_ / "defaults.json") && JsonFileDefaultsStore(dir_).contains("bridgeUser"));
+
+    server_.pressLinkButton();
+    ASSERT_EQ(ctl({"pair", server_.address()}, false), 0) << err_.str();
+    JsonFileDefaultsStore stored(dir_);
+    EXPECT_EQ(stored.string("bridgeIP"), server_.address());
+    EXPECT_EQ(stored.string("bridgeUser").value_or("").size(), 40u);
+
+    EXPECT_EQ(ctl({"status"}, false), 0) << err_.str();
+    EXPECT_NE(out_.str().find("connected: yes"), std::string::npos);
+    EXPECT_EQ(ctl({"scenes"}, false), 0);
+    EXPECT_NE(out_.str().find("NAME"), std::string::npos);
+}

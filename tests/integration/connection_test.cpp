@@ -1,0 +1,164 @@
+// Connecting, pairing and refreshing against the simulator on virtual time:
+// background work runs on the test thread when pumped, so every HTTP
+// exchange is real but the timers never wait.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "app/app_delegate.h"
+#include "app/manual_executor.h"
+#include "bridge/commands.h"
+#include "simulator/sim_server.h"
+
+using namespace lumora;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A time whose local minute is `minute` and second 10.
+TimePoint atLocalMinute(int minute) {
+    std::time_t t = Clock::to_time_t(Clock::now());
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    tm.tm_min = minute;
+    tm.tm_sec = 10;
+    tm.tm_isdst = -1;
+    return Clock::from_time_t(std::mktime(&tm));
+}
+
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = installDispatcher(exec_);
+        ASSERT_TRUE(server_.start());
+        delegate_ = std::make_unique<AppDelegate>(store_);
+        s().setHueIP(server_.address());
+    }
+    void TearDown() override {
+        exec_->runPending();
+        delegate_.reset();
+        installDispatcher(previous_);
+    }
+    AppSettings& s() { return delegate_->settings(); }
+    int requests(const std::string& suffix) {
+        int n = 0;
+        for (const auto& r : server_.requestLog())
+            if (r.method == "GET" && r.path.size() >= suffix.size() &&
+                r.path.compare(r.path.size() - suffix.size(), suffix.size(), suffix) == 0)
+                ++n;
+        return n;
+    }
+
+    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>(
+        ManualExecutor::Background::Manual, atLocalMinute(7));
+    std::shared_ptr<Dispatcher> previous_;
+    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    sim::SimServer server_;
+    std::unique_ptr<AppDelegate> delegate_;
+};
+
+}  // namespace
+
+TEST_F(ConnectionTest, PairsOnceTheLinkButtonIsPressedThenConnectsAndStores) {
+    delegate_->connectToBridge();
+    exec_->runPending();
+    EXPECT_TRUE(s().needsLinkButton());
+    EXPECT_EQ(s().connectionErrorMessage(), "Bridge responded: Press LINK BUTTON and retry");
+    EXPECT_EQ(s().log().back(), "We have a Bridge IP, but no API key yet...");
+    EXPECT_TRUE(delegate_->bridgeStateRefresher().expired()) << "no retry by itself";
+
+    server_.pressLinkButton();
+    delegate_->connectToBridge();
+    exec_->runPending();
+    EXPECT_FALSE(s().needsLinkButton());
+    EXPECT_EQ(s().hueKey().size(), 40u);
+    EXPECT_TRUE(s().bridgeConnected());
+    EXPECT_EQ(s().connectionErrorMessage(), "");
+    EXPECT_FALSE(s().lights().empty());
+    EXPECT_FALSE(s().groups().empty());
+    EXPECT_FALSE(s().scenes().empty());
+    EXPECT_EQ(store_->string("bridgeIP"), server_.address());
+    EXPECT_EQ(store_->string("bridgeUser"), s().hueKey());
+    EXPECT_FALSE(delegate_->bridgeStateRefresher().expired());
+}
+
+TEST_F(ConnectionTest, UnreachableBridgeDuringPairingSaysSo) {
+    server_.stop();
+    delegate_->connectToBridge();
+    exec_->runPending();
+    EXPECT_FALSE(s().needsLinkButton());
+    EXPECT_EQ(s().connectionErrorMessage(), "Unable to connect to the Hue bridge. Is the IP address correct?");
+}
+
+TEST_F(ConnectionTest, RefreshTracksTheConnectionAndRespectsTheQuietTime) {
+    s().setHueKey(sim::kDemoUser);
+    delegate_->connectToBridge();
+    exec_->runPending();
+    ASSERT_TRUE(s().bridgeConnected());
+    const auto lightsBefore = s().lights();
+    server_.clearLog();
+
+    // A user action 2 seconds before the tick holds the fetches back.
+    exec_->advance(1500ms);
+    setLampOn(s().lights().front(), true);
+    exec_->advance(2000ms);  // tick at 3.5 s
+    EXPECT_EQ(requests("/lights"), 0);
+    exec_->advance(3500ms);  // tick at 7 s: 5.5 s after the action
+    EXPECT_EQ(requests("/lights"), 1);
+    EXPECT_EQ(requests("/groups"), 1);
+    EXPECT_EQ(requests("/scenes"), 0) << "minute 7 does not refresh scenes";
+
+    // The bridge goes away: not connected, the lists stay.
+    server_.stop();
+    exec_->advance(3500ms);
+    EXPECT_FALSE(s().bridgeConnected());
+    EXPECT_EQ(s().lights().size(), lightsBefore.size());
+    ASSERT_TRUE(server_.start());
+    // The simulator came back on another port; follow it as the user would.
+    s().setHueIP(server_.address());
+    exec_->advance(3500ms);
+    EXPECT_TRUE(s().bridgeConnected());
+}
+
+TEST_F(ConnectionTest, ScenesRefreshOnlyInTheQuarterHourMinutes) {
+    exec_->setNow(atLocalMinute(14));
+    s().setHueKey(sim::kDemoUser);
+    s().setLastUserActionAt(exec_->now() - 1h);
+    delegate_->ensureBridgeStateRefresherIsRunning();
+    exec_->advance(10500ms);  // three ticks, all in minute 14
+    EXPECT_EQ(requests("/lights"), 3);
+    EXPECT_EQ(requests("/scenes"), 0);
+    exec_->advance(49500ms);  // into minute 15
+    EXPECT_GE(requests("/scenes"), 1);
+    const int inFifteen = requests("/scenes");
+    exec_->advance(60s);      // through minute 15 into 16
+    EXPECT_GT(requests("/scenes"), inFifteen) << "every tick in the minute fetches scenes";
+    const int afterFifteen = requests("/scenes");
+    exec_->advance(30s);
+    EXPECT_EQ(requests("/scenes"), afterFifteen);
+}
+
+TEST_F(ConnectionTest, UnknownUserMarksTheBridgeNotConnected) {
+    s().setHueKey("someone-the-bridge-forgot");
+    s().setBridgeConnected(true);
+    delegate_->fetchLights();
+    exec_->runPending();
+    EXPECT_FALSE(s().bridgeConnected());
+}
+
+TEST_F(ConnectionTest, DisconnectForgetsTheUserButKeepsScenesAndAddress) {
+    s().setHueKey(sim::kDemoUser);
+    delegate_->connectToBridge();
+    exec_->runPending();
+    ASSERT_FALSE(s().scenes().empty());
+    delegate_->disconnectBridge();
+    exec_->runPending();
+    EXPECT_TRUE(s().lights().empty());
+    EXPECT_TRUE(s().groups().empty());
+    EXPECT_FALSE(s().scenes().empty());
+    EXPECT_EQ(s().hueKey(), "");
+    EXPECT_EQ(store_->string("bridgeUser"), "");
+    EXPECT_EQ(store_->string("bridgeIP"), server_.address());
+    EXPECT_FALSE(s().bridgeConnected());
+    EXPECT_FALSE(delegate_->bridgeStateRefresher().expired()) << "the timers keep running";
+}

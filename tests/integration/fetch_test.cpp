@@ -1,0 +1,157 @@
+// Reading the bridge over loopback against the simulator, including every
+// kind of bad reply: each must end in an error through the completion.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "app/manual_executor.h"
+#include "bridge/decode.h"
+#include "bridge/fetchers.h"
+#include "simulator/sim_server.h"
+
+using namespace lumora;
+using namespace std::chrono_literals;
+using sim::Fault;
+
+namespace {
+
+class FetchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = installDispatcher(exec_);
+        std::string err;
+        ASSERT_TRUE(server_.start(&err)) << err;
+    }
+    void TearDown() override { installDispatcher(previous_); }
+
+    // Runs a fetch through its completion, which must arrive off the test
+    // thread exactly once.
+    template <typename Fetcher, typename Result>
+    Result run(Fetcher fetcher) {
+        std::promise<Result> done;
+        auto future = done.get_future();
+        const auto caller = std::this_thread::get_id();
+        fetcher.fetch([&done, caller](Result r) {
+            EXPECT_NE(std::this_thread::get_id(), caller);
+            done.set_value(std::move(r));
+        });
+        EXPECT_EQ(future.wait_for(15s), std::future_status::ready);
+        return future.get();
+    }
+    LightsResult lights(const std::string& key = sim::kDemoUser) {
+        return run<HueCommunicationLights, LightsResult>(HueCommunicationLights(server_.address(), key));
+    }
+
+    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
+    std::shared_ptr<Dispatcher> previous_;
+    sim::SimServer server_;
+};
+
+template <typename T, typename E>
+E errorOf(const FetchResult<T, E>& r) {
+    EXPECT_TRUE(std::holds_alternative<E>(r)) << "expected a failure";
+    return std::holds_alternative<E>(r) ? std::get<E>(r) : E{};
+}
+
+}  // namespace
+
+TEST_F(FetchTest, DemoHomeReadsInBridgeOrderWithRoomsSorted) {
+    auto result = lights();
+    ASSERT_TRUE(std::holds_alternative<std::vector<HueLight>>(result));
+    const auto& ls = std::get<std::vector<HueLight>>(result);
+    // The reply's own order, without unreachable lights.
+    std::vector<std::string> expected;
+    const auto state = server_.state();
+    for (const auto& [id, l] : state["lights"].items())
+        if (l["state"].value("reachable", false)) expected.push_back(id);
+    std::vector<std::string> got;
+    for (const auto& l : ls) {
+        got.push_back(l.lamp_id);
+        EXPECT_EQ(l.hue_ip, server_.address());
+        EXPECT_EQ(l.hue_key, sim::kDemoUser);
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_LT(got.size(), state["lights"].size()) << "the demo home has an unreachable light";
+
+    auto groups = run<HueCommunicationGroups, GroupsResult>(HueCommunicationGroups(server_.address(), sim::kDemoUser));
+    ASSERT_TRUE(std::holds_alternative<std::vector<HueGroup>>(groups));
+    const auto& gs = std::get<std::vector<HueGroup>>(groups);
+    ASSERT_FALSE(gs.empty());
+    for (size_t i = 1; i < gs.size(); ++i)
+        EXPECT_FALSE(localizedCaseInsensitiveLess(gs[i].name, gs[i - 1].name)) << gs[i].name;
+    for (const auto& g : gs) EXPECT_TRUE(g.type == "Room" || g.type == "Zone") << g.type;
+
+    auto scenes = run<HueCommunicationScenes, ScenesResult>(HueCommunicationScenes(server_.address(), sim::kDemoUser));
+    ASSERT_TRUE(std::holds_alternative<std::vector<HueScene>>(scenes));
+    EXPECT_FALSE(std::get<std::vector<HueScene>>(scenes).empty());
+}
+
+TEST_F(FetchTest, EdgeHomeDecodesWithoutSurprises) {
+    ASSERT_TRUE(server_.loadFixture("edge"));
+    auto result = lights();
+    ASSERT_TRUE(std::holds_alternative<std::vector<HueLight>>(result));
+    for (const auto& l : std::get<std::vector<HueLight>>(result))
+        if (l.model_id == "TRADFRI bulb E27 WS opal 980lm") {
+            EXPECT_EQ(l.ct_min, 250);
+            EXPECT_FALSE(l.allows_color);
+        }
+}
+
+TEST_F(FetchTest, UnknownUserIsInvalidData) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(errorOf(lights("no-such-user")), BridgeError::invalidData);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Couldn't decode Hue data"), std::string::npos);
+}
+
+TEST_F(FetchTest, EveryBadReplyEndsInAnError) {
+    struct Case {
+        Fault fault;
+        BridgeError expected;
+    } cases[] = {
+        {Fault::garbageBody, BridgeError::invalidData},
+        {Fault::http500, BridgeError::invalidData},
+        {Fault::http503, BridgeError::invalidData},
+        {Fault::http429, BridgeError::invalidData},
+        {Fault::hugeBody, BridgeError::invalidData},
+        {Fault::notUtf8, BridgeError::invalidData},
+        {Fault::closeConnection, BridgeError::connectionFailed},
+        {Fault::truncatedBody, BridgeError::connectionFailed},
+    };
+    testing::internal::CaptureStdout();
+    for (const auto& c : cases) {
+        server_.injectFault(c.fault, 1);
+        EXPECT_EQ(errorOf(lights()), c.expected) << sim::toString(c.fault);
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(std::holds_alternative<std::vector<HueLight>>(lights())) << "faults are used up";
+}
+
+TEST_F(FetchTest, SlowBridgeTimesOutAfterFourSeconds) {
+    server_.injectFault(Fault::delay, 3, 6s);
+    const auto start = std::chrono::steady_clock::now();
+    // The three reads run at the same time, as the refresh starts them.
+    std::promise<LightsResult> l;
+    std::promise<GroupsResult> g;
+    std::promise<ScenesResult> s;
+    HueCommunicationLights(server_.address(), sim::kDemoUser).fetch([&](LightsResult r) { l.set_value(r); });
+    HueCommunicationGroups(server_.address(), sim::kDemoUser).fetch([&](GroupsResult r) { g.set_value(r); });
+    HueCommunicationScenes(server_.address(), sim::kDemoUser).fetch([&](ScenesResult r) { s.set_value(r); });
+    EXPECT_EQ(errorOf(l.get_future().get()), BridgeError::connectionFailed);
+    EXPECT_EQ(errorOf(g.get_future().get()), BridgeDataType_Groups_Error::connectionFailed);
+    EXPECT_EQ(errorOf(s.get_future().get()), BridgeDataType_Scenes_Error::connectionFailed);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 3900ms);
+    EXPECT_LT(took, 5500ms);
+    server_.clearFaults();
+}
+
+TEST_F(FetchTest, NothingListeningOrNoAddressIsConnectionFailed) {
+    const std::string address = server_.address();
+    server_.stop();
+    EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(HueCommunicationLights(address, "u"))),
+              BridgeError::connectionFailed);
+    EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(HueCommunicationLights("my bridge", "u"))),
+              BridgeError::connectionFailed);
+    EXPECT_EQ(errorOf(run<HueCommunicationGroups, GroupsResult>(HueCommunicationGroups("1.2.3.4 ", "u"))),
+              BridgeDataType_Groups_Error::connectionFailed);
+}

@@ -1,0 +1,114 @@
+// The command queue on real time against the simulator, asserted from the
+// simulator's request log.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/app_delegate.h"
+#include "app/linux/loop_dispatcher.h"
+#include "bridge/commands.h"
+#include "bridge/fetchers.h"
+#include "simulator/sim_server.h"
+
+using namespace lumora;
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+class QueuePacingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = installDispatcher(loop_);
+        ASSERT_TRUE(server_.start());
+        delegate_ = std::make_unique<AppDelegate>(std::make_shared<InMemoryDefaultsStore>());
+        auto& s = delegate_->settings();
+        s.setHueIP(server_.address());
+        s.setHueKey(sim::kDemoUser);
+        auto lights = fetchLightsNow(server_.address(), sim::kDemoUser);
+        ASSERT_TRUE(std::holds_alternative<std::vector<HueLight>>(lights));
+        s.setLights(std::get<std::vector<HueLight>>(lights));
+        server_.clearLog();
+    }
+    void TearDown() override {
+        delegate_.reset();
+        installDispatcher(previous_);
+    }
+    bool drain(std::chrono::milliseconds limit = 10s) {
+        return loop_->runUntil([&] { return delegate_->queueDrained(); }, limit);
+    }
+    std::vector<sim::LoggedRequest> puts() {
+        std::vector<sim::LoggedRequest> out;
+        for (auto& r : server_.requestLog())
+            if (r.method != "GET") out.push_back(r);
+        return out;
+    }
+    const HueLight& light(size_t i = 0) { return delegate_->settings().lights().at(i); }
+
+    std::shared_ptr<LoopDispatcher> loop_ = std::make_shared<LoopDispatcher>(4);
+    std::shared_ptr<Dispatcher> previous_;
+    sim::SimServer server_;
+    std::unique_ptr<AppDelegate> delegate_;
+};
+
+}  // namespace
+
+TEST_F(QueuePacingTest, ABurstOfSliderMovesBecomesAFewPacedRequestsEndingWithTheLastValue) {
+    // 100 brightness changes for one light within 2 seconds, as a dragged slider makes them.
+    int issued = 0;
+    std::weak_ptr<RepeatingTimer> slider = loop_->scheduleRepeating(20ms, [&] {
+        ++issued;
+        setLampBrightness(light(), 100 + issued);
+        if (issued == 100) invalidate(slider);
+    });
+    ASSERT_TRUE(loop_->runUntil([&] { return issued == 100; }, 5s));
+    ASSERT_TRUE(drain());
+
+    const auto sent = puts();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_LE(sent.size(), 8u);
+    for (size_t i = 1; i < sent.size(); ++i)
+        EXPECT_GE(sent[i].wallTime - sent[i - 1].wallTime, 290ms) << "request " << i;
+    EXPECT_EQ(json::parse(sent.back().body)["bri"], 200);
+    EXPECT_EQ(server_.state()["lights"][light().lamp_id]["state"]["bri"], 200);
+}
+
+TEST_F(QueuePacingTest, OnOffAndBrightnessForOneLightBothArriveInOrder) {
+    setLampOn(light(), true);
+    setLampBrightness(light(), 77);
+    ASSERT_TRUE(drain());
+    const auto sent = puts();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(json::parse(sent[0].body), json({{"on", true}}));
+    EXPECT_EQ(json::parse(sent[1].body)["bri"], 77);
+}
+
+TEST_F(QueuePacingTest, DelayedAllOffBecomesOneScheduleThatRunsAnHourLater) {
+    // The demo home's own recurring schedules would run in that hour too.
+    const auto before = server_.state();
+    for (const auto& [id, sched] : before["schedules"].items())
+        server_.call("DELETE", std::string("/api/") + sim::kDemoUser + "/schedules/" + id);
+    setLampOn(light(), true);
+    delegate_->allOffInMinutes(60);
+    ASSERT_TRUE(drain());
+    const auto schedules = server_.state()["schedules"];
+    ASSERT_EQ(schedules.size(), 1u);
+    EXPECT_EQ(schedules.begin().value()["localtime"], "PT01:00:00");
+
+    server_.advanceClock(std::chrono::seconds(3600));
+    const auto after = server_.state();
+    EXPECT_TRUE(after["schedules"].empty()) << "a one-shot timer deletes itself";
+    for (const auto& [id, l] : after["lights"].items())
+        EXPECT_FALSE(l["state"]["on"].get<bool>()) << "light " << id;
+}
+
+TEST_F(QueuePacingTest, WithTheBridgeGoneItemsAreDroppedAtTheNormalPace) {
+    server_.stop();
+    const auto start = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < 4 && i < delegate_->settings().lights().size(); ++i) setLampOn(light(i), false);
+    ASSERT_TRUE(drain());
+    // Four ticks of 0.3 s; a refused connection costs nothing more.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_TRUE(delegate_->settings().actionQueue().empty());
+    EXPECT_TRUE(delegate_->actionQueueProcessor().expired());
+}
