@@ -10,6 +10,7 @@
 
 #include "app/app_settings.h"
 #include "app/dispatch.h"
+#include "app/hotkey_actions.h"
 #include "app/shell.h"
 #include "bridge/http.h"
 
@@ -60,6 +61,11 @@ public:
     void applicationWillTerminate();
     void onSleepNote();
     void onWakeNote();
+
+    // Global shortcuts: one key-up handler per name, each acting on the UI thread.
+    void registerKeyboardHotkeys();
+    void applyToAllGroups(AllGroupsAction action);
+    void applyGroupSlot(int slot);  // 0 to 4
 
     const std::weak_ptr<RepeatingTimer>& actionQueueProcessor() const { return actionQueueProcessor_; }
     const std::weak_ptr<RepeatingTimer>& bridgeStateRefresher() const { return bridgeStateRefresher_; }

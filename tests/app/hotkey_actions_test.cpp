@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/app_delegate.h"
+#include "app/manual_executor.h"
+#include "shortcuts/keyboard_shortcuts.h"
+
+using namespace lumora;
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+class HotkeyActionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = installDispatcher(exec_);
+        delegate_ = std::make_unique<AppDelegate>(store_);
+        std::vector<HueGroup> groups;
+        for (const char* id : {"3", "7"}) {
+            HueGroup g;
+            g.group_id = id;
+            g.hue_ip = "10.0.0.2";
+            g.hue_key = "key";
+            g.brightness = 100;
+            g.saturation = 120;
+            groups.push_back(g);
+        }
+        delegate_->settings().setGroups(groups);
+    }
+    void TearDown() override {
+        KeyboardShortcuts::reset();
+        exec_->runPending();
+        delegate_.reset();
+        installDispatcher(previous_);
+    }
+    std::vector<ActionQueueItem> queued() {
+        exec_->runPending();
+        return delegate_->settings().actionQueue();
+    }
+    const HueGroup& group(size_t i) { return delegate_->settings().groups()[i]; }
+
+    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
+    std::shared_ptr<Dispatcher> previous_;
+    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    std::unique_ptr<AppDelegate> delegate_;
+};
+
+}  // namespace
+
+TEST(HotkeySlots, ParseGroupAndActionOrNothing) {
+    InMemoryDefaultsStore store;
+    auto slot = [&](const char* value) {
+        if (value) store.setString("hotkeyCustomGroupAction2", value);
+        else store.remove("hotkeyCustomGroupAction2");
+        return getHotKeyGroupAction(2, store);
+    };
+    EXPECT_EQ(slot("7_off"), (HotKeyGroupAction{HotKeyGroupActions::off, "7"}));
+    EXPECT_EQ(slot("12_brighter"), (HotKeyGroupAction{HotKeyGroupActions::brighter, "12"}));
+    EXPECT_EQ(slot("__4__darker_"), (HotKeyGroupAction{HotKeyGroupActions::darker, "4"})) << "empty pieces drop";
+    for (const char* nothing : {"no_action", "7_dim", "7", "7_on_x", "", "_on"})
+        EXPECT_EQ(slot(nothing).action, HotKeyGroupActions::nothing) << nothing;
+    EXPECT_EQ(slot(nullptr).action, HotKeyGroupActions::nothing);
+    store.setInteger("hotkeyCustomGroupAction2", 7);
+    EXPECT_EQ(getHotKeyGroupAction(2, store).action, HotKeyGroupActions::nothing);
+}
+
+TEST_F(HotkeyActionsTest, SlotActsOnlyOnItsGroup) {
+    delegate_->settings().mutateGroups([](auto& g) { g[0].is_on = g[1].is_on = true; });
+    store_->setString("hotkeyCustomGroupAction0", "7_off");
+    delegate_->applyGroupSlot(0);
+    auto q = queued();
+    ASSERT_EQ(q.size(), 1u);
+    EXPECT_EQ(q[0].item_id, "7");
+    EXPECT_EQ(json::parse(q[0].body), json({{"on", false}}));
+    EXPECT_FALSE(group(1).is_on);
+    EXPECT_TRUE(group(0).is_on);
+
+    store_->setString("hotkeyCustomGroupAction1", "9_on");
+    delegate_->applyGroupSlot(1);
+    EXPECT_EQ(queued().size(), 1u) << "a group that is gone does nothing";
+}
+
+TEST_F(HotkeyActionsTest, DarkerStepsEveryGroupDownAndMarksItOn) {
+    delegate_->settings().setKeyIncrement(50);
+    delegate_->applyToAllGroups(AllGroupsAction::darker);
+    auto q = queued();
+    ASSERT_EQ(q.size(), 2u);
+    for (const auto& item : q) EXPECT_EQ(json::parse(item.body), json({{"bri_inc", -50}, {"transitiontime", 1}, {"on", true}}));
+    EXPECT_TRUE(group(0).is_on);
+    EXPECT_EQ(group(0).brightness, 50);
+}
+
+TEST_F(HotkeyActionsTest, WhiteUpdatesRecordsBeforeSending) {
+    delegate_->applyToAllGroups(AllGroupsAction::white);
+    EXPECT_EQ(group(0).saturation, 0);
+    EXPECT_EQ(group(1).hue, 43413);
+    auto q = queued();
+    ASSERT_EQ(q.size(), 2u);
+    EXPECT_EQ(json::parse(q[1].body), json({{"hue", 43413}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}));
+    delegate_->applyToAllGroups(AllGroupsAction::red);
+    EXPECT_EQ(json::parse(queued().back().body)["sat"], 255);
+}
+
+TEST_F(HotkeyActionsTest, RepeatedBrighterLeavesOnlyTheLastIncrementWaiting) {
+    store_->setString("hotkeyCustomGroupAction4", "3_brighter");
+    delegate_->applyGroupSlot(4);
+    delegate_->applyGroupSlot(4);
+    delegate_->applyGroupSlot(4);
+    auto q = queued();
+    ASSERT_EQ(q.size(), 1u);
+    EXPECT_EQ(q[0].property, "brightness_increase");
+    EXPECT_EQ(group(0).brightness, 250) << "the local copy follows every press";
+}
+
+TEST_F(HotkeyActionsTest, ReleasedShortcutQueuesItsActionOnTheUIThread) {
+    KeyboardShortcuts::setStore(store_);
+    delegate_->registerKeyboardHotkeys();
+    const Shortcut combo(37, 4096 | 2048);  // control-option-L
+    KeyboardShortcuts::setShortcut(combo, KeyboardShortcuts::Name::actionAllLightsOff);
+
+    KeyboardShortcuts::handleOnKeyDown(combo);
+    EXPECT_EQ(queued().size(), 0u) << "nothing runs on key-down";
+    KeyboardShortcuts::handleOnKeyUp(combo);
+    EXPECT_EQ(exec_->pendingUI(), 1u) << "the action is queued, not run inline";
+    EXPECT_EQ(queued().size(), 2u);
+
+    KeyboardShortcuts::setPaused(true);
+    KeyboardShortcuts::handleOnKeyUp(combo);
+    EXPECT_EQ(exec_->pendingUI(), 0u);
+}

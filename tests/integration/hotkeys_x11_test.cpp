@@ -1,0 +1,112 @@
+// A global shortcut end to end: a real key press on a private X server, the
+// hot-key service, the program's action, the queue and the simulated bridge.
+#include <gtest/gtest.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/app_delegate.h"
+#include "app/manual_executor.h"
+#include "shortcuts/keyboard_shortcuts.h"
+#include "shortcuts/x11/x11_hotkey_service.h"
+#include "simulator/sim_server.h"
+#include "support/x11_support.h"
+
+using namespace lumora;
+using namespace lumora::testing;
+using namespace std::chrono_literals;
+using nlohmann::json;
+using KS = KeyboardShortcuts;
+
+namespace {
+
+class HotkeysEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!xvfb_.failure.empty()) GTEST_SKIP() << "needs an X server: " << xvfb_.failure;
+        xdotool_ = findProgram("xdotool");
+        if (xdotool_.empty()) GTEST_SKIP() << "needs xdotool: none on PATH";
+        previous_ = installDispatcher(exec_);
+        ASSERT_TRUE(server_.start());
+        service_ = X11HotKeyService::connect(xvfb_.display.c_str());
+        ASSERT_TRUE(service_);
+        delegate_ = std::make_unique<AppDelegate>(store_);
+        delegate_->settings().setHueIP(server_.address());
+        delegate_->settings().setHueKey(sim::kDemoUser);
+        KS::reset();
+        KS::setStore(store_);
+        KS::setHotKeyService(service_);
+        delegate_->registerKeyboardHotkeys();
+        delegate_->fetchGroups();
+        ASSERT_TRUE(exec_->runUntil([&] { return !delegate_->settings().groups().empty(); }, 5s));
+        server_.clearLog();
+    }
+    void TearDown() override {
+        KS::reset();
+        service_.reset();
+        delegate_.reset();
+        if (previous_) installDispatcher(previous_);
+    }
+    // Group actions the bridge received with this body.
+    std::set<std::string> groupsSent(const json& body) {
+        std::set<std::string> ids;
+        for (const auto& r : server_.requestLog()) {
+            const auto at = r.path.find("/groups/");
+            if (r.method == "PUT" && at != std::string::npos && json::parse(r.body, nullptr, false) == body)
+                ids.insert(r.path.substr(at + 8, r.path.find('/', at + 8) - at - 8));
+        }
+        return ids;
+    }
+    // Pumps the UI and moves the queue's virtual clock until `done` or 5 s of real time.
+    bool until(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            exec_->runUntil([] { return false; }, 20ms);
+            exec_->advance(300ms);
+            if (done()) return true;
+        }
+        return false;
+    }
+    bool press(const std::string& keys) { return runXdotool(xdotool_, xvfb_.display, {"key", "--clearmodifiers", keys}); }
+
+    Xvfb xvfb_;
+    std::string xdotool_;
+    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
+    std::shared_ptr<Dispatcher> previous_;
+    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    sim::SimServer server_;
+    std::shared_ptr<X11HotKeyService> service_;
+    std::unique_ptr<AppDelegate> delegate_;
+};
+
+}  // namespace
+
+TEST_F(HotkeysEndToEnd, AllLightsOffSwitchesEveryRoomAndZoneOffThenStopsWhenCleared) {
+    std::set<std::string> everyGroup;
+    for (const auto& g : delegate_->settings().groups()) everyGroup.insert(g.group_id);
+
+    const Shortcut ctrlAltL(Key::l, Modifier::control | Modifier::option);
+    const Shortcut ctrlAltK(Key::k, Modifier::control | Modifier::option);
+    KS::setShortcut(ctrlAltL, KS::Name::actionAllLightsOff);
+    ASSERT_TRUE(press("ctrl+alt+l"));
+    ASSERT_TRUE(until([&] { return groupsSent({{"on", false}}) == everyGroup; }));
+    EXPECT_EQ(server_.requestLog().size(), everyGroup.size()) << "one request per room and zone";
+
+    // Cleared: the key does nothing. A still-bound key pressed after it shows
+    // that both presses reached the server.
+    KS::setShortcut(std::nullopt, KS::Name::actionAllLightsOff);
+    KS::setShortcut(ctrlAltK, KS::Name::actionAllLightsOn);
+    server_.clearLog();
+    ASSERT_TRUE(press("ctrl+alt+l"));
+    ASSERT_TRUE(press("ctrl+alt+k"));
+    ASSERT_TRUE(until([&] { return groupsSent({{"on", true}}) == everyGroup; }));
+    EXPECT_TRUE(groupsSent({{"on", false}}).empty());
+}
+
+TEST_F(HotkeysEndToEnd, ACombinationAnotherClientHoldsIsTaken) {
+    OtherClient other(xvfb_.display);
+    ASSERT_TRUE(other.grab(XKB_KEY_j, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
+    const Shortcut ctrlAltJ(Key::j, Modifier::control | Modifier::option);
+    EXPECT_TRUE(ctrlAltJ.isTakenBySystem());
+    EXPECT_FALSE(Shortcut(Key::h, Modifier::control | Modifier::option).isTakenBySystem());
+}
