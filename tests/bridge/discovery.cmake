@@ -1,6 +1,8 @@
-# Discovery: the logic with a scripted DNS-SD browser.
+# Discovery: the logic with a scripted DNS-SD browser, and the web stage against the
+# simulated bridge on loopback.
 add_executable(lumora_discovery_tests
   ${CMAKE_CURRENT_LIST_DIR}/discovery_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/discovery_web_test.cpp
 )
-target_link_libraries(lumora_discovery_tests PRIVATE lumora_core GTest::gtest_main)
+target_link_libraries(lumora_discovery_tests PRIVATE lumora_core lumora_sim GTest::gtest_main)
 gtest_discover_tests(lumora_discovery_tests DISCOVERY_TIMEOUT 30)
