@@ -1,0 +1,95 @@
+#pragma once
+// The simulated bridge's state and its REST API v1, without any transport.
+// Lights, groups and scenes are kept as the JSON objects of the fixture and
+// changed in place, so oddities in a fixture (missing members, members of
+// unexpected types) survive and are served as they are.
+//
+// Not thread-safe: the server serialises every call.
+
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "simulator/replies.h"
+#include "simulator/schedules.h"
+#include "simulator/sim_time.h"
+
+namespace lumora::sim {
+
+class BridgeModel {
+  public:
+    BridgeModel();
+
+    // Replaces the whole state with a fixture (format: fixtures/README.md).
+    // On failure the state is unchanged.
+    bool load(const Json& fixture, SimTime now, std::string* error);
+
+    // One request under /api ("/api", "/api/<user>/lights/1/state", ...).
+    Json handle(std::string_view method, std::string_view path, const std::string& body,
+                SimTime now);
+
+    void pressLinkButton(SimTime now) { linkPressedAt_ = now; }
+    void releaseLinkButton() { linkPressedAt_.reset(); }
+    bool linkButtonPressed(SimTime now) const;
+
+    bool setReachable(const std::string& lightId, bool reachable);
+    std::string addUser(const std::string& devicetype, SimTime now);
+    void runDueSchedules(SimTime now);
+
+    // Where clients reach the bridge; shown in the config and discovery replies.
+    void setNetwork(std::string ipAddress, int port);
+    Json discoveryReply() const;
+    Json dump(SimTime now) const;
+
+  private:
+    using Segments = std::vector<std::string>;
+
+    Json pair(const std::string& body, SimTime now);
+    Json route(std::string_view method, const Segments& rest, const std::string& resource,
+               const std::string& body, SimTime now);
+    Json readLights(std::string_view method, const Segments& rest, const std::string& resource,
+                    const std::string& body);
+    Json readGroups(std::string_view method, const Segments& rest, const std::string& resource,
+                    const std::string& body);
+    Json readScenes(std::string_view method, const Segments& rest, const std::string& resource);
+    Json routeSchedules(std::string_view method, const Segments& rest, const std::string& resource,
+                        const std::string& body, SimTime now);
+    Json routeConfig(std::string_view method, const std::string& resource, const std::string& body,
+                     SimTime now);
+
+    Json shortConfig() const;
+    Json fullConfig(SimTime now) const;
+    Json groupZero() const;
+    Json sceneForList(const Json& scene) const;
+    bool knownUser(const std::string& user) const;
+
+    // State changes (state_changes.cpp).
+    Json putLightState(const std::string& id, const std::string& body);
+    Json putGroupAction(const std::string& id, const std::string& body);
+    Json renameLight(const std::string& id, const std::string& body);
+    void recallScene(const std::string& sceneId, const std::vector<std::string>& members,
+                     bool allSceneLights);
+    std::vector<std::string> memberIds(const std::string& groupId) const;
+    void recomputeGroupStates();
+
+    Json config_ = Json::object();
+    Json lights_ = Json::object();
+    Json groups_ = Json::object();
+    Json scenes_ = Json::object();
+    Json sensors_ = Json::object();
+    Json rules_ = Json::object();
+    Json resourcelinks_ = Json::object();
+    Json groupZeroAction_ = Json::object();
+    ScheduleTable schedules_;
+    std::optional<SimTime> linkPressedAt_;
+    std::string ipAddress_ = "127.0.0.1";
+    int port_ = 0;
+    std::mt19937_64 random_;
+};
+
+// A fresh 40-character user name of letters, digits and '-'.
+std::string randomUserName(std::mt19937_64& random);
+
+}  // namespace lumora::sim

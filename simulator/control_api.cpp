@@ -1,0 +1,117 @@
+// The control API under /sim: JSON in, JSON out, for tests and demos.
+
+#include <vector>
+
+#include "simulator/server_impl.h"
+
+namespace lumora::sim {
+
+namespace {
+
+std::vector<std::string> controlSegments(const std::string& path) {
+    std::vector<std::string> segments;
+    std::size_t start = 4;  // after "/sim"
+    while (start < path.size()) {
+        auto slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        if (slash > start) segments.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return segments;
+}
+
+}  // namespace
+
+void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Response& response) {
+    auto reply = [&](int status, const Json& body) {
+        response.status = status;
+        response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace),
+                             "application/json");
+    };
+    auto refuse = [&](int status, const std::string& why) { reply(status, Json{{"error", why}}); };
+
+    Json body = Json::object();
+    if (!request.body.empty()) {
+        body = Json::parse(request.body, nullptr, false);
+        if (body.is_discarded() || !body.is_object()) {
+            return refuse(400, "the body is not a JSON object");
+        }
+    }
+    const auto segments = controlSegments(request.path);
+    const std::string& method = request.method;
+    const std::string what = segments.empty() ? "" : segments[0];
+
+    if (what == "linkbutton" && segments.size() == 1 && method == "POST") {
+        auto pressed = body.find("pressed");
+        if (pressed == body.end() || !pressed->is_boolean()) {
+            return refuse(400, "expected {\"pressed\": true|false}");
+        }
+        if (pressed->get<bool>()) {
+            pressLinkButton();
+        } else {
+            releaseLinkButton();
+        }
+        return reply(200, Json{{"linkbutton", pressed->get<bool>()}});
+    }
+    if (what == "fixture" && segments.size() == 1 && method == "POST") {
+        std::string source = stringOr(body, "name", stringOr(body, "path", ""));
+        if (source.empty()) return refuse(400, "expected {\"name\": ...} or {\"path\": ...}");
+        std::string error;
+        if (!loadFixture(source, &error)) return refuse(400, error);
+        return reply(200, Json{{"fixture", source}});
+    }
+    if (what == "lights" && segments.size() == 2 && method == "PUT") {
+        auto reachable = body.find("reachable");
+        if (reachable == body.end() || !reachable->is_boolean()) {
+            return refuse(400, "expected {\"reachable\": true|false}");
+        }
+        if (!setReachable(segments[1], reachable->get<bool>())) {
+            return refuse(404, "no light " + segments[1]);
+        }
+        return reply(200, Json{{"id", segments[1]}, {"reachable", reachable->get<bool>()}});
+    }
+    if (what == "fault" && segments.size() == 1 && (method == "POST" || method == "DELETE")) {
+        std::string kindName = stringOr(body, "kind", "");
+        if (method == "DELETE" || kindName == "none") {
+            clearFaults();
+            return reply(200, Json{{"faults", "cleared"}});
+        }
+        auto kind = faultFromString(kindName);
+        auto count = body.value("count", Json(1));
+        auto delay = body.value("delay_ms", Json(0));
+        if (!kind || !count.is_number_integer() || !delay.is_number_integer() ||
+            delay.get<long long>() < 0) {
+            return refuse(400,
+                          "expected {\"kind\": \"delay|close|garbage|truncated|http500|http503|"
+                          "http429|huge|notutf8\", \"count\": N, \"delay_ms\": M}");
+        }
+        injectFault(*kind, count.get<int>(), std::chrono::milliseconds(delay.get<long long>()));
+        return reply(200, Json{{"kind", kindName}, {"count", count}});
+    }
+    if (what == "clock" && segments.size() == 1 && (method == "POST" || method == "GET")) {
+        if (method == "POST") {
+            auto advance = body.find("advance_s");
+            if (advance == body.end() || !advance->is_number() || advance->get<double>() < 0) {
+                return refuse(400, "expected {\"advance_s\": seconds}");
+            }
+            advanceClock(std::chrono::seconds(advance->get<long long>()));
+        }
+        std::lock_guard lock(mutex);
+        return reply(200, Json{{"sim_time", formatUtcMillis(nowLocked())},
+                               {"offset_s", clockOffset.count() / 1000}});
+    }
+    if (what == "log" && segments.size() == 1 && method == "GET") return reply(200, logJson());
+    if (what == "log" && segments.size() == 1 && method == "DELETE") {
+        clearLog();
+        return reply(200, Json{{"log", "cleared"}});
+    }
+    if (what == "state" && segments.size() == 1 && method == "GET") return reply(200, state());
+    if (what == "users" && segments.size() == 1 && method == "POST") {
+        auto devicetype = body.value("devicetype", Json("lumora-sim#control"));
+        if (!devicetype.is_string()) return refuse(400, "expected {\"devicetype\": text}");
+        return reply(200, Json{{"username", addUser(devicetype.get<std::string>())}});
+    }
+    refuse(404, "no control " + method + " " + request.path);
+}
+
+}  // namespace lumora::sim

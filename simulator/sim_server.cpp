@@ -1,0 +1,483 @@
+#include "simulator/sim_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <csignal>
+
+#include "simulator/fixtures.h"
+#include "simulator/server_impl.h"
+
+namespace lumora::sim {
+
+namespace {
+
+constexpr std::size_t kLogLimit = 10000;
+constexpr auto kTickInterval = std::chrono::milliseconds(100);
+constexpr auto kDefaultDelay = std::chrono::milliseconds(1000);
+constexpr std::size_t kHugeBodyBytes = 17u * 1024u * 1024u;
+
+struct FaultName {
+    Fault kind;
+    const char* name;
+};
+
+constexpr std::array<FaultName, 9> kFaultNames{{
+    {Fault::delay, "delay"},
+    {Fault::closeConnection, "close"},
+    {Fault::garbageBody, "garbage"},
+    {Fault::truncatedBody, "truncated"},
+    {Fault::http500, "http500"},
+    {Fault::http503, "http503"},
+    {Fault::http429, "http429"},
+    {Fault::hugeBody, "huge"},
+    {Fault::notUtf8, "notutf8"},
+}};
+
+int portOf(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) {
+        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    }
+    return -1;
+}
+
+// The HTTP library hides the connection's socket from handlers. Find it by its
+// two ports and shut it down, so the client sees the connection close without
+// a byte of reply; the library's own write then fails and it closes the socket.
+bool dropConnection(const httplib::Request& request) {
+    const long limit = std::min(sysconf(_SC_OPEN_MAX), 65536L);
+    for (int fd = 0; fd < limit; ++fd) {
+        sockaddr_storage local{}, peer{};
+        socklen_t localLength = sizeof local, peerLength = sizeof peer;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0) continue;
+        if (portOf(local) != request.local_port) continue;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
+        if (portOf(peer) != request.remote_port) continue;
+        ::shutdown(fd, SHUT_RDWR);
+        return true;
+    }
+    return false;
+}
+
+std::string htmlPage(int status, const char* reason) {
+    std::string title = std::to_string(status) + " " + reason;
+    return "<!DOCTYPE html>\n<html><head><title>" + title + "</title></head><body><h1>" + title +
+           "</h1><p>The bridge could not handle the request.</p></body></html>\n";
+}
+
+// About 17 MiB of well-formed lights, more than a careful client accepts.
+// Few members with long texts: an order-keeping JSON reader slows down with
+// the number of members, and the point is the size.
+std::shared_ptr<const std::string> hugeBody() {
+    static const auto body = [] {
+        const std::string padding = [] {
+            std::string hex;
+            for (int i = 0; i < 8192; ++i) hex += "0123456789abcdef"[(i * 7 + i / 16) % 16];
+            return hex;
+        }();
+        auto text = std::make_shared<std::string>("{");
+        text->reserve(kHugeBodyBytes + padding.size() + 256);
+        for (int id = 1; text->size() < kHugeBodyBytes; ++id) {
+            if (id > 1) text->push_back(',');
+            std::string n = std::to_string(id);
+            *text += "\"" + n + "\":{\"state\":{\"on\":false,\"bri\":1,\"reachable\":true},";
+            *text += "\"type\":\"Dimmable light\",\"name\":\"Filler light " + n + "\",";
+            *text += "\"swconfigid\":\"" + padding + "\"}";
+        }
+        text->push_back('}');
+        return std::shared_ptr<const std::string>(std::move(text));
+    }();
+    return body;
+}
+
+// Puts two bytes that can never occur in UTF-8 at the start of the reply's
+// first string value (or, failing that, its first string).
+std::string spoilUtf8(std::string text) {
+    static const std::string kBad = "\xff\xfe";
+    auto at = text.find("\":\"");
+    if (at != std::string::npos) return text.insert(at + 3, kBad);
+    at = text.find('"');
+    if (at != std::string::npos) return text.insert(at + 1, kBad);
+    return "[\"" + kBad + "\"]";
+}
+
+void sendWhole(httplib::Response& response, std::shared_ptr<const std::string> body) {
+    // A content provider with a length is sent as it stands, never compressed,
+    // so the client receives every byte.
+    response.set_content_provider(
+        body->size(), "application/json",
+        [body](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            return sink.write(body->data() + offset, std::min<std::size_t>(length, 1 << 16));
+        });
+}
+
+void sendHalf(httplib::Response& response, std::string text) {
+    auto body = std::make_shared<const std::string>(std::move(text));
+    response.set_content_provider(
+        body->size(), "application/json",
+        [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset == 0) sink.write(body->data(), body->size() / 2);
+            return false;  // abandons the reply: the library closes the connection
+        });
+}
+
+bool isApiPath(const std::string& path) {
+    return path == "/api" || path.rfind("/api/", 0) == 0;
+}
+
+}  // namespace
+
+const char* toString(Fault kind) {
+    for (const auto& entry : kFaultNames) {
+        if (entry.kind == kind) return entry.name;
+    }
+    return "";
+}
+
+std::optional<Fault> faultFromString(std::string_view name) {
+    for (const auto& entry : kFaultNames) {
+        if (name == entry.name) return entry.kind;
+    }
+    return std::nullopt;
+}
+
+SimServer::Impl::Impl(ServerOptions o) : options(std::move(o)) {
+    if (!loadFixture(options.fixture, &loadError) && loadError.empty()) {
+        loadError = "cannot load fixture " + options.fixture;
+    }
+    if (options.linkButtonPressed) pressLinkButton();
+}
+
+void SimServer::Impl::pressLinkButton() {
+    std::lock_guard lock(mutex);
+    model.pressLinkButton(nowLocked());
+}
+
+void SimServer::Impl::releaseLinkButton() {
+    std::lock_guard lock(mutex);
+    model.releaseLinkButton();
+}
+
+bool SimServer::Impl::loadFixture(const std::string& nameOrPath, std::string* error) {
+    Json fixture = readFixture(nameOrPath, error);
+    if (fixture.is_discarded()) return false;
+    std::lock_guard lock(mutex);
+    return model.load(fixture, nowLocked(), error);
+}
+
+bool SimServer::Impl::setReachable(const std::string& lightId, bool reachable) {
+    std::lock_guard lock(mutex);
+    return model.setReachable(lightId, reachable);
+}
+
+void SimServer::Impl::injectFault(Fault kind, int count, std::chrono::milliseconds delay) {
+    std::lock_guard lock(mutex);
+    if (count <= 0) {
+        faults.clear();
+        return;
+    }
+    // A delay fault without a duration would be no fault at all.
+    if (kind == Fault::delay && delay.count() <= 0) delay = kDefaultDelay;
+    faults.push_back({kind, count, delay});
+}
+
+void SimServer::Impl::clearFaults() {
+    std::lock_guard lock(mutex);
+    faults.clear();
+}
+
+void SimServer::Impl::advanceClock(std::chrono::seconds by) {
+    std::lock_guard lock(mutex);
+    if (by.count() > 0) clockOffset += by;
+    model.runDueSchedules(nowLocked());
+}
+
+std::string SimServer::Impl::addUser(const std::string& devicetype) {
+    std::lock_guard lock(mutex);
+    return model.addUser(devicetype, nowLocked());
+}
+
+Json SimServer::Impl::logJson() const {
+    std::lock_guard lock(mutex);
+    Json list = Json::array();
+    for (const auto& entry : log) {
+        Json item = Json::object();
+        item["method"] = entry.method;
+        item["path"] = entry.path;
+        item["body"] = entry.body;
+        item["sim_time"] = formatUtcMillis(entry.simTime);
+        item["wall_ms"] =
+            std::chrono::duration_cast<std::chrono::milliseconds>(entry.wallTime - startedAt)
+                .count();
+        item["fault"] = entry.fault;
+        list.push_back(std::move(item));
+    }
+    return list;
+}
+
+void SimServer::Impl::clearLog() {
+    std::lock_guard lock(mutex);
+    log.clear();
+}
+
+Json SimServer::Impl::state() const {
+    std::lock_guard lock(mutex);
+    return model.dump(nowLocked());
+}
+
+bool SimServer::Impl::sleepUnlessStopping(std::chrono::milliseconds duration) {
+    std::unique_lock lock(stopMutex);
+    return !stopSignal.wait_for(lock, duration, [this] { return stopping; });
+}
+
+std::string SimServer::Impl::hostForClients() const {
+    // A wildcard bind is reached through loopback from this machine.
+    if (options.bind == "0.0.0.0" || options.bind.empty()) return "127.0.0.1";
+    if (options.bind == "::") return "::1";
+    return options.bind;
+}
+
+void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& response) {
+    const std::string& path = request.path;
+    if (path == "/sim" || path.rfind("/sim/", 0) == 0) {
+        handleControl(request, response);
+        return;
+    }
+    const bool api = isApiPath(path);
+    std::optional<PendingFault> fault;
+    {
+        std::lock_guard lock(mutex);
+        if (api && !faults.empty()) {
+            fault = faults.front();
+            if (--faults.front().remaining <= 0) faults.pop_front();
+        }
+        log.push_back({request.method, path, request.body, nowLocked(),
+                       std::chrono::steady_clock::now(), fault ? toString(fault->kind) : ""});
+        while (log.size() > kLogLimit) log.pop_front();
+    }
+    if (fault && fault->delay.count() > 0) sleepUnlessStopping(fault->delay);
+
+    if (fault) {
+        switch (fault->kind) {
+            case Fault::closeConnection:
+                if (!dropConnection(request)) sendHalf(response, {});
+                return;
+            case Fault::garbageBody:
+                response.set_content("<b>bridge</b> says: {\"lights\": [oops", "application/json");
+                return;
+            case Fault::http500:
+                response.status = 500;
+                response.set_content(htmlPage(500, "Internal Server Error"), "text/html");
+                return;
+            case Fault::http503:
+                response.status = 503;
+                response.set_content(htmlPage(503, "Service Temporarily Unavailable"), "text/html");
+                return;
+            case Fault::http429:
+                response.status = 429;
+                response.set_content(htmlPage(429, "Too Many Requests"), "text/html");
+                return;
+            case Fault::hugeBody:
+                sendWhole(response, hugeBody());
+                return;
+            case Fault::delay:
+            case Fault::truncatedBody:
+            case Fault::notUtf8:
+                break;  // these need the real reply
+        }
+    }
+
+    Json reply;
+    if (api) {
+        std::lock_guard lock(mutex);
+        try {
+            reply = model.handle(request.method, path, request.body, nowLocked());
+        } catch (const std::exception& e) {
+            reply = errorList(901, path, std::string("Internal error, ") + e.what());
+        }
+    } else if (request.method == "GET" && (path == "/discovery" || path == "/")) {
+        std::lock_guard lock(mutex);
+        reply = model.discoveryReply();
+    } else {
+        response.status = 404;
+        response.set_content(htmlPage(404, "Not Found"), "text/html");
+        return;
+    }
+    std::string text = reply.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (fault && fault->kind == Fault::notUtf8) text = spoilUtf8(std::move(text));
+    if (fault && fault->kind == Fault::truncatedBody) {
+        sendHalf(response, std::move(text));
+        return;
+    }
+    response.set_content(text, "application/json");
+}
+
+SimServer::SimServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+SimServer::~SimServer() {
+    stop();
+}
+
+bool SimServer::start(std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
+    Impl& d = *impl_;
+    if (!d.loadError.empty()) return fail(d.loadError);
+    if (d.http) return true;
+
+    // A client that goes away must make a write fail, not end the process.
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+
+    auto http = std::make_unique<httplib::Server>();
+    // Address reuse only: the library's default also sets SO_REUSEPORT, which
+    // would let a second server share a port in use instead of failing.
+    http->set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    http->new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // Idle keep-alive connections hold a worker; keep them short so stop() is quick.
+    http->set_keep_alive_timeout(1);
+    auto handler = [&d](const httplib::Request& request, httplib::Response& response) {
+        d.serve(request, response);
+    };
+    http->Get(".*", handler);
+    http->Post(".*", handler);
+    http->Put(".*", handler);
+    http->Delete(".*", handler);
+    http->Patch(".*", handler);
+    http->Options(".*", handler);
+
+    int port = d.options.port;
+    if (port < 0 || port > 65535) return fail("port out of range: " + std::to_string(port));
+    if (port == 0) {
+        port = http->bind_to_any_port(d.options.bind);
+        if (port <= 0) return fail("cannot listen on " + d.options.bind);
+    } else if (!http->bind_to_port(d.options.bind, port)) {
+        return fail("cannot listen on " + d.options.bind + " port " + std::to_string(port));
+    }
+    {
+        std::lock_guard lock(d.mutex);
+        d.model.setNetwork(d.hostForClients(), port);
+        d.startedAt = std::chrono::steady_clock::now();
+    }
+    {
+        std::lock_guard lock(d.stopMutex);
+        d.stopping = false;
+    }
+    d.port = port;
+    d.http = std::move(http);
+    d.listener = std::thread([&d] { d.http->listen_after_bind(); });
+    // stop() only takes effect once the accept loop runs; wait for it.
+    for (int i = 0; i < 5000 && !d.http->is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    d.ticker = std::thread([&d] {
+        while (d.sleepUnlessStopping(kTickInterval)) {
+            std::lock_guard lock(d.mutex);
+            d.model.runDueSchedules(d.nowLocked());
+        }
+    });
+    return true;
+}
+
+void SimServer::stop() {
+    Impl& d = *impl_;
+    if (!d.http) return;
+    {
+        std::lock_guard lock(d.stopMutex);
+        d.stopping = true;
+    }
+    d.stopSignal.notify_all();
+    d.http->stop();
+    if (d.listener.joinable()) d.listener.join();
+    if (d.ticker.joinable()) d.ticker.join();
+    d.http.reset();
+    d.port = 0;
+}
+
+bool SimServer::running() const {
+    return impl_->http != nullptr;
+}
+
+int SimServer::port() const {
+    return impl_->port;
+}
+
+std::string SimServer::address() const {
+    std::string host = impl_->hostForClients();
+    if (host.find(':') != std::string::npos) host = "[" + host + "]";
+    return host + ":" + std::to_string(port());
+}
+
+std::string SimServer::baseUrl() const {
+    return "http://" + address();
+}
+
+void SimServer::pressLinkButton() {
+    impl_->pressLinkButton();
+}
+void SimServer::releaseLinkButton() {
+    impl_->releaseLinkButton();
+}
+
+bool SimServer::loadFixture(const std::string& nameOrPath, std::string* error) {
+    return impl_->loadFixture(nameOrPath, error);
+}
+
+bool SimServer::setReachable(const std::string& lightId, bool reachable) {
+    return impl_->setReachable(lightId, reachable);
+}
+
+void SimServer::injectFault(Fault kind, int count, std::chrono::milliseconds delay) {
+    impl_->injectFault(kind, count, delay);
+}
+
+void SimServer::clearFaults() {
+    impl_->clearFaults();
+}
+
+std::chrono::system_clock::time_point SimServer::now() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->nowLocked();
+}
+
+void SimServer::advanceClock(std::chrono::seconds by) {
+    impl_->advanceClock(by);
+}
+
+std::string SimServer::addUser(const std::string& devicetype) {
+    return impl_->addUser(devicetype);
+}
+
+std::vector<LoggedRequest> SimServer::requestLog() const {
+    std::lock_guard lock(impl_->mutex);
+    return {impl_->log.begin(), impl_->log.end()};
+}
+
+void SimServer::clearLog() {
+    impl_->clearLog();
+}
+
+nlohmann::ordered_json SimServer::state() const {
+    return impl_->state();
+}
+
+nlohmann::ordered_json SimServer::call(const std::string& method, const std::string& path,
+                                       const std::string& body) {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->model.handle(method, path, body, impl_->nowLocked());
+}
+
+}  // namespace lumora::sim

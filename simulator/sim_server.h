@@ -1,0 +1,112 @@
+#pragma once
+// The simulated bridge: an HTTP server that answers the bridge's REST API v1
+// under /api, serves the web discovery reply under /discovery, and offers a
+// control API under /sim for tests and demos (link button, fixtures,
+// reachability, faults, clock, request log).
+//
+// All direct-control methods are thread-safe and may be called before start().
+
+#include <chrono>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumora::sim {
+
+// In the whitelist of every bundled fixture; exactly 40 characters, like the
+// user names the bridge issues.
+inline constexpr const char* kDemoUser = "lumora-demo-user-00000000000000000000000";
+static_assert(std::char_traits<char>::length(kDemoUser) == 40);
+
+struct ServerOptions {
+    std::string bind = "127.0.0.1";
+    int port = 0;                    // 0 = any free port
+    std::string fixture = "demo";    // an embedded fixture's name, else a file path
+    bool linkButtonPressed = false;  // counts as pressed at start-up
+};
+
+// Misbehaviour for the next requests under /api.
+enum class Fault {
+    delay,            // wait, then answer normally
+    closeConnection,  // close the connection without sending a byte
+    garbageBody,      // HTTP 200, application/json, a body that is not JSON
+    truncatedBody,    // the real reply, Content-Length of the whole, only half sent
+    http500,          // HTML error page
+    http503,          // HTML error page
+    http429,          // HTML error page
+    hugeBody,         // HTTP 200 with about 17 MiB of valid JSON
+    notUtf8,          // the real reply with bytes that are not UTF-8 in a JSON string
+};
+
+// The names the control API uses: "delay", "close", "garbage", "truncated",
+// "http500", "http503", "http429", "huge", "notutf8".
+const char* toString(Fault kind);
+std::optional<Fault> faultFromString(std::string_view name);
+
+struct LoggedRequest {
+    std::string method;
+    std::string path;
+    std::string body;
+    std::chrono::system_clock::time_point simTime;   // simulator clock at receipt
+    std::chrono::steady_clock::time_point wallTime;  // steady clock at receipt
+    std::string fault;                               // toString() of the fault applied, or ""
+};
+
+class SimServer {
+  public:
+    // Loads options.fixture at once; a failure is reported by start().
+    explicit SimServer(ServerOptions options = {});
+    ~SimServer();  // stops
+    SimServer(const SimServer&) = delete;
+    SimServer& operator=(const SimServer&) = delete;
+
+    // Binds and listens on background threads. Returns once connections are
+    // accepted (so a client may connect right away) or on failure.
+    bool start(std::string* error = nullptr);
+    void stop();
+    bool running() const;
+
+    int port() const;             // 0 before start()
+    std::string address() const;  // "127.0.0.1:PORT", as the client stores a bridge address
+    std::string baseUrl() const;  // "http://" + address()
+
+    void pressLinkButton();  // pairing is open for 30 s of simulator time
+    void releaseLinkButton();
+    // Replaces lights, groups, scenes, schedules and config (whitelist included).
+    // Link button, faults, clock and log are kept. On failure nothing changes.
+    bool loadFixture(const std::string& nameOrPath, std::string* error = nullptr);
+    bool setReachable(const std::string& lightId, bool reachable);  // false: no such light
+    // Queues a fault for the next `count` /api requests (after any queued
+    // before). `delay` is waited before every kind, not only Fault::delay.
+    // count <= 0 clears every queued fault.
+    void injectFault(Fault kind, int count = 1, std::chrono::milliseconds delay = {});
+    void clearFaults();
+
+    // Simulator clock: real time plus the sum of all advances.
+    std::chrono::system_clock::time_point now() const;
+    void advanceClock(std::chrono::seconds by);  // runs every schedule that falls due
+
+    // Whitelists a fresh random 40-character user name and returns it.
+    std::string addUser(const std::string& devicetype);
+
+    std::vector<LoggedRequest> requestLog() const;  // oldest first, the last 10,000
+    void clearLog();
+
+    // {"config","lights","groups","scenes" (with lightstates),"schedules",
+    //  "sensors","rules","resourcelinks","linkbutton","sim_time"}
+    nlohmann::ordered_json state() const;
+
+    // Answers one bridge API request in-process, as if it came over HTTP
+    // (path such as "/api/<user>/lights"); not logged, no faults.
+    nlohmann::ordered_json call(const std::string& method, const std::string& path,
+                                const std::string& body = {});
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace lumora::sim

@@ -1,0 +1,189 @@
+// Pairing, users, read replies, configuration, discovery and the generic errors.
+
+#include "sim_test_support.h"
+
+namespace lumora::sim::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ApiAccessTest : public SimServerTest {
+  protected:
+    Json pair(const std::string& body = R"({"devicetype":"lumora#osx"})") {
+        return post("/api", body);
+    }
+};
+
+TEST_F(ApiAccessTest, PairingNeedsTheLinkButtonPressedWithinThirtySeconds) {
+    EXPECT_EQ(pair(), Json::parse(R"([{"error":{"type":101,"address":"",
+        "description":"link button not pressed"}}])"));
+    EXPECT_EQ(get(api("/config"))["linkbutton"], false);
+
+    server_->pressLinkButton();
+    EXPECT_EQ(get(api("/config"))["linkbutton"], true);
+    Json reply = pair();
+    ASSERT_TRUE(reply[0].contains("success")) << reply.dump();
+    const std::string user = reply[0]["success"]["username"];
+    EXPECT_EQ(user.size(), 40u);
+    EXPECT_EQ(user.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                     "0123456789-"),
+              std::string::npos);
+    EXPECT_EQ(get("/api/" + user + "/lights").size(), 6u);
+    Json whitelisted = get(api("/config"))["whitelist"][user];
+    EXPECT_EQ(whitelisted["name"], "lumora#osx");
+    // Each pairing gets its own name.
+    EXPECT_NE(pair()[0]["success"]["username"], user);
+
+    server_->advanceClock(31s);
+    EXPECT_EQ(pair()[0]["error"]["type"], 101);
+    server_->pressLinkButton();
+    server_->releaseLinkButton();
+    EXPECT_EQ(pair()[0]["error"]["type"], 101);
+}
+
+TEST_F(ApiAccessTest, PairingChecksTheBodyFirst) {
+    server_->pressLinkButton();
+    const std::string tooLong(41, 'a');
+    struct Case {
+        std::string body;
+        int type;
+        const char* address;
+    };
+    const Case cases[] = {
+        {R"({"devicetype":")" + tooLong + "\"}", 7, "/devicetype"},
+        {R"({"devicetype":"abcdefghijklmnopqrstu#x"})", 7, "/devicetype"},   // app part 21
+        {R"({"devicetype":"app#abcdefghijklmnopqrst"})", 7, "/devicetype"},  // device part 20
+        {R"({"devicetype":5})", 7, "/devicetype"},
+        {R"({"name":"lumora#osx"})", 5, "/"},
+        {R"({"devicetype":"lumora#osx")", 2, "/"},
+    };
+    for (const auto& c : cases) {
+        Json reply = pair(c.body);
+        EXPECT_EQ(reply[0]["error"]["type"], c.type) << c.body;
+        EXPECT_EQ(reply[0]["error"]["address"], c.address) << c.body;
+    }
+    EXPECT_EQ(pair(R"({"devicetype":")" + tooLong + "\"}")[0]["error"]["description"],
+              "invalid value, " + tooLong + ", for parameter, devicetype");
+
+    Json reply = pair(R"({"devicetype":"abcdefghijklmnopqrst#abcdefghijklmnopqrs"})");
+    EXPECT_TRUE(reply[0].contains("success")) << reply.dump();
+    reply = pair(R"({"devicetype":"lumora#osx","generateclientkey":true})");
+    const std::string key = reply[0]["success"]["clientkey"];
+    EXPECT_EQ(key.size(), 32u);
+    EXPECT_EQ(key.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+}
+
+TEST_F(ApiAccessTest, LinkButtonPressedAtStartOpensPairing) {
+    ServerOptions options;
+    options.fixture = fixtureFile_->path();
+    options.linkButtonPressed = true;
+    SimServer other(options);
+    ASSERT_TRUE(other.start());
+    Json reply = other.call("POST", "/api", R"({"devicetype":"a#b"})");
+    EXPECT_TRUE(reply[0].contains("success")) << reply.dump();
+    // addUser whitelists without the button.
+    std::string user = server_->addUser("tests#direct");
+    EXPECT_EQ(user.size(), 40u);
+    EXPECT_TRUE(get("/api/" + user + "/groups").is_object());
+}
+
+TEST_F(ApiAccessTest, UnknownUserIsType1AddressedByThePathAsked) {
+    struct Case {
+        const char* method;
+        const char* path;
+        const char* address;
+    };
+    const Case cases[] = {
+        {"GET", "/api/nobody/lights", "/lights"},
+        {"GET", "/api/nobody", "/"},
+        {"GET", "/api/nobody/lightsXX", "/lightsXX"},
+        {"PUT", "/api/nobody/lights/1/state", "/lights/1/state"},
+        {"PUT", "/api/nobody/groups/0/action", "/groups/0/action"},
+        {"POST", "/api/nobody/schedules", "/schedules"},
+    };
+    for (const auto& c : cases) {
+        Json reply = c.method == std::string("GET")   ? get(c.path)
+                     : c.method == std::string("PUT") ? put(c.path, R"({"on":false})")
+                                                      : post(c.path, "{}");
+        EXPECT_EQ(reply, Json::array({Json{{"error", Json{{"type", 1},
+                                                          {"address", c.address},
+                                                          {"description", "unauthorized user"}}}}}))
+            << c.method << " " << c.path;
+    }
+    EXPECT_EQ(lightState("1")["on"], true);
+}
+
+TEST_F(ApiAccessTest, ShortConfigForAnyoneFullConfigForUsers) {
+    for (const char* path : {"/api/config", "/api/nobody/config"}) {
+        Json config = get(path);
+        EXPECT_EQ(config["bridgeid"], "001788FFFE0A0B0C") << path;
+        EXPECT_EQ(config["modelid"], "BSB002");
+        EXPECT_EQ(config["name"], "Test bridge");
+        EXPECT_FALSE(config.contains("whitelist"));
+        EXPECT_FALSE(config.contains("ipaddress"));
+    }
+    Json full = get(api("/config"));
+    EXPECT_TRUE(full["whitelist"].contains(kDemoUser));
+    EXPECT_EQ(full["ipaddress"], "127.0.0.1");
+    EXPECT_EQ(full["UTC"].get<std::string>().size(), 19u);
+    Json reply = put(api("/config"), R"({"name":"Attic bridge","zigbeechannel":11})");
+    EXPECT_EQ(successValue(reply[0], "/config/name"), "Attic bridge");
+    EXPECT_EQ(reply[1]["error"]["type"], 6);
+    EXPECT_EQ(get("/api/config")["name"], "Attic bridge");
+}
+
+TEST_F(ApiAccessTest, UnknownPathsAndMethodsAreType4) {
+    EXPECT_EQ(get("/api"), Json::parse(R"([{"error":{"type":4,"address":"/",
+        "description":"method, GET, not available for resource, /"}}])"));
+    Json reply = get(api("/lightsXX"));
+    EXPECT_EQ(reply[0]["error"]["type"], 4);
+    EXPECT_EQ(reply[0]["error"]["description"],
+              "method, GET, not available for resource, /lightsXX");
+    reply = del(api("/lights"));
+    EXPECT_EQ(reply[0]["error"]["description"],
+              "method, DELETE, not available for resource, /lights");
+    EXPECT_EQ(put(api("/scenes/legacy"), "{}")[0]["error"]["type"], 4);
+    EXPECT_EQ(get(api("/lights/1/state"))[0]["error"]["type"], 4);
+}
+
+TEST_F(ApiAccessTest, ReadsKeepTheFixturesOrderAndShapes) {
+    // Numeric ids in fixture order, which a sorted map would scramble.
+    Json fixture = smallFixture();
+    fixture["lights"] = Json::object();
+    for (const char* id : {"10", "2", "1"}) {
+        fixture["lights"][id] = {{"state", {{"on", false}, {"reachable", true}}}, {"name", id}};
+    }
+    TempFile file(fixture.dump());
+    useFixture(file.path());
+    {
+        RawReply raw = rawRequest(server_->port(), "GET", api("/lights"));
+        EXPECT_EQ(raw.status, 200);
+        auto ten = raw.body.find("\"10\"");
+        auto two = raw.body.find("\"2\"");
+        auto one = raw.body.find("\"1\"");
+        EXPECT_TRUE(ten < two && two < one) << raw.body;
+    }
+    Json all = get(api(""));
+    for (const char* member : {"lights", "groups", "config", "schedules", "scenes", "sensors",
+                               "rules", "resourcelinks"}) {
+        EXPECT_TRUE(all.contains(member)) << member;
+    }
+    EXPECT_FALSE(all["groups"].contains("0"));
+    EXPECT_EQ(get(api("/lights/2"))["name"], "2");
+    EXPECT_EQ(get(api("/sensors")), Json::object());
+}
+
+TEST_F(ApiAccessTest, DiscoveryNamesThisBridge) {
+    for (const char* path : {"/discovery", "/"}) {
+        RawReply raw = rawRequest(server_->port(), "GET", path);
+        EXPECT_EQ(raw.status, 200);
+        EXPECT_EQ(raw.headers["content-type"], "application/json");
+        EXPECT_EQ(Json::parse(raw.body), Json::array({Json{{"id", "001788fffe0a0b0c"},
+                                                           {"internalipaddress", "127.0.0.1"},
+                                                           {"port", server_->port()}}}));
+    }
+    EXPECT_EQ(server_->address(), "127.0.0.1:" + std::to_string(server_->port()));
+}
+
+}  // namespace
+}  // namespace lumora::sim::test

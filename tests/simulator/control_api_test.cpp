@@ -1,0 +1,129 @@
+// The control API under /sim, spoken over HTTP as tests and demos use it.
+
+#include "sim_test_support.h"
+
+namespace lumora::sim::test {
+namespace {
+
+class ControlApiTest : public SimServerTest {
+  protected:
+    RawReply control(const std::string& method, const std::string& path,
+                     const std::string& body = {}) {
+        return rawRequest(server_->port(), method, path, body);
+    }
+    Json controlJson(const std::string& method, const std::string& path,
+                     const std::string& body = {}, int status = 200) {
+        RawReply reply = control(method, path, body);
+        EXPECT_EQ(reply.status, status) << method << " " << path << ": " << reply.body;
+        EXPECT_EQ(reply.headers["content-type"], "application/json");
+        return Json::parse(reply.body, nullptr, false);
+    }
+};
+
+TEST_F(ControlApiTest, LinkButtonOpensAndClosesPairing) {
+    controlJson("POST", "/sim/linkbutton", R"({"pressed":true})");
+    EXPECT_TRUE(post("/api", R"({"devicetype":"a#b"})")[0].contains("success"));
+    controlJson("POST", "/sim/linkbutton", R"({"pressed":false})");
+    EXPECT_EQ(post("/api", R"({"devicetype":"a#b"})")[0]["error"]["type"], 101);
+    controlJson("POST", "/sim/linkbutton", R"({"pressed":"yes"})", 400);
+}
+
+TEST_F(ControlApiTest, FixturesLoadByNameOrPathAndBadOnesChangeNothing) {
+    controlJson("POST", "/sim/fixture", R"({"name":"edge"})");
+    EXPECT_EQ(get(api("/config"))["name"], "Edge bridge");
+
+    Json error = controlJson("POST", "/sim/fixture", R"({"name":"no-such-fixture"})", 400);
+    EXPECT_NE(error["error"].get<std::string>().find("no-such-fixture"), std::string::npos);
+    TempFile broken(R"({"lights":[1,2]})");
+    controlJson("POST", "/sim/fixture", Json{{"path", broken.path()}}.dump(), 400);
+    TempFile notJson("{");
+    controlJson("POST", "/sim/fixture", Json{{"path", notJson.path()}}.dump(), 400);
+    EXPECT_EQ(get(api("/config"))["name"], "Edge bridge");
+
+    controlJson("POST", "/sim/fixture", Json{{"path", fixtureFile_->path()}}.dump());
+    EXPECT_EQ(get(api("/config"))["name"], "Test bridge");
+}
+
+TEST_F(ControlApiTest, LightsCanBeMadeUnreachable) {
+    Json reply = controlJson("PUT", "/sim/lights/2", R"({"reachable":false})");
+    EXPECT_EQ(reply["reachable"], false);
+    EXPECT_EQ(lightState("2")["reachable"], false);
+    controlJson("PUT", "/sim/lights/2", R"({"reachable":true})");
+    EXPECT_EQ(lightState("2")["reachable"], true);
+    controlJson("PUT", "/sim/lights/77", R"({"reachable":false})", 404);
+    EXPECT_FALSE(server_->setReachable("77", false));
+}
+
+TEST_F(ControlApiTest, FaultsAreQueuedAndCleared) {
+    controlJson("POST", "/sim/fault", R"({"kind":"http503","count":2})");
+    EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).status, 503);
+    controlJson("POST", "/sim/fault", R"({"kind":"none"})");
+    EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).status, 200);
+    controlJson("POST", "/sim/fault", R"({"kind":"close","count":1,"delay_ms":10})");
+    EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).bytes, "");
+    controlJson("POST", "/sim/fault", R"({"kind":"meltdown"})", 400);
+    for (const char* name : {"delay", "close", "garbage", "truncated", "http500", "http503",
+                             "http429", "huge", "notutf8"}) {
+        auto kind = faultFromString(name);
+        ASSERT_TRUE(kind) << name;
+        EXPECT_STREQ(toString(*kind), name);
+    }
+}
+
+TEST_F(ControlApiTest, ClockAdvanceRunsSchedules) {
+    post(api("/schedules"),
+         R"({"command":{"address":")" + api("/lights/1/state") +
+             R"(","method":"PUT","body":{"on":false}},"localtime":"PT02:00:00"})");
+    Json before = controlJson("GET", "/sim/clock");
+    Json after = controlJson("POST", "/sim/clock", R"({"advance_s":7200})");
+    EXPECT_EQ(after["offset_s"], 7200);
+    EXPECT_GT(after["sim_time"].get<std::string>(), before["sim_time"].get<std::string>());
+    EXPECT_EQ(lightState("1")["on"], false);
+    controlJson("POST", "/sim/clock", R"({"advance_s":-5})", 400);
+}
+
+TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimes) {
+    put(api("/lights/1/state"), R"({"bri":7})");
+    server_->advanceClock(std::chrono::hours(24 * 365));
+    get(api("/groups"));
+    Json log = controlJson("GET", "/sim/log");
+    ASSERT_EQ(log.size(), 2u);  // the control API itself is not logged
+    EXPECT_EQ(log[0]["method"], "PUT");
+    EXPECT_EQ(log[0]["path"], api("/lights/1/state"));
+    EXPECT_EQ(log[0]["body"], R"({"bri":7})");
+    EXPECT_EQ(log[1]["method"], "GET");
+    // A year of simulator time between them, little wall time.
+    EXPECT_GT(log[1]["sim_time"].get<std::string>().substr(0, 4),
+              log[0]["sim_time"].get<std::string>().substr(0, 4));
+    EXPECT_GE(log[1]["wall_ms"].get<long>(), log[0]["wall_ms"].get<long>());
+    EXPECT_LT(log[1]["wall_ms"].get<long>() - log[0]["wall_ms"].get<long>(), 5000);
+    auto entries = server_->requestLog();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_GE(entries[1].simTime - entries[0].simTime, std::chrono::hours(24 * 365));
+
+    controlJson("DELETE", "/sim/log");
+    EXPECT_EQ(controlJson("GET", "/sim/log"), Json::array());
+}
+
+TEST_F(ControlApiTest, StateUsersAndUnknownControls) {
+    Json state = controlJson("GET", "/sim/state");
+    for (const char* member :
+         {"config", "lights", "groups", "scenes", "schedules", "linkbutton", "sim_time"}) {
+        EXPECT_TRUE(state.contains(member)) << member;
+    }
+    EXPECT_TRUE(state["scenes"]["sceneLounge"].contains("lightstates"));
+    put(api("/lights/4/state"), R"({"on":true})");
+    EXPECT_EQ(server_->state()["lights"]["4"]["state"]["on"], true);
+
+    Json user = controlJson("POST", "/sim/users", R"({"devicetype":"ctl#box"})");
+    const std::string name = user["username"];
+    EXPECT_EQ(name.size(), 40u);
+    EXPECT_EQ(get(api("/config"))["whitelist"][name]["name"], "ctl#box");
+    EXPECT_TRUE(get("/api/" + name + "/lights").is_object());
+
+    controlJson("GET", "/sim/nothing", {}, 404);
+    controlJson("POST", "/sim/linkbutton", "not json", 400);
+}
+
+}  // namespace
+}  // namespace lumora::sim::test
