@@ -32,11 +32,24 @@ std::shared_ptr<Dispatcher> installDispatcher(std::shared_ptr<Dispatcher> dispat
 // The installer keeps its dispatcher for as long as work may be posted to it.
 Dispatcher& dispatcher() { return *required(); }
 
-// Each call holds the dispatcher while posting, so a concurrent re-install
-// cannot pull it away mid-call.
-void UI(Work work) { required()->postUI(std::move(work)); }
-void BG(Work work) { required()->postBG(std::move(work)); }
-TimePoint now() { return required()->now(); }
+// Posting happens under the lock: once installDispatcher has swapped a
+// dispatcher out, no worker can still be inside it, and its owner may destroy
+// it on its own thread (never on a worker, which would then join itself).
+namespace {
+template <typename F>
+auto withDispatcher(F&& f) {
+    std::lock_guard lock(gMutex);
+    if (!gDispatcher) {
+        std::fputs("lumora: no dispatcher installed\n", stderr);
+        std::abort();
+    }
+    return f(*gDispatcher);
+}
+}  // namespace
+
+void UI(Work work) { withDispatcher([&](Dispatcher& d) { d.postUI(std::move(work)); }); }
+void BG(Work work) { withDispatcher([&](Dispatcher& d) { d.postBG(std::move(work)); }); }
+TimePoint now() { return withDispatcher([](Dispatcher& d) { return d.now(); }); }
 
 void invalidate(std::weak_ptr<RepeatingTimer>& timer) {
     if (auto t = timer.lock()) t->invalidate();

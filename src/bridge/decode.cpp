@@ -4,11 +4,16 @@
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <unordered_set>
 
 namespace lumora {
 namespace {
 
-using Json = nlohmann::ordered_json;
+// Replies are read into the map-based json: its ordered variant looks keys up
+// linearly, so an object with very many members (a bridge talking nonsense)
+// would take quadratic time. The reply's own member order comes from a
+// separate pass that records the top-level keys.
+using Json = nlohmann::json;
 
 // A member read as one kind: absent when missing or null; `bad` when present
 // with another kind. The bridge's null means "not there".
@@ -163,12 +168,48 @@ std::string lower(std::string s) {
 
 bool contains(const std::string& hay, const char* needle) { return hay.find(needle) != std::string::npos; }
 
-std::optional<Json> parseObjectReply(std::string_view body) {
-    Json j = Json::parse(body.begin(), body.end(), nullptr, false);
-    if (j.is_discarded() || !j.is_object()) return std::nullopt;
-    for (const auto& [k, v] : j.items())
+class TopLevelKeys : public nlohmann::json_sax<Json> {
+public:
+    std::vector<std::string> keys;
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return ++depth_, true; }
+    bool key(string_t& k) override {
+        if (depth_ == 1) keys.push_back(k);
+        return true;
+    }
+    bool end_object() override { return --depth_, true; }
+    bool start_array(std::size_t) override { return ++depth_, true; }
+    bool end_array() override { return --depth_, true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    int depth_ = 0;
+};
+
+struct Reply {
+    Json object;
+    std::vector<std::string> order;  // member keys as they stand in the reply, first occurrence
+};
+
+std::optional<Reply> parseObjectReply(std::string_view body) {
+    Reply r;
+    r.object = Json::parse(body.begin(), body.end(), nullptr, false);
+    if (r.object.is_discarded() || !r.object.is_object()) return std::nullopt;
+    for (const auto& [k, v] : r.object.items())
         if (!v.is_object()) return std::nullopt;
-    return j;
+    TopLevelKeys keys;
+    Json::sax_parse(body.begin(), body.end(), &keys);
+    std::unordered_set<std::string> seen;
+    r.order.reserve(keys.keys.size());
+    for (auto& k : keys.keys)
+        if (seen.insert(k).second) r.order.push_back(std::move(k));
+    return r;
 }
 
 template <typename T>
@@ -183,8 +224,9 @@ std::optional<std::vector<HueLight>> decodeLights(std::string_view body, const s
     auto reply = parseObjectReply(body);
     if (!reply) return std::nullopt;
     std::vector<HueLight> out;
-    out.reserve(reply->size());
-    for (const auto& [id, dev] : reply->items()) {
+    out.reserve(reply->order.size());
+    for (const auto& id : reply->order) {
+        const Json& dev = reply->object.at(id);
         auto state = readDeviceState(member(dev, "state"));
         if (!state || !state->reachable.value_or(false)) continue;
 
@@ -262,7 +304,8 @@ std::optional<std::vector<HueGroup>> decodeGroups(std::string_view body, const s
     auto reply = parseObjectReply(body);
     if (!reply) return std::nullopt;
     std::vector<HueGroup> out;
-    for (const auto& [id, g] : reply->items()) {
+    for (const auto& id : reply->order) {
+        const Json& g = reply->object.at(id);
         // state: {all_on, any_on}, all-or-nothing.
         const Json* stateJson = member(g, "state");
         if (!stateJson || !stateJson->is_object()) continue;
@@ -324,7 +367,8 @@ std::optional<std::vector<HueScene>> decodeScenes(std::string_view body, const s
     auto reply = parseObjectReply(body);
     if (!reply) return std::nullopt;
     std::vector<HueScene> out;
-    for (const auto& [id, sc] : reply->items()) {
+    for (const auto& id : reply->order) {
+        const Json& sc = reply->object.at(id);
         std::int64_t version = 0;
         if (readInt(sc, "version", version) != Read::ok || version < 2) continue;
         bool recycle = false;

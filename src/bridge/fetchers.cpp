@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 
 #include "app/dispatch.h"
 #include "bridge/decode.h"
@@ -70,7 +71,22 @@ constexpr Messages kScenes{"ERROR: No SCENE data received. Giving up.",
 
 }  // namespace
 
+namespace {
+std::mutex gConsoleMutex;
+std::function<void(const std::string&)> gConsoleSink;
+}  // namespace
+
+void setConsoleSink(std::function<void(const std::string&)> sink) {
+    std::lock_guard lock(gConsoleMutex);
+    gConsoleSink = std::move(sink);
+}
+
 void consoleLine(const std::string& line) {
+    std::lock_guard lock(gConsoleMutex);
+    if (gConsoleSink) {
+        gConsoleSink(line);
+        return;
+    }
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }

@@ -12,7 +12,9 @@
 #include "app/app_delegate.h"
 #include "app/linux/file_store.h"
 #include "app/linux/loop_dispatcher.h"
+#include "bridge/avahi/avahi_browser.h"
 #include "bridge/commands.h"
+#include "bridge/discovery.h"
 #include "bridge/fetchers.h"
 #include "bridge/pairing.h"
 #include "ctl/targets.h"
@@ -102,6 +104,7 @@ public:
     }
 
     int pair();
+    int discover();
     int list(const std::string& what);
     int status();
     int command(const std::vector<std::string>& words);
@@ -192,6 +195,22 @@ int Session::pair() {
     out_ << "Paired with the bridge at " << address_ << " (" << lights_.size() << " lights).";
     if (!storeFile_.empty()) out_ << " Stored in " << storeFile_ << ".";
     out_ << "\n";
+    return kDone;
+}
+
+int Session::discover() {
+    if (opts_.words.size() > 1) throw UsageError{"discover takes no argument"};
+    DetectBridgeOptions options;
+    options.browserFactory = [] { return makeAvahiBrowser(); };
+    options.stageSink = [this](std::string_view line) { err_ << line << "\n" << std::flush; };
+    // The DNS-SD stage alone may take about ten seconds.
+    err_ << "Looking for a bridge (this can take up to a minute)...\n";
+    const std::string found = detectBridge(options);
+    if (found.empty()) {
+        err_ << "lumora-ctl: no bridge found\n";
+        return kBridgeFailed;
+    }
+    out_ << found << "\n";
     return kDone;
 }
 
@@ -374,6 +393,7 @@ std::string usage() {
 Usage: lumora-ctl [--bridge ADDRESS] [--user NAME] [--demo] [--json] COMMAND
 
 Commands:
+  discover              find the bridge's address on the local network
   pair [ADDRESS]        ask the bridge for a user name (press its link button first)
                         and store address and user name for lumora and lumora-ctl
   lights | rooms | scenes
@@ -410,7 +430,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
         if (o.words.empty()) throw UsageError{"no command given"};
         const std::string& verb = o.words[0];
-        static const std::vector<std::string> known{"pair", "lights", "rooms", "scenes", "on",     "off",
+        static const std::vector<std::string> known{"discover", "pair", "lights", "rooms", "scenes", "on",     "off",
                                                     "bri",  "hue",    "ct",    "scene",  "all-off", "status"};
         if (std::find(known.begin(), known.end(), verb) == known.end())
             throw UsageError{"unknown command '" + verb + "'"};
@@ -420,8 +440,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if ((verb == "lights" || verb == "rooms" || verb == "scenes" || verb == "status") && o.words.size() > 1)
             throw UsageError{verb + " takes no argument"};
 
+        setConsoleSink([&err](const std::string& line) { err << line << "\n"; });
+        struct Restore {
+            ~Restore() { setConsoleSink({}); }
+        } restore;
         Session session(o, out, err);
         if (verb == "pair") return session.pair();
+        if (verb == "discover") return session.discover();
         if (verb == "lights" || verb == "rooms" || verb == "scenes") return session.list(verb);
         if (verb == "status") return session.status();
         return session.command(o.words);

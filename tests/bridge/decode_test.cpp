@@ -268,3 +268,30 @@ TEST(DecodeScenes, KeepsCurrentScenesInReplyOrder) {
     EXPECT_TRUE((*scenes)[1].lights.empty());
     EXPECT_EQ((*scenes)[2].scene_id, "d");
 }
+
+TEST(DecodeReplies, ManyMembersDecodeInLinearishTime) {
+    // A bridge talking nonsense: an object of very many tiny members must not
+    // take quadratic time (a 16 MiB one would then take half an hour).
+    std::string body = "{";
+    for (int i = 0; i < 100000; ++i) {
+        if (i) body += ",";
+        body += "\"" + std::to_string(i) + "\":{\"name\":\"x\"}";
+    }
+    body += "}";
+    const auto start = std::chrono::steady_clock::now();
+    auto scenes = decodeScenes(body, "ip", "k");
+    ASSERT_TRUE(scenes);
+    EXPECT_TRUE(scenes->empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(DecodeReplies, DuplicateMembersKeepTheirFirstPlace) {
+    auto lights = decodeLights(R"({"2":{"state":{"reachable":true},"name":"old"},
+                                   "1":{"state":{"reachable":true},"name":"one"},
+                                   "2":{"state":{"reachable":true},"name":"new"}})",
+                               "ip", "k");
+    ASSERT_TRUE(lights);
+    ASSERT_EQ(lights->size(), 2u);
+    EXPECT_EQ((*lights)[0].lamp_id, "2");
+    EXPECT_EQ((*lights)[1].lamp_id, "1");
+}

@@ -123,3 +123,12 @@ TEST_F(CtlTest, PairingStoresTheBridgeForLaterCalls) {
     EXPECT_EQ(ctl({"scenes"}, false), 0);
     EXPECT_NE(out_.str().find("NAME"), std::string::npos);
 }
+
+TEST_F(CtlTest, DiscoverPrintsTheAddressFoundOnTheWeb) {
+    ::setenv("LUMORA_DISCOVERY_URL", (server_.baseUrl() + "/discovery").c_str(), 1);
+    const int rc = ctl({"discover"}, false);
+    ::unsetenv("LUMORA_DISCOVERY_URL");
+    EXPECT_EQ(rc, 0) << err_.str();
+    EXPECT_EQ(out_.str(), "127.0.0.1\n");
+    EXPECT_NE(err_.str().find("[detectBridge] [SUCCESS] Found at: 127.0.0.1"), std::string::npos) << err_.str();
+}

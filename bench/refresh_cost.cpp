@@ -1,0 +1,45 @@
+// CPU time the refresh loop costs: connects to a bridge (give its address and
+// user name) and lets the 3.5-second refresher run for SECONDS of real time.
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/app_delegate.h"
+#include "app/linux/loop_dispatcher.h"
+
+using namespace lumora;
+
+static double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s ADDRESS USER [SECONDS]\n", argv[0]);
+        return 2;
+    }
+    const int seconds = argc > 3 ? std::atoi(argv[3]) : 60;
+    auto loop = std::make_shared<LoopDispatcher>(4);
+    installDispatcher(loop);
+    {
+        AppDelegate delegate(std::make_shared<InMemoryDefaultsStore>());
+        delegate.settings().setHueIP(argv[1]);
+        delegate.settings().setHueKey(argv[2]);
+        delegate.settings().setLastUserActionAt(Clock::now() - std::chrono::hours(1));
+        std::freopen("/dev/null", "w", stdout);  // the log lines are not the point
+        const double before = cpuSeconds();
+        delegate.connectToBridge();
+        loop->runUntil([] { return false; }, std::chrono::seconds(seconds));
+        const double used = cpuSeconds() - before;
+        std::fprintf(stderr, "connected: %s, lights: %zu; CPU %.3f s over %d s = %.3f s per minute\n",
+                     delegate.settings().bridgeConnected() ? "yes" : "no", delegate.settings().lights().size(),
+                     used, seconds, used * 60.0 / seconds);
+    }
+    installDispatcher(nullptr);
+    return 0;
+}
