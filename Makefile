@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR = build/$(PRESET)
 
-.PHONY: all deps configure build test test-asan demo bench clean
+.PHONY: all deps configure build test test-asan demo bench fuzz clean
 
 all: build
 
@@ -23,6 +23,15 @@ test-asan:
 
 bench: build
 	$(BUILD_DIR)/bench/lumora-bench
+
+# Short libFuzzer runs of the reply decoders and the settings-file reader.
+fuzz: deps
+	@test -f build/fuzz/build.ninja || cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DLUMORA_FUZZ=ON -DLUMORA_BENCHMARKS=OFF
+	cmake --build build/fuzz --target decode_fuzz defaults_store_fuzz
+	mkdir -p build/fuzz/corpus/decode && cp simulator/fixtures/*.json build/fuzz/corpus/decode/
+	build/fuzz/fuzz/decode_fuzz -max_total_time=$${FUZZ_SECONDS:-60} -max_len=65536 build/fuzz/corpus/decode
+	build/fuzz/fuzz/defaults_store_fuzz -max_total_time=$${FUZZ_SECONDS:-60} -max_len=4096
 
 demo: build
 	@bash scripts/demo.sh $(BUILD_DIR)

@@ -10,6 +10,7 @@ packages=(
   libavahi-client-dev avahi-daemon avahi-utils dbus-daemon iproute2 util-linux
   libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
   xvfb xdotool curl
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,8 +1,22 @@
 #include "bridge/records.h"
 
+#include <charconv>
+#include <cstdlib>
+
 namespace lumora {
 
 using nlohmann::json;
+
+namespace {
+// The shortest decimal that reads back as the same float, so 0.4573f is
+// written as 0.4573 and not as its double expansion.
+double shortest(float f) {
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, f);
+    if (ec != std::errc()) return static_cast<double>(f);
+    return std::strtod(std::string(buf, end).c_str(), nullptr);
+}
+}  // namespace
 
 void to_json(json& j, const HueLight& v) {
     j = json{{"lamp_id", v.lamp_id},
@@ -17,8 +31,8 @@ void to_json(json& j, const HueLight& v) {
              {"hue", v.hue},
              {"saturation", v.saturation},
              {"color_temperature", v.color_temperature},
-             {"xy_x", v.xy_x},
-             {"xy_y", v.xy_y},
+             {"xy_x", shortest(v.xy_x)},
+             {"xy_y", shortest(v.xy_y)},
              {"ct_min", v.ct_min},
              {"ct_max", v.ct_max},
              {"hue_ip", v.hue_ip},
