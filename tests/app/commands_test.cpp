@@ -2,53 +2,32 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/app_delegate.h"
-#include "app/manual_executor.h"
 #include "bridge/commands.h"
+#include "delegate_fixture.h"
 
 using namespace lumora;
 using nlohmann::json;
 
 namespace {
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public DelegateFixture {
 protected:
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
-        delegate_ = std::make_unique<AppDelegate>(std::make_shared<InMemoryDefaultsStore>());
-        auto& s = delegate_->settings();
-        s.setHueIP("10.0.0.2:8080");
-        s.setHueKey("key");
-        lamp_.lamp_id = "3";
-        lamp_.hue_ip = "10.0.0.2:8080";
-        lamp_.hue_key = "key";
+        DelegateFixture::SetUp();
+        // With a port, as a bridge address may carry one.
+        settings().setHueIP("10.0.0.2:8080");
+        lamp_.hue_ip = room_.hue_ip = "10.0.0.2:8080";
         lamp_.is_on = true;
-        room_.group_id = "5";
-        room_.hue_ip = "10.0.0.2:8080";
-        room_.hue_key = "key";
-        s.setLights({lamp_});
-        s.setGroups({room_});
-    }
-    void TearDown() override {
-        exec_->runPending();
-        delegate_.reset();
-        installDispatcher(previous_);
+        settings().setLights({lamp_});
+        settings().setGroups({room_});
     }
     // The item that waits after the command ran.
-    ActionQueueItem queued() {
-        exec_->runPending();
-        auto& q = delegate_->settings().actionQueue();
+    ActionQueueItem last() {
+        auto& q = queued();
         EXPECT_FALSE(q.empty());
         return q.empty() ? ActionQueueItem{} : q.back();
     }
-
-    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
-    std::unique_ptr<AppDelegate> delegate_;
-    HueLight lamp_;
-    HueGroup room_;
 };
-
 }  // namespace
 
 TEST_F(CommandsTest, ItemsCarryAddressBodyFlagsAndProperty) {
@@ -74,7 +53,7 @@ TEST_F(CommandsTest, ItemsCarryAddressBodyFlagsAndProperty) {
     };
     for (auto& c : cases) {
         c.call();
-        ActionQueueItem item = queued();
+        ActionQueueItem item = last();
         EXPECT_EQ(item.url, "http://10.0.0.2:8080/api/key" + c.path) << c.property;
         EXPECT_EQ(json::parse(item.body), c.body) << c.property;
         EXPECT_EQ(item.is_light_update, c.light) << c.property;
@@ -88,10 +67,10 @@ TEST_F(CommandsTest, ItemsCarryAddressBodyFlagsAndProperty) {
 TEST_F(CommandsTest, BrightnessBelowFiveSwitchesOffHereAndOnTheBridge) {
     setLampBrightness(lamp_, 4);
     EXPECT_FALSE(delegate_->settings().lights()[0].is_on) << "local update is immediate";
-    EXPECT_EQ(json::parse(queued().body), json({{"bri", 4}, {"on", false}, {"transitiontime", 2}}));
+    EXPECT_EQ(json::parse(last().body), json({{"bri", 4}, {"on", false}, {"transitiontime", 2}}));
     setLampBrightness(lamp_, 5);
     EXPECT_TRUE(delegate_->settings().lights()[0].is_on);
-    EXPECT_EQ(json::parse(queued().body)["on"], true);
+    EXPECT_EQ(json::parse(last().body)["on"], true);
 
     setGroupBrightness(room_, 200);
     EXPECT_TRUE(delegate_->settings().groups()[0].is_on);
@@ -99,31 +78,31 @@ TEST_F(CommandsTest, BrightnessBelowFiveSwitchesOffHereAndOnTheBridge) {
     HueLight stranger = lamp_;
     stranger.lamp_id = "99";
     setLampBrightness(stranger, 0);
-    EXPECT_EQ(queued().item_id, "99") << "sent even without a local record";
+    EXPECT_EQ(last().item_id, "99") << "sent even without a local record";
 }
 
 TEST_F(CommandsTest, BrightnessIncreaseMirrorsTheBridgeSumLocally) {
     delegate_->settings().mutateGroups([](auto& g) { g[0].brightness = 230; });
     groupBrightnessIncrease(room_, 50);
     EXPECT_EQ(delegate_->settings().groups()[0].brightness, 255);
-    EXPECT_EQ(json::parse(queued().body), json({{"bri_inc", 50}, {"transitiontime", 1}, {"on", true}}));
+    EXPECT_EQ(json::parse(last().body), json({{"bri_inc", 50}, {"transitiontime", 1}, {"on", true}}));
 
     delegate_->settings().mutateGroups([](auto& g) { g[0].brightness = 30; });
     groupBrightnessIncrease(room_, -50);
     EXPECT_EQ(delegate_->settings().groups()[0].brightness, 0);
     EXPECT_FALSE(delegate_->settings().groups()[0].is_on);
-    EXPECT_EQ(json::parse(queued().body), json({{"bri_inc", -50}, {"transitiontime", 1}, {"on", false}}));
+    EXPECT_EQ(json::parse(last().body), json({{"bri_inc", -50}, {"transitiontime", 1}, {"on", false}}));
 
     HueGroup gone = room_;
     gone.group_id = "42";
     groupBrightnessIncrease(gone, -50);
-    EXPECT_EQ(json::parse(queued().body)["on"], true) << "an unknown room is switched on";
+    EXPECT_EQ(json::parse(last().body)["on"], true) << "an unknown room is switched on";
 }
 
 TEST_F(CommandsTest, SceneRecallUsesTheStoredBridgeNotTheScenesRecord) {
     delegate_->settings().setHueIP("192.168.7.7");
     recallScene("abc");
-    EXPECT_EQ(queued().url, "http://192.168.7.7/api/key/groups/0/action");
+    EXPECT_EQ(last().url, "http://192.168.7.7/api/key/groups/0/action");
 }
 
 TEST_F(CommandsTest, AnAddressThatIsNoURLDropsTheCommandWithALogLine) {

@@ -2,8 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/app_delegate.h"
-#include "app/manual_executor.h"
+#include "delegate_fixture.h"
 #include "shortcuts/keyboard_shortcuts.h"
 
 using namespace lumora;
@@ -12,41 +11,24 @@ using nlohmann::json;
 
 namespace {
 
-class HotkeyActionsTest : public ::testing::Test {
+class HotkeyActionsTest : public DelegateFixture {
 protected:
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
-        delegate_ = std::make_unique<AppDelegate>(store_);
-        std::vector<HueGroup> groups;
-        for (const char* id : {"3", "7"}) {
-            HueGroup g;
-            g.group_id = id;
-            g.hue_ip = "10.0.0.2";
-            g.hue_key = "key";
+        DelegateFixture::SetUp();
+        std::vector<HueGroup> groups{group("3"), group("7")};
+        for (auto& g : groups) {
             g.brightness = 100;
             g.saturation = 120;
-            groups.push_back(g);
         }
-        delegate_->settings().setGroups(groups);
+        settings().setGroups(groups);
     }
     void TearDown() override {
         KeyboardShortcuts::reset();
-        exec_->runPending();
-        delegate_.reset();
-        installDispatcher(previous_);
+        DelegateFixture::TearDown();
     }
-    std::vector<ActionQueueItem> queued() {
-        exec_->runPending();
-        return delegate_->settings().actionQueue();
-    }
-    const HueGroup& group(size_t i) { return delegate_->settings().groups()[i]; }
-
-    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
-    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
-    std::unique_ptr<AppDelegate> delegate_;
+    const HueGroup& group(size_t i) { return settings().groups()[i]; }
+    using DelegateFixture::group;
 };
-
 }  // namespace
 
 TEST(HotkeySlots, ParseGroupAndActionOrNothing) {

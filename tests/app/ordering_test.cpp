@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/app_delegate.h"
-#include "app/manual_executor.h"
+#include "delegate_fixture.h"
 
 using namespace lumora;
 
@@ -24,22 +23,7 @@ std::vector<std::string> ids(const std::vector<HueLight>& ls) {
     return out;
 }
 
-class OrderingTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        previous_ = installDispatcher(exec_);
-        delegate_ = std::make_unique<AppDelegate>(store_);
-    }
-    void TearDown() override {
-        delegate_.reset();
-        installDispatcher(previous_);
-    }
-    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
-    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
-    std::unique_ptr<AppDelegate> delegate_;
-};
-
+using OrderingTest = DelegateFixture;
 }  // namespace
 
 TEST_F(OrderingTest, StoredOrderComesFirstThenTheRestInBridgeOrder) {

@@ -2,9 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/app_delegate.h"
-#include "app/manual_executor.h"
 #include "bridge/commands.h"
+#include "delegate_fixture.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -18,31 +17,17 @@ struct Sent {
     TimePoint at;
 };
 
-class QueueTest : public ::testing::Test {
+class QueueTest : public DelegateFixture {
 protected:
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
-        delegate_ = std::make_unique<AppDelegate>(std::make_shared<InMemoryDefaultsStore>());
+        DelegateFixture::SetUp();
         delegate_->setTransport([this](const HttpRequest& r) {
             sent_.push_back({r.method, r.url, json::parse(r.body), exec_->now()});
             return HttpResponse{};
         });
-        auto& s = delegate_->settings();
-        s.setHueIP("10.0.0.2");
-        s.setHueKey("key");
-        light_.lamp_id = "3";
-        light_.hue_ip = "10.0.0.2";
-        light_.hue_key = "key";
-        room_.group_id = "3";
-        room_.hue_ip = "10.0.0.2";
-        room_.hue_key = "key";
-        s.setLights({light_});
-        s.setGroups({room_});
-    }
-    void TearDown() override {
-        exec_->runPending();
-        delegate_.reset();
-        installDispatcher(previous_);
+        // The same id for a light and a room, for the superseding rules.
+        room_ = group("3");
+        settings().setGroups({room_});
     }
     std::vector<std::string> sentProperties() {
         std::vector<std::string> out;
@@ -50,14 +35,9 @@ protected:
         return out;
     }
 
-    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
-    std::unique_ptr<AppDelegate> delegate_;
     std::vector<Sent> sent_;
-    HueLight light_;
-    HueGroup room_;
+    HueLight& light_ = lamp_;
 };
-
 }  // namespace
 
 TEST_F(QueueTest, NewerItemForTheSameTargetAndPropertyReplacesTheWaitingOne) {

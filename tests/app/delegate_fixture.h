@@ -1,0 +1,61 @@
+#pragma once
+// An application delegate on virtual time, holding one light ("3") and one
+// room ("5") of a made-up bridge.
+
+#include <gtest/gtest.h>
+
+#include "app/app_delegate.h"
+#include "app/manual_executor.h"
+
+namespace lumora {
+
+class DelegateFixture : public ::testing::Test {
+protected:
+    static constexpr const char* kBridge = "10.0.0.2";
+
+    void SetUp() override {
+        previous_ = installDispatcher(exec_);
+        delegate_ = std::make_unique<AppDelegate>(store_);
+        settings().setHueIP(kBridge);
+        settings().setHueKey("key");
+        lamp_ = light("3");
+        room_ = group("5");
+        settings().setLights({lamp_});
+        settings().setGroups({room_});
+    }
+    void TearDown() override {
+        exec_->runPending();
+        delegate_.reset();
+        installDispatcher(previous_);
+    }
+
+    static HueLight light(const std::string& id) {
+        HueLight l;
+        l.lamp_id = id;
+        l.hue_ip = kBridge;
+        l.hue_key = "key";
+        return l;
+    }
+    static HueGroup group(const std::string& id) {
+        HueGroup g;
+        g.group_id = id;
+        g.hue_ip = kBridge;
+        g.hue_key = "key";
+        return g;
+    }
+    AppSettings& settings() { return delegate_->settings(); }
+    // The waiting items once queued work has run.
+    const std::vector<ActionQueueItem>& queued() {
+        exec_->runPending();
+        return settings().actionQueue();
+    }
+
+    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
+    std::shared_ptr<Dispatcher> previous_;
+    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    std::unique_ptr<AppDelegate> delegate_;
+    HueLight lamp_;
+    HueGroup room_;
+};
+
+}  // namespace lumora
