@@ -66,6 +66,7 @@ TEST_F(QueuePacingTest, ABurstOfSliderMovesBecomesAFewPacedRequestsEndingWithThe
 
     const auto sent = puts();
     ASSERT_FALSE(sent.empty());
+    RecordProperty("requests", static_cast<int>(sent.size()));
     EXPECT_LE(sent.size(), 8u);
     for (size_t i = 1; i < sent.size(); ++i)
         EXPECT_GE(sent[i].wallTime - sent[i - 1].wallTime, 290ms) << "request " << i;
