@@ -56,10 +56,10 @@ TEST_F(FileStoreTest, KeepsKindsAcrossRestartsWithPrivateMode) {
     EXPECT_FALSE(s.string("keyIncrement")) << "an integer is not a string";
     s.remove("bridgeUser");
     EXPECT_FALSE(JsonFileDefaultsStore(dir_).contains("bridgeUser"));
-    // No temporary files left behind.
-    int files = 0;
-    for (auto& e : fs::directory_iterator(dir_)) files += e.path().filename().string().find(".tmp") != std::string::npos;
-    EXPECT_EQ(files, 0);
+    // Nothing but the settings file: no temporary or lock files left behind.
+    std::vector<std::string> files;
+    for (auto& e : fs::directory_iterator(dir_)) files.push_back(e.path().filename().string());
+    EXPECT_EQ(files, std::vector<std::string>{"defaults.json"});
 }
 
 TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {

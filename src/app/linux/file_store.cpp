@@ -31,10 +31,13 @@ json toJson(const DefaultsValue& v) {
     return std::visit([](const auto& x) { return json(x); }, v);
 }
 
+// Locks the settings folder itself: the file is replaced on every write, so a
+// lock on it would guard an inode that is about to go, and a lock file would
+// be one more file to keep.
 class FileLock {
 public:
-    explicit FileLock(const fs::path& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    explicit FileLock(const fs::path& directory) {
+        fd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd_ >= 0) ::flock(fd_, LOCK_EX);
     }
     ~FileLock() {
@@ -78,7 +81,7 @@ JsonFileDefaultsStore::JsonFileDefaultsStore(fs::path directory)
     : dir_(std::move(directory)), file_(dir_ / "defaults.json") {
     std::error_code ec;
     fs::create_directories(dir_, ec);
-    FileLock lock(dir_ / "defaults.json.lock");
+    FileLock lock(dir_);
     if (auto j = readFile(true)) values_ = std::move(*j);
 }
 
@@ -127,7 +130,7 @@ void JsonFileDefaultsStore::update(const std::string& key, const std::optional<D
     std::lock_guard guard(mutex_);
     std::error_code ec;
     fs::create_directories(dir_, ec);
-    FileLock lock(dir_ / "defaults.json.lock");
+    FileLock lock(dir_);
     // Take what another process may have written since; a file that went bad
     // meanwhile is not merged (our copy wins) but neither is it thrown away.
     if (auto onDisk = readFile(true)) values_ = std::move(*onDisk);
