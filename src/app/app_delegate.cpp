@@ -255,9 +255,10 @@ void AppDelegate::send(const ActionQueueItem& item) {
     // shows the bridge's real state.
     BG([req = std::move(req), counter = inFlight_, transport = transport_] {
         transport(req);
-        counter->fetch_sub(1);
-        // Wakes a loop that waits for the queue to drain.
-        UI([] {});
+        // Counted down on the UI thread: whoever waits there for the queue to
+        // drain wakes up, and once it sees zero this worker has nothing left
+        // to post.
+        UI([counter] { counter->fetch_sub(1); });
     });
 }
 
