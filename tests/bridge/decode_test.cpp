@@ -56,23 +56,25 @@ void expectCaps(const HueLight& l, Caps c, const std::string& what) {
 
 TEST(DecodeLights, ReadsARealExtendedColourLight) {
     HueLight l = only(lightsReply({{"3", kExtendedXY}}));
-    EXPECT_EQ(l.lamp_id, "3");
-    EXPECT_EQ(l.name, "Living Ceiling");
-    EXPECT_EQ(l.product_name, "Hue color lamp");
-    EXPECT_EQ(l.model_id, "LCT001");
-    EXPECT_EQ(l.unique_id, "00:17:88:01:00:aa:bb:cc-0b");
-    EXPECT_TRUE(l.is_on);
-    EXPECT_EQ(l.brightness, 168);
-    EXPECT_EQ(l.hue, 16755);
-    EXPECT_EQ(l.saturation, 51);
-    EXPECT_EQ(l.color_temperature, 284);
-    EXPECT_FLOAT_EQ(l.xy_x, 0.4046f);
-    EXPECT_FLOAT_EQ(l.xy_y, 0.3915f);
-    EXPECT_EQ(l.ct_min, 153);
-    EXPECT_EQ(l.ct_max, 500);
-    EXPECT_EQ(l.hue_ip, "10.0.0.2");
-    EXPECT_EQ(l.hue_key, "key");
-    expectCaps(l, {true, false, true}, "extended xy");
+    const HueLight expected{.lamp_id = "3",
+                            .name = "Living Ceiling",
+                            .product_name = "Hue color lamp",
+                            .model_id = "LCT001",
+                            .allows_color = true,
+                            .allows_brightness = true,
+                            .is_on = true,
+                            .brightness = 168,
+                            .hue = 16755,
+                            .saturation = 51,
+                            .color_temperature = 284,
+                            .xy_x = 0.4046f,
+                            .xy_y = 0.3915f,
+                            .ct_min = 153,
+                            .ct_max = 500,
+                            .hue_ip = "10.0.0.2",
+                            .hue_key = "key",
+                            .unique_id = "00:17:88:01:00:aa:bb:cc-0b"};
+    EXPECT_EQ(nlohmann::json(l), nlohmann::json(expected));
 }
 
 TEST(DecodeLights, CapabilitiesFollowColourModeAndType) {
@@ -211,18 +213,22 @@ TEST(DecodeGroups, KeepsRoomsAndZonesSortedByName) {
     EXPECT_EQ(types, (std::vector<std::string>{"zone", "Room", "Room", "Room", "unknown"}));
 
     const HueGroup& kitchen = (*groups)[3];
-    EXPECT_EQ(kitchen.group_id, "1");
-    EXPECT_EQ(kitchen.lights, (std::vector<std::string>{"1", "2"}));
-    EXPECT_EQ(kitchen.group_class, "Kitchen");
-    EXPECT_TRUE(kitchen.all_on);
-    EXPECT_TRUE(kitchen.is_on);
-    EXPECT_EQ(kitchen.brightness, 200);
-    EXPECT_EQ(kitchen.saturation, 20);
-    EXPECT_EQ(kitchen.hue, 100);
-    EXPECT_EQ(kitchen.color_temperature, 300);
-    EXPECT_EQ(kitchen.ct_min, 153);
-    EXPECT_EQ(kitchen.ct_max, 500);
-    EXPECT_EQ(kitchen.hue_ip, "10.0.0.2");
+    const HueGroup expected{.id = kitchen.id,
+                            .group_id = "1",
+                            .name = "Kitchen",
+                            .lights = {"1", "2"},
+                            .type = "Room",
+                            .group_class = "Kitchen",
+                            .all_on = true,
+                            .any_on = true,
+                            .is_on = true,
+                            .brightness = 200,
+                            .saturation = 20,
+                            .hue = 100,
+                            .color_temperature = 300,
+                            .hue_ip = "10.0.0.2",
+                            .hue_key = "key"};
+    EXPECT_EQ(nlohmann::json(kitchen), nlohmann::json(expected));
 
     // A dimmable-only action reads what is there; an unreadable action reads as none.
     EXPECT_EQ((*groups)[2].brightness, 61);

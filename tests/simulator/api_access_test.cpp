@@ -75,7 +75,7 @@ TEST_F(ApiAccessTest, PairingChecksTheBodyFirst) {
 
 TEST_F(ApiAccessTest, LinkButtonPressedAtStartOpensPairing) {
     ServerOptions options;
-    options.fixture = fixtureFile_->path();
+    options.fixture = LUMORA_SMALL_FIXTURE;
     options.linkButtonPressed = true;
     SimServer other(options);
     ASSERT_TRUE(other.start());

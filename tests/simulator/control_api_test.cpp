@@ -40,7 +40,7 @@ TEST_F(ControlApiTest, FixturesLoadByNameOrPathAndBadOnesChangeNothing) {
     controlJson("POST", "/sim/fixture", Json{{"path", notJson.path()}}.dump(), 400);
     EXPECT_EQ(get(api("/config"))["name"], "Edge bridge");
 
-    controlJson("POST", "/sim/fixture", Json{{"path", fixtureFile_->path()}}.dump());
+    controlJson("POST", "/sim/fixture", Json{{"path", LUMORA_SMALL_FIXTURE}}.dump());
     EXPECT_EQ(get(api("/config"))["name"], "Test bridge");
 }
 

@@ -15,120 +15,11 @@
 
 namespace lumora::sim::test {
 
-namespace {
-
-Json ctRange(int min, int max) {
-    return Json{{"control", Json{{"ct", Json{{"min", min}, {"max", max}}}}}};
-}
-
-}  // namespace
-
 Json smallFixture() {
-    Json lights = Json::object();
-    lights["1"] = {{"state",
-                    {{"on", true},
-                     {"bri", 100},
-                     {"hue", 1000},
-                     {"sat", 100},
-                     {"effect", "none"},
-                     {"xy", {0.3, 0.3}},
-                     {"ct", 300},
-                     {"alert", "none"},
-                     {"colormode", "ct"},
-                     {"reachable", true}}},
-                   {"type", "Extended color light"},
-                   {"name", "Ceiling"},
-                   {"capabilities", ctRange(153, 500)}};
-    lights["2"] = {{"state",
-                    {{"on", true},
-                     {"bri", 100},
-                     {"ct", 300},
-                     {"alert", "none"},
-                     {"colormode", "ct"},
-                     {"reachable", true}}},
-                   {"type", "Color temperature light"},
-                   {"name", "Spot"},
-                   {"capabilities", ctRange(153, 454)}};
-    lights["3"] = {{"state",
-                    {{"on", false},
-                     {"bri", 50},
-                     {"hue", 2000},
-                     {"sat", 200},
-                     {"effect", "none"},
-                     {"xy", {0.5, 0.4}},
-                     {"alert", "none"},
-                     {"colormode", "xy"},
-                     {"reachable", true}}},
-                   {"type", "Color light"},
-                   {"name", "Strip"}};
-    lights["4"] = {{"state", {{"on", false}, {"bri", 80}, {"alert", "none"}, {"reachable", true}}},
-                   {"type", "Dimmable light"},
-                   {"name", "Lamp"}};
-    lights["5"] = {{"state", {{"on", false}, {"alert", "none"}, {"reachable", true}}},
-                   {"type", "On/Off plug-in unit"},
-                   {"name", "Plug"}};
-    lights["6"] = {{"state",
-                    {{"on", true},
-                     {"bri", 10},
-                     {"hue", 0},
-                     {"sat", 0},
-                     {"effect", "none"},
-                     {"xy", {0.3, 0.3}},
-                     {"ct", 153},
-                     {"alert", "none"},
-                     {"colormode", "hs"},
-                     {"reachable", false}}},
-                   {"type", "Extended color light"},
-                   {"name", "Porch"},
-                   {"capabilities", ctRange(153, 500)}};
-
-    auto group = [](const char* name, Json members, const char* type) {
-        Json g = {{"name", name},
-                  {"lights", std::move(members)},
-                  {"sensors", Json::array()},
-                  {"type", type},
-                  {"state", {{"all_on", false}, {"any_on", false}}},
-                  {"recycle", false}};
-        g["action"] = {
-            {"on", false}, {"bri", 1}, {"ct", 200}, {"alert", "none"}, {"colormode", "ct"}};
-        return g;
-    };
-    Json groups = Json::object();
-    groups["1"] = group("Lounge", Json::array({"1", "2", "3"}), "Room");
-    groups["2"] = group("Den", Json::array({"4", "5"}), "Room");
-    groups["2"]["action"] = {{"on", false}, {"bri", 80}, {"alert", "none"}};
-    groups["3"] = group("Empty", Json::array(), "Zone");
-    groups["4"] = group("Pair", Json::array({"1", "6"}), "LightGroup");
-
-    Json scenes = Json::object();
-    scenes["sceneLounge"] = {{"name", "Evening"},
-                             {"type", "GroupScene"},
-                             {"group", "1"},
-                             {"lights", {"1", "2", "3"}},
-                             {"recycle", false},
-                             {"version", 2},
-                             {"lightstates",
-                              {{"1", {{"on", true}, {"bri", 200}, {"xy", {0.2, 0.3}}}},
-                               {"2", {{"on", true}, {"bri", 150}, {"ct", 250}}},
-                               {"3", {{"on", true}, {"bri", 30}, {"xy", {0.6, 0.3}}}}}}};
-    scenes["sceneMixed"] = {
-        {"name", "Mixed"},
-        {"type", "LightScene"},
-        {"lights", Json::array({"1", "4"})},
-        {"recycle", false},
-        {"version", 2},
-        {"lightstates", {{"1", {{"on", false}}}, {"4", {{"on", true}, {"bri", 10}}}}}};
-    scenes["legacy"] = {{"name", "Tap"},
-                        {"type", "LightScene"},
-                        {"lights", Json::array({"2"})},
-                        {"recycle", true},
-                        {"version", 1}};
-
-    Json config = {{"name", "Test bridge"},      {"bridgeid", "001788FFFE0A0B0C"},
-                   {"mac", "00:17:88:0a:0b:0c"}, {"modelid", "BSB002"},
-                   {"apiversion", "1.62.0"},     {"swversion", "1962097030"}};
-    config["whitelist"] = {{kDemoUser, {{"name", "tests#here"}}}};
-    return {{"config", config}, {"lights", lights}, {"groups", groups}, {"scenes", scenes}};
+    std::ifstream in(LUMORA_SMALL_FIXTURE, std::ios::binary);
+    Json fixture = Json::parse(in, nullptr, false);
+    if (fixture.is_discarded()) throw std::runtime_error("cannot read " LUMORA_SMALL_FIXTURE);
+    return fixture;
 }
 
 TempFile::TempFile(const std::string& content) {
@@ -233,8 +124,7 @@ void SimServerTest::useFixture(const std::string& nameOrPath) {
     if (server_) server_->stop();
     ServerOptions options;
     if (nameOrPath.empty()) {
-        fixtureFile_ = std::make_unique<TempFile>(smallFixture().dump());
-        options.fixture = fixtureFile_->path();
+        options.fixture = LUMORA_SMALL_FIXTURE;
     } else {
         options.fixture = nameOrPath;
     }

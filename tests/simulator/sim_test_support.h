@@ -23,6 +23,7 @@ using Json = nlohmann::ordered_json;
 // 2 Room "Den" [4,5], 3 empty Zone, 4 LightGroup [1,6]. Scenes: "sceneLounge"
 // (version 2, group 1), "sceneMixed" (version 2, lights 1 and 4), "legacy"
 // (version 1, light 2, no stored states).
+// Read from small_fixture.json beside the tests.
 Json smallFixture();
 
 // Writes JSON to a fresh temporary file; removed when the object goes.
@@ -73,7 +74,6 @@ class SimServerTest : public ::testing::Test {
     Json lightState(const std::string& id) { return light(id)["state"]; }
     Json group(const std::string& id) { return get(api("/groups/" + id)); }
 
-    std::unique_ptr<TempFile> fixtureFile_;
     std::unique_ptr<SimServer> server_;
 
   private:
