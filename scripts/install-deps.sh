@@ -11,6 +11,7 @@ packages=(
   libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
   xvfb xdotool curl wrk clang-format
   clang libclang-rt-14-dev
+  dbus-bin trayer python3-dbus python3-gi
 )
 
 missing=()
