@@ -50,11 +50,12 @@ std::optional<unsigned long long> processStartTime(pid_t pid) {
     return std::nullopt;
 }
 
-std::unique_ptr<ChildProcess> ChildProcess::start(const Spec& spec, std::string* error) {
-    std::string program = spec.argv.empty() ? std::string() : spec.argv[0];
+std::unique_ptr<ChildProcess> ChildProcess::start(const Launch& launch, std::string* error) {
+    std::string program = launch.argv.empty() ? std::string() : launch.argv[0];
     if (program.find('/') == std::string::npos) program = findProgram(program);
     if (program.empty() || access(program.c_str(), X_OK) != 0) {
-        *error = "no " + (spec.argv.empty() ? std::string("program") : spec.argv[0]) + " to run";
+        *error =
+            "no " + (launch.argv.empty() ? std::string("program") : launch.argv[0]) + " to run";
         return nullptr;
     }
     // stdin is a socket so that writing to a child that died gives EPIPE
@@ -70,15 +71,15 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const Spec& spec, std::string*
         *error = "pipe failed";
         return nullptr;
     }
-    const int logFd = open(spec.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int logFd = open(launch.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
 
     // Everything the child needs is made before fork: between fork and exec
     // a threaded process may only make system calls.
-    std::vector<std::string> args = spec.argv;
+    std::vector<std::string> args = launch.argv;
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> env = spec.env;
+    std::vector<std::string> env = launch.env;
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -94,10 +95,10 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const Spec& spec, std::string*
         dup2(in[1], 0);
         dup2(out[1], 1);
         if (logFd >= 0) dup2(logFd, 2);
-        if (spec.fd3 == 3) {
+        if (launch.fd3 == 3) {
             fcntl(3, F_SETFD, 0);
-        } else if (spec.fd3 >= 0) {
-            dup2(spec.fd3, 3);
+        } else if (launch.fd3 >= 0) {
+            dup2(launch.fd3, 3);
         }
         sigset_t none;
         sigemptyset(&none);
@@ -117,8 +118,8 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const Spec& spec, std::string*
     setpgid(pid, pid);  // both sides, so the group exists whoever runs first
 
     std::unique_ptr<ChildProcess> child(new ChildProcess());
-    child->name_ = spec.name;
-    child->log_ = spec.log;
+    child->name_ = launch.name;
+    child->log_ = launch.log;
     child->pid_ = pid;
     child->stdin_ = in[0];
     child->stdout_ = out[0];

@@ -25,7 +25,7 @@ std::optional<unsigned long long> processStartTime(pid_t pid);
 // stdout is read line by line as it comes, stderr goes to a log file.
 class ChildProcess {
   public:
-    struct Spec {
+    struct Launch {
         std::string name;               // for messages and the log file name
         std::vector<std::string> argv;  // argv[0] is looked up on PATH
         std::vector<std::string> env;   // KEY=VALUE, the whole environment
@@ -33,7 +33,7 @@ class ChildProcess {
         int fd3 = -1;                   // handed to the child as its fd 3
     };
     // Nothing (and `error` says why) when the program cannot be started.
-    static std::unique_ptr<ChildProcess> start(const Spec& spec, std::string* error);
+    static std::unique_ptr<ChildProcess> start(const Launch& launch, std::string* error);
     // Kills the process group.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;

@@ -197,11 +197,11 @@ void DesktopSession::record() const {
     fs::rename(recordFile_.string() + ".new", recordFile_, ec);
 }
 
-ChildProcess* DesktopSession::startChild(ChildProcess::Spec spec) {
+ChildProcess* DesktopSession::startChild(ChildProcess::Launch launch) {
     std::string error;
-    auto child = ChildProcess::start(spec, &error);
+    auto child = ChildProcess::start(launch, &error);
     if (!child) {
-        failure_ = spec.name + ": " + error;
+        failure_ = launch.name + ": " + error;
         return nullptr;
     }
     children_.push_back(std::move(child));

@@ -110,7 +110,7 @@ class DesktopSession {
     bool startBus(const std::string& which, std::string* address);
     bool startTray();
     ChildProcess* startFake(const std::string& script, const std::string& address);
-    ChildProcess* startChild(ChildProcess::Spec spec);
+    ChildProcess* startChild(ChildProcess::Launch launch);
     void record() const;
     // With `findClient`, the window with WM_CLASS at or below `topLevel`.
     Window describe(std::uint32_t topLevel, bool findClient = true);
