@@ -1,5 +1,7 @@
 #include "app/app_delegate.h"
 
+#include "bridge/bridge_address.h"
+
 #include <algorithm>
 #include <ctime>
 #include <set>
@@ -50,7 +52,23 @@ void AppDelegate::onUI(std::function<void()> work) { uiIfAlive(alive_, std::move
 
 // ---- Connection and refresh -------------------------------------------------
 
+bool AppDelegate::useTypedAddress() {
+    const BridgeAddress a = parseBridgeAddress(settings_->hueIP());
+    if (a.ok()) {
+        // "http://host/" as pasted becomes the bare host the bridge URLs need.
+        if (a.hostPort != settings_->hueIP()) settings_->setHueIP(a.hostPort);
+        return true;
+    }
+    // No address at all goes the usual way and fails as unreachable.
+    if (a.problem == AddressProblem::empty) return true;
+    settings_->setConnectionErrorMessage(addressProblemMessage(a.problem, settings_->hueIP()));
+    settings_->setNeedsLinkButton(false);
+    return false;
+}
+
 void AppDelegate::connectToBridge() {
+    // A mangled address never reaches the network; the user sees why.
+    if (!useTypedAddress()) return;
     // The address and user name are taken here, on the UI thread, so the
     // background part never reads state the UI thread may be writing.
     const std::string ip = settings_->hueIP();
@@ -72,6 +90,7 @@ void AppDelegate::connectToBridge() {
 }
 
 void AppDelegate::fetchBridgeAccess() {
+    if (!useTypedAddress()) return;
     const std::string ip = settings_->hueIP();
     std::weak_ptr<int> alive = alive_;
     BG([this, alive, ip] {

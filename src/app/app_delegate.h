@@ -78,6 +78,9 @@ public:
     void setTransport(Transport transport) { transport_ = std::move(transport); }
 
 private:
+    // Brings hueIP to its bare HOST[:PORT]; false, with the reason shown, when
+    // what was typed is no address.
+    bool useTypedAddress();
     void fetchLightsWith(const std::string& ip, const std::string& key);
     void fetchGroupsWith(const std::string& ip, const std::string& key);
     void fetchScenesWith(const std::string& ip, const std::string& key);

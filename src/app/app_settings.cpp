@@ -1,5 +1,7 @@
 #include "app/app_settings.h"
 
+#include "bridge/bridge_address.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -25,15 +27,7 @@ std::optional<MainPanels> mainPanelsFromRaw(std::int64_t raw) {
     return std::nullopt;
 }
 
-std::string trimmed(const std::string& s) {
-    auto isSpace = [](unsigned char c) {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-    };
-    size_t b = 0, e = s.size();
-    while (b < e && isSpace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && isSpace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
+std::string trimmed(const std::string& s) { return trimUnicodeSpace(s); }
 
 AppSettings::AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center)
     : store_(std::move(store)), center_(center), lastUserActionAt_(now()) {}
@@ -54,7 +48,11 @@ void AppSettings::changed(Field f) {
 }
 
 void AppSettings::loadFromStore() {
-    setHueIP(store_->string(keys::bridgeIP).value_or(""));
+    // An address stored by hand or by an older version may carry a scheme or
+    // a slash; one that does not parse stays as it is, for the user to see.
+    const std::string storedIP = store_->string(keys::bridgeIP).value_or("");
+    const BridgeAddress parsedIP = parseBridgeAddress(storedIP);
+    setHueIP(parsedIP.ok() ? parsedIP.hostPort : trimmed(storedIP));
     setHueKey(store_->string(keys::bridgeUser).value_or(""));
     setAppIcon(store_->string(keys::appIcon).value_or("Icon_Lamp0"));
     setPresetWindowHeightRooms(store_->integer(keys::heightRooms));

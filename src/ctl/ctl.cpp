@@ -13,6 +13,7 @@
 #include "app/linux/file_store.h"
 #include "app/linux/loop_dispatcher.h"
 #include "bridge/avahi/avahi_browser.h"
+#include "bridge/bridge_address.h"
 #include "bridge/commands.h"
 #include "bridge/discovery.h"
 #include "bridge/fetchers.h"
@@ -35,6 +36,15 @@ struct Options {
 struct UsageError {
     std::string message;
 };
+
+// The bare HOST[:PORT] of an address as typed, "" for none, or a usage error
+// that says why it is not one.
+std::string bareAddress(const std::string& typed, const char* what = "") {
+    const BridgeAddress a = parseBridgeAddress(typed);
+    if (a.ok()) return a.hostPort;
+    if (a.problem == AddressProblem::empty) return {};
+    throw UsageError{what + addressProblemMessage(a.problem, typed)};
+}
 
 std::optional<std::int64_t> number(const std::string& s) {
     std::int64_t v = 0;
@@ -60,7 +70,7 @@ Options parse(const std::vector<std::string>& args) {
         } else if (a == "--json") {
             o.json = true;
         } else if (is("--bridge")) {
-            o.bridge = trimmed(value("--bridge"));
+            o.bridge = bareAddress(value("--bridge"));
         } else if (is("--user")) {
             o.user = value("--user");
         } else if (is("--in")) {
@@ -95,7 +105,7 @@ public:
             storeFile_ = file->file().string();
             store_ = file;
         }
-        address_ = o.bridge.value_or(store_->string("bridgeIP").value_or(""));
+        address_ = o.bridge ? *o.bridge : bareAddress(store_->string("bridgeIP").value_or(""), "the stored address: ");
         user_ = o.user.value_or(store_->string("bridgeUser").value_or(""));
     }
     ~Session() {
@@ -172,7 +182,7 @@ int Session::read(bool scenes) {
 }
 
 int Session::pair() {
-    std::string address = opts_.words.size() > 1 ? trimmed(opts_.words[1]) : address_;
+    std::string address = opts_.words.size() > 1 ? bareAddress(opts_.words[1]) : address_;
     if (opts_.words.size() > 2) throw UsageError{"pair takes at most one address"};
     if (address.empty()) throw UsageError{"pair needs the bridge's address (or run 'lumora-ctl discover')"};
     err_ << "Asking the bridge at " << address << " for a user name...\n";
@@ -190,7 +200,7 @@ int Session::pair() {
     user_ = r;
     // As in the tray program, the pair is stored once a read with it worked.
     if (int rc = read(false)) return rc;
-    store_->setString("bridgeIP", trimmed(address_));
+    store_->setString("bridgeIP", address_);
     store_->setString("bridgeUser", trimmed(user_));
     out_ << "Paired with the bridge at " << address_ << " (" << lights_.size() << " lights).";
     if (!storeFile_.empty()) out_ << " Stored in " << storeFile_ << ".";
@@ -408,7 +418,8 @@ Commands:
   status                the stored bridge and whether it answers
 
 TARGET is a light or a room/zone, by bridge id or exact name; "light:ID" or
-"room:ID" picks one kind when an id is ambiguous.
+"room:ID" picks one kind when an id is ambiguous. ADDRESS is HOST or HOST:PORT
+(an IPv6 host in brackets); a pasted http://HOST[:PORT]/ is taken as HOST[:PORT].
 
 Options:
   --bridge ADDRESS      use this bridge address instead of the stored one

@@ -70,6 +70,16 @@ TEST_F(SettingsTest, LoadsStoredValuesAndIgnoresWrongKinds) {
     EXPECT_EQ(store_->integer("activePanel"), 0) << "showScenes false resets it";
 }
 
+TEST_F(SettingsTest, AStoredUrlLoadsAsTheBareAddressAndNonsenseStaysVisible) {
+    store_->setString("bridgeIP", " http://192.168.1.20:80/\xE2\x80\xA8");
+    AppSettings s(store_, center_);
+    s.loadFromStore();
+    EXPECT_EQ(s.hueIP(), "192.168.1.20:80");
+    store_->setString("bridgeIP", "\xC2\xA0" "192.168.1.20 /x ");
+    s.loadFromStore();
+    EXPECT_EQ(s.hueIP(), "192.168.1.20 /x");
+}
+
 TEST_F(SettingsTest, PreferredHeightFollowsTheActiveList) {
     AppSettings s(store_, center_);
     s.loadFromStore();

@@ -124,6 +124,25 @@ TEST_F(CtlTest, PairingStoresTheBridgeForLaterCalls) {
     EXPECT_NE(out_.str().find("NAME"), std::string::npos);
 }
 
+TEST_F(CtlTest, AddressesAsPeopleTypeThem) {
+    // A pasted URL with a slash reaches the bridge; pairing stores it bare.
+    const std::string port = server_.address().substr(server_.address().rfind(':'));
+    ASSERT_EQ(ctl({"--bridge", " http://127.0.0.1" + port + "/ ", "--user", sim::kDemoUser, "lights"}, false), 0)
+        << err_.str();
+    server_.pressLinkButton();
+    ASSERT_EQ(ctl({"pair", "\xC2\xA0http://127.0.0.1" + port + "/"}, false), 0) << err_.str();
+    EXPECT_EQ(JsonFileDefaultsStore(dir_).string("bridgeIP"), "127.0.0.1" + port);
+
+    // What is no address is a usage error that says so, before any request.
+    const size_t requests = server_.requestLog().size();
+    EXPECT_EQ(ctl({"--bridge", "127.0.0.1 " + port, "lights"}, false), 2);
+    EXPECT_NE(err_.str().find("is not a valid bridge address"), std::string::npos) << err_.str();
+    EXPECT_EQ(ctl({"pair", "127.0.0.1" + port + "/api"}, false), 2);
+    EXPECT_EQ(ctl({"--bridge", "https://127.0.0.1" + port, "lights"}, false), 2);
+    EXPECT_NE(err_.str().find("only plain HTTP bridges are supported for now"), std::string::npos) << err_.str();
+    EXPECT_EQ(server_.requestLog().size(), requests);
+}
+
 TEST_F(CtlTest, DiscoverPrintsTheAddressFoundOnTheWeb) {
     ::setenv("LUMORA_DISCOVERY_URL", (server_.baseUrl() + "/discovery").c_str(), 1);
     const int rc = ctl({"discover"}, false);

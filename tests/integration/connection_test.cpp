@@ -90,6 +90,34 @@ TEST_F(ConnectionTest, UnreachableBridgeDuringPairingSaysSo) {
     EXPECT_EQ(s().connectionErrorMessage(), "Unable to connect to the Hue bridge. Is the IP address correct?");
 }
 
+TEST_F(ConnectionTest, APastedUrlConnectsBareAndAMangledAddressSendsNothing) {
+    s().setHueKey(sim::kDemoUser);
+    delegate_->updateHueIP("\xC2\xA0http://" + server_.address() + "/\n");
+    delegate_->connectToBridge();
+    exec_->runPending();
+    EXPECT_EQ(s().hueIP(), server_.address());
+    ASSERT_TRUE(s().bridgeConnected());
+    EXPECT_EQ(store_->string("bridgeIP"), server_.address());
+
+    delegate_->disconnectBridge();
+    exec_->runPending();
+    server_.clearLog();
+    const std::string port = server_.address().substr(server_.address().rfind(':'));
+    for (const std::string& typed : {"127.0.0.1 " + port, "http://127.0.0.1" + port + "/api", std::string("https://127.0.0.1")}) {
+        delegate_->updateHueIP(typed);
+        s().setHueKey("");
+        delegate_->connectToBridge();
+        delegate_->fetchBridgeAccess();
+        exec_->runPending();
+        EXPECT_NE(s().connectionErrorMessage().find(typed.starts_with("https") ? "only plain HTTP" : "not a valid"),
+                  std::string::npos)
+            << typed << ": " << s().connectionErrorMessage();
+        EXPECT_EQ(s().hueIP(), typed) << "what was typed stays for the user to mend";
+    }
+    EXPECT_TRUE(server_.requestLog().empty());
+    EXPECT_EQ(store_->string("bridgeIP"), server_.address());
+}
+
 TEST_F(ConnectionTest, RefreshTracksTheConnectionAndRespectsTheQuietTime) {
     s().setHueKey(sim::kDemoUser);
     delegate_->connectToBridge();

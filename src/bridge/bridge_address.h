@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lumora {
+
+// What people type or paste as the bridge's address: HOST, HOST:PORT, or the
+// same with "http://" in front and a slash behind, with white space (any
+// Unicode white space, as pasted from a browser or a chat) around it.
+enum class AddressProblem {
+    none,
+    empty,    // nothing but white space
+    https,    // an https:// address: only plain HTTP bridges are supported
+    invalid,  // does not form HOST or HOST:PORT
+};
+
+struct BridgeAddress {
+    AddressProblem problem = AddressProblem::empty;
+    std::string hostPort;  // the bare HOST[:PORT] when problem is none
+
+    bool ok() const { return problem == AddressProblem::none; }
+};
+
+BridgeAddress parseBridgeAddress(std::string_view typed);
+
+// A sentence for the user that names the typed text and the accepted forms.
+std::string addressProblemMessage(AddressProblem problem, std::string_view typed);
+
+// Cuts Unicode white space (and the invisible no-break/zero-width marks a
+// paste can carry) from both ends of UTF-8 text.
+std::string trimUnicodeSpace(std::string_view text);
+
+}  // namespace lumora
