@@ -43,6 +43,7 @@ AppDelegate::AppDelegate(std::shared_ptr<DefaultsStore> store, Shell* shell)
 }
 
 AppDelegate::~AppDelegate() {
+    if (resizeObserver_) NotificationCenter::defaultCenter().removeObserver(resizeObserver_);
     invalidate(actionQueueProcessor_);
     invalidate(bridgeStateRefresher_);
     if (gDelegate == this) gDelegate = nullptr;

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +33,23 @@ public:
     AppSettings& settings() { return *settings_; }
     const AppSettings& settings() const { return *settings_; }
     Shell* shell() const { return shell_; }
+    void setShell(Shell* shell) { shell_ = shell; }
+
+    // Start-up and the status item.
+    enum class Click { left, right };
+    // The start-up sequence; the shell must be set.
+    void applicationDidFinishLaunching();
+    // A click on the status item; a control-click counts as `right`.
+    void togglePopover(Click click);
+    // Counts the panel's openings and shows or withdraws the review request.
+    void reviewCheck();
+    void openSettings();
+    void openHelp();
+    void openFeedback();
+    void setSiteURLs(std::string help, std::string feedback);
+    // Finds a bridge when none is stored; the network's detection unless replaced.
+    using Detector = std::function<std::string()>;
+    void setDetector(Detector detector) { detector_ = std::move(detector); }
 
     // Connection and refresh.
     void connectToBridge();
@@ -96,6 +115,10 @@ private:
     std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     Transport transport_ = httpSend;
+    Detector detector_;
+    std::string helpURL_;
+    std::string feedbackURL_;
+    std::uint64_t resizeObserver_ = 0;
 };
 
 // The one delegate of the process, reached by the command functions.

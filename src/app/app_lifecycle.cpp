@@ -1,0 +1,111 @@
+// Start-up, the status item's clicks, the review request and the menu's
+// window commands.
+
+#include "app/app_delegate.h"
+#include "app/notification_center.h"
+#include "bridge/discovery.h"
+
+namespace lumora {
+
+namespace {
+
+constexpr const char* kAppInvocations = "appInvocations";
+constexpr const char* kNoMoreReviewRequests = "noMoreReviewRequests";
+constexpr const char* kHasSeenWelcomeScreen = "hasSeenWelcomeScreen";
+
+}  // namespace
+
+void AppDelegate::setSiteURLs(std::string help, std::string feedback) {
+    helpURL_ = std::move(help);
+    feedbackURL_ = std::move(feedback);
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    // Sleep and wake reach onSleepNote/onWakeNote from the shell's watcher;
+    // here only the panel's requests for a new height.
+    if (!resizeObserver_) {
+        resizeObserver_ = NotificationCenter::defaultCenter().addObserver(
+            kWindowResizePlease, [this](const Notification& note) {
+                const auto it = note.userInfo.find("height");
+                if (it == note.userInfo.end()) return;
+                const auto* height = std::get_if<std::int64_t>(&it->second);
+                if (!height) return;
+                const double h = static_cast<double>(*height);
+                onUI([this, h] {
+                    if (shell_) shell_->repositionWindow(h);
+                });
+            });
+    }
+    registerKeyboardHotkeys();
+    settings_->loadFromStore();
+    if (shell_) shell_->buildInterface();
+
+    if (!settings_->hueIP().empty()) {
+        std::weak_ptr<int> alive = alive_;
+        BG([this, alive] {
+            if (alive.lock()) onUI([this] { connectToBridge(); });
+        });
+    } else {
+        Detector detect = detector_ ? detector_ : [] { return detectBridge(); };
+        std::weak_ptr<int> alive = alive_;
+        BG([this, alive, detect] {
+            const std::string found = detect();
+            // Nothing found: the user connects from the settings.
+            if (found.empty() || !alive.lock()) return;
+            onUI([this, found] {
+                settings_->setHueIP(trimmed(found));
+                connectToBridge();
+            });
+        });
+    }
+
+    const auto seen = settings_->defaults().object(kHasSeenWelcomeScreen);
+    const bool seenIt = seen && std::holds_alternative<bool>(*seen) && std::get<bool>(*seen);
+    if (!seenIt && shell_) shell_->showWelcomeWindow();
+}
+
+void AppDelegate::togglePopover(Click click) {
+    if (!shell_) return;
+    if (click == Click::right) {
+        if (shell_->isPanelShown()) shell_->closePanel();
+        shell_->popUpContextMenu();
+        return;
+    }
+    if (shell_->isPanelShown()) {
+        shell_->closePanel();
+        return;
+    }
+    settings_->reloadPreferredHeights();
+    shell_->showPanel(settings_->getCurrentPreferredWindowHeight());
+    // Queued, so it runs once the panel is on screen.
+    onUI([this] { reviewCheck(); });
+}
+
+void AppDelegate::reviewCheck() {
+    DefaultsStore& store = settings_->defaults();
+    const std::int64_t n = store.integer(kAppInvocations);
+    store.setInteger(kAppInvocations, n + 1);
+    if (store.boolean(kNoMoreReviewRequests)) return;
+    if (settings_->showReviewRequest()) {
+        if (n >= 41) settings_->setShowReviewRequest(false);
+    }
+    if (!settings_->showReviewRequest()) {
+        if (n >= 26 && n <= 39) settings_->setShowReviewRequest(true);
+    }
+}
+
+void AppDelegate::openSettings() {
+    if (!shell_) return;
+    shell_->showSettings();
+    if (shell_->isPanelShown()) shell_->closePanel();
+}
+
+void AppDelegate::openHelp() {
+    if (shell_ && !helpURL_.empty()) shell_->openURL(helpURL_);
+}
+
+void AppDelegate::openFeedback() {
+    if (shell_ && !feedbackURL_.empty()) shell_->openURL(feedbackURL_);
+}
+
+}  // namespace lumora

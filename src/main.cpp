@@ -1,0 +1,213 @@
+// lumora: the tray program. `lumora --demo` brings its own simulated bridge.
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <future>
+#include <unistd.h>
+#include <nlohmann/json.hpp>
+
+#include "app/app_delegate.h"
+#include "app/linux/file_store.h"
+#include "app/linux/run_script.h"
+#include "app/qt/qt_executor.h"
+#include "bridge/http.h"
+#include "panel/qt_shell.h"
+#include "panel/views/content_view.h"
+#include "shortcuts/keyboard_shortcuts.h"
+#include "shortcuts/x11/x11_hotkey_service.h"
+#include "simulator/sim_server.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: lumora [--demo]\n"
+    "\n"
+    "The tray program: click the lamp in the tray to open the panel, right-click\n"
+    "it for the menu.\n"
+    "\n"
+    "  --demo      start a simulated bridge with a furnished home on this machine\n"
+    "              and connect to it; uses its own settings ($XDG_CONFIG_HOME/lumora-demo)\n"
+    "  --version   print the version and exit\n"
+    "  --help      print this help and exit\n"
+    "\n"
+    "Settings: $LUMORA_CONFIG_DIR, else $XDG_CONFIG_HOME/lumora/defaults.json.\n"
+    "To pair with a bridge: lumora-ctl pair ADDRESS.\n";
+
+// CLOCK_MONOTONIC in milliseconds, for LUMORA_TRACE_TIMES.
+double monotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Installed: <prefix>/share/lumora next to <prefix>/bin; else the source tree.
+QString resourceDirectory() {
+    const QString installed =
+        QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../share/lumora");
+    if (QFileInfo(installed + "/site/index.html").exists()) return QDir::cleanPath(installed);
+    return QStringLiteral(LUMORA_SOURCE_RESOURCES);
+}
+
+// Gathers what the report needs on a worker and runs the bundled script.
+void sendDebugData(const std::string& ip, const std::string& user,
+                   const std::vector<std::string>& log, const QString& resources) {
+    std::string model = "unknown";
+    if (!ip.empty() && !user.empty()) {
+        lumora::HttpRequest request;
+        request.url = "http://" + ip + "/api/" + user + "/config";
+        request.timeout = std::chrono::seconds(3);
+        const lumora::HttpResponse reply = lumora::httpSend(request);
+        if (reply.ok() && reply.body) {
+            const auto config = nlohmann::json::parse(*reply.body, nullptr, false);
+            if (config.is_object() && config.contains("modelid") && config["modelid"].is_string()) {
+                model = config["modelid"].get<std::string>();
+            }
+        }
+    }
+    // The log with the user name blanked: the report must never carry it.
+    char path[] = "/tmp/lumora-log-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) return;
+    ::close(fd);
+    {
+        std::ofstream out(path);
+        for (std::string line : log) {
+            if (!user.empty()) {
+                for (auto at = line.find(user); at != std::string::npos; at = line.find(user, at)) {
+                    line.replace(at, user.size(), "<user>");
+                }
+            }
+            out << line << '\n';
+        }
+    }
+    const std::string written = lumora::runScript(
+        resources.toStdString(), "send_debug", {},
+        {std::string("LUMORA_VERSION=") + LUMORA_VERSION, "LUMORA_BRIDGE_ADDRESS=" + ip,
+         "LUMORA_BRIDGE_MODEL=" + model, std::string("LUMORA_LOG_FILE=") + path});
+    std::remove(path);
+    if (!written.empty()) std::fprintf(stdout, "Debug report: %s", written.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double started = monotonicMs();
+    bool demo = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("lumora %s\n", LUMORA_VERSION);
+            return 0;
+        }
+        if (a == "--demo") {
+            demo = true;
+            continue;
+        }
+        std::fprintf(stderr, "lumora: unknown option \"%s\"\n\n%s", a.c_str(), kUsage);
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lumora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Lumora"));
+    QApplication::setApplicationVersion(QStringLiteral(LUMORA_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("lumora"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    Q_INIT_RESOURCE(lumora);
+    Q_INIT_RESOURCE(views_resources);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/icons/lumora.svg")));
+
+    lumora::installDispatcher(std::make_shared<lumora::QtExecutor>());
+
+    // The demo's bridge lives as long as the program, on loopback only.
+    std::unique_ptr<lumora::sim::SimServer> sim;
+    auto store = std::make_shared<lumora::JsonFileDefaultsStore>(
+        lumora::configDirectory(demo ? "lumora-demo" : "lumora"));
+    if (demo) {
+        lumora::sim::ServerOptions options;
+        options.fixture = "demo";
+        options.linkButtonPressed = true;
+        sim = std::make_unique<lumora::sim::SimServer>(options);
+        std::string error;
+        if (!sim->start(&error)) {
+            std::fprintf(stderr, "lumora: the demo bridge did not start: %s\n", error.c_str());
+            return 1;
+        }
+        store->setString("bridgeIP", sim->address());
+        store->setString("bridgeUser", lumora::sim::kDemoUser);
+        std::printf("lumora: demo bridge at %s\n", sim->address().c_str());
+        std::fflush(stdout);
+    }
+
+    if (auto hotKeys = lumora::X11HotKeyService::connect()) {
+        lumora::KeyboardShortcuts::setHotKeyService(hotKeys);
+    }
+
+    lumora::AppDelegate delegate(store);
+    lumora::setAppDelegate(&delegate);
+    const QString resources = resourceDirectory();
+    const QString site = QUrl::fromLocalFile(resources + "/site/").toString();
+    delegate.setSiteURLs((site + "index.html").toStdString(),
+                         (site + "feedback/index.html").toStdString());
+
+    lumora::panel::QtShell::Options options;
+    options.makeContent = [&delegate, site](lumora::panel::QtShell& shell) -> QWidget* {
+        lumora::panel::PanelActions actions;
+        actions.closePanel = [&shell] { shell.closePanel(); };
+        actions.showSettings = [&delegate] { delegate.openSettings(); };
+        actions.connectToBridge = [&delegate] { delegate.connectToBridge(); };
+        actions.openURL = [&shell](const std::string& url) { shell.openURL(url); };
+        actions.reviewURL = (site + "feedback/index.html").toStdString();
+        actions.version = LUMORA_VERSION;
+        return new lumora::panel::ContentView(delegate.settings(), std::move(actions));
+    };
+    options.showSettings = [] {
+        // Until the settings window exists, say how to get the same done.
+        auto* box = new QMessageBox(
+            QMessageBox::Information, QObject::tr("Lumora settings"),
+            QObject::tr("The settings window is not part of this version yet.\n\n"
+                        "To connect to a bridge, press its link button and run:\n"
+                        "    lumora-ctl pair ADDRESS\n"
+                        "Lumora uses the same settings and connects at its next start."));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    };
+    options.sendDebugData = [&delegate, resources] {
+        // Read on the worker from copies taken on the user-interface thread.
+        std::string ip, user;
+        std::vector<std::string> log;
+        std::promise<void> taken;
+        lumora::UI([&] {
+            ip = delegate.settings().hueIP();
+            user = delegate.settings().hueKey();
+            log = delegate.settings().log();
+            taken.set_value();
+        });
+        taken.get_future().wait();
+        sendDebugData(ip, user, log, resources);
+    };
+    lumora::panel::QtShell shell(delegate, std::move(options));
+    delegate.setShell(&shell);
+
+    QTimer::singleShot(0, &app, [&delegate, started] {
+        delegate.applicationDidFinishLaunching();
+        if (qEnvironmentVariableIsSet("LUMORA_TRACE_TIMES")) {
+            std::fprintf(stderr, "lumora: event loop running %.1f ms after start (t=%.3f)\n",
+                         monotonicMs() - started, monotonicMs());
+        }
+    });
+    const int rc = QApplication::exec();
+    lumora::KeyboardShortcuts::setHotKeyService(nullptr);
+    return rc;
+}

@@ -1,0 +1,106 @@
+#pragma once
+// The panel that drops down from the tray icon: a frameless, always-on-top
+// window of fixed width that the user may make taller, and the controller
+// that shows, places, fades out and closes it.
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "app/defaults_store.h"
+#include "panel/panel_placement.h"
+
+class QPropertyAnimation;
+
+namespace lumora::panel {
+
+class PanelWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit PanelWindow(QWidget* content);
+    QWidget* content() const { return content_; }
+
+signals:
+    void resized();
+    void activationChanged(bool active);
+    void escapePressed();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool onBottomEdge(const QPoint& p) const;
+    QWidget* content_;
+    // The height drag along the bottom edge: no window manager needed.
+    std::optional<int> dragFromY_;
+    int dragStartHeight_ = 0;
+};
+
+// Watches clicks outside the program while the panel is open.
+class ClickMonitor {
+public:
+    virtual ~ClickMonitor() = default;
+    // False when no global monitor can be had here.
+    virtual bool start(std::function<void()> onOutsideClick) = 0;
+    virtual void stop() = 0;
+};
+
+class StatusBarMenuWindowController : public QObject {
+    Q_OBJECT
+public:
+    struct Environment {
+        // The tray icon's rectangle; none where the tray gives none. Absent
+        // when there is no status item at all.
+        std::function<std::optional<QRect>()> iconGeometry;
+        std::function<QPoint()> pointer;
+        // The available area of the screen holding a point; empty when none does.
+        std::function<QRect(QPoint)> screenAt;
+        // A monitor for clicks outside the program; none falls back to
+        // closing the panel when the program loses focus.
+        std::function<std::unique_ptr<ClickMonitor>()> makeMonitor;
+        // Length of the fade-out.
+        int fadeMilliseconds = 180;
+    };
+
+    StatusBarMenuWindowController(QWidget* content, DefaultsStore& store, Environment env);
+    ~StatusBarMenuWindowController() override;
+
+    // Run when the window is about to close.
+    std::function<void()> windowWillClose = [] {};
+
+    bool isShown() const { return isShown_; }
+    int preferredHeight() const { return preferredHeight_; }
+    void setPreferredHeight(int h) { preferredHeight_ = h; }
+
+    void showWindow();
+    void close();
+    void repositionWindow(double preferredHeight);
+    // The frame repositionWindow would apply now.
+    QRect computeFrame(double preferredHeight) const;
+
+    PanelWindow* window() const { return window_.get(); }
+    bool isFading() const;
+
+private:
+    void windowDidResize();
+    void finishClose();
+
+    DefaultsStore& store_;
+    Environment env_;
+    std::unique_ptr<PanelWindow> window_;
+    std::unique_ptr<ClickMonitor> eventMonitor_;
+    QPointer<QPropertyAnimation> fade_;
+    bool isShown_ = false;
+    bool closeOnDeactivation_ = false;
+    int preferredHeight_ = 320;
+};
+
+}  // namespace lumora::panel
