@@ -1,0 +1,434 @@
+// The tray program's Qt layer under the offscreen platform: placement, the
+// panel window's life, the context menu, the small windows, the executor and
+// the script runner.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_delegate.h"
+#include "app/linux/run_script.h"
+#include "app/manual_executor.h"
+#include "app/qt/qt_executor.h"
+#include "panel/panel_placement.h"
+#include "panel/panel_window.h"
+#include "panel/qt_shell.h"
+#include "preferences/debug_view.h"
+#include "preferences/image_player.h"
+
+namespace lumora::panel {
+namespace {
+
+// Runs the Qt loop until `done` or the limit; true when done.
+bool spinUntil(const std::function<bool()>& done, int limitMs = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < limitMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return done();
+}
+
+const QRect kScreen(0, 0, 1280, 1000);
+
+TEST(PanelPlacementTest, UnderTheIconPulledInAtTheRightEdgeOnly) {
+    PlacementInput in;
+    in.screen = kScreen;
+    in.preferredHeight = 300;
+    in.icon = QRect(600, 0, 24, 24);
+    EXPECT_EQ(panelFrame(in), QRect(512, 29, 200, 300));
+
+    in.icon = QRect(1256, 0, 24, 24);
+    const QRect right = panelFrame(in);
+    EXPECT_EQ(right.x() + right.width(), 1280 - kPanelMargin);
+
+    in.icon = QRect(0, 0, 24, 24);
+    EXPECT_LT(panelFrame(in).x(), 0) << "no correction at the left edge";
+
+    for (double h : {0.0, -20.0}) {
+        in.preferredHeight = h;
+        EXPECT_EQ(panelFrame(in).height(), kDefaultPanelHeight);
+    }
+
+    // A tray along the bottom opens the panel upwards.
+    in.preferredHeight = 300;
+    in.icon = QRect(600, 976, 24, 24);
+    const QRect up = panelFrame(in);
+    EXPECT_EQ(up.y() + up.height(), 976 - kPanelMargin);
+}
+
+TEST(PanelPlacementTest, WithoutIconGeometryAtThePointerInsideTheScreen) {
+    PlacementInput in;
+    in.screen = kScreen;
+    in.preferredHeight = 300;
+    in.icon = QRect();  // what a StatusNotifierItem tray gives
+    in.pointer = QPoint(640, 10);
+    EXPECT_EQ(panelFrame(in), QRect(540, 15, 200, 300));
+
+    // Lower half: above the pointer.
+    in.pointer = QPoint(640, 990);
+    const QRect up = panelFrame(in);
+    EXPECT_EQ(up.y() + up.height(), 990 - kPanelMargin);
+
+    // In a corner: kept inside the available area.
+    in.pointer = QPoint(1279, 2);
+    const QRect corner = panelFrame(in);
+    EXPECT_TRUE(kScreen.contains(corner)) << corner.x() << "," << corner.y();
+    in.pointer = QPoint(2, 999);
+    EXPECT_TRUE(kScreen.contains(panelFrame(in)));
+
+    // A screen smaller than the panel: the panel shrinks to fit.
+    in.screen = QRect(0, 0, 800, 240);
+    in.pointer = QPoint(400, 10);
+    EXPECT_TRUE(in.screen.contains(panelFrame(in)));
+}
+
+class FakeMonitor : public ClickMonitor {
+public:
+    explicit FakeMonitor(bool works, std::function<void()>* hook) : works_(works), hook_(hook) {}
+    bool start(std::function<void()> onOutsideClick) override {
+        if (works_) *hook_ = std::move(onOutsideClick);
+        return works_;
+    }
+    void stop() override { *hook_ = nullptr; }
+
+private:
+    bool works_;
+    std::function<void()>* hook_;
+};
+
+class WindowControllerTest : public ::testing::Test {
+protected:
+    std::unique_ptr<StatusBarMenuWindowController> make(bool monitorWorks = true,
+                                                        std::optional<QRect> icon = QRect(600, 0, 24, 24)) {
+        StatusBarMenuWindowController::Environment env;
+        env.iconGeometry = [icon] { return icon; };
+        env.pointer = [] { return QPoint(100, 100); };
+        env.screenAt = [](QPoint) { return kScreen; };
+        env.makeMonitor = [this, monitorWorks] {
+            return std::make_unique<FakeMonitor>(monitorWorks, &outsideClick_);
+        };
+        env.fadeMilliseconds = 30;
+        auto* content = new QWidget;
+        content->setFixedWidth(200);
+        return std::make_unique<StatusBarMenuWindowController>(content, store_, std::move(env));
+    }
+    InMemoryDefaultsStore store_;
+    std::function<void()> outsideClick_;
+};
+
+TEST_F(WindowControllerTest, ShowsUnderTheIconFadesOutAndClosesOnAnOutsideClick) {
+    auto c = make();
+    c->setPreferredHeight(300);
+    c->showWindow();
+    EXPECT_TRUE(c->isShown());
+    EXPECT_TRUE(c->window()->isVisible());
+    spinUntil([&] { return c->window()->geometry() == QRect(512, 29, 200, 300); });
+    EXPECT_EQ(c->window()->geometry(), QRect(512, 29, 200, 300));
+
+    // A later reposition lands on the next turn, not at once.
+    c->repositionWindow(400);
+    EXPECT_EQ(c->window()->height(), 300);
+    spinUntil([&] { return c->window()->height() == 400; });
+    EXPECT_EQ(c->window()->height(), 400);
+
+    bool willClose = false;
+    c->windowWillClose = [&] { willClose = true; };
+    ASSERT_TRUE(outsideClick_);
+    outsideClick_();
+    EXPECT_TRUE(c->isShown()) << "shown until the fade-out ends";
+    EXPECT_TRUE(c->isFading());
+    ASSERT_TRUE(spinUntil([&] { return !c->isShown(); }));
+    EXPECT_TRUE(willClose);
+    EXPECT_FALSE(c->window()->isVisible());
+    EXPECT_FALSE(outsideClick_) << "the monitor stops with the panel";
+
+    // Showing again during a fade-out cancels it.
+    c->showWindow();
+    c->close();
+    c->showWindow();
+    QTest::qWait(80);
+    EXPECT_TRUE(c->isShown());
+    EXPECT_TRUE(c->window()->isVisible());
+}
+
+TEST_F(WindowControllerTest, WithoutAMonitorLosingFocusCloses) {
+    auto c = make(/*monitorWorks=*/false);
+    c->showWindow();
+    emit c->window()->activationChanged(false);
+    EXPECT_TRUE(spinUntil([&] { return !c->isShown(); }));
+}
+
+TEST_F(WindowControllerTest, WithoutAStatusItemThePanelIsCentred) {
+    StatusBarMenuWindowController::Environment env;
+    env.screenAt = [](QPoint) { return kScreen; };
+    StatusBarMenuWindowController c(new QWidget, store_, std::move(env));
+    const QRect f = c.computeFrame(0);
+    EXPECT_EQ(f.height(), kDefaultPanelHeight);
+    EXPECT_EQ(f.center(), kScreen.center());
+}
+
+TEST_F(WindowControllerTest, TheHeightGivenIsStoredPerPanelAtLeast200) {
+    auto c = make();
+    c->showWindow();
+    QCoreApplication::processEvents();
+    store_.setInteger("activePanel", 1);
+    c->window()->resize(200, 150);
+    EXPECT_EQ(store_.integer("preferredWindowHeightRooms"), 200);
+    c->window()->resize(200, 420);
+    EXPECT_EQ(store_.integer("preferredWindowHeightRooms"), 420);
+    store_.setInteger("activePanel", 0);
+    c->window()->resize(200, 380);
+    EXPECT_EQ(store_.integer("preferredWindowHeightLights"), 380);
+    EXPECT_EQ(store_.integer("preferredWindowHeightRooms"), 420);
+    store_.setInteger("activePanel", 7);
+    c->window()->resize(200, 500);
+    EXPECT_FALSE(store_.contains("preferredWindowHeightScenes"));
+    EXPECT_EQ(store_.integer("preferredWindowHeightLights"), 380);
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = installDispatcher(exec_);
+        store_->setString("bridgeIP", "10.0.0.2");
+        store_->setString("bridgeUser", "key");
+        delegate_ = std::make_unique<AppDelegate>(store_);
+        QtShell::Options options;
+        options.monitorClicks = false;
+        options.watchSleep = false;
+        options.fadeMilliseconds = 10;
+        shell_ = std::make_unique<QtShell>(*delegate_, options);
+        delegate_->setShell(shell_.get());
+        delegate_->settings().loadFromStore();
+        shell_->buildInterface();
+    }
+    void TearDown() override {
+        exec_->runPending();
+        shell_.reset();
+        delegate_.reset();
+        installDispatcher(previous_);
+    }
+    QAction* action(const QString& title) {
+        for (QAction* a : shell_->contextMenu()->actions()) {
+            if (a->text() == title) return a;
+        }
+        return nullptr;
+    }
+    std::vector<ActionQueueItem> queued() {
+        exec_->runPending();
+        return delegate_->settings().actionQueue();
+    }
+
+    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
+    std::shared_ptr<Dispatcher> previous_;
+    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<QtShell> shell_;
+};
+
+TEST_F(ShellTest, TheContextMenuHasItsTitlesAndKeysInOrder) {
+    QStringList titles;
+    for (QAction* a : shell_->contextMenu()->actions()) {
+        titles << (a->isSeparator() ? "-" : a->text());
+    }
+    EXPECT_EQ(titles.join("|").toStdString(),
+              "Darkness!|Off in 5 minutes|Off in 30 minutes|Off in 60 minutes|-|Settings|-|Help|"
+              "Provide Feedback|-|Quit Lumora");
+    EXPECT_EQ(action("Darkness!")->shortcut(), QKeySequence(Qt::Key_X));
+    EXPECT_EQ(action("Settings")->shortcut(), QKeySequence(Qt::Key_S));
+    EXPECT_EQ(action("Help")->shortcut(), QKeySequence(Qt::Key_H));
+    EXPECT_EQ(action("Provide Feedback")->shortcut(), QKeySequence(Qt::Key_F));
+    EXPECT_EQ(action("Quit Lumora")->shortcut(), QKeySequence(Qt::Key_Q));
+    EXPECT_TRUE(action("Off in 5 minutes")->shortcut().isEmpty());
+}
+
+TEST_F(ShellTest, DarknessSwitchesEveryKnownLightOffAndNothingWithoutLights) {
+    action("Darkness!")->trigger();
+    EXPECT_TRUE(queued().empty());
+
+    HueLight a, b;
+    a.lamp_id = "1";
+    b.lamp_id = "2";
+    for (HueLight* l : {&a, &b}) {
+        l->hue_ip = "10.0.0.2";
+        l->hue_key = "key";
+    }
+    delegate_->settings().setLights({a, b});
+    action("Darkness!")->trigger();
+    const auto items = queued();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_NE(items[0].url.find("/lights/1/state"), std::string::npos);
+    EXPECT_NE(items[1].url.find("/lights/2/state"), std::string::npos);
+    EXPECT_NE(items[0].body.find("\"on\":false"), std::string::npos);
+}
+
+TEST_F(ShellTest, TheDelayedOffTitlesSchedule5_30And60Minutes) {
+    std::vector<std::string> times;
+    for (const char* title : {"Off in 5 minutes", "Off in 30 minutes", "Off in 60 minutes"}) {
+        action(title)->trigger();
+        const auto items = queued();
+        ASSERT_FALSE(items.empty()) << title;
+        times.push_back(items.back().body);
+        delegate_->settings().setActionQueue({});
+    }
+    EXPECT_NE(times[0].find("PT00:05:00"), std::string::npos) << times[0];
+    EXPECT_NE(times[1].find("PT00:30:00"), std::string::npos) << times[1];
+    EXPECT_NE(times[2].find("PT01:00:00"), std::string::npos) << times[2];
+}
+
+TEST_F(ShellTest, ARightClickClosesThePanelAndTheNextLeftClickOpensIt) {
+    delegate_->togglePopover(AppDelegate::Click::left);
+    EXPECT_TRUE(shell_->isPanelShown());
+    delegate_->togglePopover(AppDelegate::Click::right);
+    EXPECT_TRUE(shell_->isMenuOpen());
+    ASSERT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+    shell_->contextMenu()->hide();
+    EXPECT_FALSE(shell_->isMenuOpen()) << "menuDidClose";
+    delegate_->togglePopover(AppDelegate::Click::left);
+    EXPECT_TRUE(shell_->isPanelShown());
+}
+
+TEST_F(ShellTest, SmallWindowsAreReplacedAndTheWelcomeOpensThePanel) {
+    shell_->showDebugWindow();
+    QPointer<QWidget> first = shell_->debugWindow();
+    ASSERT_TRUE(first);
+    shell_->showDebugWindow();
+    EXPECT_NE(shell_->debugWindow(), first.data());
+    spinUntil([&] { return first.isNull(); });
+    EXPECT_TRUE(first.isNull()) << "the old debug window is gone";
+    EXPECT_EQ(shell_->debugWindow()->size(), QSize(320, 300));
+
+    // The log shows live.
+    auto* view = shell_->debugWindow()->findChild<DebugView*>();
+    ASSERT_TRUE(view);
+    delegate_->settings().logger("a line for the log");
+    spinUntil([&] { return view->logText().contains("a line for the log"); });
+    EXPECT_TRUE(view->logText().contains("a line for the log"));
+
+    shell_->showWelcomeWindow();
+    QPointer<QWidget> welcome = shell_->welcomeWindow();
+    ASSERT_TRUE(welcome);
+    EXPECT_EQ(welcome->size(), QSize(320, 500));
+    EXPECT_FALSE(store_->contains("hasSeenWelcomeScreen"));
+    shell_->welcomeDone();
+    EXPECT_TRUE(shell_->isPanelShown());
+    EXPECT_TRUE(store_->boolean("hasSeenWelcomeScreen"));
+    spinUntil([&] { return welcome.isNull(); });
+    EXPECT_TRUE(welcome.isNull());
+}
+
+TEST(ImagePlayerTest, PlaysOnceHoldsTheLastFrame30TicksAndStartsAgain) {
+    ImagePlayer player;
+    EXPECT_EQ(ImagePlayer::frameName(0), "frame_00");
+    EXPECT_EQ(ImagePlayer::frameName(62), "frame_62");
+    for (int i = 0; i < 62; ++i) player.tick();
+    EXPECT_EQ(player.imageIndex(), 62);
+    int held = 0;
+    while (player.imageIndex() == 62 && held < 100) {
+        player.tick();
+        ++held;
+    }
+    EXPECT_EQ(held, 30);
+    EXPECT_EQ(player.imageIndex(), 0);
+    EXPECT_EQ(player.frame(10).size(), QSize(320, 180) * player.devicePixelRatioF());
+    EXPECT_NE(player.frame(0).toImage(), player.frame(62).toImage());
+
+    player.show();
+    EXPECT_TRUE(player.isTicking());
+    player.hide();
+    EXPECT_FALSE(player.isTicking());
+}
+
+TEST(QtExecutorTest, UIWorkIsQueuedInOrderAndInvalidatedTimersStop) {
+    QtExecutor exec(1);
+    std::vector<int> order;
+    exec.postUI([&] { order.push_back(1); });
+    exec.postUI([&] { order.push_back(2); });
+    EXPECT_TRUE(order.empty()) << "never inline";
+    spinUntil([&] { return order.size() == 2; });
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+
+    int ticks = 0;
+    auto timer = exec.scheduleRepeating(std::chrono::milliseconds(5), [&] { ++ticks; });
+    spinUntil([&] { return ticks >= 3; });
+    EXPECT_GE(ticks, 3);
+    invalidate(timer);
+    EXPECT_TRUE(timer.expired());
+    const int after = ticks;
+    QTest::qWait(40);
+    EXPECT_EQ(ticks, after);
+    EXPECT_EQ(exec.timerCount(), 0u);
+
+    // A timer may end itself from its own tick.
+    std::weak_ptr<RepeatingTimer> self;
+    int selfTicks = 0;
+    self = exec.scheduleRepeating(std::chrono::milliseconds(5), [&] {
+        ++selfTicks;
+        invalidate(self);
+    });
+    QTest::qWait(40);
+    EXPECT_EQ(selfTicks, 1);
+
+    std::atomic<bool> ran{false};
+    exec.postBG([&] { ran = true; });
+    spinUntil([&] { return ran.load(); });
+    EXPECT_TRUE(ran);
+}
+
+TEST(RunScriptTest, RunsThroughTheShellWithArgumentsAndEnvironment) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("lumora-run-script-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    {
+        std::ofstream s(dir / "echo_back");
+        s << "printf '%s|%s|%s\\n' \"$1\" \"$2\" \"$LUMORA_TEST_VALUE\"\n";
+        std::ofstream bad(dir / "bad_bytes");
+        bad << "printf 'ok\\377\\376 done'\n";
+    }
+    EXPECT_EQ(runScript(dir, "echo_back", {"one", "two words"}, {"LUMORA_TEST_VALUE=x y"}),
+              "one|two words|x y\n");
+    EXPECT_EQ(runScript(dir, "bad_bytes"), "ok\xEF\xBF\xBD\xEF\xBF\xBD done");
+    EXPECT_EQ(runScript(dir, "no_such_script"), "");
+    EXPECT_EQ(runScript(dir, "../" + dir.filename().string() + "/missing"), "");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(RunScriptTest, TheDebugReportNeverHoldsTheUserName) {
+    const auto cache = std::filesystem::temp_directory_path() /
+                       ("lumora-report-" + std::to_string(getpid()));
+    std::filesystem::create_directories(cache);
+    const auto log = cache / "log.txt";
+    std::ofstream(log) << "Connecting to Bridge... [<user>]\n";
+    const std::string path = runScript(LUMORA_SOURCE_RESOURCES, "send_debug", {},
+                                        {"XDG_CACHE_HOME=" + cache.string(), "LUMORA_VERSION=9.9",
+                                         "LUMORA_BRIDGE_ADDRESS=127.0.0.1:80",
+                                         "LUMORA_BRIDGE_MODEL=BSB002", "LUMORA_LOG_FILE=" + log.string()});
+    ASSERT_FALSE(path.empty());
+    const std::string file = path.substr(0, path.find('\n'));
+    EXPECT_EQ(std::filesystem::path(file).parent_path(), cache / "lumora");
+    std::ifstream in(file);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("9.9"), std::string::npos);
+    EXPECT_NE(text.find("BSB002"), std::string::npos);
+    EXPECT_NE(text.find("127.0.0.1:80"), std::string::npos);
+    EXPECT_NE(text.find("Connecting to Bridge... [<user>]"), std::string::npos);
+    std::filesystem::remove_all(cache);
+}
+
+}  // namespace
+}  // namespace lumora::panel
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(lumora);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
