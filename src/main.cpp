@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
+#include <QUrl>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
