@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPalette>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
@@ -96,6 +98,31 @@ void sendDebugData(const std::string& ip, const std::string& user,
     if (!written.empty()) std::fprintf(stdout, "Debug report: %s", written.c_str());
 }
 
+// LUMORA_COLOR_SCHEME=dark|light overrides the desktop's palette, for
+// desktops that give Qt none and for screenshots.
+void applySchemeOverride() {
+    const QByteArray scheme = qgetenv("LUMORA_COLOR_SCHEME");
+    if (scheme != "dark" && scheme != "light") return;
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    if (scheme == "light") {
+        QApplication::setPalette(QApplication::style()->standardPalette());
+        return;
+    }
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(36, 36, 38));
+    p.setColor(QPalette::WindowText, QColor(235, 235, 235));
+    p.setColor(QPalette::Base, QColor(26, 26, 28));
+    p.setColor(QPalette::AlternateBase, QColor(44, 44, 46));
+    p.setColor(QPalette::Text, QColor(235, 235, 235));
+    p.setColor(QPalette::Button, QColor(52, 52, 55));
+    p.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+    p.setColor(QPalette::Highlight, QColor(255, 191, 0));
+    p.setColor(QPalette::HighlightedText, Qt::black);
+    p.setColor(QPalette::ToolTipBase, QColor(52, 52, 55));
+    p.setColor(QPalette::ToolTipText, QColor(235, 235, 235));
+    QApplication::setPalette(p);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,6 +155,7 @@ int main(int argc, char** argv) {
     Q_INIT_RESOURCE(lumora);
     Q_INIT_RESOURCE(views_resources);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/icons/lumora.svg")));
+    applySchemeOverride();
 
     lumora::installDispatcher(std::make_shared<lumora::QtExecutor>());
 
@@ -147,6 +175,11 @@ int main(int argc, char** argv) {
         }
         store->setString("bridgeIP", sim->address());
         store->setString("bridgeUser", lumora::sim::kDemoUser);
+        // A first look with room to see the home, and its scenes.
+        for (const char* key : {"preferredWindowHeightLights", "preferredWindowHeightRooms"}) {
+            if (!store->contains(key)) store->setInteger(key, 460);
+        }
+        if (!store->contains("showScenes")) store->setBool("showScenes", true);
         std::printf("lumora: demo bridge at %s\n", sim->address().c_str());
         std::fflush(stdout);
     }

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -203,6 +204,15 @@ void QtShell::popUpContextMenu() {
         if (auto r = statusItem_->geometry()) at = r->bottomLeft() + QPoint(-3, 8);
     }
     menuOpen_ = true;
+    // A popup shown while the panel fades out would close with it: the panel
+    // takes the focus along when it hides. Open the menu once it is gone.
+    if (windowController_ && windowController_->isShown()) {
+        QPointer<QMenu> menu(contextMenu_.get());
+        QTimer::singleShot(options_.fadeMilliseconds + 40, this, [menu, at] {
+            if (menu) menu->popup(at);
+        });
+        return;
+    }
     contextMenu_->popup(at);
 }
 

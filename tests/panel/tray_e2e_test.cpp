@@ -144,8 +144,12 @@ TEST(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTheB
     ASSERT_TRUE(s.click(300, 700));
     EXPECT_FALSE(waitPanel(s, false, 3s)) << "the panel stayed open";
 
-    // The menu: "Darkness!" by its key switches every light off.
+    // A right click while the panel is open swaps it for the menu, and
+    // "Darkness!" by its key switches every light off.
+    ASSERT_TRUE(s.click(icon->x + icon->width / 2, icon->y + icon->height / 2));
+    ASSERT_TRUE(waitPanel(s, true));
     ASSERT_TRUE(s.click(icon->x + icon->width / 2, icon->y + icon->height / 2, 3));
+    EXPECT_FALSE(waitPanel(s, false, 3s)) << "the panel stayed open";
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "x"}));
     bool allOff = false;

@@ -101,6 +101,12 @@ void OnOffButton::paintEvent(QPaintEvent*) {
     p.setPen(Qt::NoPen);
     p.setBrush(on_ ? QColor::fromRgbF(1.0, 191 / 255.0, 0) : grey(0.1));
     p.drawRoundedRect(r, 5, 5);
+    if (!on_ && isDarkScheme(this)) {
+        // Grey 0.1 on the dark panel's grey 0.1: a faint edge keeps its shape.
+        p.setPen(QPen(grey(1.0, 0.25), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 4.5, 4.5);
+    }
     p.setPen(on_ ? Qt::black : Qt::white);
     p.setFont(panelFont(10, QFont::Bold));
     p.drawText(r, Qt::AlignCenter, on_ ? tr("ON") : tr("OFF"));

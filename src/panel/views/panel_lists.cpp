@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -201,8 +202,17 @@ void GroupRow::openScenes() {
     layout->addWidget(scenes);
     popover_ = pop;
     pop->adjustSize();
-    pop->move(sceneButton_->mapToGlobal(QPoint(sceneButton_->width() / 2 - pop->width() / 2,
-                                               sceneButton_->height() + 2)));
+    QPoint at = sceneButton_->mapToGlobal(
+        QPoint(sceneButton_->width() / 2 - pop->width() / 2, sceneButton_->height() + 2));
+    // Kept on the screen: the button sits at the panel's right edge.
+    if (const QScreen* screen = sceneButton_->screen()) {
+        const QRect area = screen->availableGeometry();
+        at.setX(std::clamp(at.x(), area.left() + 5, std::max(area.left() + 5, area.right() - pop->width() - 5)));
+        if (at.y() + pop->height() > area.bottom()) {
+            at.setY(sceneButton_->mapToGlobal(QPoint(0, 0)).y() - pop->height() - 2);
+        }
+    }
+    pop->move(at);
     pop->show();
 }
 
