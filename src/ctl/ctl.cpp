@@ -86,6 +86,15 @@ Options parse(const std::vector<std::string>& args) {
     return o;
 }
 
+// Why the bridge refused, from one error entry of a reply. Its members may be
+// of any kind: text is quoted as sent, anything else falls back to the type.
+std::string refusalReason(const json& error) {
+    if (auto d = error.find("description"); d != error.end() && d->is_string() && !d->get_ref<const std::string&>().empty())
+        return d->get<std::string>();
+    if (auto t = error.find("type"); t != error.end() && t->is_number()) return "error type " + t->dump();
+    return "no reason given";
+}
+
 // Everything one invocation needs, torn down in order at the end.
 class Session {
 public:
@@ -348,8 +357,9 @@ int Session::command(const std::vector<std::string>& words) {
             json j = json::parse(*res.body, nullptr, false);
             if (j.is_array())
                 for (const auto& e : j)
-                    if (e.is_object() && e.contains("error") && e["error"].is_object())
-                        problems_.push_back("the bridge refused: " + e["error"].value("description", std::string("?")));
+                    if (e.is_object())
+                        if (auto it = e.find("error"); it != e.end() && it->is_object())
+                            problems_.push_back("the bridge refused: " + refusalReason(*it));
         }
         return res;
     });

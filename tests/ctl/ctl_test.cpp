@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "app/linux/file_store.h"
 #include "ctl/ctl.h"
@@ -150,4 +152,76 @@ TEST_F(CtlTest, DiscoverPrintsTheAddressFoundOnTheWeb) {
     EXPECT_EQ(rc, 0) << err_.str();
     EXPECT_EQ(out_.str(), "127.0.0.1\n");
     EXPECT_NE(err_.str().find("[detectBridge] [SUCCESS] Found at: 127.0.0.1"), std::string::npos) << err_.str();
+}
+
+namespace {
+
+// A loopback bridge with one dimmable light that answers every command with
+// whatever body the test sets.
+class OddBridge {
+public:
+    OddBridge() {
+        server_.Get("/api/u/lights", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"({"1":{"state":{"on":true,"bri":100,"reachable":true},)"
+                            R"("type":"Dimmable light","name":"Lamp"}})",
+                            "application/json");
+        });
+        server_.Get("/api/u/groups", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("{}", "application/json");
+        });
+        server_.Put("/api/u/lights/1/state", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard lock(mutex_);
+            res.set_content(reply_, "application/json");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~OddBridge() {
+        server_.stop();
+        thread_.join();
+    }
+    void reply(std::string body) {
+        std::lock_guard lock(mutex_);
+        reply_ = std::move(body);
+    }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::string reply_;
+};
+
+}  // namespace
+
+TEST_F(CtlTest, AnyRefusalEndsInAMessageAndAnExitCode) {
+    OddBridge bridge;
+    struct Case {
+        const char* reply;
+        int rc;
+        const char* message;  // expected on standard error, "" for none
+    } cases[] = {
+        {R"([{"error":{"type":1,"description":null}}])", 1, "the bridge refused: error type 1\n"},
+        {R"([{"error":{"type":7,"address":"/lights/1/state/on","description":7}}])", 1,
+         "the bridge refused: error type 7\n"},
+        {R"([{"error":{"type":201,"description":"parameter, on, is not modifiable"}}])", 1,
+         "the bridge refused: parameter, on, is not modifiable\n"},
+        {R"([{"error":{"type":"7","description":["x"]}}])", 1, "the bridge refused: no reason given\n"},
+        {R"([{"success":{"/lights/1/state/on":false}},{"error":{"type":901.0,"description":""}}])", 1,
+         "the bridge refused: error type 901.0\n"},
+        {R"([{"error":"busy"},{"error":null},5,null])", 0, ""},
+        {R"({"error":{"type":1,"description":null}})", 0, ""},
+    };
+    for (const auto& c : cases) {
+        bridge.reply(c.reply);
+        EXPECT_EQ(ctl({"--bridge", bridge.address(), "--user", "u", "off", "light:1"}, false), c.rc)
+            << c.reply << "\n" << err_.str();
+        if (*c.message)
+            EXPECT_NE(err_.str().find(c.message), std::string::npos) << c.reply << "\n" << err_.str();
+        else
+            EXPECT_EQ(err_.str().find("refused"), std::string::npos) << c.reply << "\n" << err_.str();
+    }
 }
