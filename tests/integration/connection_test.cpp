@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 
 #include "app/app_delegate.h"
+#include "app/linux/file_store.h"
 #include "app/manual_executor.h"
 #include "bridge/commands.h"
 #include "simulator/sim_server.h"
@@ -189,4 +191,24 @@ TEST_F(ConnectionTest, DisconnectForgetsTheUserButKeepsScenesAndAddress) {
     EXPECT_EQ(store_->string("bridgeIP"), server_.address());
     EXPECT_FALSE(s().bridgeConnected());
     EXPECT_FALSE(delegate_->bridgeStateRefresher().expired()) << "the timers keep running";
+}
+
+TEST_F(ConnectionTest, AMinuteOfRefreshOnTheSettingsFileWritesThePairOnce) {
+    const auto dir = std::filesystem::temp_directory_path() / ("lumora-refresh-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    auto file = std::make_shared<JsonFileDefaultsStore>(dir);
+    delegate_ = std::make_unique<AppDelegate>(file);
+    s().setHueIP(server_.address());
+    s().setHueKey(sim::kDemoUser);
+    s().setLastUserActionAt(exec_->now() - 1h);
+    delegate_->connectToBridge();
+    exec_->runPending();
+    ASSERT_TRUE(s().bridgeConnected());
+    exec_->advance(60s);
+    EXPECT_GE(requests("/lights"), 18);
+    EXPECT_EQ(file->writes(), 2u) << "bridgeIP and bridgeUser, each once";
+    JsonFileDefaultsStore reread(dir);
+    EXPECT_EQ(reread.string("bridgeIP"), server_.address());
+    EXPECT_EQ(reread.string("bridgeUser"), sim::kDemoUser);
+    std::filesystem::remove_all(dir);
 }
