@@ -154,6 +154,28 @@ TEST_F(CtlTest, DiscoverPrintsTheAddressFoundOnTheWeb) {
     EXPECT_NE(err_.str().find("[detectBridge] [SUCCESS] Found at: 127.0.0.1"), std::string::npos) << err_.str();
 }
 
+TEST_F(CtlTest, DiscoverKeepsStandardOutputForTheAddressAlone) {
+    // Neither stage can find anything, and neither can leave the machine: the web
+    // stage asks a closed loopback port, the DNS-SD stage a system bus that does
+    // not exist. Both say why, and only on the error stream.
+    const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const std::string savedBus = bus ? bus : "";
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + (dir_ / "no-bus").string()).c_str(), 1);
+    ::setenv("LUMORA_DISCOVERY_URL", "http://127.0.0.1:1/", 1);
+    testing::internal::CaptureStdout();
+    const int rc = ctl({"discover"}, false);
+    const std::string stdoutText = testing::internal::GetCapturedStdout();
+    ::unsetenv("LUMORA_DISCOVERY_URL");
+    if (bus) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", savedBus.c_str(), 1);
+    else ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(stdoutText, "");
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_NE(err_.str().find("[ZeroConf] Avahi unavailable: "), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("no bridge found"), std::string::npos) << err_.str();
+}
+
 namespace {
 
 // A loopback bridge with one dimmable light that answers every command with
