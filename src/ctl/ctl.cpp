@@ -205,6 +205,11 @@ int Session::pair() {
         err_ << "lumora-ctl: cannot reach a bridge at " << address << "\n";
         return kBridgeFailed;
     }
+    if (r == kNoUserName) {
+        err_ << "lumora-ctl: the bridge at " << address
+             << " accepted pairing but sent no user name; nothing was stored\n";
+        return kBridgeFailed;
+    }
     address_ = address;
     user_ = r;
     // As in the tray program, the pair is stored once a read with it worked.

@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <thread>
 
 #include "app/linux/file_store.h"
 #include "ctl/ctl.h"
 #include "simulator/sim_server.h"
+#include "support/canned_bridge.h"
 
 using namespace lumora;
 namespace fs = std::filesystem;
@@ -178,43 +177,15 @@ TEST_F(CtlTest, DiscoverKeepsStandardOutputForTheAddressAlone) {
 
 namespace {
 
-// A loopback bridge with one dimmable light that answers every command with
-// whatever body the test sets.
-class OddBridge {
-public:
+// A loopback bridge with one dimmable light; its answers to commands and to
+// pairing are up to the test.
+struct OddBridge : support::CannedBridge {
     OddBridge() {
-        server_.Get("/api/u/lights", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content(R"({"1":{"state":{"on":true,"bri":100,"reachable":true},)"
-                            R"("type":"Dimmable light","name":"Lamp"}})",
-                            "application/json");
-        });
-        server_.Get("/api/u/groups", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("{}", "application/json");
-        });
-        server_.Put("/api/u/lights/1/state", [this](const httplib::Request&, httplib::Response& res) {
-            std::lock_guard lock(mutex_);
-            res.set_content(reply_, "application/json");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        answer("GET", "/api/u/lights",
+               R"({"1":{"state":{"on":true,"bri":100,"reachable":true},"type":"Dimmable light","name":"Lamp"}})");
+        answer("GET", "/api/u/groups", "{}");
     }
-    ~OddBridge() {
-        server_.stop();
-        thread_.join();
-    }
-    void reply(std::string body) {
-        std::lock_guard lock(mutex_);
-        reply_ = std::move(body);
-    }
-    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-
-private:
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::string reply_;
+    void reply(std::string body) { answer("PUT", "/api/u/lights/1/state", std::move(body)); }
 };
 
 }  // namespace
@@ -246,4 +217,13 @@ TEST_F(CtlTest, AnyRefusalEndsInAMessageAndAnExitCode) {
         else
             EXPECT_EQ(err_.str().find("refused"), std::string::npos) << c.reply << "\n" << err_.str();
     }
+}
+
+TEST_F(CtlTest, PairingThatYieldsNoUserNameStoresNothing) {
+    OddBridge bridge;
+    bridge.answer("POST", "/api", R"([{"success":{"username":""}}])");
+    EXPECT_EQ(ctl({"pair", bridge.address()}, false), 1);
+    EXPECT_NE(err_.str().find("accepted pairing but sent no user name"), std::string::npos) << err_.str();
+    EXPECT_EQ(bridge.requests("POST", "/api"), 1);
+    EXPECT_FALSE(JsonFileDefaultsStore(dir_).contains("bridgeUser"));
 }

@@ -11,6 +11,7 @@
 #include "app/manual_executor.h"
 #include "bridge/commands.h"
 #include "simulator/sim_server.h"
+#include "support/canned_bridge.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -211,4 +212,30 @@ TEST_F(ConnectionTest, AMinuteOfRefreshOnTheSettingsFileWritesThePairOnce) {
     EXPECT_EQ(reread.string("bridgeIP"), server_.address());
     EXPECT_EQ(reread.string("bridgeUser"), sim::kDemoUser);
     std::filesystem::remove_all(dir);
+}
+
+TEST(Pairing, ASuccessWithoutAUserNameStopsWithAnError) {
+    // Real threads and a bounded wait: were pairing to start over, it would do
+    // so without end.
+    auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
+    auto previous = installDispatcher(exec);
+    support::CannedBridge bridge;
+    bridge.answer("POST", "/api", R"([{"success":{"username":""}}])");
+    auto store = std::make_shared<InMemoryDefaultsStore>();
+    {
+        AppDelegate delegate(store);
+        delegate.settings().setHueIP(bridge.address());
+        delegate.connectToBridge();
+        exec->runUntil([&] { return !delegate.settings().connectionErrorMessage().empty() ||
+                                    bridge.requests("POST", "/api") > 2; });
+        exec->runUntil([] { return false; }, 300ms);  // room for a second attempt
+        EXPECT_EQ(bridge.requests("POST", "/api"), 1);
+        EXPECT_NE(delegate.settings().connectionErrorMessage().find("sent no user name"), std::string::npos)
+            << delegate.settings().connectionErrorMessage();
+        EXPECT_FALSE(delegate.settings().needsLinkButton());
+        EXPECT_EQ(delegate.settings().hueKey(), "");
+        EXPECT_FALSE(store->contains("bridgeUser"));
+    }
+    exec->runUntil([] { return false; }, 100ms);
+    installDispatcher(previous);
 }
