@@ -1,5 +1,7 @@
 // CPU time the refresh loop costs: connects to a bridge (give its address and
 // user name) and lets the 3.5-second refresher run for SECONDS of real time.
+// With SETTINGS_DIR the settings live in a file there, as in the tray program,
+// and the number of times that file was written is reported too.
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -7,6 +9,7 @@
 #include <string>
 
 #include "app/app_delegate.h"
+#include "app/linux/file_store.h"
 #include "app/linux/loop_dispatcher.h"
 
 using namespace lumora;
@@ -20,14 +23,18 @@ static double cpuSeconds() {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s ADDRESS USER [SECONDS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s ADDRESS USER [SECONDS [SETTINGS_DIR]]\n", argv[0]);
         return 2;
     }
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 60;
     auto loop = std::make_shared<LoopDispatcher>(4);
     installDispatcher(loop);
     {
-        AppDelegate delegate(std::make_shared<InMemoryDefaultsStore>());
+        std::shared_ptr<JsonFileDefaultsStore> file;
+        if (argc > 4) file = std::make_shared<JsonFileDefaultsStore>(argv[4]);
+        std::shared_ptr<DefaultsStore> store = file;
+        if (!store) store = std::make_shared<InMemoryDefaultsStore>();
+        AppDelegate delegate(store);
         delegate.settings().setHueIP(argv[1]);
         delegate.settings().setHueKey(argv[2]);
         delegate.settings().setLastUserActionAt(Clock::now() - std::chrono::hours(1));
@@ -39,6 +46,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "connected: %s, lights: %zu; CPU %.3f s over %d s = %.3f s per minute\n",
                      delegate.settings().bridgeConnected() ? "yes" : "no", delegate.settings().lights().size(),
                      used, seconds, used * 60.0 / seconds);
+        if (file) std::fprintf(stderr, "settings file written %llu times\n", static_cast<unsigned long long>(file->writes()));
     }
     installDispatcher(nullptr);
     return 0;

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "simulator/bridge_model.h"
+#include "simulator/http_transport.h"
 #include "simulator/sim_server.h"
 
 namespace lumora::sim {
@@ -57,7 +58,7 @@ struct SimServer::Impl {
     std::deque<LoggedRequest> log;
     std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
 
-    std::unique_ptr<httplib::Server> http;
+    std::unique_ptr<SimHttpServer> http;
     std::thread listener;
     std::thread ticker;
     std::atomic<int> port{0};

@@ -1,14 +1,13 @@
 #include "simulator/sim_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 #include <csignal>
+#include <limits>
 
 #include "simulator/fixtures.h"
+#include "simulator/http_transport.h"
 #include "simulator/server_impl.h"
 
 namespace lumora::sim {
@@ -37,32 +36,11 @@ constexpr std::array<FaultName, 9> kFaultNames{{
     {Fault::notUtf8, "notutf8"},
 }};
 
-int portOf(const sockaddr_storage& address) {
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    }
-    if (address.ss_family == AF_INET6) {
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-    }
-    return -1;
-}
-
-// The HTTP library hides the connection's socket from handlers. Find it by its
-// two ports and shut it down, so the client sees the connection close without
-// a byte of reply; the library's own write then fails and it closes the socket.
-bool dropConnection(const httplib::Request& request) {
-    const long limit = std::min(sysconf(_SC_OPEN_MAX), 65536L);
-    for (int fd = 0; fd < limit; ++fd) {
-        sockaddr_storage local{}, peer{};
-        socklen_t localLength = sizeof local, peerLength = sizeof peer;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0) continue;
-        if (portOf(local) != request.local_port) continue;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
-        if (portOf(peer) != request.remote_port) continue;
-        ::shutdown(fd, SHUT_RDWR);
-        return true;
-    }
-    return false;
+// Shut the connection down from inside its handler, so the client sees it
+// close without a byte of reply; the reply written afterwards goes nowhere.
+bool dropConnection() {
+    const int sock = SimHttpServer::currentSocket();
+    return sock >= 0 && ::shutdown(sock, SHUT_RDWR) == 0;
 }
 
 std::string htmlPage(int status, const char* reason) {
@@ -266,7 +244,7 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
     if (fault) {
         switch (fault->kind) {
             case Fault::closeConnection:
-                if (!dropConnection(request)) sendHalf(response, {});
+                if (!dropConnection()) sendHalf(response, {});
                 return;
             case Fault::garbageBody:
                 response.set_content("<b>bridge</b> says: {\"lights\": [oops", "application/json");
@@ -339,16 +317,17 @@ bool SimServer::start(std::string* error) {
         std::signal(SIGPIPE, SIG_IGN);
     }
 
-    auto http = std::make_unique<httplib::Server>();
+    auto http = std::make_unique<SimHttpServer>();
     // Address reuse only: the library's default also sets SO_REUSEPORT, which
     // would let a second server share a port in use instead of failing.
     http->set_socket_options([](int sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    http->new_task_queue = [] { return new httplib::ThreadPool(16); };
-    // Idle keep-alive connections hold a worker; keep them short so stop() is quick.
-    http->set_keep_alive_timeout(1);
+    // A client may keep its connection for as many requests as it likes;
+    // an idle one gives way when all workers are taken, and stop() ends it.
+    http->set_keep_alive_max_count(std::numeric_limits<int>::max());
+    http->set_keep_alive_timeout(5);
     auto handler = [&d](const httplib::Request& request, httplib::Response& response) {
         d.serve(request, response);
     };
@@ -367,6 +346,7 @@ bool SimServer::start(std::string* error) {
     } else if (!http->bind_to_port(d.options.bind, port)) {
         return fail("cannot listen on " + d.options.bind + " port " + std::to_string(port));
     }
+    http->widenBacklog();
     {
         std::lock_guard lock(d.mutex);
         d.model.setNetwork(d.hostForClients(), port);
@@ -400,7 +380,7 @@ void SimServer::stop() {
         d.stopping = true;
     }
     d.stopSignal.notify_all();
-    d.http->stop();
+    d.http->stopAll();
     if (d.listener.joinable()) d.listener.join();
     if (d.ticker.joinable()) d.ticker.join();
     d.http.reset();

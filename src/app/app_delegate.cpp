@@ -111,6 +111,11 @@ void AppDelegate::pairWith(const std::string& ip) {
             settings_->setConnectionErrorMessage("Unable to connect to the Hue bridge. Is the IP address correct?");
             settings_->setNeedsLinkButton(false);
         });
+    } else if (r == kNoUserName) {
+        onUI([this] {
+            settings_->setConnectionErrorMessage("The bridge accepted pairing but sent no user name. Please pair again.");
+            settings_->setNeedsLinkButton(false);
+        });
     } else {
         onUI([this, r] {
             settings_->setHueKey(r);

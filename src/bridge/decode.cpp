@@ -7,6 +7,23 @@
 #include <unordered_set>
 
 namespace lumora {
+
+std::optional<std::int64_t> wholeNumber(const nlohmann::json& v) {
+    if (v.is_number_unsigned()) {
+        auto u = v.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        return static_cast<std::int64_t>(u);
+    }
+    if (v.is_number_integer()) return v.get<std::int64_t>();
+    if (v.is_number_float()) {
+        // A whole number written with a fraction part (254.0) still reads as one.
+        double d = v.get<double>();
+        if (!std::isfinite(d) || std::trunc(d) != d || d < -9.2e18 || d > 9.2e18) return std::nullopt;
+        return static_cast<std::int64_t>(d);
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 // Replies are read into the map-based json: its ordered variant looks keys up
@@ -42,24 +59,9 @@ Read readBool(const Json& obj, const char* key, bool& out) {
 }
 
 bool asInteger(const Json& v, std::int64_t& out) {
-    if (v.is_number_unsigned()) {
-        auto u = v.get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
-        out = static_cast<std::int64_t>(u);
-        return true;
-    }
-    if (v.is_number_integer()) {
-        out = v.get<std::int64_t>();
-        return true;
-    }
-    if (v.is_number_float()) {
-        // A whole number written with a fraction part (254.0) still reads as one.
-        double d = v.get<double>();
-        if (!std::isfinite(d) || std::trunc(d) != d || d < -9.2e18 || d > 9.2e18) return false;
-        out = static_cast<std::int64_t>(d);
-        return true;
-    }
-    return false;
+    auto n = wholeNumber(v);
+    if (n) out = *n;
+    return n.has_value();
 }
 
 Read readInt(const Json& obj, const char* key, std::int64_t& out) {

@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "bridge/fetchers.h"
 #include "bridge/http.h"
 
 namespace lumora {
@@ -25,7 +25,7 @@ class NoDnsSdBrowser final : public DnsSdBrowser {
   public:
     void setDelegate(DnsSdDelegate*) override {}
     void browse(const std::string&, const std::string&) override {
-        std::cout << "[ZeroConf] no DNS-SD back-end installed" << std::endl;
+        consoleLine("[ZeroConf] no DNS-SD back-end installed");
     }
     void stop() override {}
     void resolve(const DnsSdService&, std::chrono::milliseconds) override {}
@@ -184,7 +184,7 @@ void ZeroConf::netServiceBrowserDidStopSearch(DnsSdBrowser&) {}
 
 void ZeroConf::netServiceBrowserDidFind(DnsSdBrowser& browser, const DnsSdService& service) {
     if (service.name.find("Philips") == std::string::npos) {
-        std::cout << "[ZeroConf] Hue found, but not from Philips!?" << std::endl;
+        consoleLine("[ZeroConf] Hue found, but not from Philips!?");
         return;
     }
     browser.stop();
@@ -207,7 +207,7 @@ void ZeroConf::netServiceDidResolveAddress(DnsSdBrowser&, const DnsSdService&,
         status_ = resolved;
     } else {
         status_ = noIPv4;
-        std::cout << "Did not find IPV4 address" << std::endl;
+        consoleLine("Did not find IPV4 address");
     }
 }
 

@@ -64,8 +64,9 @@ LightsResult fetchLightsNow(const std::string& bridgeIP, const std::string& apiK
 GroupsResult fetchGroupsNow(const std::string& bridgeIP, const std::string& apiKey);
 ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiKey);
 
-// A line on standard output (the console), flushed, or to the sink installed
-// with setConsoleSink (lumora-ctl keeps standard output for its results).
+// A diagnostic line (failed reads, discovery) on standard output (the
+// console), flushed, or to the sink installed with setConsoleSink: lumora-ctl
+// sends them to standard error and keeps standard output for its results.
 void consoleLine(const std::string& line);
 void setConsoleSink(std::function<void(const std::string&)> sink);
 

@@ -151,6 +151,9 @@ HttpResponse httpSend(const HttpRequest& request) {
     client.set_read_timeout(secs.count(), usecs.count());
     client.set_write_timeout(secs.count(), usecs.count());
     client.set_keep_alive(false);
+    // The library sends a request's headers and body in two writes; without
+    // this the body would wait for the bridge to acknowledge the headers.
+    client.set_tcp_nodelay(true);
     client.set_follow_location(false);
 #ifdef CPPHTTPLIB_OPENSSL_SUPPORT
     client.enable_server_certificate_verification(true);

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bridge/bridge_address.h"
+#include "bridge/decode.h"
 #include "bridge/http.h"
 
 namespace lumora {
@@ -40,7 +42,7 @@ std::string manageBridge(const std::string& hueIP) {
             const json* t = present(*err, "type");
             const json* a = present(*err, "address");
             const json* d = present(*err, "description");
-            if ((t && !t->is_number_integer()) || (a && !a->is_string()) || (d && !d->is_string()))
+            if ((t && !wholeNumber(*t)) || (a && !a->is_string()) || (d && !d->is_string()))
                 return kNoConnection;
         }
         if (const json* ok = present(e, "success")) {
@@ -53,12 +55,17 @@ std::string manageBridge(const std::string& hueIP) {
     const json& first = reply.front();
     if (const json* err = present(first, "error")) {
         if (const json* t = present(*err, "type")) {
-            auto type = t->get<std::int64_t>();
+            const auto type = wholeNumber(*t);
             if (type == 1 || type == 101) return kPressButton;
         }
     }
     if (const json* ok = present(first, "success")) {
-        if (const json* u = present(*ok, "username")) return u->get<std::string>();
+        if (const json* u = present(*ok, "username")) {
+            // An empty name would be taken as "not paired yet" and pairing
+            // would start again at once, without end.
+            if (trimUnicodeSpace(u->get_ref<const std::string&>()).empty()) return kNoUserName;
+            return u->get<std::string>();
+        }
     }
     return kNoConnection;
 }

@@ -8,13 +8,15 @@ namespace lumora {
 
 inline constexpr const char* kPressButton = "press_button";
 inline constexpr const char* kNoConnection = "no_connection";
+// The bridge said yes but gave a user name that is empty or only white space.
+inline constexpr const char* kNoUserName = "no_user_name";
 
 // POSTs the fixed pairing body to `address`; the reply body, or the empty
 // text when the address is not a URL, the request fails or the reply is not
 // UTF-8.
 std::string getBridgeAccess(const std::string& address);
 
-// The new user name, "press_button" or "no_connection".
+// The new user name, "press_button", "no_connection" or "no_user_name".
 std::string manageBridge(const std::string& hueIP);
 
 }  // namespace lumora

@@ -86,6 +86,15 @@ Options parse(const std::vector<std::string>& args) {
     return o;
 }
 
+// Why the bridge refused, from one error entry of a reply. Its members may be
+// of any kind: text is quoted as sent, anything else falls back to the type.
+std::string refusalReason(const json& error) {
+    if (auto d = error.find("description"); d != error.end() && d->is_string() && !d->get_ref<const std::string&>().empty())
+        return d->get<std::string>();
+    if (auto t = error.find("type"); t != error.end() && t->is_number()) return "error type " + t->dump();
+    return "no reason given";
+}
+
 // Everything one invocation needs, torn down in order at the end.
 class Session {
 public:
@@ -194,6 +203,11 @@ int Session::pair() {
     }
     if (r == kNoConnection) {
         err_ << "lumora-ctl: cannot reach a bridge at " << address << "\n";
+        return kBridgeFailed;
+    }
+    if (r == kNoUserName) {
+        err_ << "lumora-ctl: the bridge at " << address
+             << " accepted pairing but sent no user name; nothing was stored\n";
         return kBridgeFailed;
     }
     address_ = address;
@@ -348,8 +362,9 @@ int Session::command(const std::vector<std::string>& words) {
             json j = json::parse(*res.body, nullptr, false);
             if (j.is_array())
                 for (const auto& e : j)
-                    if (e.is_object() && e.contains("error") && e["error"].is_object())
-                        problems_.push_back("the bridge refused: " + e["error"].value("description", std::string("?")));
+                    if (e.is_object())
+                        if (auto it = e.find("error"); it != e.end() && it->is_object())
+                            problems_.push_back("the bridge refused: " + refusalReason(*it));
         }
         return res;
     });

@@ -121,3 +121,36 @@ TEST(ConfigDirectory, HonoursOverrides) {
     EXPECT_EQ(configDirectory("lumora-demo"), fs::path("/tmp/xdg/lumora-demo"));
     ::unsetenv("XDG_CONFIG_HOME");
 }
+
+TEST_F(FileStoreTest, WritesOnlyWhatChangesInTheFile) {
+    JsonFileDefaultsStore tray(dir_);
+    tray.setString("bridgeIP", "10.0.0.2");
+    tray.setString("bridgeIP", "10.0.0.2");
+    tray.remove("absent");
+    EXPECT_EQ(tray.writes(), 1u);
+
+    // The same look in another kind is a change.
+    tray.setInteger("keyIncrement", 1);
+    tray.setBool("keyIncrement", true);
+    tray.setString("keyIncrement", "1");
+    tray.set("keyIncrement", DefaultsValue(1.0));
+    tray.set("keyIncrement", DefaultsValue(1.0));
+    EXPECT_EQ(tray.writes(), 5u);
+    EXPECT_EQ(JsonFileDefaultsStore(dir_).object("keyIncrement"), DefaultsValue(1.0));
+
+    // Compared with the file, not with the copy in memory: what another
+    // program changed meanwhile is set back, and a file removed is written again.
+    JsonFileDefaultsStore ctl(dir_);
+    ctl.setString("bridgeIP", "10.0.0.3");
+    tray.setString("bridgeIP", "10.0.0.2");
+    EXPECT_EQ(tray.writes(), 6u);
+    EXPECT_EQ(JsonFileDefaultsStore(dir_).string("bridgeIP"), "10.0.0.2");
+    fs::remove(dir_ / "defaults.json");
+    tray.setString("bridgeIP", "10.0.0.2");
+    EXPECT_EQ(tray.writes(), 7u);
+    EXPECT_EQ(JsonFileDefaultsStore(dir_).integer("keyIncrement"), 1);
+    ctl.remove("bridgeIP");
+    ctl.remove("bridgeIP");
+    EXPECT_EQ(ctl.writes(), 2u);
+    EXPECT_FALSE(JsonFileDefaultsStore(dir_).contains("bridgeIP"));
+}

@@ -301,3 +301,31 @@ TEST(DecodeReplies, DuplicateMembersKeepTheirFirstPlace) {
     EXPECT_EQ((*lights)[0].lamp_id, "2");
     EXPECT_EQ((*lights)[1].lamp_id, "1");
 }
+
+TEST(DecodeReplies, WholeNumbersAreReadByOneRule) {
+    struct Case {
+        const char* json;
+        std::optional<std::int64_t> expected;
+    } cases[] = {
+        {"254", 254},
+        {"254.0", 254},
+        {"-1.0", -1},
+        {"1e2", 100},
+        {"9223372036854775807", INT64_MAX},
+        {"254.5", std::nullopt},
+        {"9223372036854775808", std::nullopt},
+        {"1e300", std::nullopt},
+        {"\"254\"", std::nullopt},
+        {"true", std::nullopt},
+        {"null", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(wholeNumber(nlohmann::json::parse(c.json)), c.expected) << c.json;
+
+    // The decoder uses it: a fraction part of zero reads, any other drops the state.
+    HueLight l = only(lightsReply({{"1", R"({"state":{"on":true,"reachable":true,"bri":254.0}})"}}));
+    EXPECT_EQ(l.brightness, 254);
+    auto lights = decodeLights(lightsReply({{"1", R"({"state":{"on":true,"reachable":true,"bri":254.5}})"}}),
+                               "ip", "k");
+    ASSERT_TRUE(lights);
+    EXPECT_TRUE(lights->empty());
+}

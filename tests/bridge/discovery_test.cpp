@@ -1,6 +1,7 @@
 // Discovery logic with a scripted DNS-SD browser: no network, no real waiting.
 
 #include "bridge/discovery.h"
+#include "bridge/fetchers.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -399,6 +400,28 @@ TEST(DetectBridge, WithoutAnInstalledBackEndTheDnsSdStageFindsNothing) {
     zeroConf.startDiscovery();
     EXPECT_EQ(net.browses.size(), 1u);
     setDefaultDnsSdBrowserFactory({});
+}
+
+TEST(DetectBridge, DiagnosticsGoToTheConsoleSinkNotToStandardOutput) {
+    std::vector<std::string> console;
+    setConsoleSink([&console](const std::string& line) { console.push_back(line); });
+    FakeNetwork net;
+    net.entries = {{service("Bridge - 2D3081"), addrs(ipv4("10.0.0.5"))},
+                   {service("Philips Hue - 2D3081"), addrs(ipv6("fe80::1"))}};
+    testing::internal::CaptureStdout();
+    detectWith(net);
+    setDefaultDnsSdBrowserFactory({});
+    DetectBridgeOptions options;
+    options.webUrl = "no url";
+    options.sleep = [](std::chrono::milliseconds) {};
+    detectBridge(options);
+    const std::string out = testing::internal::GetCapturedStdout();
+    setConsoleSink({});
+
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(console, (std::vector<std::string>{"[ZeroConf] Hue found, but not from Philips!?",
+                                                 "Did not find IPV4 address",
+                                                 "[ZeroConf] no DNS-SD back-end installed"}));
 }
 
 }  // namespace

@@ -1,67 +1,12 @@
 #include <gtest/gtest.h>
-#include <httplib.h>
-
-#include <atomic>
-#include <mutex>
-#include <thread>
 
 #include "bridge/pairing.h"
+#include "support/canned_bridge.h"
 
 using namespace lumora;
+using support::CannedBridge;
 
-namespace {
-
-// A loopback server that answers every POST /api with a canned body and
-// remembers what it was sent.
-class CannedBridge {
-public:
-    CannedBridge() {
-        server_.Post("/api", [this](const httplib::Request& req, httplib::Response& res) {
-            std::lock_guard lock(mutex_);
-            lastBody_ = req.body;
-            lastContentType_ = req.get_header_value("Content-Type");
-            ++requests_;
-            res.set_content(reply_, "application/json");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ~CannedBridge() {
-        server_.stop();
-        thread_.join();
-    }
-    void reply(std::string body) {
-        std::lock_guard lock(mutex_);
-        reply_ = std::move(body);
-    }
-    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-    std::string lastBody() {
-        std::lock_guard lock(mutex_);
-        return lastBody_;
-    }
-    std::string lastContentType() {
-        std::lock_guard lock(mutex_);
-        return lastContentType_;
-    }
-    int requests() {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-
-private:
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::string reply_;
-    std::string lastBody_, lastContentType_;
-    int requests_ = 0;
-};
-
-}  // namespace
-
-TEST(Pairing, CondensesTheBridgeAnswerToThreeOutcomes) {
+TEST(Pairing, CondensesTheBridgeAnswerToFourOutcomes) {
     CannedBridge bridge;
     struct Case {
         const char* reply;
@@ -74,7 +19,17 @@ TEST(Pairing, CondensesTheBridgeAnswerToThreeOutcomes) {
          "hdOIRli7m4e8ojJABvWxeoY-YznaMh5c7wBG5zmj"},
         {R"([{"success":{"username":"u","clientkey":"7CC0"}}])", "u"},
         {R"([{"error":{"type":101},"success":{"username":"u"}}])", kPressButton},
-        {R"([{"success":{"username":""}}])", ""},
+        // Without a name there is nothing to connect with; pairing again at once
+        // would only repeat this.
+        {R"([{"success":{"username":""}}])", kNoUserName},
+        {R"([{"success":{"username":" \t\u00a0"}}])", kNoUserName},
+        {R"([{"success":{"username":null}}])", kNoConnection},
+        // The type reads as every integer in a reply does: 101.0 is 101.
+        {R"([{"error":{"type":101.0,"description":"link button not pressed"}}])", kPressButton},
+        {R"([{"error":{"type":1.0}}])", kPressButton},
+        {R"([{"error":{"type":101.5}}])", kNoConnection},
+        {R"([{"error":{"type":18446744073709551717}}])", kNoConnection},
+        {R"([{"error":{"type":7.0}}])", kNoConnection},
         {R"([{"success":{}}])", kNoConnection},
         {R"({"success":{"username":"u"}})", kNoConnection},
         {R"([])", kNoConnection},
@@ -85,7 +40,7 @@ TEST(Pairing, CondensesTheBridgeAnswerToThreeOutcomes) {
         {"", kNoConnection},
     };
     for (const auto& c : cases) {
-        bridge.reply(c.reply);
+        bridge.answer("POST", "/api", c.reply);
         EXPECT_EQ(manageBridge(bridge.address()), c.expected) << c.reply;
     }
     // The request is always the same fixed text.
@@ -95,7 +50,7 @@ TEST(Pairing, CondensesTheBridgeAnswerToThreeOutcomes) {
 
 TEST(Pairing, UnusableAddressesNeverReachTheNetwork) {
     CannedBridge bridge;
-    bridge.reply(R"([{"success":{"username":"u"}}])");
+    bridge.answer("POST", "/api", R"([{"success":{"username":"u"}}])");
     EXPECT_EQ(manageBridge("127.0.0.1 :" + bridge.address().substr(10)), kNoConnection);
     EXPECT_EQ(manageBridge("my bridge"), kNoConnection);
     EXPECT_EQ(getBridgeAccess("not a url"), "");

@@ -8,6 +8,7 @@
 #include "app/linux/file_store.h"
 #include "ctl/ctl.h"
 #include "simulator/sim_server.h"
+#include "support/canned_bridge.h"
 
 using namespace lumora;
 namespace fs = std::filesystem;
@@ -150,4 +151,79 @@ TEST_F(CtlTest, DiscoverPrintsTheAddressFoundOnTheWeb) {
     EXPECT_EQ(rc, 0) << err_.str();
     EXPECT_EQ(out_.str(), "127.0.0.1\n");
     EXPECT_NE(err_.str().find("[detectBridge] [SUCCESS] Found at: 127.0.0.1"), std::string::npos) << err_.str();
+}
+
+TEST_F(CtlTest, DiscoverKeepsStandardOutputForTheAddressAlone) {
+    // Neither stage can find anything, and neither can leave the machine: the web
+    // stage asks a closed loopback port, the DNS-SD stage a system bus that does
+    // not exist. Both say why, and only on the error stream.
+    const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    const std::string savedBus = bus ? bus : "";
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + (dir_ / "no-bus").string()).c_str(), 1);
+    ::setenv("LUMORA_DISCOVERY_URL", "http://127.0.0.1:1/", 1);
+    testing::internal::CaptureStdout();
+    const int rc = ctl({"discover"}, false);
+    const std::string stdoutText = testing::internal::GetCapturedStdout();
+    ::unsetenv("LUMORA_DISCOVERY_URL");
+    if (bus) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", savedBus.c_str(), 1);
+    else ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(stdoutText, "");
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_NE(err_.str().find("[ZeroConf] Avahi unavailable: "), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("no bridge found"), std::string::npos) << err_.str();
+}
+
+namespace {
+
+// A loopback bridge with one dimmable light; its answers to commands and to
+// pairing are up to the test.
+struct OddBridge : support::CannedBridge {
+    OddBridge() {
+        answer("GET", "/api/u/lights",
+               R"({"1":{"state":{"on":true,"bri":100,"reachable":true},"type":"Dimmable light","name":"Lamp"}})");
+        answer("GET", "/api/u/groups", "{}");
+    }
+    void reply(std::string body) { answer("PUT", "/api/u/lights/1/state", std::move(body)); }
+};
+
+}  // namespace
+
+TEST_F(CtlTest, AnyRefusalEndsInAMessageAndAnExitCode) {
+    OddBridge bridge;
+    struct Case {
+        const char* reply;
+        int rc;
+        const char* message;  // expected on standard error, "" for none
+    } cases[] = {
+        {R"([{"error":{"type":1,"description":null}}])", 1, "the bridge refused: error type 1\n"},
+        {R"([{"error":{"type":7,"address":"/lights/1/state/on","description":7}}])", 1,
+         "the bridge refused: error type 7\n"},
+        {R"([{"error":{"type":201,"description":"parameter, on, is not modifiable"}}])", 1,
+         "the bridge refused: parameter, on, is not modifiable\n"},
+        {R"([{"error":{"type":"7","description":["x"]}}])", 1, "the bridge refused: no reason given\n"},
+        {R"([{"success":{"/lights/1/state/on":false}},{"error":{"type":901.0,"description":""}}])", 1,
+         "the bridge refused: error type 901.0\n"},
+        {R"([{"error":"busy"},{"error":null},5,null])", 0, ""},
+        {R"({"error":{"type":1,"description":null}})", 0, ""},
+    };
+    for (const auto& c : cases) {
+        bridge.reply(c.reply);
+        EXPECT_EQ(ctl({"--bridge", bridge.address(), "--user", "u", "off", "light:1"}, false), c.rc)
+            << c.reply << "\n" << err_.str();
+        if (*c.message)
+            EXPECT_NE(err_.str().find(c.message), std::string::npos) << c.reply << "\n" << err_.str();
+        else
+            EXPECT_EQ(err_.str().find("refused"), std::string::npos) << c.reply << "\n" << err_.str();
+    }
+}
+
+TEST_F(CtlTest, PairingThatYieldsNoUserNameStoresNothing) {
+    OddBridge bridge;
+    bridge.answer("POST", "/api", R"([{"success":{"username":""}}])");
+    EXPECT_EQ(ctl({"pair", bridge.address()}, false), 1);
+    EXPECT_NE(err_.str().find("accepted pairing but sent no user name"), std::string::npos) << err_.str();
+    EXPECT_EQ(bridge.requests("POST", "/api"), 1);
+    EXPECT_FALSE(JsonFileDefaultsStore(dir_).contains("bridgeUser"));
 }

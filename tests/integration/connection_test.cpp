@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 
 #include "app/app_delegate.h"
+#include "app/linux/file_store.h"
 #include "app/manual_executor.h"
 #include "bridge/commands.h"
 #include "simulator/sim_server.h"
+#include "support/canned_bridge.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -189,4 +192,50 @@ TEST_F(ConnectionTest, DisconnectForgetsTheUserButKeepsScenesAndAddress) {
     EXPECT_EQ(store_->string("bridgeIP"), server_.address());
     EXPECT_FALSE(s().bridgeConnected());
     EXPECT_FALSE(delegate_->bridgeStateRefresher().expired()) << "the timers keep running";
+}
+
+TEST_F(ConnectionTest, AMinuteOfRefreshOnTheSettingsFileWritesThePairOnce) {
+    const auto dir = std::filesystem::temp_directory_path() / ("lumora-refresh-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    auto file = std::make_shared<JsonFileDefaultsStore>(dir);
+    delegate_ = std::make_unique<AppDelegate>(file);
+    s().setHueIP(server_.address());
+    s().setHueKey(sim::kDemoUser);
+    s().setLastUserActionAt(exec_->now() - 1h);
+    delegate_->connectToBridge();
+    exec_->runPending();
+    ASSERT_TRUE(s().bridgeConnected());
+    exec_->advance(60s);
+    EXPECT_GE(requests("/lights"), 18);
+    EXPECT_EQ(file->writes(), 2u) << "bridgeIP and bridgeUser, each once";
+    JsonFileDefaultsStore reread(dir);
+    EXPECT_EQ(reread.string("bridgeIP"), server_.address());
+    EXPECT_EQ(reread.string("bridgeUser"), sim::kDemoUser);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(Pairing, ASuccessWithoutAUserNameStopsWithAnError) {
+    // Real threads and a bounded wait: were pairing to start over, it would do
+    // so without end.
+    auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
+    auto previous = installDispatcher(exec);
+    support::CannedBridge bridge;
+    bridge.answer("POST", "/api", R"([{"success":{"username":""}}])");
+    auto store = std::make_shared<InMemoryDefaultsStore>();
+    {
+        AppDelegate delegate(store);
+        delegate.settings().setHueIP(bridge.address());
+        delegate.connectToBridge();
+        exec->runUntil([&] { return !delegate.settings().connectionErrorMessage().empty() ||
+                                    bridge.requests("POST", "/api") > 2; });
+        exec->runUntil([] { return false; }, 300ms);  // room for a second attempt
+        EXPECT_EQ(bridge.requests("POST", "/api"), 1);
+        EXPECT_NE(delegate.settings().connectionErrorMessage().find("sent no user name"), std::string::npos)
+            << delegate.settings().connectionErrorMessage();
+        EXPECT_FALSE(delegate.settings().needsLinkButton());
+        EXPECT_EQ(delegate.settings().hueKey(), "");
+        EXPECT_FALSE(store->contains("bridgeUser"));
+    }
+    exec->runUntil([] { return false; }, 100ms);
+    installDispatcher(previous);
 }

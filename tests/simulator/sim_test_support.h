@@ -53,6 +53,10 @@ RawReply rawRequest(int port, const std::string& method, const std::string& path
 
 bool isValidUtf8(const std::string& bytes);
 
+// Segments with data this TCP socket has received so far, -1 when the
+// kernel does not tell.
+long dataSegmentsIn(int fd);
+
 // A started server with the small fixture (or another), and JSON helpers
 // over loopback HTTP.
 class SimServerTest : public ::testing::Test {

@@ -120,6 +120,11 @@ std::optional<DefaultsValue> JsonFileDefaultsStore::object(const std::string& ke
     return toValue(*it);
 }
 
+std::uint64_t JsonFileDefaultsStore::writes() const {
+    std::lock_guard guard(mutex_);
+    return writes_;
+}
+
 void JsonFileDefaultsStore::set(const std::string& key, DefaultsValue value) {
     update(key, std::move(value));
 }
@@ -133,7 +138,16 @@ void JsonFileDefaultsStore::update(const std::string& key, const std::optional<D
     FileLock lock(dir_);
     // Take what another process may have written since; a file that went bad
     // meanwhile is not merged (our copy wins) but neither is it thrown away.
-    if (auto onDisk = readFile(true)) values_ = std::move(*onDisk);
+    auto onDisk = readFile(true);
+    const bool fileRead = onDisk.has_value();
+    if (fileRead) values_ = std::move(*onDisk);
+    // What the file already says is not written again: the refresh stores the
+    // same address and user name every few seconds. The comparison is with
+    // the file just read, never with our copy alone, and kinds count (1 is
+    // not true, nor "1").
+    auto it = values_.find(key);
+    const bool stored = it != values_.end();
+    if (fileRead && (value ? stored && toValue(*it) == *value : !stored)) return;
     if (value)
         values_[key] = toJson(*value);
     else
@@ -155,6 +169,7 @@ void JsonFileDefaultsStore::update(const std::string& key, const std::optional<D
         ::unlink(tmp.c_str());
         return;
     }
+    ++writes_;
     int dfd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);

@@ -1,6 +1,6 @@
 #pragma once
 // The defaults store on disk: one JSON object in defaults.json, replaced
-// atomically on every write, mode 0600 (it holds the bridge user name).
+// atomically on every change, mode 0600 (it holds the bridge user name).
 
 #include <filesystem>
 #include <map>
@@ -26,6 +26,9 @@ public:
     void remove(const std::string& key) override;
 
     const std::filesystem::path& file() const { return file_; }
+    // How many times this store has replaced the file. Setting a value the
+    // file already holds, or removing one it lacks, writes nothing.
+    std::uint64_t writes() const;
     // Where a corrupt file was moved at load, if it was.
     const std::optional<std::filesystem::path>& movedAside() const { return movedAside_; }
 
@@ -40,6 +43,7 @@ private:
     mutable std::mutex mutex_;
     nlohmann::json values_ = nlohmann::json::object();
     std::optional<std::filesystem::path> movedAside_;
+    std::uint64_t writes_ = 0;
 };
 
 }  // namespace lumora

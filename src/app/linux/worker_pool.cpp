@@ -1,5 +1,8 @@
 #include "app/linux/worker_pool.h"
 
+#include <cstdio>
+#include <exception>
+
 namespace lumora {
 
 WorkerPool::WorkerPool(unsigned threads) {
@@ -35,7 +38,19 @@ void WorkerPool::run() {
             work = std::move(queue_.front());
             queue_.pop_front();
         }
+        runGuarded(work);
+    }
+}
+
+// An exception leaving a thread's function ends the whole process. A task
+// that throws is a fault in that task alone: say so and take the next one.
+void WorkerPool::runGuarded(const std::function<void()>& work) {
+    try {
         work();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "lumora: a background task failed: %s\n", e.what());
+    } catch (...) {
+        std::fputs("lumora: a background task failed with an unknown exception\n", stderr);
     }
 }
 

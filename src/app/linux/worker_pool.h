@@ -17,10 +17,12 @@ public:
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
+    // A task that throws is reported on standard error; the pool goes on.
     void post(std::function<void()> work);
 
 private:
     void run();
+    static void runGuarded(const std::function<void()>& work);
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::function<void()>> queue_;

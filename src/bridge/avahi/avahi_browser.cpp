@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iostream>
+#include <string>
+
+#include "bridge/fetchers.h"
 
 namespace lumora {
 namespace {
@@ -132,7 +134,7 @@ bool AvahiBrowser::connect() {
     if (client_) return true;
     if (!poll_) poll_ = avahi_threaded_poll_new();
     if (!poll_) {
-        std::cout << "[ZeroConf] Avahi unavailable: cannot create its event loop" << std::endl;
+        consoleLine("[ZeroConf] Avahi unavailable: cannot create its event loop");
         return false;
     }
     int error = 0;
@@ -142,11 +144,11 @@ bool AvahiBrowser::connect() {
                                    &AvahiBrowser::clientCallback, this, &error);
     }
     if (!client_) {
-        std::cout << "[ZeroConf] Avahi unavailable: " << avahi_strerror(error) << std::endl;
+        consoleLine(std::string("[ZeroConf] Avahi unavailable: ") + avahi_strerror(error));
         return false;
     }
     if (avahi_threaded_poll_start(poll_) < 0) {
-        std::cout << "[ZeroConf] Avahi unavailable: cannot start its event loop" << std::endl;
+        consoleLine("[ZeroConf] Avahi unavailable: cannot start its event loop");
         avahi_client_free(client_);
         client_ = nullptr;
         return false;
@@ -166,8 +168,8 @@ void AvahiBrowser::browse(const std::string& type, const std::string& domain) {
                                   bareDomain.empty() ? nullptr : bareDomain.c_str(),
                                   AvahiLookupFlags(0), &AvahiBrowser::browseCallback, this);
     if (!serviceBrowser_) {
-        std::cout << "[ZeroConf] Avahi browse failed: "
-                  << avahi_strerror(avahi_client_errno(client_)) << std::endl;
+        consoleLine(std::string("[ZeroConf] Avahi browse failed: ") +
+                    avahi_strerror(avahi_client_errno(client_)));
         return;
     }
     // Still under the lock, so no found event can overtake this one.
@@ -241,8 +243,8 @@ void AvahiBrowser::clientCallback(AvahiClient* client, AvahiClientState state, v
     CallbackScope scope;
     auto* self = static_cast<AvahiBrowser*>(userdata);
     if (state != AVAHI_CLIENT_FAILURE) return;
-    std::cout << "[ZeroConf] Avahi unavailable: " << avahi_strerror(avahi_client_errno(client))
-              << std::endl;
+    consoleLine(std::string("[ZeroConf] Avahi unavailable: ") +
+                avahi_strerror(avahi_client_errno(client)));
     // The daemon went away: nothing more will be found. (During avahi_client_new the
     // browser does not exist yet.)
     if (self->client_) self->stopLocked();
@@ -255,8 +257,8 @@ void AvahiBrowser::browseCallback(AvahiServiceBrowser*, AvahiIfIndex interfaceIn
     CallbackScope scope;
     auto* self = static_cast<AvahiBrowser*>(userdata);
     if (event == AVAHI_BROWSER_FAILURE) {
-        std::cout << "[ZeroConf] Avahi browse failed: "
-                  << avahi_strerror(avahi_client_errno(self->client_)) << std::endl;
+        consoleLine(std::string("[ZeroConf] Avahi browse failed: ") +
+                    avahi_strerror(avahi_client_errno(self->client_)));
         self->stopLocked();
         return;
     }

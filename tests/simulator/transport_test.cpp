@@ -1,0 +1,285 @@
+// The simulator's connections: keep-alive, pipelining, one write per reply,
+// room for new connections while others idle, a prompt stop.
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "sim_test_support.h"
+#include "simulator/http_transport.h"
+
+namespace lumora::sim::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A client connection that stays open across requests and reads replies one
+// at a time by their Content-Length.
+class KeepAliveClient {
+  public:
+    explicit KeepAliveClient(int port) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~KeepAliveClient() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    KeepAliveClient(const KeepAliveClient&) = delete;
+    KeepAliveClient& operator=(const KeepAliveClient&) = delete;
+
+    int fd() const { return fd_; }
+
+    static std::string request(const std::string& method, const std::string& path,
+                               const std::string& body = {}) {
+        return method + " " + path +
+               " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body;
+    }
+
+    bool send(const std::string& bytes) {
+        for (std::size_t sent = 0; sent < bytes.size();) {
+            ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            sent += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    // The next whole reply; status 0 when it did not come in time.
+    RawReply read(std::chrono::milliseconds timeout = 5s) {
+        RawReply reply;
+        const auto deadline = Clock::now() + timeout;
+        std::size_t headerEnd;
+        while ((headerEnd = pending_.find("\r\n\r\n")) == std::string::npos) {
+            if (!receive(deadline)) return reply;
+        }
+        std::string head = pending_.substr(0, headerEnd);
+        std::sscanf(head.c_str(), "HTTP/1.%*d %d", &reply.status);
+        for (std::size_t line = head.find("\r\n"); line != std::string::npos;) {
+            std::size_t next = head.find("\r\n", line + 2);
+            std::string text = head.substr(
+                line + 2, next == std::string::npos ? std::string::npos : next - line - 2);
+            if (auto colon = text.find(':'); colon != std::string::npos) {
+                std::string name = text.substr(0, colon);
+                std::transform(name.begin(), name.end(), name.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                reply.headers[name] = text.substr(text.find_first_not_of(' ', colon + 1));
+            }
+            line = next;
+        }
+        const std::size_t length =
+            reply.headers.count("content-length") ? std::stoul(reply.headers["content-length"]) : 0;
+        while (pending_.size() < headerEnd + 4 + length) {
+            if (!receive(deadline)) {
+                reply.status = 0;
+                return reply;
+            }
+        }
+        reply.connected = true;
+        reply.bytes = pending_.substr(0, headerEnd + 4 + length);
+        reply.body = pending_.substr(headerEnd + 4, length);
+        pending_.erase(0, headerEnd + 4 + length);
+        return reply;
+    }
+
+    // The server closed the connection (within `timeout`) without sending more.
+    bool closedByServer(std::chrono::milliseconds timeout) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
+        char byte;
+        return ::recv(fd_, &byte, 1, 0) <= 0;
+    }
+
+  private:
+    bool receive(Clock::time_point deadline) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        char buffer[1 << 16];
+        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n <= 0) return false;
+        pending_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    int fd_ = -1;
+    std::string pending_;
+};
+
+class SimTransportTest : public SimServerTest {};
+
+TEST_F(SimTransportTest, OneConnectionCarriesManyRequestsInTurnAndPipelined) {
+    KeepAliveClient client(server_->port());
+    ASSERT_GE(client.fd(), 0);
+    const Json light1 = server_->call("GET", api("/lights/1"));
+    for (int i = 0; i < 30; ++i) {
+        const bool discovery = i % 3 == 2;
+        ASSERT_TRUE(client.send(
+            KeepAliveClient::request("GET", discovery ? "/discovery" : api("/lights/1"))));
+        RawReply reply = client.read();
+        ASSERT_EQ(reply.status, 200) << "request " << i;
+        EXPECT_NE(reply.headers["connection"], "close") << "request " << i;
+        Json body = Json::parse(reply.body, nullptr, false);
+        if (discovery) {
+            EXPECT_EQ(body[0]["port"], server_->port());
+        } else {
+            EXPECT_EQ(body, light1);
+        }
+    }
+
+    // Three requests in one write are answered in order, each on its own.
+    ASSERT_TRUE(
+        client.send(KeepAliveClient::request("PUT", api("/lights/1/state"), R"({"on":false})") +
+                    KeepAliveClient::request("GET", api("/lights/1")) +
+                    KeepAliveClient::request("GET", "/no/such/page")));
+    RawReply put = client.read();
+    ASSERT_EQ(put.status, 200);
+    EXPECT_EQ(successValue(Json::parse(put.body)[0], "/lights/1/state/on"), false);
+    RawReply get = client.read();
+    ASSERT_EQ(get.status, 200);
+    EXPECT_EQ(Json::parse(get.body)["state"]["on"], false);
+    EXPECT_EQ(client.read().status, 404);
+
+    std::vector<std::string> logged;
+    for (const auto& entry : server_->requestLog())
+        logged.push_back(entry.method + " " + entry.path);
+    ASSERT_EQ(logged.size(), 33u);
+    EXPECT_EQ(logged[30], "PUT " + api("/lights/1/state"));
+    EXPECT_EQ(logged[32], "GET /no/such/page");
+}
+
+TEST_F(SimTransportTest, EachReplyLeavesInOneSegment) {
+    // Headers and body written apart would arrive as two segments, the second
+    // one held back until the client acknowledged the first.
+    KeepAliveClient client(server_->port());
+    ASSERT_GE(client.fd(), 0);
+    ASSERT_GE(dataSegmentsIn(client.fd()), 0) << "the kernel does not count segments";
+    for (const std::string& path : {api("/lights"), std::string("/no/such/page"),
+                                    std::string("/sim/state"), api("/groups/0")}) {
+        const long before = dataSegmentsIn(client.fd());
+        ASSERT_TRUE(client.send(KeepAliveClient::request("GET", path)));
+        RawReply reply = client.read();
+        ASSERT_NE(reply.status, 0) << path;
+        // Loopback carries up to 64 KiB in one segment.
+        ASSERT_LT(reply.bytes.size(), 60000u) << path;
+        EXPECT_EQ(dataSegmentsIn(client.fd()) - before, 1) << path;
+    }
+}
+
+TEST_F(SimTransportTest, ExpectContinueIsAnsweredBeforeTheBodyIsSent) {
+    KeepAliveClient client(server_->port());
+    ASSERT_GE(client.fd(), 0);
+    const std::string body = R"({"bri":77})";
+    ASSERT_TRUE(client.send("PUT " + api("/lights/2/state") +
+                            " HTTP/1.1\r\nHost: 127.0.0.1\r\nExpect: 100-continue\r\n"
+                            "Content-Length: " +
+                            std::to_string(body.size()) + "\r\n\r\n"));
+    RawReply goOn = client.read(3s);
+    ASSERT_EQ(goOn.status, 100);
+    ASSERT_TRUE(client.send(body));
+    RawReply reply = client.read();
+    ASSERT_EQ(reply.status, 200);
+    EXPECT_EQ(successValue(Json::parse(reply.body)[0], "/lights/2/state/bri"), 77);
+}
+
+TEST_F(SimTransportTest, IdleKeepAliveConnectionsLeaveRoomForNewOnes) {
+    // More idle connections than a small fixed pool of workers would hold.
+    constexpr int kIdle = 40;
+    std::vector<std::unique_ptr<KeepAliveClient>> idle;
+    for (int i = 0; i < kIdle; ++i) {
+        idle.push_back(std::make_unique<KeepAliveClient>(server_->port()));
+        ASSERT_TRUE(idle.back()->send(KeepAliveClient::request("GET", "/discovery")));
+        ASSERT_EQ(idle.back()->read(3s).status, 200) << "connection " << i;
+    }
+    EXPECT_EQ(rawRequest(server_->port(), "GET", api("/config"), {}, 3s).status, 200);
+    // Nobody was put out to make room.
+    for (int i = 0; i < kIdle; ++i) {
+        ASSERT_TRUE(idle[i]->send(KeepAliveClient::request("GET", api("/lights/3"))));
+        EXPECT_EQ(idle[i]->read(3s).status, 200) << "connection " << i;
+    }
+}
+
+TEST_F(SimTransportTest, StopEndsIdleConnectionsWithoutWaitingForThem) {
+    std::vector<std::unique_ptr<KeepAliveClient>> idle;
+    for (int i = 0; i < 20; ++i) {
+        idle.push_back(std::make_unique<KeepAliveClient>(server_->port()));
+        ASSERT_TRUE(idle.back()->send(KeepAliveClient::request("GET", "/discovery")));
+        ASSERT_EQ(idle.back()->read().status, 200);
+    }
+    // An idle connection is kept for 5 s; stop() must not sit that out.
+    const auto start = Clock::now();
+    server_->stop();
+    EXPECT_LT(Clock::now() - start, 2s);
+    for (auto& client : idle) EXPECT_TRUE(client->closedByServer(1s));
+}
+
+// The transport on its own, with a handler that only says "ok".
+class SimHttpServerTest : public ::testing::Test {
+  protected:
+    void start(std::size_t workers) {
+        http_ = std::make_unique<SimHttpServer>(workers);
+        // Far longer than the test: only giving way can free a worker.
+        http_->set_keep_alive_timeout(60);
+        http_->Get("/", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("ok", "text/plain");
+        });
+        port_ = http_->bind_to_any_port("127.0.0.1");
+        ASSERT_GT(port_, 0);
+        listener_ = std::thread([this] { http_->listen_after_bind(); });
+        for (int i = 0; i < 2000 && !http_->is_running(); ++i) std::this_thread::sleep_for(1ms);
+    }
+    void TearDown() override {
+        if (!http_) return;
+        const auto start = Clock::now();
+        http_->stopAll();
+        if (listener_.joinable()) listener_.join();
+        EXPECT_LT(Clock::now() - start, 2s);
+    }
+
+    std::unique_ptr<SimHttpServer> http_;
+    std::thread listener_;
+    int port_ = 0;
+};
+
+TEST_F(SimHttpServerTest, AnIdleConnectionGivesWayWhenEveryWorkerIsTaken) {
+    start(2);
+    KeepAliveClient first(port_), second(port_);
+    for (KeepAliveClient* client : {&first, &second}) {
+        ASSERT_TRUE(client->send(KeepAliveClient::request("GET", "/")));
+        ASSERT_EQ(client->read().body, "ok");
+    }
+    RawReply third = rawRequest(port_, "GET", "/", {}, 3s);
+    EXPECT_EQ(third.status, 200);
+    EXPECT_EQ(third.body, "ok");
+    // One of the idle ones had to go, and it went cleanly: no stray bytes.
+    const bool firstGone = first.closedByServer(500ms);
+    const bool secondGone = second.closedByServer(500ms);
+    EXPECT_TRUE(firstGone || secondGone);
+    // With the third done, whoever stayed is still served.
+    if (firstGone != secondGone) {
+        KeepAliveClient& kept = firstGone ? second : first;
+        ASSERT_TRUE(kept.send(KeepAliveClient::request("GET", "/")));
+        EXPECT_EQ(kept.read().body, "ok");
+    }
+}
+
+}  // namespace
+}  // namespace lumora::sim::test
