@@ -1,5 +1,7 @@
 // lumora: the tray program. `lumora --demo` brings its own simulated bridge.
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -13,7 +15,6 @@
 #include <ctime>
 #include <fstream>
 #include <future>
-#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include "app/app_delegate.h"

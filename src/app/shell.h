@@ -9,7 +9,7 @@
 namespace lumora {
 
 class Shell {
-public:
+  public:
     virtual ~Shell() = default;
     // Makes the panel's view, the status item, the panel window and the
     // context menu; called once during start-up, after the settings loaded.

@@ -6,8 +6,8 @@ namespace lumora::panel {
 
 QRect panelFrame(const PlacementInput& in) {
     const int width = in.width;
-    const int height = in.preferredHeight > 0 ? static_cast<int>(in.preferredHeight)
-                                              : kDefaultPanelHeight;
+    const int height =
+        in.preferredHeight > 0 ? static_cast<int>(in.preferredHeight) : kDefaultPanelHeight;
     const bool haveScreen = !in.screen.isEmpty();
 
     if (in.icon && !in.icon->isEmpty()) {

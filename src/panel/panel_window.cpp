@@ -1,5 +1,7 @@
 #include "panel/panel_window.h"
 
+#include <xcb/xcb.h>
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -7,8 +9,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
-
-#include <xcb/xcb.h>
 
 namespace lumora::panel {
 
@@ -77,7 +77,9 @@ void PanelWindow::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-bool PanelWindow::onBottomEdge(const QPoint& p) const { return p.y() >= height() - kEdgeGrip; }
+bool PanelWindow::onBottomEdge(const QPoint& p) const {
+    return p.y() >= height() - kEdgeGrip;
+}
 
 void PanelWindow::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && onBottomEdge(event->position().toPoint())) {
@@ -108,8 +110,8 @@ void PanelWindow::mouseReleaseEvent(QMouseEvent* event) {
 
 // ---------------------------------------------------------------------------
 
-StatusBarMenuWindowController::StatusBarMenuWindowController(QWidget* content,
-                                                             DefaultsStore& store, Environment env)
+StatusBarMenuWindowController::StatusBarMenuWindowController(QWidget* content, DefaultsStore& store,
+                                                             Environment env)
     : store_(store), env_(std::move(env)), window_(std::make_unique<PanelWindow>(content)) {
     window_->resize(window_->width(), 320);
     connect(window_.get(), &PanelWindow::resized, this, [this] { windowDidResize(); });
@@ -210,10 +212,17 @@ void StatusBarMenuWindowController::windowDidResize() {
     const std::int64_t value = std::max(height, kMinimumStoredHeight);
     const char* key = nullptr;
     switch (panel) {
-        case 0: key = "preferredWindowHeightLights"; break;
-        case 1: key = "preferredWindowHeightRooms"; break;
-        case 2: key = "preferredWindowHeightScenes"; break;
-        default: return;
+        case 0:
+            key = "preferredWindowHeightLights";
+            break;
+        case 1:
+            key = "preferredWindowHeightRooms";
+            break;
+        case 2:
+            key = "preferredWindowHeightScenes";
+            break;
+        default:
+            return;
     }
     if (store_.integer(key) != value || !store_.contains(key)) store_.setInteger(key, value);
 }

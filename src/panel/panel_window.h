@@ -18,16 +18,16 @@ namespace lumora::panel {
 
 class PanelWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit PanelWindow(QWidget* content);
     QWidget* content() const { return content_; }
 
-signals:
+  signals:
     void resized();
     void activationChanged(bool active);
     void escapePressed();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -36,7 +36,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     bool onBottomEdge(const QPoint& p) const;
     QWidget* content_;
     // The height drag along the bottom edge: no window manager needed.
@@ -46,7 +46,7 @@ private:
 
 // Watches clicks outside the program while the panel is open.
 class ClickMonitor {
-public:
+  public:
     virtual ~ClickMonitor() = default;
     // False when no global monitor can be had here.
     virtual bool start(std::function<void()> onOutsideClick) = 0;
@@ -55,7 +55,7 @@ public:
 
 class StatusBarMenuWindowController : public QObject {
     Q_OBJECT
-public:
+  public:
     struct Environment {
         // The tray icon's rectangle; none where the tray gives none. Absent
         // when there is no status item at all.
@@ -89,7 +89,7 @@ public:
     PanelWindow* window() const { return window_.get(); }
     bool isFading() const;
 
-private:
+  private:
     void windowDidResize();
     void finishClose();
 

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cstdio>
+#include <ctime>
 
 #include "app/x11/event_monitor.h"
 #include "preferences/debug_view.h"
@@ -21,7 +23,7 @@ namespace {
 
 // Clicks anywhere outside the program, from XInput2 on a connection of its own.
 class XInputClickMonitor : public ClickMonitor {
-public:
+  public:
     bool start(std::function<void()> onOutsideClick) override {
         EventMonitor::Options options;
         options.post = [](std::function<void()> work) {
@@ -45,13 +47,13 @@ public:
         if (monitor_) monitor_->stop();
     }
 
-private:
+  private:
     std::unique_ptr<EventMonitor> monitor_;
 };
 
 // The context menu's key equivalents: a plain letter picks its item.
 class KeyEquivalents : public QObject {
-public:
+  public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() != QEvent::KeyPress) return false;
@@ -122,6 +124,7 @@ void QtShell::buildInterface() {
         content, settings.defaults(), std::move(env));
 
     buildContextMenu();
+    if (qEnvironmentVariableIsSet("LUMORA_TRACE_TIMES")) traceFirstPaints();
 
     if (options_.watchSleep) {
         sleepWatcher_ = std::make_unique<SleepWatcher>(
@@ -144,6 +147,39 @@ void QtShell::buildInterface() {
     }
     connect(qApp, &QCoreApplication::aboutToQuit, this,
             [this] { delegate_.applicationWillTerminate(); });
+}
+
+namespace {
+
+// Prints the time of the panel's first paint after each show (for the
+// benchmark: click to picture).
+class FirstPaintTracer : public QObject {
+  public:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Show) pending_ = true;
+        if (e->type() == QEvent::Paint && pending_) {
+            pending_ = false;
+            timespec ts{};
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+            std::fprintf(stderr, "lumora: panel painted (t=%.3f)\n",
+                         ts.tv_sec * 1e3 + ts.tv_nsec / 1e6);
+        }
+        return false;
+    }
+
+  private:
+    bool pending_ = false;
+};
+
+}  // namespace
+
+void QtShell::traceFirstPaints() {
+    QWidget* panel = windowController_->window();
+    auto* tracer = new FirstPaintTracer(panel);
+    panel->installEventFilter(tracer);
+    // The content paints the panel; its first paint is the picture.
+    if (auto* content = windowController_->window()->content()) content->installEventFilter(tracer);
 }
 
 void QtShell::buildContextMenu() {
@@ -175,7 +211,9 @@ void QtShell::buildContextMenu() {
     connect(contextMenu_.get(), &QMenu::aboutToHide, this, [this] { menuDidClose(); });
 }
 
-void QtShell::menuDidClose() { menuOpen_ = false; }
+void QtShell::menuDidClose() {
+    menuOpen_ = false;
+}
 
 void QtShell::repositionWindow(double preferredHeight) {
     if (windowController_) windowController_->repositionWindow(preferredHeight);
@@ -185,7 +223,9 @@ void QtShell::openURL(const std::string& url) {
     QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
 
-bool QtShell::isPanelShown() const { return windowController_ && windowController_->isShown(); }
+bool QtShell::isPanelShown() const {
+    return windowController_ && windowController_->isShown();
+}
 
 void QtShell::showPanel(std::int64_t preferredHeight) {
     if (!windowController_) return;
@@ -226,7 +266,8 @@ QWidget* QtShell::makeSmallWindow(const QString& title, QSize size, QWidget* con
     window->setFixedSize(size);
     if (QScreen* screen = getScreenWithMouse()) {
         const QRect g = screen->availableGeometry();
-        window->move(g.x() + (g.width() - size.width()) / 2, g.y() + (g.height() - size.height()) / 2);
+        window->move(g.x() + (g.width() - size.width()) / 2,
+                     g.y() + (g.height() - size.height()) / 2);
     }
     window->show();
     window->raise();
@@ -262,7 +303,10 @@ void QtShell::showDebugWindow() {
     }
     auto send = options_.sendDebugData;
     auto* view = new DebugView(
-        delegate_.settings(), [send] { if (send) BG(send); },
+        delegate_.settings(),
+        [send] {
+            if (send) BG(send);
+        },
         [this] {
             if (debugWindow_) debugWindow_->close();
         });

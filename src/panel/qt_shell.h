@@ -24,7 +24,7 @@ QScreen* getScreenWithMouse();
 
 class QtShell : public QObject, public Shell {
     Q_OBJECT
-public:
+  public:
     struct Options {
         // The panel's root view; called once, in buildInterface.
         std::function<QWidget*(QtShell&)> makeContent;
@@ -65,8 +65,9 @@ public:
     // As the context menu's delegate.
     void menuDidClose();
 
-private:
+  private:
     void buildContextMenu();
+    void traceFirstPaints();
     QWidget* makeSmallWindow(const QString& title, QSize size, QWidget* content);
 
     AppDelegate& delegate_;

@@ -9,16 +9,16 @@ namespace lumora::panel {
 
 class SleepWatcher : public QObject {
     Q_OBJECT
-public:
+  public:
     SleepWatcher(std::function<void()> willSleep, std::function<void()> didWake,
                  QObject* parent = nullptr);
     // False when there is no system bus or the subscription failed.
     bool isWatching() const { return watching_; }
 
-private slots:
+  private slots:
     void prepareForSleep(bool start);
 
-private:
+  private:
     std::function<void()> willSleep_;
     std::function<void()> didWake_;
     bool watching_ = false;

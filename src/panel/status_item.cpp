@@ -17,8 +17,11 @@ StatusItem::StatusItem(QObject* parent) : QObject(parent) {
                     emit leftClicked();
                 }
                 break;
-            case QSystemTrayIcon::Context: emit rightClicked(); break;
-            default: break;
+            case QSystemTrayIcon::Context:
+                emit rightClicked();
+                break;
+            default:
+                break;
         }
     });
     waitForTray_.setInterval(1000);

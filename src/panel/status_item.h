@@ -12,7 +12,7 @@ namespace lumora::panel {
 
 class StatusItem : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit StatusItem(QObject* parent = nullptr);
 
     // "Icon_Lamp0" … "Icon_Lamp3"; anything else shows the first.
@@ -27,12 +27,12 @@ public:
     // The resource path of an image for a panel of this darkness.
     static QString imagePath(const QString& name, bool darkPanel);
 
-signals:
+  signals:
     void leftClicked();
     // Right click, or a left click with Control held.
     void rightClicked();
 
-private:
+  private:
     QSystemTrayIcon icon_;
     QTimer waitForTray_;
     QString image_;

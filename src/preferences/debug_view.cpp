@@ -79,9 +79,13 @@ DebugView::DebugView(AppSettings& settings, std::function<void()> sendDebugData,
     refresh();
 }
 
-DebugView::~DebugView() { settings_.removeObserver(observer_); }
+DebugView::~DebugView() {
+    settings_.removeObserver(observer_);
+}
 
-QString DebugView::logText() const { return log_->toPlainText(); }
+QString DebugView::logText() const {
+    return log_->toPlainText();
+}
 
 void DebugView::refresh() {
     refreshQueued_ = false;

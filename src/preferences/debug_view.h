@@ -14,14 +14,14 @@ namespace lumora {
 
 class DebugView : public QWidget {
     Q_OBJECT
-public:
+  public:
     DebugView(AppSettings& settings, std::function<void()> sendDebugData,
               std::function<void()> close, QWidget* parent = nullptr);
     ~DebugView() override;
     QString logText() const;
     QPushButton* sendButton() const { return send_; }
 
-private:
+  private:
     void refresh();
     AppSettings& settings_;
     int observer_ = 0;

@@ -27,8 +27,8 @@ QPixmap drawFrame(int index, qreal dpr) {
     p.fillRect(QRectF(0, 0, 320, 180), sky);
 
     // Floor.
-    p.fillRect(QRectF(0, 150, 320, 30), QColor::fromRgbF(0.10 + 0.18 * glow, 0.08 + 0.12 * glow,
-                                                         0.08 + 0.05 * glow, 1));
+    p.fillRect(QRectF(0, 150, 320, 30),
+               QColor::fromRgbF(0.10 + 0.18 * glow, 0.08 + 0.12 * glow, 0.08 + 0.05 * glow, 1));
 
     // The lamp swings gently until it settles.
     const qreal swing = (1 - std::min(1.0, t / 0.35)) * std::sin(t * 18) * 10;
@@ -65,8 +65,8 @@ QPixmap drawFrame(int index, qreal dpr) {
     lamp.lineTo(shade + QPointF(-16, 0));
     lamp.closeSubpath();
     p.fillPath(lamp, QColor(60 + int(40 * glow), 62 + int(30 * glow), 70));
-    const QColor bulb = QColor::fromRgbF(0.35 + 0.65 * glow, 0.33 + 0.50 * glow,
-                                         0.30 + 0.15 * glow, 1);
+    const QColor bulb =
+        QColor::fromRgbF(0.35 + 0.65 * glow, 0.33 + 0.50 * glow, 0.30 + 0.15 * glow, 1);
     p.setBrush(bulb);
     p.drawEllipse(shade + QPointF(0, 3), 5, 4);
 
@@ -117,8 +117,12 @@ void ImagePlayer::paintEvent(QPaintEvent*) {
     p.drawPixmap(rect(), frame(imageIndex_));
 }
 
-void ImagePlayer::showEvent(QShowEvent*) { timer_.start(); }
+void ImagePlayer::showEvent(QShowEvent*) {
+    timer_.start();
+}
 
-void ImagePlayer::hideEvent(QHideEvent*) { timer_.stop(); }
+void ImagePlayer::hideEvent(QHideEvent*) {
+    timer_.stop();
+}
 
 }  // namespace lumora

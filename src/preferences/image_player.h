@@ -11,7 +11,7 @@ namespace lumora {
 
 class ImagePlayer : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kFrames = 63;
     static constexpr int kTickMilliseconds = 70;
     static constexpr int kHoldTicks = 30;
@@ -29,12 +29,12 @@ public:
 
     QSize sizeHint() const override { return {320, 180}; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void showEvent(QShowEvent*) override;
     void hideEvent(QHideEvent*) override;
 
-private:
+  private:
     int imageIndex_;
     int resetDelay_;
     QTimer timer_;

@@ -22,8 +22,9 @@ WelcomeView::WelcomeView(std::function<void()> doneHere, QWidget* parent)
     title->setAlignment(Qt::AlignCenter);
     layout->addWidget(title);
 
-    auto* text = new QLabel(tr("This app is very minimal. It only exists in the menu bar at the "
-                               "top. Click the icon to start."));
+    auto* text =
+        new QLabel(tr("This app is very minimal. It only exists in the menu bar at the "
+                      "top. Click the icon to start."));
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignCenter);
     text->setContentsMargins(15, 15, 15, 15);

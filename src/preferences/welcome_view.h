@@ -11,14 +11,14 @@ class ImagePlayer;
 
 class WelcomeView : public QWidget {
     Q_OBJECT
-public:
+  public:
     // `doneHere` closes the window, opens the panel and remembers that the
     // welcome was seen.
     explicit WelcomeView(std::function<void()> doneHere, QWidget* parent = nullptr);
     ImagePlayer* player() const { return player_; }
     void doneHere() { doneHere_(); }
 
-private:
+  private:
     std::function<void()> doneHere_;
     ImagePlayer* player_;
 };

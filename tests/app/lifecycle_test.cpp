@@ -11,11 +11,13 @@ namespace lumora {
 namespace {
 
 class RecordingShell : public Shell {
-public:
+  public:
     std::vector<std::string> calls;
     bool shown = false;
     void buildInterface() override { calls.push_back("build"); }
-    void repositionWindow(double h) override { calls.push_back("reposition " + std::to_string(int(h))); }
+    void repositionWindow(double h) override {
+        calls.push_back("reposition " + std::to_string(int(h)));
+    }
     void openURL(const std::string& url) override { calls.push_back("open " + url); }
     bool isPanelShown() const override { return shown; }
     void showPanel(std::int64_t h) override {
@@ -33,7 +35,7 @@ public:
 };
 
 class LifecycleTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = installDispatcher(exec_);
         sim::ServerOptions options;

@@ -90,7 +90,7 @@ TEST(PanelPlacementTest, WithoutIconGeometryAtThePointerInsideTheScreen) {
 }
 
 class FakeMonitor : public ClickMonitor {
-public:
+  public:
     explicit FakeMonitor(bool works, std::function<void()>* hook) : works_(works), hook_(hook) {}
     bool start(std::function<void()> onOutsideClick) override {
         if (works_) *hook_ = std::move(onOutsideClick);
@@ -98,15 +98,16 @@ public:
     }
     void stop() override { *hook_ = nullptr; }
 
-private:
+  private:
     bool works_;
     std::function<void()>* hook_;
 };
 
 class WindowControllerTest : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<StatusBarMenuWindowController> make(bool monitorWorks = true,
-                                                        std::optional<QRect> icon = QRect(600, 0, 24, 24)) {
+                                                        std::optional<QRect> icon = QRect(600, 0,
+                                                                                          24, 24)) {
         StatusBarMenuWindowController::Environment env;
         env.iconGeometry = [icon] { return icon; };
         env.pointer = [] { return QPoint(100, 100); };
@@ -194,7 +195,7 @@ TEST_F(WindowControllerTest, TheHeightGivenIsStoredPerPanelAtLeast200) {
 }
 
 class ShellTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = installDispatcher(exec_);
         store_->setString("bridgeIP", "10.0.0.2");
@@ -289,6 +290,8 @@ TEST_F(ShellTest, ARightClickClosesThePanelAndTheNextLeftClickOpensIt) {
     delegate_->togglePopover(AppDelegate::Click::right);
     EXPECT_TRUE(shell_->isMenuOpen());
     ASSERT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+    // The menu opens once the panel has faded out.
+    ASSERT_TRUE(spinUntil([&] { return shell_->contextMenu()->isVisible(); }));
     shell_->contextMenu()->hide();
     EXPECT_FALSE(shell_->isMenuOpen()) << "menuDidClose";
     delegate_->togglePopover(AppDelegate::Click::left);
@@ -383,8 +386,8 @@ TEST(QtExecutorTest, UIWorkIsQueuedInOrderAndInvalidatedTimersStop) {
 }
 
 TEST(RunScriptTest, RunsThroughTheShellWithArgumentsAndEnvironment) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("lumora-run-script-" + std::to_string(getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("lumora-run-script-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     {
         std::ofstream s(dir / "echo_back");
@@ -401,15 +404,16 @@ TEST(RunScriptTest, RunsThroughTheShellWithArgumentsAndEnvironment) {
 }
 
 TEST(RunScriptTest, TheDebugReportNeverHoldsTheUserName) {
-    const auto cache = std::filesystem::temp_directory_path() /
-                       ("lumora-report-" + std::to_string(getpid()));
+    const auto cache =
+        std::filesystem::temp_directory_path() / ("lumora-report-" + std::to_string(getpid()));
     std::filesystem::create_directories(cache);
     const auto log = cache / "log.txt";
     std::ofstream(log) << "Connecting to Bridge... [<user>]\n";
-    const std::string path = runScript(LUMORA_SOURCE_RESOURCES, "send_debug", {},
-                                        {"XDG_CACHE_HOME=" + cache.string(), "LUMORA_VERSION=9.9",
-                                         "LUMORA_BRIDGE_ADDRESS=127.0.0.1:80",
-                                         "LUMORA_BRIDGE_MODEL=BSB002", "LUMORA_LOG_FILE=" + log.string()});
+    const std::string path =
+        runScript(LUMORA_SOURCE_RESOURCES, "send_debug", {},
+                  {"XDG_CACHE_HOME=" + cache.string(), "LUMORA_VERSION=9.9",
+                   "LUMORA_BRIDGE_ADDRESS=127.0.0.1:80", "LUMORA_BRIDGE_MODEL=BSB002",
+                   "LUMORA_LOG_FILE=" + log.string()});
     ASSERT_FALSE(path.empty());
     const std::string file = path.substr(0, path.find('\n'));
     EXPECT_EQ(std::filesystem::path(file).parent_path(), cache / "lumora");

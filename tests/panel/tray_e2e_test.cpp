@@ -159,7 +159,8 @@ TEST(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTheB
         allOff = lights.is_object() && !lights.empty();
         for (const auto& [id, l] : lights.items()) {
             // An unreachable light keeps its last state, as on a real bridge.
-            if (l["state"].value("reachable", true) && l["state"].value("on", false)) allOff = false;
+            if (l["state"].value("reachable", true) && l["state"].value("on", false))
+                allOff = false;
         }
     }
     EXPECT_TRUE(allOff) << "Darkness! left lights on";
@@ -217,7 +218,10 @@ TEST(TrayEndToEnd, SleepStopsBothTimersAndWakeBringsThemBack) {
     writeProfile(s);
     ChildProcess* app = nullptr;
     ASSERT_FALSE(startDemo(s, &app).empty());
-    ASSERT_TRUE(s.logind()->ask("WAITSUB 10", {"SUBSCRIBED", "ERR"}, 12s).value_or("").rfind("SUBSCRIBED", 0) == 0)
+    ASSERT_TRUE(s.logind()
+                    ->ask("WAITSUB 10", {"SUBSCRIBED", "ERR"}, 12s)
+                    .value_or("")
+                    .rfind("SUBSCRIBED", 0) == 0)
         << app->stderrText();
     ASSERT_TRUE(s.logind()->ask("SLEEP", {"EMITTED"}));
     auto slept = app->waitLine("System will sleep", 5s);

@@ -7,7 +7,7 @@
 namespace lumora {
 
 class QtExecutor::Timer : public RepeatingTimer {
-public:
+  public:
     Timer(QtExecutor* owner, std::chrono::milliseconds period, Work tick) : owner_(owner) {
         timer_.setInterval(static_cast<int>(period.count()));
         timer_.setTimerType(Qt::CoarseTimer);
@@ -29,7 +29,7 @@ public:
     }
     bool isValid() const override { return valid_; }
 
-private:
+  private:
     QtExecutor* owner_;
     QTimer timer_;
     std::weak_ptr<Timer> keep_;
@@ -50,9 +50,13 @@ void QtExecutor::postUI(Work work) {
     QMetaObject::invokeMethod(context_.get(), std::move(work), Qt::QueuedConnection);
 }
 
-void QtExecutor::postBG(Work work) { pool_->post(std::move(work)); }
+void QtExecutor::postBG(Work work) {
+    pool_->post(std::move(work));
+}
 
-TimePoint QtExecutor::now() const { return Clock::now(); }
+TimePoint QtExecutor::now() const {
+    return Clock::now();
+}
 
 std::weak_ptr<RepeatingTimer> QtExecutor::scheduleRepeating(std::chrono::milliseconds period,
                                                             Work tick) {
@@ -69,7 +73,8 @@ void QtExecutor::drop(Timer* timer) {
     if (it == timers_.end()) return;
     std::shared_ptr<Timer> held = *it;
     timers_.erase(it);
-    QMetaObject::invokeMethod(context_.get(), [held] {}, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_.get(), [held] {}, Qt::QueuedConnection);
 }
 
 }  // namespace lumora

@@ -13,7 +13,7 @@
 namespace lumora {
 
 class QtExecutor : public Dispatcher {
-public:
+  public:
     // Create on the user-interface thread, after the QCoreApplication.
     explicit QtExecutor(unsigned workers = 4);
     ~QtExecutor() override;
@@ -26,7 +26,7 @@ public:
     // Timers alive now; for tests and the sleep logic's checks.
     std::size_t timerCount() const { return timers_.size(); }
 
-private:
+  private:
     class Timer;
     void drop(Timer* timer);
 

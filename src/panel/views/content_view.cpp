@@ -78,7 +78,9 @@ ContentView::ContentView(AppSettings& settings, PanelActions actions, QWidget* p
     sync();
 }
 
-ContentView::~ContentView() { settings_.removeObserver(observer_); }
+ContentView::~ContentView() {
+    settings_.removeObserver(observer_);
+}
 
 QSize ContentView::sizeHint() const {
     return {kPanelWidth, static_cast<int>(std::max<std::int64_t>(
@@ -177,9 +179,13 @@ QWidget* ContentView::makeEmptyState(const QString& first, int margin, bool link
     return w;
 }
 
-bool ContentView::showsWelcomeTitle() const { return !welcomeTitle_->isHidden(); }
+bool ContentView::showsWelcomeTitle() const {
+    return !welcomeTitle_->isHidden();
+}
 
-QString ContentView::bodyName() const { return bodyName_; }
+QString ContentView::bodyName() const {
+    return bodyName_;
+}
 
 void ContentView::sync() {
     queued_ = false;
@@ -200,8 +206,12 @@ void ContentView::sync() {
                        ? (settings_.needsLinkButton() ? "NoLights+link" : "NoLights")
                        : "ListLights";
             break;
-        case MainPanels::rooms: name = settings_.groups().empty() ? "NoGroups" : "ListGroups"; break;
-        case MainPanels::scenes: name = settings_.scenes().empty() ? "NoScenes" : "ListScenes"; break;
+        case MainPanels::rooms:
+            name = settings_.groups().empty() ? "NoGroups" : "ListGroups";
+            break;
+        case MainPanels::scenes:
+            name = settings_.scenes().empty() ? "NoScenes" : "ListScenes";
+            break;
     }
     if (body_ && name == bodyKey_) return;
     bodyKey_ = name;

@@ -29,7 +29,7 @@ struct PanelActions {
 
 class ContentView : public QWidget {
     Q_OBJECT
-public:
+  public:
     ContentView(AppSettings& settings, PanelActions actions, QWidget* parent = nullptr);
     ~ContentView() override;
 
@@ -49,13 +49,13 @@ public:
 
     QSize sizeHint() const override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void showEvent(QShowEvent*) override;
     void hideEvent(QHideEvent*) override;
     void changeEvent(QEvent*) override;
 
-private:
+  private:
     QWidget* makeWelcomeTitle();
     QWidget* makeRegularTitle();
     QWidget* makeEmptyState(const QString& first, int margin, bool linkWarning);

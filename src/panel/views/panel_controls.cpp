@@ -31,7 +31,9 @@ QColor ink(bool dark, qreal opacity) {
     return c;
 }
 
-QColor grey(qreal level, qreal opacity) { return QColor::fromRgbF(level, level, level, opacity); }
+QColor grey(qreal level, qreal opacity) {
+    return QColor::fromRgbF(level, level, level, opacity);
+}
 
 namespace {
 
@@ -177,11 +179,23 @@ void CustomSlider::mouseReleaseEvent(QMouseEvent* e) {
 void CustomSlider::keyPressEvent(QKeyEvent* e) {
     double v = value_;
     switch (e->key()) {
-        case Qt::Key_Left: case Qt::Key_Down: v -= kKeyStep; break;
-        case Qt::Key_Right: case Qt::Key_Up: v += kKeyStep; break;
-        case Qt::Key_Home: v = 0; break;
-        case Qt::Key_End: v = 1; break;
-        default: PanelControl::keyPressEvent(e); return;
+        case Qt::Key_Left:
+        case Qt::Key_Down:
+            v -= kKeyStep;
+            break;
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+            v += kKeyStep;
+            break;
+        case Qt::Key_Home:
+            v = 0;
+            break;
+        case Qt::Key_End:
+            v = 1;
+            break;
+        default:
+            PanelControl::keyPressEvent(e);
+            return;
     }
     v = std::clamp(v, 0.0, 1.0);
     setValue(v);
@@ -232,13 +246,17 @@ HueSatField::HueSatField(QWidget* parent) : PanelControl(parent) {
     setCursor(Qt::CrossCursor);
 }
 
-std::int64_t HueSatField::hueAt(double x) { return static_cast<std::int64_t>(x / 180.0 * 65535.0); }
+std::int64_t HueSatField::hueAt(double x) {
+    return static_cast<std::int64_t>(x / 180.0 * 65535.0);
+}
 
 std::int64_t HueSatField::saturationAt(double y) {
     return static_cast<std::int64_t>(y / 50.0 * 250.0);
 }
 
-void HueSatField::resizeEvent(QResizeEvent*) { strips_ = QImage(); }
+void HueSatField::resizeEvent(QResizeEvent*) {
+    strips_ = QImage();
+}
 
 void HueSatField::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -262,7 +280,9 @@ void HueSatField::paintEvent(QPaintEvent*) {
     drawFocusRing(p, rect(), 3);
 }
 
-void HueSatField::pick(const QPointF& pos) { emit picked(hueAt(pos.x()), saturationAt(pos.y())); }
+void HueSatField::pick(const QPointF& pos) {
+    emit picked(hueAt(pos.x()), saturationAt(pos.y()));
+}
 
 void HueSatField::mousePressEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton) pick(e->position());
@@ -279,11 +299,21 @@ void HueSatField::mouseReleaseEvent(QMouseEvent* e) {
 void HueSatField::keyPressEvent(QKeyEvent* e) {
     QPointF d;
     switch (e->key()) {
-        case Qt::Key_Left: d = {-9, 0}; break;
-        case Qt::Key_Right: d = {9, 0}; break;
-        case Qt::Key_Up: d = {0, -2}; break;
-        case Qt::Key_Down: d = {0, 2}; break;
-        default: PanelControl::keyPressEvent(e); return;
+        case Qt::Key_Left:
+            d = {-9, 0};
+            break;
+        case Qt::Key_Right:
+            d = {9, 0};
+            break;
+        case Qt::Key_Up:
+            d = {0, -2};
+            break;
+        case Qt::Key_Down:
+            d = {0, 2};
+            break;
+        default:
+            PanelControl::keyPressEvent(e);
+            return;
     }
     keyPoint_ += d;
     keyPoint_.setX(std::clamp(keyPoint_.x(), 0.0, 180.0));
@@ -310,7 +340,9 @@ int SceneButton::heightForWidth(int w) const {
     return r.height() + 20;
 }
 
-QSize SceneButton::sizeHint() const { return {180, heightForWidth(180)}; }
+QSize SceneButton::sizeHint() const {
+    return {180, heightForWidth(180)};
+}
 
 void SceneButton::paintEvent(QPaintEvent*) {
     QPainter p(this);

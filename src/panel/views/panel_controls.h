@@ -32,41 +32,41 @@ struct ColorInfo {
 // Base of the focusable controls: Space and Enter press, a focus ring.
 class PanelControl : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit PanelControl(QWidget* parent = nullptr);
 
-protected:
+  protected:
     void drawFocusRing(QPainter& p, const QRectF& r, qreal radius);
     void focusInEvent(QFocusEvent* e) override;
 
-private:
+  private:
     // The ring shows for focus moved by the keyboard, not for clicks.
     bool keyboardFocus_ = false;
 };
 
 class OnOffButton : public PanelControl {
     Q_OBJECT
-public:
+  public:
     explicit OnOffButton(QWidget* parent = nullptr);
     void setOn(bool on);
     bool isOn() const { return on_; }
     QSize sizeHint() const override { return {32, 14}; }
 
-signals:
+  signals:
     void pressed();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
 
-private:
+  private:
     bool on_ = false;
 };
 
 class CustomSlider : public PanelControl {
     Q_OBJECT
-public:
+  public:
     explicit CustomSlider(QWidget* parent = nullptr);
     // 0…1.
     void setValue(double v);
@@ -74,18 +74,18 @@ public:
     static constexpr double kKeyStep = 0.05;
     QSize sizeHint() const override { return {120, 16}; }
 
-signals:
+  signals:
     // Each press, move, release and arrow key reports the new value.
     void moved(double value);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
 
-private:
+  private:
     void report(double x);
     double value_ = 0;
 };
@@ -93,37 +93,37 @@ private:
 // The colour-temperature strip; reports the release position.
 class TemperatureBar : public PanelControl {
     Q_OBJECT
-public:
+  public:
     explicit TemperatureBar(QWidget* parent = nullptr);
     // The bar is taken to be 180 points wide, as it is in the panel.
     static std::int64_t temperatureAt(double x, std::int64_t ctMin, std::int64_t ctMax);
     QSize sizeHint() const override { return {180, 14}; }
 
-signals:
+  signals:
     void released(double x);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
 
-private:
+  private:
     double keyX_ = 90;
 };
 
 // 24 strips of hue across and saturation down.
 class HueSatField : public PanelControl {
     Q_OBJECT
-public:
+  public:
     explicit HueSatField(QWidget* parent = nullptr);
     static std::int64_t hueAt(double x);
     static std::int64_t saturationAt(double y);
     QSize sizeHint() const override { return {180, 50}; }
 
-signals:
+  signals:
     void picked(std::int64_t hue, std::int64_t saturation);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent*) override;
     void mouseMoveEvent(QMouseEvent*) override;
@@ -131,7 +131,7 @@ protected:
     void keyPressEvent(QKeyEvent*) override;
     void resizeEvent(QResizeEvent*) override;
 
-private:
+  private:
     void pick(const QPointF& p);
     QImage strips_;
     QPointF keyPoint_{90, 25};
@@ -139,60 +139,60 @@ private:
 
 class SceneButton : public PanelControl {
     Q_OBJECT
-public:
+  public:
     explicit SceneButton(const QString& sceneName, QWidget* parent = nullptr);
     qreal opacity() const { return opacity_; }
     QSize sizeHint() const override;
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int w) const override;
 
-signals:
+  signals:
     void clicked();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void enterEvent(QEnterEvent*) override;
     void leaveEvent(QEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
 
-private:
+  private:
     QString name_;
     qreal opacity_ = 0.2;
 };
 
 class SectionHeaderLabel : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit SectionHeaderLabel(const QString& text, QWidget* parent = nullptr);
     QString text() const { return text_; }
     QSize sizeHint() const override { return {190, 20}; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     QString text_;
 };
 
 // One of the LIGHTS/ROOMS tabs.
 class PanelTab : public PanelControl {
     Q_OBJECT
-public:
+  public:
     PanelTab(const QString& label, QWidget* parent = nullptr);
     void setSelected(bool selected);
     bool isSelected() const { return selected_; }
     QSize sizeHint() const override { return {90, 20}; }
 
-signals:
+  signals:
     void clicked();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
 
-private:
+  private:
     QString label_;
     bool selected_ = false;
 };
@@ -200,20 +200,20 @@ private:
 // An image drawn in the text colour (or as it is), pressed like a button.
 class IconButton : public PanelControl {
     Q_OBJECT
-public:
+  public:
     IconButton(const QString& resource, QSize size, qreal opacity, bool tint,
                QWidget* parent = nullptr);
     QSize sizeHint() const override { return size_ + QSize(2, 2); }
 
-signals:
+  signals:
     void clicked();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void keyPressEvent(QKeyEvent*) override;
 
-private:
+  private:
     QString resource_;
     QSize size_;
     qreal opacity_;

@@ -89,8 +89,8 @@ GroupRow::GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent
     controls->addWidget(onOff_);
     controls->addWidget(slider_, 1);
     if (settings_.showScenes() && groupHasScenes(settings_, group.group_id)) {
-        sceneButton_ = new IconButton(QStringLiteral(":/panel/paintpalette.svg"), {14, 12}, 0.5,
-                                      true);
+        sceneButton_ =
+            new IconButton(QStringLiteral(":/panel/paintpalette.svg"), {14, 12}, 0.5, true);
         sceneButton_->setAccessibleName(tr("%1 scenes").arg(QString::fromStdString(group.name)));
         controls->addWidget(sceneButton_);
         connect(sceneButton_, &IconButton::clicked, this, [this] { openScenes(); });
@@ -106,7 +106,8 @@ GroupRow::GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent
                 QTimer::singleShot(0, this, [this, x] {
                     change(
                         [x](HueGroup& g) {
-                            g.color_temperature = TemperatureBar::temperatureAt(x, g.ct_min, g.ct_max);
+                            g.color_temperature =
+                                TemperatureBar::temperatureAt(x, g.ct_min, g.ct_max);
                             g.is_on = true;
                         },
                         [](const HueGroup& g) { setGroupTemperature(g, g.color_temperature); });
@@ -115,15 +116,16 @@ GroupRow::GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent
         } else {
             hueField_ = new HueSatField;
             layout->addWidget(hueField_);
-            connect(hueField_, &HueSatField::picked, this, [this](std::int64_t hue, std::int64_t sat) {
-                change(
-                    [hue, sat](HueGroup& g) {
-                        g.saturation = sat;
-                        g.hue = hue;
-                        g.is_on = true;
-                    },
-                    [hue](const HueGroup& g) { setGroupHue(g, hue); });
-            });
+            connect(hueField_, &HueSatField::picked, this,
+                    [this](std::int64_t hue, std::int64_t sat) {
+                        change(
+                            [hue, sat](HueGroup& g) {
+                                g.saturation = sat;
+                                g.hue = hue;
+                                g.is_on = true;
+                            },
+                            [hue](const HueGroup& g) { setGroupHue(g, hue); });
+                    });
         }
     }
 
@@ -207,7 +209,8 @@ void GroupRow::openScenes() {
     // Kept on the screen: the button sits at the panel's right edge.
     if (const QScreen* screen = sceneButton_->screen()) {
         const QRect area = screen->availableGeometry();
-        at.setX(std::clamp(at.x(), area.left() + 5, std::max(area.left() + 5, area.right() - pop->width() - 5)));
+        at.setX(std::clamp(at.x(), area.left() + 5,
+                           std::max(area.left() + 5, area.right() - pop->width() - 5)));
         if (at.y() + pop->height() > area.bottom()) {
             at.setY(sceneButton_->mapToGlobal(QPoint(0, 0)).y() - pop->height() - 2);
         }
@@ -354,7 +357,9 @@ PanelList::PanelList(AppSettings& settings, QWidget* parent)
     });
 }
 
-PanelList::~PanelList() { settings_.removeObserver(observer_); }
+PanelList::~PanelList() {
+    settings_.removeObserver(observer_);
+}
 
 void PanelList::sync() {
     queued_ = false;

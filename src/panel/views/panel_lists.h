@@ -23,20 +23,20 @@ bool isLightHidden(const AppSettings& settings, const HueLight& light);
 // A row's name line: regular 10 points, elided when long.
 class RowTitle : public QLabel {
     Q_OBJECT
-public:
+  public:
     explicit RowTitle(QWidget* parent = nullptr);
     void setName(const QString& name);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     QString name_;
 };
 
 class GroupRow : public QWidget {
     Q_OBJECT
-public:
+  public:
     GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent = nullptr);
     // Takes the record's current values; repaints only what changed.
     void setGroup(const HueGroup& group);
@@ -49,7 +49,7 @@ public:
     HueSatField* hueField() const { return hueField_; }
     QWidget* scenePopover() const { return popover_; }
 
-private:
+  private:
     // The live record's index, or -1 when it has gone.
     int recordIndex() const;
     void change(const std::function<void(HueGroup&)>& edit,
@@ -69,7 +69,7 @@ private:
 
 class LightRow : public QWidget {
     Q_OBJECT
-public:
+  public:
     LightRow(AppSettings& settings, const HueLight& light, QWidget* parent = nullptr);
     void setLight(const HueLight& light);
     const HueLight& light() const { return light_; }
@@ -79,7 +79,7 @@ public:
     TemperatureBar* temperatureBar() const { return temperature_; }
     HueSatField* hueField() const { return hueField_; }
 
-private:
+  private:
     int recordIndex() const;
     void change(const std::function<void(HueLight&)>& edit,
                 const std::function<void(const HueLight&)>& command);
@@ -96,11 +96,11 @@ private:
 // A column of scene buttons; every scene, or those of one group.
 class SceneColumn : public QWidget {
     Q_OBJECT
-public:
+  public:
     SceneColumn(const std::vector<HueScene>& scenes, QWidget* parent = nullptr);
     std::vector<SceneButton*> buttons() const { return buttons_; }
 
-private:
+  private:
     std::vector<SceneButton*> buttons_;
 };
 
@@ -108,20 +108,20 @@ private:
 // what rows there are changes, and otherwise updates them in place.
 class PanelList : public QScrollArea {
     Q_OBJECT
-public:
+  public:
     PanelList(AppSettings& settings, QWidget* parent = nullptr);
     ~PanelList() override;
     int rebuilds() const { return rebuilds_; }
     // Brings the rows up to date now (normally on the next turn).
     void sync();
 
-protected:
+  protected:
     virtual std::string shapeKey() const = 0;
     virtual void build(QVBoxLayout* layout) = 0;
     virtual void updateRows() = 0;
     AppSettings& settings_;
 
-private:
+  private:
     int observer_ = 0;
     bool queued_ = false;
     std::string shape_;
@@ -131,48 +131,48 @@ private:
 
 class ListGroups : public PanelList {
     Q_OBJECT
-public:
+  public:
     explicit ListGroups(AppSettings& settings, QWidget* parent = nullptr);
     std::vector<GroupRow*> rows() const { return rows_; }
     QStringList headers() const;
 
-protected:
+  protected:
     std::string shapeKey() const override;
     void build(QVBoxLayout* layout) override;
     void updateRows() override;
 
-private:
+  private:
     std::vector<GroupRow*> rows_;
     std::vector<SectionHeaderLabel*> headers_;
 };
 
 class ListLights : public PanelList {
     Q_OBJECT
-public:
+  public:
     explicit ListLights(AppSettings& settings, QWidget* parent = nullptr);
     std::vector<LightRow*> rows() const { return rows_; }
 
-protected:
+  protected:
     std::string shapeKey() const override;
     void build(QVBoxLayout* layout) override;
     void updateRows() override;
 
-private:
+  private:
     std::vector<LightRow*> rows_;
 };
 
 class ListScenes : public PanelList {
     Q_OBJECT
-public:
+  public:
     explicit ListScenes(AppSettings& settings, QWidget* parent = nullptr);
     std::vector<SceneButton*> buttons() const;
 
-protected:
+  protected:
     std::string shapeKey() const override;
     void build(QVBoxLayout* layout) override;
     void updateRows() override {}
 
-private:
+  private:
     SceneColumn* column_ = nullptr;
 };
 

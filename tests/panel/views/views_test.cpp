@@ -15,7 +15,7 @@ namespace lumora::panel {
 namespace {
 
 class ViewsTest : public DelegateFixture {
-protected:
+  protected:
     static HueGroup room(const std::string& id, const std::string& name, const std::string& type,
                          std::vector<std::string> lights = {}) {
         HueGroup g = group(id);
@@ -253,7 +253,7 @@ TEST_F(ViewsTest, ARefreshThatChangesNothingRebuildsNothing) {
 }
 
 class ContentViewTest : public ViewsTest {
-protected:
+  protected:
     std::unique_ptr<ContentView> make() {
         PanelActions a;
         a.closePanel = [this] { calls_.push_back("close"); };
