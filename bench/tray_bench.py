@@ -39,10 +39,15 @@ def rss_kb(pid):
 
 
 def cpu_ms(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    ticks = os.sysconf("SC_CLK_TCK")
-    return (int(fields[11]) + int(fields[12])) * 1000.0 / ticks
+    """CPU time of every thread, in nanosecond resolution (schedstat)."""
+    total = 0
+    for tid in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{tid}/schedstat") as f:
+                total += int(f.read().split()[0])
+        except OSError:
+            pass
+    return total / 1e6
 
 
 def wait_line(proc, pattern, limit=10):
