@@ -202,6 +202,12 @@ void GroupRow::openScenes() {
     auto* layout = column(pop, 0);
     auto* scenes = new SceneColumn(mine);
     layout->addWidget(scenes);
+    // One pick and the popover is done; left open it would swallow the
+    // next click elsewhere.
+    for (SceneButton* b : scenes->buttons()) {
+        connect(b, &SceneButton::clicked, pop,
+                [pop] { QTimer::singleShot(0, pop, &QWidget::close); });
+    }
     popover_ = pop;
     pop->adjustSize();
     QPoint at = sceneButton_->mapToGlobal(

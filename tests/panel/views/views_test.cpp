@@ -170,6 +170,9 @@ TEST_F(ViewsTest, TheSceneButtonNeedsScenesAndTheSwitchAndRecallsOncePerClick) {
     auto items = take();
     ASSERT_EQ(items.size(), 1u);
     EXPECT_NE(items[0].body.find("\"scene\":\"s"), std::string::npos) << items[0].body;
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(living->scenePopover()) << "the popover closes after a pick";
 
     // The scenes panel: every scene, one recall each, hover raises the background.
     settings().setScenes({scene("a", "Morning", "5"), scene("b", "Night", "6")});
