@@ -1,8 +1,15 @@
 #include "bridge/decode.h"
 
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+#include <unicode/stringpiece.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <unordered_set>
 
@@ -11,14 +18,16 @@ namespace lumora {
 std::optional<std::int64_t> wholeNumber(const nlohmann::json& v) {
     if (v.is_number_unsigned()) {
         auto u = v.get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return std::nullopt;
         return static_cast<std::int64_t>(u);
     }
     if (v.is_number_integer()) return v.get<std::int64_t>();
     if (v.is_number_float()) {
         // A whole number written with a fraction part (254.0) still reads as one.
         double d = v.get<double>();
-        if (!std::isfinite(d) || std::trunc(d) != d || d < -9.2e18 || d > 9.2e18) return std::nullopt;
+        if (!std::isfinite(d) || std::trunc(d) != d || d < -9.2e18 || d > 9.2e18)
+            return std::nullopt;
         return static_cast<std::int64_t>(d);
     }
     return std::nullopt;
@@ -168,10 +177,12 @@ std::string lower(std::string s) {
     return s;
 }
 
-bool contains(const std::string& hay, const char* needle) { return hay.find(needle) != std::string::npos; }
+bool contains(const std::string& hay, const char* needle) {
+    return hay.find(needle) != std::string::npos;
+}
 
 class TopLevelKeys : public nlohmann::json_sax<Json> {
-public:
+  public:
     std::vector<std::string> keys;
     bool null() override { return true; }
     bool boolean(bool) override { return true; }
@@ -188,9 +199,11 @@ public:
     bool end_object() override { return --depth_, true; }
     bool start_array(std::size_t) override { return ++depth_, true; }
     bool end_array() override { return --depth_, true; }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
 
-private:
+  private:
     int depth_ = 0;
 };
 
@@ -221,7 +234,8 @@ T valueOr(Read r, T& tmp, T fallback) {
 
 }  // namespace
 
-std::optional<std::vector<HueLight>> decodeLights(std::string_view body, const std::string& bridgeIP,
+std::optional<std::vector<HueLight>> decodeLights(std::string_view body,
+                                                  const std::string& bridgeIP,
                                                   const std::string& apiKey) {
     auto reply = parseObjectReply(body);
     if (!reply) return std::nullopt;
@@ -301,7 +315,8 @@ std::optional<std::vector<HueLight>> decodeLights(std::string_view body, const s
     return out;
 }
 
-std::optional<std::vector<HueGroup>> decodeGroups(std::string_view body, const std::string& bridgeIP,
+std::optional<std::vector<HueGroup>> decodeGroups(std::string_view body,
+                                                  const std::string& bridgeIP,
                                                   const std::string& apiKey) {
     auto reply = parseObjectReply(body);
     if (!reply) return std::nullopt;
@@ -364,7 +379,8 @@ std::optional<std::vector<HueGroup>> decodeGroups(std::string_view body, const s
     return out;
 }
 
-std::optional<std::vector<HueScene>> decodeScenes(std::string_view body, const std::string& bridgeIP,
+std::optional<std::vector<HueScene>> decodeScenes(std::string_view body,
+                                                  const std::string& bridgeIP,
                                                   const std::string& apiKey) {
     auto reply = parseObjectReply(body);
     if (!reply) return std::nullopt;
@@ -381,7 +397,8 @@ std::optional<std::vector<HueScene>> decodeScenes(std::string_view body, const s
         std::string s;
         r.name = valueOr(readString(sc, "name", s), s, std::string("No name"));
         std::vector<std::string> lights;
-        r.lights = valueOr(readStringList(sc, "lights", lights), lights, std::vector<std::string>());
+        r.lights =
+            valueOr(readStringList(sc, "lights", lights), lights, std::vector<std::string>());
         r.type = valueOr(readString(sc, "type", s), s, std::string("unknown"));
         r.group = valueOr(readString(sc, "group", s), s, std::string());
         r.hue_ip = bridgeIP;
@@ -397,7 +414,11 @@ namespace {
 // HTTP layer; a stray byte is taken as itself).
 char32_t nextCodePoint(std::string_view s, size_t& i) {
     auto c = static_cast<unsigned char>(s[i]);
-    int n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 0;
+    int n = c < 0x80             ? 0
+            : (c & 0xE0) == 0xC0 ? 1
+            : (c & 0xF0) == 0xE0 ? 2
+            : (c & 0xF8) == 0xF0 ? 3
+                                 : 0;
     if (i + n >= s.size()) n = 0;
     char32_t cp = n == 0 ? c : n == 1 ? (c & 0x1F) : n == 2 ? (c & 0x0F) : (c & 0x07);
     for (int k = 1; k <= n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
@@ -409,7 +430,8 @@ char32_t lowerCase(char32_t c) {
     if (c >= 'A' && c <= 'Z') return c + 32;
     if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
     if (c == 0x178) return 0xFF;
-    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
+        c != 0x17F) {
         // Latin Extended-A pairs upper/lower on even/odd code points, with a
         // shift in the ranges 0x139-0x148 and 0x179-0x17E.
         bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
@@ -449,10 +471,59 @@ int compareFolded(std::string_view a, std::string_view b, bool stripDiacritics) 
 
 }  // namespace
 
-bool localizedCaseInsensitiveLess(std::string_view a, std::string_view b) {
+namespace {
+
+// A collator for `locale` at secondary strength (letters and accents count,
+// case does not), one per thread and locale: decoding runs on workers.
+const icu::Collator* collatorFor(const std::string& locale) {
+    thread_local std::map<std::string, std::unique_ptr<icu::Collator>> collators;
+    auto it = collators.find(locale);
+    if (it != collators.end()) return it->second.get();
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Collator> c(
+        icu::Collator::createInstance(icu::Locale::createCanonical(locale.c_str()), status));
+    if (U_FAILURE(status) || !c) {
+        c.reset();
+    } else {
+        c->setStrength(icu::Collator::SECONDARY);
+    }
+    return collators.emplace(locale, std::move(c)).first->second.get();
+}
+
+// The user's collation locale. The C and POSIX locales get the root order:
+// their own tailoring sorts every capital before every small letter.
+std::string userCollationLocale() {
+    const char* names[] = {"LC_ALL", "LC_COLLATE", "LANG"};
+    for (const char* n : names) {
+        const char* v = std::getenv(n);
+        if (!v || !*v) continue;
+        std::string locale(v);
+        locale = locale.substr(0, locale.find_first_of(".@"));
+        if (locale == "C" || locale == "POSIX") return "";
+        return locale;
+    }
+    return "";
+}
+
+}  // namespace
+
+bool collatedLess(std::string_view a, std::string_view b, const std::string& locale) {
+    if (const icu::Collator* c = collatorFor(locale)) {
+        UErrorCode status = U_ZERO_ERROR;
+        const UCollationResult r =
+            c->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+                           icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
+        if (U_SUCCESS(status)) return r == UCOL_LESS;
+    }
+    // Without a collator, the folding tables above.
     int primary = compareFolded(a, b, true);
     if (primary != 0) return primary < 0;
     return compareFolded(a, b, false) < 0;
+}
+
+bool localizedCaseInsensitiveLess(std::string_view a, std::string_view b) {
+    static const std::string locale = userCollationLocale();
+    return collatedLess(a, b, locale);
 }
 
 }  // namespace lumora

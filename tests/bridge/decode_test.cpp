@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "bridge/decode.h"
+
+#include <gtest/gtest.h>
 
 using namespace lumora;
 
@@ -127,8 +127,9 @@ TEST(DecodeLights, SpecialModelOverridesRangeAndColour) {
     EXPECT_EQ(l.ct_max, 454);
 
     // Letter case matters for the model name.
-    HueLight other = only(lightsReply({{"5", light("Extended color light", "xy", true,
-                                                   R"(,"modelid":"tradfri bulb e27 ws opal 980lm")")}}));
+    HueLight other =
+        only(lightsReply({{"5", light("Extended color light", "xy", true,
+                                      R"(,"modelid":"tradfri bulb e27 ws opal 980lm")")}}));
     EXPECT_TRUE(other.allows_color);
     EXPECT_EQ(other.ct_max, 10000);
 }
@@ -146,8 +147,8 @@ TEST(DecodeLights, OddMembersFallBackToDefaults) {
     expectCaps(l, {false, false, true}, "no type");
 
     // A wrong kind inside state makes the whole state absent: the light is skipped.
-    auto lights = decodeLights(lightsReply({{"1", R"({"state":{"on":true,"reachable":true,"bri":"x"}})"}}),
-                               "ip", "k");
+    auto lights = decodeLights(
+        lightsReply({{"1", R"({"state":{"on":true,"reachable":true,"bri":"x"}})"}}), "ip", "k");
     ASSERT_TRUE(lights);
     EXPECT_TRUE(lights->empty());
 
@@ -159,8 +160,9 @@ TEST(DecodeLights, OddMembersFallBackToDefaults) {
     EXPECT_EQ(c.ct_max, 10000);
 
     // Only the bound that is there replaces the default.
-    HueLight half = only(lightsReply({{"1", light("Color temperature light", "ct", true,
-                                                  R"(,"capabilities":{"control":{"ct":{"max":454}}})")}}));
+    HueLight half =
+        only(lightsReply({{"1", light("Color temperature light", "ct", true,
+                                      R"(,"capabilities":{"control":{"ct":{"max":454}}})")}}));
     EXPECT_EQ(half.ct_min, 0);
     EXPECT_EQ(half.ct_max, 454);
 }
@@ -168,9 +170,9 @@ TEST(DecodeLights, OddMembersFallBackToDefaults) {
 TEST(DecodeReplies, UnreadableRepliesAndEmptyObjects) {
     const std::string errorList =
         R"([{"error":{"type":1,"address":"/lights","description":"unauthorized user"}}])";
-    for (const std::string& bad : {errorList, std::string("null"), std::string("{\"1\":5}"),
-                                   std::string("{\"1\":null}"), std::string("{\"1\":{}"),
-                                   std::string("<html>busy</html>"), std::string("")}) {
+    for (const std::string& bad :
+         {errorList, std::string("null"), std::string("{\"1\":5}"), std::string("{\"1\":null}"),
+          std::string("{\"1\":{}"), std::string("<html>busy</html>"), std::string("")}) {
         EXPECT_FALSE(decodeLights(bad, "ip", "k")) << bad;
         EXPECT_FALSE(decodeGroups(bad, "ip", "k")) << bad;
         EXPECT_FALSE(decodeScenes(bad, "ip", "k")) << bad;
@@ -209,7 +211,8 @@ TEST(DecodeGroups, KeepsRoomsAndZonesSortedByName) {
         names.push_back(g.name);
         types.push_back(g.type);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Attic", "attic", "bedroom", "Kitchen", "Typeless"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Attic", "attic", "bedroom", "Kitchen", "Typeless"}));
     EXPECT_EQ(types, (std::vector<std::string>{"zone", "Room", "Room", "Room", "unknown"}));
 
     const HueGroup& kitchen = (*groups)[3];
@@ -243,9 +246,37 @@ TEST(DecodeGroups, NameOrderIsCaseAndAccentInsensitiveAndStable) {
     EXPECT_FALSE(localizedCaseInsensitiveLess("kitchen", "Kitchen"));
     EXPECT_FALSE(localizedCaseInsensitiveLess("Kitchen", "kitchen"));
     EXPECT_TRUE(localizedCaseInsensitiveLess("\xc3\x84rbeitszimmer", "Bad"));  // Ä sorts with A
-    EXPECT_TRUE(localizedCaseInsensitiveLess("Office", "\xc3\x96ga"));          // Ö after O...
-    EXPECT_TRUE(localizedCaseInsensitiveLess("\xc3\x96ga", "Pantry"));          // ...before P
-    EXPECT_TRUE(localizedCaseInsensitiveLess("Room 10", "Room 2"));             // no numeric order
+    EXPECT_TRUE(localizedCaseInsensitiveLess("Office", "\xc3\x96ga"));         // Ö after O...
+    EXPECT_TRUE(localizedCaseInsensitiveLess("\xc3\x96ga", "Pantry"));         // ...before P
+    EXPECT_TRUE(localizedCaseInsensitiveLess("Room 10", "Room 2"));            // no numeric order
+}
+
+TEST(DecodeGroups, NamesSortByTheLocalesCollationInEveryScript) {
+    auto sorted = [](std::vector<std::string> names, const std::string& locale) {
+        std::stable_sort(names.begin(), names.end(),
+                         [&](const auto& a, const auto& b) { return collatedLess(a, b, locale); });
+        return names;
+    };
+    // Cyrillic: case does not put "Ванная" before "балкон".
+    EXPECT_EQ(sorted({"Ванная", "балкон", "Гостиная", "кухня"}, "ru_RU"),
+              (std::vector<std::string>{"балкон", "Ванная", "Гостиная", "кухня"}));
+    // Greek, with a final sigma and an accent.
+    EXPECT_EQ(sorted({"Σαλόνι", "κουζίνα", "Αίθριο", "βεράντα"}, "el_GR"),
+              (std::vector<std::string>{"Αίθριο", "βεράντα", "κουζίνα", "Σαλόνι"}));
+    // German: ä with a; Swedish: å after z.
+    EXPECT_EQ(sorted({"Zimmer", "Ärbeitszimmer", "Bad", "arbeit"}, "de_DE"),
+              (std::vector<std::string>{"arbeit", "Ärbeitszimmer", "Bad", "Zimmer"}));
+    EXPECT_EQ(sorted({"Åkern", "Zenit", "Ankan"}, "sv_SE"),
+              (std::vector<std::string>{"Ankan", "Zenit", "Åkern"}));
+    // Elsewhere å is an a: "Åkern" before "Ankan" (k before n).
+    EXPECT_EQ(sorted({"Zenit", "Ankan", "Åkern"}, "de_DE"),
+              (std::vector<std::string>{"Åkern", "Ankan", "Zenit"}));
+    // Punctuation sorts before letters, not by its code point.
+    EXPECT_EQ(sorted({"Loft", "_Keller", "(Attic)", "Bad"}, ""),
+              (std::vector<std::string>{"_Keller", "(Attic)", "Bad", "Loft"}));
+    // Case alone is no difference either way.
+    EXPECT_FALSE(collatedLess("kitchen", "Kitchen", "en_GB"));
+    EXPECT_FALSE(collatedLess("Kitchen", "kitchen", "en_GB"));
 }
 
 TEST(DecodeScenes, KeepsCurrentScenesInReplyOrder) {
@@ -319,13 +350,15 @@ TEST(DecodeReplies, WholeNumbersAreReadByOneRule) {
         {"true", std::nullopt},
         {"null", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(wholeNumber(nlohmann::json::parse(c.json)), c.expected) << c.json;
+    for (const auto& c : cases)
+        EXPECT_EQ(wholeNumber(nlohmann::json::parse(c.json)), c.expected) << c.json;
 
     // The decoder uses it: a fraction part of zero reads, any other drops the state.
-    HueLight l = only(lightsReply({{"1", R"({"state":{"on":true,"reachable":true,"bri":254.0}})"}}));
+    HueLight l =
+        only(lightsReply({{"1", R"({"state":{"on":true,"reachable":true,"bri":254.0}})"}}));
     EXPECT_EQ(l.brightness, 254);
-    auto lights = decodeLights(lightsReply({{"1", R"({"state":{"on":true,"reachable":true,"bri":254.5}})"}}),
-                               "ip", "k");
+    auto lights = decodeLights(
+        lightsReply({{"1", R"({"state":{"on":true,"reachable":true,"bri":254.5}})"}}), "ip", "k");
     ASSERT_TRUE(lights);
     EXPECT_TRUE(lights->empty());
 }
