@@ -73,7 +73,10 @@ ContentView::ContentView(AppSettings& settings, PanelActions actions, QWidget* p
         using F = AppSettings::Field;
         if (f == F::log || f == F::actionQueue || f == F::lastUserActionAt || queued_) return;
         queued_ = true;
-        QTimer::singleShot(0, this, [this] { sync(); });
+        QTimer::singleShot(0, this, [this] {
+            // A closed panel catches up when it opens.
+            if (isVisible()) sync();
+        });
     });
     sync();
 }
@@ -261,6 +264,7 @@ void ContentView::paintEvent(QPaintEvent*) {
 }
 
 void ContentView::showEvent(QShowEvent* e) {
+    if (queued_) sync();
     settings_.setLastUserActionAt(now());
     QWidget::showEvent(e);
 }

@@ -359,8 +359,17 @@ PanelList::PanelList(AppSettings& settings, QWidget* parent)
         using F = AppSettings::Field;
         if (f == F::log || f == F::actionQueue || f == F::lastUserActionAt || queued_) return;
         queued_ = true;
-        QTimer::singleShot(0, this, [this] { sync(); });
+        QTimer::singleShot(0, this, [this] {
+            // A closed panel catches up when it opens, not on every refresh.
+            if (!isVisible()) return;
+            sync();
+        });
     });
+}
+
+void PanelList::showEvent(QShowEvent* e) {
+    if (queued_) sync();
+    QScrollArea::showEvent(e);
 }
 
 PanelList::~PanelList() {

@@ -116,6 +116,7 @@ class PanelList : public QScrollArea {
     void sync();
 
   protected:
+    void showEvent(QShowEvent* e) override;
     virtual std::string shapeKey() const = 0;
     virtual void build(QVBoxLayout* layout) = 0;
     virtual void updateRows() = 0;

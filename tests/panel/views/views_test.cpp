@@ -325,6 +325,21 @@ TEST_F(ContentViewTest, TheGearClosesFirstAndTheReviewIsStoredAndWithdrawn) {
     EXPECT_FALSE(view->reviewButton()->isVisible());
 }
 
+TEST_F(ContentViewTest, AClosedPanelCatchesUpWhenItOpens) {
+    settings().setLights({});
+    auto view = make();
+    view->hide();
+    settings().setLights({lamp("1", false, false, true)});
+    QCoreApplication::processEvents();
+    view->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->bodyName(), "ListLights");
+    EXPECT_FALSE(view->showsWelcomeTitle());
+    auto* list = qobject_cast<ListLights*>(view->body());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->rows().size(), 1u);
+}
+
 }  // namespace
 }  // namespace lumora::panel
 
