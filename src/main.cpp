@@ -14,7 +14,6 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <future>
 #include <nlohmann/json.hpp>
 
 #include "app/app_delegate.h"
@@ -219,18 +218,11 @@ int main(int argc, char** argv) {
         box->open();
     };
     options.sendDebugData = [&delegate, resources] {
-        // Read on the worker from copies taken on the user-interface thread.
-        std::string ip, user;
-        std::vector<std::string> log;
-        std::promise<void> taken;
-        lumora::UI([&] {
-            ip = delegate.settings().hueIP();
-            user = delegate.settings().hueKey();
-            log = delegate.settings().log();
-            taken.set_value();
-        });
-        taken.get_future().wait();
-        sendDebugData(ip, user, log, resources);
+        // Copies taken here, on the user-interface thread; the report is
+        // written on a worker.
+        const auto& settings = delegate.settings();
+        lumora::BG([ip = settings.hueIP(), user = settings.hueKey(), log = settings.log(),
+                    resources] { sendDebugData(ip, user, log, resources); });
     };
     lumora::panel::QtShell shell(delegate, std::move(options));
     delegate.setShell(&shell);

@@ -224,7 +224,7 @@ void StatusBarMenuWindowController::windowDidResize() {
         default:
             return;
     }
-    if (store_.integer(key) != value || !store_.contains(key)) store_.setInteger(key, value);
+    store_.setInteger(key, value);  // the store skips an unchanged value
 }
 
 }  // namespace lumora::panel

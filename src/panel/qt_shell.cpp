@@ -301,15 +301,9 @@ void QtShell::showDebugWindow() {
         debugWindow_->close();
         debugWindow_ = nullptr;
     }
-    auto send = options_.sendDebugData;
-    auto* view = new DebugView(
-        delegate_.settings(),
-        [send] {
-            if (send) BG(send);
-        },
-        [this] {
-            if (debugWindow_) debugWindow_->close();
-        });
+    auto* view = new DebugView(delegate_.settings(), options_.sendDebugData, [this] {
+        if (debugWindow_) debugWindow_->close();
+    });
     debugWindow_ = makeSmallWindow(tr("Lumora Debug"), {320, 300}, view);
 }
 

@@ -30,7 +30,8 @@ class QtShell : public QObject, public Shell {
         std::function<QWidget*(QtShell&)> makeContent;
         // The settings window at its default pane.
         std::function<void()> showSettings;
-        // Runs the debug report; called on a worker.
+        // Starts the debug report; called on the user-interface thread, does
+        // its blocking part on a worker.
         std::function<void()> sendDebugData;
         // Off in tests: no global click monitor, no system bus.
         bool monitorClicks = true;

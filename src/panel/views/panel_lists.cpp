@@ -25,6 +25,24 @@ bool groupHasScenes(const AppSettings& settings, const std::string& groupId) {
                        [&](const HueScene& s) { return s.group == groupId; });
 }
 
+// The index of the first record whose `member` equals `value`, or -1.
+template <typename Record, typename Value>
+int indexBy(const std::vector<Record>& records, Value Record::*member, const Value& value) {
+    const auto it = std::find_if(records.begin(), records.end(),
+                                 [&](const Record& r) { return r.*member == value; });
+    return it == records.end() ? -1 : static_cast<int>(it - records.begin());
+}
+
+// Gives each row the current record with its bridge id, in place.
+template <typename Row, typename Record, typename Get, typename Set>
+void refreshRows(const std::vector<Row*>& rows, const std::vector<Record>& records,
+                 std::string Record::*bridgeId, Get get, Set set) {
+    for (Row* row : rows) {
+        const int i = indexBy(records, bridgeId, (row->*get)().*bridgeId);
+        if (i >= 0) (row->*set)(records[static_cast<std::size_t>(i)]);
+    }
+}
+
 QVBoxLayout* column(QWidget* w, int margin) {
     auto* l = new QVBoxLayout(w);
     l->setContentsMargins(margin, margin, margin, margin);
@@ -160,15 +178,10 @@ void GroupRow::setGroup(const HueGroup& group) {
 
 int GroupRow::recordIndex() const {
     const auto& groups = settings_.groups();
-    for (std::size_t i = 0; i < groups.size(); ++i) {
-        if (groups[i].id == group_.id) return static_cast<int>(i);
-    }
+    const int i = indexBy(groups, &HueGroup::id, group_.id);
     // A refresh brings fresh records of the same groups; the bridge's id
     // says which one is this row's.
-    for (std::size_t i = 0; i < groups.size(); ++i) {
-        if (groups[i].group_id == group_.group_id) return static_cast<int>(i);
-    }
-    return -1;
+    return i >= 0 ? i : indexBy(groups, &HueGroup::group_id, group_.group_id);
 }
 
 void GroupRow::change(const std::function<void(HueGroup&)>& edit,
@@ -305,11 +318,7 @@ void LightRow::setLight(const HueLight& light) {
 }
 
 int LightRow::recordIndex() const {
-    const auto& lights = settings_.lights();
-    for (std::size_t i = 0; i < lights.size(); ++i) {
-        if (lights[i].lamp_id == light_.lamp_id) return static_cast<int>(i);
-    }
-    return -1;
+    return indexBy(settings_.lights(), &HueLight::lamp_id, light_.lamp_id);
 }
 
 void LightRow::change(const std::function<void(HueLight&)>& edit,
@@ -453,14 +462,8 @@ void ListGroups::build(QVBoxLayout* layout) {
 }
 
 void ListGroups::updateRows() {
-    for (GroupRow* row : rows_) {
-        for (const HueGroup& g : settings_.groups()) {
-            if (g.group_id == row->group().group_id) {
-                row->setGroup(g);
-                break;
-            }
-        }
-    }
+    refreshRows(rows_, settings_.groups(), &HueGroup::group_id, &GroupRow::group,
+                &GroupRow::setGroup);
 }
 
 // ---- ListLights ----------------------------------------------------------------------------
@@ -496,14 +499,8 @@ void ListLights::build(QVBoxLayout* layout) {
 }
 
 void ListLights::updateRows() {
-    for (LightRow* row : rows_) {
-        for (const HueLight& l : settings_.lights()) {
-            if (l.lamp_id == row->light().lamp_id) {
-                row->setLight(l);
-                break;
-            }
-        }
-    }
+    refreshRows(rows_, settings_.lights(), &HueLight::lamp_id, &LightRow::light,
+                &LightRow::setLight);
 }
 
 // ---- ListScenes ------------------------------------------------------------------------------
