@@ -94,8 +94,11 @@ void AppSettings::logger(const std::string& line) {
     changed(Field::log);
 }
 
+// Setting a field to the value it holds tells nobody: a refresh that finds
+// the bridge as it was must not repaint or rebuild anything.
 #define LUMORA_SETTER(Name, Member, Type, FieldName) \
     void AppSettings::Name(Type v) {                  \
+        if (Member == v) return;                      \
         Member = std::move(v);                        \
         changed(Field::FieldName);                    \
     }

@@ -52,10 +52,34 @@ FetchResult<T, E> fetchNow(const std::string& bridgeIP, const std::string& apiKe
         case Outcome::unreadable: consoleLine(messages.unreadable); return E::invalidData;
         case Outcome::body: break;
     }
+    // The refresh asks every few seconds and the bridge mostly answers with
+    // the very same bytes: hand back the records decoded last time instead of
+    // parsing and sorting again. Besides the CPU this keeps the records' ids,
+    // so an unchanged bridge compares equal and nothing downstream redraws.
+    struct Memo {
+        std::mutex mutex;
+        std::string bridgeIP, apiKey, body;
+        std::vector<T> list;
+        bool valid = false;
+    };
+    static Memo memo;
+    {
+        std::lock_guard<std::mutex> lock(memo.mutex);
+        if (memo.valid && memo.body == body && memo.bridgeIP == bridgeIP && memo.apiKey == apiKey)
+            return memo.list;
+    }
     auto list = decode(body, bridgeIP, apiKey);
     if (!list) {
         consoleLine(messages.unreadable);
         return E::invalidData;
+    }
+    {
+        std::lock_guard<std::mutex> lock(memo.mutex);
+        memo.bridgeIP = bridgeIP;
+        memo.apiKey = apiKey;
+        memo.body = std::move(body);
+        memo.list = *list;
+        memo.valid = true;
     }
     // A reply object always yields a list (empty when it has no members), so
     // the "no devices" errors are never produced here.
