@@ -108,10 +108,7 @@ LampSelectorView::LampSelectorView(AppSettings& settings, QWidget* parent)
     column->setSpacing(0);
     column->addWidget(new QLabel(tr("Which lights do you want to control?"), this));
     column->addSpacing(10);
-    auto* line = new QFrame(this);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    column->addWidget(line);
+    column->addWidget(new Divider(this));
     column->addSpacing(10);
 
     list_ = new QListWidget(this);

@@ -92,6 +92,14 @@ void PreferencesWindow::selectPane(size_t index) {
     if (pane_) {
         body_->addWidget(pane_);
         pane_->show();
+        // Keyboard focus starts in the pane, not on the toolbar's first button.
+        for (QWidget* w = pane_->nextInFocusChain(); w && w != pane_; w = w->nextInFocusChain()) {
+            if (!pane_->isAncestorOf(w)) break;
+            if (w->isVisibleTo(pane_) && (w->focusPolicy() & Qt::TabFocus)) {
+                w->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "preferences/settings_form.h"
 
 #include <QButtonGroup>
+#include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -57,11 +58,16 @@ QLabel* SettingsForm::addRow(const QString& label, QLayout* content) {
     return place(label, new QWidgetItem(holder), Qt::AlignRight | Qt::AlignVCenter);
 }
 
-void SettingsForm::addDivider() {
-    auto* line = new QFrame(this);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    grid_->addWidget(line, grid_->rowCount(), 0, 1, 2);
+void SettingsForm::addDivider() { grid_->addWidget(new Divider(this), grid_->rowCount(), 0, 1, 2); }
+
+Divider::Divider(QWidget* parent) : QWidget(parent) {
+    setFixedHeight(1);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void Divider::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Mid));
 }
 
 QLabel* SettingsForm::addHeading(const QString& text) {
@@ -130,7 +136,37 @@ ImageSegments::ImageSegments(const std::vector<QString>& names, int width, QSize
         row->addWidget(b);
     }
     group_->setExclusive(true);
+    restyle();
     connect(group_, &QButtonGroup::idClicked, this, [this](int id) { emit chosen(names_[size_t(id)]); });
+}
+
+void ImageSegments::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::PaletteChange) restyle();
+}
+
+// One joined strip with the chosen segment tinted, readable in both schemes;
+// the style's own checked tool button is hard to tell apart on some palettes.
+void ImageSegments::restyle() {
+    const QPalette& pal = palette();
+    auto rgba = [](QColor c, qreal a) {
+        return QStringLiteral("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(a);
+    };
+    const QString border = rgba(pal.color(QPalette::WindowText), 0.25);
+    for (size_t i = 0; i < buttons_.size(); ++i) {
+        const bool first = i == 0, last = i + 1 == buttons_.size();
+        buttons_[i]->setStyleSheet(
+            QStringLiteral("QToolButton { border: 1px solid %1; %2 padding: 4px; background: %3;"
+                           " border-top-left-radius: %4px; border-bottom-left-radius: %4px;"
+                           " border-top-right-radius: %5px; border-bottom-right-radius: %5px; }"
+                           "QToolButton:checked { background: %6; }"
+                           "QToolButton:focus { border-color: %7; }")
+                .arg(border, first ? QString() : QStringLiteral("border-left: none;"),
+                     rgba(pal.color(QPalette::Button), 1.0))
+                .arg(first ? 4 : 0)
+                .arg(last ? 4 : 0)
+                .arg(rgba(pal.color(QPalette::Highlight), 0.45), rgba(pal.color(QPalette::Highlight), 1.0)));
+    }
 }
 
 void ImageSegments::setCurrent(const QString& name) {

@@ -36,6 +36,17 @@ class SettingsForm : public QWidget {
     std::vector<std::pair<const QWidget*, QLabel*>> labels_;
 };
 
+// A thin rule in the scheme's mid tone; the sunken frame line is too bright on dark.
+class Divider : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Divider(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return {1, 1}; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
 // An on/off switch painted in the desktop palette; checkable, no text of its
 // own (its row's label names it for accessibility).
 class SettingsSwitch : public QAbstractButton {
@@ -64,7 +75,11 @@ class ImageSegments : public QWidget {
     // A segment was chosen by the user.
     void chosen(const QString& name);
 
+  protected:
+    void changeEvent(QEvent* e) override;
+
   private:
+    void restyle();
     std::vector<QString> names_;
     std::vector<QToolButton*> buttons_;
     QButtonGroup* group_;

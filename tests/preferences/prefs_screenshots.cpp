@@ -2,6 +2,7 @@
 // for looking at: prefs_screenshots OUTPUT_DIR.
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QLabel>
 #include <QPalette>
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 #include "app/app_settings.h"
+#include "app/qt/qt_executor.h"
 #include "app/linux/launch_at_login.h"
 #include "preferences/advanced_pane.h"
 #include "preferences/information_view.h"
@@ -51,6 +53,7 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(out);
     QTemporaryDir config;
+    installDispatcher(std::make_shared<QtExecutor>(1));
 
     auto store = std::make_shared<InMemoryDefaultsStore>();
     AppSettings settings(store);
@@ -83,6 +86,8 @@ int main(int argc, char** argv) {
         {"info", "Information", "help-about", ":/preferences/information.svg",
          [&](QWidget* p) { return new prefs::InformationPane(site, none, p); }},
     };
+    // Out of the way, so no toolbar button is drawn hovered.
+    QCursor::setPos(5000, 5000);
     const QPalette light = QApplication::palette();
     for (bool dark : {false, true}) {
         QApplication::setPalette(dark ? darkPalette() : light);
