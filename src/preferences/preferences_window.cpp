@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMoveEvent>
@@ -138,6 +139,18 @@ void PreferencesWindow::moveEvent(QMoveEvent* e) {
 void PreferencesWindow::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
     if (shown_) saveTimer_.start();
+}
+
+void PreferencesWindow::closeEvent(QCloseEvent* e) {
+    QWidget::closeEvent(e);
+    // Nothing of a closed window's pane is needed again: the next show makes
+    // a new one, and until then it neither observes the settings nor holds
+    // a web page in memory.
+    if (e->isAccepted() && pane_) {
+        body_->removeWidget(pane_);
+        pane_->deleteLater();
+        pane_ = nullptr;
+    }
 }
 
 void PreferencesWindow::hideEvent(QHideEvent* e) {

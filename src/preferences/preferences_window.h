@@ -50,6 +50,7 @@ class PreferencesWindow : public QWidget {
     void moveEvent(QMoveEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void hideEvent(QHideEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
 
   private:
     void selectPane(size_t index);

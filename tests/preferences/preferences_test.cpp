@@ -105,6 +105,16 @@ TEST_F(WindowTest, ShowPicksThePaneMakesItAfreshAndTheWindowTakesItsSize) {
     w.paneAction("b")->trigger();
     EXPECT_EQ(made["b"], 3);
     EXPECT_TRUE(w.isVisible());
+
+    // Closed, the window lets its pane go; the next show makes it again.
+    QPointer<QWidget> b = w.currentPane();
+    w.close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(b.isNull());
+    EXPECT_EQ(w.currentPane(), nullptr);
+    w.show("b");
+    EXPECT_EQ(made["b"], 4);
+    EXPECT_NE(w.currentPane(), nullptr);
 }
 
 TEST_F(WindowTest, TheFrameIsRememberedAcrossWindowsButNotRestoredOffScreen) {
