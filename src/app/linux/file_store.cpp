@@ -68,6 +68,36 @@ bool writeAll(int fd, const std::string& data) {
 
 }  // namespace
 
+bool replaceFileAtomically(const fs::path& file, const std::string& text, unsigned mode,
+                           std::string* error) {
+    auto fail = [&](const fs::path& where) {
+        if (error) *error = where.string() + ": " + std::strerror(errno);
+        return false;
+    };
+    fs::path tmp = file;
+    tmp += ".tmp-" + std::to_string(::getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) return fail(tmp);
+    // The umask must not loosen or tighten what the caller asked for.
+    ::fchmod(fd, mode);
+    const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    ::close(fd);
+    if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
+        if (!ok) errno = writeErrno;
+        fail(file);
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
 fs::path configDirectory(const std::string& profile) {
     if (profile == "lumora") {
         if (const char* d = std::getenv("LUMORA_CONFIG_DIR"); d && *d) return fs::path(d);
@@ -154,27 +184,12 @@ void JsonFileDefaultsStore::update(const std::string& key, const std::optional<D
         values_.erase(key);
 
     const std::string text = values_.dump(2) + "\n";
-    fs::path tmp = file_;
-    tmp += ".tmp-" + std::to_string(::getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        std::fprintf(stderr, "lumora: cannot write settings to %s: %s\n", tmp.c_str(), std::strerror(errno));
-        return;
-    }
-    ::fchmod(fd, 0600);
-    const bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok || ::rename(tmp.c_str(), file_.c_str()) != 0) {
-        std::fprintf(stderr, "lumora: cannot write settings to %s: %s\n", file_.c_str(), std::strerror(errno));
-        ::unlink(tmp.c_str());
+    std::string error;
+    if (!replaceFileAtomically(file_, text, 0600, &error)) {
+        std::fprintf(stderr, "lumora: cannot write settings to %s: %s\n", file_.c_str(), error.c_str());
         return;
     }
     ++writes_;
-    int dfd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
 }
 
 }  // namespace lumora

@@ -11,6 +11,12 @@
 
 namespace lumora {
 
+// Replaces `file` with `text` so that a reader sees the old content or the new,
+// never a part: a temporary file beside it, fsync, rename, fsync of the folder.
+// On failure the old file is left as it was and `error` says why.
+bool replaceFileAtomically(const std::filesystem::path& file, const std::string& text,
+                           unsigned mode, std::string* error = nullptr);
+
 // $LUMORA_CONFIG_DIR, else $XDG_CONFIG_HOME/<profile>, else ~/.config/<profile>.
 std::filesystem::path configDirectory(const std::string& profile = "lumora");
 

@@ -1,0 +1,105 @@
+// Draws the settings window's panes offscreen, light and dark, into PNG files
+// for looking at: prefs_screenshots OUTPUT_DIR.
+
+#include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QLabel>
+#include <QPalette>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "app/app_settings.h"
+#include "app/qt/qt_executor.h"
+#include "app/linux/launch_at_login.h"
+#include "preferences/advanced_pane.h"
+#include "preferences/information_view.h"
+#include "preferences/lights_pane.h"
+#include "preferences/preferences_window.h"
+
+using namespace lumora;
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2d));
+    p.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+    p.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x36));
+    p.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
+    p.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x58));
+    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xe0));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x6c, 0xb0, 0xff));
+    return p;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(lumora);
+    Q_INIT_RESOURCE(preferences);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    QTemporaryDir config;
+    installDispatcher(std::make_shared<QtExecutor>(1));
+
+    auto store = std::make_shared<InMemoryDefaultsStore>();
+    AppSettings settings(store);
+    settings.loadFromStore();
+    std::vector<HueLight> lights;
+    for (auto [id, name] : {std::pair{"1", "Desk lamp"}, {"2", "Hallway"}, {"3", "Porch"},
+                            {"4", "Reading light by the big window in the living room"}, {"5", "Kitchen"}}) {
+        HueLight l;
+        l.lamp_id = id;
+        l.unique_id = std::string("00:17:88:01:") + id;
+        l.name = name;
+        lights.push_back(l);
+    }
+    settings.setLights(lights);
+    store->setBool("hide_light_00:17:88:01:3", true);
+    LaunchAtLogin login(config.path().toStdString(), "/usr/bin/lumora");
+    login.setEnabled(true);
+    const std::string site = QUrl::fromLocalFile(LUMORA_SOURCE_RESOURCES "/site/").toString().toStdString();
+    auto none = [](const std::string&) {};
+
+    std::vector<prefs::PaneSpec> panes{
+        {"general", "Connection", "network-wired", ":/preferences/connection.svg",
+         [](QWidget* p) { return new QLabel("(connection)", p); }},
+        {"advanced", "Advanced", "preferences-system", ":/preferences/advanced.svg",
+         [&](QWidget* p) { return new prefs::AdvancedPane(settings, login, none, none, site, p); }},
+        {"lights", "Lights", "format-justify-fill", ":/preferences/lights.svg",
+         [&](QWidget* p) { return new prefs::LightsPane(settings, p); }},
+        {"hotkeys", "Hotkeys", "input-keyboard", ":/preferences/hotkeys.svg",
+         [](QWidget* p) { return new QLabel("(hotkeys)", p); }},
+        {"info", "Information", "help-about", ":/preferences/information.svg",
+         [&](QWidget* p) { return new prefs::InformationPane(site, none, p); }},
+    };
+    // Out of the way, so no toolbar button is drawn hovered.
+    QCursor::setPos(5000, 5000);
+    const QPalette light = QApplication::palette();
+    for (bool dark : {false, true}) {
+        QApplication::setPalette(dark ? darkPalette() : light);
+        prefs::PreferencesWindow w(panes, *store);
+        for (const char* id : {"advanced", "lights", "info"}) {
+            w.show(id);
+            QApplication::processEvents();
+            const QString file = QStringLiteral("%1/prefs-%2%3.png")
+                                     .arg(out, QString::fromLatin1(id), dark ? "-dark" : "");
+            w.grab().save(file);
+            std::printf("%s %dx%d\n", qPrintable(file), w.width(), w.height());
+        }
+    }
+    return 0;
+}
