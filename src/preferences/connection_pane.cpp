@@ -31,7 +31,7 @@ bool isDark(const QWidget* w) { return w->palette().color(QPalette::Window).ligh
 QColor red(bool dark) { return dark ? QColor(255, 69, 58) : QColor(215, 0, 21); }
 QColor green(bool dark) { return dark ? QColor(48, 209, 88) : QColor(0, 140, 50); }
 QColor blue(bool dark) { return dark ? QColor(64, 156, 255) : QColor(0, 102, 214); }
-QColor grey() { return QColor(142, 142, 147); }
+QColor grey(bool dark) { return dark ? QColor(152, 152, 157) : QColor(108, 108, 112); }
 
 QString rgba(const QColor& c) {
     return QStringLiteral("rgba(%1,%2,%3,%4)")
@@ -74,7 +74,9 @@ QString addressError(AddressProblem problem, const std::string& typed) {
         case AddressProblem::none:
             break;
         case AddressProblem::empty:
-            return ConfigurationPart::tr("Type the IP address of your bridge first, for example 192.168.1.20.");
+            return ConfigurationPart::tr(
+                "No bridge address yet. Press Detect, or choose Manual and type it, for example "
+                "192.168.1.20.");
         case AddressProblem::https:
             return ConfigurationPart::tr(
                        "\"%1\" is an HTTPS address, but the bridge is reached over plain HTTP. "
@@ -214,11 +216,13 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     address_->setAccessibleName(tr("IP address of your HUE bridge"));
     address_->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase |
                                   Qt::ImhPreferLatin);
-    address_->setMinimumWidth(200);
+    address_->setMinimumWidth(230);
     formConnect_ = new QPushButton(tr("Connect"));
+    // The field's larger type sets the row's height; the button follows it.
+    formConnect_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     manualLayout->addWidget(address_, 1);
     manualLayout->addWidget(formConnect_);
-    formLayout->addWidget(manualRow_);
+    formLayout->addWidget(manualRow_, 0, Qt::AlignHCenter);
     connect(address_, &QLineEdit::textEdited, this, [this](const QString& text) {
         // Any edit makes an old error stale.
         settings_.setConnectionErrorMessage("");
@@ -458,7 +462,7 @@ void ConnectionView::refresh() { debugLink_->setVisible(!settings_.bridgeConnect
 
 void ConnectionView::applyColors() {
     debugLink_->setColor(blue(isDark(this)));
-    version_->setColor(grey());
+    version_->setColor(grey(isDark(this)));
 }
 
 void ConnectionView::changeEvent(QEvent* e) {

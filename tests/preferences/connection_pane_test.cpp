@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QStyle>
 #include <QTest>
+#include <atomic>
+#include <thread>
 
 #include "app/app_delegate.h"
 #include "app/manual_executor.h"
@@ -236,7 +238,7 @@ TEST_F(ConnectionPaneTest, ATypedAddressThatIsNoAddressShowsWhyAndSendsNothing) 
         {"http://192.168.1.20/api", "\"http://192.168.1.20/api\" is not a bridge address"},
         {"bridge.local/api/config", "is not a bridge address"},
         {"https://192.168.1.20", "is an HTTPS address"},
-        {"", "Type the IP address of your bridge first"},
+        {"", "No bridge address yet"},
     };
     for (const auto& c : bad) {
         SCOPED_TRACE(c.typed.toStdString());
@@ -378,6 +380,34 @@ TEST_F(ConnectionPaneTest, APaneClosedMidwayDropsWhatComesBack) {
     EXPECT_TRUE(calls_.empty());
 }
 
+// With real worker threads: the search must not block the user-interface
+// thread, and its result still arrives there.
+TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThread) {
+    auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
+    auto previous = installDispatcher(exec);
+    {
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>());
+        const auto ui = std::this_thread::get_id();
+        std::atomic<bool> onWorker{false};
+        std::thread::id connectedOn;
+        ConnectionActions a;
+        a.detect = [&] {
+            onWorker = std::this_thread::get_id() != ui;
+            return std::string("192.168.1.40");
+        };
+        a.connectToBridge = [&] { connectedOn = std::this_thread::get_id(); };
+        ConnectionView view(s, a);
+        view.show();
+        QTest::mouseClick(view.configuration()->detectButton(), Qt::LeftButton);
+        exec->advance(500ms);
+        ASSERT_TRUE(exec->runUntil([&] { return !view.configuration()->isDetecting(); }));
+        EXPECT_TRUE(onWorker);
+        EXPECT_EQ(connectedOn, ui);
+        EXPECT_EQ(s.hueIP(), "192.168.1.40");
+    }
+    installDispatcher(previous);
+}
+
 // The real application core against the simulator on loopback: the pane's
 // buttons pair with a bridge for real.
 TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects) {
@@ -451,15 +481,21 @@ static int saveScreenshots(const QString& dir) {
         QApplication::setPalette(p);
         for (bool connected : {false, true}) {
             AppSettings s(std::make_shared<InMemoryDefaultsStore>());
-            s.setHueIP("192.168.1.20");
+            s.setHueIP("http://192.168.1.20/api");
             s.setBridgeConnected(connected);
-            if (!connected) s.setConnectionErrorMessage("Bridge responded: Press LINK BUTTON and retry");
             prefs::ConnectionActions a;
             a.version = "1.4.2";
             prefs::ConnectionView view(s, a);
-            if (!connected) view.configuration()->setConnectionType(1);
-            view.resize(480, view.sizeHint().height());
+            view.resize(480, 300);
             view.show();
+            if (!connected) {
+                // A pasted address with a path: the pane says what is wrong.
+                view.configuration()->setConnectionType(1);
+                QTest::mouseClick(view.configuration()->formConnectButton(), Qt::LeftButton);
+                exec->advance(std::chrono::milliseconds(500));
+            }
+            view.resize(480, view.heightForWidth(480) > 0 ? view.heightForWidth(480)
+                                                          : view.sizeHint().height());
             QCoreApplication::processEvents();
             const QString name = QStringLiteral("%1/prefs-connection%2%3.png")
                                      .arg(dir, connected ? "-connected" : "", dark ? "-dark" : "");
