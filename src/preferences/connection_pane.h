@@ -55,7 +55,10 @@ class LinkExplainer : public QWidget {
     ~LinkExplainer() override;
 
     int imageIndex() const { return imageIndex_; }
-    bool isTicking() const { return !timer_.expired(); }
+    bool isTicking() const {
+        auto t = timer_.lock();
+        return t && t->isValid();
+    }
     // ":/lumora/preferences/link_0.svg" for 0, and so on.
     static QString imageName(int index);
 
