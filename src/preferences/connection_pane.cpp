@@ -25,13 +25,23 @@ namespace lumora::prefs {
 
 namespace {
 
-bool isDark(const QWidget* w) { return w->palette().color(QPalette::Window).lightness() < 128; }
+bool isDark(const QWidget* w) {
+    return w->palette().color(QPalette::Window).lightness() < 128;
+}
 
 // The system colours, a little brighter on a dark window so they stay legible.
-QColor red(bool dark) { return dark ? QColor(255, 69, 58) : QColor(215, 0, 21); }
-QColor green(bool dark) { return dark ? QColor(48, 209, 88) : QColor(0, 140, 50); }
-QColor blue(bool dark) { return dark ? QColor(64, 156, 255) : QColor(0, 102, 214); }
-QColor grey(bool dark) { return dark ? QColor(152, 152, 157) : QColor(108, 108, 112); }
+QColor red(bool dark) {
+    return dark ? QColor(255, 69, 58) : QColor(215, 0, 21);
+}
+QColor green(bool dark) {
+    return dark ? QColor(48, 209, 88) : QColor(0, 140, 50);
+}
+QColor blue(bool dark) {
+    return dark ? QColor(64, 156, 255) : QColor(0, 102, 214);
+}
+QColor grey(bool dark) {
+    return dark ? QColor(152, 152, 157) : QColor(108, 108, 112);
+}
 
 QString rgba(const QColor& c) {
     return QStringLiteral("rgba(%1,%2,%3,%4)")
@@ -128,13 +138,17 @@ LinkExplainer::LinkExplainer(QWidget* parent) : QWidget(parent) {
     setAccessibleName(tr("The link button on the bridge being pressed"));
 }
 
-LinkExplainer::~LinkExplainer() { invalidate(timer_); }
+LinkExplainer::~LinkExplainer() {
+    invalidate(timer_);
+}
 
 QString LinkExplainer::imageName(int index) {
     return QStringLiteral(":/lumora/preferences/link_%1.svg").arg(index);
 }
 
-QSize LinkExplainer::sizeHint() const { return {96, 92}; }
+QSize LinkExplainer::sizeHint() const {
+    return {96, 92};
+}
 
 void LinkExplainer::paintEvent(QPaintEvent*) {
     // A third of the 286 x 274 artwork, centred.
@@ -153,7 +167,9 @@ void LinkExplainer::showEvent(QShowEvent*) {
     });
 }
 
-void LinkExplainer::hideEvent(QHideEvent*) { invalidate(timer_); }
+void LinkExplainer::hideEvent(QHideEvent*) {
+    invalidate(timer_);
+}
 
 // ---------------------------------------------------------------------------
 
@@ -173,8 +189,9 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     errorBar_->setAlignment(Qt::AlignCenter);
     errorBar_->setTextFormat(Qt::PlainText);
     errorBar_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    errorBar_->setStyleSheet(QStringLiteral("QLabel { color: white; background-color: rgb(200,0,0); "
-                                            "border-radius: 6px; padding: 5px; }"));
+    errorBar_->setStyleSheet(
+        QStringLiteral("QLabel { color: white; background-color: rgb(200,0,0); "
+                       "border-radius: 6px; padding: 5px; }"));
     errorBar_->setAccessibleName(tr("Connection error"));
     layout->addWidget(title_);
     layout->addWidget(errorBar_);
@@ -261,7 +278,8 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     auto* hintLayout = new QVBoxLayout(linkHint_);
     hintLayout->setContentsMargins(0, 0, 0, 0);
     hintLayout->setSpacing(0);
-    linkHintText_ = new QLabel(tr("You need to press the LINK button on your bridge before clicking Connect."));
+    linkHintText_ =
+        new QLabel(tr("You need to press the LINK button on your bridge before clicking Connect."));
     linkHintText_->setWordWrap(true);
     linkHintText_->setAlignment(Qt::AlignCenter);
     hintLayout->addWidget(linkHintText_);
@@ -283,8 +301,9 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     layout->addLayout(statusRow);
     connect(statusButton_, &QPushButton::clicked, this, [this] { statusButtonClicked(); });
 
-    connectedHint_ = new QLabel(tr("If you click the lamp in the menu bar, you should see your lights "
-                                   "now. If not, you can try to re-connect."));
+    connectedHint_ =
+        new QLabel(tr("If you click the lamp in the menu bar, you should see your lights "
+                      "now. If not, you can try to re-connect."));
     connectedHint_->setWordWrap(true);
     connectedHint_->setAlignment(Qt::AlignCenter);
     connectedHint_->setContentsMargins(0, 15, 0, 0);
@@ -404,7 +423,8 @@ void ConfigurationPart::reconnect() {
     // after a long wait; say what is wrong with it instead.
     const BridgeAddress address = parseBridgeAddress(settings_.hueIP());
     if (!address.ok()) {
-        settings_.setConnectionErrorMessage(addressError(address.problem, settings_.hueIP()).toStdString());
+        settings_.setConnectionErrorMessage(
+            addressError(address.problem, settings_.hueIP()).toStdString());
         return;
     }
     if (address.hostPort != settings_.hueIP()) settings_.setHueIP(address.hostPort);
@@ -456,9 +476,13 @@ ConnectionView::ConnectionView(AppSettings& settings, ConnectionActions actions,
     refresh();
 }
 
-ConnectionView::~ConnectionView() { settings_.removeObserver(observer_); }
+ConnectionView::~ConnectionView() {
+    settings_.removeObserver(observer_);
+}
 
-void ConnectionView::refresh() { debugLink_->setVisible(!settings_.bridgeConnected()); }
+void ConnectionView::refresh() {
+    debugLink_->setVisible(!settings_.bridgeConnected());
+}
 
 void ConnectionView::applyColors() {
     debugLink_->setColor(blue(isDark(this)));

@@ -3,6 +3,8 @@
 // executor's clock, and the assertions are on AppSettings, the defaults store
 // and the calls the pane makes.
 
+#include "preferences/connection_pane.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -15,7 +17,6 @@
 
 #include "app/app_delegate.h"
 #include "app/manual_executor.h"
-#include "preferences/connection_pane.h"
 #include "simulator/sim_server.h"
 
 namespace lumora::prefs {
@@ -190,7 +191,8 @@ TEST_F(ConnectionPaneTest, DetectFoundSetsTheAddressThenConnects) {
 TEST_F(ConnectionPaneTest, ConnectErasesTheStoredUserAndPairsAfresh) {
     store_->setString("bridgeUser", "olduser");
     settings_.setHueKey("olduser");
-    settings_.setConnectionErrorMessage("Unable to connect to the Hue bridge. Is the IP address correct?");
+    settings_.setConnectionErrorMessage(
+        "Unable to connect to the Hue bridge. Is the IP address correct?");
     show();
     chooseManual();
     click(part()->formConnectButton());
@@ -429,7 +431,8 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
 
         QTest::mouseClick(part->manualChoice(), Qt::LeftButton);
         part->addressField()->setFocus();
-        QTest::keyClicks(part->addressField(), QString::fromStdString(" " + server.address() + " "));
+        QTest::keyClicks(part->addressField(),
+                         QString::fromStdString(" " + server.address() + " "));
         QTest::mouseClick(part->formConnectButton(), Qt::LeftButton);
         exec->advance(500ms);
         EXPECT_EQ(part->errorBar()->text(), "Bridge responded: Press LINK BUTTON and retry");

@@ -3,9 +3,9 @@
 //   lumora_pane_screenshots DIR
 
 #include <QApplication>
-#include <cstdio>
 #include <QStyle>
 #include <QTest>
+#include <cstdio>
 
 #include "app/manual_executor.h"
 #include "preferences/connection_pane.h"
