@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -17,6 +18,7 @@
 
 #include "app/app_delegate.h"
 #include "app/manual_executor.h"
+#include "app/qt/qt_executor.h"
 #include "simulator/sim_server.h"
 
 namespace lumora::prefs {
@@ -404,6 +406,34 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThrea
         EXPECT_TRUE(onWorker);
         EXPECT_EQ(connectedOn, ui);
         EXPECT_EQ(s.hueIP(), "192.168.1.40");
+    }
+    installDispatcher(previous);
+}
+
+// The program's own dispatcher: QTimers and the worker pool, in real time.
+TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
+    auto previous = installDispatcher(std::make_shared<QtExecutor>(2));
+    {
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>());
+        int connects = 0;
+        ConnectionActions a;
+        a.detect = [] { return std::string("192.168.1.50"); };
+        a.connectToBridge = [&] { ++connects; };
+        ConnectionView view(s, a);
+        view.show();
+        LinkExplainer* explainer = view.configuration()->linkExplainer();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(view.configuration()->detectButton(), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return connects > 0; }, 3000));
+        EXPECT_GE(clock.elapsed(), 450);
+        EXPECT_EQ(s.hueIP(), "192.168.1.50");
+        // The one-shot delay fired once, though its timer was repeating.
+        QTest::qWait(700);
+        EXPECT_EQ(connects, 1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return explainer->imageIndex() == 1; }, 2000));
+        view.hide();
+        EXPECT_FALSE(explainer->isTicking());
     }
     installDispatcher(previous);
 }
