@@ -1,0 +1,498 @@
+#include "preferences/connection_pane.h"
+
+#include <QButtonGroup>
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QRadioButton>
+#include <QSvgRenderer>
+#include <QVBoxLayout>
+#include <mutex>
+
+#include "bridge/bridge_address.h"
+
+// The link frames live in their own resource file inside a static library;
+// it has to be pulled in by name, outside any namespace.
+static void initLinkFrames() {
+    static std::once_flag once;
+    std::call_once(once, [] { Q_INIT_RESOURCE(link_frames); });
+}
+
+namespace lumora::prefs {
+
+namespace {
+
+bool isDark(const QWidget* w) {
+    return w->palette().color(QPalette::Window).lightness() < 128;
+}
+
+// The system colours, a little brighter on a dark window so they stay legible.
+QColor red(bool dark) {
+    return dark ? QColor(255, 69, 58) : QColor(215, 0, 21);
+}
+QColor green(bool dark) {
+    return dark ? QColor(48, 209, 88) : QColor(0, 140, 50);
+}
+QColor blue(bool dark) {
+    return dark ? QColor(64, 156, 255) : QColor(0, 102, 214);
+}
+QColor grey(bool dark) {
+    return dark ? QColor(152, 152, 157) : QColor(108, 108, 112);
+}
+
+QString rgba(const QColor& c) {
+    return QStringLiteral("rgba(%1,%2,%3,%4)")
+        .arg(c.red())
+        .arg(c.green())
+        .arg(c.blue())
+        .arg(c.alphaF(), 0, 'f', 2);
+}
+
+QFrame* divider() {
+    auto* line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setStyleSheet(QStringLiteral("color: rgba(128,128,128,90);"));
+    return line;
+}
+
+QFont sized(const QFont& base, int pixels, QFont::Weight weight) {
+    QFont f = base;
+    f.setPixelSize(pixels);
+    f.setWeight(weight);
+    return f;
+}
+
+void setTextColor(QWidget* w, const QColor& c) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, c);
+    p.setColor(QPalette::ButtonText, c);
+    w->setPalette(p);
+}
+
+// Long pastes would fill the error bar; the start says enough.
+QString shownAddress(const std::string& typed) {
+    const QString t = QString::fromStdString(trimUnicodeSpace(typed));
+    return t.size() > 48 ? t.left(47) + QChar(0x2026) : t;
+}
+
+QString addressError(AddressProblem problem, const std::string& typed) {
+    switch (problem) {
+        case AddressProblem::none:
+            break;
+        case AddressProblem::empty:
+            return ConfigurationPart::tr(
+                "No bridge address yet. Press Detect, or choose Manual and type it, for example "
+                "192.168.1.20.");
+        case AddressProblem::https:
+            return ConfigurationPart::tr(
+                       "\"%1\" is an HTTPS address, but the bridge is reached over plain HTTP. "
+                       "Type its address alone, for example 192.168.1.20.")
+                .arg(shownAddress(typed));
+        case AddressProblem::invalid:
+            return ConfigurationPart::tr(
+                       "\"%1\" is not a bridge address. Type the address alone, without spaces "
+                       "or a path, for example 192.168.1.20 or 192.168.1.20:80.")
+                .arg(shownAddress(typed));
+    }
+    return {};
+}
+
+// Runs `work` once, `delay` from now, on the dispatcher's clock; the returned
+// handle cancels it.
+std::weak_ptr<RepeatingTimer> once(std::chrono::milliseconds delay, std::function<void()> work) {
+    auto self = std::make_shared<std::weak_ptr<RepeatingTimer>>();
+    *self = dispatcher().scheduleRepeating(delay, [self, work = std::move(work)] {
+        invalidate(*self);
+        work();
+    });
+    return *self;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+LinkLabel::LinkLabel(QWidget* parent) : QPushButton(parent) {
+    setFlat(true);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void LinkLabel::setColor(const QColor& color) {
+    setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; background: transparent; "
+                                 "color: %1; text-align: center; }"
+                                 "QPushButton:focus { text-decoration: underline; }")
+                      .arg(rgba(color)));
+}
+
+// ---------------------------------------------------------------------------
+
+LinkExplainer::LinkExplainer(QWidget* parent) : QWidget(parent) {
+    initLinkFrames();
+    for (int i = 0; i < 2; ++i) frames_[i] = new QSvgRenderer(imageName(i), this);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    setAccessibleName(tr("The link button on the bridge being pressed"));
+}
+
+LinkExplainer::~LinkExplainer() {
+    invalidate(timer_);
+}
+
+QString LinkExplainer::imageName(int index) {
+    return QStringLiteral(":/lumora/preferences/link_%1.svg").arg(index);
+}
+
+QSize LinkExplainer::sizeHint() const {
+    return {96, 92};
+}
+
+void LinkExplainer::paintEvent(QPaintEvent*) {
+    // A third of the 286 x 274 artwork, centred.
+    const QSizeF frame(286.0 / 3, 274.0 / 3);
+    const QRectF r(QPointF((width() - frame.width()) / 2, (height() - frame.height()) / 2), frame);
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    frames_[imageIndex_]->render(&p, r);
+}
+
+void LinkExplainer::showEvent(QShowEvent*) {
+    invalidate(timer_);
+    timer_ = dispatcher().scheduleRepeating(kPeriod, [this] {
+        imageIndex_ = 1 - imageIndex_;
+        update();
+    });
+}
+
+void LinkExplainer::hideEvent(QHideEvent*) {
+    invalidate(timer_);
+}
+
+// ---------------------------------------------------------------------------
+
+ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActions& actions,
+                                     QWidget* parent)
+    : QWidget(parent), settings_(settings), actions_(actions) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    // Header: the title, or the error bar in its place.
+    title_ = new QLabel(tr("Connect to Hue Bridge"));
+    title_->setFont(sized(font(), 20, QFont::DemiBold));
+    title_->setAlignment(Qt::AlignCenter);
+    errorBar_ = new QLabel;
+    errorBar_->setWordWrap(true);
+    errorBar_->setAlignment(Qt::AlignCenter);
+    errorBar_->setTextFormat(Qt::PlainText);
+    errorBar_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    errorBar_->setStyleSheet(
+        QStringLiteral("QLabel { color: white; background-color: rgb(200,0,0); "
+                       "border-radius: 6px; padding: 5px; }"));
+    errorBar_->setAccessibleName(tr("Connection error"));
+    layout->addWidget(title_);
+    layout->addWidget(errorBar_);
+    layout->addSpacing(10);
+    layout->addWidget(divider());
+
+    // The form, while not connected.
+    form_ = new QWidget;
+    auto* formLayout = new QVBoxLayout(form_);
+    formLayout->setContentsMargins(0, 10, 0, 0);
+    formLayout->setSpacing(0);
+    auto* prompt = new QLabel(tr("IP address of your HUE bridge"));
+    prompt->setAlignment(Qt::AlignCenter);
+    formLayout->addWidget(prompt);
+    formLayout->addSpacing(6);
+
+    auto* choiceRow = new QHBoxLayout;
+    automatic_ = new QRadioButton(tr("Automatic"));
+    manual_ = new QRadioButton(tr("Manual"));
+    choice_ = new QButtonGroup(this);
+    choice_->addButton(automatic_, 0);
+    choice_->addButton(manual_, 1);
+    automatic_->setChecked(true);
+    choiceRow->addStretch(1);
+    choiceRow->addWidget(automatic_);
+    choiceRow->addSpacing(12);
+    choiceRow->addWidget(manual_);
+    choiceRow->addStretch(1);
+    formLayout->addLayout(choiceRow);
+    formLayout->addSpacing(10);
+    connect(choice_, &QButtonGroup::idClicked, this, [this](int id) { setConnectionType(id); });
+
+    manualRow_ = new QWidget;
+    auto* manualLayout = new QHBoxLayout(manualRow_);
+    manualLayout->setContentsMargins(0, 0, 0, 0);
+    address_ = new QLineEdit;
+    address_->setFont(sized(font(), 16, QFont::Normal));
+    address_->setPlaceholderText(QString());
+    address_->setAccessibleName(tr("IP address of your HUE bridge"));
+    address_->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase |
+                                  Qt::ImhPreferLatin);
+    address_->setMinimumWidth(230);
+    formConnect_ = new QPushButton(tr("Connect"));
+    // The field's larger type sets the row's height; the button follows it.
+    formConnect_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    manualLayout->addWidget(address_, 1);
+    manualLayout->addWidget(formConnect_);
+    formLayout->addWidget(manualRow_, 0, Qt::AlignHCenter);
+    connect(address_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        // Any edit makes an old error stale.
+        settings_.setConnectionErrorMessage("");
+        settings_.setHueIP(text.toStdString());
+    });
+    connect(address_, &QLineEdit::returnPressed, this, [this] { formConnect(); });
+    connect(formConnect_, &QPushButton::clicked, this, [this] { formConnect(); });
+
+    automaticRow_ = new QWidget;
+    auto* automaticLayout = new QHBoxLayout(automaticRow_);
+    automaticLayout->setContentsMargins(0, 0, 0, 0);
+    detect_ = new QPushButton(tr("Detect"));
+    // Room for the busy text, so the button does not jump while detecting.
+    detect_->setMinimumWidth(
+        std::max(detect_->sizeHint().width(),
+                 detect_->fontMetrics().horizontalAdvance(tr("Detecting…")) + 32));
+    automaticLayout->addStretch(1);
+    automaticLayout->addWidget(detect_);
+    automaticLayout->addStretch(1);
+    formLayout->addWidget(automaticRow_);
+    connect(detect_, &QPushButton::clicked, this, [this] { detect(); });
+
+    formLayout->addSpacing(10);
+    formLayout->addWidget(divider());
+    layout->addWidget(form_);
+
+    layout->addSpacing(10);
+    auto* heading = new QLabel(tr("Connection Status"));
+    heading->setFont(sized(font(), 13, QFont::DemiBold));
+    heading->setAlignment(Qt::AlignCenter);
+    layout->addWidget(heading);
+    layout->addSpacing(6);
+
+    // The link-button hint, while not connected.
+    linkHint_ = new QWidget;
+    auto* hintLayout = new QVBoxLayout(linkHint_);
+    hintLayout->setContentsMargins(0, 0, 0, 0);
+    hintLayout->setSpacing(0);
+    linkHintText_ =
+        new QLabel(tr("You need to press the LINK button on your bridge before clicking Connect."));
+    linkHintText_->setWordWrap(true);
+    linkHintText_->setAlignment(Qt::AlignCenter);
+    hintLayout->addWidget(linkHintText_);
+    hintLayout->addSpacing(15);
+    explainer_ = new LinkExplainer;
+    hintLayout->addWidget(explainer_);
+    hintLayout->addSpacing(6);
+    layout->addWidget(linkHint_);
+
+    auto* statusRow = new QHBoxLayout;
+    status_ = new QLabel;
+    status_->setFont(sized(font(), 13, QFont::Bold));
+    statusButton_ = new QPushButton;
+    statusRow->addStretch(1);
+    statusRow->addWidget(status_);
+    statusRow->addSpacing(10);
+    statusRow->addWidget(statusButton_);
+    statusRow->addStretch(1);
+    layout->addLayout(statusRow);
+    connect(statusButton_, &QPushButton::clicked, this, [this] { statusButtonClicked(); });
+
+    connectedHint_ =
+        new QLabel(tr("If you click the lamp in the menu bar, you should see your lights "
+                      "now. If not, you can try to re-connect."));
+    connectedHint_->setWordWrap(true);
+    connectedHint_->setAlignment(Qt::AlignCenter);
+    connectedHint_->setContentsMargins(0, 15, 0, 0);
+    layout->addWidget(connectedHint_);
+
+    setConnectionType(0);
+    applyColors();
+    observer_ = settings_.addObserver([this](AppSettings::Field f) {
+        using F = AppSettings::Field;
+        if (f == F::bridgeConnected || f == F::connectionErrorMessage || f == F::hueIP ||
+            f == F::hueKey)
+            refresh();
+    });
+    refresh();
+}
+
+ConfigurationPart::~ConfigurationPart() {
+    settings_.removeObserver(observer_);
+    invalidate(delayed_);
+}
+
+void ConfigurationPart::setConnectionType(int type) {
+    connectionType_ = type == 1 ? 1 : 0;
+    choice_->button(connectionType_)->setChecked(true);
+    manualRow_->setVisible(connectionType_ == 1);
+    automaticRow_->setVisible(connectionType_ == 0);
+}
+
+void ConfigurationPart::refresh() {
+    const bool connected = settings_.bridgeConnected();
+    const QString error = QString::fromStdString(settings_.connectionErrorMessage());
+    title_->setVisible(error.isEmpty());
+    errorBar_->setVisible(!error.isEmpty());
+    if (errorBar_->text() != error) errorBar_->setText(error);
+
+    form_->setVisible(!connected);
+    const QString ip = QString::fromStdString(settings_.hueIP());
+    // Only outside changes land here; the user's own typing is already shown.
+    if (address_->text() != ip) address_->setText(ip);
+    detect_->setEnabled(!detecting_);
+    detect_->setText(detecting_ ? tr("Detecting…") : tr("Detect"));
+
+    linkHint_->setVisible(!connected);
+    status_->setText(connected ? tr("CONNECTED") : tr("DISCONNECTED"));
+    setTextColor(status_, connected ? green(isDark(this)) : red(isDark(this)));
+    statusButton_->setText(connected ? tr("Disconnect") : tr("Connect"));
+    connectedHint_->setVisible(connected);
+}
+
+void ConfigurationPart::applyColors() {
+    const bool dark = isDark(this);
+    setTextColor(linkHintText_, red(dark));
+    setTextColor(status_, settings_.bridgeConnected() ? green(dark) : red(dark));
+    QColor frame = palette().color(QPalette::WindowText);
+    frame.setAlphaF(0.2);
+    address_->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid %1; border-radius: 6px; "
+                                           "padding: 3px 6px; background: transparent; }"
+                                           "QLineEdit:focus { border-color: %2; }")
+                                .arg(rgba(frame), rgba(palette().color(QPalette::Highlight))));
+}
+
+void ConfigurationPart::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::PaletteChange || e->type() == QEvent::ApplicationPaletteChange) {
+        // setPalette on the children sends them their own change events only.
+        applyColors();
+    }
+    QWidget::changeEvent(e);
+}
+
+void ConfigurationPart::afterDelay(std::function<void()> work) {
+    settings_.setConnectionErrorMessage("");
+    invalidate(delayed_);
+    delayed_ = once(kActionDelay, std::move(work));
+}
+
+void ConfigurationPart::detect() {
+    if (detecting_) return;
+    detecting_ = true;
+    refresh();
+    afterDelay([this] {
+        std::weak_ptr<int> alive = alive_;
+        auto find = actions_.detect;
+        BG([this, alive, find] {
+            const std::string found = find ? find() : std::string();
+            // One block: the address is in place before the connection starts.
+            UI([this, alive, found] {
+                if (!alive.lock()) return;
+                detecting_ = false;
+                if (found.empty()) {
+                    settings_.setConnectionErrorMessage(
+                        tr("Unable to connect to the Hue bridge. Is the IP address correct?")
+                            .toStdString());
+                } else {
+                    settings_.setHueIP(trimmed(found));
+                    if (actions_.connectToBridge) actions_.connectToBridge();
+                }
+                refresh();
+            });
+        });
+    });
+}
+
+void ConfigurationPart::formConnect() {
+    afterDelay([this] { reconnect(); });
+}
+
+void ConfigurationPart::statusButtonClicked() {
+    if (settings_.bridgeConnected()) {
+        if (actions_.disconnectBridge) actions_.disconnectBridge();
+    } else {
+        reconnect();
+    }
+}
+
+void ConfigurationPart::reconnect() {
+    // A mangled address would only produce a puzzling "unable to connect"
+    // after a long wait; say what is wrong with it instead.
+    const BridgeAddress address = parseBridgeAddress(settings_.hueIP());
+    if (!address.ok()) {
+        settings_.setConnectionErrorMessage(
+            addressError(address.problem, settings_.hueIP()).toStdString());
+        return;
+    }
+    if (address.hostPort != settings_.hueIP()) settings_.setHueIP(address.hostPort);
+    settings_.defaults().setString("bridgeUser", "");
+    settings_.setHueKey("");
+    if (actions_.connectToBridge) actions_.connectToBridge();
+}
+
+// ---------------------------------------------------------------------------
+
+ConnectionView::ConnectionView(AppSettings& settings, ConnectionActions actions, QWidget* parent)
+    : QWidget(parent), settings_(settings), actions_(std::move(actions)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(0);
+
+    configuration_ = new ConfigurationPart(settings_, actions_);
+    layout->addWidget(configuration_);
+
+    debugLink_ = new LinkLabel;
+    debugLink_->setText(tr("Connection troube? Click to send debug data!"));
+    debugLink_->setFont(sized(font(), 10, QFont::Light));
+    layout->addSpacing(5);
+    layout->addWidget(debugLink_, 0, Qt::AlignHCenter);
+    connect(debugLink_, &QPushButton::clicked, this, [this] {
+        // Every click sends another report.
+        if (actions_.sendDebug) actions_.sendDebug();
+        debugSent_ = true;
+        debugLink_->setText(tr("Thank you!"));
+    });
+
+    layout->addSpacing(8);
+    layout->addWidget(divider());
+    layout->addSpacing(15);
+    version_ = new LinkLabel;
+    version_->setText(tr("Version ") + QString::fromStdString(actions_.version));
+    version_->setFont(sized(font(), 11, QFont::Light));
+    version_->setToolTip(tr("Show the debug window"));
+    layout->addWidget(version_, 0, Qt::AlignHCenter);
+    connect(version_, &QPushButton::clicked, this, [this] {
+        if (actions_.showDebugWindow) actions_.showDebugWindow();
+    });
+    layout->addStretch(1);
+
+    applyColors();
+    observer_ = settings_.addObserver([this](AppSettings::Field f) {
+        if (f == AppSettings::Field::bridgeConnected) refresh();
+    });
+    refresh();
+}
+
+ConnectionView::~ConnectionView() {
+    settings_.removeObserver(observer_);
+}
+
+void ConnectionView::refresh() {
+    debugLink_->setVisible(!settings_.bridgeConnected());
+}
+
+void ConnectionView::applyColors() {
+    debugLink_->setColor(blue(isDark(this)));
+    version_->setColor(grey(isDark(this)));
+}
+
+void ConnectionView::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::PaletteChange || e->type() == QEvent::ApplicationPaletteChange)
+        applyColors();
+    QWidget::changeEvent(e);
+}
+
+}  // namespace lumora::prefs

@@ -1,0 +1,184 @@
+#pragma once
+// The settings window's connection pane: finding the bridge, pairing with it,
+// the connection status with Connect/Disconnect, the debug report link and the
+// version line. It holds no bridge logic; it reads and writes AppSettings and
+// calls the operations it is given.
+
+#include <QPushButton>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/app_settings.h"
+#include "app/dispatch.h"
+
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class QSvgRenderer;
+
+namespace lumora::prefs {
+
+struct ConnectionActions {
+    // Finds the bridge; blocks for up to ~10 s, so the pane calls it on a
+    // worker. Returns the address, empty when none was found.
+    std::function<std::string()> detect;
+    // Both return at once; called on the user-interface thread.
+    std::function<void()> connectToBridge;
+    std::function<void()> disconnectBridge;
+    // Starts the debug report; called on the user-interface thread, does its
+    // blocking part on a worker itself.
+    std::function<void()> sendDebug;
+    std::function<void()> showDebugWindow;
+    std::string version;  // the release version, may be empty
+};
+
+// A line of text that acts like a link: flat, no frame, a pointing hand.
+class LinkLabel : public QPushButton {
+    Q_OBJECT
+  public:
+    explicit LinkLabel(QWidget* parent = nullptr);
+    void setColor(const QColor& color);
+};
+
+// The link button being pressed: two frames, one second each, ticking only
+// while it is on screen.
+class LinkExplainer : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr auto kPeriod = std::chrono::milliseconds(1000);
+
+    explicit LinkExplainer(QWidget* parent = nullptr);
+    ~LinkExplainer() override;
+
+    int imageIndex() const { return imageIndex_; }
+    bool isTicking() const {
+        auto t = timer_.lock();
+        return t && t->isValid();
+    }
+    // ":/lumora/preferences/link_0.svg" for 0, and so on.
+    static QString imageName(int index);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+    void showEvent(QShowEvent*) override;
+    void hideEvent(QHideEvent*) override;
+
+  private:
+    int imageIndex_ = 0;
+    std::weak_ptr<RepeatingTimer> timer_;
+    std::array<QSvgRenderer*, 2> frames_{};
+};
+
+// The set-up and status block: header or error bar, the Automatic/Manual
+// form while not connected, and the status row.
+class ConfigurationPart : public QWidget {
+    Q_OBJECT
+  public:
+    // How long Detect and the form's Connect wait after clearing the error,
+    // so an old message visibly goes before the new attempt.
+    static constexpr auto kActionDelay = std::chrono::milliseconds(500);
+
+    ConfigurationPart(AppSettings& settings, const ConnectionActions& actions,
+                      QWidget* parent = nullptr);
+    ~ConfigurationPart() override;
+
+    // 0 Automatic, 1 Manual; 0 whenever the part is built.
+    int connectionType() const { return connectionType_; }
+    void setConnectionType(int type);
+    bool isDetecting() const { return detecting_; }
+
+    QLabel* title() const { return title_; }
+    QLabel* errorBar() const { return errorBar_; }
+    QWidget* form() const { return form_; }
+    QRadioButton* automaticChoice() const { return automatic_; }
+    QRadioButton* manualChoice() const { return manual_; }
+    QLineEdit* addressField() const { return address_; }
+    QPushButton* formConnectButton() const { return formConnect_; }
+    QPushButton* detectButton() const { return detect_; }
+    QWidget* linkHint() const { return linkHint_; }
+    LinkExplainer* linkExplainer() const { return explainer_; }
+    QLabel* statusLabel() const { return status_; }
+    QPushButton* statusButton() const { return statusButton_; }
+    QLabel* connectedHint() const { return connectedHint_; }
+
+  protected:
+    void changeEvent(QEvent*) override;
+
+  private:
+    void refresh();
+    void applyColors();
+    void detect();
+    void formConnect();
+    void statusButtonClicked();
+    // Clears the error now and runs `work` on the UI thread after the delay;
+    // a second click within the delay replaces the first.
+    void afterDelay(std::function<void()> work);
+    // Empties the stored and current user name and pairs afresh. Refuses, with
+    // the reason in the error bar, when the address is not one.
+    void reconnect();
+
+    AppSettings& settings_;
+    ConnectionActions actions_;
+    int observer_ = 0;
+    int connectionType_ = 0;
+    bool detecting_ = false;
+    std::weak_ptr<RepeatingTimer> delayed_;
+    // Lets background results notice that the pane is gone.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+    QLabel* title_;
+    QLabel* errorBar_;
+    QWidget* form_;
+    QButtonGroup* choice_;
+    QRadioButton* automatic_;
+    QRadioButton* manual_;
+    QWidget* manualRow_;
+    QLineEdit* address_;
+    QPushButton* formConnect_;
+    QWidget* automaticRow_;
+    QPushButton* detect_;
+    QWidget* linkHint_;
+    QLabel* linkHintText_;
+    LinkExplainer* explainer_;
+    QLabel* status_;
+    QPushButton* statusButton_;
+    QLabel* connectedHint_;
+};
+
+// The pane: the configuration block, the debug report link while not
+// connected, and the version line that opens the debug window.
+class ConnectionView : public QWidget {
+    Q_OBJECT
+  public:
+    ConnectionView(AppSettings& settings, ConnectionActions actions, QWidget* parent = nullptr);
+    ~ConnectionView() override;
+
+    ConfigurationPart* configuration() const { return configuration_; }
+    LinkLabel* debugLink() const { return debugLink_; }
+    LinkLabel* versionLine() const { return version_; }
+    bool debugSent() const { return debugSent_; }
+
+  protected:
+    void changeEvent(QEvent*) override;
+
+  private:
+    void refresh();
+    void applyColors();
+
+    AppSettings& settings_;
+    ConnectionActions actions_;
+    int observer_ = 0;
+    bool debugSent_ = false;
+    ConfigurationPart* configuration_;
+    LinkLabel* debugLink_;
+    LinkLabel* version_;
+};
+
+}  // namespace lumora::prefs

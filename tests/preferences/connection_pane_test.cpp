@@ -1,0 +1,499 @@
+// The connection pane under the offscreen platform, on virtual time: clicks
+// go through QTest, the 0.5 s delay and the link animation run on the manual
+// executor's clock, and the assertions are on AppSettings, the defaults store
+// and the calls the pane makes.
+
+#include "preferences/connection_pane.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+#include <atomic>
+#include <thread>
+
+#include "app/app_delegate.h"
+#include "app/manual_executor.h"
+#include "app/qt/qt_executor.h"
+#include "simulator/sim_server.h"
+
+namespace lumora::prefs {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ConnectionPaneTest : public ::testing::Test {
+  protected:
+    void SetUp() override { settings_.setHueIP("10.0.0.2"); }
+    void TearDown() override {
+        view_.reset();
+        exec_->runPending();
+        installDispatcher(previous_);
+    }
+
+    // The pane as the window shows it, with every call it makes recorded.
+    ConnectionView* show() {
+        ConnectionActions a;
+        a.detect = [this] {
+            ++detects_;
+            return detect_ ? detect_() : std::string();
+        };
+        a.connectToBridge = [this] {
+            calls_.push_back("connect ip=" + settings_.hueIP() + " key=" + settings_.hueKey());
+        };
+        a.disconnectBridge = [this] { calls_.push_back("disconnect"); };
+        a.sendDebug = [this] { calls_.push_back("sendDebug"); };
+        a.showDebugWindow = [this] { calls_.push_back("showDebugWindow"); };
+        a.version = "1.4.2";
+        view_ = std::make_unique<ConnectionView>(settings_, std::move(a));
+        view_->resize(480, 560);
+        view_->show();
+        QCoreApplication::processEvents();
+        return view_.get();
+    }
+    ConfigurationPart* part() { return view_->configuration(); }
+    static void click(QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
+    void chooseManual() {
+        click(part()->manualChoice());
+        ASSERT_EQ(part()->connectionType(), 1);
+    }
+    // Replaces the field's text the way a user does: select all, type.
+    void type(const QString& text) {
+        QLineEdit* f = part()->addressField();
+        f->setFocus();
+        f->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(f, Qt::Key_Backspace);
+        else
+            QTest::keyClicks(f, text);
+    }
+    std::optional<std::string> storedUser() { return store_->string("bridgeUser"); }
+
+    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
+    // Installed before the settings, which read the clock when built.
+    std::shared_ptr<Dispatcher> previous_ = installDispatcher(exec_);
+    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    AppSettings settings_{store_};
+    std::unique_ptr<ConnectionView> view_;
+    std::function<std::string()> detect_;
+    int detects_ = 0;
+    std::vector<std::string> calls_;
+};
+
+TEST_F(ConnectionPaneTest, ManualShowsTheFieldAndConnectAndEveryNewPaneStartsAtAutomatic) {
+    show();
+    EXPECT_TRUE(part()->automaticChoice()->isChecked());
+    EXPECT_TRUE(part()->detectButton()->isVisible());
+    EXPECT_FALSE(part()->addressField()->isVisible());
+    EXPECT_FALSE(part()->formConnectButton()->isVisible());
+
+    chooseManual();
+    EXPECT_TRUE(part()->addressField()->isVisible());
+    EXPECT_TRUE(part()->formConnectButton()->isVisible());
+    EXPECT_FALSE(part()->detectButton()->isVisible());
+    EXPECT_EQ(part()->addressField()->text(), "10.0.0.2");
+
+    click(part()->automaticChoice());
+    EXPECT_FALSE(part()->addressField()->isVisible());
+    EXPECT_TRUE(part()->detectButton()->isVisible());
+
+    // The window rebuilds the pane each time: the choice is not remembered.
+    chooseManual();
+    show();
+    EXPECT_EQ(part()->connectionType(), 0);
+    EXPECT_TRUE(part()->automaticChoice()->isChecked());
+    EXPECT_TRUE(part()->detectButton()->isVisible());
+    EXPECT_FALSE(part()->addressField()->isVisible());
+}
+
+TEST_F(ConnectionPaneTest, TheErrorBarReplacesTheTitleAndOneTypedCharacterClearsIt) {
+    show();
+    EXPECT_TRUE(part()->title()->isVisible());
+    EXPECT_EQ(part()->title()->text(), "Connect to Hue Bridge");
+    EXPECT_FALSE(part()->errorBar()->isVisible());
+
+    settings_.setConnectionErrorMessage("Bridge responded: Press LINK BUTTON and retry");
+    EXPECT_FALSE(part()->title()->isVisible());
+    ASSERT_TRUE(part()->errorBar()->isVisible());
+    EXPECT_EQ(part()->errorBar()->text(), "Bridge responded: Press LINK BUTTON and retry");
+    // White on the dark red, rounded, padded.
+    const QString sheet = part()->errorBar()->styleSheet();
+    EXPECT_TRUE(sheet.contains("rgb(200,0,0)")) << sheet.toStdString();
+    EXPECT_TRUE(sheet.contains("color: white")) << sheet.toStdString();
+    EXPECT_TRUE(sheet.contains("padding: 5px")) << sheet.toStdString();
+
+    chooseManual();
+    QLineEdit* f = part()->addressField();
+    f->setFocus();
+    f->end(false);
+    QTest::keyClick(f, Qt::Key_5);
+    EXPECT_EQ(settings_.connectionErrorMessage(), "");
+    EXPECT_EQ(settings_.hueIP(), "10.0.0.25");
+    EXPECT_TRUE(part()->title()->isVisible());
+    EXPECT_FALSE(part()->errorBar()->isVisible());
+
+    // An address set elsewhere (start-up detection) shows in the field and
+    // is not taken for an edit.
+    settings_.setConnectionErrorMessage("old");
+    settings_.setHueIP("10.0.0.77");
+    EXPECT_EQ(f->text(), "10.0.0.77");
+    EXPECT_EQ(settings_.connectionErrorMessage(), "old");
+}
+
+TEST_F(ConnectionPaneTest, DetectWithNothingFoundKeepsTheAddressAndRunsOnlyOnce) {
+    show();
+    QPushButton* detect = part()->detectButton();
+    bool busyWhileRunning = false;
+    detect_ = [&] {
+        // Mid-search: the button shows it and a click does nothing.
+        busyWhileRunning = !detect->isEnabled() && detect->text() != "Detect";
+        click(detect);
+        return std::string();
+    };
+    settings_.setConnectionErrorMessage("earlier failure");
+    click(detect);
+    EXPECT_EQ(settings_.connectionErrorMessage(), "") << "cleared at once";
+    EXPECT_FALSE(detect->isEnabled());
+    click(detect);
+
+    exec_->advance(499ms);
+    EXPECT_EQ(detects_, 0) << "half a second passes first";
+    exec_->advance(1ms);
+    EXPECT_EQ(detects_, 1);
+    EXPECT_TRUE(busyWhileRunning);
+    EXPECT_EQ(settings_.connectionErrorMessage(),
+              "Unable to connect to the Hue bridge. Is the IP address correct?");
+    EXPECT_TRUE(part()->errorBar()->isVisible());
+    EXPECT_EQ(settings_.hueIP(), "10.0.0.2");
+    EXPECT_TRUE(calls_.empty());
+    EXPECT_TRUE(detect->isEnabled());
+    EXPECT_EQ(detect->text(), "Detect");
+
+    // Another go is possible once the first is over.
+    click(detect);
+    exec_->advance(1s);
+    EXPECT_EQ(detects_, 2);
+}
+
+TEST_F(ConnectionPaneTest, DetectFoundSetsTheAddressThenConnects) {
+    show();
+    detect_ = [] { return std::string("192.168.1.20\n"); };
+    click(part()->detectButton());
+    exec_->advance(500ms);
+    EXPECT_EQ(settings_.hueIP(), "192.168.1.20");
+    ASSERT_EQ(calls_.size(), 1u);
+    EXPECT_EQ(calls_[0], "connect ip=192.168.1.20 key=") << "the address is in place first";
+    EXPECT_EQ(settings_.connectionErrorMessage(), "");
+}
+
+TEST_F(ConnectionPaneTest, ConnectErasesTheStoredUserAndPairsAfresh) {
+    store_->setString("bridgeUser", "olduser");
+    settings_.setHueKey("olduser");
+    settings_.setConnectionErrorMessage(
+        "Unable to connect to the Hue bridge. Is the IP address correct?");
+    show();
+    chooseManual();
+    click(part()->formConnectButton());
+    EXPECT_EQ(settings_.connectionErrorMessage(), "");
+    EXPECT_TRUE(calls_.empty());
+    EXPECT_EQ(storedUser(), "olduser") << "nothing changes during the delay";
+    exec_->advance(500ms);
+    EXPECT_EQ(storedUser(), "");
+    EXPECT_EQ(settings_.hueKey(), "");
+    EXPECT_EQ(calls_, std::vector<std::string>{"connect ip=10.0.0.2 key="});
+
+    // The status row's Connect does the same at once, without the delay.
+    settings_.setHueKey("newuser");
+    store_->setString("bridgeUser", "newuser");
+    settings_.setConnectionErrorMessage("kept");
+    EXPECT_EQ(part()->statusButton()->text(), "Connect");
+    click(part()->statusButton());
+    EXPECT_EQ(storedUser(), "");
+    EXPECT_EQ(calls_.size(), 2u);
+    EXPECT_EQ(calls_.back(), "connect ip=10.0.0.2 key=");
+    EXPECT_EQ(settings_.connectionErrorMessage(), "kept") << "the core decides about the message";
+
+    // Two quick clicks of the form's Connect pair once.
+    click(part()->formConnectButton());
+    exec_->advance(300ms);
+    click(part()->formConnectButton());
+    exec_->advance(300ms);
+    EXPECT_EQ(calls_.size(), 2u);
+    exec_->advance(200ms);
+    EXPECT_EQ(calls_.size(), 3u);
+}
+
+TEST_F(ConnectionPaneTest, ATypedAddressThatIsNoAddressShowsWhyAndSendsNothing) {
+    store_->setString("bridgeUser", "olduser");
+    settings_.setHueKey("olduser");
+    show();
+    chooseManual();
+    const struct {
+        QString typed;
+        std::string shows;
+    } bad[] = {
+        {"192.168. 1.20", "\"192.168. 1.20\" is not a bridge address"},
+        {"http://192.168.1.20/api", "\"http://192.168.1.20/api\" is not a bridge address"},
+        {"bridge.local/api/config", "is not a bridge address"},
+        {"https://192.168.1.20", "is an HTTPS address"},
+        {"", "No bridge address yet"},
+    };
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.typed.toStdString());
+        type(c.typed);
+        click(part()->formConnectButton());
+        exec_->advance(500ms);
+        EXPECT_NE(settings_.connectionErrorMessage().find(c.shows), std::string::npos)
+            << settings_.connectionErrorMessage();
+        EXPECT_TRUE(part()->errorBar()->isVisible());
+        EXPECT_TRUE(calls_.empty());
+        EXPECT_EQ(storedUser(), "olduser");
+        EXPECT_EQ(settings_.hueKey(), "olduser");
+    }
+
+    // White space around a good address, and the scheme a browser adds, go;
+    // what is kept is the bare address.
+    const struct {
+        QString typed;
+        std::string kept;
+    } good[] = {
+        {"  192.168.1.20 \t", "192.168.1.20"},
+        {"http://10.0.0.7:8080/", "10.0.0.7:8080"},
+        {"192.168.1.21/", "192.168.1.21"},
+    };
+    for (const auto& c : good) {
+        SCOPED_TRACE(c.typed.toStdString());
+        calls_.clear();
+        type(c.typed);
+        click(part()->formConnectButton());
+        exec_->advance(500ms);
+        EXPECT_EQ(settings_.connectionErrorMessage(), "");
+        EXPECT_EQ(settings_.hueIP(), c.kept);
+        EXPECT_EQ(part()->addressField()->text().toStdString(), c.kept);
+        EXPECT_EQ(calls_, std::vector<std::string>{"connect ip=" + c.kept + " key="});
+    }
+}
+
+TEST_F(ConnectionPaneTest, ConnectedShowsOnlyTheStatusAndDisconnect) {
+    show();
+    LinkExplainer* explainer = part()->linkExplainer();
+    EXPECT_EQ(part()->statusLabel()->text(), "DISCONNECTED");
+    EXPECT_TRUE(part()->form()->isVisible());
+    EXPECT_TRUE(part()->linkHint()->isVisible());
+    EXPECT_TRUE(view_->debugLink()->isVisible());
+    EXPECT_FALSE(part()->connectedHint()->isVisible());
+    EXPECT_TRUE(explainer->isTicking());
+    const QColor red = part()->statusLabel()->palette().color(QPalette::WindowText);
+    EXPECT_GT(red.red(), 150);
+    EXPECT_LT(red.green(), 100);
+
+    settings_.setBridgeConnected(true);
+    EXPECT_EQ(part()->statusLabel()->text(), "CONNECTED");
+    EXPECT_TRUE(part()->statusLabel()->font().bold());
+    const QColor green = part()->statusLabel()->palette().color(QPalette::WindowText);
+    EXPECT_GT(green.green(), 120);
+    EXPECT_LT(green.red(), 100);
+    EXPECT_FALSE(part()->form()->isVisible());
+    EXPECT_FALSE(part()->linkHint()->isVisible());
+    EXPECT_FALSE(view_->debugLink()->isVisible());
+    EXPECT_TRUE(part()->connectedHint()->isVisible());
+    EXPECT_TRUE(part()->title()->isVisible());
+    EXPECT_FALSE(explainer->isTicking()) << "no animation timer while it is not shown";
+    EXPECT_EQ(part()->statusButton()->text(), "Disconnect");
+    click(part()->statusButton());
+    EXPECT_EQ(calls_, std::vector<std::string>{"disconnect"});
+
+    settings_.setBridgeConnected(false);
+    EXPECT_TRUE(part()->form()->isVisible());
+    EXPECT_TRUE(explainer->isTicking());
+    EXPECT_EQ(part()->statusButton()->text(), "Connect");
+}
+
+TEST_F(ConnectionPaneTest, TheLinkAnimationAlternatesEverySecondAndStopsWithThePane) {
+    show();
+    LinkExplainer* explainer = part()->linkExplainer();
+    EXPECT_EQ(explainer->imageIndex(), 0);
+    exec_->advance(999ms);
+    EXPECT_EQ(explainer->imageIndex(), 0);
+    exec_->advance(1ms);
+    EXPECT_EQ(explainer->imageIndex(), 1);
+    exec_->advance(1s);
+    EXPECT_EQ(explainer->imageIndex(), 0);
+    exec_->advance(3s);
+    EXPECT_EQ(explainer->imageIndex(), 1);
+    EXPECT_EQ(exec_->liveTimers(), 1u);
+
+    view_->hide();
+    EXPECT_EQ(exec_->liveTimers(), 0u);
+    view_->show();
+    EXPECT_EQ(exec_->liveTimers(), 1u) << "one timer, not one per showing";
+    view_.reset();
+    EXPECT_EQ(exec_->liveTimers(), 0u);
+
+    // Both frames exist and have the artwork's proportions.
+    for (int i = 0; i < 2; ++i) {
+        QImage frame(LinkExplainer::imageName(i));
+        ASSERT_FALSE(frame.isNull()) << i;
+        EXPECT_NEAR(double(frame.width()) / frame.height(), 286.0 / 274, 0.01);
+    }
+}
+
+TEST_F(ConnectionPaneTest, TheDebugLinkSendsOnEveryClickAndTheVersionOpensTheDebugWindow) {
+    show();
+    LinkLabel* link = view_->debugLink();
+    EXPECT_EQ(link->text(), "Connection troube? Click to send debug data!");
+    click(link);
+    EXPECT_EQ(link->text(), "Thank you!");
+    click(link);
+    EXPECT_EQ(link->text(), "Thank you!");
+    EXPECT_EQ(calls_, (std::vector<std::string>{"sendDebug", "sendDebug"}));
+
+    EXPECT_EQ(view_->versionLine()->text(), "Version 1.4.2");
+    click(view_->versionLine());
+    EXPECT_EQ(calls_.back(), "showDebugWindow");
+
+    // Rebuilt, the pane has not sent anything yet.
+    show();
+    EXPECT_EQ(view_->debugLink()->text(), "Connection troube? Click to send debug data!");
+}
+
+TEST_F(ConnectionPaneTest, APaneClosedMidwayDropsWhatComesBack) {
+    // Closed during the half-second wait: the search never starts.
+    show();
+    click(part()->detectButton());
+    view_.reset();
+    exec_->advance(1s);
+    EXPECT_EQ(detects_, 0);
+
+    // Closed while the search runs: what it finds changes nothing.
+    show();
+    detect_ = [this] {
+        view_.reset();
+        return std::string("192.168.1.30");
+    };
+    click(part()->detectButton());
+    exec_->advance(1s);
+    EXPECT_EQ(detects_, 1);
+    EXPECT_EQ(settings_.hueIP(), "10.0.0.2");
+    EXPECT_TRUE(calls_.empty());
+}
+
+// With real worker threads: the search must not block the user-interface
+// thread, and its result still arrives there.
+TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThread) {
+    auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
+    auto previous = installDispatcher(exec);
+    {
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>());
+        const auto ui = std::this_thread::get_id();
+        std::atomic<bool> onWorker{false};
+        std::thread::id connectedOn;
+        ConnectionActions a;
+        a.detect = [&] {
+            onWorker = std::this_thread::get_id() != ui;
+            return std::string("192.168.1.40");
+        };
+        a.connectToBridge = [&] { connectedOn = std::this_thread::get_id(); };
+        ConnectionView view(s, a);
+        view.show();
+        QTest::mouseClick(view.configuration()->detectButton(), Qt::LeftButton);
+        exec->advance(500ms);
+        ASSERT_TRUE(exec->runUntil([&] { return !view.configuration()->isDetecting(); }));
+        EXPECT_TRUE(onWorker);
+        EXPECT_EQ(connectedOn, ui);
+        EXPECT_EQ(s.hueIP(), "192.168.1.40");
+    }
+    installDispatcher(previous);
+}
+
+// The program's own dispatcher: QTimers and the worker pool, in real time.
+TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
+    auto previous = installDispatcher(std::make_shared<QtExecutor>(2));
+    {
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>());
+        int connects = 0;
+        ConnectionActions a;
+        a.detect = [] { return std::string("192.168.1.50"); };
+        a.connectToBridge = [&] { ++connects; };
+        ConnectionView view(s, a);
+        view.show();
+        LinkExplainer* explainer = view.configuration()->linkExplainer();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(view.configuration()->detectButton(), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return connects > 0; }, 3000));
+        EXPECT_GE(clock.elapsed(), 450);
+        EXPECT_EQ(s.hueIP(), "192.168.1.50");
+        // The one-shot delay fired once, though its timer was repeating.
+        QTest::qWait(700);
+        EXPECT_EQ(connects, 1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return explainer->imageIndex() == 1; }, 2000));
+        view.hide();
+        EXPECT_FALSE(explainer->isTicking());
+    }
+    installDispatcher(previous);
+}
+
+// The real application core against the simulator on loopback: the pane's
+// buttons pair with a bridge for real.
+TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects) {
+    auto exec = std::make_shared<ManualExecutor>();
+    auto previous = installDispatcher(exec);
+    sim::SimServer server;
+    ASSERT_TRUE(server.start());
+    auto store = std::make_shared<InMemoryDefaultsStore>();
+    store->setString("bridgeUser", "stale-user");
+    {
+        AppDelegate delegate(store);
+        AppSettings& s = delegate.settings();
+        s.loadFromStore();
+        ConnectionActions a;
+        a.connectToBridge = [&delegate] { delegate.connectToBridge(); };
+        a.disconnectBridge = [&delegate] { delegate.disconnectBridge(); };
+        ConnectionView view(s, a);
+        view.resize(480, 560);
+        view.show();
+        ConfigurationPart* part = view.configuration();
+
+        QTest::mouseClick(part->manualChoice(), Qt::LeftButton);
+        part->addressField()->setFocus();
+        QTest::keyClicks(part->addressField(),
+                         QString::fromStdString(" " + server.address() + " "));
+        QTest::mouseClick(part->formConnectButton(), Qt::LeftButton);
+        exec->advance(500ms);
+        EXPECT_EQ(part->errorBar()->text(), "Bridge responded: Press LINK BUTTON and retry");
+        EXPECT_EQ(part->statusLabel()->text(), "DISCONNECTED");
+        EXPECT_EQ(s.hueIP(), server.address());
+        EXPECT_EQ(store->string("bridgeUser"), "");
+
+        server.pressLinkButton();
+        QTest::mouseClick(part->formConnectButton(), Qt::LeftButton);
+        exec->advance(500ms);
+        EXPECT_EQ(part->statusLabel()->text(), "CONNECTED");
+        EXPECT_EQ(s.hueKey().size(), 40u);
+        EXPECT_FALSE(part->errorBar()->isVisible());
+        EXPECT_FALSE(part->form()->isVisible());
+        EXPECT_FALSE(view.debugLink()->isVisible());
+
+        QTest::mouseClick(part->statusButton(), Qt::LeftButton);
+        exec->runPending();
+        EXPECT_EQ(part->statusLabel()->text(), "DISCONNECTED");
+        EXPECT_EQ(s.hueKey(), "");
+        exec->runPending();
+    }
+    installDispatcher(previous);
+}
+
+}  // namespace
+}  // namespace lumora::prefs
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
