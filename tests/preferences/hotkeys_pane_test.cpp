@@ -7,6 +7,8 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTest>
@@ -285,6 +287,60 @@ TEST_F(PrefsTest, CombinationTakenElsewhereAlertsAndStoresNothing) {
     EXPECT_FALSE(KS::userDefaultsContains(Name::actionCustomGroup1));
     EXPECT_TRUE(rec->hasFocus()) << "back to recording after the alert";
     EXPECT_TRUE(rec->isRecording());
+}
+
+TEST_F(PrefsTest, TheDefaultAlertIsAModalWarningAndRecordingResumesAfterIt) {
+    service_->heldElsewhere = {FakeHotKeyService::combo(ctrlOptK)};
+    auto* rec = show(new RecorderWidget(Name::actionCustomGroup1));
+    focus(rec);
+    QString shown;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown = box->text();
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        EXPECT_FALSE(box->informativeText().isEmpty());
+        box->accept();
+    });
+    QTest::keyClick(rec, Qt::Key_K, kCtrlAlt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 2000));
+    EXPECT_EQ(shown, "This shortcut is already taken by the desktop or another program.");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rec->isRecording(); }, 2000));
+    EXPECT_FALSE(KS::userDefaultsContains(Name::actionCustomGroup1));
+}
+
+TEST(RecorderKeys, QtKeysWithoutANativeCodeMapToTheKeyThatTypesThem) {
+    auto code = [](int qtKey, Qt::KeyboardModifiers m = {}) {
+        const QKeyEvent e(QEvent::KeyPress, qtKey, m);
+        const auto r = RecorderWidget::recorderEvent(e);
+        return r ? r->keyCode : -100;
+    };
+    EXPECT_EQ(code(Qt::Key_K, Qt::ControlModifier), static_cast<int>(Key::k));
+    // Shift turns 1 into !, the key is still the 1 key.
+    EXPECT_EQ(code(Qt::Key_Exclam, Qt::ShiftModifier | Qt::ControlModifier),
+              static_cast<int>(Key::one));
+    EXPECT_EQ(code(Qt::Key_Question, Qt::ShiftModifier), static_cast<int>(Key::slash));
+    EXPECT_EQ(code(Qt::Key_5, Qt::KeypadModifier), static_cast<int>(Key::keypad5));
+    EXPECT_EQ(code(Qt::Key_5), static_cast<int>(Key::five));
+    EXPECT_EQ(code(Qt::Key_Minus, Qt::KeypadModifier), static_cast<int>(Key::keypadMinus));
+    EXPECT_EQ(code(Qt::Key_F1), static_cast<int>(Key::f1));
+    EXPECT_EQ(code(Qt::Key_F13), static_cast<int>(Key::f13));
+    EXPECT_EQ(code(Qt::Key_F20), static_cast<int>(Key::f20));
+    EXPECT_EQ(code(Qt::Key_Backspace), static_cast<int>(Key::deleteKey));
+    EXPECT_EQ(code(Qt::Key_Delete), static_cast<int>(Key::deleteForward));
+    EXPECT_EQ(code(Qt::Key_Escape), static_cast<int>(Key::escape));
+    EXPECT_EQ(code(Qt::Key_Down), static_cast<int>(Key::downArrow));
+    EXPECT_EQ(code(Qt::Key_Eacute), -1) << "no Carbon key: refused with a beep";
+    // A modifier alone is no event at all, not a refused key.
+    EXPECT_EQ(code(Qt::Key_Control, Qt::ControlModifier), -100);
+    EXPECT_EQ(code(Qt::Key_Super_L, Qt::MetaModifier), -100);
+
+    const QKeyEvent all(QEvent::KeyPress, Qt::Key_L,
+                        Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier |
+                            Qt::MetaModifier);
+    const EventModifiers m = RecorderWidget::recorderEvent(all)->modifiers;
+    EXPECT_TRUE(m.control && m.option && m.shift && m.command);
+    EXPECT_FALSE(m.numericPad);
 }
 
 TEST_F(PrefsTest, TwoRecordersOfOneNameStayInStep) {
