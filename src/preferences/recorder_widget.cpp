@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionFrame>
 #include <QStyle>
 #include <QTimer>
 #include <array>
@@ -195,6 +197,22 @@ void RecorderWidget::keyPressEvent(QKeyEvent* event) {
 void RecorderWidget::resizeEvent(QResizeEvent* event) {
     QLineEdit::resizeEvent(event);
     rules_->setSize(width(), height());
+}
+
+void RecorderWidget::paintEvent(QPaintEvent* event) {
+    QLineEdit::paintEvent(event);
+    // A centred line edit hides its placeholder while focused (for the
+    // caret); here the focused one is where "Press Shortcut" must show.
+    if (!hasFocus() || !text().isEmpty() || placeholderText().isEmpty()) return;
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    const QRect area =
+        style()->subElementRect(QStyle::SE_LineEditContents, &option, this).marginsRemoved(
+            textMargins());
+    QPainter p(this);
+    p.setPen(palette().color(QPalette::PlaceholderText));
+    p.drawText(area, Qt::AlignCenter,
+               fontMetrics().elidedText(placeholderText(), Qt::ElideRight, area.width()));
 }
 
 void RecorderWidget::startMonitor() {

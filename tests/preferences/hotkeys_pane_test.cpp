@@ -162,6 +162,15 @@ TEST_F(PrefsTest, SlotFourRecordsUnderTheFifthGroupName) {
     EXPECT_EQ(rec->placeholderText(), "Record Shortcut");
     focus(rec);
     EXPECT_EQ(rec->placeholderText(), "Press Shortcut");
+    // And it is drawn: a centred field hides its placeholder under focus
+    // unless the recorder paints it.
+    const QImage shot = rec->grab().toImage();
+    const QColor base = rec->palette().color(QPalette::Base);
+    int inked = 0;
+    for (int x = rec->width() / 3; x < 2 * rec->width() / 3; ++x)
+        for (int y = rec->height() / 3; y < 2 * rec->height() / 3; ++y)
+            inked += std::abs(QColor(shot.pixel(x, y)).lightness() - base.lightness()) > 40;
+    EXPECT_GT(inked, 10);
     QTest::keyPress(rec, Qt::Key_Control, Qt::ControlModifier);  // on the way to a combination
     EXPECT_TRUE(rec->isRecording());
     QTest::keyClick(rec, Qt::Key_K, kCtrlAlt);

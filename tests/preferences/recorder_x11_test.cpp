@@ -74,6 +74,9 @@ TEST_F(RecorderX11Test, ABoundCombinationPressedIntoTheRecorderIsRecordedAndFire
     ASSERT_TRUE(QTest::qWaitFor([&] { return offs == 1; }));
 
     RecorderWidget* rec = showFocused(new RecorderWidget(Name::actionAllLightsOn));
+    EXPECT_EQ(rec->placeholderText(), "Press Shortcut");
+    if (const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR"); !dir.isEmpty())
+        window_->grab().save(QString::fromLocal8Bit(dir) + "/recorder-recording.png");
     ASSERT_TRUE(press("ctrl+alt+l"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return KS::getShortcut(Name::actionAllLightsOn).has_value(); }));
     EXPECT_EQ(KS::getShortcut(Name::actionAllLightsOn), ctrlOptL);
