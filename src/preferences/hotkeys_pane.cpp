@@ -93,14 +93,6 @@ GroupActionPicker::GroupActionPicker(const std::vector<HueGroup>& groups, Defaul
     });
 }
 
-bool GroupActionPicker::choose(const std::string& optionId) {
-    const int index = findData(QString::fromStdString(optionId));
-    if (index < 0) return false;
-    setCurrentIndex(index);
-    emit activated(index);
-    return true;
-}
-
 // --- SegmentedControl -------------------------------------------------------
 
 SegmentedControl::SegmentedControl(const std::vector<std::pair<QString, int>>& segments,

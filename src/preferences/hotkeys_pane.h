@@ -29,8 +29,6 @@ class GroupActionPicker : public QComboBox {
     int dropdownIndex() const { return dropdownIndex_; }
     const std::vector<GroupActionOption>& availableGroupActions() const { return options_; }
     const std::string& selectedAction() const { return selectedAction_; }
-    // Picks the entry with this id as the user would; false when there is none.
-    bool choose(const std::string& optionId);
 
   private:
     DefaultsStore& store_;
