@@ -32,6 +32,9 @@ HotKeyGroupAction getHotKeyGroupAction(int hotkeyIndex, const DefaultsStore& sto
 
 void AppDelegate::registerKeyboardHotkeys() {
     using Names = KeyboardShortcuts::Name;
+    // The recorded combinations live in the settings' own store; it must be
+    // there before the names register, or a stored binding would not be seen.
+    KeyboardShortcuts::setStore(settings_->defaultsPtr());
     const std::pair<const Names*, AllGroupsAction> all[] = {
         {&Names::actionAllLightsOff, AllGroupsAction::off},
         {&Names::actionAllLightsOn, AllGroupsAction::on},

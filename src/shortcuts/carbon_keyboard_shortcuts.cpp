@@ -8,7 +8,13 @@ struct LayerState {
     std::map<std::uint32_t, std::shared_ptr<HotKey>> hotKeys;
     std::uint32_t hotKeyId = 0;
     bool eventHandlerInstalled = false;
+    bool suspended = false;
 };
+
+bool registerWithService(HotKeyService& service, std::uint32_t id, const Shortcut& shortcut) {
+    return service.registerHotKey(id, static_cast<std::uint32_t>(shortcut.carbonKeyCode()),
+                                  static_cast<std::uint32_t>(shortcut.carbonModifiers()));
+}
 
 LayerState& state() {
     static LayerState s;
@@ -35,9 +41,8 @@ void CarbonKeyboardShortcuts::registerShortcut(const Shortcut& shortcut, HotKey:
     auto& s = state();
     const std::uint32_t id = ++s.hotKeyId;
     if (!s.service) return;
-    if (!s.service->registerHotKey(id, static_cast<std::uint32_t>(shortcut.carbonKeyCode()),
-                                   static_cast<std::uint32_t>(shortcut.carbonModifiers())))
-        return;
+    if (!registerWithService(*s.service, id, shortcut)) return;
+    if (s.suspended) s.service->unregisterHotKey(id);
     s.hotKeys[id] =
         std::make_shared<HotKey>(shortcut, id, std::move(onKeyDown), std::move(onKeyUp));
     setUpEventHandlerIfNeeded();
@@ -47,7 +52,7 @@ void CarbonKeyboardShortcuts::unregisterShortcut(const Shortcut& shortcut) {
     auto& s = state();
     for (auto it = s.hotKeys.begin(); it != s.hotKeys.end();) {
         if (it->second->shortcut == shortcut) {
-            if (s.service) s.service->unregisterHotKey(it->first);
+            if (s.service && !s.suspended) s.service->unregisterHotKey(it->first);
             it = s.hotKeys.erase(it);
         } else {
             ++it;
@@ -57,9 +62,30 @@ void CarbonKeyboardShortcuts::unregisterShortcut(const Shortcut& shortcut) {
 
 void CarbonKeyboardShortcuts::unregisterAll() {
     auto& s = state();
-    if (s.service)
+    if (s.service && !s.suspended)
         for (const auto& [id, hotKey] : s.hotKeys) s.service->unregisterHotKey(id);
     s.hotKeys.clear();
+}
+
+void CarbonKeyboardShortcuts::setSuspended(bool suspended) {
+    auto& s = state();
+    if (s.suspended == suspended) return;
+    s.suspended = suspended;
+    if (!s.service) return;
+    if (suspended) {
+        for (const auto& [id, hotKey] : s.hotKeys) s.service->unregisterHotKey(id);
+        return;
+    }
+    for (auto it = s.hotKeys.begin(); it != s.hotKeys.end();) {
+        if (registerWithService(*s.service, it->first, it->second->shortcut))
+            ++it;
+        else
+            it = s.hotKeys.erase(it);
+    }
+}
+
+bool CarbonKeyboardShortcuts::suspended() {
+    return state().suspended;
 }
 
 void CarbonKeyboardShortcuts::setUpEventHandlerIfNeeded() {

@@ -59,6 +59,15 @@ class CarbonKeyboardShortcuts {
 
     static bool isTaken(const Shortcut& shortcut);
 
+    // While suspended every registration is let go at the service and only
+    // kept here, so the keys reach the focused window (a recorder) instead of
+    // the hot-key service. A registration made meanwhile is tried and let go
+    // at once, so it is kept only if the service accepts it. Resuming
+    // registers everything again under the same ids; what the service now
+    // refuses (another program took it meanwhile) is dropped.
+    static void setSuspended(bool suspended);
+    static bool suspended();
+
     static const std::map<std::uint32_t, std::shared_ptr<HotKey>>& hotKeys();
     // The last id handed out; 0 before the first registration.
     static std::uint32_t hotKeyId();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace lumora {
 
@@ -36,6 +37,12 @@ class HotKeyService {
     // Receives press and release of registered combinations on the
     // user-interface thread. Set once; a later call replaces the handler.
     virtual void setEventHandler(EventHandler handler) = 0;
+    // The Carbon key code of a key as the platform's key events number it
+    // (the X key code), read from the live keymap so a recorder records the
+    // key rather than what Shift made of it. Nothing when unknown.
+    virtual std::optional<int> carbonKeyCodeForNativeKey(std::uint32_t) const {
+        return std::nullopt;
+    }
 };
 
 }  // namespace lumora

@@ -175,7 +175,12 @@ bool KeyboardShortcuts::isPaused() {
 }
 
 void KeyboardShortcuts::setPaused(bool paused) {
-    state().isPaused = paused;
+    auto& s = state();
+    if (s.isPaused == paused) return;
+    s.isPaused = paused;
+    // A grab held by the hot-key service would take the key press away from
+    // the recorder that is waiting for it.
+    CarbonKeyboardShortcuts::setSuspended(paused);
 }
 
 }  // namespace lumora

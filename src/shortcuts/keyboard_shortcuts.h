@@ -110,7 +110,9 @@ class KeyboardShortcuts {
     static void handleOnKeyUp(const Shortcut& shortcut);
 
     // True while a recorder records, so a bound combination gets recorded
-    // instead of firing.
+    // instead of firing. Pausing also lets go of every registration with the
+    // hot-key service (they come back on resume), so the key press reaches
+    // the recorder at all.
     static bool isPaused();
     static void setPaused(bool paused);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "delegate_fixture.h"
 #include "shortcuts/keyboard_shortcuts.h"
@@ -97,10 +98,11 @@ TEST_F(HotkeyActionsTest, RepeatedBrighterLeavesOnlyTheLastIncrementWaiting) {
 }
 
 TEST_F(HotkeyActionsTest, ReleasedShortcutQueuesItsActionOnTheUIThread) {
-    KeyboardShortcuts::setStore(store_);
-    delegate_->registerKeyboardHotkeys();
+    // Recorded in an earlier run: in the settings' store before start-up.
     const Shortcut combo(37, 4096 | 2048);  // control-option-L
-    KeyboardShortcuts::setShortcut(combo, KeyboardShortcuts::Name::actionAllLightsOff);
+    store_->setString("KeyboardShortcuts_allLightsOff", combo.json());
+    delegate_->registerKeyboardHotkeys();
+    EXPECT_EQ(KeyboardShortcuts::registeredShortcuts(), std::set<Shortcut>{combo});
 
     KeyboardShortcuts::handleOnKeyDown(combo);
     EXPECT_EQ(queued().size(), 0u) << "nothing runs on key-down";

@@ -140,6 +140,52 @@ TEST_F(KeyboardShortcutsTest, NothingFiresWhilePaused) {
     EXPECT_EQ(ups, 1);
 }
 
+TEST_F(KeyboardShortcutsTest, PausingLetsGoOfEveryRegistrationUntilResumed) {
+    int offs = 0, ons = 0;
+    KS::setShortcut(f5, off);       // id 1
+    KS::setShortcut(ctrlOptL, on);  // id 2
+    KS::onKeyUp(off, [&] { ++offs; });
+    KS::onKeyUp(on, [&] { ++ons; });
+    ASSERT_EQ(service->active.size(), 2u);
+
+    KS::setPaused(true);
+    EXPECT_TRUE(service->active.empty()) << "a grab would steal the press from the recorder";
+    EXPECT_EQ(Layer::hotKeys().size(), 2u) << "kept for the resume";
+    KS::setPaused(true);  // a second pause changes nothing
+    EXPECT_TRUE(service->active.empty());
+
+    // Recorded while paused: tried (so a refusal is known) but not held.
+    service->calls.clear();
+    KS::setShortcut(cmdShiftK, on);  // id 3, replaces id 2
+    EXPECT_TRUE(service->active.empty());
+    EXPECT_EQ((std::vector<FakeHotKeyService::Call>{
+                  {"register", 3, FakeHotKeyService::combo(cmdShiftK)},
+                  {"unregister", 3, FakeHotKeyService::combo(cmdShiftK)}}),
+              service->calls);
+    // Another program takes F5 meanwhile: dropped when the grabs come back.
+    service->heldElsewhere = {FakeHotKeyService::combo(f5)};
+
+    KS::setPaused(false);
+    EXPECT_EQ(service->active,
+              (std::map<std::uint32_t, FakeHotKeyService::Combo>{
+                  {3, FakeHotKeyService::combo(cmdShiftK)}}));
+    EXPECT_EQ(Layer::hotKeys().size(), 1u);
+    service->tap(cmdShiftK);
+    service->tap(ctrlOptL);
+    service->tap(f5);
+    EXPECT_EQ(ons, 1);
+    EXPECT_EQ(offs, 0);
+
+    // A service installed while paused holds nothing until the resume.
+    auto other = std::make_shared<FakeHotKeyService>();
+    KS::setPaused(true);
+    KS::setHotKeyService(other);
+    EXPECT_TRUE(other->active.empty());
+    EXPECT_FALSE(other->calls.empty()) << "the names were tried there";
+    KS::setPaused(false);
+    EXPECT_EQ(other->active.size(), 2u);  // F5 is free at the new one
+}
+
 TEST_F(KeyboardShortcutsTest, IdsAreNeverReusedAndRefusalsKeepNothing) {
     service->heldElsewhere = {FakeHotKeyService::combo(cmdShiftK)};
     KS::setShortcut(ctrlOptL, off);  // id 1

@@ -24,6 +24,7 @@
 #include "app/manual_executor.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
 #include "shortcuts/keyboard_shortcuts.h"
+#include "shortcuts/recorder_rules.h"
 #include "shortcuts/x11/key_tables.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
 #include "support/x11_support.h"
@@ -41,6 +42,54 @@ const Shortcut ctrlOptL(Key::l, Modifier::control | Modifier::option);
 const Shortcut ctrlOptK(Key::k, Modifier::control | Modifier::option);
 const Shortcut ctrlOptJ(Key::j, Modifier::control | Modifier::option);
 const Shortcut ctrlOptM(Key::m, Modifier::control | Modifier::option);
+
+// A top-level window of another client that holds the input focus, as a
+// recorder's window does, and collects the key presses it is sent.
+class FocusedWindow {
+  public:
+    explicit FocusedWindow(const std::string& display) : client(display) {
+        window = xcb_generate_id(client.conn);
+        const std::uint32_t events = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(client.conn)).data;
+        xcb_create_window(client.conn, XCB_COPY_FROM_PARENT, window, client.root, 0, 0, 100, 40,
+                          0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                          XCB_CW_EVENT_MASK, &events);
+        xcb_map_window(client.conn, window);
+        roundTrip();  // no window manager: mapped, hence viewable, now
+        xcb_set_input_focus(client.conn, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+        roundTrip();
+    }
+    // The key presses delivered so far. A round trip first: events sent
+    // before it (xdotool has finished by now) are then in the queue.
+    std::vector<xcb_key_press_event_t> presses() {
+        roundTrip();
+        std::vector<xcb_key_press_event_t> found;
+        while (xcb_generic_event_t* e = xcb_poll_for_event(client.conn)) {
+            if ((e->response_type & 0x7F) == XCB_KEY_PRESS)
+                found.push_back(*reinterpret_cast<xcb_key_press_event_t*>(e));
+            std::free(e);
+        }
+        return found;
+    }
+
+    OtherClient client;
+    xcb_window_t window = 0;
+
+  private:
+    void roundTrip() {
+        std::free(xcb_get_input_focus_reply(client.conn, xcb_get_input_focus(client.conn), nullptr));
+    }
+};
+
+// The recorder's view of an X key press.
+RecorderEvent recorderEvent(const X11HotKeyService& service, const xcb_key_press_event_t& e) {
+    const int mods = x11::carbonModifiersForXState(e.state);
+    EventModifiers m{.shift = (mods & 0x200) != 0,
+                     .control = (mods & 0x1000) != 0,
+                     .option = (mods & 0x800) != 0,
+                     .command = (mods & 0x100) != 0};
+    return RecorderEvent::keyDown(service.carbonKeyCodeForNativeKey(e.detail).value_or(-1), m);
+}
 
 class X11HotKeyTest : public ::testing::Test {
   protected:
@@ -138,6 +187,53 @@ TEST_F(X11HotKeyTest, GrabsHeldByAnotherClientAreTakenAndNeverHalfMade) {
     EXPECT_FALSE(other.grab(XKB_KEY_l, ctrlAlt));
     ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
     EXPECT_TRUE(pumpUntil([&] { return offs == 1; }));
+}
+
+TEST_F(X11HotKeyTest, ARecorderGetsABoundPressWhilePausedAndNothingFires) {
+    int downs = 0, offs = 0, ons = 0;
+    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    KS::onKeyDown(Name::actionAllLightsOff, [&] { ++downs; });
+    KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
+    KS::onKeyUp(Name::actionAllLightsOn, [&] { ++ons; });
+    FocusedWindow window(server->display);
+    const xcb_keycode_t l = window.client.keycode(XKB_KEY_l);
+    // The modifier keys reach the window either way; the L key is the test.
+    auto pressesOfL = [&] {
+        int n = 0;
+        for (const auto& e : window.presses()) n += e.detail == l;
+        return n;
+    };
+
+    // Grabbed: the service gets the press, the focused window does not.
+    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
+    ASSERT_TRUE(pumpUntil([&] { return offs == 1; }));
+    EXPECT_EQ(pressesOfL(), 0);
+
+    // A recorder for another name takes focus: the press reaches its window
+    // and is recorded there; no handler runs.
+    auto recorder = std::make_shared<RecorderRules>(Name::actionAllLightsOn, 130, 22);
+    recorder->focusGained();
+    ASSERT_TRUE(KS::isPaused());
+    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
+    std::vector<xcb_key_press_event_t> got;
+    for (int i = 0; i < 50 && got.empty(); ++i, std::this_thread::sleep_for(10ms)) {
+        for (const auto& e : window.presses())
+            if (e.detail == l) got.push_back(e);
+    }
+    ASSERT_EQ(got.size(), 1u) << "the press went to the grab, not the recorder";
+    executor->runUntil([] { return false; }, 200ms);
+    EXPECT_EQ(downs, 1);
+    EXPECT_EQ(offs, 1);
+    const RecorderResponse r = recorder->handleEvent(recorderEvent(*service, got[0]));
+    EXPECT_TRUE(r.saved);
+    EXPECT_FALSE(r.alert) << "our own grab is not the system's";
+    EXPECT_EQ(KS::getShortcut(Name::actionAllLightsOn), ctrlOptL);
+    EXPECT_FALSE(KS::isPaused());
+
+    // Recording over: grabbed again, and now both names fire.
+    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
+    ASSERT_TRUE(pumpUntil([&] { return offs == 2 && ons == 1; }));
+    EXPECT_EQ(pressesOfL(), 0);
 }
 
 TEST_F(X11HotKeyTest, GrabFollowsTheKeyAfterAMappingChange) {

@@ -298,6 +298,11 @@ std::optional<int> X11HotKeyService::carbonKeyCodeForKeycode(std::uint8_t keycod
     return std::nullopt;
 }
 
+std::optional<int> X11HotKeyService::carbonKeyCodeForNativeKey(std::uint32_t nativeKeyCode) const {
+    if (nativeKeyCode == 0 || nativeKeyCode > 255) return std::nullopt;
+    return carbonKeyCodeForKeycode(static_cast<std::uint8_t>(nativeKeyCode));
+}
+
 void X11HotKeyService::regrabAll() {
     for (const auto& [key, count] : grabCount_) xcb_ungrab_key(conn_, key.first, root_, key.second);
     grabCount_.clear();

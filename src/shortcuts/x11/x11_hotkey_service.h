@@ -50,6 +50,7 @@ class X11HotKeyService final : public HotKeyService, public KeyTextProvider {
     // The Carbon key code of an X key code in the current keymap (first level,
     // then the shifted one, for keypad keys with Num Lock), for recording.
     std::optional<int> carbonKeyCodeForKeycode(std::uint8_t keycode) const;
+    std::optional<int> carbonKeyCodeForNativeKey(std::uint32_t nativeKeyCode) const override;
     // Runs on the user-interface thread after a keyboard mapping change, once
     // the grabs follow the new mapping.
     void setKeymapChangedHandler(std::function<void()> handler);

@@ -1,0 +1,446 @@
+// The Hotkeys pane and the recorder under the offscreen platform, driven with
+// mouse and key events; the assertions are on AppSettings, the defaults store
+// and the hot-key service.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/manual_executor.h"
+#include "preferences/hotkeys_pane.h"
+#include "shortcuts/fake_hotkey_service.h"
+
+namespace lumora::prefs {
+namespace {
+
+using KS = KeyboardShortcuts;
+using Name = KeyboardShortcuts::Name;
+using testing::FakeHotKeyService;
+
+const Shortcut ctrlOptK(Key::k, Modifier::control | Modifier::option);
+const Shortcut ctrlOptL(Key::l, Modifier::control | Modifier::option);
+constexpr Qt::KeyboardModifiers kCtrlAlt = Qt::ControlModifier | Qt::AltModifier;
+
+HueGroup room(const std::string& id, const std::string& name) {
+    HueGroup g;
+    g.group_id = id;
+    g.name = name;
+    return g;
+}
+
+class PrefsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = installDispatcher(executor_);
+        KS::reset();
+        KS::setStore(store_);
+        KS::setHotKeyService(service_);
+        settings_ = std::make_unique<AppSettings>(store_);
+        settings_->setGroups({room("3", "Hall"), room("8", "Hall"), room("11", "Attic")});
+    }
+    void TearDown() override {
+        window_.reset();
+        settings_.reset();
+        KS::reset();
+        executor_->runPending();
+        installDispatcher(previous_);
+    }
+    // A window holding `w`, shown and active so focus works.
+    template <typename W>
+    W* show(W* w) {
+        window_ = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window_.get());
+        layout->addWidget(w);
+        window_->show();
+        window_->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+        return w;
+    }
+    static void focus(QWidget* w) {
+        w->setFocus(Qt::MouseFocusReason);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(w->hasFocus());
+    }
+    std::optional<Shortcut> stored(const Name& n) { return KS::getShortcut(n); }
+
+    std::shared_ptr<ManualExecutor> executor_ = std::make_shared<ManualExecutor>();
+    std::shared_ptr<Dispatcher> previous_;
+    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    std::shared_ptr<FakeHotKeyService> service_ = std::make_shared<FakeHotKeyService>();
+    std::unique_ptr<AppSettings> settings_;
+    std::unique_ptr<QWidget> window_;
+};
+
+// --- the pane ---------------------------------------------------------------
+
+TEST_F(PrefsTest, SlotsOfferEveryRoomAndStoreThePickedEntry) {
+    auto* pane = show(new HotkeysPane(*settings_));
+    HotkeysIndividualView* view = pane->individual();
+    for (int slot = 0; slot < kGroupHotkeySlots; ++slot) {
+        EXPECT_EQ(view->picker(slot)->currentText(), "(No Action)") << slot;
+        EXPECT_EQ(view->picker(slot)->count(), 13);
+        EXPECT_EQ(view->picker(slot)->width(), 175);
+    }
+    // Two rooms called Hall: the same titles, different ids.
+    GroupActionPicker* picker = view->picker(2);
+    EXPECT_EQ(picker->itemText(2), "Hall Off");
+    EXPECT_EQ(picker->itemText(2), picker->itemText(6));
+    EXPECT_NE(picker->itemData(2), picker->itemData(6));
+
+    // The user opens slot 2 and picks the first Hall's "Off".
+    picker->showPopup();
+    QAbstractItemView* list = picker->view();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+    const QRect item = list->visualRect(list->model()->index(2, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(store_->string("hotkeyCustomGroupAction2"), "3_off");
+    EXPECT_EQ(picker->selectedAction(), "3_off");
+    for (int other : {0, 1, 3, 4})
+        EXPECT_FALSE(store_->contains("hotkeyCustomGroupAction" + std::to_string(other)));
+
+    // Shown afresh the choice is there; a choice whose room is gone shows no
+    // entry and stays stored.
+    store_->setString("hotkeyCustomGroupAction4", "99_on");
+    auto* again = show(new HotkeysPane(*settings_));
+    EXPECT_EQ(again->individual()->picker(2)->currentText(), "Hall Off");
+    EXPECT_EQ(again->individual()->picker(2)->currentData(), "3_off");
+    EXPECT_EQ(again->individual()->picker(4)->currentIndex(), -1);
+    EXPECT_EQ(store_->string("hotkeyCustomGroupAction4"), "99_on");
+}
+
+TEST_F(PrefsTest, StepSizeIsStoredWhileThePaneIsShown) {
+    settings_->setKeyIncrement(10);
+    auto pane = std::make_unique<HotkeysPane>(*settings_);
+    SegmentedControl* step = pane->individual()->stepSize();
+    ASSERT_EQ(step->count(), 3);
+    EXPECT_EQ(step->segment(0)->text(), "Small");
+    EXPECT_TRUE(step->segment(0)->isChecked());
+    EXPECT_EQ(step->width(), 200);
+
+    QTest::mouseClick(step->segment(2), Qt::LeftButton);
+    EXPECT_EQ(step->segment(2)->text(), "Large");
+    EXPECT_EQ(settings_->keyIncrement(), 50);
+    EXPECT_EQ(store_->object("keyIncrement"), DefaultsValue(std::int64_t{50}));
+
+    // A change made elsewhere shows and is stored too.
+    settings_->setKeyIncrement(25);
+    EXPECT_TRUE(step->segment(1)->isChecked());
+    EXPECT_EQ(store_->integer("keyIncrement"), 25);
+
+    // Once the pane is gone nothing of it listens any more.
+    pane.reset();
+    settings_->setKeyIncrement(10);
+    EXPECT_EQ(store_->integer("keyIncrement"), 25);
+}
+
+TEST_F(PrefsTest, SlotFourRecordsUnderTheFifthGroupName) {
+    auto* pane = show(new HotkeysPane(*settings_));
+    // Opening the pane records nothing: the first field does not keep the
+    // focus the window hands it.
+    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(pane->everything()->recorders()[0]->hasFocus());
+    // Each all-rooms row records the name its label says.
+    const std::map<QString, Name> rows{{"Off", Name::actionAllLightsOff},
+                                       {"On", Name::actionAllLightsOn},
+                                       {"Darker", Name::actionAllLightsDarker},
+                                       {"Brighter", Name::actionAllLightsBrighter}};
+    for (RecorderWidget* r : pane->everything()->recorders())
+        EXPECT_EQ(rows.at(r->accessibleName()), r->name()) << r->accessibleName().toStdString();
+    RecorderWidget* rec = pane->individual()->recorder(4);
+    EXPECT_EQ(rec->placeholderText(), "Record Shortcut");
+    focus(rec);
+    EXPECT_EQ(rec->placeholderText(), "Press Shortcut");
+    // And it is drawn: a centred field hides its placeholder under focus
+    // unless the recorder paints it.
+    const QImage shot = rec->grab().toImage();
+    const QColor base = rec->palette().color(QPalette::Base);
+    int inked = 0;
+    for (int x = rec->width() / 3; x < 2 * rec->width() / 3; ++x)
+        for (int y = rec->height() / 3; y < 2 * rec->height() / 3; ++y)
+            inked += std::abs(QColor(shot.pixel(x, y)).lightness() - base.lightness()) > 40;
+    EXPECT_GT(inked, 10);
+    QTest::keyPress(rec, Qt::Key_Control, Qt::ControlModifier);  // on the way to a combination
+    EXPECT_TRUE(rec->isRecording());
+    QTest::keyClick(rec, Qt::Key_K, kCtrlAlt);
+
+    EXPECT_EQ(stored(Name::actionCustomGroup5), ctrlOptK);
+    EXPECT_EQ(store_->string("KeyboardShortcuts_actionCustomGroup5"),
+              R"({"carbonKeyCode":40,"carbonModifiers":6144})");
+    for (const Name& n : Name::all())
+        if (n != Name::actionCustomGroup5) {
+            EXPECT_FALSE(KS::userDefaultsContains(n)) << n.rawValue();
+        }
+    EXPECT_EQ(rec->text(), "⌃⌥K");
+    EXPECT_TRUE(rec->clearButtonVisible());
+    EXPECT_FALSE(rec->hasFocus());
+    EXPECT_EQ(rec->placeholderText(), "Record Shortcut");
+    EXPECT_EQ(service_->active.size(), 1u) << "registered once recording ended";
+}
+
+// --- the recorder -----------------------------------------------------------
+
+TEST_F(PrefsTest, RecordingABoundCombinationRecordsItAndFiresNothing) {
+    int offs = 0;
+    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
+    auto* rec = show(new RecorderWidget(Name::actionAllLightsOn));
+    focus(rec);
+    EXPECT_TRUE(KS::isPaused());
+    EXPECT_TRUE(service_->active.empty()) << "no grab may take the key from the recorder";
+    service_->tap(ctrlOptL);
+    QTest::keyClick(rec, Qt::Key_L, kCtrlAlt);
+    EXPECT_EQ(offs, 0);
+    EXPECT_EQ(stored(Name::actionAllLightsOn), ctrlOptL);
+    EXPECT_FALSE(KS::isPaused());
+    service_->tap(ctrlOptL);
+    EXPECT_EQ(offs, 1);
+}
+
+TEST_F(PrefsTest, EscapeCancelsBackspaceClearsTabMovesOn) {
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    auto* rec = new RecorderWidget(Name::actionAllLightsOff);
+    auto* next = new QPushButton("next");
+    next->setFocusPolicy(Qt::StrongFocus);
+    layout->addWidget(rec);
+    layout->addWidget(next);
+    show(box);
+    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    EXPECT_EQ(rec->text(), "⌃⌥L");
+
+    focus(rec);
+    QTest::keyClick(rec, Qt::Key_Escape);
+    EXPECT_FALSE(rec->hasFocus());
+    EXPECT_FALSE(KS::isPaused());
+    EXPECT_EQ(stored(Name::actionAllLightsOff), ctrlOptL);
+
+    // A letter alone or with Shift only is refused; recording goes on.
+    focus(rec);
+    QTest::keyClick(rec, Qt::Key_K);
+    QTest::keyClick(rec, Qt::Key_K, Qt::ShiftModifier);
+    EXPECT_TRUE(rec->isRecording());
+    EXPECT_EQ(stored(Name::actionAllLightsOff), ctrlOptL);
+
+    QTest::keyClick(rec, Qt::Key_Backspace);
+    EXPECT_EQ(store_->object("KeyboardShortcuts_allLightsOff"), DefaultsValue(false));
+    EXPECT_EQ(rec->text(), "");
+    EXPECT_FALSE(rec->clearButtonVisible());
+    EXPECT_TRUE(rec->hasFocus()) << "ready for the next combination";
+    EXPECT_TRUE(service_->active.empty());
+
+    // F5 alone passes; Tab hands the focus on and records nothing.
+    QTest::keyClick(rec, Qt::Key_F5);
+    EXPECT_EQ(stored(Name::actionAllLightsOff), Shortcut(Key::f5));
+    focus(rec);
+    QTest::keyClick(rec, Qt::Key_Tab);
+    EXPECT_TRUE(next->hasFocus());
+    EXPECT_FALSE(KS::isPaused());
+    EXPECT_EQ(stored(Name::actionAllLightsOff), Shortcut(Key::f5));
+}
+
+TEST_F(PrefsTest, ClearButtonAndClicksOutside) {
+    auto* box = new QWidget;
+    box->setMinimumSize(300, 120);
+    auto* layout = new QVBoxLayout(box);
+    auto* rec = new RecorderWidget(Name::actionAllLightsDarker);
+    layout->addWidget(rec);
+    layout->addStretch(1);
+    show(box);
+    KS::setShortcut(ctrlOptK, Name::actionAllLightsDarker);
+    ASSERT_TRUE(rec->clearButtonVisible());
+
+    // Not recording: the clear button clears and recording starts.
+    auto* clear = rec->findChild<QToolButton*>();
+    ASSERT_TRUE(clear);
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_FALSE(KS::getShortcut(Name::actionAllLightsDarker));
+    EXPECT_TRUE(rec->hasFocus());
+    EXPECT_TRUE(rec->isRecording());
+
+    // A click within 3 points of the field keeps recording; further out ends it.
+    const QPoint justBelow = rec->mapTo(box, QPoint(10, rec->height() + 2));
+    QTest::mouseClick(box, Qt::LeftButton, {}, justBelow);
+    EXPECT_TRUE(rec->isRecording());
+    const QPoint farBelow = rec->mapTo(box, QPoint(10, rec->height() + 40));
+    QTest::mouseClick(box, Qt::LeftButton, {}, farBelow);
+    EXPECT_FALSE(rec->isRecording());
+    EXPECT_FALSE(KS::isPaused());
+}
+
+TEST_F(PrefsTest, CombinationTakenElsewhereAlertsAndStoresNothing) {
+    service_->heldElsewhere = {FakeHotKeyService::combo(ctrlOptK)};
+    auto* rec = show(new RecorderWidget(Name::actionCustomGroup1));
+    QStringList alerts;
+    rec->setAlert([&](QWidget*, const QString& title, const QString& text) {
+        alerts << title << text;
+        EXPECT_FALSE(rec->isRecording()) << "recording pauses for the alert";
+    });
+    focus(rec);
+    QTest::keyClick(rec, Qt::Key_K, kCtrlAlt);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(alerts.size(), 2);
+    EXPECT_EQ(alerts[0], "This shortcut is already taken by the desktop or another program.");
+    EXPECT_FALSE(alerts[1].isEmpty());
+    EXPECT_FALSE(KS::userDefaultsContains(Name::actionCustomGroup1));
+    EXPECT_TRUE(rec->hasFocus()) << "back to recording after the alert";
+    EXPECT_TRUE(rec->isRecording());
+}
+
+TEST_F(PrefsTest, TheDefaultAlertIsAModalWarningAndRecordingResumesAfterIt) {
+    service_->heldElsewhere = {FakeHotKeyService::combo(ctrlOptK)};
+    auto* rec = show(new RecorderWidget(Name::actionCustomGroup1));
+    focus(rec);
+    QString shown;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown = box->text();
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        EXPECT_FALSE(box->informativeText().isEmpty());
+        box->accept();
+    });
+    QTest::keyClick(rec, Qt::Key_K, kCtrlAlt);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 2000));
+    EXPECT_EQ(shown, "This shortcut is already taken by the desktop or another program.");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rec->isRecording(); }, 2000));
+    EXPECT_FALSE(KS::userDefaultsContains(Name::actionCustomGroup1));
+}
+
+TEST(RecorderKeys, QtKeysWithoutANativeCodeMapToTheKeyThatTypesThem) {
+    auto code = [](int qtKey, Qt::KeyboardModifiers m = {}) {
+        const QKeyEvent e(QEvent::KeyPress, qtKey, m);
+        const auto r = RecorderWidget::recorderEvent(e);
+        return r ? r->keyCode : -100;
+    };
+    EXPECT_EQ(code(Qt::Key_K, Qt::ControlModifier), static_cast<int>(Key::k));
+    // Shift turns 1 into !, the key is still the 1 key.
+    EXPECT_EQ(code(Qt::Key_Exclam, Qt::ShiftModifier | Qt::ControlModifier),
+              static_cast<int>(Key::one));
+    EXPECT_EQ(code(Qt::Key_Question, Qt::ShiftModifier), static_cast<int>(Key::slash));
+    EXPECT_EQ(code(Qt::Key_5, Qt::KeypadModifier), static_cast<int>(Key::keypad5));
+    EXPECT_EQ(code(Qt::Key_5), static_cast<int>(Key::five));
+    EXPECT_EQ(code(Qt::Key_Minus, Qt::KeypadModifier), static_cast<int>(Key::keypadMinus));
+    EXPECT_EQ(code(Qt::Key_F1), static_cast<int>(Key::f1));
+    EXPECT_EQ(code(Qt::Key_F13), static_cast<int>(Key::f13));
+    EXPECT_EQ(code(Qt::Key_F20), static_cast<int>(Key::f20));
+    EXPECT_EQ(code(Qt::Key_Backspace), static_cast<int>(Key::deleteKey));
+    EXPECT_EQ(code(Qt::Key_Delete), static_cast<int>(Key::deleteForward));
+    EXPECT_EQ(code(Qt::Key_Escape), static_cast<int>(Key::escape));
+    EXPECT_EQ(code(Qt::Key_Down), static_cast<int>(Key::downArrow));
+    EXPECT_EQ(code(Qt::Key_Eacute), -1) << "no Carbon key: refused with a beep";
+    // A modifier alone is no event at all, not a refused key.
+    EXPECT_EQ(code(Qt::Key_Control, Qt::ControlModifier), -100);
+    EXPECT_EQ(code(Qt::Key_Super_L, Qt::MetaModifier), -100);
+
+    const QKeyEvent all(QEvent::KeyPress, Qt::Key_L,
+                        Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier |
+                            Qt::MetaModifier);
+    const EventModifiers m = RecorderWidget::recorderEvent(all)->modifiers;
+    EXPECT_TRUE(m.control && m.option && m.shift && m.command);
+    EXPECT_FALSE(m.numericPad);
+}
+
+TEST_F(PrefsTest, TwoRecordersOfOneNameStayInStep) {
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    auto* a = new RecorderWidget(Name::actionCustomGroup3);
+    std::vector<std::optional<Shortcut>> changes;
+    auto* b = new RecorderWidget(Name::actionCustomGroup3,
+                                 [&](const std::optional<Shortcut>& s) { changes.push_back(s); });
+    auto* other = new RecorderWidget(Name::actionCustomGroup4);
+    layout->addWidget(a);
+    layout->addWidget(b);
+    layout->addWidget(other);
+    show(box);
+
+    focus(a);
+    QTest::keyClick(a, Qt::Key_K, kCtrlAlt);
+    EXPECT_EQ(b->text(), "⌃⌥K");
+    EXPECT_TRUE(b->clearButtonVisible());
+    EXPECT_EQ(other->text(), "");
+    EXPECT_TRUE(changes.empty()) << "only the recorder that saved reports";
+
+    focus(b);
+    QTest::keyClick(b, Qt::Key_Delete);
+    EXPECT_EQ(a->text(), "");
+    EXPECT_FALSE(a->clearButtonVisible());
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0], std::nullopt);
+}
+
+// --- how it looks -------------------------------------------------------------
+
+// Every visible widget lies inside its parent and the rows do not overlap;
+// LUMORA_SCREENSHOT_DIR gets a picture of each scheme.
+TEST_F(PrefsTest, PaneLaysOutWithoutClippingInBothSchemes) {
+    KS::setShortcut(ctrlOptK, Name::actionAllLightsOn);
+    const QPalette original = QApplication::palette();
+    QStyle* fusion = QStyleFactory::create("Fusion");
+    QApplication::setStyle(fusion);
+    for (const bool dark : {false, true}) {
+        QPalette p = fusion->standardPalette();
+        if (dark) {
+            p.setColor(QPalette::Window, QColor(36, 36, 38));
+            p.setColor(QPalette::WindowText, QColor(235, 235, 235));
+            p.setColor(QPalette::Base, QColor(26, 26, 28));
+            p.setColor(QPalette::Text, QColor(235, 235, 235));
+            p.setColor(QPalette::Button, QColor(52, 52, 55));
+            p.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+            p.setColor(QPalette::Mid, QColor(90, 90, 94));
+        }
+        QApplication::setPalette(p);
+        HotkeysPane pane(*settings_);
+        pane.show();
+        pane.resize(pane.sizeHint());
+        QCoreApplication::processEvents();
+
+        std::vector<QWidget*> ours{pane.everything(), pane.individual()};
+        for (QWidget* view : {ours[0], ours[1]})
+            for (QWidget* w : view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                ours.push_back(w);
+        for (int i = 0; i < 3; ++i) ours.push_back(pane.individual()->stepSize()->segment(i));
+        for (QWidget* w : ours) {
+            if (!w->isVisible()) continue;
+            EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry()))
+                << w->metaObject()->className() << " sticks out of its parent";
+            EXPECT_GE(w->width(), w->minimumSizeHint().width()) << w->metaObject()->className();
+        }
+        for (QWidget* view : {static_cast<QWidget*>(pane.everything()),
+                              static_cast<QWidget*>(pane.individual())}) {
+            const auto children = view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+            for (QWidget* x : children)
+                for (QWidget* y : children)
+                    if (x != y && x->isVisible() && y->isVisible()) {
+                        EXPECT_FALSE(x->geometry().intersects(y->geometry()))
+                            << x->metaObject()->className() << " overlaps "
+                            << y->metaObject()->className();
+                    }
+        }
+        if (const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR"); !dir.isEmpty())
+            pane.grab().save(QString::fromLocal8Bit(dir) +
+                             (dark ? "/prefs-hotkeys-dark.png" : "/prefs-hotkeys.png"));
+    }
+    QApplication::setPalette(original);
+}
+
+}  // namespace
+}  // namespace lumora::prefs
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

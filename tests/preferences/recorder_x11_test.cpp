@@ -1,0 +1,146 @@
+// The recorder on a private X server with real key presses (xdotool), the X11
+// hot-key service holding its grabs: what the user presses into a focused
+// recorder is recorded there, whoever else grabbed it.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QVBoxLayout>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+#include "app/qt/qt_executor.h"
+#include "preferences/recorder_widget.h"
+#include "shortcuts/x11/x11_hotkey_service.h"
+#include "support/x11_support.h"
+
+namespace lumora::prefs {
+namespace {
+
+using KS = KeyboardShortcuts;
+using Name = KeyboardShortcuts::Name;
+using lumora::testing::OtherClient;
+
+const Shortcut ctrlOptK(Key::k, Modifier::control | Modifier::option);
+const Shortcut ctrlOptL(Key::l, Modifier::control | Modifier::option);
+
+lumora::testing::Xvfb* server = nullptr;
+
+class RecorderX11Test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!server->failure.empty()) GTEST_SKIP() << "needs an X server: " << server->failure;
+        xdotool_ = lumora::testing::findProgram("xdotool");
+        if (xdotool_.empty()) GTEST_SKIP() << "needs xdotool on PATH";
+        service_ = X11HotKeyService::connect(server->display.c_str());
+        ASSERT_TRUE(service_);
+        KS::reset();
+        KS::setStore(store_);
+        KS::setHotKeyService(service_);
+    }
+    void TearDown() override {
+        window_.reset();
+        KS::reset();
+        service_.reset();
+    }
+    bool press(const std::string& keys) {
+        return lumora::testing::runXdotool(xdotool_, server->display,
+                                           {"key", "--clearmodifiers", keys});
+    }
+    RecorderWidget* showFocused(RecorderWidget* rec) {
+        window_ = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window_.get());
+        layout->addWidget(rec);
+        window_->show();
+        window_->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+        rec->setFocus(Qt::MouseFocusReason);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return rec->isRecording(); }));
+        return rec;
+    }
+
+    std::string xdotool_;
+    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    std::shared_ptr<X11HotKeyService> service_;
+    std::unique_ptr<QWidget> window_;
+};
+
+TEST_F(RecorderX11Test, ABoundCombinationPressedIntoTheRecorderIsRecordedAndFiresNothing) {
+    int offs = 0, ons = 0;
+    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
+    KS::onKeyUp(Name::actionAllLightsOn, [&] { ++ons; });
+    ASSERT_TRUE(press("ctrl+alt+l"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return offs == 1; }));
+
+    RecorderWidget* rec = showFocused(new RecorderWidget(Name::actionAllLightsOn));
+    EXPECT_EQ(rec->placeholderText(), "Press Shortcut");
+    if (const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR"); !dir.isEmpty())
+        window_->grab().save(QString::fromLocal8Bit(dir) + "/recorder-recording.png");
+    ASSERT_TRUE(press("ctrl+alt+l"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return KS::getShortcut(Name::actionAllLightsOn).has_value(); }));
+    EXPECT_EQ(KS::getShortcut(Name::actionAllLightsOn), ctrlOptL);
+    EXPECT_EQ(rec->text(), "⌃⌥L");
+    QTest::qWait(200);
+    EXPECT_EQ(offs, 1) << "the recorded press must not fire";
+    EXPECT_FALSE(KS::isPaused());
+
+    // Recording over: the combination acts again, for both names now.
+    ASSERT_TRUE(press("ctrl+alt+l"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return offs == 2 && ons == 1; }));
+}
+
+TEST_F(RecorderX11Test, ACombinationTheDesktopHoldsGivesTheAlertNotTheDesktopsAction) {
+    OtherClient desktop(server->display);
+    const xcb_keycode_t k = desktop.keycode(XKB_KEY_k);
+    ASSERT_TRUE(desktop.grab(XKB_KEY_k, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
+    auto* rec = new RecorderWidget(Name::actionCustomGroup1);
+    QStringList alerts;
+    rec->setAlert([&](QWidget*, const QString& title, const QString&) { alerts << title; });
+    showFocused(rec);
+
+    ASSERT_TRUE(press("ctrl+alt+k"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.isEmpty(); }));
+    EXPECT_EQ(alerts.front(), "This shortcut is already taken by the desktop or another program.");
+    EXPECT_FALSE(KS::userDefaultsContains(Name::actionCustomGroup1));
+
+    // The desktop's grab never went off.
+    std::free(xcb_get_input_focus_reply(desktop.conn, xcb_get_input_focus(desktop.conn), nullptr));
+    int desktopPresses = 0;
+    while (xcb_generic_event_t* e = xcb_poll_for_event(desktop.conn)) {
+        if ((e->response_type & 0x7F) == XCB_KEY_PRESS &&
+            reinterpret_cast<xcb_key_press_event_t*>(e)->detail == k)
+            ++desktopPresses;
+        std::free(e);
+    }
+    EXPECT_EQ(desktopPresses, 0);
+
+    // Back to recording after the alert; a free combination is taken.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rec->isRecording(); }));
+    ASSERT_TRUE(press("ctrl+alt+j"));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return KS::getShortcut(Name::actionCustomGroup1) ==
+               Shortcut(Key::j, Modifier::control | Modifier::option);
+    }));
+}
+
+}  // namespace
+}  // namespace lumora::prefs
+
+int main(int argc, char** argv) {
+    lumora::testing::Xvfb xvfb;
+    lumora::prefs::server = &xvfb;
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!xvfb.failure.empty()) {
+        // No display for Qt either; every test skips with the reason.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else {
+        qputenv("DISPLAY", xvfb.display.c_str());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    QApplication app(argc, argv);
+    auto previous = lumora::installDispatcher(std::make_shared<lumora::QtExecutor>(1));
+    const int rc = RUN_ALL_TESTS();
+    lumora::installDispatcher(previous);
+    return rc;
+}
