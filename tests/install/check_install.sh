@@ -33,8 +33,8 @@ cleanup() {
 }
 trap cleanup EXIT
 export XDG_CACHE_HOME=$tmp/cache XDG_CONFIG_HOME=$tmp/config LUMORA_CONFIG_DIR=$tmp/config/lumora
-export HOME=$tmp/home
-mkdir -p "$HOME"
+export HOME=$tmp/home XDG_RUNTIME_DIR=$tmp/run
+mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 # Every option a program's --help names must be in its man page.
 check_page() { # PAGE_FILE PROGRAM
@@ -218,6 +218,19 @@ package() {
     out=$("$root/usr/bin/lumora" --version 2>&1) && [[ $out == "lumora "* ]] || fail "lumora --version from the .deb: $out"
     out=$("$root/usr/bin/lumora-ctl" --demo rooms 2>&1) && [[ $out == *Kitchen* ]] ||
         fail "lumora-ctl --demo rooms from the .deb: $out"
+    # The tray program comes up with its demo bridge (Qt's plugins from the
+    # system, no display needed) and keeps running.
+    QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/lumora" --demo >"$tmp/tray.out" 2>&1
+    local rc=$?
+    [[ $rc -eq 124 ]] && grep -q '^lumora: demo bridge at 127\.0\.0\.1:' "$tmp/tray.out" ||
+        fail "lumora --demo from the .deb (exit $rc): $(cat "$tmp/tray.out")"
+    if command -v lintian >/dev/null; then
+        lintian "$deb" >"$tmp/lintian" 2>&1
+        grep -q '^E: ' "$tmp/lintian" && fail "lintian errors: $(grep '^E: ' "$tmp/lintian")"
+        grep '^W: ' "$tmp/lintian"
+    else
+        echo "lintian is not installed: the package is not linted"
+    fi
     echo "checked $(basename "$deb"): Depends: $depends"
 }
 
