@@ -13,18 +13,37 @@ _lumora_ctl_names() {
 }
 
 _lumora_ctl() {
-    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    local cur=${COMP_WORDS[COMP_CWORD]}
     local commands="discover pair lights rooms scenes on off bri hue ct scene all-off status"
     local options="--bridge --user --demo --json --help"
     COMPREPLY=()
 
+    # Bash splits HOST:PORT and --bridge=ADDRESS at ':' and '='; glue the
+    # pieces that no blank separates back into the words that were typed.
+    local line=${COMP_LINE:0:COMP_POINT} rest j
+    local -a words=()
+    for ((j = 0; j < COMP_CWORD; j++)); do
+        rest=${line#"${line%%[![:space:]]*}"}
+        if ((j > 0)) && [[ ${#rest} -eq ${#line} ]]; then
+            words[${#words[@]} - 1]+=${COMP_WORDS[j]}
+        else
+            words+=("${COMP_WORDS[j]}")
+        fi
+        line=${rest#"${COMP_WORDS[j]}"}
+    done
+    # A current word glued to the one before is part of an option's value.
+    rest=${line#"${line%%[![:space:]]*}"}
+    ((COMP_CWORD > 0)) && [[ ${#rest} -eq ${#line} ]] && return 0
+    local prev=${words[${#words[@]} - 1]}
+
     # The command word, and how many arguments follow it before the cursor.
     local i verb="" position=0
-    for ((i = 1; i < COMP_CWORD; i++)); do
-        case ${COMP_WORDS[i]} in
+    for ((i = 1; i < ${#words[@]}; i++)); do
+        case ${words[i]} in
+            --bridge=* | --user=* | --in=*) ;;
             --bridge | --user | --in) ((i++)) ;;
             -*) ;;
-            *) if [[ -z $verb ]]; then verb=${COMP_WORDS[i]}; else ((position++)); fi ;;
+            *) if [[ -z $verb ]]; then verb=${words[i]}; else ((position++)); fi ;;
         esac
     done
 

@@ -62,23 +62,14 @@ start_sim() { # BIN_DIR
     return 1
 }
 
-# What bash completion offers for a command line; the last word is completed.
-bash_complete() { # PREFIX WORD...
-    local prefix=$1
-    shift
-    bash --norc --noprofile -c '
-        source "$0"
-        COMP_WORDS=("$@")
-        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-        _lumora_ctl
-        printf "%s\n" "${COMPREPLY[@]}"
-    ' "$prefix/share/bash-completion/completions/lumora-ctl" lumora-ctl "$@"
-}
-expect_completion() { # EXPECTED(newline-separated, sorted) WORD...
-    local expected=$1 got
-    shift
-    got=$(bash_complete "$prefix" "$@" | LC_ALL=C sort)
-    [[ $got == "$expected" ]] || fail "bash completion of 'lumora-ctl $*': got [$got], wanted [$expected]"
+# Bash completion, typed on a pty: the line TAB leaves, and for an ambiguous
+# word the candidates offered (sorted, one a line).
+expect_bash() { # LINE LINE_AFTER_TAB [CANDIDATES]
+    local got wanted=$2
+    [[ $# -gt 2 ]] && wanted+=$'\n'$3
+    got=$(timeout 20 python3 "$here/bash_complete.py" \
+        "$prefix/share/bash-completion/completions/lumora-ctl" "$tmp" "$1" 2>&1)
+    [[ $got == "$wanted" ]] || fail "bash completion of '$1': got [$got], wanted [$wanted]"
 }
 
 # What zsh puts on the line for TAB at its end.
@@ -87,7 +78,7 @@ zsh_complete() { # PREFIX LINE
 }
 
 layout() {
-    need cmake desktop-file-validate appstreamcli man bash
+    need cmake desktop-file-validate appstreamcli man bash python3
     local stage=$tmp/stage
     prefix=$stage/opt/lumora
     DESTDIR=$stage cmake --install "$build" --prefix /opt/lumora >"$tmp/install.log" 2>&1 ||
@@ -154,17 +145,19 @@ layout() {
     start_sim "$prefix/bin" || return
     "$prefix/bin/lumora-ctl" --bridge "$sim_address" --user "$demo_user" scenes >"$tmp/scenes" 2>&1 ||
         fail "lumora-ctl scenes against the simulator: $(cat "$tmp/scenes")"
-    expect_completion "status" st
-    expect_completion "--json" --j
-    expect_completion $'scene\nscenes' sc
-    expect_completion 'Desk\ lamp' on Desk
-    expect_completion 'Kitchen' --bridge "$sim_address" off Kit
-    expect_completion 'Movie\ night' scene Mo
-    expect_completion 'Living room' on '"Liv'
-    expect_completion "" bri Kitchen ""
-    expect_completion "" rooms Kit
-    expect_completion $'30\n5\n60' all-off --in ""
-    expect_completion $'Bedroom\nBedside\\ left\nBedside\\ right' on Bed # lights and rooms alike
+    local c="lumora-ctl"
+    expect_bash "$c st" "$c status " status
+    expect_bash "$c --j" "$c --json " --json
+    expect_bash "$c sc" "$c scene" $'scene\nscenes'
+    expect_bash "$c on Desk" "$c on Desk\\ lamp " 'Desk\ lamp'
+    expect_bash "$c --bridge $sim_address off Kit" "$c --bridge $sim_address off Kitchen " Kitchen
+    expect_bash "$c --bridge=$sim_address scene Mo" "$c --bridge=$sim_address scene Movie\\ night " 'Movie\ night'
+    expect_bash "$c on \"Liv" "$c on \"Living room\" " 'Living room'
+    expect_bash "$c bri Kitchen " "$c bri Kitchen "
+    expect_bash "$c rooms Kit" "$c rooms Kit"
+    expect_bash "$c all-off --in " "$c all-off --in " $'30\n5\n60'
+    # Lights and rooms alike, each once.
+    expect_bash "$c on Bed" "$c on Bed" $'Bedroom\nBedside\\ left\nBedside\\ right'
 
     if command -v zsh >/dev/null; then
         local got
@@ -172,6 +165,8 @@ layout() {
         [[ $got == "lumora-ctl status " ]] || fail "zsh completion of a command: [$got]"
         got=$(zsh_complete "$prefix" "lumora-ctl on Desk")
         [[ $got == 'lumora-ctl on Desk\ lamp ' ]] || fail "zsh completion of a light: [$got]"
+        got=$(zsh_complete "$prefix" "lumora-ctl --bridge $sim_address off Kit")
+        [[ $got == "lumora-ctl --bridge $sim_address off Kitchen " ]] || fail "zsh completion of a room: [$got]"
         got=$(zsh_complete "$prefix" "lumora-ctl scene Movie")
         [[ $got == 'lumora-ctl scene Movie\ night ' ]] || fail "zsh completion of a scene: [$got]"
     else
