@@ -2,9 +2,6 @@
 # it. Every path is relative to the prefix: the program finds its files next
 # to its own executable, so nothing depends on the prefix being /usr.
 
-set(LUMORA_ZSH_COMPLETION_DIR "share/zsh/vendor-completions" CACHE STRING
-  "Where the zsh completion goes, relative to the prefix (Debian's zsh reads vendor-completions)")
-
 install(TARGETS lumora lumora-ctl RUNTIME DESTINATION bin)
 
 set(_pkg ${PROJECT_SOURCE_DIR}/packaging)
@@ -27,7 +24,18 @@ endforeach()
 
 install(FILES ${_pkg}/completion/lumora-ctl.bash
   DESTINATION share/bash-completion/completions RENAME lumora-ctl)
-install(FILES ${_pkg}/completion/_lumora-ctl DESTINATION ${LUMORA_ZSH_COMPLETION_DIR})
+# zsh reads the system's completion from vendor-completions on Debian, and
+# from site-functions under any other prefix (/usr/local among them). The
+# prefix is known only at install time: CPack installs under /usr.
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(_zsh_dir vendor-completions)
+  else()
+    set(_zsh_dir site-functions)
+  endif()
+  file(INSTALL \"${_pkg}/completion/_lumora-ctl\"
+    DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/zsh/\${_zsh_dir}\"
+    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)")
 
 # Man pages carry the version; Debian wants them and the changelog compressed
 # without a time stamp, so the package is the same from one build to the next.

@@ -83,7 +83,7 @@ layout() {
     prefix=$stage/opt/lumora
     DESTDIR=$stage cmake --install "$build" --prefix /opt/lumora >"$tmp/install.log" 2>&1 ||
         { fail "cmake --install failed: $(tail -5 "$tmp/install.log")"; return; }
-    zsh_dir=$(sed -n 's/^LUMORA_ZSH_COMPLETION_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+    zsh_dir=share/zsh/site-functions # under any prefix but /usr
 
     local f
     for f in bin/lumora bin/lumora-ctl bin/lumora-bridge-sim \
@@ -200,6 +200,8 @@ package() {
     local contents
     contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
     grep -v '^\./usr/' <<<"$contents" | grep -qv '^\./$' && fail "files outside /usr: $(grep -v '^\./usr/' <<<"$contents")"
+    grep -qx '\./usr/share/zsh/vendor-completions/_lumora-ctl' <<<"$contents" ||
+        fail "the zsh completion is not where Debian's zsh reads it"
 
     # Unpacked into a throw-away root, the programs run on the system's libraries.
     local root=$tmp/root
