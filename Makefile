@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD_DIR = build/$(PRESET)
 
-.PHONY: all deps configure build test test-asan demo bench fuzz clean
+.PHONY: all deps configure build test test-asan demo bench fuzz install package clean
 
 all: build
 
@@ -32,6 +32,15 @@ fuzz: deps
 	mkdir -p build/fuzz/corpus/decode && cp simulator/fixtures/*.json build/fuzz/corpus/decode/
 	build/fuzz/fuzz/decode_fuzz -max_total_time=$${FUZZ_SECONDS:-60} -max_len=65536 build/fuzz/corpus/decode
 	build/fuzz/fuzz/defaults_store_fuzz -max_total_time=$${FUZZ_SECONDS:-60} -max_len=4096
+
+# `make install PREFIX=~/.local`, or DESTDIR=/tmp/root for a staged tree.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# The .deb lands in $(BUILD_DIR): lumora_<version>_<arch>.deb.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 demo: build
 	@bash scripts/demo.sh $(BUILD_DIR)

@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   dbus-bin trayer python3-dbus python3-gi
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev imagemagick hyperfine
-  desktop-file-utils
+  desktop-file-utils appstream man-db dpkg-dev file lintian zsh
 )
 
 missing=()

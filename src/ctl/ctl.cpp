@@ -18,6 +18,7 @@
 #include "bridge/discovery.h"
 #include "bridge/fetchers.h"
 #include "bridge/pairing.h"
+#include "ctl/names_cache.h"
 #include "ctl/targets.h"
 #include "simulator/sim_server.h"
 
@@ -131,6 +132,7 @@ public:
 private:
     int requireBridge();
     int read(bool scenes);
+    void rememberNames(bool scenes);
     int drain();
     void report(const HueLight* light, const HueGroup* group);
 
@@ -187,7 +189,24 @@ int Session::read(bool scenes) {
             return failed(*e == BridgeDataType_Scenes_Error::connectionFailed);
         scenes_ = orderedScenes(std::get<std::vector<HueScene>>(s));
     }
+    rememberNames(scenes);
     return kDone;
+}
+
+// For shell completion. The demo bridge's names are not the user's: a demo
+// run stores nothing.
+void Session::rememberNames(bool scenes) {
+    if (opts_.demo) return;
+    Names names;
+    names.lights.emplace();
+    for (const auto& l : lights_) names.lights->push_back(l.name);
+    names.rooms.emplace();
+    for (const auto& g : groups_) names.rooms->push_back(g.name);
+    if (scenes) {
+        names.scenes.emplace();
+        for (const auto& s : scenes_) names.scenes->push_back(s.name);
+    }
+    updateNamesCache(namesCacheFile(), names);
 }
 
 int Session::pair() {

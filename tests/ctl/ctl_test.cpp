@@ -2,11 +2,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "app/linux/file_store.h"
 #include "ctl/ctl.h"
+#include "ctl/names_cache.h"
 #include "simulator/sim_server.h"
 #include "support/canned_bridge.h"
 
@@ -22,10 +24,12 @@ protected:
         dir_ = fs::temp_directory_path() / ("lumora-ctl-" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         ::setenv("LUMORA_CONFIG_DIR", dir_.c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (dir_ / "cache").c_str(), 1);
         ASSERT_TRUE(server_.start());
     }
     void TearDown() override {
         ::unsetenv("LUMORA_CONFIG_DIR");
+        ::unsetenv("XDG_CACHE_HOME");
         fs::remove_all(dir_);
     }
     int ctl(std::vector<std::string> args, bool withBridge = true) {
@@ -42,6 +46,11 @@ protected:
     sim::SimServer server_;
     std::ostringstream out_, err_;
 };
+
+std::string slurp(const fs::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 }  // namespace
 
@@ -226,4 +235,49 @@ TEST_F(CtlTest, PairingThatYieldsNoUserNameStoresNothing) {
     EXPECT_NE(err_.str().find("accepted pairing but sent no user name"), std::string::npos) << err_.str();
     EXPECT_EQ(bridge.requests("POST", "/api"), 1);
     EXPECT_FALSE(JsonFileDefaultsStore(dir_).contains("bridgeUser"));
+}
+
+TEST_F(CtlTest, ReadsLeaveTheNamesForCompletion) {
+    const fs::path cache = dir_ / "cache" / "lumora" / "names";
+    ASSERT_EQ(ctl({"rooms"}), 0) << err_.str();
+    std::string names = slurp(cache);
+    EXPECT_NE(names.find("light\tDesk lamp\n"), std::string::npos) << names;
+    EXPECT_NE(names.find("room\tLiving room\n"), std::string::npos) << "zones count as rooms: " << names;
+    EXPECT_EQ(names.find("scene\t"), std::string::npos) << "rooms reads no scenes";
+
+    ASSERT_EQ(ctl({"scenes"}), 0) << err_.str();
+    const std::string withScenes = slurp(cache);
+    EXPECT_NE(withScenes.find("scene\tMovie night\n"), std::string::npos);
+    // A read without scenes keeps the scene names of the one before.
+    ASSERT_EQ(ctl({"off", "Kitchen"}), 0) << err_.str();
+    names = slurp(cache);
+    EXPECT_NE(names.find("scene\tMovie night\n"), std::string::npos) << names;
+    EXPECT_EQ(std::count(names.begin(), names.end(), '\n'), std::count(withScenes.begin(), withScenes.end(), '\n'))
+        << "nothing twice: " << names;
+
+    // Neither a failed read nor the demo bridge touches the names.
+    const std::string before = slurp(cache);
+    EXPECT_EQ(ctl({"--bridge", server_.address(), "--user", "forgotten", "lights"}, false), 1);
+    EXPECT_EQ(ctl({"--demo", "scenes"}, false), 0) << err_.str();
+    EXPECT_EQ(slurp(cache), before);
+}
+
+TEST(NamesCache, KeepsOneLinePerNameAndKindsNotRead) {
+    const fs::path file = fs::temp_directory_path() / ("lumora-names-" + std::to_string(::getpid())) / "names";
+    ctl::Names first;
+    first.lights = std::vector<std::string>{"Desk", "Desk", "Tab\there", "Two\nlines", ""};
+    first.scenes = std::vector<std::string>{"Relax", "Relax", "Bright"};
+    ASSERT_TRUE(ctl::updateNamesCache(file, first));
+    EXPECT_EQ(slurp(file), "light\tDesk\nscene\tRelax\nscene\tBright\n");
+
+    ctl::Names second;
+    second.lights = std::vector<std::string>{};
+    second.rooms = std::vector<std::string>{"Hall"};
+    ASSERT_TRUE(ctl::updateNamesCache(file, second));
+    EXPECT_EQ(slurp(file), "scene\tRelax\nscene\tBright\nroom\tHall\n")
+        << "an empty list replaces, a missing one keeps";
+    fs::remove_all(file.parent_path());
+
+    // A cache folder that cannot be made is reported, not thrown.
+    EXPECT_FALSE(ctl::updateNamesCache("/proc/self/lumora/names", first));
 }
