@@ -18,11 +18,20 @@
 
 #include "app/app_delegate.h"
 #include "app/linux/file_store.h"
+#include "app/linux/launch_at_login.h"
 #include "app/linux/run_script.h"
 #include "app/qt/qt_executor.h"
+#include "bridge/discovery.h"
 #include "bridge/http.h"
 #include "panel/qt_shell.h"
 #include "panel/views/content_view.h"
+#include "preferences/advanced_pane.h"
+#include "preferences/connection_pane.h"
+#include "preferences/hotkeys_pane.h"
+#include "preferences/information_view.h"
+#include "preferences/lights_pane.h"
+#include "preferences/preferences_window.h"
+#include "preferences/site_pages.h"
 #include "shortcuts/keyboard_shortcuts.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
 #include "simulator/sim_server.h"
@@ -154,6 +163,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     Q_INIT_RESOURCE(lumora);
     Q_INIT_RESOURCE(views_resources);
+    Q_INIT_RESOURCE(preferences);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/icons/lumora.svg")));
     applySchemeOverride();
 
@@ -191,40 +201,94 @@ int main(int argc, char** argv) {
     lumora::AppDelegate delegate(store);
     lumora::setAppDelegate(&delegate);
     const QString resources = resourceDirectory();
-    const QString site = QUrl::fromLocalFile(resources + "/site/").toString();
-    delegate.setSiteURLs((site + "index.html").toStdString(),
-                         (site + "feedback/index.html").toStdString());
+    // The bundled pages unless the build points at a web site.
+    const std::string siteBase =
+        std::strlen(LUMORA_SITE_URL) > 0
+            ? std::string(LUMORA_SITE_URL)
+            : QUrl::fromLocalFile(resources + "/site/").toString().toStdString();
+    delegate.setSiteURLs(lumora::prefs::sitePage(siteBase, ""),
+                         lumora::prefs::sitePage(siteBase, "feedback"));
+
+    // The demo keeps its start-at-login entry in its own folder, so trying it
+    // out never changes what the desktop starts.
+    lumora::LaunchAtLogin launchAtLogin(
+        demo ? std::filesystem::path(lumora::configDirectory("lumora-demo"))
+             : lumora::LaunchAtLogin::configHome(),
+        lumora::LaunchAtLogin::currentProgram());
+    launchAtLogin.migrateIfNeeded();
 
     lumora::panel::QtShell::Options options;
-    options.makeContent = [&delegate, site](lumora::panel::QtShell& shell) -> QWidget* {
+    options.makeContent = [&delegate, siteBase](lumora::panel::QtShell& shell) -> QWidget* {
         lumora::panel::PanelActions actions;
         actions.closePanel = [&shell] { shell.closePanel(); };
         actions.showSettings = [&delegate] { delegate.openSettings(); };
         actions.connectToBridge = [&delegate] { delegate.connectToBridge(); };
         actions.openURL = [&shell](const std::string& url) { shell.openURL(url); };
-        actions.reviewURL = (site + "feedback/index.html").toStdString();
+        actions.reviewURL = lumora::prefs::sitePage(siteBase, "feedback");
         actions.version = LUMORA_VERSION;
         return new lumora::panel::ContentView(delegate.settings(), std::move(actions));
     };
-    options.showSettings = [] {
-        // Until the settings window exists, say how to get the same done.
-        auto* box = new QMessageBox(
-            QMessageBox::Information, QObject::tr("Lumora settings"),
-            QObject::tr("The settings window is not part of this version yet.\n\n"
-                        "To connect to a bridge, press its link button and run:\n"
-                        "    lumora-ctl pair ADDRESS\n"
-                        "Lumora uses the same settings and connects at its next start."));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-    };
-    options.sendDebugData = [&delegate, resources] {
+    auto sendDebug = [&delegate, resources] {
         // Copies taken here, on the user-interface thread; the report is
         // written on a worker.
         const auto& settings = delegate.settings();
         lumora::BG([ip = settings.hueIP(), user = settings.hueKey(), log = settings.log(),
                     resources] { sendDebugData(ip, user, log, resources); });
     };
+    // Made the first time it is asked for: the tray program stays small
+    // until someone opens its settings.
+    std::unique_ptr<lumora::prefs::PreferencesWindow> preferences;
+    lumora::panel::QtShell* shellPtr = nullptr;
+    auto makePreferences = [&]() {
+        auto& settings = delegate.settings();
+        auto openURL = [&shellPtr](const std::string& url) {
+            if (shellPtr) shellPtr->openURL(url);
+        };
+        std::vector<lumora::prefs::PaneSpec> panes;
+        panes.push_back(
+            {"general", QObject::tr("Connection"), "network-wired", ":/preferences/connection.svg",
+             [&](QWidget* parent) -> QWidget* {
+                 lumora::prefs::ConnectionActions actions;
+                 actions.detect = [] { return lumora::detectBridge(); };
+                 actions.connectToBridge = [&delegate] { delegate.connectToBridge(); };
+                 actions.disconnectBridge = [&delegate] { delegate.disconnectBridge(); };
+                 actions.sendDebug = sendDebug;
+                 actions.showDebugWindow = [&shellPtr] {
+                     if (shellPtr) shellPtr->showDebugWindow();
+                 };
+                 actions.version = LUMORA_VERSION;
+                 return new lumora::prefs::ConnectionView(settings, std::move(actions), parent);
+             }});
+        panes.push_back({"advanced", QObject::tr("Advanced"), "preferences-system",
+                         ":/preferences/advanced.svg", [&, openURL](QWidget* parent) -> QWidget* {
+                             // The status item follows appIcon itself.
+                             return new lumora::prefs::AdvancedPane(settings, launchAtLogin, {},
+                                                                    openURL, siteBase, parent);
+                         }});
+        panes.push_back({"lights", QObject::tr("Lights"), "format-justify-fill",
+                         ":/preferences/lights.svg", [&](QWidget* parent) -> QWidget* {
+                             return new lumora::prefs::LightsPane(settings, parent);
+                         }});
+        panes.push_back({"hotkeys", QObject::tr("Hotkeys"), "input-keyboard",
+                         ":/preferences/hotkeys.svg", [&](QWidget* parent) -> QWidget* {
+                             return new lumora::prefs::HotkeysPane(settings, parent);
+                         }});
+        panes.push_back({"info", QObject::tr("Information"), "help-about",
+                         ":/preferences/information.svg",
+                         [&, openURL](QWidget* parent) -> QWidget* {
+                             return new lumora::prefs::InformationPane(siteBase, openURL, parent);
+                         }});
+        preferences = std::make_unique<lumora::prefs::PreferencesWindow>(std::move(panes),
+                                                                         settings.defaults());
+        preferences->setWindowTitle(QObject::tr("Lumora Settings"));
+    };
+    options.showSettings = [&] {
+        if (!preferences) makePreferences();
+        preferences->show();
+    };
+    options.sendDebugData = sendDebug;
     lumora::panel::QtShell shell(delegate, std::move(options));
+    shellPtr = &shell;
     delegate.setShell(&shell);
 
     QTimer::singleShot(0, &app, [&delegate, started] {
