@@ -33,7 +33,8 @@ QRect LampRowDelegate::switchRect(const QRect& row) {
 }
 
 QSize LampRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return {option.rect.width(), std::max(28, option.fontMetrics.height() + 12)};
+    // No width of its own: a row is as wide as the list shows it.
+    return {1, std::max(28, option.fontMetrics.height() + 12)};
 }
 
 void LampRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -119,6 +120,9 @@ LampSelectorView::LampSelectorView(AppSettings& settings, QWidget* parent)
     list_->setUniformItemSizes(true);
     list_->setFrameShape(QFrame::StyledPanel);
     list_->setMinimumHeight(220);
+    // Rows take the list's width; a long name elides instead of scrolling.
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setResizeMode(QListView::Adjust);
     for (const HueLight& l : lights_)
         list_->addItem(new LampPreferenceToggle(settings_.defaults(), l.unique_id, l.lamp_id,
                                                 QString::fromStdString(l.name)));

@@ -169,10 +169,14 @@ std::optional<RecorderEvent> RecorderWidget::recorderEvent(const QKeyEvent& even
 
 void RecorderWidget::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
-    // A window that opens or comes back hands focus to its first or last
-    // focused field; that is no request to record (and would pause every
-    // shortcut while the settings are merely open).
-    if (event->reason() == Qt::ActiveWindowFocusReason && !wantsFocus_) {
+    // Only a click, Tab or the recorder itself asks to record. A window that
+    // opens or comes back, or a pane that puts focus on its first field,
+    // hands focus over too; that is no request to record (and would pause
+    // every shortcut while the settings are merely open).
+    const Qt::FocusReason reason = event->reason();
+    const bool asked = reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason ||
+                       reason == Qt::BacktabFocusReason;
+    if (!asked && !wantsFocus_) {
         clearFocus();
         return;
     }

@@ -151,6 +151,11 @@ TEST_F(PrefsTest, SlotFourRecordsUnderTheFifthGroupName) {
     // focus the window hands it.
     EXPECT_FALSE(KS::isPaused());
     EXPECT_FALSE(pane->everything()->recorders()[0]->hasFocus());
+    // Nor does the settings window putting focus on the pane's first field.
+    pane->everything()->recorders()[0]->setFocus(Qt::OtherFocusReason);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(pane->everything()->recorders()[0]->isRecording());
     // Each all-rooms row records the name its label says.
     const std::map<QString, Name> rows{{"Off", Name::actionAllLightsOff},
                                        {"On", Name::actionAllLightsOn},
