@@ -7,13 +7,15 @@
 #include <QIcon>
 #include <QMoveEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <sstream>
 
 namespace lumora::prefs {
 
-PreferencesWindow::PreferencesWindow(std::vector<PaneSpec> panes, DefaultsStore& store, QWidget* parent)
+PreferencesWindow::PreferencesWindow(std::vector<PaneSpec> panes, DefaultsStore& store,
+                                     QWidget* parent)
     : QWidget(parent, Qt::Window), panes_(std::move(panes)), store_(store) {
     setObjectName(QStringLiteral("PreferencesWindow"));
     saveTimer_.setSingleShot(true);
@@ -44,6 +46,14 @@ PreferencesWindow::PreferencesWindow(std::vector<PaneSpec> panes, DefaultsStore&
         });
     }
     toolBar_->setVisible(panes_.size() > 1);
+    // Closed from the keyboard like any settings window. A recorder that is
+    // recording takes these keys first, so they can still be recorded.
+    for (const QKeySequence& keys :
+         {QKeySequence(QKeySequence::Close), QKeySequence(Qt::Key_Escape)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
     column->addWidget(toolBar_);
 
     body_ = new QVBoxLayout;

@@ -233,5 +233,120 @@ TEST(TrayEndToEnd, SleepStopsBothTimersAndWakeBringsThemBack) {
     EXPECT_EQ(*woke, "System woke: queue timer running, refresh timer running");
 }
 
+// The settings window's top level, titled after the pane it shows.
+std::optional<DesktopSession::Window> settingsWindow(DesktopSession& s, const std::string& pane) {
+    for (int i = 0; i < 100; ++i) {
+        for (const auto& w : s.topLevels()) {
+            if (w.name.rfind(pane, 0) == 0 && w.mapped) return w;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return std::nullopt;
+}
+
+std::string storedUser(const DesktopSession& s) {
+    const auto file = std::filesystem::path(s.variables().at("XDG_CONFIG_HOME")) / "lumora-demo" /
+                      "defaults.json";
+    std::ifstream in(file);
+    const auto json = nlohmann::json::parse(in, nullptr, false);
+    return json.is_object() ? json.value("bridgeUser", std::string("?")) : "?";
+}
+
+void post(const std::string& address, const std::string& path, const std::string& body,
+          const std::string& method = "POST") {
+    HttpRequest r;
+    r.method = method;
+    r.url = "http://" + address + path;
+    r.body = body;
+    r.timeout = 3s;
+    httpSend(r);
+}
+
+bool everyRoom(const std::string& bridge, bool on) {
+    const auto groups = get(bridge, std::string("/api/") + sim::kDemoUser + "/groups");
+    if (!groups.is_object() || groups.empty()) return false;
+    for (const auto& [id, g] : groups.items()) {
+        if (g["state"].value("any_on", !on) != on) return false;
+    }
+    return true;
+}
+
+TEST(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfresh) {
+    DesktopSession::Options o;
+    o.tray = true;
+    DesktopSession s(o);
+    if (!s.skipReason().empty()) GTEST_SKIP() << s.skipReason();
+    ASSERT_TRUE(s.ok()) << s.failure();
+    writeProfile(s);
+    ChildProcess* app = nullptr;
+    const std::string bridge = startDemo(s, &app);
+    ASSERT_FALSE(bridge.empty()) << (app ? app->stderrText() : "not started");
+    auto icon = s.waitForTrayIcon("lumora", 10s);
+    ASSERT_TRUE(icon) << app->stderrText();
+
+    // The tray menu's "Settings" by its key opens the window at Connection.
+    ASSERT_TRUE(s.click(icon->x + icon->width / 2, icon->y + icon->height / 2, 3));
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(s.xdotool({"key", "s"}));
+    auto w = settingsWindow(s, "Connection");
+    ASSERT_TRUE(w) << "no settings window";
+    auto at = [&](int x, int y) { return s.click(w->x + x, w->y + y); };
+
+    // Hotkeys, the "On" recorder, then a real ctrl+alt+K.
+    ASSERT_TRUE(at(252, 30));
+    ASSERT_TRUE(settingsWindow(s, "Hotkeys"));
+    ASSERT_TRUE(at(302, 141));
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(s.xdotool({"key", "ctrl+alt+k"}));
+    std::this_thread::sleep_for(300ms);
+    // Escape closes the window once nothing records.
+    ASSERT_TRUE(s.xdotool({"key", "Escape"}));
+    bool closed = false;
+    for (int i = 0; i < 60 && !closed; ++i) {
+        closed = true;
+        for (const auto& t : s.topLevels())
+            if (t.name.rfind("Hotkeys", 0) == 0 && t.mapped) closed = false;
+        if (!closed) std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(closed) << "Escape left the settings window open";
+
+    for (int room = 1; room <= 8; ++room)
+        post(bridge,
+             std::string("/api/") + sim::kDemoUser + "/groups/" + std::to_string(room) + "/action",
+             "{\"on\": false}", "PUT");
+    ASSERT_TRUE(everyRoom(bridge, false));
+    ASSERT_TRUE(s.xdotool({"key", "ctrl+alt+k"}));
+    bool allOn = false;
+    for (int i = 0; i < 50 && !allOn; ++i) {
+        std::this_thread::sleep_for(100ms);
+        allOn = everyRoom(bridge, true);
+    }
+    EXPECT_TRUE(allOn) << "the recorded shortcut did not switch every room on";
+
+    // Pairing afresh: disconnect, Connect before the link button is pressed
+    // leaves no user, after it a new one is stored.
+    ASSERT_TRUE(s.click(icon->x + icon->width / 2, icon->y + icon->height / 2, 3));
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(s.xdotool({"key", "s"}));
+    w = settingsWindow(s, "Connection");
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(at(237, 157));  // Disconnect
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(storedUser(s), "");
+    post(bridge, "/sim/linkbutton", "{\"pressed\": false}");
+    ASSERT_TRUE(at(250, 392));  // Connect, in the status row
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(storedUser(s), "") << "paired without the link button";
+    post(bridge, "/sim/linkbutton", "{\"pressed\": true}");
+    ASSERT_TRUE(at(250, 392));
+    std::string user;
+    for (int i = 0; i < 50 && (user.empty() || user == "?"); ++i) {
+        std::this_thread::sleep_for(100ms);
+        user = storedUser(s);
+    }
+    EXPECT_FALSE(user.empty());
+    EXPECT_NE(user, sim::kDemoUser) << "a fresh user name";
+}
+
 }  // namespace
 }  // namespace lumora::testing
