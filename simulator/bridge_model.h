@@ -37,6 +37,8 @@ class BridgeModel {
     bool setReachable(const std::string& lightId, bool reachable);
     std::string addUser(const std::string& devicetype, SimTime now);
     void runDueSchedules(SimTime now);
+    // When the next schedule fires; nothing when none is waiting.
+    std::optional<SimTime> nextScheduleDue() const { return schedules_.nextDue(); }
 
     // Where clients reach the bridge; shown in the config and discovery replies.
     void setNetwork(std::string ipAddress, int port);

@@ -338,6 +338,13 @@ Json ScheduleTable::remove(const std::string& id) {
     return Json::array({Json{{"success", "/schedules/" + id + " deleted."}}});
 }
 
+std::optional<SimTime> ScheduleTable::nextDue() const {
+    std::optional<SimTime> next;
+    for (const Entry& e : entries_)
+        if (e.due && (!next || *e.due < *next)) next = e.due;
+    return next;
+}
+
 void ScheduleTable::runDue(SimTime now, const Runner& run) {
     // Bounded, so that a runaway recurring timer cannot hang the simulator.
     for (int fired = 0; fired < 100000; ++fired) {

@@ -50,6 +50,7 @@ class ScheduleTable {
     // Fires, in order of due time, every schedule due at or before `now`,
     // including repeated runs of recurring ones.
     void runDue(SimTime now, const Runner& run);
+    std::optional<SimTime> nextDue() const;
 
   private:
     struct Entry {

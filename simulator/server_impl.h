@@ -46,6 +46,10 @@ struct SimServer::Impl {
     void handleControl(const httplib::Request& request, httplib::Response& response);
     // Waits up to `duration`; returns early (false) once the server stops.
     bool sleepUnlessStopping(std::chrono::milliseconds duration);
+    // The schedule ticker's wait: until `duration` has passed, the server
+    // stops, or a request may have changed the schedules.
+    bool waitForTick(std::chrono::milliseconds duration);
+    void wakeTicker();
     std::string hostForClients() const;
 
     const ServerOptions options;
@@ -65,6 +69,7 @@ struct SimServer::Impl {
     std::mutex stopMutex;
     std::condition_variable stopSignal;
     bool stopping = false;
+    bool rescan = false;
 };
 
 }  // namespace lumora::sim

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <limits>
@@ -16,6 +17,7 @@ namespace {
 
 constexpr std::size_t kLogLimit = 10000;
 constexpr auto kTickInterval = std::chrono::milliseconds(100);
+constexpr auto kIdleTick = std::chrono::milliseconds(1000);
 constexpr auto kDefaultDelay = std::chrono::milliseconds(1000);
 constexpr std::size_t kHugeBodyBytes = 17u * 1024u * 1024u;
 
@@ -209,6 +211,21 @@ Json SimServer::Impl::state() const {
     return model.dump(nowLocked());
 }
 
+bool SimServer::Impl::waitForTick(std::chrono::milliseconds duration) {
+    std::unique_lock lock(stopMutex);
+    stopSignal.wait_for(lock, duration, [this] { return stopping || rescan; });
+    rescan = false;
+    return !stopping;
+}
+
+void SimServer::Impl::wakeTicker() {
+    {
+        std::lock_guard lock(stopMutex);
+        rescan = true;
+    }
+    stopSignal.notify_all();
+}
+
 bool SimServer::Impl::sleepUnlessStopping(std::chrono::milliseconds duration) {
     std::unique_lock lock(stopMutex);
     return !stopSignal.wait_for(lock, duration, [this] { return stopping; });
@@ -279,6 +296,8 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
         } catch (const std::exception& e) {
             reply = errorList(901, path, std::string("Internal error, ") + e.what());
         }
+        // A write may have made or moved a schedule.
+        if (request.method != "GET") wakeTicker();
     } else if (request.method == "GET" && (path == "/discovery" || path == "/")) {
         std::lock_guard lock(mutex);
         reply = model.discoveryReply();
@@ -363,10 +382,20 @@ bool SimServer::start(std::string* error) {
     for (int i = 0; i < 5000 && !d.http->is_running(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    // Wakes when the next schedule is due rather than every tick, so an idle
+    // simulator costs nothing between requests; at least once a second, so a
+    // clock moved by other means is noticed.
     d.ticker = std::thread([&d] {
-        while (d.sleepUnlessStopping(kTickInterval)) {
+        auto wait = kTickInterval;
+        while (d.waitForTick(wait)) {
             std::lock_guard lock(d.mutex);
-            d.model.runDueSchedules(d.nowLocked());
+            const SimTime now = d.nowLocked();
+            d.model.runDueSchedules(now);
+            wait = kIdleTick;
+            if (auto due = d.model.nextScheduleDue()) {
+                const auto until = std::chrono::ceil<std::chrono::milliseconds>(*due - now);
+                wait = std::clamp(until, std::chrono::milliseconds(1), kIdleTick);
+            }
         }
     });
     return true;
@@ -456,8 +485,13 @@ nlohmann::ordered_json SimServer::state() const {
 
 nlohmann::ordered_json SimServer::call(const std::string& method, const std::string& path,
                                        const std::string& body) {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->model.handle(method, path, body, impl_->nowLocked());
+    nlohmann::ordered_json reply;
+    {
+        std::lock_guard lock(impl_->mutex);
+        reply = impl_->model.handle(method, path, body, impl_->nowLocked());
+    }
+    if (method != "GET") impl_->wakeTicker();
+    return reply;
 }
 
 }  // namespace lumora::sim
