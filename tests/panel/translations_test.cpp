@@ -330,6 +330,7 @@ INSTANTIATE_TEST_SUITE_P(Languages, TranslatedLayout, ::testing::Values("de_DE",
 }  // namespace lumora::panel
 
 int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(views_resources);
     Q_INIT_RESOURCE(lumora);
