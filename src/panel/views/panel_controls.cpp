@@ -101,7 +101,8 @@ void OnOffButton::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r(1, 1, 30, 12);
     p.setPen(Qt::NoPen);
-    p.setBrush(on_ ? QColor::fromRgbF(1.0, 191 / 255.0, 0) : grey(0.1));
+    // On shows in the desktop's accent colour.
+    p.setBrush(on_ ? palette().color(QPalette::Highlight) : grey(0.1));
     p.drawRoundedRect(r, 5, 5);
     if (!on_ && isDarkScheme(this)) {
         // Grey 0.1 on the dark panel's grey 0.1: a faint edge keeps its shape.
@@ -109,7 +110,7 @@ void OnOffButton::paintEvent(QPaintEvent*) {
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 4.5, 4.5);
     }
-    p.setPen(on_ ? Qt::black : Qt::white);
+    p.setPen(on_ ? palette().color(QPalette::HighlightedText) : QColor(Qt::white));
     p.setFont(panelFont(10, QFont::Bold));
     p.drawText(r, Qt::AlignCenter, on_ ? tr("ON") : tr("OFF"));
     drawFocusRing(p, rect(), 6);
