@@ -273,7 +273,11 @@ void HueSatField::paintEvent(QPaintEvent*) {
             for (int i = 0; i <= 70; ++i) {
                 g.setColorAt(i / 70.0, ColorInfo{i * 5, 4 * k, 100}.color());
             }
-            sp.fillRect(QRectF(0, 2.0 * k - 1, width(), 1), g);
+            // On whole device pixels, so that at a fractional scale every
+            // strip is as thick as the next.
+            const qreal top = std::round((2.0 * k - 1) * dpr) / dpr;
+            const qreal height = std::max<qreal>(1, std::round(dpr)) / dpr;
+            sp.fillRect(QRectF(0, top, width(), height), g);
         }
     }
     p.drawImage(0, 0, strips_);
