@@ -24,7 +24,7 @@ export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" DBUS_SYSTEM_BUS_ADDRESS
 export XDG_RUNTIME_DIR="$work/run" XDG_CACHE_HOME="$work/cache" LUMORA_COLOR_SCHEME=light
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 
-# shoot NAME LANG SCALE PANE_TITLE: the panel's rooms and zones, and the
+# shoot NAME LANG SCALE [PANE_TITLE]: the panel's rooms and zones, and the
 # settings window at its first pane, whose title is PANE_TITLE.
 shoot() {
   local name=$1 lang=$2 scale=$3 title=$4
@@ -69,6 +69,11 @@ shoot() {
   echo "$out/panel-$name.png"
   xdotool key Escape
   sleep 0.8
+  if [[ -z $title ]]; then
+    stop_all
+    sleep 0.5
+    return
+  fi
   # The menu's Settings entry, by its key.
   xdotool mousemove "$iconX" "$iconY" click 3
   sleep 1
@@ -90,7 +95,7 @@ case ${3:-all} in
   all)
     shoot de de_DE.UTF-8 1 Verbindung
     shoot fr fr_FR.UTF-8 1 Connexion
-    shoot scale2 en_US.UTF-8 2 Connection
+    shoot scale2 en_US.UTF-8 2 ""
     ;;
-  *) shoot "$3" "$4" "$5" "$6" ;;
+  *) shoot "$3" "$4" "$5" "${6:-}" ;;
 esac
