@@ -467,7 +467,7 @@
     <name>lumora::prefs::HotkeysIndividualView</name>
     <message>
         <source>Individual Groups</source>
-        <translation>Groupes un par un</translation>
+        <translation>Par groupe</translation>
     </message>
     <message>
         <source>Shortcut of hotkey %1</source>

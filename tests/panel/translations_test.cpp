@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QToolBar>
+#include <QVBoxLayout>
 #include <QXmlStreamReader>
 
 #include "app/delegate_fixture.h"
@@ -26,10 +27,12 @@
 #include "panel/views/panel_lists.h"
 #include "preferences/advanced_pane.h"
 #include "preferences/connection_pane.h"
+#include "preferences/debug_view.h"
 #include "preferences/hotkeys_pane.h"
 #include "preferences/information_view.h"
 #include "preferences/lights_pane.h"
 #include "preferences/preferences_window.h"
+#include "preferences/welcome_view.h"
 
 namespace lumora::panel {
 namespace {
@@ -321,6 +324,27 @@ TEST_P(TranslatedLayout, SettingsPanesGrowToTheirTexts) {
     settings().setBridgeConnected(true);
     check("general", " connected");
     for (const char* id : {"advanced", "lights", "hotkeys", "info"}) check(id, "");
+}
+
+// The small windows keep the size the shell gives them.
+TEST_P(TranslatedLayout, WelcomeAndDebugWindowsHoldTheirTexts) {
+    const std::string lang = GetParam();
+    auto inWindow = [](QWidget* content, QSize size) {
+        auto window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(content);
+        window->setFixedSize(size);
+        window->show();
+        QCoreApplication::processEvents();
+        return window;
+    };
+    auto welcome = inWindow(new WelcomeView([] {}), {320, 500});
+    expectNothingClipsOrOverlaps(welcome.get(), lang + " welcome");
+    auto debug = inWindow(new DebugView(
+                              settings(), [] {}, [] {}),
+                          {320, 300});
+    expectNothingClipsOrOverlaps(debug.get(), lang + " debug");
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, TranslatedLayout, ::testing::Values("de_DE", "fr_FR"),
