@@ -159,7 +159,7 @@
     </message>
     <message>
         <source>Okay, we&apos;re not able to detect any lights just yet.</source>
-        <translation>Bon, nous ne détectons encore aucune lampe pour l’instant.</translation>
+        <translation>Bon, nous ne détectons encore aucune lampe.</translation>
     </message>
     <message>
         <source>There aren&apos;t any rooms visible just yet.</source>
