@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScrollArea>
@@ -54,6 +55,12 @@ TEST_F(Translations, LoadForTheLanguageOfTheLocaleAndNotForEnglish) {
     EXPECT_GE(installTranslations(QLocale(QStringLiteral("de_AT"))), 1);
     EXPECT_EQ(tr("lumora::panel::ContentView", "LIGHTS"), "LAMPEN");
     EXPECT_EQ(tr("lumora::panel::QtShell", "Quit Lumora"), "Lumora beenden");
+    // Qt's own texts (the message box's buttons) come along where the
+    // system has them.
+    if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_de.qm")) {
+        EXPECT_EQ(installTranslations(QLocale(QStringLiteral("de_AT"))), 2);
+        EXPECT_EQ(tr("QPlatformTheme", "Cancel"), "Abbrechen");
+    }
 
     // Switching replaces the German one rather than stacking on it.
     EXPECT_GE(installTranslations(QLocale(QStringLiteral("fr_CA"))), 1);
