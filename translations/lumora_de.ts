@@ -398,7 +398,7 @@
     <name>lumora::prefs::ConnectionView</name>
     <message>
         <source>Connection troube? Click to send debug data!</source>
-        <translation>Ärger mit der Verbindung? Klicken Sie hier, um Diagnosedaten zu senden!</translation>
+        <translation>Probleme mit der Verbindung? Klicken Sie hier, um Diagnosedaten zu senden!</translation>
     </message>
     <message>
         <source>Thank you!</source>

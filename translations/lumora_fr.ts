@@ -288,15 +288,15 @@
     <name>lumora::prefs::AdvancedPane</name>
     <message>
         <source>Run at Start</source>
-        <translation>Lancer à la connexion</translation>
+        <translation>Lancer au démarrage</translation>
     </message>
     <message>
         <source>Show color bars for rooms</source>
-        <translation>Couleurs pour les pièces</translation>
+        <translation>Nuancier des pièces</translation>
     </message>
     <message>
         <source>Show color bars for lights</source>
-        <translation>Couleurs pour les lampes</translation>
+        <translation>Nuancier des lampes</translation>
     </message>
     <message>
         <source>Show Scene Panel</source>
@@ -308,7 +308,7 @@
     </message>
     <message>
         <source>App Icon</source>
-        <translation>Icône</translation>
+        <translation>Icône du programme</translation>
     </message>
     <message>
         <source>Help</source>
@@ -491,7 +491,7 @@
     </message>
     <message>
         <source>Step Size</source>
-        <translation>Pas</translation>
+        <translation>Pas de réglage</translation>
     </message>
 </context>
 <context>
