@@ -130,6 +130,9 @@ void applySchemeOverride() {
     p.setColor(QPalette::HighlightedText, Qt::black);
     p.setColor(QPalette::ToolTipBase, QColor(52, 52, 55));
     p.setColor(QPalette::ToolTipText, QColor(235, 235, 235));
+    // Links readable on the dark window.
+    p.setColor(QPalette::Link, QColor(110, 170, 255));
+    p.setColor(QPalette::LinkVisited, QColor(170, 140, 255));
     QApplication::setPalette(p);
 }
 

@@ -39,6 +39,31 @@ bool compositorRunning() {
 
 }  // namespace
 
+LazyContent::LazyContent(std::function<QWidget*()> make, int width)
+    : make_(std::move(make)), width_(width) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    setFixedWidth(width);
+}
+
+QWidget* LazyContent::ensure() {
+    if (view_ || !make_) return view_;
+    view_ = make_();
+    make_ = nullptr;
+    layout()->addWidget(view_);
+    if (isVisible()) view_->show();
+    if (made_) made_(view_);
+    return view_;
+}
+
+QSize LazyContent::sizeHint() const { return view_ ? view_->sizeHint() : QSize(width_, 200); }
+
+void LazyContent::showEvent(QShowEvent* event) {
+    ensure();
+    QWidget::showEvent(event);
+}
+
 PanelWindow::PanelWindow(QWidget* content) : content_(content) {
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                    Qt::NoDropShadowWindowHint);

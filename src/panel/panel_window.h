@@ -16,6 +16,29 @@ class QPropertyAnimation;
 
 namespace lumora::panel {
 
+// Holds the panel's view and makes it the first time it is needed: the tray
+// program starts without building rows nobody has looked at yet.
+class LazyContent : public QWidget {
+    Q_OBJECT
+  public:
+    LazyContent(std::function<QWidget*()> make, int width);
+    // The view, made now if it was not yet.
+    QWidget* ensure();
+    QWidget* view() const { return view_; }
+    // Called once with the view right after it was made.
+    void onMade(std::function<void(QWidget*)> f) { made_ = std::move(f); }
+    QSize sizeHint() const override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    std::function<QWidget*()> make_;
+    std::function<void(QWidget*)> made_;
+    QWidget* view_ = nullptr;
+    int width_;
+};
+
 class PanelWindow : public QWidget {
     Q_OBJECT
   public:

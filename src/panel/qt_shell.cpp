@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "app/x11/event_monitor.h"
+#include "panel/views/content_view.h"
 #include "preferences/debug_view.h"
 #include "preferences/welcome_view.h"
 
@@ -92,7 +93,11 @@ QtShell::~QtShell() {
 
 void QtShell::buildInterface() {
     AppSettings& settings = delegate_.settings();
-    QWidget* content = options_.makeContent ? options_.makeContent(*this) : new QWidget;
+    // The panel's view is made when the panel first opens.
+    auto* content = new LazyContent(
+        [this]() -> QWidget* { return options_.makeContent ? options_.makeContent(*this) : new QWidget; },
+        kPanelWidth);
+    content_ = content;
 
     statusItem_ = std::make_unique<StatusItem>();
     statusItem_->setImage(QString::fromStdString(settings.appIcon()));
@@ -179,7 +184,7 @@ void QtShell::traceFirstPaints() {
     auto* tracer = new FirstPaintTracer(panel);
     panel->installEventFilter(tracer);
     // The content paints the panel; its first paint is the picture.
-    if (auto* content = windowController_->window()->content()) content->installEventFilter(tracer);
+    if (content_) content_->onMade([tracer](QWidget* view) { view->installEventFilter(tracer); });
 }
 
 void QtShell::buildContextMenu() {
@@ -230,6 +235,8 @@ bool QtShell::isPanelShown() const {
 
 void QtShell::showPanel(std::int64_t preferredHeight) {
     if (!windowController_) return;
+    // Made before the window shows, so its first frame has the rows.
+    if (content_) content_->ensure();
     windowController_->setPreferredHeight(static_cast<int>(preferredHeight));
     windowController_->showWindow();
 }

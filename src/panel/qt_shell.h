@@ -74,6 +74,7 @@ class QtShell : public QObject, public Shell {
     AppDelegate& delegate_;
     Options options_;
     std::unique_ptr<StatusItem> statusItem_;
+    LazyContent* content_ = nullptr;  // owned by the panel window
     std::unique_ptr<StatusBarMenuWindowController> windowController_;
     std::unique_ptr<QMenu> contextMenu_;
     std::unique_ptr<SleepWatcher> sleepWatcher_;

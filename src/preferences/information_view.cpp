@@ -1,5 +1,7 @@
 #include "preferences/information_view.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -22,12 +24,14 @@ QStringList pluginCandidates() {
     if (!named.isEmpty()) return {named};
     const QString dir = QCoreApplication::applicationDirPath();
     // Beside the program in a build folder; under lib/lumora when installed.
-    return {dir + "/liblumora_webview.so", QDir::cleanPath(dir + "/../lib/lumora/liblumora_webview.so")};
+    return {dir + "/liblumora_webview.so",
+            QDir::cleanPath(dir + "/../lib/lumora/liblumora_webview.so")};
 }
 
 QLabel* linkLabel(const QString& text, const QString& href, QWidget* parent) {
     auto* l = new QLabel(parent);
-    l->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(href.toHtmlEscaped(), text.toHtmlEscaped()));
+    l->setText(
+        QStringLiteral("<a href=\"%1\">%2</a>").arg(href.toHtmlEscaped(), text.toHtmlEscaped()));
     l->setTextFormat(Qt::RichText);
     l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     l->setOpenExternalLinks(false);
@@ -37,7 +41,16 @@ QLabel* linkLabel(const QString& text, const QString& href, QWidget* parent) {
 }  // namespace
 
 WebViewPlugin* webViewPlugin() {
-    static WebViewPlugin* plugin = [] () -> WebViewPlugin* {
+    static WebViewPlugin* plugin = []() -> WebViewPlugin* {
+        // The web engine refuses to run as root without its sandbox and takes
+        // the whole program down; as root the page opens in the browser
+        // unless the sandbox was switched off on purpose.
+        if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+            std::fprintf(stderr,
+                         "lumora: no web view when running as root, the information page opens in "
+                         "the browser\n");
+            return nullptr;
+        }
         QString reasons;
         for (const QString& file : pluginCandidates()) {
             if (!QFileInfo::exists(file)) continue;
@@ -48,7 +61,9 @@ WebViewPlugin* webViewPlugin() {
             reasons += loader->errorString() + "; ";
         }
         if (!reasons.isEmpty())
-            std::fprintf(stderr, "lumora: the web view will not load (%s), the information page opens in the browser\n",
+            std::fprintf(stderr,
+                         "lumora: the web view will not load (%s), the information page opens in "
+                         "the browser\n",
                          qPrintable(reasons));
         return nullptr;
     }();
@@ -75,19 +90,22 @@ InformationView::InformationView(const std::string& siteBase,
         about->setAlignment(Qt::AlignCenter);
         column->addWidget(about);
         // Shown short; the address itself is long and changes every time.
-        addressLink_ = linkLabel(QString::fromStdString(sitePage(siteBase, "app_view")), address, this);
+        addressLink_ =
+            linkLabel(QString::fromStdString(sitePage(siteBase, "app_view")), address, this);
         addressLink_->setAlignment(Qt::AlignCenter);
         addressLink_->setWordWrap(true);
-        connect(addressLink_, &QLabel::linkActivated, this,
-                [this](const QString& href) { if (openURL_) openURL_(href.toStdString()); });
+        connect(addressLink_, &QLabel::linkActivated, this, [this](const QString& href) {
+            if (openURL_) openURL_(href.toStdString());
+        });
         column->addWidget(addressLink_);
         column->addStretch(1);
     }
     donation_ = linkLabel(tr("Want to help? A coffee is always appreciated."),
                           QString::fromStdString(sitePage(siteBase, "donate")), this);
     donation_->setAlignment(Qt::AlignCenter);
-    connect(donation_, &QLabel::linkActivated, this,
-            [this](const QString& href) { if (openURL_) openURL_(href.toStdString()); });
+    connect(donation_, &QLabel::linkActivated, this, [this](const QString& href) {
+        if (openURL_) openURL_(href.toStdString());
+    });
     column->addWidget(donation_);
 }
 

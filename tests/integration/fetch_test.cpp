@@ -4,9 +4,11 @@
 
 #include <future>
 
+#include "app/app_settings.h"
 #include "app/manual_executor.h"
 #include "bridge/decode.h"
 #include "bridge/fetchers.h"
+#include "bridge/http.h"
 #include "simulator/sim_server.h"
 
 using namespace lumora;
@@ -154,4 +156,52 @@ TEST_F(FetchTest, NothingListeningOrNoAddressIsConnectionFailed) {
               BridgeError::connectionFailed);
     EXPECT_EQ(errorOf(run<HueCommunicationGroups, GroupsResult>(HueCommunicationGroups("1.2.3.4 ", "u"))),
               BridgeDataType_Groups_Error::connectionFailed);
+}
+
+TEST_F(FetchTest, AnUnchangedBridgeGivesTheSameRecordsAndNobodyHearsOfIt) {
+    using Groups = std::vector<HueGroup>;
+    auto groups = [&](const std::string& address) {
+        auto r = run<HueCommunicationGroups, GroupsResult>(HueCommunicationGroups(address, sim::kDemoUser));
+        EXPECT_TRUE(std::holds_alternative<Groups>(r));
+        return std::holds_alternative<Groups>(r) ? std::get<Groups>(r) : Groups{};
+    };
+    AppSettings settings(std::make_shared<InMemoryDefaultsStore>());
+    int told = 0;
+    settings.addObserver([&](AppSettings::Field f) {
+        if (f == AppSettings::Field::groups) ++told;
+    });
+
+    const Groups first = groups(server_.address());
+    ASSERT_FALSE(first.empty());
+    settings.setGroups(first);
+    // Same bytes from the bridge: the very records, ids included.
+    const Groups second = groups(server_.address());
+    EXPECT_EQ(second, first);
+    settings.setGroups(second);
+    EXPECT_EQ(told, 1) << "an unchanged refresh must not notify";
+
+    // A room switched the other way is a new reply and is read again.
+    const HueGroup& room = first.front();
+    HttpRequest flip;
+    flip.method = "PUT";
+    flip.url = "http://" + server_.address() + "/api/" + sim::kDemoUser + "/groups/" + room.group_id +
+               "/action";
+    flip.body = room.any_on ? R"({"on": false})" : R"({"on": true})";
+    ASSERT_TRUE(httpSend(flip).ok());
+    const Groups third = groups(server_.address());
+    EXPECT_NE(third, first);
+    bool flipped = false;
+    for (const auto& g : third) flipped = flipped || (g.group_id == room.group_id && g.any_on != room.any_on);
+    EXPECT_TRUE(flipped);
+    settings.setGroups(third);
+    EXPECT_EQ(told, 2);
+
+    // Another bridge with the same home answers with the same bytes, yet its
+    // records carry its own address.
+    sim::SimServer other;
+    std::string err;
+    ASSERT_TRUE(other.start(&err)) << err;
+    const Groups elsewhere = groups(other.address());
+    ASSERT_FALSE(elsewhere.empty());
+    for (const auto& g : elsewhere) EXPECT_EQ(g.hue_ip, other.address());
 }

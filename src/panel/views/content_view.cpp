@@ -17,8 +17,6 @@ namespace lumora::panel {
 
 namespace {
 
-constexpr int kPanelWidth = 200;
-
 QLabel* text(const QString& s, int px, QFont::Weight weight, qreal opacity, bool dark) {
     auto* l = new QLabel(s);
     l->setFont(panelFont(px, weight));

@@ -27,6 +27,9 @@ struct PanelActions {
     std::string version;    // the release version
 };
 
+// The panel's width in points.
+constexpr int kPanelWidth = 200;
+
 class ContentView : public QWidget {
     Q_OBJECT
   public:
