@@ -182,15 +182,15 @@
     </message>
     <message>
         <source>%1 brightness, %2 %</source>
-        <translation>%1 Helligkeit, %2&#xa0;%</translation>
+        <translation>%1, Helligkeit %2 %</translation>
     </message>
     <message>
         <source>%1 colour temperature</source>
-        <translation>%1 Farbtemperatur</translation>
+        <translation>%1, Farbtemperatur</translation>
     </message>
     <message>
         <source>%1 colour</source>
-        <translation>%1 Farbe</translation>
+        <translation>%1, Farbe</translation>
     </message>
 </context>
 <context>
@@ -201,15 +201,15 @@
     </message>
     <message>
         <source>%1 brightness, %2 %</source>
-        <translation>%1 Helligkeit, %2&#xa0;%</translation>
+        <translation>%1, Helligkeit %2 %</translation>
     </message>
     <message>
         <source>%1 colour temperature</source>
-        <translation>%1 Farbtemperatur</translation>
+        <translation>%1, Farbtemperatur</translation>
     </message>
     <message>
         <source>%1 colour</source>
-        <translation>%1 Farbe</translation>
+        <translation>%1, Farbe</translation>
     </message>
 </context>
 <context>
