@@ -24,6 +24,7 @@
 #include "bridge/discovery.h"
 #include "bridge/http.h"
 #include "panel/qt_shell.h"
+#include "panel/translations.h"
 #include "panel/views/content_view.h"
 #include "preferences/advanced_pane.h"
 #include "preferences/connection_pane.h"
@@ -167,6 +168,7 @@ int main(int argc, char** argv) {
     Q_INIT_RESOURCE(lumora);
     Q_INIT_RESOURCE(views_resources);
     Q_INIT_RESOURCE(preferences);
+    lumora::panel::installTranslations(QLocale::system());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/icons/lumora.svg")));
     applySchemeOverride();
 

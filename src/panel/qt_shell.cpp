@@ -201,7 +201,8 @@ void QtShell::buildContextMenu() {
     };
     add(tr("Darkness!"), Qt::Key_X, [this] { delegate_.allOff(); });
     // The minutes come from the English title, whatever the translation.
-    for (const char* english : {"Off in 5 minutes", "Off in 30 minutes", "Off in 60 minutes"}) {
+    for (const char* english : {QT_TR_NOOP("Off in 5 minutes"), QT_TR_NOOP("Off in 30 minutes"),
+                                QT_TR_NOOP("Off in 60 minutes")}) {
         add(tr(english), Qt::Key_unknown, [this, english] {
             delegate_.allOffInMinutes(AppDelegate::minutesFromMenuTitle(english));
         });

@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "bridge/bridge_address.h"
+#include "panel/translations.h"
 
 // The link frames live in their own resource file inside a static library;
 // it has to be pulled in by name, outside any namespace.
@@ -334,7 +335,8 @@ void ConfigurationPart::setConnectionType(int type) {
 
 void ConfigurationPart::refresh() {
     const bool connected = settings_.bridgeConnected();
-    const QString error = QString::fromStdString(settings_.connectionErrorMessage());
+    const QString error =
+        panel::translatedCoreText(panel::kCoreTextContext, settings_.connectionErrorMessage());
     title_->setVisible(error.isEmpty());
     errorBar_->setVisible(!error.isEmpty());
     if (errorBar_->text() != error) errorBar_->setText(error);
@@ -393,9 +395,9 @@ void ConfigurationPart::detect() {
                 if (!alive.lock()) return;
                 detecting_ = false;
                 if (found.empty()) {
+                    // Stored in English like the core's own messages; shown translated.
                     settings_.setConnectionErrorMessage(
-                        tr("Unable to connect to the Hue bridge. Is the IP address correct?")
-                            .toStdString());
+                        "Unable to connect to the Hue bridge. Is the IP address correct?");
                 } else {
                     settings_.setHueIP(trimmed(found));
                     if (actions_.connectToBridge) actions_.connectToBridge();

@@ -13,6 +13,7 @@
 #include <array>
 #include <utility>
 
+#include "panel/translations.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
 
 namespace lumora::prefs {
@@ -94,8 +95,10 @@ int carbonKeyCodeForQtKey(int key, bool keypad) {
     return -1;
 }
 
+// The rules speak English; a title with the menu item filled in still
+// finds its translation.
 QString translated(const std::string& english) {
-    return QCoreApplication::translate("KeyboardShortcuts", english.c_str());
+    return panel::translatedCoreText(panel::kShortcutTextContext, english);
 }
 
 }  // namespace

@@ -101,7 +101,8 @@ void OnOffButton::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r(1, 1, 30, 12);
     p.setPen(Qt::NoPen);
-    p.setBrush(on_ ? QColor::fromRgbF(1.0, 191 / 255.0, 0) : grey(0.1));
+    // On shows in the desktop's accent colour.
+    p.setBrush(on_ ? palette().color(QPalette::Highlight) : grey(0.1));
     p.drawRoundedRect(r, 5, 5);
     if (!on_ && isDarkScheme(this)) {
         // Grey 0.1 on the dark panel's grey 0.1: a faint edge keeps its shape.
@@ -109,7 +110,7 @@ void OnOffButton::paintEvent(QPaintEvent*) {
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 4.5, 4.5);
     }
-    p.setPen(on_ ? Qt::black : Qt::white);
+    p.setPen(on_ ? palette().color(QPalette::HighlightedText) : QColor(Qt::white));
     p.setFont(panelFont(10, QFont::Bold));
     p.drawText(r, Qt::AlignCenter, on_ ? tr("ON") : tr("OFF"));
     drawFocusRing(p, rect(), 6);
@@ -272,7 +273,11 @@ void HueSatField::paintEvent(QPaintEvent*) {
             for (int i = 0; i <= 70; ++i) {
                 g.setColorAt(i / 70.0, ColorInfo{i * 5, 4 * k, 100}.color());
             }
-            sp.fillRect(QRectF(0, 2.0 * k - 1, width(), 1), g);
+            // On whole device pixels, so that at a fractional scale every
+            // strip is as thick as the next.
+            const qreal top = std::round((2.0 * k - 1) * dpr) / dpr;
+            const qreal height = std::max<qreal>(1, std::round(dpr)) / dpr;
+            sp.fillRect(QRectF(0, top, width(), height), g);
         }
     }
     p.drawImage(0, 0, strips_);

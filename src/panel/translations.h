@@ -1,0 +1,27 @@
+#pragma once
+// The program's translations: loading them for a locale, and the texts the
+// Qt-free core produces in English, translated when a view shows them.
+
+#include <QLocale>
+#include <QString>
+#include <string_view>
+
+namespace lumora::panel {
+
+// Installs the program's own translation for `locale` (embedded) and Qt's
+// for the same language where the system has it. Returns how many it
+// installed; English needs none.
+int installTranslations(const QLocale& locale);
+// Removes what installTranslations installed.
+void removeTranslations();
+
+// Contexts of the core's texts in the translation files.
+inline constexpr const char* kCoreTextContext = "AppSettings";
+inline constexpr const char* kShortcutTextContext = "KeyboardShortcuts";
+
+// A core text in the current language. A text made from a template with
+// one argument (a typed address, a menu item) is matched against the
+// template, so the argument carries over; an unknown text stays as it is.
+QString translatedCoreText(const char* context, std::string_view english);
+
+}  // namespace lumora::panel

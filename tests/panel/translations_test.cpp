@@ -1,0 +1,371 @@
+// The program in German and French: the translations load for a locale and
+// are complete, the core's English texts come out translated, and the longer
+// texts still fit the 200-point panel and the settings panes.
+
+#include "panel/translations.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QXmlStreamReader>
+
+#include "app/delegate_fixture.h"
+#include "app/linux/launch_at_login.h"
+#include "panel/views/content_view.h"
+#include "panel/views/panel_controls.h"
+#include "panel/views/panel_lists.h"
+#include "preferences/advanced_pane.h"
+#include "preferences/connection_pane.h"
+#include "preferences/debug_view.h"
+#include "preferences/hotkeys_pane.h"
+#include "preferences/information_view.h"
+#include "preferences/lights_pane.h"
+#include "preferences/preferences_window.h"
+#include "preferences/welcome_view.h"
+
+namespace lumora::panel {
+namespace {
+
+QString tr(const char* context, const char* english) {
+    return QCoreApplication::translate(context, english);
+}
+
+class Translations : public ::testing::Test {
+  protected:
+    void TearDown() override { removeTranslations(); }
+};
+
+TEST_F(Translations, LoadForTheLanguageOfTheLocaleAndNotForEnglish) {
+    EXPECT_EQ(installTranslations(QLocale(QStringLiteral("en_GB"))), 0);
+    EXPECT_EQ(tr("lumora::panel::ContentView", "LIGHTS"), "LIGHTS");
+
+    // A region the files do not name still gets its language.
+    EXPECT_GE(installTranslations(QLocale(QStringLiteral("de_AT"))), 1);
+    EXPECT_EQ(tr("lumora::panel::ContentView", "LIGHTS"), "LAMPEN");
+    EXPECT_EQ(tr("lumora::panel::QtShell", "Quit Lumora"), "Lumora beenden");
+    // Qt's own texts (the message box's buttons) come along where the
+    // system has them.
+    if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_de.qm")) {
+        EXPECT_EQ(installTranslations(QLocale(QStringLiteral("de_AT"))), 2);
+        EXPECT_EQ(tr("QPlatformTheme", "Cancel"), "Abbrechen");
+    }
+
+    // Switching replaces the German one rather than stacking on it.
+    EXPECT_GE(installTranslations(QLocale(QStringLiteral("fr_CA"))), 1);
+    EXPECT_EQ(tr("lumora::panel::QtShell", "Quit Lumora"), "Quitter Lumora");
+    EXPECT_EQ(tr("lumora::DebugView", "Close"), "Fermer");
+
+    removeTranslations();
+    EXPECT_EQ(tr("lumora::panel::QtShell", "Quit Lumora"), "Quit Lumora");
+}
+
+TEST_F(Translations, CoreTextsAreTranslatedWithTheirArgument) {
+    installTranslations(QLocale(QStringLiteral("de_DE")));
+    EXPECT_EQ(translatedCoreText(kCoreTextContext,
+                                 "Unable to connect to the Hue bridge. Is the IP address correct?"),
+              "Keine Verbindung zur Bridge möglich. Ist die IP-Adresse richtig?");
+    // The typed address sits in the middle of the core's sentence.
+    const QString invalid = translatedCoreText(
+        kCoreTextContext,
+        "\"10.0.0.1/api x\" is not a valid bridge address. Use HOST or HOST:PORT, for example "
+        "192.168.1.20, bridge.local:80 or [fe80::1]:80; http://HOST[:PORT] is accepted too.");
+    EXPECT_TRUE(invalid.startsWith(QStringLiteral("„10.0.0.1/api x“ ist keine gültige")))
+        << invalid.toStdString();
+    const QString menu = translatedCoreText(
+        kShortcutTextContext, "This shortcut is already used by the menu item \u201CQuit\u201D.");
+    EXPECT_EQ(menu, "Dieses Tastenkürzel wird bereits vom Menüeintrag „Quit“ verwendet.");
+    // A context holds only its own texts; what is unknown stays as it came.
+    EXPECT_EQ(translatedCoreText(kShortcutTextContext, "No bridge address given."),
+              "No bridge address given.");
+    EXPECT_EQ(translatedCoreText(kCoreTextContext, "Bridge says no"), "Bridge says no");
+    EXPECT_EQ(translatedCoreText(kCoreTextContext, ""), "");
+    // A text that only shares the template's ends is not taken for it.
+    EXPECT_EQ(translatedCoreText(kShortcutTextContext,
+                                 "This shortcut is already used by the "
+                                 "menu item \u201C."),
+              "This shortcut is already used by the menu item \u201C.");
+}
+
+// Every entry of both files finished, with the placeholders of its source.
+TEST_F(Translations, FilesAreCompleteAndKeepTheirPlaceholders) {
+    const QRegularExpression placeholder(QStringLiteral("%\\d"));
+    auto placeholders = [&](const QString& s) {
+        QSet<QString> out;
+        for (auto it = placeholder.globalMatch(s); it.hasNext();) out.insert(it.next().captured());
+        return out;
+    };
+    for (const char* language : {"de", "fr"}) {
+        QFile file(QStringLiteral(LUMORA_TRANSLATIONS_DIR "/lumora_%1.ts").arg(language));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+        QXmlStreamReader xml(&file);
+        int messages = 0;
+        QString source;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+            if (xml.name() == QLatin1String("source")) {
+                source = xml.readElementText();
+            } else if (xml.name() == QLatin1String("translation")) {
+                ++messages;
+                const QString type = xml.attributes().value(QLatin1String("type")).toString();
+                const QString text = xml.readElementText();
+                EXPECT_TRUE(type.isEmpty())
+                    << language << ": " << type.toStdString() << ": " << source.toStdString();
+                EXPECT_FALSE(text.trimmed().isEmpty()) << language << ": " << source.toStdString();
+                EXPECT_EQ(placeholders(text), placeholders(source))
+                    << language << ": " << source.toStdString() << " -> " << text.toStdString();
+            }
+        }
+        EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+        EXPECT_GT(messages, 100) << language;
+    }
+}
+
+// ---- Layout in the longer languages --------------------------------------------
+
+std::string describe(const QWidget* w) {
+    QString text;
+    if (auto* l = qobject_cast<const QLabel*>(w)) text = l->text();
+    if (auto* b = qobject_cast<const QAbstractButton*>(w)) text = b->text();
+    return (QString::fromLatin1(w->metaObject()->className()) + " \"" + text.left(60) + "\" " +
+            QStringLiteral("%1x%2").arg(w->width()).arg(w->height()))
+        .toStdString();
+}
+
+// Inner parts of compound controls lie over each other by design.
+bool isCompound(const QWidget* w) {
+    return qobject_cast<const QComboBox*>(w) || qobject_cast<const QLineEdit*>(w) ||
+           qobject_cast<const QAbstractScrollArea*>(w) || qobject_cast<const QToolBar*>(w);
+}
+
+// No label or button shows less than its text, and no two visible siblings
+// share a point.
+void expectNothingClipsOrOverlaps(QWidget* root, const std::string& where) {
+    std::vector<QWidget*> all{root};
+    for (QWidget* w : root->findChildren<QWidget*>()) all.push_back(w);
+    for (QWidget* w : all) {
+        if (!w->isVisibleTo(root) || (w->isWindow() && w != root)) continue;
+        if (auto* l = qobject_cast<QLabel*>(w); l && !l->text().isEmpty()) {
+            if (l->wordWrap()) {
+                EXPECT_LE(l->heightForWidth(l->width()), l->height())
+                    << where << ": wrapped text cut off: " << describe(l);
+            } else {
+                EXPECT_LE(l->sizeHint().width(), l->width())
+                    << where << ": text wider than its label: " << describe(l);
+            }
+        }
+        if (auto* b = qobject_cast<QAbstractButton*>(w); b && !b->text().isEmpty()) {
+            EXPECT_LE(b->sizeHint().width(), b->width())
+                << where << ": text wider than its button: " << describe(b);
+        }
+        if (isCompound(w)) continue;
+        std::vector<QWidget*> children;
+        for (QObject* o : w->children()) {
+            auto* c = qobject_cast<QWidget*>(o);
+            if (c && !c->isWindow() && c->isVisibleTo(root) && !c->geometry().isEmpty())
+                children.push_back(c);
+        }
+        for (size_t i = 0; i < children.size(); ++i) {
+            for (size_t j = i + 1; j < children.size(); ++j) {
+                EXPECT_FALSE(children[i]->geometry().intersects(children[j]->geometry()))
+                    << where << ": " << describe(children[i]) << " at " << children[i]->x() << ","
+                    << children[i]->y() << " overlaps " << describe(children[j]) << " at "
+                    << children[j]->x() << "," << children[j]->y();
+            }
+        }
+    }
+}
+
+class TranslatedLayout : public DelegateFixture, public ::testing::WithParamInterface<const char*> {
+  protected:
+    void SetUp() override {
+        DelegateFixture::SetUp();
+        ASSERT_GE(installTranslations(QLocale(QString::fromLatin1(GetParam()))), 1);
+    }
+    void TearDown() override {
+        removeTranslations();
+        DelegateFixture::TearDown();
+    }
+    void furnish() {
+        std::vector<HueLight> lights;
+        for (auto [id, name, colour] : {std::tuple{"1", "Kitchen", true},
+                                        {"2", "Reading light by the big window", false},
+                                        {"3", "Hallway", true}}) {
+            HueLight l = light(id);
+            l.name = name;
+            l.unique_id = std::string("uid-") + id;
+            l.allows_brightness = true;
+            l.allows_color = colour;
+            l.allows_ambient = true;
+            l.ct_min = 153;
+            l.ct_max = 500;
+            lights.push_back(l);
+        }
+        settings().setLights(lights);
+        std::vector<HueGroup> groups;
+        for (auto [id, name, type] : {std::tuple{"1", "Living room", "Room"},
+                                      {"2", "Kitchen", "Room"},
+                                      {"3", "Downstairs", "Zone"}}) {
+            HueGroup g = group(id);
+            g.name = name;
+            g.type = type;
+            g.lights = {"1", "2"};
+            groups.push_back(g);
+        }
+        settings().setGroups(groups);
+        HueScene relax;
+        relax.scene_id = "s1";
+        relax.name = "Relax";
+        relax.group = "1";
+        settings().setScenes({relax});
+        settings().setShowZones(true);
+        settings().setShowScenes(true);
+        settings().setShowColorBarsForRooms(true);
+        settings().setShowColorBarsForLights(true);
+    }
+    std::unique_ptr<ContentView> panel() {
+        auto view = std::make_unique<ContentView>(settings(), PanelActions{});
+        view->resize(200, 600);
+        view->show();
+        view->sync();
+        QCoreApplication::processEvents();
+        return view;
+    }
+};
+
+TEST_P(TranslatedLayout, PanelFitsItsTextsInEveryState) {
+    const std::string lang = GetParam();
+    // The painted labels: the on/off text inside its 30-point pill, the
+    // tabs' and headers' capitals on their strips.
+    const QFontMetrics onOff(panelFont(10, QFont::Bold));
+    for (const char* text : {"ON", "OFF"})
+        EXPECT_LE(onOff.horizontalAdvance(tr("lumora::panel::OnOffButton", text)), 28) << text;
+
+    settings().setLights({});
+    settings().setNeedsLinkButton(true);
+    expectNothingClipsOrOverlaps(panel().get(), lang + " no lights, link button");
+
+    furnish();
+    settings().setShowReviewRequest(true);
+    for (MainPanels which : {MainPanels::lights, MainPanels::rooms, MainPanels::scenes}) {
+        settings().setActiveMainPanel(which);
+        auto view = panel();
+        const std::string where = lang + " " + view->bodyName().toStdString();
+        expectNothingClipsOrOverlaps(view.get(), where);
+        const QFontMetrics tabs(panelFont(8, QFont::Bold));
+        EXPECT_LE(tabs.horizontalAdvance(tr("lumora::panel::ContentView", "LIGHTS")),
+                  view->lightsTab()->width() - 6)
+            << where;
+        EXPECT_LE(tabs.horizontalAdvance(tr("lumora::panel::ContentView", "ROOMS")),
+                  view->roomsTab()->width() - 6)
+            << where;
+        if (auto* groups = qobject_cast<ListGroups*>(view->body())) {
+            const QFontMetrics headers(panelFont(8));
+            for (auto* h : groups->findChildren<SectionHeaderLabel*>())
+                EXPECT_LE(headers.horizontalAdvance(h->text()), h->width() - 10) << where;
+            EXPECT_EQ(groups->headers().size(), 2);
+        }
+    }
+
+    settings().setGroups({});
+    settings().setScenes({});
+    for (MainPanels which : {MainPanels::rooms, MainPanels::scenes}) {
+        settings().setActiveMainPanel(which);
+        auto view = panel();
+        expectNothingClipsOrOverlaps(view.get(), lang + " " + view->bodyName().toStdString());
+    }
+}
+
+TEST_P(TranslatedLayout, SettingsPanesGrowToTheirTexts) {
+    const std::string lang = GetParam();
+    furnish();
+    QTemporaryDir config;
+    LaunchAtLogin login(config.path().toStdString(), "/usr/bin/lumora");
+    const std::string site = "file:///nonexistent/site/";
+    auto none = [](const std::string&) {};
+    prefs::ConnectionActions connection;
+    connection.version = "1.0";
+    std::vector<prefs::PaneSpec> panes{
+        {"general", tr("QObject", "Connection"), "", ":/preferences/connection.svg",
+         [&](QWidget* p) { return new prefs::ConnectionView(settings(), connection, p); }},
+        {"advanced", tr("QObject", "Advanced"), "", ":/preferences/advanced.svg",
+         [&](QWidget* p) { return new prefs::AdvancedPane(settings(), login, {}, none, site, p); }},
+        {"lights", tr("QObject", "Lights"), "", ":/preferences/lights.svg",
+         [&](QWidget* p) { return new prefs::LightsPane(settings(), p); }},
+        {"hotkeys", tr("QObject", "Hotkeys"), "", ":/preferences/hotkeys.svg",
+         [&](QWidget* p) { return new prefs::HotkeysPane(settings(), p); }},
+        {"info", tr("QObject", "Information"), "", ":/preferences/information.svg",
+         [&](QWidget* p) { return new prefs::InformationPane(site, none, p); }},
+    };
+    prefs::PreferencesWindow window(panes, settings().defaults());
+    auto check = [&](const std::string& id, const std::string& state) {
+        window.show(id);
+        QCoreApplication::processEvents();
+        expectNothingClipsOrOverlaps(&window, lang + " " + id + state);
+        for (QWidget* b : window.toolBar()->findChildren<QAbstractButton*>())
+            if (b->isVisible()) expectNothingClipsOrOverlaps(b, lang + " toolbar");
+    };
+    // The error bar shows the core's message, translated, at its full length.
+    settings().setConnectionErrorMessage(
+        "The bridge accepted pairing but sent no user name. Please pair again.");
+    check("general", " with an error");
+    auto* pane = window.currentPane();
+    bool shown = false;
+    for (QLabel* l : pane->findChildren<QLabel*>())
+        shown |= l->isVisible() && l->text() == tr(kCoreTextContext,
+                                                   "The bridge accepted pairing but sent no "
+                                                   "user name. Please pair again.");
+    EXPECT_TRUE(shown) << lang << ": the error bar shows the translated message";
+    settings().setConnectionErrorMessage("");
+    settings().setBridgeConnected(true);
+    check("general", " connected");
+    for (const char* id : {"advanced", "lights", "hotkeys", "info"}) check(id, "");
+}
+
+// The small windows keep the size the shell gives them.
+TEST_P(TranslatedLayout, WelcomeAndDebugWindowsHoldTheirTexts) {
+    const std::string lang = GetParam();
+    auto inWindow = [](QWidget* content, QSize size) {
+        auto window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(content);
+        window->setFixedSize(size);
+        window->show();
+        QCoreApplication::processEvents();
+        return window;
+    };
+    auto welcome = inWindow(new WelcomeView([] {}), {320, 500});
+    expectNothingClipsOrOverlaps(welcome.get(), lang + " welcome");
+    auto debug = inWindow(new DebugView(
+                              settings(), [] {}, [] {}),
+                          {320, 300});
+    expectNothingClipsOrOverlaps(debug.get(), lang + " debug");
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, TranslatedLayout, ::testing::Values("de_DE", "fr_FR"),
+                         [](const auto& info) { return std::string(info.param).substr(0, 2); });
+
+}  // namespace
+}  // namespace lumora::panel
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(views_resources);
+    Q_INIT_RESOURCE(lumora);
+    Q_INIT_RESOURCE(preferences);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
