@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "panel/views/palette.h"
 #include "app/manual_executor.h"
 #include "preferences/hotkeys_pane.h"
 #include "shortcuts/fake_hotkey_service.h"
@@ -396,15 +397,7 @@ TEST_F(PrefsTest, PaneLaysOutWithoutClippingInBothSchemes) {
     QApplication::setStyle(fusion);
     for (const bool dark : {false, true}) {
         QPalette p = fusion->standardPalette();
-        if (dark) {
-            p.setColor(QPalette::Window, QColor(36, 36, 38));
-            p.setColor(QPalette::WindowText, QColor(235, 235, 235));
-            p.setColor(QPalette::Base, QColor(26, 26, 28));
-            p.setColor(QPalette::Text, QColor(235, 235, 235));
-            p.setColor(QPalette::Button, QColor(52, 52, 55));
-            p.setColor(QPalette::ButtonText, QColor(235, 235, 235));
-            p.setColor(QPalette::Mid, QColor(90, 90, 94));
-        }
+        if (dark) p = lumora::panel::darkPalette();
         QApplication::setPalette(p);
         HotkeysPane pane(*settings_);
         pane.show();

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <cstdio>
 
+#include "panel/views/palette.h"
 #include "app/manual_executor.h"
 #include "preferences/connection_pane.h"
 
@@ -17,15 +18,7 @@ static int saveScreenshots(const QString& dir) {
     QApplication::setStyle(QStringLiteral("Fusion"));
     for (bool dark : {false, true}) {
         QPalette p = QApplication::style()->standardPalette();
-        if (dark) {
-            p.setColor(QPalette::Window, QColor(36, 36, 38));
-            p.setColor(QPalette::WindowText, QColor(235, 235, 235));
-            p.setColor(QPalette::Base, QColor(26, 26, 28));
-            p.setColor(QPalette::Text, QColor(235, 235, 235));
-            p.setColor(QPalette::Button, QColor(52, 52, 55));
-            p.setColor(QPalette::ButtonText, QColor(235, 235, 235));
-            p.setColor(QPalette::Highlight, QColor(255, 191, 0));
-        }
+        if (dark) p = lumora::panel::darkPalette();
         QApplication::setPalette(p);
         for (bool connected : {false, true}) {
             AppSettings s(std::make_shared<InMemoryDefaultsStore>());

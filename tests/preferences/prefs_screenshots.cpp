@@ -13,6 +13,7 @@
 #include "app/app_settings.h"
 #include "app/qt/qt_executor.h"
 #include "app/linux/launch_at_login.h"
+#include "panel/views/palette.h"
 #include "preferences/advanced_pane.h"
 #include "preferences/information_view.h"
 #include "preferences/lights_pane.h"
@@ -20,25 +21,6 @@
 
 using namespace lumora;
 
-namespace {
-
-QPalette darkPalette() {
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2d));
-    p.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-    p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
-    p.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x36));
-    p.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-    p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
-    p.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-    p.setColor(QPalette::Mid, QColor(0x55, 0x55, 0x58));
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0x8b, 0xe0));
-    p.setColor(QPalette::HighlightedText, Qt::white);
-    p.setColor(QPalette::Link, QColor(0x6c, 0xb0, 0xff));
-    return p;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -90,7 +72,7 @@ int main(int argc, char** argv) {
     QCursor::setPos(5000, 5000);
     const QPalette light = QApplication::palette();
     for (bool dark : {false, true}) {
-        QApplication::setPalette(dark ? darkPalette() : light);
+        QApplication::setPalette(dark ? lumora::panel::darkPalette() : light);
         prefs::PreferencesWindow w(panes, *store);
         for (const char* id : {"advanced", "lights", "info"}) {
             w.show(id);
