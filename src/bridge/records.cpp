@@ -102,8 +102,8 @@ void from_json(const json& j, HueGroup& v) {
 }
 
 void to_json(json& j, const HueScene& v) {
-    j = json{{"scene_id", v.scene_id}, {"name", v.name},     {"lights", v.lights},
-             {"type", v.type},         {"group", v.group},   {"hue_ip", v.hue_ip},
+    j = json{{"scene_id", v.scene_id}, {"name", v.name},   {"lights", v.lights},
+             {"type", v.type},         {"group", v.group}, {"hue_ip", v.hue_ip},
              {"hue_key", v.hue_key}};
 }
 
@@ -130,3 +130,50 @@ void to_json(json& j, const ActionQueueItem& v) {
 }
 
 }  // namespace lumora
+
+namespace {
+
+// Folds each member into one value, boost-style.
+class Hasher {
+  public:
+    template <typename T>
+    Hasher& operator<<(const T& v) {
+        mix(std::hash<T>{}(v));
+        return *this;
+    }
+    Hasher& operator<<(const std::vector<std::string>& list) {
+        mix(list.size());
+        for (const auto& s : list) *this << s;
+        return *this;
+    }
+    std::size_t value() const { return h_; }
+
+  private:
+    void mix(std::size_t v) { h_ ^= v + 0x9e3779b97f4a7c15ULL + (h_ << 6) + (h_ >> 2); }
+    std::size_t h_ = 0;
+};
+
+}  // namespace
+
+std::size_t std::hash<lumora::HueLight>::operator()(const lumora::HueLight& l) const noexcept {
+    Hasher h;
+    h << l.lamp_id << l.name << l.product_name << l.model_id << l.allows_color << l.allows_ambient
+      << l.allows_brightness << l.is_on << l.brightness << l.hue << l.saturation
+      << l.color_temperature << l.xy_x << l.xy_y << l.ct_min << l.ct_max << l.hue_ip << l.hue_key
+      << l.unique_id;
+    return h.value();
+}
+
+std::size_t std::hash<lumora::HueGroup>::operator()(const lumora::HueGroup& g) const noexcept {
+    Hasher h;
+    h << g.id << g.group_id << g.name << g.lights << g.type << g.group_class << g.all_on << g.any_on
+      << g.is_on << g.brightness << g.saturation << g.hue << g.color_temperature << g.ct_min
+      << g.ct_max << g.hue_ip << g.hue_key;
+    return h.value();
+}
+
+std::size_t std::hash<lumora::HueScene>::operator()(const lumora::HueScene& s) const noexcept {
+    Hasher h;
+    h << s.id << s.scene_id << s.name << s.lights << s.type << s.group << s.hue_ip << s.hue_key;
+    return h.value();
+}

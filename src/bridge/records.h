@@ -144,3 +144,18 @@ std::string encodeBody(const Body& body) {
 }
 
 }  // namespace lumora
+
+// Member-wise hashes in declaration order, to go with the member-wise
+// equality (`id` included for rooms and scenes).
+template <>
+struct std::hash<lumora::HueLight> {
+    std::size_t operator()(const lumora::HueLight& l) const noexcept;
+};
+template <>
+struct std::hash<lumora::HueGroup> {
+    std::size_t operator()(const lumora::HueGroup& g) const noexcept;
+};
+template <>
+struct std::hash<lumora::HueScene> {
+    std::size_t operator()(const lumora::HueScene& s) const noexcept;
+};

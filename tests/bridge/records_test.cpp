@@ -1,8 +1,9 @@
+#include "bridge/records.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
-
-#include "bridge/records.h"
+#include <unordered_set>
 
 using namespace lumora;
 using nlohmann::json;
@@ -45,7 +46,8 @@ TEST(Records, CommandBodiesEncodeExactlyTheirMembers) {
               json({{"hue", 46920}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}));
     EXPECT_EQ(json::parse(encodeBody(HueSceneRecall{"AB34EF5"})), json({{"scene", "AB34EF5"}}));
 
-    HueScheduleOffMinutes off{{"/api/key/groups/0/action", "PUT", {false}}, true, "PT01:00:00", true};
+    HueScheduleOffMinutes off{
+        {"/api/key/groups/0/action", "PUT", {false}}, true, "PT01:00:00", true};
     EXPECT_EQ(json::parse(encodeBody(off)), json::parse(R"({
         "command": {"address": "/api/key/groups/0/action", "method": "PUT", "body": {"on": false}},
         "autodelete": true, "localtime": "PT01:00:00", "recycle": true})"));
@@ -84,4 +86,41 @@ TEST(Records, ClampedAppliesLowerThenUpper) {
     EXPECT_EQ(clamped(5, 10, 3), 3);
     EXPECT_EQ(clamped(50, 10, 3), 3);
     EXPECT_DOUBLE_EQ(clamped(1.5, 0.0, 1.0), 1.0);
+}
+
+TEST(Records, HashesFollowEqualityMemberByMember) {
+    HueLight a;
+    a.lamp_id = "3";
+    a.name = "Desk";
+    HueLight b = a;
+    EXPECT_EQ(std::hash<HueLight>{}(a), std::hash<HueLight>{}(b));
+    // Any one member changes the hash, the last one as much as the first.
+    b.unique_id = "00:17:88:01:00:bd:c7:b9-0b";
+    EXPECT_NE(std::hash<HueLight>{}(a), std::hash<HueLight>{}(b));
+    b = a;
+    b.xy_x = 0.5f;
+    EXPECT_NE(std::hash<HueLight>{}(a), std::hash<HueLight>{}(b));
+
+    HueGroup g;
+    g.group_id = "1";
+    g.lights = {"1", "2"};
+    HueGroup same = g;
+    EXPECT_EQ(std::hash<HueGroup>{}(g), std::hash<HueGroup>{}(same));
+    HueGroup again = g;
+    again.id = Uuid::random();  // the same bridge group read another time
+    EXPECT_NE(std::hash<HueGroup>{}(g), std::hash<HueGroup>{}(again));
+    // A light moving between two lists is not the same group.
+    HueGroup moved = g;
+    moved.lights = {"1"};
+    moved.group_class = "2";
+    EXPECT_NE(std::hash<HueGroup>{}(g), std::hash<HueGroup>{}(moved));
+
+    HueScene s;
+    s.scene_id = "abc";
+    std::unordered_set<HueScene> scenes{s, s};
+    EXPECT_EQ(scenes.size(), 1u);
+    HueScene t = s;
+    t.hue_key = "other";
+    scenes.insert(t);
+    EXPECT_EQ(scenes.size(), 2u);
 }
