@@ -7,6 +7,9 @@
 #include <QMetaEnum>
 #include <QStringList>
 #include <QWidget>
+#include <algorithm>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace lumora::testing {
@@ -66,20 +69,26 @@ inline std::vector<AccessibleElement> shownElements(QWidget* root) {
     return out;
 }
 
-// The path of every shown control without a name.
-inline QStringList unnamedControls(QWidget* root) {
+// The path of every shown control without a name, one a line; empty when
+// every control has one.
+inline std::string unnamedControls(QWidget* root) {
     QStringList out;
     for (const auto& e : shownElements(root)) {
         if (isInteractive(e.iface) && e.iface->text(QAccessible::Name).trimmed().isEmpty())
             out << e.path;
     }
-    return out;
+    return out.join(QLatin1Char('\n')).toStdString();
 }
 
-// The first shown element with this name, or null.
-inline QAccessibleInterface* findByName(QWidget* root, const QString& name) {
+// The first shown element with this name (and one of these roles, when
+// given), or null.
+inline QAccessibleInterface* findByName(QWidget* root, const QString& name,
+                                        std::initializer_list<QAccessible::Role> roles = {}) {
     for (const auto& e : shownElements(root)) {
-        if (e.iface->text(QAccessible::Name) == name) return e.iface;
+        if (e.iface->text(QAccessible::Name) != name) continue;
+        if (roles.size() == 0 ||
+            std::find(roles.begin(), roles.end(), e.iface->role()) != roles.end())
+            return e.iface;
     }
     return nullptr;
 }
