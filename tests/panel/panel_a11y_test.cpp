@@ -343,6 +343,14 @@ TEST_F(PanelA11yTest, TheKeyboardAloneReachesTheKitchenSliderStepsItThroughTheQu
     ASSERT_EQ(tabTo(kitchen->sceneButton(), 3), 2);
     key(Qt::Key_Return);
     ASSERT_TRUE(kitchen->scenePopover());
+    // Escape there closes the scenes only.
+    key(Qt::Key_Escape);
+    QTest::qWait(20);
+    EXPECT_FALSE(kitchen->scenePopover());
+    EXPECT_TRUE(controller_->isShown());
+    ASSERT_EQ(QApplication::focusWidget(), kitchen->sceneButton());
+    key(Qt::Key_Return);
+    ASSERT_TRUE(kitchen->scenePopover());
     auto* relax = qobject_cast<SceneButton*>(QApplication::focusWidget());
     ASSERT_TRUE(relax) << "the scene list took no focus";
     EXPECT_EQ(relax->accessibleName(), "Scene Relax");
@@ -355,8 +363,13 @@ TEST_F(PanelA11yTest, TheKeyboardAloneReachesTheKitchenSliderStepsItThroughTheQu
     QTest::qWait(20);
     EXPECT_FALSE(kitchen->scenePopover());
 
+    // A click gives the focus without the ring.
+    CustomSlider* living = row("Living room")->slider();
+    QTest::mouseClick(living, Qt::LeftButton, {}, QPoint(20, 8));
+    ASSERT_TRUE(living->hasFocus());
+    EXPECT_EQ(ringPixels(living), 0);
+
     // Escape from a control closes the panel.
-    kitchen->slider()->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(controller_->isShown());
     key(Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !controller_->isShown(); }, 2000));

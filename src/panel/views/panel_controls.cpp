@@ -71,7 +71,20 @@ PanelControl::PanelControl(QWidget* parent) : QWidget(parent) {
 }
 
 void PanelControl::focusInEvent(QFocusEvent* e) {
-    keyboardFocus_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason;
+    switch (e->reason()) {
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason:
+            keyboardFocus_ = true;
+            break;
+        case Qt::MouseFocusReason:
+            keyboardFocus_ = false;
+            break;
+        default:
+            // Focus coming back (a popup closed, the window came forward)
+            // keeps the ring it had.
+            break;
+    }
     QWidget::focusInEvent(e);
 }
 
