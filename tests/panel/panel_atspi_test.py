@@ -310,7 +310,10 @@ def run(lumora, root):
             "KeyboardShortcuts_togglePanel": json.dumps(PANEL_SHORTCUT),
         }, f)
 
-    app_env = dict(env, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+    # English, whatever this machine speaks: the names below are checked.
+    app_env = dict(env, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    app_env.pop("LANGUAGE", None)
     # The program asks the session bus, as on a desktop; an address handed
     # to it directly it would connect to without ever publishing its tree.
     del app_env["AT_SPI_BUS_ADDRESS"]
