@@ -11,7 +11,7 @@ packages=(
   libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
   xvfb xdotool curl wrk clang-format
   clang libclang-rt-14-dev
-  dbus-bin trayer python3-dbus python3-gi
+  dbus-bin trayer python3-dbus python3-gi at-spi2-core python3-pyatspi
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev imagemagick hyperfine
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   desktop-file-utils appstream man-db dpkg-dev file lintian zsh

@@ -235,6 +235,17 @@
     </message>
 </context>
 <context>
+    <name>lumora::panel::PanelAccessibility</name>
+    <message>
+        <source>%1 %</source>
+        <translation>%1&#xa0;%</translation>
+    </message>
+    <message>
+        <source>hue %1°, saturation %2 %</source>
+        <translation>teinte %1°, saturation %2&#xa0;%</translation>
+    </message>
+</context>
+<context>
     <name>lumora::panel::QtShell</name>
     <message>
         <source>Darkness!</source>
@@ -461,6 +472,10 @@
     <message>
         <source>Brighter</source>
         <translation>Plus clair</translation>
+    </message>
+    <message>
+        <source>Open Panel</source>
+        <translation>Ouvrir le panneau</translation>
     </message>
 </context>
 <context>

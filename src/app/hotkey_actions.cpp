@@ -61,6 +61,12 @@ void AppDelegate::registerKeyboardHotkeys() {
             });
         });
     }
+    // The panel without the mouse: the same as a left click on the icon.
+    KeyboardShortcuts::onKeyUp(Names::actionTogglePanel, [this, alive] {
+        UI([this, alive] {
+            if (alive.lock()) togglePopover(Click::left);
+        });
+    });
 }
 
 void AppDelegate::applyToAllGroups(AllGroupsAction action) {

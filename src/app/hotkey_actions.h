@@ -1,6 +1,6 @@
 #pragma once
-// What the twelve global shortcuts do: seven act on every room and zone, five
-// are slots that apply one action to one room.
+// What the global shortcuts do: seven act on every room and zone, five are
+// slots that apply one action to one room, one opens and closes the panel.
 
 #include <string>
 

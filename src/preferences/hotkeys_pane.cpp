@@ -165,6 +165,7 @@ HotkeysEverythingView::HotkeysEverythingView(QWidget* parent) : QWidget(parent) 
         {QT_TR_NOOP("On"), &Name::actionAllLightsOn},
         {QT_TR_NOOP("Darker"), &Name::actionAllLightsDarker},
         {QT_TR_NOOP("Brighter"), &Name::actionAllLightsBrighter},
+        {QT_TR_NOOP("Open Panel"), &Name::actionTogglePanel},
     };
     for (size_t i = 0; i < recorders_.size(); ++i) {
         recorders_[i] = new RecorderWidget(*rows[i].second);

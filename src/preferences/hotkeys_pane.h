@@ -1,8 +1,9 @@
 #pragma once
-// The Hotkeys pane: recorders for the four shortcuts that act on every room,
-// five slots that each pair a shortcut with one action on one room or zone,
-// and the brightness step of the brighter and darker shortcuts. Choices are
-// stored the moment they change; the shortcuts read them when they fire.
+// The Hotkeys pane: recorders for the four shortcuts that act on every room
+// and the one that opens the panel, five slots that each pair a shortcut with
+// one action on one room or zone, and the brightness step of the brighter and
+// darker shortcuts. Choices are stored the moment they change; the shortcuts
+// read them when they fire.
 
 #include <QComboBox>
 #include <QWidget>
@@ -61,11 +62,11 @@ class HotkeysEverythingView : public QWidget {
     Q_OBJECT
   public:
     explicit HotkeysEverythingView(QWidget* parent = nullptr);
-    // Off, On, Darker, Brighter, in that order.
-    const std::array<RecorderWidget*, 4>& recorders() const { return recorders_; }
+    // Off, On, Darker, Brighter, Open Panel, in that order.
+    const std::array<RecorderWidget*, 5>& recorders() const { return recorders_; }
 
   private:
-    std::array<RecorderWidget*, 4> recorders_{};
+    std::array<RecorderWidget*, 5> recorders_{};
 };
 
 class HotkeysIndividualView : public QWidget {

@@ -113,6 +113,7 @@ LampSelectorView::LampSelectorView(AppSettings& settings, QWidget* parent)
     column->addSpacing(10);
 
     list_ = new QListWidget(this);
+    list_->setAccessibleName(tr("Which lights do you want to control?"));
     list_->setItemDelegate(new LampRowDelegate(list_));
     list_->setDragDropMode(QAbstractItemView::InternalMove);
     list_->setDefaultDropAction(Qt::MoveAction);

@@ -123,6 +123,8 @@ RecorderWidget::RecorderWidget(KeyboardShortcuts::Name name, OnChange onChange, 
 
     clear_ = addAction(style()->standardIcon(QStyle::SP_LineEditClearButton),
                        QLineEdit::TrailingPosition);
+    // The text is the button's name for a screen reader; only the icon shows.
+    clear_->setText(tr("Clear"));
     clear_->setToolTip(tr("Clear"));
     connect(clear_, &QAction::triggered, this, [this] {
         setText(QString());

@@ -58,6 +58,7 @@ const std::vector<KeyboardShortcuts::Name>& KeyboardShortcuts::Name::all() {
         actionAllLightsOn,  actionAllLightsOff,  actionAllLightsBrighter, actionAllLightsDarker,
         actionAllLightsRed, actionAllLightsBlue, actionAllLightsWhite,    actionCustomGroup1,
         actionCustomGroup2, actionCustomGroup3,  actionCustomGroup4,      actionCustomGroup5,
+        actionTogglePanel,
     };
     return names;
 }

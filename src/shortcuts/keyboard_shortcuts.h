@@ -55,7 +55,9 @@ class KeyboardShortcuts {
         static const Name actionCustomGroup3;
         static const Name actionCustomGroup4;
         static const Name actionCustomGroup5;
-        // The twelve names above, in that order.
+        // Opens the panel, or closes it when it is open.
+        static const Name actionTogglePanel;
+        // The thirteen names above, in that order.
         static const std::vector<Name>& all();
 
       private:
@@ -141,6 +143,7 @@ inline const KeyboardShortcuts::Name KeyboardShortcuts::Name::actionCustomGroup4
     "actionCustomGroup4"};
 inline const KeyboardShortcuts::Name KeyboardShortcuts::Name::actionCustomGroup5{
     "actionCustomGroup5"};
+inline const KeyboardShortcuts::Name KeyboardShortcuts::Name::actionTogglePanel{"togglePanel"};
 
 }  // namespace lumora
 

@@ -5,6 +5,7 @@
 
 #include "app/app_delegate.h"
 #include "app/manual_executor.h"
+#include "shortcuts/keyboard_shortcuts.h"
 #include "simulator/sim_server.h"
 
 namespace lumora {
@@ -155,6 +156,36 @@ TEST_F(LifecycleTest, ClicksToggleThePanelAndARightClickSwapsItForTheMenu) {
     EXPECT_TRUE(shell_.shown);
     delegate().togglePopover(AppDelegate::Click::left);
     EXPECT_FALSE(shell_.shown);
+}
+
+TEST_F(LifecycleTest, ThePanelShortcutTogglesThePanelAsALeftClickDoes) {
+    const Shortcut panelKeys(40, 4096 | 2048);  // control-option-K
+    const Shortcut offKeys(37, 4096 | 2048);    // control-option-L
+    store_->setString("KeyboardShortcuts_togglePanel", panelKeys.json());
+    store_->setString("KeyboardShortcuts_allLightsOff", offKeys.json());
+    store_->setInteger("preferredWindowHeightLights", 345);
+    delegate().settings().setLights({HueLight{}});
+    delegate().registerKeyboardHotkeys();
+    EXPECT_EQ(KeyboardShortcuts::registeredShortcuts(), (std::set<Shortcut>{panelKeys, offKeys}));
+
+    KeyboardShortcuts::handleOnKeyDown(panelKeys);
+    exec_->runPending();
+    EXPECT_FALSE(shell_.shown) << "it opens on release, as the others act";
+    KeyboardShortcuts::handleOnKeyUp(panelKeys);
+    EXPECT_FALSE(shell_.shown) << "on the UI thread's next turn, not inside the key handler";
+    exec_->runPending();
+    EXPECT_TRUE(shell_.shown);
+    EXPECT_EQ(shell_.calls.back(), "show 345");
+    EXPECT_EQ(store_->integer("appInvocations"), 1) << "an opening like any other";
+
+    KeyboardShortcuts::handleOnKeyUp(offKeys);
+    exec_->runPending();
+    EXPECT_TRUE(shell_.shown) << "another shortcut leaves the panel alone";
+    KeyboardShortcuts::handleOnKeyUp(panelKeys);
+    exec_->runPending();
+    EXPECT_FALSE(shell_.shown);
+    EXPECT_EQ(shell_.calls.back(), "close");
+    KeyboardShortcuts::reset();
 }
 
 TEST_F(LifecycleTest, TheReviewRequestShowsFromThe27thToThe41stOpening) {

@@ -161,7 +161,8 @@ TEST_F(PrefsTest, SlotFourRecordsUnderTheFifthGroupName) {
     const std::map<QString, Name> rows{{"Off", Name::actionAllLightsOff},
                                        {"On", Name::actionAllLightsOn},
                                        {"Darker", Name::actionAllLightsDarker},
-                                       {"Brighter", Name::actionAllLightsBrighter}};
+                                       {"Brighter", Name::actionAllLightsBrighter},
+                                       {"Open Panel", Name::actionTogglePanel}};
     for (RecorderWidget* r : pane->everything()->recorders())
         EXPECT_EQ(rows.at(r->accessibleName()), r->name()) << r->accessibleName().toStdString();
     RecorderWidget* rec = pane->individual()->recorder(4);

@@ -21,9 +21,11 @@ class KeyboardShortcutsTest : public ShortcutModuleTest {
 };
 
 TEST_F(KeyboardShortcutsTest, NamesAndTheirDefaultsKeys) {
-    ASSERT_EQ(Name::all().size(), 12u);
+    ASSERT_EQ(Name::all().size(), 13u);
     EXPECT_EQ(Name::all().front(), Name::actionAllLightsOn);
-    EXPECT_EQ(Name::all().back(), Name::actionCustomGroup5);
+    EXPECT_EQ(Name::all()[11], Name::actionCustomGroup5);
+    EXPECT_EQ(Name::all().back(), Name::actionTogglePanel);
+    EXPECT_EQ(KS::userDefaultsKey(Name::actionTogglePanel), "KeyboardShortcuts_togglePanel");
     EXPECT_EQ(KS::userDefaultsKey(Name::actionAllLightsOn), "KeyboardShortcuts_allLightsOn");
     EXPECT_EQ(KS::userDefaultsKey(Name::actionAllLightsWhite), "KeyboardShortcuts_allLightsWhite");
     EXPECT_EQ(KS::userDefaultsKey(Name::actionCustomGroup3),

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "panel/views/panel_accessibility.h"
+
 namespace lumora::panel {
 
 bool isDarkScheme(const QWidget* w) {
@@ -64,16 +66,30 @@ void drawImage(QPainter& p, const QString& resource, const QRectF& target, const
 }  // namespace
 
 PanelControl::PanelControl(QWidget* parent) : QWidget(parent) {
+    installPanelAccessibility();
     setFocusPolicy(Qt::StrongFocus);
 }
 
 void PanelControl::focusInEvent(QFocusEvent* e) {
-    keyboardFocus_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason;
+    switch (e->reason()) {
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason:
+            keyboardFocus_ = true;
+            break;
+        case Qt::MouseFocusReason:
+            keyboardFocus_ = false;
+            break;
+        default:
+            // Focus coming back (a popup closed, the window came forward)
+            // keeps the ring it had.
+            break;
+    }
     QWidget::focusInEvent(e);
 }
 
 void PanelControl::drawFocusRing(QPainter& p, const QRectF& r, qreal radius) {
-    if (!hasFocus() || !keyboardFocus_) return;
+    if (!showsFocusRing()) return;
     QColor accent = palette().color(QPalette::Highlight);
     accent.setAlphaF(0.9);
     p.save();
@@ -94,6 +110,7 @@ void OnOffButton::setOn(bool on) {
     if (on_ == on) return;
     on_ = on;
     update();
+    notifyStateChanged(this, true, false);
 }
 
 void OnOffButton::paintEvent(QPaintEvent*) {
@@ -141,6 +158,13 @@ void CustomSlider::setValue(double v) {
     if (v == value_) return;
     value_ = v;
     update();
+    notifyValueChanged(this, v * 100);
+}
+
+void CustomSlider::setValueByUser(double v) {
+    v = std::clamp(v, 0.0, 1.0);
+    setValue(v);
+    emit moved(v);
 }
 
 void CustomSlider::paintEvent(QPaintEvent*) {
@@ -160,9 +184,7 @@ void CustomSlider::paintEvent(QPaintEvent*) {
 }
 
 void CustomSlider::report(double x) {
-    const double v = width() > 0 ? std::clamp(x / width(), 0.0, 1.0) : 0.0;
-    setValue(v);
-    emit moved(v);
+    setValueByUser(width() > 0 ? x / width() : 0.0);
 }
 
 void CustomSlider::mousePressEvent(QMouseEvent* e) {
@@ -178,29 +200,24 @@ void CustomSlider::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void CustomSlider::keyPressEvent(QKeyEvent* e) {
-    double v = value_;
     switch (e->key()) {
         case Qt::Key_Left:
         case Qt::Key_Down:
-            v -= kKeyStep;
+            stepBy(-1);
             break;
         case Qt::Key_Right:
         case Qt::Key_Up:
-            v += kKeyStep;
+            stepBy(1);
             break;
         case Qt::Key_Home:
-            v = 0;
+            setValueByUser(0);
             break;
         case Qt::Key_End:
-            v = 1;
+            setValueByUser(1);
             break;
         default:
             PanelControl::keyPressEvent(e);
-            return;
     }
-    v = std::clamp(v, 0.0, 1.0);
-    setValue(v);
-    emit moved(v);
 }
 
 // ---- TemperatureBar ----------------------------------------------------------
@@ -212,7 +229,19 @@ TemperatureBar::TemperatureBar(QWidget* parent) : PanelControl(parent) {
 }
 
 std::int64_t TemperatureBar::temperatureAt(double x, std::int64_t ctMin, std::int64_t ctMax) {
-    return ctMin + static_cast<std::int64_t>(static_cast<double>(ctMax - ctMin) * x / 180.0);
+    return ctMin + static_cast<std::int64_t>(static_cast<double>(ctMax - ctMin) * x / kWidth);
+}
+
+void TemperatureBar::setPosition(double x) {
+    x = std::clamp(x, 0.0, kWidth);
+    if (x == keyX_) return;
+    keyX_ = x;
+    notifyValueChanged(this, x / kWidth * 100);
+}
+
+void TemperatureBar::choose(double x) {
+    setPosition(x);
+    emit released(keyX_);
 }
 
 void TemperatureBar::paintEvent(QPaintEvent*) {
@@ -227,16 +256,19 @@ void TemperatureBar::paintEvent(QPaintEvent*) {
 }
 
 void TemperatureBar::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton) emit released(e->position().x());
+    if (e->button() != Qt::LeftButton) return;
+    setPosition(e->position().x());
+    emit released(e->position().x());
 }
 
 void TemperatureBar::keyPressEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_Left || e->key() == Qt::Key_Right) {
-        keyX_ = std::clamp(keyX_ + (e->key() == Qt::Key_Left ? -9.0 : 9.0), 0.0, 180.0);
-        emit released(keyX_);
-        return;
+    if (e->key() == Qt::Key_Left || e->key() == Qt::Key_Down) {
+        choose(keyX_ - kKeyStep);
+    } else if (e->key() == Qt::Key_Right || e->key() == Qt::Key_Up) {
+        choose(keyX_ + kKeyStep);
+    } else {
+        PanelControl::keyPressEvent(e);
     }
-    PanelControl::keyPressEvent(e);
 }
 
 // ---- HueSatField -------------------------------------------------------------
@@ -285,7 +317,12 @@ void HueSatField::paintEvent(QPaintEvent*) {
     drawFocusRing(p, rect(), 3);
 }
 
+void HueSatField::setPoint(const QPointF& p) {
+    keyPoint_ = QPointF(std::clamp(p.x(), 0.0, 180.0), std::clamp(p.y(), 2.0, 48.0));
+}
+
 void HueSatField::pick(const QPointF& pos) {
+    setPoint(pos);
     emit picked(hueAt(pos.x()), saturationAt(pos.y()));
 }
 
@@ -320,9 +357,7 @@ void HueSatField::keyPressEvent(QKeyEvent* e) {
             PanelControl::keyPressEvent(e);
             return;
     }
-    keyPoint_ += d;
-    keyPoint_.setX(std::clamp(keyPoint_.x(), 0.0, 180.0));
-    keyPoint_.setY(std::clamp(keyPoint_.y(), 2.0, 48.0));
+    setPoint(keyPoint_ + d);
     pick(keyPoint_);
 }
 
@@ -388,6 +423,7 @@ void SceneButton::keyPressEvent(QKeyEvent* e) {
 
 SectionHeaderLabel::SectionHeaderLabel(const QString& text, QWidget* parent)
     : QWidget(parent), text_(text) {
+    installPanelAccessibility();
     setFixedHeight(20);
     setAccessibleName(text);
 }
@@ -414,6 +450,7 @@ void PanelTab::setSelected(bool selected) {
     if (selected_ == selected) return;
     selected_ = selected;
     update();
+    notifyStateChanged(this, false, true);
 }
 
 void PanelTab::paintEvent(QPaintEvent*) {

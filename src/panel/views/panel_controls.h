@@ -34,6 +34,8 @@ class PanelControl : public QWidget {
     Q_OBJECT
   public:
     explicit PanelControl(QWidget* parent = nullptr);
+    // Focused, and reached by the keyboard.
+    bool showsFocusRing() const { return hasFocus() && keyboardFocus_; }
 
   protected:
     void drawFocusRing(QPainter& p, const QRectF& r, qreal radius);
@@ -71,7 +73,12 @@ class CustomSlider : public PanelControl {
     // 0…1.
     void setValue(double v);
     double value() const { return value_; }
-    static constexpr double kKeyStep = 0.05;
+    // What an arrow key moves it by (0…1).
+    void setKeyStep(double step) { keyStep_ = step; }
+    double keyStep() const { return keyStep_; }
+    // Moves it as a drag would: set, then reported.
+    void setValueByUser(double v);
+    void stepBy(int steps) { setValueByUser(value_ + steps * keyStep_); }
     QSize sizeHint() const override { return {120, 16}; }
 
   signals:
@@ -88,6 +95,7 @@ class CustomSlider : public PanelControl {
   private:
     void report(double x);
     double value_ = 0;
+    double keyStep_ = 0.05;
 };
 
 // The colour-temperature strip; reports the release position.
@@ -96,7 +104,14 @@ class TemperatureBar : public PanelControl {
   public:
     explicit TemperatureBar(QWidget* parent = nullptr);
     // The bar is taken to be 180 points wide, as it is in the panel.
+    static constexpr double kWidth = 180;
+    static constexpr double kKeyStep = 9;  // an arrow key's move
     static std::int64_t temperatureAt(double x, std::int64_t ctMin, std::int64_t ctMax);
+    // Where the current temperature sits; arrow keys move on from there.
+    double position() const { return keyX_; }
+    void setPosition(double x);
+    // The user picked the point at x: set and reported.
+    void choose(double x);
     QSize sizeHint() const override { return {180, 14}; }
 
   signals:
@@ -118,6 +133,9 @@ class HueSatField : public PanelControl {
     explicit HueSatField(QWidget* parent = nullptr);
     static std::int64_t hueAt(double x);
     static std::int64_t saturationAt(double y);
+    // The point of the current colour; arrow keys move on from there.
+    QPointF point() const { return keyPoint_; }
+    void setPoint(const QPointF& p);
     QSize sizeHint() const override { return {180, 50}; }
 
   signals:

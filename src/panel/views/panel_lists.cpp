@@ -43,6 +43,24 @@ void refreshRows(const std::vector<Row*>& rows, const std::vector<Record>& recor
     }
 }
 
+// Slider position to brightness. The small margin keeps a position reached
+// by arrow steps (b + step) / 255 from truncating to one below.
+std::int64_t brightnessAt(double v) {
+    return std::clamp<std::int64_t>(static_cast<std::int64_t>(v * 255 + 1e-6), 0, 255);
+}
+
+// The record's values as places on the colour controls, so arrow keys move
+// on from the colour the light has.
+double temperaturePosition(std::int64_t ct, std::int64_t ctMin, std::int64_t ctMax) {
+    if (ctMax <= ctMin) return TemperatureBar::kWidth / 2;
+    return static_cast<double>(ct - ctMin) * TemperatureBar::kWidth /
+           static_cast<double>(ctMax - ctMin);
+}
+
+QPointF huePoint(std::int64_t hue, std::int64_t saturation) {
+    return {static_cast<double>(hue) / 65535.0 * 180.0, static_cast<double>(saturation) / 5.0};
+}
+
 QVBoxLayout* column(QWidget* w, int margin) {
     auto* l = new QVBoxLayout(w);
     l->setContentsMargins(margin, margin, margin, margin);
@@ -152,7 +170,7 @@ GroupRow::GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent
         change([on](HueGroup& g) { g.is_on = on; }, [on](const HueGroup& g) { setGroupOn(g, on); });
     });
     connect(slider_, &CustomSlider::moved, this, [this](double v) {
-        const std::int64_t b = std::clamp<std::int64_t>(static_cast<std::int64_t>(v * 255), 0, 255);
+        const std::int64_t b = brightnessAt(v);
         change(
             [b](HueGroup& g) {
                 g.brightness = b;
@@ -170,10 +188,18 @@ void GroupRow::setGroup(const HueGroup& group) {
     onOff_->setOn(group.is_on);
     onOff_->setAccessibleName(tr("%1 on").arg(name));
     slider_->setValue(std::clamp(group.brightness / 255.0, 0.0, 1.0));
+    slider_->setKeyStep(static_cast<double>(settings_.keyIncrement()) / 255.0);
     slider_->setAccessibleName(
         tr("%1 brightness, %2 %").arg(name).arg(qRound(slider_->value() * 100)));
-    if (temperature_) temperature_->setAccessibleName(tr("%1 colour temperature").arg(name));
-    if (hueField_) hueField_->setAccessibleName(tr("%1 colour").arg(name));
+    if (temperature_) {
+        temperature_->setAccessibleName(tr("%1 colour temperature").arg(name));
+        temperature_->setPosition(
+            temperaturePosition(group.color_temperature, group.ct_min, group.ct_max));
+    }
+    if (hueField_) {
+        hueField_->setAccessibleName(tr("%1 colour").arg(name));
+        hueField_->setPoint(huePoint(group.hue, group.saturation));
+    }
 }
 
 int GroupRow::recordIndex() const {
@@ -234,8 +260,15 @@ void GroupRow::openScenes() {
             at.setY(sceneButton_->mapToGlobal(QPoint(0, 0)).y() - pop->height() - 2);
         }
     }
+    const bool byKeyboard = sceneButton_->showsFocusRing();
     pop->move(at);
     pop->show();
+    // A popup takes the keyboard but gives no control its focus; the
+    // first scene takes it, with the ring when the keyboard opened it.
+    if (!scenes->buttons().empty()) {
+        scenes->buttons().front()->setFocus(byKeyboard ? Qt::TabFocusReason
+                                                       : Qt::PopupFocusReason);
+    }
 }
 
 // ---- LightRow ------------------------------------------------------------------------
@@ -255,8 +288,7 @@ LightRow::LightRow(AppSettings& settings, const HueLight& light, QWidget* parent
         slider_ = new CustomSlider;
         controls->addWidget(slider_, 1);
         connect(slider_, &CustomSlider::moved, this, [this](double v) {
-            const std::int64_t b =
-                std::clamp<std::int64_t>(static_cast<std::int64_t>(v * 255), 0, 255);
+            const std::int64_t b = brightnessAt(v);
             change(
                 [b](HueLight& l) {
                     l.brightness = b;
@@ -310,11 +342,19 @@ void LightRow::setLight(const HueLight& light) {
     onOff_->setAccessibleName(tr("%1 on").arg(name));
     if (slider_) {
         slider_->setValue(std::clamp(light.brightness / 255.0, 0.0, 1.0));
+        slider_->setKeyStep(static_cast<double>(settings_.keyIncrement()) / 255.0);
         slider_->setAccessibleName(
             tr("%1 brightness, %2 %").arg(name).arg(qRound(slider_->value() * 100)));
     }
-    if (temperature_) temperature_->setAccessibleName(tr("%1 colour temperature").arg(name));
-    if (hueField_) hueField_->setAccessibleName(tr("%1 colour").arg(name));
+    if (temperature_) {
+        temperature_->setAccessibleName(tr("%1 colour temperature").arg(name));
+        temperature_->setPosition(
+            temperaturePosition(light.color_temperature, light.ct_min, light.ct_max));
+    }
+    if (hueField_) {
+        hueField_->setAccessibleName(tr("%1 colour").arg(name));
+        hueField_->setPoint(huePoint(light.hue, light.saturation));
+    }
 }
 
 int LightRow::recordIndex() const {
@@ -354,6 +394,8 @@ SceneColumn::SceneColumn(const std::vector<HueScene>& scenes, QWidget* parent) :
 PanelList::PanelList(AppSettings& settings, QWidget* parent)
     : QScrollArea(parent), settings_(settings) {
     setFrameShape(QFrame::NoFrame);
+    // Tab goes through the rows' controls, never stops at the list itself.
+    setFocusPolicy(Qt::NoFocus);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -1,0 +1,425 @@
+// The panel for people who do not use the mouse: what a screen reader is
+// told about every control, and the panel driven by keys alone, inside the
+// real panel window and its controller, on virtual time for the queue.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <nlohmann/json.hpp>
+
+#include "app/delegate_fixture.h"
+#include "panel/panel_window.h"
+#include "panel/views/content_view.h"
+#include "panel/views/panel_lists.h"
+#include "support/accessible_tree.h"
+
+namespace lumora::panel {
+namespace {
+
+using lumora::testing::findByName;
+using lumora::testing::roleName;
+using lumora::testing::unnamedControls;
+using namespace std::chrono_literals;
+
+struct Send {
+    std::string url;
+    nlohmann::json body;
+    TimePoint at;
+};
+
+class PanelA11yTest : public DelegateFixture {
+  protected:
+    void SetUp() override {
+        DelegateFixture::SetUp();
+        delegate_->setTransport([this](const HttpRequest& r) {
+            sends_.push_back({r.url, nlohmann::json::parse(r.body, nullptr, false), exec_->now()});
+            return HttpResponse{};
+        });
+        HueLight lamp = light("3");
+        lamp.name = "Kitchen lamp";
+        lamp.unique_id = "uid-3";
+        lamp.allows_brightness = lamp.allows_color = lamp.allows_ambient = true;
+        lamp.brightness = 100;
+        lamp.ct_min = 153;
+        lamp.ct_max = 500;
+        HueLight plug = light("4");
+        plug.name = "Hall plug";
+        plug.unique_id = "uid-4";
+        settings().setLights({lamp, plug});
+        auto room = [](const std::string& id, const std::string& name, const std::string& type,
+                       bool ambientOnly) {
+            HueGroup g = group(id);
+            g.name = name;
+            g.type = type;
+            g.lights = {ambientOnly ? "4" : "3"};
+            g.is_on = true;
+            g.brightness = 128;
+            return g;
+        };
+        settings().setGroups({room("1", "Downstairs", "Zone", false),
+                              room("2", "Living room", "Room", true),
+                              room("5", "Kitchen", "Room", false)});
+        HueScene relax;
+        relax.scene_id = "s-relax";
+        relax.name = "Relax";
+        relax.group = "5";
+        HueScene read = relax;
+        read.scene_id = "s-read";
+        read.name = "Read";
+        read.group = "2";
+        settings().setScenes({relax, read});
+        settings().setShowScenes(true);
+        settings().setShowZones(true);
+        settings().setActiveMainPanel(MainPanels::rooms);
+
+        StatusBarMenuWindowController::Environment env;
+        env.iconGeometry = [] { return std::optional<QRect>(QRect(1000, 0, 24, 24)); };
+        env.pointer = [] { return QPoint(1010, 10); };
+        env.screenAt = [](QPoint) { return QRect(0, 0, 1280, 1000); };
+        env.fadeMilliseconds = 1;
+        PanelActions actions;
+        actions.closePanel = [this] { controller_->close(); };
+        actions.showSettings = [] {};
+        content_ = new ContentView(settings(), actions);
+        controller_ =
+            std::make_unique<StatusBarMenuWindowController>(content_, settings().defaults(), env);
+    }
+    void TearDown() override {
+        controller_.reset();
+        DelegateFixture::TearDown();
+    }
+
+    // The panel on screen and holding the keyboard.
+    void open() {
+        controller_->showWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(controller_->window()));
+        QCoreApplication::processEvents();
+        exec_->runPending();
+    }
+    GroupRow* row(const std::string& name) {
+        auto* list = qobject_cast<ListGroups*>(content_->body());
+        if (!list) return nullptr;
+        for (GroupRow* r : list->rows())
+            if (r->group().name == name) return r;
+        return nullptr;
+    }
+    static void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QWidget* target = QApplication::focusWidget();
+        ASSERT_TRUE(target) << "nothing has the keyboard";
+        QTest::keyClick(target, static_cast<Qt::Key>(k), mods);
+        QCoreApplication::processEvents();
+    }
+    // Tab until `target` has the focus; the number of presses, or -1.
+    static int tabTo(QWidget* target, int limit = 30) {
+        for (int n = 1; n <= limit; ++n) {
+            key(Qt::Key_Tab);
+            if (QApplication::focusWidget() == target) return n;
+        }
+        return -1;
+    }
+    void clearQueue() {
+        exec_->runPending();
+        settings().setActionQueue({});
+    }
+    std::vector<std::int64_t> sentBrightness() const {
+        std::vector<std::int64_t> out;
+        for (const auto& s : sends_)
+            if (s.body.is_object() && s.body.contains("bri")) out.push_back(s.body["bri"]);
+        return out;
+    }
+
+    ContentView* content_ = nullptr;
+    std::unique_ptr<StatusBarMenuWindowController> controller_;
+    std::vector<Send> sends_;
+};
+
+TEST_F(PanelA11yTest, EveryControlOfEveryPanelHasANameAndTheRoleItIsAnnouncedBy) {
+    open();
+    QWidget* window = controller_->window();
+    for (MainPanels panel : {MainPanels::rooms, MainPanels::lights, MainPanels::scenes}) {
+        settings().setActiveMainPanel(panel);
+        content_->sync();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(unnamedControls(window), "")
+            << "panel " << static_cast<int>(panel) << ": " << content_->bodyName().toStdString();
+    }
+
+    settings().setActiveMainPanel(MainPanels::rooms);
+    content_->sync();
+    QCoreApplication::processEvents();
+    QAccessibleInterface* slider = findByName(window, "Kitchen brightness, 50 %");
+    ASSERT_TRUE(slider);
+    EXPECT_EQ(slider->role(), QAccessible::Slider);
+    EXPECT_TRUE(slider->state().focusable);
+    QAccessibleValueInterface* value = slider->valueInterface();
+    ASSERT_TRUE(value) << "a slider has a value a screen reader can read and set";
+    EXPECT_NEAR(value->currentValue().toDouble(), 128 / 2.55, 1e-9);
+    EXPECT_EQ(value->minimumValue().toDouble(), 0);
+    EXPECT_EQ(value->maximumValue().toDouble(), 100);
+    EXPECT_NEAR(value->minimumStepSize().toDouble(), 50 / 2.55, 1e-9) << "the hotkey step";
+    EXPECT_EQ(slider->text(QAccessible::Value), "50 %");
+
+    QAccessibleInterface* onOff = findByName(window, "Kitchen on");
+    ASSERT_TRUE(onOff);
+    EXPECT_EQ(onOff->role(), QAccessible::CheckBox);
+    EXPECT_TRUE(onOff->state().checkable);
+    EXPECT_TRUE(onOff->state().checked);
+
+    QAccessibleInterface* kitchen = findByName(window, "Kitchen");
+    ASSERT_TRUE(kitchen);
+    EXPECT_EQ(kitchen->role(), QAccessible::Grouping) << "the row holds the room's controls";
+    EXPECT_EQ(onOff->parent()->object(), kitchen->object());
+
+    QAccessibleInterface* zones = findByName(window, "ZONES");
+    ASSERT_TRUE(zones);
+    EXPECT_EQ(zones->role(), QAccessible::Heading);
+    QAccessibleInterface* rooms = findByName(window, "ROOMS");
+    QAccessibleInterface* lights = findByName(window, "LIGHTS");
+    ASSERT_TRUE(rooms && lights);
+    EXPECT_EQ(rooms->role(), QAccessible::PageTab);
+    EXPECT_TRUE(rooms->state().selected);
+    EXPECT_FALSE(lights->state().selected);
+
+    QAccessibleInterface* colour = findByName(window, "Kitchen colour");
+    ASSERT_TRUE(colour);
+    EXPECT_EQ(colour->role(), QAccessible::ColorChooser);
+    QAccessibleInterface* temperature = findByName(window, "Living room colour temperature");
+    ASSERT_TRUE(temperature);
+    EXPECT_EQ(temperature->role(), QAccessible::Slider);
+    ASSERT_TRUE(temperature->valueInterface());
+    QAccessibleInterface* scenes = findByName(window, "Kitchen scenes");
+    ASSERT_TRUE(scenes);
+    EXPECT_EQ(scenes->role(), QAccessible::Button);
+
+    settings().setActiveMainPanel(MainPanels::scenes);
+    content_->sync();
+    QCoreApplication::processEvents();
+    QAccessibleInterface* relax = findByName(window, "Scene Relax");
+    ASSERT_TRUE(relax);
+    EXPECT_EQ(relax->role(), QAccessible::Button);
+
+    // Nothing known yet: the welcome title and the link warning's button.
+    settings().setActiveMainPanel(MainPanels::lights);
+    settings().setLights({});
+    settings().setNeedsLinkButton(true);
+    content_->sync();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(content_->bodyName(), "NoLights");
+    EXPECT_EQ(unnamedControls(window), "");
+    ASSERT_TRUE(findByName(window, "Connect"));
+    EXPECT_EQ(findByName(window, "Connect")->role(), QAccessible::Button);
+}
+
+// (The change events need a live accessibility bus: the desktop test
+// listens for them.)
+TEST_F(PanelA11yTest, AScreenReaderActsOnTheControlsTheWayTheMouseDoes) {
+    open();
+    QWidget* window = controller_->window();
+    GroupRow* kitchen = row("Kitchen");
+    ASSERT_TRUE(kitchen);
+
+    QAccessibleInterface* slider = QAccessible::queryAccessibleInterface(kitchen->slider());
+    ASSERT_TRUE(slider->valueInterface());
+    slider->valueInterface()->setCurrentValue(80.0);
+    EXPECT_EQ(settings().groups()[2].brightness, 204);
+    auto q = queued();
+    ASSERT_EQ(q.size(), 1u);
+    EXPECT_EQ(nlohmann::json::parse(q[0].body)["bri"], 204);
+    EXPECT_EQ(slider->text(QAccessible::Name), "Kitchen brightness, 80 %");
+    // Increase: one step of the hotkey step size, which follows the setting.
+    settings().setKeyIncrement(10);
+    content_->sync();
+    QCoreApplication::processEvents();
+    slider->actionInterface()->doAction(QAccessibleActionInterface::increaseAction());
+    EXPECT_EQ(settings().groups()[2].brightness, 214);
+
+    QAccessibleInterface* onOff = QAccessible::queryAccessibleInterface(kitchen->onOff());
+    ASSERT_TRUE(onOff->actionInterface());
+    EXPECT_TRUE(onOff->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::toggleAction()));
+    clearQueue();
+    onOff->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_FALSE(settings().groups()[2].is_on);
+    EXPECT_FALSE(onOff->state().checked);
+    q = queued();
+    ASSERT_EQ(q.size(), 1u);
+    EXPECT_EQ(q[0].body, "{\"on\":false}");
+
+    // A refresh that switches the room on from elsewhere shows.
+    settings().mutateGroups([](auto& gs) { gs[2].is_on = true; });
+    content_->sync();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(onOff->state().checked);
+
+    // The tabs: pressing ROOMS' neighbour selects it and the state follows.
+    QAccessibleInterface* lights = findByName(window, "LIGHTS");
+    ASSERT_TRUE(lights && lights->actionInterface());
+    lights->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(settings().activeMainPanel(), MainPanels::lights);
+    content_->sync();
+    EXPECT_TRUE(lights->state().selected);
+
+    settings().setActiveMainPanel(MainPanels::scenes);
+    content_->sync();
+    QCoreApplication::processEvents();
+    clearQueue();
+    QAccessibleInterface* relax = findByName(window, "Scene Relax");
+    ASSERT_TRUE(relax && relax->actionInterface());
+    relax->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    q = queued();
+    ASSERT_EQ(q.size(), 1u);
+    EXPECT_NE(q[0].body.find("s-relax"), std::string::npos) << q[0].body;
+}
+
+TEST_F(PanelA11yTest, TheKeyboardAloneReachesTheKitchenSliderStepsItThroughTheQueueAndCloses) {
+    QPalette accent = QApplication::palette();
+    accent.setColor(QPalette::Highlight, QColor(255, 0, 255));
+    controller_->window()->setPalette(accent);
+    open();
+    GroupRow* kitchen = row("Kitchen");
+    ASSERT_TRUE(kitchen);
+    settings().mutateGroups([](auto& gs) { gs[2].brightness = 100; });
+    content_->sync();
+
+    // Tab through the rows: every stop is a named control.
+    std::vector<QWidget*> stops;
+    for (int n = 0; n < 30 && QApplication::focusWidget() != kitchen->slider(); ++n) {
+        key(Qt::Key_Tab);
+        stops.push_back(QApplication::focusWidget());
+        EXPECT_FALSE(stops.back()->accessibleName().isEmpty())
+            << stops.back()->metaObject()->className();
+    }
+    ASSERT_EQ(QApplication::focusWidget(), kitchen->slider()) << "Tab never reached it";
+    ASSERT_GE(stops.size(), 2u);
+    EXPECT_EQ(stops[stops.size() - 2], kitchen->onOff()) << "the row's switch comes first";
+
+    // The focus ring, in the accent colour, only for focus by the keyboard.
+    auto ringPixels = [](QWidget* w) {
+        const QImage img = w->grab().toImage();
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const QColor c = img.pixelColor(x, y);
+                n += c.red() > 180 && c.blue() > 180 && c.green() < 90;
+            }
+        return n;
+    };
+    EXPECT_GT(ringPixels(kitchen->slider()), 40);
+    EXPECT_EQ(ringPixels(row("Living room")->slider()), 0);
+
+    // Three presses, a queue tick apart: three sends, one step each.
+    exec_->advance(1000ms);
+    sends_.clear();
+    for (int i = 0; i < 3; ++i) {
+        key(Qt::Key_Right);
+        exec_->advance(300ms);
+    }
+    EXPECT_EQ(sentBrightness(), (std::vector<std::int64_t>{150, 200, 250}));
+    ASSERT_EQ(sends_.size(), 3u);
+    for (const Send& s : sends_) EXPECT_NE(s.url.find("/groups/5/action"), std::string::npos);
+    EXPECT_EQ(sends_[1].at - sends_[0].at, 300ms) << "paced by the queue";
+    EXPECT_EQ(kitchen->slider()->accessibleName(), "Kitchen brightness, 98 %");
+
+    // Pressed faster than the queue sends: the bridge gets where they ended.
+    sends_.clear();
+    key(Qt::Key_Left);
+    key(Qt::Key_Down);
+    key(Qt::Key_Left);
+    exec_->advance(900ms);
+    EXPECT_EQ(sentBrightness(), (std::vector<std::int64_t>{100}));
+    EXPECT_EQ(settings().groups()[2].brightness, 100);
+
+    // Shift+Tab back to the switch; Space switches off, Enter on again.
+    key(Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_EQ(QApplication::focusWidget(), kitchen->onOff());
+    key(Qt::Key_Space);
+    EXPECT_FALSE(settings().groups()[2].is_on);
+    key(Qt::Key_Return);
+    EXPECT_TRUE(settings().groups()[2].is_on);
+
+    // On to the scene button: Enter opens the scenes, whose first has the
+    // keyboard; Enter recalls it and the list closes.
+    ASSERT_EQ(tabTo(kitchen->sceneButton(), 3), 2);
+    key(Qt::Key_Return);
+    ASSERT_TRUE(kitchen->scenePopover());
+    // Escape there closes the scenes only.
+    key(Qt::Key_Escape);
+    QTest::qWait(20);
+    EXPECT_FALSE(kitchen->scenePopover());
+    EXPECT_TRUE(controller_->isShown());
+    ASSERT_EQ(QApplication::focusWidget(), kitchen->sceneButton());
+    key(Qt::Key_Return);
+    ASSERT_TRUE(kitchen->scenePopover());
+    auto* relax = qobject_cast<SceneButton*>(QApplication::focusWidget());
+    ASSERT_TRUE(relax) << "the scene list took no focus";
+    EXPECT_EQ(relax->accessibleName(), "Scene Relax");
+    EXPECT_TRUE(relax->showsFocusRing());
+    clearQueue();
+    key(Qt::Key_Enter);
+    const auto q = queued();
+    ASSERT_EQ(q.size(), 1u);
+    EXPECT_NE(q[0].body.find("s-relax"), std::string::npos);
+    QTest::qWait(20);
+    EXPECT_FALSE(kitchen->scenePopover());
+
+    // A click gives the focus without the ring.
+    CustomSlider* living = row("Living room")->slider();
+    QTest::mouseClick(living, Qt::LeftButton, {}, QPoint(20, 8));
+    ASSERT_TRUE(living->hasFocus());
+    EXPECT_EQ(ringPixels(living), 0);
+
+    // Escape from a control closes the panel.
+    ASSERT_TRUE(controller_->isShown());
+    key(Qt::Key_Escape);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !controller_->isShown(); }, 2000));
+    EXPECT_FALSE(controller_->window()->isVisible());
+}
+
+TEST_F(PanelA11yTest, ArrowKeysOnTheColourControlsStartFromTheColourTheLightHas) {
+    settings().setActiveMainPanel(MainPanels::lights);
+    settings().mutateLights([](auto& ls) {
+        ls[0].color_temperature = 500;  // the warm end
+        ls[0].hue = 0;
+        ls[0].saturation = 250;
+    });
+    open();
+    auto* list = qobject_cast<ListLights*>(content_->body());
+    ASSERT_TRUE(list);
+    LightRow* lamp = list->rows().at(0);
+    ASSERT_TRUE(lamp->temperatureBar() && lamp->hueField());
+    clearQueue();
+    // One step to the right of the warm end is still the warm end, not the
+    // middle of the strip.
+    lamp->temperatureBar()->setFocus(Qt::TabFocusReason);
+    key(Qt::Key_Right);
+    QCoreApplication::processEvents();
+    exec_->runPending();
+    EXPECT_EQ(settings().lights()[0].color_temperature, 500);
+    key(Qt::Key_Left);
+    QCoreApplication::processEvents();
+    exec_->runPending();
+    EXPECT_EQ(settings().lights()[0].color_temperature,
+              TemperatureBar::temperatureAt(171, 153, 500));
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(lamp->temperatureBar());
+    EXPECT_NEAR(bar->valueInterface()->currentValue().toDouble(), 95, 0.5);
+
+    // Red at full saturation: Right moves the hue on from red.
+    lamp->hueField()->setFocus(Qt::TabFocusReason);
+    key(Qt::Key_Right);
+    EXPECT_EQ(settings().lights()[0].hue, HueSatField::hueAt(9));
+    EXPECT_EQ(settings().lights()[0].saturation, HueSatField::saturationAt(48));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(lamp->hueField())->text(QAccessible::Value),
+              "hue 18°, saturation 94 %");
+}
+
+}  // namespace
+}  // namespace lumora::panel
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(views_resources);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,179 @@
+// The settings window as a screen reader meets it: every pane, in the states
+// that show different controls, walked through the accessibility interfaces;
+// a control without a name fails.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+#include "app/linux/launch_at_login.h"
+#include "app/manual_executor.h"
+#include "preferences/advanced_pane.h"
+#include "preferences/connection_pane.h"
+#include "preferences/debug_view.h"
+#include "preferences/hotkeys_pane.h"
+#include "preferences/information_view.h"
+#include "preferences/lights_pane.h"
+#include "preferences/preferences_window.h"
+#include "preferences/welcome_view.h"
+#include "shortcuts/keyboard_shortcuts.h"
+#include "support/accessible_tree.h"
+
+namespace lumora::prefs {
+namespace {
+
+using lumora::testing::findByName;
+using lumora::testing::unnamedControls;
+
+class PrefsA11yTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        KeyboardShortcuts::reset();
+        KeyboardShortcuts::setStore(store_);
+        settings_.setHueIP("10.0.0.2");
+        std::vector<HueLight> lights;
+        for (auto [id, name] : {std::pair{"1", "Desk lamp"}, {"2", "Kitchen"}}) {
+            HueLight l;
+            l.lamp_id = id;
+            l.unique_id = std::string("uid-") + id;
+            l.name = name;
+            lights.push_back(l);
+        }
+        settings_.setLights(lights);
+        HueGroup kitchen;
+        kitchen.group_id = "5";
+        kitchen.name = "Kitchen";
+        kitchen.type = "Room";
+        settings_.setGroups({kitchen});
+        // A recorded shortcut shows the recorder's clear button.
+        KeyboardShortcuts::setShortcut(Shortcut(40, 4096 | 2048),
+                                       KeyboardShortcuts::Name::actionTogglePanel);
+
+        std::vector<PaneSpec> panes;
+        panes.push_back({"general", "Connection", "", ":/preferences/connection.svg",
+                         [this](QWidget* parent) -> QWidget* {
+                             ConnectionActions a;
+                             a.detect = [] { return std::string(); };
+                             a.connectToBridge = [] {};
+                             a.disconnectBridge = [] {};
+                             a.sendDebug = [] {};
+                             a.showDebugWindow = [] {};
+                             a.version = "1.0";
+                             return new ConnectionView(settings_, std::move(a), parent);
+                         }});
+        panes.push_back({"advanced", "Advanced", "", ":/preferences/advanced.svg",
+                         [this](QWidget* parent) -> QWidget* {
+                             return new AdvancedPane(
+                                 settings_, login_, {}, [](const std::string&) {}, "file:///site/",
+                                 parent);
+                         }});
+        panes.push_back(
+            {"lights", "Lights", "", ":/preferences/lights.svg",
+             [this](QWidget* parent) -> QWidget* { return new LightsPane(settings_, parent); }});
+        panes.push_back(
+            {"hotkeys", "Hotkeys", "", ":/preferences/hotkeys.svg",
+             [this](QWidget* parent) -> QWidget* { return new HotkeysPane(settings_, parent); }});
+        panes.push_back({"info", "Information", "", ":/preferences/information.svg",
+                         [](QWidget* parent) -> QWidget* {
+                             return new InformationPane(
+                                 "file:///site/", [](const std::string&) {}, parent);
+                         }});
+        window_ = std::make_unique<PreferencesWindow>(std::move(panes), *store_);
+    }
+    void TearDown() override {
+        window_.reset();
+        KeyboardShortcuts::reset();
+        exec_->runPending();
+        installDispatcher(previous_);
+    }
+    QWidget* showPane(const std::string& id) {
+        window_->show(id);
+        QCoreApplication::processEvents();
+        return window_.get();
+    }
+
+    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
+    std::shared_ptr<Dispatcher> previous_ = installDispatcher(exec_);
+    std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    AppSettings settings_{store_};
+    QTemporaryDir config_;
+    LaunchAtLogin login_{config_.path().toStdString(), "/usr/bin/lumora"};
+    std::unique_ptr<PreferencesWindow> window_;
+};
+
+TEST_F(PrefsA11yTest, EveryPaneNamesEveryControl) {
+    for (const char* id : {"general", "advanced", "lights", "hotkeys", "info"}) {
+        QWidget* w = showPane(id);
+        EXPECT_EQ(unnamedControls(w), "") << id;
+    }
+    // The toolbar's pane buttons carry the panes' names.
+    for (const char* title : {"Connection", "Advanced", "Lights", "Hotkeys", "Information"}) {
+        // Checkable tool buttons: announced as toggles.
+        EXPECT_TRUE(findByName(window_.get(), title, {QAccessible::Button, QAccessible::CheckBox}))
+            << title;
+    }
+
+    // The connection pane's other faces: a manual address, then connected,
+    // then a connection error.
+    auto* view = qobject_cast<ConnectionView*>(showPane("general")->findChild<ConnectionView*>());
+    ASSERT_TRUE(view);
+    QTest::mouseClick(view->configuration()->manualChoice(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(unnamedControls(window_.get()), "") << "manual";
+    EXPECT_TRUE(
+        findByName(window_.get(), "IP address of your HUE bridge", {QAccessible::EditableText}));
+
+    settings_.setHueKey("user");
+    settings_.setBridgeConnected(true);
+    exec_->runPending();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(unnamedControls(window_.get()), "") << "connected";
+    settings_.setBridgeConnected(false);
+    settings_.setConnectionErrorMessage("No route to host");
+    exec_->runPending();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(unnamedControls(window_.get()), "") << "error";
+
+    // The fifth all-rooms recorder: an edit field named after its row.
+    showPane("hotkeys");
+    QAccessibleInterface* openPanel =
+        findByName(window_.get(), "Open Panel", {QAccessible::EditableText});
+    ASSERT_TRUE(openPanel);
+    EXPECT_EQ(openPanel->text(QAccessible::Value), "⌃⌥K");
+    ASSERT_EQ(openPanel->childCount(), 1) << "the clear button, shown for a recorded shortcut";
+    EXPECT_EQ(openPanel->child(0)->text(QAccessible::Name), "Clear");
+
+    // The lights to show, each an item named after its light.
+    showPane("lights");
+    EXPECT_TRUE(
+        findByName(window_.get(), "Which lights do you want to control?", {QAccessible::List}));
+    EXPECT_TRUE(findByName(window_.get(), "Desk lamp", {QAccessible::ListItem}));
+}
+
+TEST_F(PrefsA11yTest, TheSmallWindowsNameTheirControlsToo) {
+    DebugView debug(
+        settings_, [] {}, [] {});
+    debug.show();
+    WelcomeView welcome([] {});
+    welcome.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(unnamedControls(&debug), "");
+    EXPECT_EQ(unnamedControls(&welcome), "");
+}
+
+}  // namespace
+}  // namespace lumora::prefs
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(lumora);
+    Q_INIT_RESOURCE(preferences);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
