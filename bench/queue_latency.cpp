@@ -30,7 +30,7 @@ int main() {
         // Spread the actions over the queue's period so every phase is seen.
         loop->runUntil([] { return false; }, std::chrono::milliseconds(150 + (i * 37) % 300));
         issued.push_back(std::chrono::steady_clock::now());
-        setLampBrightness(lights[static_cast<size_t>(i) % lights.size()], 10 + i);
+        setLampBrightness(delegate, lights[static_cast<size_t>(i) % lights.size()], 10 + i);
         loop->runUntil([&] { return delegate.queueDrained(); }, 5s);
     }
     const auto log = server.requestLog();

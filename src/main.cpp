@@ -190,7 +190,6 @@ int main(int argc, char** argv) {
     }
 
     lumora::AppDelegate delegate(store);
-    lumora::setAppDelegate(&delegate);
     const QString resources = resourceDirectory();
     // The bundled pages unless the build points at a web site.
     const std::string siteBase =
@@ -217,7 +216,7 @@ int main(int argc, char** argv) {
         actions.openURL = [&shell](const std::string& url) { shell.openURL(url); };
         actions.reviewURL = lumora::prefs::sitePage(siteBase, "feedback");
         actions.version = LUMORA_VERSION;
-        return new lumora::panel::ContentView(delegate.settings(), std::move(actions));
+        return new lumora::panel::ContentView(delegate.settings(), delegate, std::move(actions));
     };
     auto sendDebug = [&delegate, resources] {
         // Copies taken here, on the user-interface thread; the report is

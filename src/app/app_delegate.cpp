@@ -14,8 +14,6 @@
 namespace lumora {
 namespace {
 
-AppDelegate* gDelegate = nullptr;
-
 constexpr const char* kLightOrder = "lightOrder";
 
 // UI work that must not touch a delegate that has gone away meanwhile.
@@ -34,19 +32,13 @@ int localMinute(TimePoint t) {
 
 }  // namespace
 
-AppDelegate* appDelegate() { return gDelegate; }
-void setAppDelegate(AppDelegate* delegate) { gDelegate = delegate; }
-
 AppDelegate::AppDelegate(std::shared_ptr<DefaultsStore> store, Shell* shell)
-    : settings_(std::make_unique<AppSettings>(std::move(store))), shell_(shell) {
-    if (!gDelegate) gDelegate = this;
-}
+    : settings_(std::make_unique<AppSettings>(std::move(store))), shell_(shell) {}
 
 AppDelegate::~AppDelegate() {
     if (resizeObserver_) NotificationCenter::defaultCenter().removeObserver(resizeObserver_);
     invalidate(actionQueueProcessor_);
     invalidate(bridgeStateRefresher_);
-    if (gDelegate == this) gDelegate = nullptr;
 }
 
 void AppDelegate::onUI(std::function<void()> work) { uiIfAlive(alive_, std::move(work)); }
@@ -232,6 +224,16 @@ int AppDelegate::getLampIndex(const HueLight& lamp) const {
     return -1;
 }
 
+void AppDelegate::updateLocalLight(const HueLight& lamp, const std::function<void(HueLight&)>& change) {
+    if (int i = getLampIndex(lamp); i >= 0)
+        settings_->mutateLights([&](auto& lights) { change(lights[static_cast<size_t>(i)]); });
+}
+
+void AppDelegate::updateLocalGroup(const HueGroup& group, const std::function<void(HueGroup&)>& change) {
+    if (int i = getGroupIndex(group); i >= 0)
+        settings_->mutateGroups([&](auto& groups) { change(groups[static_cast<size_t>(i)]); });
+}
+
 // ---- The action queue -------------------------------------------------------
 
 void AppDelegate::addActionItem(ActionQueueItem item) {
@@ -295,10 +297,10 @@ bool AppDelegate::queueDrained() const {
 
 void AppDelegate::allOff() {
     const auto lights = settings_->lights();
-    for (const auto& l : lights) setLampOn(l, false);
+    for (const auto& l : lights) setLampOn(*this, l, false);
 }
 
-void AppDelegate::allOffInMinutes(int minutes) { autoOffInMinutes(minutes); }
+void AppDelegate::allOffInMinutes(int minutes) { autoOffInMinutes(*this, minutes); }
 
 int AppDelegate::minutesFromMenuTitle(const std::string& title) {
     int minutes = 5;

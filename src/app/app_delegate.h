@@ -14,6 +14,7 @@
 #include "app/dispatch.h"
 #include "app/hotkey_actions.h"
 #include "app/shell.h"
+#include "bridge/commands.h"
 #include "bridge/http.h"
 
 namespace lumora {
@@ -23,10 +24,10 @@ inline constexpr auto kRefreshPeriod = std::chrono::milliseconds(3500);
 inline constexpr auto kQuietAfterUserAction = std::chrono::milliseconds(3000);
 inline constexpr auto kCommandTimeout = std::chrono::seconds(3);
 
-class AppDelegate {
+class AppDelegate : public CommandQueue {
 public:
     explicit AppDelegate(std::shared_ptr<DefaultsStore> store, Shell* shell = nullptr);
-    ~AppDelegate();
+    ~AppDelegate() override;
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
@@ -67,8 +68,13 @@ public:
     int getGroupIndex(const HueGroup& group) const;
     int getLampIndex(const HueLight& lamp) const;
 
-    // The action queue.
-    void addActionItem(ActionQueueItem item);
+    // The action queue, and what the command functions need of it.
+    void addActionItem(ActionQueueItem item) override;
+    std::string commandBridgeIP() const override { return settings_->hueIP(); }
+    std::string commandBridgeUser() const override { return settings_->hueKey(); }
+    void updateLocalLight(const HueLight& lamp, const std::function<void(HueLight&)>& change) override;
+    void updateLocalGroup(const HueGroup& group, const std::function<void(HueGroup&)>& change) override;
+    void commandLog(const std::string& line) override { settings_->logger(line); }
     void ensureQueueProcessorIsRunning();
     void processActionQueue();
 
@@ -120,10 +126,6 @@ private:
     std::string feedbackURL_;
     std::uint64_t resizeObserver_ = 0;
 };
-
-// The one delegate of the process, reached by the command functions.
-AppDelegate* appDelegate();
-void setAppDelegate(AppDelegate* delegate);
 
 // The stored light order, under "lightOrder".
 std::vector<std::string> loadDeviceOrder(const DefaultsStore& store);

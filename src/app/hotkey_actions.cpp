@@ -92,13 +92,13 @@ void AppDelegate::applyToAllGroups(AllGroupsAction action) {
         if (i >= settings_->groups().size()) break;
         const HueGroup g = settings_->groups()[i];
         switch (action) {
-            case AllGroupsAction::off: setGroupOn(g, false); break;
-            case AllGroupsAction::on: setGroupOn(g, true); break;
-            case AllGroupsAction::brighter: groupBrightnessIncrease(g, step); break;
-            case AllGroupsAction::darker: groupBrightnessIncrease(g, -step); break;
+            case AllGroupsAction::off: setGroupOn(*this, g, false); break;
+            case AllGroupsAction::on: setGroupOn(*this, g, true); break;
+            case AllGroupsAction::brighter: groupBrightnessIncrease(*this, g, step); break;
+            case AllGroupsAction::darker: groupBrightnessIncrease(*this, g, -step); break;
             case AllGroupsAction::red:
             case AllGroupsAction::blue:
-            case AllGroupsAction::white: setGroupHue(g, g.hue); break;
+            case AllGroupsAction::white: setGroupHue(*this, g, g.hue); break;
         }
     }
 }
@@ -114,10 +114,10 @@ void AppDelegate::applyGroupSlot(int slot) {
         });
         const HueGroup g = settings_->groups()[i];
         switch (a.action) {
-            case HotKeyGroupActions::on: setGroupOn(g, true); break;
-            case HotKeyGroupActions::off: setGroupOn(g, false); break;
-            case HotKeyGroupActions::brighter: groupBrightnessIncrease(g, step); break;
-            case HotKeyGroupActions::darker: groupBrightnessIncrease(g, -step); break;
+            case HotKeyGroupActions::on: setGroupOn(*this, g, true); break;
+            case HotKeyGroupActions::off: setGroupOn(*this, g, false); break;
+            case HotKeyGroupActions::brighter: groupBrightnessIncrease(*this, g, step); break;
+            case HotKeyGroupActions::darker: groupBrightnessIncrease(*this, g, -step); break;
             case HotKeyGroupActions::nothing: break;
         }
     }

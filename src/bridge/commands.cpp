@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/app_delegate.h"
+#include "app/dispatch.h"
 #include "bridge/http.h"
 
 namespace lumora {
@@ -15,106 +15,108 @@ std::string groupAddress(const HueGroup& g) {
     return "http://" + g.hue_ip + "/api/" + g.hue_key + "/groups/" + g.group_id + "/action";
 }
 
-// The delegate, if the address forms a URL; otherwise the command is dropped
+// The queue, if the address forms a URL; otherwise the command is dropped
 // with one line in the log.
-AppDelegate* usable(const std::string& address) {
-    AppDelegate* d = appDelegate();
-    if (!d) return nullptr;
+CommandQueue* usable(CommandQueue& q, const std::string& address) {
     if (!parseUrl(address)) {
-        d->settings().logger("Dropped a command: \"" + address + "\" is not a valid address");
+        q.commandLog("Dropped a command: \"" + address + "\" is not a valid address");
         return nullptr;
     }
-    return d;
+    return &q;
 }
 
 template <typename Body>
-void queue(AppDelegate* d, const std::string& address, const Body& body, bool light, bool group,
+void queue(CommandQueue* d, const std::string& address, const Body& body, bool light, bool group,
            const std::string& itemId, const char* property) {
-    d->addActionItem(ActionQueueItem{address, encodeBody(body), now(), light, group, itemId, property});
+    d->addActionItem(
+        ActionQueueItem{address, encodeBody(body), now(), light, group, itemId, property});
 }
 
 }  // namespace
 
-void setLampOn(const HueLight& lamp, bool on) {
+void setLampOn(CommandQueue& q, const HueLight& lamp, bool on) {
     const std::string url = lightAddress(lamp);
-    if (auto* d = usable(url)) queue(d, url, HueLampOnOffUpdate{on}, true, false, lamp.lamp_id, "on");
+    if (auto* d = usable(q, url))
+        queue(d, url, HueLampOnOffUpdate{on}, true, false, lamp.lamp_id, "on");
 }
 
-void setLampBrightness(const HueLight& lamp, std::int64_t brightness) {
+void setLampBrightness(CommandQueue& q, const HueLight& lamp, std::int64_t brightness) {
     const std::string url = lightAddress(lamp);
-    auto* d = usable(url);
+    auto* d = usable(q, url);
     if (!d) return;
     const bool on = brightness >= 5;
-    if (int i = d->getLampIndex(lamp); i >= 0)
-        d->settings().mutateLights([&](auto& lights) { lights[static_cast<size_t>(i)].is_on = on; });
-    queue(d, url, HueLampBrightnessUpdate{brightness, on, 2}, true, false, lamp.lamp_id, "brightness");
+    d->updateLocalLight(lamp, [&](HueLight& l) { l.is_on = on; });
+    queue(d, url, HueLampBrightnessUpdate{brightness, on, 2}, true, false, lamp.lamp_id,
+          "brightness");
 }
 
-void setLampHue(const HueLight& lamp, std::int64_t hue) {
+void setLampHue(CommandQueue& q, const HueLight& lamp, std::int64_t hue) {
     const std::string url = lightAddress(lamp);
-    if (auto* d = usable(url))
-        queue(d, url, HueLampHueSatUpdate{hue, lamp.saturation, true, 2}, true, false, lamp.lamp_id, "hue");
+    if (auto* d = usable(q, url))
+        queue(d, url, HueLampHueSatUpdate{hue, lamp.saturation, true, 2}, true, false, lamp.lamp_id,
+              "hue");
 }
 
-void setLampTemperature(const HueLight& lamp, std::int64_t temperature) {
+void setLampTemperature(CommandQueue& q, const HueLight& lamp, std::int64_t temperature) {
     const std::string url = lightAddress(lamp);
-    if (auto* d = usable(url))
-        queue(d, url, HueLampTemperatureUpdate{temperature, true, 2}, true, false, lamp.lamp_id, "ct");
+    if (auto* d = usable(q, url))
+        queue(d, url, HueLampTemperatureUpdate{temperature, true, 2}, true, false, lamp.lamp_id,
+              "ct");
 }
 
-void setGroupOn(const HueGroup& group, bool on) {
+void setGroupOn(CommandQueue& q, const HueGroup& group, bool on) {
     const std::string url = groupAddress(group);
-    if (auto* d = usable(url)) queue(d, url, HueGroupStateUpdate{on}, false, true, group.group_id, "on");
+    if (auto* d = usable(q, url))
+        queue(d, url, HueGroupStateUpdate{on}, false, true, group.group_id, "on");
 }
 
-void setGroupBrightness(const HueGroup& group, std::int64_t brightness) {
+void setGroupBrightness(CommandQueue& q, const HueGroup& group, std::int64_t brightness) {
     const std::string url = groupAddress(group);
-    auto* d = usable(url);
+    auto* d = usable(q, url);
     if (!d) return;
     const bool on = brightness >= 5;
-    if (int i = d->getGroupIndex(group); i >= 0)
-        d->settings().mutateGroups([&](auto& groups) { groups[static_cast<size_t>(i)].is_on = on; });
-    queue(d, url, HueGroupBrightnessUpdate{brightness, on, 2}, false, true, group.group_id, "brightness");
+    d->updateLocalGroup(group, [&](HueGroup& g) { g.is_on = on; });
+    queue(d, url, HueGroupBrightnessUpdate{brightness, on, 2}, false, true, group.group_id,
+          "brightness");
 }
 
-void groupBrightnessIncrease(const HueGroup& group, std::int64_t step) {
+void groupBrightnessIncrease(CommandQueue& q, const HueGroup& group, std::int64_t step) {
     const std::string url = groupAddress(group);
-    auto* d = usable(url);
+    auto* d = usable(q, url);
     if (!d) return;
-    bool on = true;
-    if (int i = d->getGroupIndex(group); i >= 0) {
-        // Mirrors the bridge's own sum for the views until the next refresh.
-        d->settings().mutateGroups([&](auto& groups) {
-            auto& g = groups[static_cast<size_t>(i)];
-            std::int64_t b = g.brightness + step;
-            if (b < 0) b = 0;
-            if (b >= 256) b = 255;
-            g.brightness = b;
-            g.is_on = b >= 5;
-            on = g.is_on;
-        });
-    }
-    queue(d, url, HueGroupBrightnessIncrease{step, 1, on}, false, true, group.group_id, "brightness_increase");
+    bool on = true;  // an unknown room is switched on
+    // Mirrors the bridge's own sum for the views until the next refresh.
+    d->updateLocalGroup(group, [&](HueGroup& g) {
+        std::int64_t b = g.brightness + step;
+        if (b < 0) b = 0;
+        if (b >= 256) b = 255;
+        g.brightness = b;
+        g.is_on = b >= 5;
+        on = g.is_on;
+    });
+    queue(d, url, HueGroupBrightnessIncrease{step, 1, on}, false, true, group.group_id,
+          "brightness_increase");
 }
 
-void setGroupHue(const HueGroup& group, std::int64_t hue) {
+void setGroupHue(CommandQueue& q, const HueGroup& group, std::int64_t hue) {
     const std::string url = groupAddress(group);
-    if (auto* d = usable(url))
-        queue(d, url, HueGroupHueUpdate{hue, group.saturation, true, 2}, false, true, group.group_id, "hue");
+    if (auto* d = usable(q, url))
+        queue(d, url, HueGroupHueUpdate{hue, group.saturation, true, 2}, false, true,
+              group.group_id, "hue");
 }
 
-void setGroupTemperature(const HueGroup& group, std::int64_t temperature) {
+void setGroupTemperature(CommandQueue& q, const HueGroup& group, std::int64_t temperature) {
     const std::string url = groupAddress(group);
-    if (auto* d = usable(url))
-        queue(d, url, HueGroupTemperatureUpdate{temperature, true, 2}, false, true, group.group_id, "ct");
+    if (auto* d = usable(q, url))
+        queue(d, url, HueGroupTemperatureUpdate{temperature, true, 2}, false, true, group.group_id,
+              "ct");
 }
 
-void recallScene(const std::string& sceneId) {
-    AppDelegate* d = appDelegate();
-    if (!d) return;
-    const auto& s = d->settings();
-    const std::string url = "http://" + s.hueIP() + "/api/" + s.hueKey() + "/groups/0/action";
-    if (usable(url)) queue(d, url, HueSceneRecall{sceneId}, false, false, sceneId, "scene");
+void recallScene(CommandQueue& q, const std::string& sceneId) {
+    const std::string url =
+        "http://" + q.commandBridgeIP() + "/api/" + q.commandBridgeUser() + "/groups/0/action";
+    if (auto* d = usable(q, url))
+        queue(d, url, HueSceneRecall{sceneId}, false, false, sceneId, "scene");
 }
 
 std::string scheduleLocaltime(std::int64_t minutes) {
@@ -124,14 +126,15 @@ std::string scheduleLocaltime(std::int64_t minutes) {
     return buf;
 }
 
-void autoOffInMinutes(std::int64_t minutes) {
-    AppDelegate* d = appDelegate();
+void autoOffInMinutes(CommandQueue& q, std::int64_t minutes) {
+    const std::string user = q.commandBridgeUser();
+    const std::string url = "http://" + q.commandBridgeIP() + "/api/" + user + "/schedules";
+    auto* d = usable(q, url);
     if (!d) return;
-    const auto& s = d->settings();
-    const std::string url = "http://" + s.hueIP() + "/api/" + s.hueKey() + "/schedules";
-    if (!usable(url)) return;
-    HueScheduleOffMinutes body{{"/api/" + s.hueKey() + "/groups/0/action", "PUT", {false}},
-                               true, scheduleLocaltime(minutes), true};
+    HueScheduleOffMinutes body{{"/api/" + user + "/groups/0/action", "PUT", {false}},
+                               true,
+                               scheduleLocaltime(minutes),
+                               true};
     queue(d, url, body, false, false, "", "schedule");
 }
 

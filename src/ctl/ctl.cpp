@@ -363,7 +363,6 @@ int Session::command(const std::vector<std::string>& words) {
 
     if (int rc = read(verb == "scene")) return rc;
     delegate_ = std::make_unique<AppDelegate>(store_);
-    setAppDelegate(delegate_.get());
     auto& s = delegate_->settings();
     s.setHueIP(address_);
     s.setHueKey(user_);
@@ -394,7 +393,7 @@ int Session::command(const std::vector<std::string>& words) {
         auto found = findScene(words[1], scenes_);
         if (auto* e = std::get_if<TargetError>(&found)) throw UsageError{e->message};
         const auto& scene = std::get<HueScene>(found);
-        recallScene(scene.scene_id);
+        recallScene(*delegate_, scene.scene_id);
         err_ << "Recalling scene \"" << scene.name << "\"...\n";
     } else if (verb == "all-off") {
         if (opts_.in) {
@@ -411,17 +410,17 @@ int Session::command(const std::vector<std::string>& words) {
         if (auto* l = std::get_if<HueLight>(&t)) light = *l;
         else group = std::get<HueGroup>(t);
         if (verb == "on" || verb == "off") {
-            if (light) setLampOn(*light, verb == "on");
-            else setGroupOn(*group, verb == "on");
+            if (light) setLampOn(*delegate_, *light, verb == "on");
+            else setGroupOn(*delegate_, *group, verb == "on");
         } else if (verb == "bri") {
-            if (light) setLampBrightness(*light, value);
-            else setGroupBrightness(*group, value);
+            if (light) setLampBrightness(*delegate_, *light, value);
+            else setGroupBrightness(*delegate_, *group, value);
         } else if (verb == "hue") {
-            if (light) setLampHue(*light, value);
-            else setGroupHue(*group, value);
+            if (light) setLampHue(*delegate_, *light, value);
+            else setGroupHue(*delegate_, *group, value);
         } else {
-            if (light) setLampTemperature(*light, value);
-            else setGroupTemperature(*group, value);
+            if (light) setLampTemperature(*delegate_, *light, value);
+            else setGroupTemperature(*delegate_, *group, value);
         }
     }
     const int rc = drain();

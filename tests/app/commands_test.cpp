@@ -38,17 +38,17 @@ TEST_F(CommandsTest, ItemsCarryAddressBodyFlagsAndProperty) {
         bool light, group;
         std::string id, property;
     } cases[] = {
-        {[&] { setLampOn(lamp_, false); }, "/lights/3/state", {{"on", false}}, true, false, "3", "on"},
-        {[&] { setLampHue(lamp_, 46920); }, "/lights/3/state",
+        {[&] { setLampOn(*delegate_, lamp_, false); }, "/lights/3/state", {{"on", false}}, true, false, "3", "on"},
+        {[&] { setLampHue(*delegate_, lamp_, 46920); }, "/lights/3/state",
          {{"hue", 46920}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}, true, false, "3", "hue"},
-        {[&] { setLampTemperature(lamp_, 366); }, "/lights/3/state",
+        {[&] { setLampTemperature(*delegate_, lamp_, 366); }, "/lights/3/state",
          {{"ct", 366}, {"on", true}, {"transitiontime", 2}}, true, false, "3", "ct"},
-        {[&] { setGroupOn(room_, true); }, "/groups/5/action", {{"on", true}}, false, true, "5", "on"},
-        {[&] { setGroupHue(room_, 1913); }, "/groups/5/action",
+        {[&] { setGroupOn(*delegate_, room_, true); }, "/groups/5/action", {{"on", true}}, false, true, "5", "on"},
+        {[&] { setGroupHue(*delegate_, room_, 1913); }, "/groups/5/action",
          {{"hue", 1913}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}, false, true, "5", "hue"},
-        {[&] { setGroupTemperature(room_, 250); }, "/groups/5/action",
+        {[&] { setGroupTemperature(*delegate_, room_, 250); }, "/groups/5/action",
          {{"ct", 250}, {"on", true}, {"transitiontime", 2}}, false, true, "5", "ct"},
-        {[&] { recallScene("ReanQJmt8t8kpQf"); }, "/groups/0/action", {{"scene", "ReanQJmt8t8kpQf"}},
+        {[&] { recallScene(*delegate_, "ReanQJmt8t8kpQf"); }, "/groups/0/action", {{"scene", "ReanQJmt8t8kpQf"}},
          false, false, "ReanQJmt8t8kpQf", "scene"},
     };
     for (auto& c : cases) {
@@ -65,43 +65,43 @@ TEST_F(CommandsTest, ItemsCarryAddressBodyFlagsAndProperty) {
 }
 
 TEST_F(CommandsTest, BrightnessBelowFiveSwitchesOffHereAndOnTheBridge) {
-    setLampBrightness(lamp_, 4);
+    setLampBrightness(*delegate_, lamp_, 4);
     EXPECT_FALSE(delegate_->settings().lights()[0].is_on) << "local update is immediate";
     EXPECT_EQ(json::parse(last().body), json({{"bri", 4}, {"on", false}, {"transitiontime", 2}}));
-    setLampBrightness(lamp_, 5);
+    setLampBrightness(*delegate_, lamp_, 5);
     EXPECT_TRUE(delegate_->settings().lights()[0].is_on);
     EXPECT_EQ(json::parse(last().body)["on"], true);
 
-    setGroupBrightness(room_, 200);
+    setGroupBrightness(*delegate_, room_, 200);
     EXPECT_TRUE(delegate_->settings().groups()[0].is_on);
 
     HueLight stranger = lamp_;
     stranger.lamp_id = "99";
-    setLampBrightness(stranger, 0);
+    setLampBrightness(*delegate_, stranger, 0);
     EXPECT_EQ(last().item_id, "99") << "sent even without a local record";
 }
 
 TEST_F(CommandsTest, BrightnessIncreaseMirrorsTheBridgeSumLocally) {
     delegate_->settings().mutateGroups([](auto& g) { g[0].brightness = 230; });
-    groupBrightnessIncrease(room_, 50);
+    groupBrightnessIncrease(*delegate_, room_, 50);
     EXPECT_EQ(delegate_->settings().groups()[0].brightness, 255);
     EXPECT_EQ(json::parse(last().body), json({{"bri_inc", 50}, {"transitiontime", 1}, {"on", true}}));
 
     delegate_->settings().mutateGroups([](auto& g) { g[0].brightness = 30; });
-    groupBrightnessIncrease(room_, -50);
+    groupBrightnessIncrease(*delegate_, room_, -50);
     EXPECT_EQ(delegate_->settings().groups()[0].brightness, 0);
     EXPECT_FALSE(delegate_->settings().groups()[0].is_on);
     EXPECT_EQ(json::parse(last().body), json({{"bri_inc", -50}, {"transitiontime", 1}, {"on", false}}));
 
     HueGroup gone = room_;
     gone.group_id = "42";
-    groupBrightnessIncrease(gone, -50);
+    groupBrightnessIncrease(*delegate_, gone, -50);
     EXPECT_EQ(json::parse(last().body)["on"], true) << "an unknown room is switched on";
 }
 
 TEST_F(CommandsTest, SceneRecallUsesTheStoredBridgeNotTheScenesRecord) {
     delegate_->settings().setHueIP("192.168.7.7");
-    recallScene("abc");
+    recallScene(*delegate_, "abc");
     EXPECT_EQ(last().url, "http://192.168.7.7/api/key/groups/0/action");
 }
 
@@ -109,22 +109,14 @@ TEST_F(CommandsTest, AnAddressThatIsNoURLDropsTheCommandWithALogLine) {
     HueLight broken = lamp_;
     broken.hue_ip = "my bridge";
     testing::internal::CaptureStdout();
-    setLampBrightness(broken, 0);
+    setLampBrightness(*delegate_, broken, 0);
     delegate_->settings().setHueIP("bad ip");
-    recallScene("x");
-    autoOffInMinutes(5);
+    recallScene(*delegate_, "x");
+    autoOffInMinutes(*delegate_, 5);
     testing::internal::GetCapturedStdout();
     exec_->runPending();
     EXPECT_TRUE(delegate_->settings().actionQueue().empty());
     EXPECT_TRUE(delegate_->settings().lights()[0].is_on) << "no local update either";
     ASSERT_EQ(delegate_->settings().log().size(), 3u);
     EXPECT_NE(delegate_->settings().log()[0].find("my bridge"), std::string::npos);
-}
-
-TEST_F(CommandsTest, NoApplicationStateQueuesNothing) {
-    delegate_.reset();
-    recallScene("x");
-    autoOffInMinutes(5);
-    setLampOn(lamp_, true);
-    EXPECT_EQ(exec_->runPending(), 0);
 }

@@ -41,8 +41,8 @@ protected:
 }  // namespace
 
 TEST_F(QueueTest, NewerItemForTheSameTargetAndPropertyReplacesTheWaitingOne) {
-    setLampBrightness(light_, 100);
-    setLampBrightness(light_, 180);
+    setLampBrightness(*delegate_, light_, 100);
+    setLampBrightness(*delegate_, light_, 180);
     exec_->advance(2s);
     ASSERT_EQ(sent_.size(), 1u);
     EXPECT_EQ(sent_[0].body, json({{"bri", 180}, {"on", true}, {"transitiontime", 2}}));
@@ -52,9 +52,9 @@ TEST_F(QueueTest, NewerItemForTheSameTargetAndPropertyReplacesTheWaitingOne) {
 
 TEST_F(QueueTest, DifferentPropertiesAreAllSentInOrderOnePerTick) {
     const auto start = exec_->now();
-    setLampOn(light_, true);
-    setLampBrightness(light_, 90);
-    setLampTemperature(light_, 300);
+    setLampOn(*delegate_, light_, true);
+    setLampBrightness(*delegate_, light_, 90);
+    setLampTemperature(*delegate_, light_, 300);
     exec_->advance(5s);
     EXPECT_EQ(sentProperties(), (std::vector<std::string>{
                                     "/lights/3/state {\"on\":true}",
@@ -67,14 +67,14 @@ TEST_F(QueueTest, DifferentPropertiesAreAllSentInOrderOnePerTick) {
 }
 
 TEST_F(QueueTest, LightAndGroupItemsForTheSameIdSupersedeOneWayOnly) {
-    setLampOn(light_, false);
-    setGroupOn(room_, false);
+    setLampOn(*delegate_, light_, false);
+    setGroupOn(*delegate_, room_, false);
     exec_->advance(2s);
     EXPECT_EQ(sent_.size(), 2u) << "an older light item survives a newer group item";
 
     sent_.clear();
-    setGroupOn(room_, true);
-    setLampOn(light_, true);
+    setGroupOn(*delegate_, room_, true);
+    setLampOn(*delegate_, light_, true);
     exec_->advance(2s);
     ASSERT_EQ(sent_.size(), 1u) << "an older group item is dropped by a newer light item";
     EXPECT_NE(sent_[0].url.find("/lights/3/state"), std::string::npos);
@@ -82,7 +82,7 @@ TEST_F(QueueTest, LightAndGroupItemsForTheSameIdSupersedeOneWayOnly) {
 
 TEST_F(QueueTest, TimerStopsOnTheEmptyingTickAndRestartsOnTheNextAction) {
     EXPECT_TRUE(delegate_->actionQueueProcessor().expired());
-    setGroupOn(room_, true);
+    setGroupOn(*delegate_, room_, true);
     EXPECT_FALSE(delegate_->actionQueueProcessor().expired()) << "the timer exists before the item is queued";
     EXPECT_TRUE(delegate_->settings().actionQueue().empty()) << "the item is queued with UI";
     exec_->runPending();
@@ -93,7 +93,7 @@ TEST_F(QueueTest, TimerStopsOnTheEmptyingTickAndRestartsOnTheNextAction) {
     EXPECT_TRUE(delegate_->actionQueueProcessor().expired()) << "stopped on the same tick";
     EXPECT_EQ(exec_->liveTimers(), 0u);
 
-    setGroupOn(room_, false);
+    setGroupOn(*delegate_, room_, false);
     EXPECT_FALSE(delegate_->actionQueueProcessor().expired());
     exec_->advance(300ms);
     EXPECT_EQ(sent_.size(), 2u);
@@ -101,7 +101,7 @@ TEST_F(QueueTest, TimerStopsOnTheEmptyingTickAndRestartsOnTheNextAction) {
 }
 
 TEST_F(QueueTest, SleepKeepsWaitingItemsAndWakeSendsThem) {
-    setLampOn(light_, true);
+    setLampOn(*delegate_, light_, true);
     exec_->runPending();
     delegate_->onSleepNote();
     exec_->advance(5s);

@@ -131,7 +131,7 @@ TEST_F(ConnectionTest, RefreshTracksTheConnectionAndRespectsTheQuietTime) {
 
     // A user action 2 seconds before the tick holds the fetches back.
     exec_->advance(1500ms);
-    setLampOn(s().lights().front(), true);
+    setLampOn(*delegate_, s().lights().front(), true);
     exec_->advance(2000ms);  // tick at 3.5 s
     EXPECT_EQ(requests("/lights"), 0);
     exec_->advance(3500ms);  // tick at 7 s: 5.5 s after the action

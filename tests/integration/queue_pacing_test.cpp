@@ -58,7 +58,7 @@ TEST_F(QueuePacingTest, ABurstOfSliderMovesBecomesAFewPacedRequestsEndingWithThe
     int issued = 0;
     std::weak_ptr<RepeatingTimer> slider = loop_->scheduleRepeating(20ms, [&] {
         ++issued;
-        setLampBrightness(light(), 100 + issued);
+        setLampBrightness(*delegate_, light(), 100 + issued);
         if (issued == 100) invalidate(slider);
     });
     ASSERT_TRUE(loop_->runUntil([&] { return issued == 100; }, 5s));
@@ -75,8 +75,8 @@ TEST_F(QueuePacingTest, ABurstOfSliderMovesBecomesAFewPacedRequestsEndingWithThe
 }
 
 TEST_F(QueuePacingTest, OnOffAndBrightnessForOneLightBothArriveInOrder) {
-    setLampOn(light(), true);
-    setLampBrightness(light(), 77);
+    setLampOn(*delegate_, light(), true);
+    setLampBrightness(*delegate_, light(), 77);
     ASSERT_TRUE(drain());
     const auto sent = puts();
     ASSERT_EQ(sent.size(), 2u);
@@ -89,7 +89,7 @@ TEST_F(QueuePacingTest, DelayedAllOffBecomesOneScheduleThatRunsAnHourLater) {
     const auto before = server_.state();
     for (const auto& [id, sched] : before["schedules"].items())
         server_.call("DELETE", std::string("/api/") + sim::kDemoUser + "/schedules/" + id);
-    setLampOn(light(), true);
+    setLampOn(*delegate_, light(), true);
     delegate_->allOffInMinutes(60);
     ASSERT_TRUE(drain());
     const auto schedules = server_.state()["schedules"];
@@ -106,7 +106,7 @@ TEST_F(QueuePacingTest, DelayedAllOffBecomesOneScheduleThatRunsAnHourLater) {
 TEST_F(QueuePacingTest, WithTheBridgeGoneItemsAreDroppedAtTheNormalPace) {
     server_.stop();
     const auto start = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < 4 && i < delegate_->settings().lights().size(); ++i) setLampOn(light(i), false);
+    for (size_t i = 0; i < 4 && i < delegate_->settings().lights().size(); ++i) setLampOn(*delegate_, light(i), false);
     ASSERT_TRUE(drain());
     // Four ticks of 0.3 s; a refused connection costs nothing more.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);

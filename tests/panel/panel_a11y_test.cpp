@@ -81,7 +81,7 @@ class PanelA11yTest : public DelegateFixture {
         PanelActions actions;
         actions.closePanel = [this] { controller_->close(); };
         actions.showSettings = [] {};
-        content_ = new ContentView(settings(), actions);
+        content_ = new ContentView(settings(), *delegate_, actions);
         controller_ =
             std::make_unique<StatusBarMenuWindowController>(content_, settings().defaults(), env);
     }

@@ -235,7 +235,7 @@ class TranslatedLayout : public DelegateFixture, public ::testing::WithParamInte
         settings().setShowColorBarsForLights(true);
     }
     std::unique_ptr<ContentView> panel() {
-        auto view = std::make_unique<ContentView>(settings(), PanelActions{});
+        auto view = std::make_unique<ContentView>(settings(), *delegate_, PanelActions{});
         view->resize(200, 600);
         view->show();
         view->sync();

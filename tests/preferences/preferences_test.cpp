@@ -271,8 +271,8 @@ class LightsTest : public DelegateFixture {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
         QCoreApplication::processEvents();
     }
-    static std::vector<std::string> panelIds(AppSettings& s) {
-        panel::ListLights panelList(s);
+    std::vector<std::string> panelIds(AppSettings& s) {
+        panel::ListLights panelList(s, *delegate_);
         std::vector<std::string> ids;
         for (auto* row : panelList.rows()) ids.push_back(row->light().lamp_id);
         return ids;

@@ -28,8 +28,9 @@ QLabel* text(const QString& s, int px, QFont::Weight weight, qreal opacity, bool
 
 }  // namespace
 
-ContentView::ContentView(AppSettings& settings, PanelActions actions, QWidget* parent)
-    : QWidget(parent), settings_(settings), actions_(std::move(actions)) {
+ContentView::ContentView(AppSettings& settings, CommandQueue& commands, PanelActions actions,
+                         QWidget* parent)
+    : QWidget(parent), settings_(settings), commands_(commands), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("ContentView"));
     setFixedWidth(kPanelWidth);
     setMinimumHeight(200);
@@ -222,11 +223,11 @@ void ContentView::sync() {
         body_->deleteLater();
     }
     if (name == "ListLights") {
-        body_ = new ListLights(settings_);
+        body_ = new ListLights(settings_, commands_);
     } else if (name == "ListGroups") {
-        body_ = new ListGroups(settings_);
+        body_ = new ListGroups(settings_, commands_);
     } else if (name == "ListScenes") {
-        body_ = new ListScenes(settings_);
+        body_ = new ListScenes(settings_, commands_);
     } else if (name.startsWith("NoLights")) {
         body_ = makeEmptyState(tr("Okay, we're not able to detect any lights just yet."), 10,
                                name.endsWith("+link"));

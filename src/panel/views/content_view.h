@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/app_settings.h"
+#include "bridge/commands.h"
 
 class QLabel;
 class QPushButton;
@@ -33,7 +34,8 @@ constexpr int kPanelWidth = 200;
 class ContentView : public QWidget {
     Q_OBJECT
   public:
-    ContentView(AppSettings& settings, PanelActions actions, QWidget* parent = nullptr);
+    ContentView(AppSettings& settings, CommandQueue& commands, PanelActions actions,
+                QWidget* parent = nullptr);
     ~ContentView() override;
 
     // "ListLights", "ListGroups", "ListScenes", "NoLights", "NoGroups" or "NoScenes".
@@ -65,6 +67,7 @@ class ContentView : public QWidget {
     void review();
 
     AppSettings& settings_;
+    CommandQueue& commands_;
     PanelActions actions_;
     int observer_ = 0;
     bool queued_ = false;

@@ -110,8 +110,9 @@ void RowTitle::paintEvent(QPaintEvent*) {
 
 // ---- GroupRow --------------------------------------------------------------------
 
-GroupRow::GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent)
-    : QWidget(parent), settings_(settings), group_(group) {
+GroupRow::GroupRow(AppSettings& settings, CommandQueue& commands, const HueGroup& group,
+                   QWidget* parent)
+    : QWidget(parent), settings_(settings), commands_(commands), group_(group) {
     auto* layout = column(this, 5);
     layout->setSpacing(3);
     title_ = new RowTitle;
@@ -146,7 +147,7 @@ GroupRow::GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent
                                 TemperatureBar::temperatureAt(x, g.ct_min, g.ct_max);
                             g.is_on = true;
                         },
-                        [](const HueGroup& g) { setGroupTemperature(g, g.color_temperature); });
+                        [this](const HueGroup& g) { setGroupTemperature(commands_, g, g.color_temperature); });
                 });
             });
         } else {
@@ -160,14 +161,14 @@ GroupRow::GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent
                                 g.hue = hue;
                                 g.is_on = true;
                             },
-                            [hue](const HueGroup& g) { setGroupHue(g, hue); });
+                            [this, hue](const HueGroup& g) { setGroupHue(commands_, g, hue); });
                     });
         }
     }
 
     connect(onOff_, &OnOffButton::pressed, this, [this] {
         const bool on = !group_.is_on;
-        change([on](HueGroup& g) { g.is_on = on; }, [on](const HueGroup& g) { setGroupOn(g, on); });
+        change([on](HueGroup& g) { g.is_on = on; }, [this, on](const HueGroup& g) { setGroupOn(commands_, g, on); });
     });
     connect(slider_, &CustomSlider::moved, this, [this](double v) {
         const std::int64_t b = brightnessAt(v);
@@ -176,7 +177,7 @@ GroupRow::GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent
                 g.brightness = b;
                 g.is_on = true;
             },
-            [b](const HueGroup& g) { setGroupBrightness(g, b); });
+            [this, b](const HueGroup& g) { setGroupBrightness(commands_, g, b); });
     });
     setGroup(group);
 }
@@ -239,7 +240,7 @@ void GroupRow::openScenes() {
     pop->setObjectName(QStringLiteral("ListGroupScenes"));
     pop->setFrameShape(QFrame::StyledPanel);
     auto* layout = column(pop, 0);
-    auto* scenes = new SceneColumn(mine);
+    auto* scenes = new SceneColumn(commands_, mine);
     layout->addWidget(scenes);
     // One pick and the popover is done; left open it would swallow the
     // next click elsewhere.
@@ -273,8 +274,9 @@ void GroupRow::openScenes() {
 
 // ---- LightRow ------------------------------------------------------------------------
 
-LightRow::LightRow(AppSettings& settings, const HueLight& light, QWidget* parent)
-    : QWidget(parent), settings_(settings), light_(light) {
+LightRow::LightRow(AppSettings& settings, CommandQueue& commands, const HueLight& light,
+                   QWidget* parent)
+    : QWidget(parent), settings_(settings), commands_(commands), light_(light) {
     auto* layout = column(this, 5);
     layout->setSpacing(3);
     title_ = new RowTitle;
@@ -294,7 +296,7 @@ LightRow::LightRow(AppSettings& settings, const HueLight& light, QWidget* parent
                     l.brightness = b;
                     l.is_on = true;
                 },
-                [b](const HueLight& l) { setLampBrightness(l, b); });
+                [this, b](const HueLight& l) { setLampBrightness(commands_, l, b); });
         });
     } else {
         controls->addStretch(1);
@@ -310,7 +312,7 @@ LightRow::LightRow(AppSettings& settings, const HueLight& light, QWidget* parent
                     l.hue = hue;
                     l.is_on = true;
                 },
-                [hue](const HueLight& l) { setLampHue(l, hue); });
+                [this, hue](const HueLight& l) { setLampHue(commands_, l, hue); });
         });
     }
     if (light.allows_ambient && settings_.showColorBarsForLights()) {
@@ -323,13 +325,13 @@ LightRow::LightRow(AppSettings& settings, const HueLight& light, QWidget* parent
                         l.color_temperature = TemperatureBar::temperatureAt(x, l.ct_min, l.ct_max);
                         l.is_on = true;
                     },
-                    [](const HueLight& l) { setLampTemperature(l, l.color_temperature); });
+                    [this](const HueLight& l) { setLampTemperature(commands_, l, l.color_temperature); });
             });
         });
     }
     connect(onOff_, &OnOffButton::pressed, this, [this] {
         const bool on = !light_.is_on;
-        change([on](HueLight& l) { l.is_on = on; }, [on](const HueLight& l) { setLampOn(l, on); });
+        change([on](HueLight& l) { l.is_on = on; }, [this, on](const HueLight& l) { setLampOn(commands_, l, on); });
     });
     setLight(light);
 }
@@ -376,13 +378,14 @@ void LightRow::change(const std::function<void(HueLight&)>& edit,
 
 // ---- SceneColumn ---------------------------------------------------------------------
 
-SceneColumn::SceneColumn(const std::vector<HueScene>& scenes, QWidget* parent) : QWidget(parent) {
+SceneColumn::SceneColumn(CommandQueue& commands, const std::vector<HueScene>& scenes, QWidget* parent)
+    : QWidget(parent) {
     auto* layout = column(this, 5);
     layout->setSpacing(5);
     for (const HueScene& s : scenes) {
         auto* b = new SceneButton(QString::fromStdString(s.name));
         const std::string id = s.scene_id;
-        connect(b, &SceneButton::clicked, this, [id] { recallScene(id); });
+        connect(b, &SceneButton::clicked, this, [&commands, id] { recallScene(commands, id); });
         layout->addWidget(b, 0, Qt::AlignLeft);
         buttons_.push_back(b);
     }
@@ -391,8 +394,8 @@ SceneColumn::SceneColumn(const std::vector<HueScene>& scenes, QWidget* parent) :
 
 // ---- PanelList -------------------------------------------------------------------------
 
-PanelList::PanelList(AppSettings& settings, QWidget* parent)
-    : QScrollArea(parent), settings_(settings) {
+PanelList::PanelList(AppSettings& settings, CommandQueue& commands, QWidget* parent)
+    : QScrollArea(parent), settings_(settings), commands_(commands) {
     setFrameShape(QFrame::NoFrame);
     // Tab goes through the rows' controls, never stops at the list itself.
     setFocusPolicy(Qt::NoFocus);
@@ -447,7 +450,8 @@ void PanelList::sync() {
 
 // ---- ListGroups --------------------------------------------------------------------------
 
-ListGroups::ListGroups(AppSettings& settings, QWidget* parent) : PanelList(settings, parent) {
+ListGroups::ListGroups(AppSettings& settings, CommandQueue& commands, QWidget* parent)
+    : PanelList(settings, commands, parent) {
     setObjectName(QStringLiteral("ListGroups"));
     sync();
 }
@@ -493,7 +497,7 @@ void ListGroups::build(QVBoxLayout* layout) {
             l->addWidget(h);
         }
         for (const HueGroup* g : members) {
-            auto* row = new GroupRow(settings_, *g);
+            auto* row = new GroupRow(settings_, commands_, *g);
             rows_.push_back(row);
             l->addWidget(row);
         }
@@ -510,7 +514,8 @@ void ListGroups::updateRows() {
 
 // ---- ListLights ----------------------------------------------------------------------------
 
-ListLights::ListLights(AppSettings& settings, QWidget* parent) : PanelList(settings, parent) {
+ListLights::ListLights(AppSettings& settings, CommandQueue& commands, QWidget* parent)
+    : PanelList(settings, commands, parent) {
     setObjectName(QStringLiteral("ListLights"));
     sync();
 }
@@ -533,7 +538,7 @@ void ListLights::build(QVBoxLayout* layout) {
     auto* l = column(stack, 5);
     for (const HueLight& light : settings_.lights()) {
         if (isLightHidden(settings_, light)) continue;
-        auto* row = new LightRow(settings_, light);
+        auto* row = new LightRow(settings_, commands_, light);
         rows_.push_back(row);
         l->addWidget(row);
     }
@@ -547,7 +552,8 @@ void ListLights::updateRows() {
 
 // ---- ListScenes ------------------------------------------------------------------------------
 
-ListScenes::ListScenes(AppSettings& settings, QWidget* parent) : PanelList(settings, parent) {
+ListScenes::ListScenes(AppSettings& settings, CommandQueue& commands, QWidget* parent)
+    : PanelList(settings, commands, parent) {
     setObjectName(QStringLiteral("ListScenes"));
     sync();
 }
@@ -563,7 +569,7 @@ std::string ListScenes::shapeKey() const {
 }
 
 void ListScenes::build(QVBoxLayout* layout) {
-    column_ = new SceneColumn(settings_.scenes());
+    column_ = new SceneColumn(commands_, settings_.scenes());
     layout->addWidget(column_);
 }
 

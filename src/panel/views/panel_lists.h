@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_settings.h"
+#include "bridge/commands.h"
 #include "panel/views/panel_controls.h"
 
 class QVBoxLayout;
@@ -37,7 +38,7 @@ class RowTitle : public QLabel {
 class GroupRow : public QWidget {
     Q_OBJECT
   public:
-    GroupRow(AppSettings& settings, const HueGroup& group, QWidget* parent = nullptr);
+    GroupRow(AppSettings& settings, CommandQueue& commands, const HueGroup& group, QWidget* parent = nullptr);
     // Takes the record's current values; repaints only what changed.
     void setGroup(const HueGroup& group);
     const HueGroup& group() const { return group_; }
@@ -57,6 +58,7 @@ class GroupRow : public QWidget {
     void openScenes();
 
     AppSettings& settings_;
+    CommandQueue& commands_;
     HueGroup group_;
     RowTitle* title_;
     OnOffButton* onOff_;
@@ -70,7 +72,7 @@ class GroupRow : public QWidget {
 class LightRow : public QWidget {
     Q_OBJECT
   public:
-    LightRow(AppSettings& settings, const HueLight& light, QWidget* parent = nullptr);
+    LightRow(AppSettings& settings, CommandQueue& commands, const HueLight& light, QWidget* parent = nullptr);
     void setLight(const HueLight& light);
     const HueLight& light() const { return light_; }
 
@@ -85,6 +87,7 @@ class LightRow : public QWidget {
                 const std::function<void(const HueLight&)>& command);
 
     AppSettings& settings_;
+    CommandQueue& commands_;
     HueLight light_;
     RowTitle* title_;
     OnOffButton* onOff_;
@@ -97,7 +100,7 @@ class LightRow : public QWidget {
 class SceneColumn : public QWidget {
     Q_OBJECT
   public:
-    SceneColumn(const std::vector<HueScene>& scenes, QWidget* parent = nullptr);
+    SceneColumn(CommandQueue& commands, const std::vector<HueScene>& scenes, QWidget* parent = nullptr);
     std::vector<SceneButton*> buttons() const { return buttons_; }
 
   private:
@@ -109,7 +112,7 @@ class SceneColumn : public QWidget {
 class PanelList : public QScrollArea {
     Q_OBJECT
   public:
-    PanelList(AppSettings& settings, QWidget* parent = nullptr);
+    PanelList(AppSettings& settings, CommandQueue& commands, QWidget* parent = nullptr);
     ~PanelList() override;
     int rebuilds() const { return rebuilds_; }
     // Brings the rows up to date now (normally on the next turn).
@@ -121,6 +124,7 @@ class PanelList : public QScrollArea {
     virtual void build(QVBoxLayout* layout) = 0;
     virtual void updateRows() = 0;
     AppSettings& settings_;
+    CommandQueue& commands_;
 
   private:
     int observer_ = 0;
@@ -133,7 +137,7 @@ class PanelList : public QScrollArea {
 class ListGroups : public PanelList {
     Q_OBJECT
   public:
-    explicit ListGroups(AppSettings& settings, QWidget* parent = nullptr);
+    ListGroups(AppSettings& settings, CommandQueue& commands, QWidget* parent = nullptr);
     std::vector<GroupRow*> rows() const { return rows_; }
     QStringList headers() const;
 
@@ -150,7 +154,7 @@ class ListGroups : public PanelList {
 class ListLights : public PanelList {
     Q_OBJECT
   public:
-    explicit ListLights(AppSettings& settings, QWidget* parent = nullptr);
+    ListLights(AppSettings& settings, CommandQueue& commands, QWidget* parent = nullptr);
     std::vector<LightRow*> rows() const { return rows_; }
 
   protected:
@@ -165,7 +169,7 @@ class ListLights : public PanelList {
 class ListScenes : public PanelList {
     Q_OBJECT
   public:
-    explicit ListScenes(AppSettings& settings, QWidget* parent = nullptr);
+    ListScenes(AppSettings& settings, CommandQueue& commands, QWidget* parent = nullptr);
     std::vector<SceneButton*> buttons() const;
 
   protected:

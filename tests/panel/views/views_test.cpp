@@ -67,7 +67,7 @@ TEST_F(ViewsTest, RoomRowControlsWriteTheRecordAtOnceAndQueueOneCommand) {
     warm.ct_min = 153;
     warm.ct_max = 500;
     settings().setGroups({warm, room("6", "Kitchen", "room", {"3", "4"})});
-    auto list = shown(std::make_unique<ListGroups>(settings()));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
     ASSERT_EQ(list->rows().size(), 2u);
     GroupRow* bedroom = list->rows()[0];
     GroupRow* kitchen = list->rows()[1];
@@ -114,7 +114,7 @@ TEST_F(ViewsTest, RoomRowControlsWriteTheRecordAtOnceAndQueueOneCommand) {
 
 TEST_F(ViewsTest, ARowWhoseRecordVanishedIgnoresInput) {
     settings().setGroups({room("5", "Hall", "room")});
-    auto list = shown(std::make_unique<ListGroups>(settings()));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
     GroupRow* hall = list->rows().at(0);
     HueGroup other = room("9", "Attic", "room");
     other.brightness = 17;
@@ -130,7 +130,7 @@ TEST_F(ViewsTest, ZonesAndRoomsSectionsAndTheirHeaders) {
     settings().setGroups({room("1", "Upstairs", "Zone"), room("2", "Kitchen", "Room"),
                           room("3", "TV area", "Entertainment"), room("4", "Bath", "room")});
     settings().setShowZones(true);
-    auto list = shown(std::make_unique<ListGroups>(settings()));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
     EXPECT_EQ(list->headers(), (QStringList{"ZONES", "ROOMS"}));
     ASSERT_EQ(list->rows().size(), 3u);
     EXPECT_EQ(list->rows()[0]->group().name, "Upstairs");
@@ -153,7 +153,7 @@ TEST_F(ViewsTest, TheSceneButtonNeedsScenesAndTheSwitchAndRecallsOncePerClick) {
     settings().setGroups({room("5", "Living", "room"), room("6", "Hall", "room")});
     settings().setScenes({scene("s1", "Relax", "5"), scene("s2", "Read", "5")});
     settings().setShowScenes(false);
-    auto list = shown(std::make_unique<ListGroups>(settings()));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
     EXPECT_FALSE(list->rows()[0]->sceneButton());
     settings().setShowScenes(true);
     list->sync();
@@ -176,7 +176,7 @@ TEST_F(ViewsTest, TheSceneButtonNeedsScenesAndTheSwitchAndRecallsOncePerClick) {
 
     // The scenes panel: every scene, one recall each, hover raises the background.
     settings().setScenes({scene("a", "Morning", "5"), scene("b", "Night", "6")});
-    auto scenes = shown(std::make_unique<ListScenes>(settings()));
+    auto scenes = shown(std::make_unique<ListScenes>(settings(), *delegate_));
     ASSERT_EQ(scenes->buttons().size(), 2u);
     SceneButton* night = scenes->buttons()[1];
     EXPECT_EQ(night->width(), 180);
@@ -198,7 +198,7 @@ TEST_F(ViewsTest, ALightRowHasTheControlsItsLightAllows) {
     settings().setLights({lamp("1", true, true, true), lamp("2", false, false, false),
                           lamp("3", false, true, true), lamp("4", true, false, true)});
     store_->setBool("hide_light_uid-4", true);
-    auto list = shown(std::make_unique<ListLights>(settings()));
+    auto list = shown(std::make_unique<ListLights>(settings(), *delegate_));
     ASSERT_EQ(list->rows().size(), 3u) << "the hidden light is not listed";
     EXPECT_EQ(settings().lights().size(), 4u) << "but stays known";
     LightRow* full = list->rows()[0];
@@ -234,7 +234,7 @@ TEST_F(ViewsTest, ALightRowHasTheControlsItsLightAllows) {
 
 TEST_F(ViewsTest, ARefreshThatChangesNothingRebuildsNothing) {
     settings().setGroups({room("5", "Living", "room")});
-    auto list = shown(std::make_unique<ListGroups>(settings()));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
     const int before = list->rebuilds();
     GroupRow* row = list->rows()[0];
     // What a refresh does: fresh records with the same content.
@@ -265,7 +265,7 @@ class ContentViewTest : public ViewsTest {
         a.openURL = [this](const std::string& u) { calls_.push_back("open " + u); };
         a.reviewURL = "file:///review";
         a.version = "1.2.3";
-        return shown(std::make_unique<ContentView>(settings(), a));
+        return shown(std::make_unique<ContentView>(settings(), *delegate_, a));
     }
     std::vector<std::string> calls_;
 };
