@@ -23,8 +23,8 @@ void uiIfAlive(const std::weak_ptr<int>& alive, std::function<void()> work) {
     });
 }
 
-int localMinute(TimePoint t) {
-    std::time_t tt = Clock::to_time_t(t);
+int localMinute(WallTime t) {
+    std::time_t tt = WallClock::to_time_t(t);
     std::tm tm{};
     localtime_r(&tt, &tm);
     return tm.tm_min;
@@ -173,7 +173,7 @@ void AppDelegate::refreshTick() {
     if (now() - settings_->lastUserActionAt() <= kQuietAfterUserAction) return;
     fetchLights();
     fetchGroups();
-    if (localMinute(now()) % 15 == 0) fetchScenes();
+    if (localMinute(wallNow()) % 15 == 0) fetchScenes();
 }
 
 void AppDelegate::disconnectBridge() {

@@ -50,6 +50,7 @@ auto withDispatcher(F&& f) {
 void UI(Work work) { withDispatcher([&](Dispatcher& d) { d.postUI(std::move(work)); }); }
 void BG(Work work) { withDispatcher([&](Dispatcher& d) { d.postBG(std::move(work)); }); }
 TimePoint now() { return withDispatcher([](Dispatcher& d) { return d.now(); }); }
+WallTime wallNow() { return withDispatcher([](Dispatcher& d) { return d.wallNow(); }); }
 
 void invalidate(std::weak_ptr<RepeatingTimer>& timer) {
     if (auto t = timer.lock()) t->invalidate();

@@ -9,8 +9,12 @@
 
 namespace lumora {
 
-using Clock = std::chrono::system_clock;
+// Intervals and timers: this clock never steps when the wall clock is set.
+using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
+// The time of day, only for what means it: the scene refresh's minutes.
+using WallClock = std::chrono::system_clock;
+using WallTime = WallClock::time_point;
 using Work = std::function<void()>;
 
 // A repeating timer owned by its dispatcher. Holders keep a std::weak_ptr,
@@ -30,6 +34,7 @@ public:
     // Queue on the worker pool; no ordering between blocks.
     virtual void postBG(Work work) = 0;
     virtual TimePoint now() const = 0;
+    virtual WallTime wallNow() const { return WallClock::now(); }
     // Schedules `tick` on the user-interface thread every `period`. The
     // dispatcher owns the timer until it is invalidated.
     virtual std::weak_ptr<RepeatingTimer> scheduleRepeating(std::chrono::milliseconds period,
@@ -44,6 +49,7 @@ Dispatcher& dispatcher();
 void UI(Work work);
 void BG(Work work);
 TimePoint now();
+WallTime wallNow();
 
 // Invalidates the timer behind `timer` if it is still alive.
 void invalidate(std::weak_ptr<RepeatingTimer>& timer);

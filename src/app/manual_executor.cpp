@@ -23,7 +23,11 @@ public:
     bool valid_ = true;
 };
 
-ManualExecutor::ManualExecutor(Background bg, TimePoint start) : mode_(bg), now_(start) {}
+ManualExecutor::ManualExecutor(Background bg, TimePoint start)
+    : mode_(bg),
+      now_(start),
+      wallOffset_(WallClock::now().time_since_epoch() -
+                  std::chrono::duration_cast<WallClock::duration>(start.time_since_epoch())) {}
 
 ManualExecutor::~ManualExecutor() {
     std::vector<std::thread> threads;
@@ -54,6 +58,11 @@ void ManualExecutor::postBG(Work work) {
 TimePoint ManualExecutor::now() const {
     std::lock_guard lock(mutex_);
     return now_;
+}
+
+WallTime ManualExecutor::wallNow() const {
+    std::lock_guard lock(mutex_);
+    return WallTime{std::chrono::duration_cast<WallClock::duration>(now_.time_since_epoch()) + wallOffset_};
 }
 
 std::weak_ptr<RepeatingTimer> ManualExecutor::scheduleRepeating(std::chrono::milliseconds period,
@@ -121,9 +130,9 @@ void ManualExecutor::advance(std::chrono::milliseconds by) {
     runPending();
 }
 
-void ManualExecutor::setNow(TimePoint t) {
+void ManualExecutor::setWallNow(WallTime t) {
     std::lock_guard lock(mutex_);
-    now_ = t;
+    wallOffset_ = t.time_since_epoch() - std::chrono::duration_cast<WallClock::duration>(now_.time_since_epoch());
 }
 
 bool ManualExecutor::runUntil(const std::function<bool()>& done,

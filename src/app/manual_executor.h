@@ -20,6 +20,8 @@ public:
         Threads,  // BG blocks run on real threads (for tests that do real I/O)
     };
 
+    // The virtual wall clock starts at the real one's time and moves with the
+    // virtual clock unless a test sets or steps it.
     explicit ManualExecutor(Background bg = Background::Manual,
                             TimePoint start = TimePoint{} + std::chrono::hours(24 * 365 * 50));
     ~ManualExecutor() override;
@@ -27,6 +29,7 @@ public:
     void postUI(Work work) override;
     void postBG(Work work) override;
     TimePoint now() const override;
+    WallTime wallNow() const override;
     std::weak_ptr<RepeatingTimer> scheduleRepeating(std::chrono::milliseconds period,
                                                     Work tick) override;
 
@@ -36,7 +39,9 @@ public:
     // Moves the clock forward, firing each due timer at its own time, in order,
     // and running pending work after each firing.
     void advance(std::chrono::milliseconds by);
-    void setNow(TimePoint t);
+    // Sets the time of day without moving the interval clock, as when the
+    // user or the network time service sets the system clock.
+    void setWallNow(WallTime t);
     // Threads mode: pumps UI work until `done()` holds or `realTimeout` of
     // wall time passes. Returns whether `done()` held.
     bool runUntil(const std::function<bool()>& done,
@@ -57,6 +62,7 @@ private:
     std::deque<Work> ui_;
     std::deque<Work> bg_;
     TimePoint now_;
+    WallClock::duration wallOffset_;  // wall time minus virtual time, since the epochs
     std::vector<std::shared_ptr<Timer>> timers_;
     std::vector<std::thread> threads_;
 };

@@ -29,7 +29,7 @@ template <typename Body>
 void queue(CommandQueue* d, const std::string& address, const Body& body, bool light, bool group,
            const std::string& itemId, const char* property) {
     d->addActionItem(
-        ActionQueueItem{address, encodeBody(body), now(), light, group, itemId, property});
+        ActionQueueItem{address, encodeBody(body), wallNow(), light, group, itemId, property});
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST_F(CommandsTest, ItemsCarryAddressBodyFlagsAndProperty) {
         EXPECT_EQ(item.is_group_update, c.group) << c.property;
         EXPECT_EQ(item.item_id, c.id);
         EXPECT_EQ(item.property, c.property);
-        EXPECT_EQ(item.issued_at, exec_->now());
+        EXPECT_EQ(item.issued_at, exec_->wallNow());
     }
 }
 

@@ -19,14 +19,14 @@ using namespace std::chrono_literals;
 namespace {
 
 // A time whose local minute is `minute` and second 10.
-TimePoint atLocalMinute(int minute) {
-    std::time_t t = Clock::to_time_t(Clock::now());
+WallTime atLocalMinute(int minute) {
+    std::time_t t = WallClock::to_time_t(WallClock::now());
     std::tm tm{};
     localtime_r(&t, &tm);
     tm.tm_min = minute;
     tm.tm_sec = 10;
     tm.tm_isdst = -1;
-    return Clock::from_time_t(std::mktime(&tm));
+    return WallClock::from_time_t(std::mktime(&tm));
 }
 
 class ConnectionTest : public ::testing::Test {
@@ -52,8 +52,11 @@ protected:
         return n;
     }
 
-    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>(
-        ManualExecutor::Background::Manual, atLocalMinute(7));
+    std::shared_ptr<ManualExecutor> exec_ = [] {
+        auto e = std::make_shared<ManualExecutor>();
+        e->setWallNow(atLocalMinute(7));
+        return e;
+    }();
     std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     sim::SimServer server_;
@@ -152,7 +155,7 @@ TEST_F(ConnectionTest, RefreshTracksTheConnectionAndRespectsTheQuietTime) {
 }
 
 TEST_F(ConnectionTest, ScenesRefreshOnlyInTheQuarterHourMinutes) {
-    exec_->setNow(atLocalMinute(14));
+    exec_->setWallNow(atLocalMinute(14));
     s().setHueKey(sim::kDemoUser);
     s().setLastUserActionAt(exec_->now() - 1h);
     delegate_->ensureBridgeStateRefresherIsRunning();
@@ -167,6 +170,26 @@ TEST_F(ConnectionTest, ScenesRefreshOnlyInTheQuarterHourMinutes) {
     const int afterFifteen = requests("/scenes");
     exec_->advance(30s);
     EXPECT_EQ(requests("/scenes"), afterFifteen);
+}
+
+TEST_F(ConnectionTest, SettingTheSystemClockBackAnHourDoesNotStopTheRefresh) {
+    s().setHueKey(sim::kDemoUser);
+    delegate_->connectToBridge();
+    exec_->runPending();
+    ASSERT_TRUE(s().bridgeConnected());
+    exec_->advance(1500ms);
+    setLampOn(*delegate_, s().lights().front(), true);
+    server_.clearLog();
+    // Right after the action the clock is set back, as the time service
+    // does after a resume: the quiet time still ends three seconds on.
+    exec_->setWallNow(exec_->wallNow() - 1h);
+    exec_->advance(2000ms);  // tick at 3.5 s, inside the quiet time
+    EXPECT_EQ(requests("/lights"), 0);
+    exec_->advance(3500ms);
+    EXPECT_EQ(requests("/lights"), 1);
+    exec_->setWallNow(exec_->wallNow() - 1h);
+    exec_->advance(7000ms);
+    EXPECT_EQ(requests("/lights"), 3) << "every tick goes on fetching";
 }
 
 TEST_F(ConnectionTest, UnknownUserMarksTheBridgeNotConnected) {
