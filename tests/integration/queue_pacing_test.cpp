@@ -2,6 +2,8 @@
 // simulator's request log.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "app/app_delegate.h"
@@ -13,6 +15,7 @@
 using namespace lumora;
 using namespace std::chrono_literals;
 using nlohmann::json;
+using sim::Fault;
 
 namespace {
 
@@ -112,4 +115,61 @@ TEST_F(QueuePacingTest, WithTheBridgeGoneItemsAreDroppedAtTheNormalPace) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     EXPECT_TRUE(delegate_->settings().actionQueue().empty());
     EXPECT_TRUE(delegate_->actionQueueProcessor().expired());
+}
+
+TEST_F(QueuePacingTest, SlowFetchesAndPairingDoNotHoldBackTheQueue) {
+    // A bridge that answers everything after 5 s: the reads give up after
+    // 4 s, pairing and the commands wait. More blocking reads and a pairing
+    // than the pool has workers are in flight before the first command.
+    auto& s = delegate_->settings();
+    s.setBridgeConnected(true);  // the failed light read clears it: its completion has run
+    server_.injectFault(Fault::delay, 100, 5s);
+    delegate_->fetchBridgeAccess();
+    s.setLastUserActionAt(now() - 1h);  // past the quiet time: the refresh reads
+    delegate_->refreshTick();
+    std::atomic<int> scenesRead{0};
+    for (int i = 0; i < 2; ++i)
+        HueCommunicationScenes(server_.address(), sim::kDemoUser).fetch([&](ScenesResult) {
+            ++scenesRead;
+        });
+    {
+        // The loop checks its condition after each tick or block.
+        auto poll = loop_->scheduleRepeating(10ms, [] {});
+        ASSERT_TRUE(loop_->runUntil([&] { return server_.requestLog().size() >= 4; }, 5s));
+        invalidate(poll);
+    }
+    const auto firstRead = server_.requestLog().front().wallTime;
+
+    // Five slider values for five lights, queued at once.
+    const auto queued = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < 5; ++i) setLampBrightness(light(i), 50 + static_cast<int>(i));
+    ASSERT_TRUE(drain(40s));
+    // Everything that reports back on the UI thread has done so before the
+    // dispatcher goes.
+    ASSERT_TRUE(loop_->runUntil(
+        [&] { return s.needsLinkButton() && !s.bridgeConnected() && scenesRead == 2; }, 20s));
+
+    std::vector<sim::LoggedRequest> sent;
+    for (auto& r : server_.requestLog())
+        if (r.method == "PUT") sent.push_back(r);
+    ASSERT_EQ(sent.size(), 5u);
+    std::string times;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        const auto at =
+            std::chrono::duration_cast<std::chrono::milliseconds>(sent[i].wallTime - queued);
+        times += (i ? " " : "") + std::to_string(at.count());
+        EXPECT_EQ(json::parse(sent[i].body)["bri"], 50 + static_cast<int>(i));
+    }
+    RecordProperty("sent_ms_after_queueing", times);
+    std::cout << "commands reached the bridge at (ms after queueing): " << times << "\n";
+    // One command per tick, however many workers sit in a blocking read ...
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    for (size_t i = 1; i < sent.size(); ++i)
+        EXPECT_GE(duration_cast<milliseconds>(sent[i].wallTime - sent[i - 1].wallTime), 290ms)
+            << "request " << i;
+    // ... and all of them while those reads were still waiting: none of them
+    // can free its worker before its 4-second time-out.
+    EXPECT_LT(duration_cast<milliseconds>(sent.back().wallTime - firstRead), 4s);
+    server_.clearFaults();
 }

@@ -1,9 +1,20 @@
 #pragma once
-// A fixed pool of worker threads: the program's shared background queue.
+// The program's shared background queue: a few resident worker threads, and
+// more while every one of them is busy.
+//
+// Most background work blocks for a long time (a read waits up to 4 s,
+// pairing 60 s, discovery over a minute). A fixed pool would let a slow bridge
+// hold every worker, so the commands the queue sends 0.3 s apart would wait
+// behind the reads and then leave in a burst. Instead a task posted while no
+// worker is idle gets a new worker at once, up to `maxThreads`; workers above
+// the resident number end after `idleRetire` without work.
 
+#include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,23 +22,41 @@
 namespace lumora {
 
 class WorkerPool {
-public:
-    explicit WorkerPool(unsigned threads = 4);
+  public:
+    static constexpr unsigned kMaxThreads = 64;
+    static constexpr std::chrono::milliseconds kIdleRetire{10000};
+
+    explicit WorkerPool(unsigned threads = 4, unsigned maxThreads = kMaxThreads,
+                        std::chrono::milliseconds idleRetire = kIdleRetire);
     ~WorkerPool();  // finishes queued work, then joins
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    // A task that throws is reported on standard error; the pool goes on.
+    // Starts `work` on an idle worker, else on a new one while fewer than
+    // `maxThreads` exist, else queues it. A task that throws is reported on
+    // standard error; the pool goes on.
     void post(std::function<void()> work);
 
-private:
+    // Workers alive now (busy or idle); for tests and diagnostics.
+    std::size_t threadCount() const;
+
+  private:
+    void spawnLocked();
     void run();
+    void joinRetired();
     static void runGuarded(const std::function<void()>& work);
-    std::mutex mutex_;
+
+    const unsigned resident_;
+    const unsigned max_;
+    const std::chrono::milliseconds idleRetire_;
+    mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::function<void()>> queue_;
+    std::size_t idle_ = 0;  // workers waiting for a task
     bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::map<std::thread::id, std::thread> threads_;
+    // Workers that have retired and are ending; joined by the next post or the destructor.
+    std::vector<std::thread> retired_;
 };
 
 }  // namespace lumora
