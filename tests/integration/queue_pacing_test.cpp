@@ -142,7 +142,7 @@ TEST_F(QueuePacingTest, SlowFetchesAndPairingDoNotHoldBackTheQueue) {
 
     // Five slider values for five lights, queued at once.
     const auto queued = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < 5; ++i) setLampBrightness(light(i), 50 + static_cast<int>(i));
+    for (size_t i = 0; i < 5; ++i) setLampBrightness(*delegate_, light(i), 50 + static_cast<int>(i));
     ASSERT_TRUE(drain(40s));
     // Everything that reports back on the UI thread has done so before the
     // dispatcher goes.
