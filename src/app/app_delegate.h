@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/app_settings.h"
-#include "app/dispatch.h"
+#include "base/dispatch.h"
 #include "app/hotkey_actions.h"
 #include "app/shell.h"
 #include "bridge/commands.h"

@@ -2,7 +2,7 @@
 // window commands.
 
 #include "app/app_delegate.h"
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "bridge/discovery.h"
 
 namespace lumora {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/defaults_store.h"
-#include "app/dispatch.h"
-#include "app/notification_center.h"
+#include "base/defaults_store.h"
+#include "base/dispatch.h"
+#include "base/notification_center.h"
 #include "bridge/records.h"
 
 namespace lumora {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/defaults_store.h"
+#include "base/defaults_store.h"
 #include "bridge/records.h"
 
 namespace lumora {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/defaults_store.h"
+#include "base/defaults_store.h"
 
 namespace lumora {
 

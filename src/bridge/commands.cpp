@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/dispatch.h"
+#include "base/dispatch.h"
 #include "bridge/http.h"
 
 namespace lumora {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "app/dispatch.h"
+#include "base/dispatch.h"
 #include "bridge/decode.h"
 #include "bridge/http.h"
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/defaults_store.h"
+#include "base/defaults_store.h"
 #include "panel/panel_placement.h"
 
 class QPropertyAnimation;

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/app_settings.h"
-#include "app/dispatch.h"
+#include "base/dispatch.h"
 
 class QButtonGroup;
 class QLabel;

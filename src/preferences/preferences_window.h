@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/defaults_store.h"
+#include "base/defaults_store.h"
 
 class QAction;
 class QActionGroup;

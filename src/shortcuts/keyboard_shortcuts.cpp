@@ -1,6 +1,6 @@
 #include "shortcuts/keyboard_shortcuts.h"
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
 
 namespace lumora {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/defaults_store.h"
+#include "base/defaults_store.h"
 #include "shortcuts/hotkey_service.h"
 #include "shortcuts/key_text.h"
 #include "shortcuts/shortcut.h"

@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 #include "shortcuts/keyboard_shortcuts.h"
 
 namespace lumora {

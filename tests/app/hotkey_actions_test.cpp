@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "delegate_fixture.h"
+#include "support/delegate_fixture.h"
 #include "shortcuts/keyboard_shortcuts.h"
 
 using namespace lumora;

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_delegate.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "shortcuts/keyboard_shortcuts.h"
 #include "simulator/sim_server.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "delegate_fixture.h"
+#include "support/delegate_fixture.h"
 
 using namespace lumora;
 

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bridge/commands.h"
-#include "delegate_fixture.h"
+#include "support/delegate_fixture.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_settings.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 
 using namespace lumora;
 

@@ -1,11 +1,9 @@
-# DNS-SD on real Avahi daemons: the back-end without a daemon, and discovery end to end
-# between two network namespaces (needs root and iproute2; skipped with the reason
-# otherwise).
+# DNS-SD on real Avahi daemons: discovery end to end between two network namespaces
+# (needs root and iproute2; skipped with the reason otherwise).
 add_executable(lumora-discover-probe ${CMAKE_CURRENT_LIST_DIR}/avahi_probe.cpp)
 target_link_libraries(lumora-discover-probe PRIVATE lumora_platform)
 
 add_executable(lumora_avahi_tests
-  ${CMAKE_CURRENT_LIST_DIR}/avahi_browser_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/avahi_namespace_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/avahi_process.cpp
 )

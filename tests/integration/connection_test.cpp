@@ -8,7 +8,7 @@
 
 #include "app/app_delegate.h"
 #include "app/linux/file_store.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "bridge/commands.h"
 #include "simulator/sim_server.h"
 #include "support/canned_bridge.h"

@@ -5,7 +5,7 @@
 #include <future>
 
 #include "app/app_settings.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "bridge/decode.h"
 #include "bridge/fetchers.h"
 #include "bridge/http.h"

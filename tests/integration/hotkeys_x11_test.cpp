@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/app_delegate.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "shortcuts/keyboard_shortcuts.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
 #include "simulator/sim_server.h"

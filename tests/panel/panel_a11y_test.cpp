@@ -8,7 +8,7 @@
 #include <QTest>
 #include <nlohmann/json.hpp>
 
-#include "app/delegate_fixture.h"
+#include "support/delegate_fixture.h"
 #include "panel/panel_window.h"
 #include "panel/views/content_view.h"
 #include "panel/views/panel_lists.h"

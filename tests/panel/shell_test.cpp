@@ -14,7 +14,7 @@
 
 #include "app/app_delegate.h"
 #include "app/linux/run_script.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "app/qt/qt_executor.h"
 #include "panel/panel_placement.h"
 #include "panel/panel_window.h"

@@ -21,7 +21,7 @@
 #include <QVBoxLayout>
 #include <QXmlStreamReader>
 
-#include "app/delegate_fixture.h"
+#include "support/delegate_fixture.h"
 #include "app/linux/launch_at_login.h"
 #include "panel/views/content_view.h"
 #include "panel/views/panel_controls.h"

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "app/app_delegate.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "app/qt/qt_executor.h"
 #include "simulator/sim_server.h"
 

@@ -18,9 +18,9 @@
 #include <QVBoxLayout>
 
 #include "panel/views/palette.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "preferences/hotkeys_pane.h"
-#include "shortcuts/fake_hotkey_service.h"
+#include "support/fake_hotkey_service.h"
 
 namespace lumora::prefs {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "app/app_settings.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "preferences/lights_pane.h"
 #include "support/desktop_session.h"
 

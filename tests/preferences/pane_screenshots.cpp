@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "panel/views/palette.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "preferences/connection_pane.h"
 
 static int saveScreenshots(const QString& dir) {

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/delegate_fixture.h"
+#include "support/delegate_fixture.h"
 #include "app/linux/launch_at_login.h"
 #include "panel/views/panel_lists.h"
 #include "preferences/advanced_pane.h"

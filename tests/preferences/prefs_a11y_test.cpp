@@ -12,7 +12,7 @@
 #include <QToolBar>
 
 #include "app/linux/launch_at_login.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 #include "preferences/advanced_pane.h"
 #include "preferences/connection_pane.h"
 #include "preferences/debug_view.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/defaults_store.h"
-#include "app/notification_center.h"
-#include "fake_hotkey_service.h"
+#include "base/defaults_store.h"
+#include "base/notification_center.h"
+#include "support/fake_hotkey_service.h"
 #include "shortcuts/keyboard_shortcuts.h"
 
 namespace lumora::testing {

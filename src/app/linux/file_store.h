@@ -7,7 +7,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
-#include "app/defaults_store.h"
+#include "base/defaults_store.h"
 
 namespace lumora {
 

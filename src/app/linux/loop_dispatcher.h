@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/dispatch.h"
+#include "base/dispatch.h"
 #include "app/linux/worker_pool.h"
 
 namespace lumora {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/dispatch.h"
+#include "base/dispatch.h"
 #include "app/linux/worker_pool.h"
 
 namespace lumora {

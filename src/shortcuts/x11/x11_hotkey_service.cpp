@@ -15,7 +15,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "app/dispatch.h"
+#include "base/dispatch.h"
 #include "shortcuts/x11/key_tables.h"
 
 namespace lumora {

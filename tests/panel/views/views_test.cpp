@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/delegate_fixture.h"
+#include "support/delegate_fixture.h"
 #include "panel/views/content_view.h"
 #include "panel/views/panel_lists.h"
 

@@ -1,4 +1,4 @@
-#include "app/dispatch.h"
+#include "base/dispatch.h"
 
 #include <cstdio>
 #include <cstdlib>

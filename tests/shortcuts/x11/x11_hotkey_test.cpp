@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/defaults_store.h"
-#include "app/dispatch.h"
-#include "app/manual_executor.h"
+#include "base/defaults_store.h"
+#include "base/dispatch.h"
+#include "support/manual_executor.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
 #include "shortcuts/keyboard_shortcuts.h"
 #include "shortcuts/recorder_rules.h"

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <stdexcept>
-
-#include "app/linux/loop_dispatcher.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -50,32 +46,4 @@ TEST(Dispatch, TimersInterleaveInTimeOrder) {
     auto b = exec.scheduleRepeating(1000ms, [&] { log.push_back("R"); });
     exec.advance(1000ms);
     EXPECT_EQ(log, (std::vector<std::string>{"q", "q", "q", "R"}));
-}
-
-TEST(Dispatch, LoopDispatcherRunsWorkersAndTimersForReal) {
-    auto loop = std::make_shared<LoopDispatcher>(2);
-    auto prev = installDispatcher(loop);
-    std::atomic<int> fromWorker{0};
-    int ticks = 0;
-    BG([&] { UI([&] { fromWorker = 1; }); });
-    auto t = loop->scheduleRepeating(10ms, [&] { ++ticks; });
-    EXPECT_TRUE(loop->runUntil([&] { return fromWorker == 1 && ticks >= 3; }, 5s));
-    invalidate(t);
-    installDispatcher(prev);
-}
-
-TEST(Dispatch, AWorkerOutlivesTasksThatThrow) {
-    std::atomic<int> ran{0};
-    testing::internal::CaptureStderr();
-    {
-        // One thread: the last task runs only if that thread survived the others.
-        WorkerPool pool(1);
-        pool.post([] { throw std::runtime_error("odd reply"); });
-        pool.post([] { throw 42; });
-        pool.post([&] { ++ran; });
-    }
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(ran, 1);
-    EXPECT_NE(err.find("a background task failed: odd reply\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("a background task failed with an unknown exception\n"), std::string::npos) << err;
 }

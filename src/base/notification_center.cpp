@@ -1,4 +1,4 @@
-#include "app/notification_center.h"
+#include "base/notification_center.h"
 
 #include <algorithm>
 

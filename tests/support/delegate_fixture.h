@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_delegate.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 
 namespace lumora {
 

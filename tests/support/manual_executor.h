@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/dispatch.h"
+#include "base/dispatch.h"
 
 namespace lumora {
 

@@ -1,4 +1,4 @@
-#include "app/defaults_store.h"
+#include "base/defaults_store.h"
 
 #include <algorithm>
 #include <charconv>

@@ -7,7 +7,7 @@
 
 #include "app/app_settings.h"
 #include "app/linux/file_store.h"
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 
 using namespace lumora;
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "app/manual_executor.h"
+#include "support/manual_executor.h"
 
 #include <algorithm>
 
