@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
         auto openURL = [&shellPtr](const std::string& url) {
             if (shellPtr) shellPtr->openURL(url);
         };
-        std::vector<lumora::prefs::PaneSpec> panes;
+        std::vector<lumora::prefs::PaneEntry> panes;
         panes.push_back(
             {"general", QObject::tr("Connection"), "network-wired", ":/preferences/connection.svg",
              [&](QWidget* parent) -> QWidget* {

@@ -14,7 +14,7 @@
 
 namespace lumora::prefs {
 
-PreferencesWindow::PreferencesWindow(std::vector<PaneSpec> panes, DefaultsStore& store,
+PreferencesWindow::PreferencesWindow(std::vector<PaneEntry> panes, DefaultsStore& store,
                                      QWidget* parent)
     : QWidget(parent, Qt::Window), panes_(std::move(panes)), store_(store) {
     setObjectName(QStringLiteral("PreferencesWindow"));
@@ -35,11 +35,11 @@ PreferencesWindow::PreferencesWindow(std::vector<PaneSpec> panes, DefaultsStore&
     actions_ = new QActionGroup(this);
     actions_->setExclusive(true);
     for (size_t i = 0; i < panes_.size(); ++i) {
-        const PaneSpec& spec = panes_[i];
-        QIcon icon = QIcon::fromTheme(spec.themeIcon, QIcon(spec.fallbackIcon));
-        auto* a = toolBar_->addAction(icon, spec.title);
+        const PaneEntry& entry = panes_[i];
+        QIcon icon = QIcon::fromTheme(entry.themeIcon, QIcon(entry.fallbackIcon));
+        auto* a = toolBar_->addAction(icon, entry.title);
         a->setCheckable(true);
-        a->setData(QString::fromStdString(spec.id));
+        a->setData(QString::fromStdString(entry.id));
         actions_->addAction(a);
         connect(a, &QAction::triggered, this, [this, i] {
             if (panes_[i].id != current_) selectPane(i);
@@ -90,16 +90,16 @@ void PreferencesWindow::show(const std::string& paneId) {
 }
 
 void PreferencesWindow::selectPane(size_t index) {
-    const PaneSpec& spec = panes_[index];
+    const PaneEntry& entry = panes_[index];
     if (pane_) {
         body_->removeWidget(pane_);
         delete pane_;
         pane_ = nullptr;
     }
-    current_ = spec.id;
-    if (QAction* a = paneAction(spec.id)) a->setChecked(true);
-    setWindowTitle(spec.title);
-    pane_ = spec.make ? spec.make(this) : nullptr;
+    current_ = entry.id;
+    if (QAction* a = paneAction(entry.id)) a->setChecked(true);
+    setWindowTitle(entry.title);
+    pane_ = entry.make ? entry.make(this) : nullptr;
     if (pane_) {
         body_->addWidget(pane_);
         pane_->show();

@@ -18,7 +18,7 @@ class QVBoxLayout;
 
 namespace lumora::prefs {
 
-struct PaneSpec {
+struct PaneEntry {
     std::string id;
     QString title;
     // A name from the desktop's icon theme, and a bundled image used when
@@ -32,7 +32,7 @@ class PreferencesWindow : public QWidget {
     Q_OBJECT
   public:
     // The window frame is kept in `store` under "settingsWindowFrame".
-    PreferencesWindow(std::vector<PaneSpec> panes, DefaultsStore& store, QWidget* parent = nullptr);
+    PreferencesWindow(std::vector<PaneEntry> panes, DefaultsStore& store, QWidget* parent = nullptr);
     ~PreferencesWindow() override;
 
     // Shows the pane `paneId` (the first pane when empty or unknown), made
@@ -57,7 +57,7 @@ class PreferencesWindow : public QWidget {
     void restoreFrame();
     void saveFrame();
 
-    std::vector<PaneSpec> panes_;
+    std::vector<PaneEntry> panes_;
     DefaultsStore& store_;
     QToolBar* toolBar_;
     QActionGroup* actions_;

@@ -296,7 +296,7 @@ TEST_P(TranslatedLayout, SettingsPanesGrowToTheirTexts) {
     auto none = [](const std::string&) {};
     prefs::ConnectionActions connection;
     connection.version = "1.0";
-    std::vector<prefs::PaneSpec> panes{
+    std::vector<prefs::PaneEntry> panes{
         {"general", tr("QObject", "Connection"), "", ":/preferences/connection.svg",
          [&](QWidget* p) { return new prefs::ConnectionView(settings(), connection, p); }},
         {"advanced", tr("QObject", "Advanced"), "", ":/preferences/advanced.svg",

@@ -40,8 +40,8 @@ void click(QWidget* w) {
 class WindowTest : public ::testing::Test {
   protected:
     // A pane of a given height that counts how often it was made.
-    PaneSpec pane(const std::string& id, int height) {
-        return PaneSpec{id, QString::fromStdString(id), QStringLiteral("no-such-icon-here"),
+    PaneEntry pane(const std::string& id, int height) {
+        return PaneEntry{id, QString::fromStdString(id), QStringLiteral("no-such-icon-here"),
                         QStringLiteral(":/preferences/advanced.svg"), [this, id, height](QWidget* parent) {
                             auto* w = new QWidget(parent);
                             w->setObjectName(QString::fromStdString(id));
@@ -377,7 +377,7 @@ TEST(InformationPane, EachOpeningBuildsANewAddressAndWithoutTheWebViewOffersItAs
     InMemoryDefaultsStore store;
     std::vector<std::string> opened;
     auto open = [&opened](const std::string& u) { opened.push_back(u); };
-    PreferencesWindow w({PaneSpec{"info", "Information", "", ":/preferences/information.svg",
+    PreferencesWindow w({PaneEntry{"info", "Information", "", ":/preferences/information.svg",
                                   [&](QWidget* parent) { return new InformationPane(kSite, open, parent); }}},
                         store);
     auto link = [&w] { return static_cast<InformationPane*>(w.currentPane())->view()->link(); };

@@ -54,7 +54,7 @@ class PrefsA11yTest : public ::testing::Test {
         KeyboardShortcuts::setShortcut(Shortcut(40, 4096 | 2048),
                                        KeyboardShortcuts::Name::actionTogglePanel);
 
-        std::vector<PaneSpec> panes;
+        std::vector<PaneEntry> panes;
         panes.push_back({"general", "Connection", "", ":/preferences/connection.svg",
                          [this](QWidget* parent) -> QWidget* {
                              ConnectionActions a;

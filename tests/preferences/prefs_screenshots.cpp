@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     const std::string site = QUrl::fromLocalFile(LUMORA_SOURCE_RESOURCES "/site/").toString().toStdString();
     auto none = [](const std::string&) {};
 
-    std::vector<prefs::PaneSpec> panes{
+    std::vector<prefs::PaneEntry> panes{
         {"general", "Connection", "network-wired", ":/preferences/connection.svg",
          [](QWidget* p) { return new QLabel("(connection)", p); }},
         {"advanced", "Advanced", "preferences-system", ":/preferences/advanced.svg",
