@@ -43,6 +43,12 @@ AppDelegate::~AppDelegate() {
 
 void AppDelegate::onUI(std::function<void()> work) { uiIfAlive(alive_, std::move(work)); }
 
+void AppDelegate::UiHandle::post(std::function<void(AppDelegate&)> work) const {
+    UI([delegate = delegate_, alive = alive_, work = std::move(work)] {
+        if (alive.lock()) work(*delegate);
+    });
+}
+
 // ---- Connection and refresh -------------------------------------------------
 
 bool AppDelegate::useTypedAddress() {
@@ -66,99 +72,114 @@ void AppDelegate::connectToBridge() {
     // background part never reads state the UI thread may be writing.
     const std::string ip = settings_->hueIP();
     const std::string key = settings_->hueKey();
-    std::weak_ptr<int> alive = alive_;
-    BG([this, alive, ip, key] {
-        if (!alive.lock()) return;
+    BG([self = uiHandle(), ip, key] {
+        if (self.gone()) return;
         if (!key.empty()) {
-            uiIfAlive(alive, [this, key] { settings_->logger("Connecting to Bridge... [" + key + "]"); });
-            fetchLightsWith(ip, key);
-            fetchGroupsWith(ip, key);
-            fetchScenesWith(ip, key);
-            uiIfAlive(alive, [this] { ensureBridgeStateRefresherIsRunning(); });
+            self.post([key](AppDelegate& d) {
+                d.settings_->logger("Connecting to Bridge... [" + key + "]");
+            });
+            fetchLightsWith(self, ip, key);
+            fetchGroupsWith(self, ip, key);
+            fetchScenesWith(self, ip, key);
+            self.post([](AppDelegate& d) { d.ensureBridgeStateRefresherIsRunning(); });
         } else {
-            uiIfAlive(alive, [this] { settings_->logger("We have a Bridge IP, but no API key yet..."); });
-            pairWith(ip);
+            self.post([](AppDelegate& d) {
+                d.settings_->logger("We have a Bridge IP, but no API key yet...");
+            });
+            pairWith(self, ip);
         }
     });
 }
 
 void AppDelegate::fetchBridgeAccess() {
     if (!useTypedAddress()) return;
-    const std::string ip = settings_->hueIP();
-    std::weak_ptr<int> alive = alive_;
-    BG([this, alive, ip] {
-        if (alive.lock()) pairWith(ip);
+    BG([self = uiHandle(), ip = settings_->hueIP()] {
+        if (!self.gone()) pairWith(self, ip);
     });
 }
 
-void AppDelegate::pairWith(const std::string& ip) {
+// Runs on a worker: blocks for the pairing request, then reports through `self`.
+void AppDelegate::pairWith(UiHandle self, const std::string& ip) {
     const std::string r = manageBridge(ip);
     if (r == kPressButton) {
-        onUI([this] {
-            settings_->setConnectionErrorMessage("Bridge responded: Press LINK BUTTON and retry");
-            settings_->setNeedsLinkButton(true);
+        self.post([](AppDelegate& d) {
+            d.settings_->setConnectionErrorMessage("Bridge responded: Press LINK BUTTON and retry");
+            d.settings_->setNeedsLinkButton(true);
         });
     } else if (r == kNoConnection) {
-        onUI([this] {
-            settings_->setConnectionErrorMessage("Unable to connect to the Hue bridge. Is the IP address correct?");
-            settings_->setNeedsLinkButton(false);
+        self.post([](AppDelegate& d) {
+            d.settings_->setConnectionErrorMessage(
+                "Unable to connect to the Hue bridge. Is the IP address correct?");
+            d.settings_->setNeedsLinkButton(false);
         });
     } else if (r == kNoUserName) {
-        onUI([this] {
-            settings_->setConnectionErrorMessage("The bridge accepted pairing but sent no user name. Please pair again.");
-            settings_->setNeedsLinkButton(false);
+        self.post([](AppDelegate& d) {
+            d.settings_->setConnectionErrorMessage(
+                "The bridge accepted pairing but sent no user name. Please pair again.");
+            d.settings_->setNeedsLinkButton(false);
         });
     } else {
-        onUI([this, r] {
-            settings_->setHueKey(r);
-            connectToBridge();
-            settings_->setNeedsLinkButton(false);
+        self.post([r](AppDelegate& d) {
+            d.settings_->setHueKey(r);
+            d.connectToBridge();
+            d.settings_->setNeedsLinkButton(false);
         });
     }
 }
 
-void AppDelegate::fetchLights() { fetchLightsWith(settings_->hueIP(), settings_->hueKey()); }
-void AppDelegate::fetchGroups() { fetchGroupsWith(settings_->hueIP(), settings_->hueKey()); }
-void AppDelegate::fetchScenes() { fetchScenesWith(settings_->hueIP(), settings_->hueKey()); }
+void AppDelegate::fetchLights() {
+    fetchLightsWith(uiHandle(), settings_->hueIP(), settings_->hueKey());
+}
+void AppDelegate::fetchGroups() {
+    fetchGroupsWith(uiHandle(), settings_->hueIP(), settings_->hueKey());
+}
+void AppDelegate::fetchScenes() {
+    fetchScenesWith(uiHandle(), settings_->hueIP(), settings_->hueKey());
+}
 
-void AppDelegate::fetchLightsWith(const std::string& ip, const std::string& key) {
-    std::weak_ptr<int> alive = alive_;
-    HueCommunicationLights(ip, key).fetch([this, alive](LightsResult result) {
-        uiIfAlive(alive, [this, result = std::move(result)] {
+// The fetches' completions run on a worker and only hand the result back.
+void AppDelegate::fetchLightsWith(UiHandle self, const std::string& ip, const std::string& key) {
+    HueCommunicationLights(ip, key).fetch([self](LightsResult result) {
+        self.post([result = std::move(result)](AppDelegate& d) {
+            AppSettings& s = *d.settings_;
             if (auto* lights = std::get_if<std::vector<HueLight>>(&result)) {
-                settings_->setLights(mergeOrderedLightListWithNew(settings_->lights(), *lights));
-                settings_->setBridgeConnected(true);
-                settings_->setConnectionErrorMessage("");
-                if (!settings_->hueIP().empty()) {
-                    settings_->defaults().setString("bridgeIP", trimmed(settings_->hueIP()));
-                    settings_->defaults().setString("bridgeUser", trimmed(settings_->hueKey()));
+                s.setLights(d.mergeOrderedLightListWithNew(s.lights(), *lights));
+                s.setBridgeConnected(true);
+                s.setConnectionErrorMessage("");
+                if (!s.hueIP().empty()) {
+                    s.defaults().setString("bridgeIP", trimmed(s.hueIP()));
+                    s.defaults().setString("bridgeUser", trimmed(s.hueKey()));
                 }
                 return;
             }
             switch (std::get<BridgeError>(result)) {
                 case BridgeError::connectionFailed:
-                case BridgeError::invalidData: settings_->setBridgeConnected(false); break;
+                case BridgeError::invalidData:
+                    s.setBridgeConnected(false);
+                    break;
                 case BridgeError::noDevices:
-                    settings_->setConnectionErrorMessage("We were unable to find any devices");
+                    s.setConnectionErrorMessage("We were unable to find any devices");
                     break;
             }
         });
     });
 }
 
-void AppDelegate::fetchGroupsWith(const std::string& ip, const std::string& key) {
-    std::weak_ptr<int> alive = alive_;
-    HueCommunicationGroups(ip, key).fetch([this, alive](GroupsResult result) {
+void AppDelegate::fetchGroupsWith(UiHandle self, const std::string& ip, const std::string& key) {
+    HueCommunicationGroups(ip, key).fetch([self](GroupsResult result) {
         if (auto* groups = std::get_if<std::vector<HueGroup>>(&result))
-            uiIfAlive(alive, [this, groups = std::move(*groups)]() mutable { settings_->setGroups(std::move(groups)); });
+            self.post([groups = std::move(*groups)](AppDelegate& d) mutable {
+                d.settings_->setGroups(std::move(groups));
+            });
     });
 }
 
-void AppDelegate::fetchScenesWith(const std::string& ip, const std::string& key) {
-    std::weak_ptr<int> alive = alive_;
-    HueCommunicationScenes(ip, key).fetch([this, alive](ScenesResult result) {
+void AppDelegate::fetchScenesWith(UiHandle self, const std::string& ip, const std::string& key) {
+    HueCommunicationScenes(ip, key).fetch([self](ScenesResult result) {
         if (auto* scenes = std::get_if<std::vector<HueScene>>(&result))
-            uiIfAlive(alive, [this, scenes = std::move(*scenes)]() mutable { settings_->setScenes(std::move(scenes)); });
+            self.post([scenes = std::move(*scenes)](AppDelegate& d) mutable {
+                d.settings_->setScenes(std::move(scenes));
+            });
     });
 }
 

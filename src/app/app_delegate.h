@@ -103,15 +103,37 @@ public:
     void setTransport(Transport transport) { transport_ = std::move(transport); }
 
 private:
+    // What background work holds of this delegate instead of `this`: a way
+    // back to it on the UI thread. The token is checked there, where the
+    // delegate is also destroyed, so a worker never reads the delegate and
+    // the delegate may go while a read or pairing is still on its way.
+    class UiHandle {
+    public:
+        // Runs `work` with the delegate on the UI thread, if it still exists then.
+        void post(std::function<void(AppDelegate&)> work) const;
+        // A hint for a worker to skip work nobody waits for; decides nothing.
+        bool gone() const { return alive_.expired(); }
+
+    private:
+        friend class AppDelegate;
+        UiHandle(AppDelegate* delegate, std::weak_ptr<int> alive)
+            : delegate_(delegate), alive_(std::move(alive)) {}
+        AppDelegate* delegate_;  // followed only on the UI thread, after the check
+        std::weak_ptr<int> alive_;
+    };
+    UiHandle uiHandle() { return UiHandle(this, alive_); }
+
     // Brings hueIP to its bare HOST[:PORT]; false, with the reason shown, when
     // what was typed is no address.
     bool useTypedAddress();
-    void fetchLightsWith(const std::string& ip, const std::string& key);
-    void fetchGroupsWith(const std::string& ip, const std::string& key);
-    void fetchScenesWith(const std::string& ip, const std::string& key);
-    void pairWith(const std::string& ip);
+    // Static, so what runs on a worker cannot reach the delegate but through `self`.
+    static void fetchLightsWith(UiHandle self, const std::string& ip, const std::string& key);
+    static void fetchGroupsWith(UiHandle self, const std::string& ip, const std::string& key);
+    static void fetchScenesWith(UiHandle self, const std::string& ip, const std::string& key);
+    static void pairWith(UiHandle self, const std::string& ip);
     void send(const ActionQueueItem& item);
-    // Runs `work` on the UI thread if this delegate still exists then.
+    // Runs `work` on the UI thread if this delegate still exists then. Only
+    // for callers on the UI thread; workers use a UiHandle.
     void onUI(std::function<void()> work);
 
     std::unique_ptr<AppSettings> settings_;

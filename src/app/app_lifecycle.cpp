@@ -24,15 +24,17 @@ void AppDelegate::applicationDidFinishLaunching() {
     // Sleep and wake reach onSleepNote/onWakeNote from the shell's watcher;
     // here only the panel's requests for a new height.
     if (!resizeObserver_) {
+        // A note may be posted from any thread: the delegate is touched on
+        // the UI thread only.
         resizeObserver_ = NotificationCenter::defaultCenter().addObserver(
-            kWindowResizePlease, [this](const Notification& note) {
+            kWindowResizePlease, [self = uiHandle()](const Notification& note) {
                 const auto it = note.userInfo.find("height");
                 if (it == note.userInfo.end()) return;
                 const auto* height = std::get_if<std::int64_t>(&it->second);
                 if (!height) return;
                 const double h = static_cast<double>(*height);
-                onUI([this, h] {
-                    if (shell_) shell_->repositionWindow(h);
+                self.post([h](AppDelegate& d) {
+                    if (d.shell_) d.shell_->repositionWindow(h);
                 });
             });
     }
@@ -40,21 +42,18 @@ void AppDelegate::applicationDidFinishLaunching() {
     settings_->loadFromStore();
     if (shell_) shell_->buildInterface();
 
+    // The workers hold the detector and a way back, never the delegate.
     if (!settings_->hueIP().empty()) {
-        std::weak_ptr<int> alive = alive_;
-        BG([this, alive] {
-            if (alive.lock()) onUI([this] { connectToBridge(); });
-        });
+        BG([self = uiHandle()] { self.post([](AppDelegate& d) { d.connectToBridge(); }); });
     } else {
         Detector detect = detector_ ? detector_ : [] { return detectBridge(); };
-        std::weak_ptr<int> alive = alive_;
-        BG([this, alive, detect] {
+        BG([self = uiHandle(), detect] {
             const std::string found = detect();
             // Nothing found: the user connects from the settings.
-            if (found.empty() || !alive.lock()) return;
-            onUI([this, found] {
-                settings_->setHueIP(trimmed(found));
-                connectToBridge();
+            if (found.empty()) return;
+            self.post([found](AppDelegate& d) {
+                d.settings_->setHueIP(trimmed(found));
+                d.connectToBridge();
             });
         });
     }

@@ -386,12 +386,11 @@ void ConfigurationPart::detect() {
     detecting_ = true;
     refresh();
     afterDelay([this] {
-        std::weak_ptr<int> alive = alive_;
-        auto find = actions_.detect;
-        BG([this, alive, find] {
-            const std::string found = find ? find() : std::string();
+        // The worker holds the detector and this way back only; the pane is
+        // touched on the UI thread, once the token says it still exists.
+        auto back = [this, alive = std::weak_ptr<int>(alive_)](std::string found) {
             // One block: the address is in place before the connection starts.
-            UI([this, alive, found] {
+            UI([this, alive, found = std::move(found)] {
                 if (!alive.lock()) return;
                 detecting_ = false;
                 if (found.empty()) {
@@ -404,7 +403,8 @@ void ConfigurationPart::detect() {
                 }
                 refresh();
             });
-        });
+        };
+        BG([find = actions_.detect, back] { back(find ? find() : std::string()); });
     });
 }
 

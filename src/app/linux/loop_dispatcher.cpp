@@ -85,8 +85,11 @@ bool LoopDispatcher::runUntil(const std::function<bool()>& done, std::chrono::mi
                     wake = std::min(wake, t->next_);
                 }
                 if (due) {
-                    due->next_ += due->period_;
-                    if (due->next_ < nowSteady) due->next_ = nowSteady + due->period_;
+                    // Counted from this firing: a tick that comes late on a
+                    // busy machine pushes the next one back instead of
+                    // catching up, so two ticks (two queued commands) are
+                    // never closer than the period.
+                    due->next_ = nowSteady + due->period_;
                     break;
                 }
                 if (nowSteady >= deadline) return done();

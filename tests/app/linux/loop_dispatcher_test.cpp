@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "app/linux/loop_dispatcher.h"
 
@@ -34,4 +36,22 @@ TEST(Dispatch, AWorkerOutlivesTasksThatThrow) {
     EXPECT_EQ(ran, 1);
     EXPECT_NE(err.find("a background task failed: odd reply\n"), std::string::npos) << err;
     EXPECT_NE(err.find("a background task failed with an unknown exception\n"), std::string::npos) << err;
+}
+
+TEST(Dispatch, ALateTickPushesTheNextOneBackInsteadOfCatchingUp) {
+    // The queue timer paces commands: two ticks must never come closer than
+    // the period, also after the loop was held up.
+    LoopDispatcher loop(1);
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    auto t = loop.scheduleRepeating(100ms, [&] {
+        ticks.push_back(std::chrono::steady_clock::now());
+        if (ticks.size() == 1) std::this_thread::sleep_for(150ms);  // a busy UI thread
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return ticks.size() >= 4; }, 5s));
+    invalidate(t);
+    // Catching up would bring the third tick 50 ms after the second. The
+    // allowance is for the moment between the loop's decision and the tick's
+    // own look at the clock.
+    for (size_t i = 1; i < ticks.size(); ++i)
+        EXPECT_GE(ticks[i] - ticks[i - 1], 90ms) << "tick " << i;
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -16,21 +17,22 @@ namespace {
 
 // Tasks that block until the test opens the gate, as a read from a silent
 // bridge does until its time-out.
+// The blocked tasks hold their own share of it, so the gate may go first.
 class Gate {
   public:
     std::function<void()> blocker() {
-        return [this] {
-            ++entered_;
-            opened_.wait();
+        return [opened = opened_, entered = entered_] {
+            ++*entered;
+            opened.wait();
         };
     }
     void open() { open_.set_value(); }
-    int entered() const { return entered_; }
+    int entered() const { return *entered_; }
 
   private:
     std::promise<void> open_;
     std::shared_future<void> opened_ = open_.get_future().share();
-    std::atomic<int> entered_{0};
+    std::shared_ptr<std::atomic<int>> entered_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // Waits for another thread to reach a state; a bounded loop, not a timer.
