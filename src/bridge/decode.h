@@ -3,7 +3,7 @@
 // leniency, filtering, capability and sorting rules.
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>

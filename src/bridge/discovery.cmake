@@ -1,5 +1,5 @@
 # Bridge discovery: the logic in the core, the Avahi browser among the platform back-ends.
-target_sources(lumora_core PRIVATE
+target_sources(lumora_bridge PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/discovery.cpp
 )
 target_sources(lumora_platform PRIVATE

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 namespace lumora {
 
@@ -129,6 +130,54 @@ void to_json(json& j, const ActionQueueItem& v) {
              {"property", v.property}};
 }
 
+// The command bodies: keys are the field names.
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampOnOffUpdate, on)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampBrightnessUpdate, bri, on, transitiontime)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampHueSatUpdate, hue, sat, on, transitiontime)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampTemperatureUpdate, ct, on, transitiontime)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupStateUpdate, on)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupBrightnessUpdate, bri, on, transitiontime)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupBrightnessIncrease, bri_inc, transitiontime, on)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupHueUpdate, hue, sat, on, transitiontime)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupTemperatureUpdate, ct, on, transitiontime)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueSceneRecall, scene)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueScheduleCommandOn, on)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueScheduleCommand, address, method, body)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueScheduleOffMinutes, command, autodelete, localtime, recycle)
+
+std::string encodeBody(const HueLampOnOffUpdate& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueLampBrightnessUpdate& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueLampHueSatUpdate& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueLampTemperatureUpdate& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueGroupStateUpdate& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueGroupBrightnessUpdate& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueGroupBrightnessIncrease& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueGroupHueUpdate& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueGroupTemperatureUpdate& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueSceneRecall& body) {
+    return json(body).dump();
+}
+std::string encodeBody(const HueScheduleOffMinutes& body) {
+    return json(body).dump();
+}
 }  // namespace lumora
 
 namespace {

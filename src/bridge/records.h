@@ -4,7 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -94,18 +94,60 @@ struct ActionQueueItem {
 };
 
 // Command bodies.
-struct HueLampOnOffUpdate { bool on; };
-struct HueLampBrightnessUpdate { std::int64_t bri; bool on; std::int64_t transitiontime; };
-struct HueLampHueSatUpdate { std::int64_t hue; std::int64_t sat; bool on; std::int64_t transitiontime; };
-struct HueLampTemperatureUpdate { std::int64_t ct; bool on; std::int64_t transitiontime; };
-struct HueGroupStateUpdate { bool on; };
-struct HueGroupBrightnessUpdate { std::int64_t bri; bool on; std::int64_t transitiontime; };
-struct HueGroupBrightnessIncrease { std::int64_t bri_inc; std::int64_t transitiontime; bool on; };
-struct HueGroupHueUpdate { std::int64_t hue; std::int64_t sat; bool on; std::int64_t transitiontime; };
-struct HueGroupTemperatureUpdate { std::int64_t ct; bool on; std::int64_t transitiontime; };
-struct HueSceneRecall { std::string scene; };
-struct HueScheduleCommandOn { bool on; };
-struct HueScheduleCommand { std::string address; std::string method; HueScheduleCommandOn body; };
+struct HueLampOnOffUpdate {
+    bool on;
+};
+struct HueLampBrightnessUpdate {
+    std::int64_t bri;
+    bool on;
+    std::int64_t transitiontime;
+};
+struct HueLampHueSatUpdate {
+    std::int64_t hue;
+    std::int64_t sat;
+    bool on;
+    std::int64_t transitiontime;
+};
+struct HueLampTemperatureUpdate {
+    std::int64_t ct;
+    bool on;
+    std::int64_t transitiontime;
+};
+struct HueGroupStateUpdate {
+    bool on;
+};
+struct HueGroupBrightnessUpdate {
+    std::int64_t bri;
+    bool on;
+    std::int64_t transitiontime;
+};
+struct HueGroupBrightnessIncrease {
+    std::int64_t bri_inc;
+    std::int64_t transitiontime;
+    bool on;
+};
+struct HueGroupHueUpdate {
+    std::int64_t hue;
+    std::int64_t sat;
+    bool on;
+    std::int64_t transitiontime;
+};
+struct HueGroupTemperatureUpdate {
+    std::int64_t ct;
+    bool on;
+    std::int64_t transitiontime;
+};
+struct HueSceneRecall {
+    std::string scene;
+};
+struct HueScheduleCommandOn {
+    bool on;
+};
+struct HueScheduleCommand {
+    std::string address;
+    std::string method;
+    HueScheduleCommandOn body;
+};
 struct HueScheduleOffMinutes {
     HueScheduleCommand command;
     bool autodelete;
@@ -123,25 +165,19 @@ void to_json(nlohmann::json& j, const HueScene& v);
 void from_json(const nlohmann::json& j, HueScene& v);
 void to_json(nlohmann::json& j, const ActionQueueItem& v);
 
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampOnOffUpdate, on)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampBrightnessUpdate, bri, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampHueSatUpdate, hue, sat, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampTemperatureUpdate, ct, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupStateUpdate, on)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupBrightnessUpdate, bri, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupBrightnessIncrease, bri_inc, transitiontime, on)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupHueUpdate, hue, sat, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupTemperatureUpdate, ct, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueSceneRecall, scene)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueScheduleCommandOn, on)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueScheduleCommand, address, method, body)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueScheduleOffMinutes, command, autodelete, localtime, recycle)
-
-// Compact JSON text of a command body.
-template <typename Body>
-std::string encodeBody(const Body& body) {
-    return nlohmann::json(body).dump();
-}
+// Compact JSON text of a command body; the JSON forms of the bodies live in
+// records.cpp, so only the files that read or write JSON pay for the library.
+std::string encodeBody(const HueLampOnOffUpdate& body);
+std::string encodeBody(const HueLampBrightnessUpdate& body);
+std::string encodeBody(const HueLampHueSatUpdate& body);
+std::string encodeBody(const HueLampTemperatureUpdate& body);
+std::string encodeBody(const HueGroupStateUpdate& body);
+std::string encodeBody(const HueGroupBrightnessUpdate& body);
+std::string encodeBody(const HueGroupBrightnessIncrease& body);
+std::string encodeBody(const HueGroupHueUpdate& body);
+std::string encodeBody(const HueGroupTemperatureUpdate& body);
+std::string encodeBody(const HueSceneRecall& body);
+std::string encodeBody(const HueScheduleOffMinutes& body);
 
 }  // namespace lumora
 

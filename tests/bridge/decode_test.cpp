@@ -1,6 +1,7 @@
 #include "bridge/decode.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>

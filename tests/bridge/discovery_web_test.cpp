@@ -1,6 +1,7 @@
 // The web stage of discovery over real HTTP, against the simulated bridge on loopback.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 

@@ -1,6 +1,7 @@
 #include "bridge/records.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <set>
 #include <unordered_set>

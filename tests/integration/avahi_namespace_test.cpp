@@ -3,6 +3,7 @@
 // in each, the simulated bridge advertising in one and the discovery probe in the other.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>

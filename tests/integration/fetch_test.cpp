@@ -1,6 +1,7 @@
 // Reading the bridge over loopback against the simulator, including every
 // kind of bad reply: each must end in an error through the completion.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <future>
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 namespace lumora {
@@ -35,7 +36,7 @@ json toJson(const DefaultsValue& v) {
 // lock on it would guard an inode that is about to go, and a lock file would
 // be one more file to keep.
 class FileLock {
-public:
+  public:
     explicit FileLock(const fs::path& directory) {
         fd_ = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd_ >= 0) ::flock(fd_, LOCK_EX);
@@ -49,7 +50,7 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -108,12 +109,16 @@ fs::path configDirectory(const std::string& profile) {
 }
 
 JsonFileDefaultsStore::JsonFileDefaultsStore(fs::path directory)
-    : dir_(std::move(directory)), file_(dir_ / "defaults.json") {
+    : dir_(std::move(directory)),
+      file_(dir_ / "defaults.json"),
+      values_(std::make_unique<json>(json::object())) {
     std::error_code ec;
     fs::create_directories(dir_, ec);
     FileLock lock(dir_);
-    if (auto j = readFile(true)) values_ = std::move(*j);
+    if (auto j = readFile(true)) *values_ = std::move(*j);
 }
+
+JsonFileDefaultsStore::~JsonFileDefaultsStore() = default;
 
 std::optional<json> JsonFileDefaultsStore::readFile(bool moveAsideIfCorrupt) {
     std::ifstream in(file_, std::ios::binary);
@@ -136,8 +141,10 @@ std::optional<json> JsonFileDefaultsStore::readFile(bool moveAsideIfCorrupt) {
         }
         std::error_code ec;
         fs::rename(file_, aside, ec);
-        std::fprintf(stderr, "lumora: settings file %s could not be read; kept it as %s and started with defaults\n",
-                     file_.c_str(), aside.c_str());
+        std::fprintf(
+            stderr,
+            "lumora: settings file %s could not be read; kept it as %s and started with defaults\n",
+            file_.c_str(), aside.c_str());
         if (!ec) movedAside_ = aside;
     }
     return std::nullopt;
@@ -145,8 +152,8 @@ std::optional<json> JsonFileDefaultsStore::readFile(bool moveAsideIfCorrupt) {
 
 std::optional<DefaultsValue> JsonFileDefaultsStore::object(const std::string& key) const {
     std::lock_guard guard(mutex_);
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
+    auto it = values_->find(key);
+    if (it == values_->end()) return std::nullopt;
     return toValue(*it);
 }
 
@@ -159,9 +166,12 @@ void JsonFileDefaultsStore::set(const std::string& key, DefaultsValue value) {
     update(key, std::move(value));
 }
 
-void JsonFileDefaultsStore::remove(const std::string& key) { update(key, std::nullopt); }
+void JsonFileDefaultsStore::remove(const std::string& key) {
+    update(key, std::nullopt);
+}
 
-void JsonFileDefaultsStore::update(const std::string& key, const std::optional<DefaultsValue>& value) {
+void JsonFileDefaultsStore::update(const std::string& key,
+                                   const std::optional<DefaultsValue>& value) {
     std::lock_guard guard(mutex_);
     std::error_code ec;
     fs::create_directories(dir_, ec);
@@ -170,23 +180,24 @@ void JsonFileDefaultsStore::update(const std::string& key, const std::optional<D
     // meanwhile is not merged (our copy wins) but neither is it thrown away.
     auto onDisk = readFile(true);
     const bool fileRead = onDisk.has_value();
-    if (fileRead) values_ = std::move(*onDisk);
+    if (fileRead) *values_ = std::move(*onDisk);
     // What the file already says is not written again: the refresh stores the
     // same address and user name every few seconds. The comparison is with
     // the file just read, never with our copy alone, and kinds count (1 is
     // not true, nor "1").
-    auto it = values_.find(key);
-    const bool stored = it != values_.end();
+    auto it = values_->find(key);
+    const bool stored = it != values_->end();
     if (fileRead && (value ? stored && toValue(*it) == *value : !stored)) return;
     if (value)
-        values_[key] = toJson(*value);
+        (*values_)[key] = toJson(*value);
     else
-        values_.erase(key);
+        values_->erase(key);
 
-    const std::string text = values_.dump(2) + "\n";
+    const std::string text = values_->dump(2) + "\n";
     std::string error;
     if (!replaceFileAtomically(file_, text, 0600, &error)) {
-        std::fprintf(stderr, "lumora: cannot write settings to %s: %s\n", file_.c_str(), error.c_str());
+        std::fprintf(stderr, "lumora: cannot write settings to %s: %s\n", file_.c_str(),
+                     error.c_str());
         return;
     }
     ++writes_;

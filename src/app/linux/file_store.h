@@ -4,8 +4,9 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 
 #include "base/defaults_store.h"
 
@@ -21,11 +22,12 @@ bool replaceFileAtomically(const std::filesystem::path& file, const std::string&
 std::filesystem::path configDirectory(const std::string& profile = "lumora");
 
 class JsonFileDefaultsStore : public DefaultsStore {
-public:
+  public:
     // Loads the file. An unreadable file is moved aside as
     // defaults.json.corrupt-<time> with a line on standard error, and the
     // store starts empty.
     explicit JsonFileDefaultsStore(std::filesystem::path directory);
+    ~JsonFileDefaultsStore() override;
 
     std::optional<DefaultsValue> object(const std::string& key) const override;
     void set(const std::string& key, DefaultsValue value) override;
@@ -38,7 +40,7 @@ public:
     // Where a corrupt file was moved at load, if it was.
     const std::optional<std::filesystem::path>& movedAside() const { return movedAside_; }
 
-private:
+  private:
     // Re-reads the file under a lock, applies one change and writes it back,
     // so that another process sharing the file (lumora-ctl) loses nothing.
     void update(const std::string& key, const std::optional<DefaultsValue>& value);
@@ -47,7 +49,8 @@ private:
     std::filesystem::path dir_;
     std::filesystem::path file_;
     mutable std::mutex mutex_;
-    nlohmann::json values_ = nlohmann::json::object();
+    // Held apart so that the header needs only the library's declarations.
+    std::unique_ptr<nlohmann::json> values_;
     std::optional<std::filesystem::path> movedAside_;
     std::uint64_t writes_ = 0;
 };
