@@ -1,5 +1,6 @@
 #include "app/app_settings.h"
 
+#include "base/utf8.h"
 #include "bridge/bridge_address.h"
 
 #include <algorithm>

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "base/letter_case.h"
+
 namespace lumora {
 
 std::optional<std::string> DefaultsStore::string(const std::string& key) const {
@@ -49,8 +51,7 @@ bool DefaultsStore::boolean(const std::string& key) const {
             if constexpr (std::is_same_v<T, bool>) {
                 return x;
             } else if constexpr (std::is_same_v<T, std::string>) {
-                std::string l;
-                for (char c : x) l += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                const std::string l = asciiLowerCased(x);
                 return l == "true" || l == "yes" || l == "1";
             } else {
                 return x != 0;

@@ -1,55 +1,19 @@
 #include "bridge/bridge_address.h"
 
-#include <algorithm>
-#include <array>
-
+#include "base/letter_case.h"
+#include "base/utf8.h"
 #include "bridge/http.h"
 
 namespace lumora {
 
 namespace {
 
-// UTF-8 forms of the Unicode White_Space characters beyond ASCII, plus
-// U+200B and U+FEFF, which are invisible and come along with pasted text.
-constexpr std::array<std::string_view, 21> kWideSpaces = {
-    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",
-    "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
-    "\xE2\x80\x89", "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F",
-    "\xE3\x80\x80", "\xE2\x80\x8B", "\xEF\xBB\xBF"};
-
-bool isAsciiSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// Length of the white space at the front of `s`, 0 if none.
-size_t spaceAtFront(std::string_view s) {
-    if (!s.empty() && isAsciiSpace(s.front())) return 1;
-    for (auto w : kWideSpaces)
-        if (s.starts_with(w)) return w.size();
-    return 0;
-}
-
-size_t spaceAtBack(std::string_view s) {
-    if (!s.empty() && isAsciiSpace(s.back())) return 1;
-    for (auto w : kWideSpaces)
-        if (s.ends_with(w)) return w.size();
-    return 0;
-}
-
+// `prefix` is in small letters.
 bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), s.begin(), [](char p, char c) {
-               return (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) == p;
-           });
+    return s.size() >= prefix.size() && asciiLowerCased(s.substr(0, prefix.size())) == prefix;
 }
 
 }  // namespace
-
-std::string trimUnicodeSpace(std::string_view s) {
-    while (size_t n = spaceAtFront(s)) s.remove_prefix(n);
-    while (size_t n = spaceAtBack(s)) s.remove_suffix(n);
-    return std::string(s);
-}
 
 BridgeAddress parseBridgeAddress(std::string_view typed) {
     const std::string trimmed = trimUnicodeSpace(typed);

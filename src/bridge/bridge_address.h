@@ -27,8 +27,4 @@ BridgeAddress parseBridgeAddress(std::string_view typed);
 // A sentence for the user that names the typed text and the accepted forms.
 std::string addressProblemMessage(AddressProblem problem, std::string_view typed);
 
-// Cuts Unicode white space (and the invisible no-break/zero-width marks a
-// paste can carry) from both ends of UTF-8 text.
-std::string trimUnicodeSpace(std::string_view text);
-
 }  // namespace lumora

@@ -13,6 +13,9 @@
 #include <nlohmann/json.hpp>
 #include <unordered_set>
 
+#include "base/letter_case.h"
+#include "base/utf8.h"
+
 namespace lumora {
 
 std::optional<std::int64_t> wholeNumber(const nlohmann::json& v) {
@@ -171,12 +174,6 @@ std::optional<std::optional<CtRange>> readCapabilities(const Json* v) {
     return range;
 }
 
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 bool contains(const std::string& hay, const char* needle) {
     return hay.find(needle) != std::string::npos;
 }
@@ -268,10 +265,10 @@ std::optional<std::vector<HueLight>> decodeLights(std::string_view body,
             l.xy_y = (*state->xy)[1];
         }
 
-        const std::string cm = state->colormode ? lower(*state->colormode) : std::string();
+        const std::string cm = state->colormode ? asciiLowerCased(*state->colormode) : std::string();
         const bool colorMode = state->colormode && (cm == "hs" || cm == "xy");
         const bool tempMode = state->colormode && cm == "ct";
-        const std::string t = type ? lower(*type) : std::string();
+        const std::string t = type ? asciiLowerCased(*type) : std::string();
         bool color = false, ambient = false, brightness = false;
         bool refine = type.has_value();
         if (colorMode) {
@@ -337,7 +334,7 @@ std::optional<std::vector<HueGroup>> decodeGroups(std::string_view body,
         std::string s;
         std::string type;
         if (readString(g, "type", s) == Read::ok) {
-            const std::string lt = lower(s);
+            const std::string lt = asciiLowerCased(s);
             if (lt != "room" && lt != "zone") continue;
             type = s;
         } else {
@@ -410,34 +407,13 @@ std::optional<std::vector<HueScene>> decodeScenes(std::string_view body,
 
 namespace {
 
-// Next code point of UTF-8 text (input already validated as UTF-8 by the
-// HTTP layer; a stray byte is taken as itself).
+// Next code point of UTF-8 text (replies were validated by the HTTP layer;
+// a stray byte in any other text is taken as itself).
 char32_t nextCodePoint(std::string_view s, size_t& i) {
-    auto c = static_cast<unsigned char>(s[i]);
-    int n = c < 0x80             ? 0
-            : (c & 0xE0) == 0xC0 ? 1
-            : (c & 0xF0) == 0xE0 ? 2
-            : (c & 0xF8) == 0xF0 ? 3
-                                 : 0;
-    if (i + n >= s.size()) n = 0;
-    char32_t cp = n == 0 ? c : n == 1 ? (c & 0x1F) : n == 2 ? (c & 0x0F) : (c & 0x07);
-    for (int k = 1; k <= n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += n + 1;
+    const Utf8Char c = decodeUtf8(s, i);
+    const char32_t cp = c.valid ? c.codePoint : static_cast<unsigned char>(s[i]);
+    i += c.length;
     return cp;
-}
-
-char32_t lowerCase(char32_t c) {
-    if (c >= 'A' && c <= 'Z') return c + 32;
-    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;
-    if (c == 0x178) return 0xFF;
-    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
-        c != 0x17F) {
-        // Latin Extended-A pairs upper/lower on even/odd code points, with a
-        // shift in the ranges 0x139-0x148 and 0x179-0x17E.
-        bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        if (oddUpper ? (c % 2 == 1) : (c % 2 == 0)) return c + 1;
-    }
-    return c;
 }
 
 // Base letter of Latin-1 and Latin Extended-A letters with diacritics
@@ -515,7 +491,7 @@ bool collatedLess(std::string_view a, std::string_view b, const std::string& loc
                            icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
         if (U_SUCCESS(status)) return r == UCOL_LESS;
     }
-    // Without a collator, the folding tables above.
+    // Without a collator, the shared case table and the base letters above.
     int primary = compareFolded(a, b, true);
     if (primary != 0) return primary < 0;
     return compareFolded(a, b, false) < 0;

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "base/utf8.h"
 #include "bridge/fetchers.h"
 #include "bridge/http.h"
 

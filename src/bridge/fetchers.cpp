@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "base/dispatch.h"
+#include "base/utf8.h"
 #include "bridge/decode.h"
 #include "bridge/http.h"
 

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "base/letter_case.h"
+
 namespace lumora {
 namespace {
 
@@ -30,9 +32,7 @@ std::optional<ParsedUrl> parseUrl(std::string_view url) {
     ParsedUrl out;
     auto sep = url.find("://");
     if (sep == std::string_view::npos) return std::nullopt;
-    std::string scheme(url.substr(0, sep));
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string scheme = asciiLowerCased(url.substr(0, sep));
     if (scheme != "http" && scheme != "https") return std::nullopt;
     out.scheme = scheme;
     out.port = scheme == "https" ? 443 : 80;
@@ -85,42 +85,6 @@ std::optional<ParsedUrl> parseUrl(std::string_view url) {
     out.target = target.empty() ? "/" : std::string(target);
     if (out.target.front() == '?') out.target.insert(out.target.begin(), '/');
     return out;
-}
-
-bool isValidUtf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* e = p + s.size();
-    while (p < e) {
-        unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int n;
-        std::uint32_t cp;
-        if ((c & 0xE0) == 0xC0) {
-            n = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (e - p <= n) return false;
-        for (int i = 1; i <= n; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (p[i] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        p += n + 1;
-    }
-    return true;
 }
 
 const char* toString(HttpError error) {

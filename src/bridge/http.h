@@ -25,8 +25,6 @@ struct ParsedUrl {
 // space, no control or non-ASCII characters, a host, a port from 1 to 65535.
 std::optional<ParsedUrl> parseUrl(std::string_view url);
 
-bool isValidUtf8(std::string_view bytes);
-
 struct HttpRequest {
     std::string method = "GET";
     std::string url;

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/utf8.h"
 #include "bridge/bridge_address.h"
 #include "bridge/decode.h"
 #include "bridge/http.h"

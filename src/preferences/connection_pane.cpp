@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <mutex>
 
+#include "base/utf8.h"
 #include "bridge/bridge_address.h"
 #include "panel/translations.h"
 

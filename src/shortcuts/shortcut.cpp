@@ -5,6 +5,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "base/letter_case.h"
+#include "base/utf8.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
 #include "shortcuts/keyboard_shortcuts.h"
 
@@ -146,38 +148,6 @@ constexpr std::array kNamedTexts{
 
 constexpr std::string_view kReplacement = "\uFFFD";
 
-char32_t upper(char32_t c) {
-    if (c >= U'a' && c <= U'z') return c - 0x20;
-    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-    if (c == 0xFF) return 0x178;
-    // Latin Extended-A: pairs upper/lower, starting on an even code point in
-    // two runs and on an odd one in the other two.
-    if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c & 1 ? c - 1 : c;
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return c & 1 ? c : c - 1;
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 0x20;  // Greek, final sigma kept
-    if (c >= 0x430 && c <= 0x44F) return c - 0x20;                // Cyrillic
-    if (c >= 0x450 && c <= 0x45F) return c - 0x50;
-    return c;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 std::optional<int> intMember(const nlohmann::json& object, const char* name) {
     auto it = object.find(name);
     if (it == object.end()) return std::nullopt;
@@ -224,27 +194,13 @@ std::optional<std::string_view> namedKeyText(int carbonKeyCode) {
 std::string upperCased(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto b0 = static_cast<unsigned char>(utf8[i]);
-        const std::size_t len = b0 < 0x80    ? 1
-                                : b0 >= 0xF0 ? 4
-                                : b0 >= 0xE0 ? 3
-                                : b0 >= 0xC0 ? 2
-                                             : 0;
-        bool valid = len > 0 && i + len <= utf8.size();
-        char32_t c = len == 1 ? b0 : len == 2 ? b0 & 0x1F : len == 3 ? b0 & 0x0F : b0 & 0x07;
-        for (std::size_t k = 1; valid && k < len; ++k) {
-            const auto b = static_cast<unsigned char>(utf8[i + k]);
-            valid = (b & 0xC0) == 0x80;
-            c = (c << 6) | (b & 0x3F);
+    forEachUtf8Char(utf8, [&](const Utf8Char& c, std::string_view bytes) {
+        if (c.valid) {
+            appendUtf8(out, upperCase(c.codePoint));
+        } else {
+            out += bytes;  // keep stray bytes as they are
         }
-        if (!valid) {  // keep stray bytes as they are
-            out += utf8[i++];
-            continue;
-        }
-        appendUtf8(out, upper(c));
-        i += len;
-    }
+    });
     return out;
 }
 

@@ -59,11 +59,3 @@ TEST(BridgeAddress, MessagesNameTheTextAndTheAcceptedForms) {
     EXPECT_NE(https.find("only plain HTTP bridges are supported for now"), std::string::npos)
         << https;
 }
-
-TEST(BridgeAddress, TrimKeepsInnerTextAndCutsOnlyWholeCharacters) {
-    EXPECT_EQ(trimUnicodeSpace("\xC2\xA0 a b \xE2\x80\x8B"), "a b");
-    // A lone lead byte of a wide space is not a space and stays.
-    EXPECT_EQ(trimUnicodeSpace("a\xE2\x80"), "a\xE2\x80");
-    EXPECT_EQ(trimUnicodeSpace(""), "");
-    EXPECT_EQ(trimUnicodeSpace("\xE3\x80\x80"), "");
-}

@@ -36,16 +36,6 @@ TEST(Url, RefusesWhatCannotBeAnAddress) {
     }
 }
 
-TEST(Utf8, ValidatesStrictly) {
-    EXPECT_TRUE(isValidUtf8("plain"));
-    EXPECT_TRUE(isValidUtf8("K\xc3\xbc" "che \xe2\x8c\x98 \xf0\x9f\x92\xa1"));
-    EXPECT_FALSE(isValidUtf8("\xff"));
-    EXPECT_FALSE(isValidUtf8("\xc3"));               // cut short
-    EXPECT_FALSE(isValidUtf8("\xc0\xaf"));           // overlong
-    EXPECT_FALSE(isValidUtf8("\xed\xa0\x80"));       // surrogate
-    EXPECT_FALSE(isValidUtf8("\xf4\x90\x80\x80"));   // past U+10FFFF
-}
-
 TEST(Http, InvalidAddressFailsWithoutTryingTheNetwork) {
     HttpRequest r;
     r.url = "http://no such host/";

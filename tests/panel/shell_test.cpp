@@ -11,6 +11,7 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/app_delegate.h"
 #include "app/linux/run_script.h"
@@ -383,6 +384,22 @@ TEST(QtExecutorTest, UIWorkIsQueuedInOrderAndInvalidatedTimersStop) {
     exec.postBG([&] { ran = true; });
     spinUntil([&] { return ran.load(); });
     EXPECT_TRUE(ran);
+}
+
+TEST(QtExecutorTest, ALateTickPushesTheNextOneBackInsteadOfCatchingUp) {
+    // As in the loop dispatcher: the queue timer paces commands, so two ticks
+    // never come closer than the period, also after the UI thread was held up.
+    QtExecutor exec(1);
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    auto timer = exec.scheduleRepeating(std::chrono::milliseconds(100), [&] {
+        ticks.push_back(std::chrono::steady_clock::now());
+        if (ticks.size() == 1) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    });
+    EXPECT_TRUE(spinUntil([&] { return ticks.size() >= 4; }, 5000));
+    invalidate(timer);
+    // Catching up would bring the third tick 50 ms after the second.
+    for (size_t i = 1; i < ticks.size(); ++i)
+        EXPECT_GE(ticks[i] - ticks[i - 1], std::chrono::milliseconds(90)) << "tick " << i;
 }
 
 TEST(RunScriptTest, RunsThroughTheShellWithArgumentsAndEnvironment) {

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "base/utf8.h"
 #include "sim_test_support.h"
 
 namespace lumora::sim::test {

@@ -94,24 +94,6 @@ RawReply rawRequest(int port, const std::string& method, const std::string& path
     return reply;
 }
 
-bool isValidUtf8(const std::string& bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        auto c = static_cast<unsigned char>(bytes[i]);
-        std::size_t extra = c < 0x80           ? 0
-                            : (c >> 5) == 0x6  ? 1
-                            : (c >> 4) == 0xE  ? 2
-                            : (c >> 3) == 0x1E ? 3
-                                               : 99;
-        if (extra == 99 || i + extra >= bytes.size()) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            if ((static_cast<unsigned char>(bytes[i + k]) >> 6) != 0x2) return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
 void SimServerTest::SetUp() {
     useFixture({});
 }

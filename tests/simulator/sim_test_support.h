@@ -51,8 +51,6 @@ RawReply rawRequest(int port, const std::string& method, const std::string& path
                     const std::string& body = {},
                     std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
-bool isValidUtf8(const std::string& bytes);
-
 // Segments with data this TCP socket has received so far, -1 when the
 // kernel does not tell.
 long dataSegmentsIn(int fd);

@@ -4,25 +4,6 @@
 
 namespace lumora {
 
-class ManualExecutor::Timer : public RepeatingTimer {
-public:
-    Timer(ManualExecutor* owner, std::chrono::milliseconds period, Work tick, TimePoint first)
-        : owner_(owner), period_(period), tick_(std::move(tick)), next_(first) {}
-
-    void invalidate() override {
-        if (!valid_) return;
-        valid_ = false;
-        owner_->dropTimer(this);
-    }
-    bool isValid() const override { return valid_; }
-
-    ManualExecutor* owner_;
-    std::chrono::milliseconds period_;
-    Work tick_;
-    TimePoint next_;
-    bool valid_ = true;
-};
-
 ManualExecutor::ManualExecutor(Background bg, TimePoint start)
     : mode_(bg),
       now_(start),
@@ -68,14 +49,16 @@ WallTime ManualExecutor::wallNow() const {
 std::weak_ptr<RepeatingTimer> ManualExecutor::scheduleRepeating(std::chrono::milliseconds period,
                                                                 Work tick) {
     std::lock_guard lock(mutex_);
-    auto timer = std::make_shared<Timer>(this, period, std::move(tick), now_ + period);
-    timers_.push_back(timer);
+    auto timer = std::make_shared<ScheduledTimer>(
+        period, std::move(tick), now_, [this](ScheduledTimer& self) { dropTimer(&self); });
+    timers_.add(timer);
     return timer;
 }
 
-void ManualExecutor::dropTimer(Timer* timer) {
+void ManualExecutor::dropTimer(const ScheduledTimer* timer) {
+    std::shared_ptr<ScheduledTimer> held;  // let go of outside the lock
     std::lock_guard lock(mutex_);
-    std::erase_if(timers_, [timer](const auto& t) { return t.get() == timer; });
+    held = timers_.take(timer);
 }
 
 bool ManualExecutor::runOne() {
@@ -110,17 +93,16 @@ void ManualExecutor::advance(std::chrono::milliseconds by) {
     }
     runPending();
     for (;;) {
-        std::shared_ptr<Timer> due;
+        std::shared_ptr<ScheduledTimer> due;
         {
             std::lock_guard lock(mutex_);
-            for (auto& t : timers_) {
-                if (t->next_ <= target && (!due || t->next_ < due->next_)) due = t;
-            }
+            due = timers_.earliestDue(target);
             if (!due) break;
-            now_ = due->next_;
-            due->next_ += due->period_;
+            // Virtual time fires each tick exactly when it is due.
+            now_ = due->nextDue();
+            due->fired(now_);
         }
-        due->tick_();
+        due->tick();
         runPending();
     }
     {

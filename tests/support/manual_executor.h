@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/dispatch.h"
+#include "base/timer.h"
 
 namespace lumora {
 
@@ -52,9 +53,8 @@ public:
     size_t liveTimers() const;
 
 private:
-    class Timer;
     bool runOne();
-    void dropTimer(Timer* timer);
+    void dropTimer(const ScheduledTimer* timer);
 
     Background mode_;
     mutable std::mutex mutex_;
@@ -63,7 +63,7 @@ private:
     std::deque<Work> bg_;
     TimePoint now_;
     WallClock::duration wallOffset_;  // wall time minus virtual time, since the epochs
-    std::vector<std::shared_ptr<Timer>> timers_;
+    TimerSet timers_;
     std::vector<std::thread> threads_;
 };
 

@@ -4,25 +4,6 @@
 
 namespace lumora {
 
-class LoopDispatcher::Timer : public RepeatingTimer {
-public:
-    Timer(LoopDispatcher* owner, std::chrono::milliseconds period, Work tick)
-        : owner_(owner), period_(period), tick_(std::move(tick)),
-          next_(std::chrono::steady_clock::now() + period) {}
-    void invalidate() override {
-        if (!valid_) return;
-        valid_ = false;
-        owner_->dropTimer(this);
-    }
-    bool isValid() const override { return valid_; }
-
-    LoopDispatcher* owner_;
-    std::chrono::milliseconds period_;
-    Work tick_;
-    std::chrono::steady_clock::time_point next_;
-    bool valid_ = true;
-};
-
 LoopDispatcher::LoopDispatcher(unsigned workers) : pool_(std::make_unique<WorkerPool>(workers)) {}
 
 LoopDispatcher::~LoopDispatcher() { pool_.reset(); }
@@ -41,18 +22,20 @@ TimePoint LoopDispatcher::now() const { return Clock::now(); }
 
 std::weak_ptr<RepeatingTimer> LoopDispatcher::scheduleRepeating(std::chrono::milliseconds period,
                                                                 Work tick) {
-    auto t = std::make_shared<Timer>(this, period, std::move(tick));
+    auto t = std::make_shared<ScheduledTimer>(period, std::move(tick), Clock::now(),
+                                              [this](ScheduledTimer& self) { dropTimer(&self); });
     {
         std::lock_guard lock(mutex_);
-        timers_.push_back(t);
+        timers_.add(t);
     }
     cv_.notify_all();
     return t;
 }
 
-void LoopDispatcher::dropTimer(Timer* t) {
+void LoopDispatcher::dropTimer(const ScheduledTimer* t) {
+    std::shared_ptr<ScheduledTimer> held;  // let go of outside the lock
     std::lock_guard lock(mutex_);
-    std::erase_if(timers_, [t](const auto& x) { return x.get() == t; });
+    held = timers_.take(t);
 }
 
 void LoopDispatcher::quit() {
@@ -68,7 +51,7 @@ bool LoopDispatcher::runUntil(const std::function<bool()>& done, std::chrono::mi
     for (;;) {
         if (done()) return true;
         Work work;
-        std::shared_ptr<Timer> due;
+        std::shared_ptr<ScheduledTimer> due;
         {
             std::unique_lock lock(mutex_);
             for (;;) {
@@ -78,26 +61,18 @@ bool LoopDispatcher::runUntil(const std::function<bool()>& done, std::chrono::mi
                     queue_.pop_front();
                     break;
                 }
-                auto wake = deadline;
-                const auto nowSteady = std::chrono::steady_clock::now();
-                for (auto& t : timers_) {
-                    if (t->next_ <= nowSteady && (!due || t->next_ < due->next_)) due = t;
-                    wake = std::min(wake, t->next_);
-                }
+                const auto nowSteady = Clock::now();
+                due = timers_.earliestDue(nowSteady);
                 if (due) {
-                    // Counted from this firing: a tick that comes late on a
-                    // busy machine pushes the next one back instead of
-                    // catching up, so two ticks (two queued commands) are
-                    // never closer than the period.
-                    due->next_ = nowSteady + due->period_;
+                    due->fired(nowSteady);
                     break;
                 }
                 if (nowSteady >= deadline) return done();
-                cv_.wait_until(lock, wake);
+                cv_.wait_until(lock, std::min(deadline, timers_.nextDue().value_or(deadline)));
             }
         }
         if (work) work();
-        if (due) due->tick_();
+        if (due) due->tick();
     }
 }
 

@@ -6,9 +6,9 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "base/dispatch.h"
+#include "base/timer.h"
 #include "app/linux/worker_pool.h"
 
 namespace lumora {
@@ -30,13 +30,12 @@ public:
     void quit();
 
 private:
-    class Timer;
-    void dropTimer(Timer* t);
+    void dropTimer(const ScheduledTimer* t);
 
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<Work> queue_;
-    std::vector<std::shared_ptr<Timer>> timers_;
+    TimerSet timers_;
     bool quit_ = false;
     // Declared last: destroyed first, so workers finish while the queue still exists.
     std::unique_ptr<WorkerPool> pool_;

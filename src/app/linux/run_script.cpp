@@ -10,39 +10,11 @@
 #include <cstring>
 #include <map>
 
-#include "bridge/http.h"
+#include "base/utf8.h"
 
 extern char** environ;
 
 namespace lumora {
-
-namespace {
-
-// Decodes as much as is valid; each byte that starts no valid sequence
-// becomes U+FFFD, so the caller always gets text.
-std::string sanitizedUtf8(const std::string& bytes) {
-    if (isValidUtf8(bytes)) return bytes;
-    std::string out;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        bool took = false;
-        for (std::size_t len = 4; len >= 1; --len) {
-            if (i + len <= bytes.size() && isValidUtf8(std::string_view(bytes).substr(i, len))) {
-                out.append(bytes, i, len);
-                i += len;
-                took = true;
-                break;
-            }
-        }
-        if (!took) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 std::string runScript(const std::filesystem::path& directory, const std::string& name,
                       const std::vector<std::string>& args,
@@ -104,7 +76,7 @@ std::string runScript(const std::filesystem::path& directory, const std::string&
         }
     }
     close(pipefd[0]);
-    return sanitizedUtf8(output);
+    return withInvalidUtf8Replaced(output);
 }
 
 }  // namespace lumora

@@ -6,34 +6,43 @@
 
 namespace lumora {
 
-class QtExecutor::Timer : public RepeatingTimer {
+// The QTimer only wakes the loop; the schedule is the shared one, so a tick
+// that comes late pushes the next one back here as in the other dispatchers.
+class QtExecutor::Timer : public ScheduledTimer {
   public:
-    Timer(QtExecutor* owner, std::chrono::milliseconds period, Work tick) : owner_(owner) {
-        timer_.setInterval(static_cast<int>(period.count()));
+    Timer(QtExecutor* owner, std::chrono::milliseconds period, Work tick)
+        : ScheduledTimer(period, std::move(tick), Clock::now(), [owner](ScheduledTimer& self) {
+              static_cast<Timer&>(self).timer_.stop();
+              owner->drop(&self);
+          }) {
+        timer_.setSingleShot(true);
         timer_.setTimerType(Qt::CoarseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, [this, tick = std::move(tick)] {
-            // The tick may invalidate this very timer; keep it alive meanwhile.
-            auto self = keep_.lock();
-            tick();
-        });
+        QObject::connect(&timer_, &QTimer::timeout, [this] { wake(); });
     }
     void start(const std::shared_ptr<Timer>& self) {
         keep_ = self;
-        timer_.start();
+        arm();
     }
-    void invalidate() override {
-        if (!valid_) return;
-        valid_ = false;
-        timer_.stop();
-        owner_->drop(this);
-    }
-    bool isValid() const override { return valid_; }
 
   private:
-    QtExecutor* owner_;
+    void wake() {
+        // The tick may invalidate this very timer; keep it alive meanwhile.
+        auto self = keep_.lock();
+        const TimePoint at = Clock::now();
+        // A coarse timer may wake a little early: wait out the rest.
+        if (isDueAt(at)) {
+            fired(at);
+            tick();
+        }
+        if (isValid()) arm();
+    }
+    void arm() {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextDue() - Clock::now());
+        timer_.start(static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+    }
+
     QTimer timer_;
     std::weak_ptr<Timer> keep_;
-    bool valid_ = true;
 };
 
 QtExecutor::QtExecutor(unsigned workers)
@@ -41,8 +50,7 @@ QtExecutor::QtExecutor(unsigned workers)
 
 QtExecutor::~QtExecutor() {
     pool_.reset();
-    const auto timers = std::move(timers_);
-    for (const auto& t : timers) t->invalidate();
+    for (const auto& t : timers_.takeAll()) t->invalidate();
 }
 
 void QtExecutor::postUI(Work work) {
@@ -62,17 +70,14 @@ std::weak_ptr<RepeatingTimer> QtExecutor::scheduleRepeating(std::chrono::millise
                                                             Work tick) {
     auto timer = std::make_shared<Timer>(this, period, std::move(tick));
     timer->start(timer);
-    timers_.push_back(timer);
+    timers_.add(timer);
     return timer;
 }
 
-void QtExecutor::drop(Timer* timer) {
+void QtExecutor::drop(const ScheduledTimer* timer) {
     // Released on a later turn: the timer may be inside its own tick.
-    auto it = std::find_if(timers_.begin(), timers_.end(),
-                           [timer](const auto& t) { return t.get() == timer; });
-    if (it == timers_.end()) return;
-    std::shared_ptr<Timer> held = *it;
-    timers_.erase(it);
+    std::shared_ptr<ScheduledTimer> held = timers_.take(timer);
+    if (!held) return;
     QMetaObject::invokeMethod(
         context_.get(), [held] {}, Qt::QueuedConnection);
 }

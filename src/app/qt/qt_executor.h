@@ -1,13 +1,13 @@
 #pragma once
 // The program's dispatcher: UI work is queued on the Qt event loop, timers
-// are QTimers on the user-interface thread, background work goes to the
-// worker pool.
+// wake through single-shot QTimers on the user-interface thread (the shared
+// ScheduledTimer keeps the schedule), background work goes to the worker pool.
 
 #include <QObject>
 #include <memory>
-#include <vector>
 
 #include "base/dispatch.h"
+#include "base/timer.h"
 #include "app/linux/worker_pool.h"
 
 namespace lumora {
@@ -28,11 +28,11 @@ class QtExecutor : public Dispatcher {
 
   private:
     class Timer;
-    void drop(Timer* timer);
+    void drop(const ScheduledTimer* timer);
 
     // Lives on the user-interface thread; queued calls run in its thread.
     std::unique_ptr<QObject> context_;
-    std::vector<std::shared_ptr<Timer>> timers_;
+    TimerSet timers_;
     // Declared last: destroyed first, so workers finish while the rest exists.
     std::unique_ptr<WorkerPool> pool_;
 };

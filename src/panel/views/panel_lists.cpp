@@ -9,16 +9,12 @@
 #include <algorithm>
 
 #include "app/app_delegate.h"
+#include "base/letter_case.h"
 #include "bridge/commands.h"
 
 namespace lumora::panel {
 
 namespace {
-
-std::string lowered(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
 
 bool groupHasScenes(const AppSettings& settings, const std::string& groupId) {
     return std::any_of(settings.scenes().begin(), settings.scenes().end(),
@@ -467,7 +463,7 @@ std::string ListGroups::shapeKey() const {
     key += settings_.showScenes() ? "s" : "-";
     key += settings_.showColorBarsForRooms() ? "c" : "-";
     for (const HueGroup& g : settings_.groups()) {
-        key += '|' + g.group_id + ':' + lowered(g.type) + ':';
+        key += '|' + g.group_id + ':' + asciiLowerCased(g.type) + ':';
         key += groupHasScenes(settings_, g.group_id) ? 's' : '-';
         key += isGroupAmbientOnly(settings_, g.lights) ? 'a' : 'c';
     }
@@ -481,7 +477,7 @@ void ListGroups::build(QVBoxLayout* layout) {
     auto ofType = [&](const char* type) {
         std::vector<const HueGroup*> out;
         for (const HueGroup& g : groups) {
-            if (lowered(g.type) == type) out.push_back(&g);
+            if (asciiLowerCased(g.type) == type) out.push_back(&g);
         }
         return out;
     };
