@@ -6,11 +6,11 @@
 #include <nlohmann/json.hpp>
 
 #include "app/app_delegate.h"
-#include "support/manual_executor.h"
 #include "shortcuts/keyboard_shortcuts.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
 #include "simulator/sim_server.h"
-#include "support/x11_support.h"
+#include "support/manual_executor.h"
+#include "support/xvfb.h"
 
 using namespace lumora;
 using namespace lumora::testing;
@@ -20,15 +20,14 @@ using KS = KeyboardShortcuts;
 
 namespace {
 
-class HotkeysEndToEnd : public ::testing::Test {
-protected:
+class HotkeysEndToEnd : public XvfbTest {
+  protected:
     void SetUp() override {
-        if (!xvfb_.failure.empty()) GTEST_SKIP() << "needs an X server: " << xvfb_.failure;
-        xdotool_ = findProgram("xdotool");
-        if (xdotool_.empty()) GTEST_SKIP() << "needs xdotool: none on PATH";
+        XvfbTest::SetUp();
+        if (IsSkipped()) return;
         previous_ = installDispatcher(exec_);
         ASSERT_TRUE(server_.start());
-        service_ = X11HotKeyService::connect(xvfb_.display.c_str());
+        service_ = X11HotKeyService::connect(server->display.c_str());
         ASSERT_TRUE(service_);
         delegate_ = std::make_unique<AppDelegate>(store_);
         delegate_->settings().setHueIP(server_.address());
@@ -52,7 +51,8 @@ protected:
         std::set<std::string> ids;
         for (const auto& r : server_.requestLog()) {
             const auto at = r.path.find("/groups/");
-            if (r.method == "PUT" && at != std::string::npos && json::parse(r.body, nullptr, false) == body)
+            if (r.method == "PUT" && at != std::string::npos &&
+                json::parse(r.body, nullptr, false) == body)
                 ids.insert(r.path.substr(at + 8, r.path.find('/', at + 8) - at - 8));
         }
         return ids;
@@ -67,11 +67,9 @@ protected:
         }
         return false;
     }
-    bool press(const std::string& keys) { return runXdotool(xdotool_, xvfb_.display, {"key", "--clearmodifiers", keys}); }
 
-    Xvfb xvfb_;
-    std::string xdotool_;
-    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
+    std::shared_ptr<ManualExecutor> exec_ =
+        std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
     std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     sim::SimServer server_;
@@ -104,7 +102,7 @@ TEST_F(HotkeysEndToEnd, AllLightsOffSwitchesEveryRoomAndZoneOffThenStopsWhenClea
 }
 
 TEST_F(HotkeysEndToEnd, ACombinationAnotherClientHoldsIsTaken) {
-    OtherClient other(xvfb_.display);
+    OtherClient other(server->display);
     ASSERT_TRUE(other.grab(XKB_KEY_j, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
     const Shortcut ctrlAltJ(Key::j, Modifier::control | Modifier::option);
     EXPECT_TRUE(ctrlAltJ.isTakenBySystem());

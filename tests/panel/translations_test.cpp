@@ -21,7 +21,6 @@
 #include <QVBoxLayout>
 #include <QXmlStreamReader>
 
-#include "support/delegate_fixture.h"
 #include "app/linux/launch_at_login.h"
 #include "panel/views/content_view.h"
 #include "panel/views/panel_controls.h"
@@ -34,6 +33,9 @@
 #include "preferences/lights_pane.h"
 #include "preferences/preferences_window.h"
 #include "preferences/welcome_view.h"
+#include "support/delegate_fixture.h"
+#include "support/qt_test_main.h"
+#include "support/settings_panes.h"
 
 namespace lumora::panel {
 namespace {
@@ -292,23 +294,9 @@ TEST_P(TranslatedLayout, SettingsPanesGrowToTheirTexts) {
     furnish();
     QTemporaryDir config;
     LaunchAtLogin login(config.path().toStdString(), "/usr/bin/lumora");
-    const std::string site = "file:///nonexistent/site/";
-    auto none = [](const std::string&) {};
-    prefs::ConnectionActions connection;
-    connection.version = "1.0";
-    std::vector<prefs::PaneEntry> panes{
-        {"general", tr("QObject", "Connection"), "", ":/preferences/connection.svg",
-         [&](QWidget* p) { return new prefs::ConnectionView(settings(), connection, p); }},
-        {"advanced", tr("QObject", "Advanced"), "", ":/preferences/advanced.svg",
-         [&](QWidget* p) { return new prefs::AdvancedPane(settings(), login, {}, none, site, p); }},
-        {"lights", tr("QObject", "Lights"), "", ":/preferences/lights.svg",
-         [&](QWidget* p) { return new prefs::LightsPane(settings(), p); }},
-        {"hotkeys", tr("QObject", "Hotkeys"), "", ":/preferences/hotkeys.svg",
-         [&](QWidget* p) { return new prefs::HotkeysPane(settings(), p); }},
-        {"info", tr("QObject", "Information"), "", ":/preferences/information.svg",
-         [&](QWidget* p) { return new prefs::InformationPane(site, none, p); }},
-    };
-    prefs::PreferencesWindow window(panes, settings().defaults());
+    prefs::PreferencesWindow window(
+        lumora::testing::settingsPanes(settings(), login, "file:///nonexistent/site/"),
+        settings().defaults());
     auto check = [&](const std::string& id, const std::string& state) {
         window.show(id);
         QCoreApplication::processEvents();
@@ -360,12 +348,5 @@ INSTANTIATE_TEST_SUITE_P(Languages, TranslatedLayout, ::testing::Values("de_DE",
 }  // namespace
 }  // namespace lumora::panel
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    Q_INIT_RESOURCE(views_resources);
-    Q_INIT_RESOURCE(lumora);
-    Q_INIT_RESOURCE(preferences);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+LUMORA_QT_TEST_MAIN(Q_INIT_RESOURCE(views_resources); Q_INIT_RESOURCE(lumora);
+                    Q_INIT_RESOURCE(preferences);)

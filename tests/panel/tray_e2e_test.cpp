@@ -7,6 +7,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -51,56 +53,78 @@ std::optional<DesktopSession::Window> waitPanel(DesktopSession& s, bool shown,
     }
 }
 
-nlohmann::json get(const std::string& address, const std::string& path) {
+nlohmann::json get(const std::string& address, const std::string& path,
+                   const std::string& method = "GET", const std::string& body = "") {
     HttpRequest r;
+    r.method = method;
     r.url = "http://" + address + path;
+    r.body = body;
     r.timeout = 3s;
     const HttpResponse reply = httpSend(r);
     if (!reply.ok() || !reply.body) return nullptr;
     return nlohmann::json::parse(*reply.body, nullptr, false);
 }
 
-// Starts the demo and returns its bridge's address.
-std::string startDemo(DesktopSession& s, ChildProcess** out) {
-    ChildProcess* p = s.spawn("lumora", {LUMORA_BINARY, "--demo"});
-    if (!p) return {};
-    *out = p;
-    auto line = p->waitLine("lumora: demo bridge at ", 10s);
-    if (!line) return {};
-    return line->substr(std::string("lumora: demo bridge at ").size());
+// Polls `done` every `interval` until it holds or `tries` run out.
+bool eventually(const std::function<bool()>& done, int tries,
+                std::chrono::milliseconds interval = 100ms) {
+    for (int i = 0; i < tries; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(interval);
+    }
+    return done();
 }
 
-TEST(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTheBridge) {
-    DesktopSession::Options o;
-    o.tray = true;
-    DesktopSession s(o);
-    if (!s.skipReason().empty()) GTEST_SKIP() << s.skipReason();
-    ASSERT_TRUE(s.ok()) << s.failure();
-    writeProfile(s);
-    ChildProcess* app = nullptr;
-    const std::string bridge = startDemo(s, &app);
-    ASSERT_FALSE(bridge.empty()) << (app ? app->stderrText() : "not started");
-
-    auto icon = s.waitForTrayIcon("lumora", 10s);
-    ASSERT_TRUE(icon) << app->stderrText();
-    // Connected: the program has read the lights.
-    bool read = false;
-    for (int i = 0; i < 100 && !read; ++i) {
-        for (const auto& r : get(bridge, "/sim/log")) {
-            if (r.value("path", "").find("/lights") != std::string::npos) read = true;
-        }
-        if (!read) std::this_thread::sleep_for(50ms);
+// One private desktop with the demo running in it.
+class TrayEndToEnd : public ::testing::Test {
+  protected:
+    // Callers: ASSERT_NO_FATAL_FAILURE(start(...)); if (IsSkipped()) return;
+    void start(DesktopSession::Options o) {
+        session_ = std::make_unique<DesktopSession>(o);
+        LUMORA_REQUIRE_DESKTOP(*session_);
+        writeProfile(*session_);
+        app = session_->spawn("lumora", {LUMORA_BINARY, "--demo"});
+        ASSERT_TRUE(app) << "not started";
+        const auto line = app->waitLine("lumora: demo bridge at ", 10s);
+        ASSERT_TRUE(line) << app->stderrText();
+        bridge = line->substr(std::string("lumora: demo bridge at ").size());
+        if (!o.tray) return;
+        const auto found = session_->waitForTrayIcon("lumora", 10s);
+        ASSERT_TRUE(found) << app->stderrText();
+        icon = *found;
     }
-    ASSERT_TRUE(read) << app->stderrText();
+    bool clickIcon(int button = 1) {
+        return session_->click(icon.x + icon.width / 2, icon.y + icon.height / 2, button);
+    }
 
-    ASSERT_TRUE(s.click(icon->x + icon->width / 2, icon->y + icon->height / 2));
+    std::unique_ptr<DesktopSession> session_;
+    ChildProcess* app = nullptr;
+    std::string bridge;
+    DesktopSession::Window icon;  // with a tray
+};
+
+TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTheBridge) {
+    ASSERT_NO_FATAL_FAILURE(start({.tray = true}));
+    if (IsSkipped()) return;
+    DesktopSession& s = *session_;
+    // Connected: the program has read the lights.
+    ASSERT_TRUE(eventually(
+        [&] {
+            for (const auto& r : get(bridge, "/sim/log"))
+                if (r.value("path", "").find("/lights") != std::string::npos) return true;
+            return false;
+        },
+        100, 50ms))
+        << app->stderrText();
+
+    ASSERT_TRUE(clickIcon());
     auto p = waitPanel(s, true);
     ASSERT_TRUE(p) << "the panel did not open";
     // Under the icon, pulled in 5 points from the right edge.
     std::this_thread::sleep_for(200ms);
     p = panel(s);
     ASSERT_TRUE(p);
-    EXPECT_EQ(p->y, icon->y + icon->height + 5);
+    EXPECT_EQ(p->y, icon.y + icon.height + 5);
     EXPECT_EQ(p->x + p->width, 1280 - 5);
     EXPECT_EQ(p->width, 200);
 
@@ -108,10 +132,7 @@ TEST(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTheB
     ASSERT_TRUE(s.click(p->x + 145, p->y + kTitle + 10));
     std::this_thread::sleep_for(300ms);
     get(bridge, "/sim/log");  // warm
-    HttpRequest clear;
-    clear.method = "DELETE";
-    clear.url = "http://" + bridge + "/sim/log";
-    httpSend(clear);
+    get(bridge, "/sim/log", "DELETE");
     const int sliderY = p->y + kBodyTop + 5 + 5 + 14 + 3 + 8;
     const int startX = p->x + 60;
     ASSERT_TRUE(s.xdotool({"mousemove", std::to_string(startX), std::to_string(sliderY)}));
@@ -146,36 +167,32 @@ TEST(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTheB
 
     // A right click while the panel is open swaps it for the menu, and
     // "Darkness!" by its key switches every light off.
-    ASSERT_TRUE(s.click(icon->x + icon->width / 2, icon->y + icon->height / 2));
+    ASSERT_TRUE(clickIcon());
     ASSERT_TRUE(waitPanel(s, true));
-    ASSERT_TRUE(s.click(icon->x + icon->width / 2, icon->y + icon->height / 2, 3));
+    ASSERT_TRUE(clickIcon(3));
     EXPECT_FALSE(waitPanel(s, false, 3s)) << "the panel stayed open";
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "x"}));
-    bool allOff = false;
-    for (int i = 0; i < 60 && !allOff; ++i) {
-        std::this_thread::sleep_for(200ms);
-        const auto lights = get(bridge, std::string("/api/") + sim::kDemoUser + "/lights");
-        allOff = lights.is_object() && !lights.empty();
-        for (const auto& [id, l] : lights.items()) {
-            // An unreachable light keeps its last state, as on a real bridge.
-            if (l["state"].value("reachable", true) && l["state"].value("on", false))
-                allOff = false;
-        }
-    }
+    const bool allOff = eventually(
+        [&] {
+            const auto lights = get(bridge, std::string("/api/") + sim::kDemoUser + "/lights");
+            if (!lights.is_object() || lights.empty()) return false;
+            for (const auto& [id, l] : lights.items()) {
+                // An unreachable light keeps its last state, as on a real bridge.
+                if (l["state"].value("reachable", true) && l["state"].value("on", false))
+                    return false;
+            }
+            return true;
+        },
+        60, 200ms);
     EXPECT_TRUE(allOff) << "Darkness! left lights on";
 }
 
-TEST(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
-    DesktopSession::Options o;
-    o.sniWatcher = true;
-    DesktopSession s(o);
-    if (!s.skipReason().empty()) GTEST_SKIP() << s.skipReason();
-    ASSERT_TRUE(s.ok()) << s.failure();
-    writeProfile(s);
+TEST_F(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
+    ASSERT_NO_FATAL_FAILURE(start({.sniWatcher = true}));
+    if (IsSkipped()) return;
+    DesktopSession& s = *session_;
     ASSERT_TRUE(s.xdotool({"mousemove", "640", "300"}));
-    ChildProcess* app = nullptr;
-    ASSERT_FALSE(startDemo(s, &app).empty());
     ASSERT_TRUE(s.sniWatcher()->waitLine("REGISTERED", 10s)) << app->stderrText();
     ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 640 300"));
     auto p = waitPanel(s, true);
@@ -191,33 +208,20 @@ TEST(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
     EXPECT_EQ(p->y, 305) << "just under the pointer in the upper half";
 }
 
-TEST(TrayEndToEnd, WithoutATrayItSaysSoAndWaits) {
-    DesktopSession::Options o;
-    DesktopSession s(o);
-    if (!s.skipReason().empty()) GTEST_SKIP() << s.skipReason();
-    ASSERT_TRUE(s.ok()) << s.failure();
-    writeProfile(s);
-    ChildProcess* app = nullptr;
-    ASSERT_FALSE(startDemo(s, &app).empty());
-    std::string err;
-    for (int i = 0; i < 50 && err.find("no system tray") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(100ms);
-        err = app->stderrText();
-    }
-    EXPECT_NE(err.find("no system tray is running"), std::string::npos) << err;
+TEST_F(TrayEndToEnd, WithoutATrayItSaysSoAndWaits) {
+    ASSERT_NO_FATAL_FAILURE(start({}));
+    if (IsSkipped()) return;
+    EXPECT_TRUE(eventually(
+        [&] { return app->stderrText().find("no system tray is running") != std::string::npos; },
+        50))
+        << app->stderrText();
     EXPECT_TRUE(app->running()) << "it waits instead of quitting";
 }
 
-TEST(TrayEndToEnd, SleepStopsBothTimersAndWakeBringsThemBack) {
-    DesktopSession::Options o;
-    o.tray = true;
-    o.logind = true;
-    DesktopSession s(o);
-    if (!s.skipReason().empty()) GTEST_SKIP() << s.skipReason();
-    ASSERT_TRUE(s.ok()) << s.failure();
-    writeProfile(s);
-    ChildProcess* app = nullptr;
-    ASSERT_FALSE(startDemo(s, &app).empty());
+TEST_F(TrayEndToEnd, SleepStopsBothTimersAndWakeBringsThemBack) {
+    ASSERT_NO_FATAL_FAILURE(start({.tray = true, .logind = true}));
+    if (IsSkipped()) return;
+    DesktopSession& s = *session_;
     ASSERT_TRUE(s.logind()
                     ->ask("WAITSUB 10", {"SUBSCRIBED", "ERR"}, 12s)
                     .value_or("")
@@ -252,16 +256,6 @@ std::string storedUser(const DesktopSession& s) {
     return json.is_object() ? json.value("bridgeUser", std::string("?")) : "?";
 }
 
-void post(const std::string& address, const std::string& path, const std::string& body,
-          const std::string& method = "POST") {
-    HttpRequest r;
-    r.method = method;
-    r.url = "http://" + address + path;
-    r.body = body;
-    r.timeout = 3s;
-    httpSend(r);
-}
-
 bool everyRoom(const std::string& bridge, bool on) {
     const auto groups = get(bridge, std::string("/api/") + sim::kDemoUser + "/groups");
     if (!groups.is_object() || groups.empty()) return false;
@@ -271,21 +265,13 @@ bool everyRoom(const std::string& bridge, bool on) {
     return true;
 }
 
-TEST(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfresh) {
-    DesktopSession::Options o;
-    o.tray = true;
-    DesktopSession s(o);
-    if (!s.skipReason().empty()) GTEST_SKIP() << s.skipReason();
-    ASSERT_TRUE(s.ok()) << s.failure();
-    writeProfile(s);
-    ChildProcess* app = nullptr;
-    const std::string bridge = startDemo(s, &app);
-    ASSERT_FALSE(bridge.empty()) << (app ? app->stderrText() : "not started");
-    auto icon = s.waitForTrayIcon("lumora", 10s);
-    ASSERT_TRUE(icon) << app->stderrText();
+TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfresh) {
+    ASSERT_NO_FATAL_FAILURE(start({.tray = true}));
+    if (IsSkipped()) return;
+    DesktopSession& s = *session_;
 
     // The tray menu's "Settings" by its key opens the window at Connection.
-    ASSERT_TRUE(s.click(icon->x + icon->width / 2, icon->y + icon->height / 2, 3));
+    ASSERT_TRUE(clickIcon(3));
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "s"}));
     auto w = settingsWindow(s, "Connection");
@@ -301,31 +287,27 @@ TEST(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfres
     std::this_thread::sleep_for(300ms);
     // Escape closes the window once nothing records.
     ASSERT_TRUE(s.xdotool({"key", "Escape"}));
-    bool closed = false;
-    for (int i = 0; i < 60 && !closed; ++i) {
-        closed = true;
-        for (const auto& t : s.topLevels())
-            if (t.name.rfind("Hotkeys", 0) == 0 && t.mapped) closed = false;
-        if (!closed) std::this_thread::sleep_for(50ms);
-    }
+    const bool closed = eventually(
+        [&] {
+            for (const auto& t : s.topLevels())
+                if (t.name.rfind("Hotkeys", 0) == 0 && t.mapped) return false;
+            return true;
+        },
+        60, 50ms);
     EXPECT_TRUE(closed) << "Escape left the settings window open";
 
     for (int room = 1; room <= 8; ++room)
-        post(bridge,
-             std::string("/api/") + sim::kDemoUser + "/groups/" + std::to_string(room) + "/action",
-             "{\"on\": false}", "PUT");
+        get(bridge,
+            std::string("/api/") + sim::kDemoUser + "/groups/" + std::to_string(room) + "/action",
+            "PUT", "{\"on\": false}");
     ASSERT_TRUE(everyRoom(bridge, false));
     ASSERT_TRUE(s.xdotool({"key", "ctrl+alt+k"}));
-    bool allOn = false;
-    for (int i = 0; i < 50 && !allOn; ++i) {
-        std::this_thread::sleep_for(100ms);
-        allOn = everyRoom(bridge, true);
-    }
-    EXPECT_TRUE(allOn) << "the recorded shortcut did not switch every room on";
+    EXPECT_TRUE(eventually([&] { return everyRoom(bridge, true); }, 50))
+        << "the recorded shortcut did not switch every room on";
 
     // Pairing afresh: disconnect, Connect before the link button is pressed
     // leaves no user, after it a new one is stored.
-    ASSERT_TRUE(s.click(icon->x + icon->width / 2, icon->y + icon->height / 2, 3));
+    ASSERT_TRUE(clickIcon(3));
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "s"}));
     w = settingsWindow(s, "Connection");
@@ -333,17 +315,19 @@ TEST(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfres
     ASSERT_TRUE(at(237, 157));  // Disconnect
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(storedUser(s), "");
-    post(bridge, "/sim/linkbutton", "{\"pressed\": false}");
+    get(bridge, "/sim/linkbutton", "POST", "{\"pressed\": false}");
     ASSERT_TRUE(at(250, 392));  // Connect, in the status row
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(storedUser(s), "") << "paired without the link button";
-    post(bridge, "/sim/linkbutton", "{\"pressed\": true}");
+    get(bridge, "/sim/linkbutton", "POST", "{\"pressed\": true}");
     ASSERT_TRUE(at(250, 392));
     std::string user;
-    for (int i = 0; i < 50 && (user.empty() || user == "?"); ++i) {
-        std::this_thread::sleep_for(100ms);
-        user = storedUser(s);
-    }
+    eventually(
+        [&] {
+            user = storedUser(s);
+            return !user.empty() && user != "?";
+        },
+        50);
     EXPECT_FALSE(user.empty());
     EXPECT_NE(user, sim::kDemoUser) << "a fresh user name";
 }

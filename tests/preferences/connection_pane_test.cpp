@@ -17,9 +17,10 @@
 #include <thread>
 
 #include "app/app_delegate.h"
-#include "support/manual_executor.h"
 #include "app/qt/qt_executor.h"
 #include "simulator/sim_server.h"
+#include "support/manual_executor.h"
+#include "support/qt_test_main.h"
 
 namespace lumora::prefs {
 namespace {
@@ -72,6 +73,20 @@ class ConnectionPaneTest : public ::testing::Test {
             QTest::keyClicks(f, text);
     }
     std::optional<std::string> storedUser() { return store_->string("bridgeUser"); }
+    // The parts that come and go, as far as they are on screen now.
+    std::string onScreen() {
+        const std::pair<const char*, QWidget*> parts[] = {
+            {"title", part()->title()},        {"error", part()->errorBar()},
+            {"form", part()->form()},          {"detect", part()->detectButton()},
+            {"field", part()->addressField()}, {"connect", part()->formConnectButton()},
+            {"linkHint", part()->linkHint()},  {"connectedHint", part()->connectedHint()},
+            {"debug", view_->debugLink()},
+        };
+        std::string out;
+        for (auto [name, w] : parts)
+            if (w->isVisible()) out += (out.empty() ? "" : " ") + std::string(name);
+        return out;
+    }
 
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
     // Installed before the settings, which read the clock when built.
@@ -85,46 +100,34 @@ class ConnectionPaneTest : public ::testing::Test {
 };
 
 TEST_F(ConnectionPaneTest, ManualShowsTheFieldAndConnectAndEveryNewPaneStartsAtAutomatic) {
+    const std::string automatic = "title form detect linkHint debug";
     show();
     EXPECT_TRUE(part()->automaticChoice()->isChecked());
-    EXPECT_TRUE(part()->detectButton()->isVisible());
-    EXPECT_FALSE(part()->addressField()->isVisible());
-    EXPECT_FALSE(part()->formConnectButton()->isVisible());
+    EXPECT_EQ(onScreen(), automatic);
 
     chooseManual();
-    EXPECT_TRUE(part()->addressField()->isVisible());
-    EXPECT_TRUE(part()->formConnectButton()->isVisible());
-    EXPECT_FALSE(part()->detectButton()->isVisible());
+    EXPECT_EQ(onScreen(), "title form field connect linkHint debug");
     EXPECT_EQ(part()->addressField()->text(), "10.0.0.2");
 
     click(part()->automaticChoice());
-    EXPECT_FALSE(part()->addressField()->isVisible());
-    EXPECT_TRUE(part()->detectButton()->isVisible());
+    EXPECT_EQ(onScreen(), automatic);
 
     // The window rebuilds the pane each time: the choice is not remembered.
     chooseManual();
     show();
     EXPECT_EQ(part()->connectionType(), 0);
     EXPECT_TRUE(part()->automaticChoice()->isChecked());
-    EXPECT_TRUE(part()->detectButton()->isVisible());
-    EXPECT_FALSE(part()->addressField()->isVisible());
+    EXPECT_EQ(onScreen(), automatic);
 }
 
 TEST_F(ConnectionPaneTest, TheErrorBarReplacesTheTitleAndOneTypedCharacterClearsIt) {
     show();
-    EXPECT_TRUE(part()->title()->isVisible());
+    EXPECT_EQ(onScreen(), "title form detect linkHint debug");
     EXPECT_EQ(part()->title()->text(), "Connect to Hue Bridge");
-    EXPECT_FALSE(part()->errorBar()->isVisible());
 
     settings_.setConnectionErrorMessage("Bridge responded: Press LINK BUTTON and retry");
-    EXPECT_FALSE(part()->title()->isVisible());
-    ASSERT_TRUE(part()->errorBar()->isVisible());
+    EXPECT_EQ(onScreen(), "error form detect linkHint debug");
     EXPECT_EQ(part()->errorBar()->text(), "Bridge responded: Press LINK BUTTON and retry");
-    // White on the dark red, rounded, padded.
-    const QString sheet = part()->errorBar()->styleSheet();
-    EXPECT_TRUE(sheet.contains("rgb(200,0,0)")) << sheet.toStdString();
-    EXPECT_TRUE(sheet.contains("color: white")) << sheet.toStdString();
-    EXPECT_TRUE(sheet.contains("padding: 5px")) << sheet.toStdString();
 
     chooseManual();
     QLineEdit* f = part()->addressField();
@@ -133,8 +136,7 @@ TEST_F(ConnectionPaneTest, TheErrorBarReplacesTheTitleAndOneTypedCharacterClears
     QTest::keyClick(f, Qt::Key_5);
     EXPECT_EQ(settings_.connectionErrorMessage(), "");
     EXPECT_EQ(settings_.hueIP(), "10.0.0.25");
-    EXPECT_TRUE(part()->title()->isVisible());
-    EXPECT_FALSE(part()->errorBar()->isVisible());
+    EXPECT_EQ(onScreen(), "title form field connect linkHint debug");
 
     // An address set elsewhere (start-up detection) shows in the field and
     // is not taken for an edit.
@@ -282,10 +284,7 @@ TEST_F(ConnectionPaneTest, ConnectedShowsOnlyTheStatusAndDisconnect) {
     show();
     LinkExplainer* explainer = part()->linkExplainer();
     EXPECT_EQ(part()->statusLabel()->text(), "DISCONNECTED");
-    EXPECT_TRUE(part()->form()->isVisible());
-    EXPECT_TRUE(part()->linkHint()->isVisible());
-    EXPECT_TRUE(view_->debugLink()->isVisible());
-    EXPECT_FALSE(part()->connectedHint()->isVisible());
+    EXPECT_EQ(onScreen(), "title form detect linkHint debug");
     EXPECT_TRUE(explainer->isTicking());
     const QColor red = part()->statusLabel()->palette().color(QPalette::WindowText);
     EXPECT_GT(red.red(), 150);
@@ -297,18 +296,14 @@ TEST_F(ConnectionPaneTest, ConnectedShowsOnlyTheStatusAndDisconnect) {
     const QColor green = part()->statusLabel()->palette().color(QPalette::WindowText);
     EXPECT_GT(green.green(), 120);
     EXPECT_LT(green.red(), 100);
-    EXPECT_FALSE(part()->form()->isVisible());
-    EXPECT_FALSE(part()->linkHint()->isVisible());
-    EXPECT_FALSE(view_->debugLink()->isVisible());
-    EXPECT_TRUE(part()->connectedHint()->isVisible());
-    EXPECT_TRUE(part()->title()->isVisible());
+    EXPECT_EQ(onScreen(), "title connectedHint");
     EXPECT_FALSE(explainer->isTicking()) << "no animation timer while it is not shown";
     EXPECT_EQ(part()->statusButton()->text(), "Disconnect");
     click(part()->statusButton());
     EXPECT_EQ(calls_, std::vector<std::string>{"disconnect"});
 
     settings_.setBridgeConnected(false);
-    EXPECT_TRUE(part()->form()->isVisible());
+    EXPECT_EQ(onScreen(), "title form detect linkHint debug");
     EXPECT_TRUE(explainer->isTicking());
     EXPECT_EQ(part()->statusButton()->text(), "Connect");
 }
@@ -334,12 +329,8 @@ TEST_F(ConnectionPaneTest, TheLinkAnimationAlternatesEverySecondAndStopsWithTheP
     view_.reset();
     EXPECT_EQ(exec_->liveTimers(), 0u);
 
-    // Both frames exist and have the artwork's proportions.
-    for (int i = 0; i < 2; ++i) {
-        QImage frame(LinkExplainer::imageName(i));
-        ASSERT_FALSE(frame.isNull()) << i;
-        EXPECT_NEAR(double(frame.width()) / frame.height(), 286.0 / 274, 0.01);
-    }
+    // Both frames are there to show.
+    for (int i = 0; i < 2; ++i) EXPECT_FALSE(QImage(LinkExplainer::imageName(i)).isNull()) << i;
 }
 
 TEST_F(ConnectionPaneTest, TheDebugLinkSendsOnEveryClickAndTheVersionOpensTheDebugWindow) {
@@ -491,9 +482,4 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
 }  // namespace
 }  // namespace lumora::prefs
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+LUMORA_QT_TEST_MAIN()

@@ -2,25 +2,26 @@
 // mouse and key events; the assertions are on AppSettings, the defaults store
 // and the hot-key service.
 
-#include <gtest/gtest.h>
+#include "preferences/hotkeys_pane.h"
 
-#include <map>
+#include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QMessageBox>
-#include <QTimer>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <map>
 
 #include "panel/views/palette.h"
-#include "support/manual_executor.h"
-#include "preferences/hotkeys_pane.h"
 #include "support/fake_hotkey_service.h"
+#include "support/manual_executor.h"
+#include "support/qt_test_main.h"
 
 namespace lumora::prefs {
 namespace {
@@ -91,7 +92,6 @@ TEST_F(PrefsTest, SlotsOfferEveryRoomAndStoreThePickedEntry) {
     for (int slot = 0; slot < kGroupHotkeySlots; ++slot) {
         EXPECT_EQ(view->picker(slot)->currentText(), "(No Action)") << slot;
         EXPECT_EQ(view->picker(slot)->count(), 13);
-        EXPECT_EQ(view->picker(slot)->width(), 175);
     }
     // Two rooms called Hall: the same titles, different ids.
     GroupActionPicker* picker = view->picker(2);
@@ -128,7 +128,6 @@ TEST_F(PrefsTest, StepSizeIsStoredWhileThePaneIsShown) {
     ASSERT_EQ(step->count(), 3);
     EXPECT_EQ(step->segment(0)->text(), "Small");
     EXPECT_TRUE(step->segment(0)->isChecked());
-    EXPECT_EQ(step->width(), 200);
 
     QTest::mouseClick(step->segment(2), Qt::LeftButton);
     EXPECT_EQ(step->segment(2)->text(), "Large");
@@ -351,9 +350,9 @@ TEST(RecorderKeys, QtKeysWithoutANativeCodeMapToTheKeyThatTypesThem) {
     EXPECT_EQ(code(Qt::Key_Control, Qt::ControlModifier), -100);
     EXPECT_EQ(code(Qt::Key_Super_L, Qt::MetaModifier), -100);
 
-    const QKeyEvent all(QEvent::KeyPress, Qt::Key_L,
-                        Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier |
-                            Qt::MetaModifier);
+    const QKeyEvent all(
+        QEvent::KeyPress, Qt::Key_L,
+        Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier);
     const EventModifiers m = RecorderWidget::recorderEvent(all)->modifiers;
     EXPECT_TRUE(m.control && m.option && m.shift && m.command);
     EXPECT_FALSE(m.numericPad);
@@ -416,8 +415,8 @@ TEST_F(PrefsTest, PaneLaysOutWithoutClippingInBothSchemes) {
                 << w->metaObject()->className() << " sticks out of its parent";
             EXPECT_GE(w->width(), w->minimumSizeHint().width()) << w->metaObject()->className();
         }
-        for (QWidget* view : {static_cast<QWidget*>(pane.everything()),
-                              static_cast<QWidget*>(pane.individual())}) {
+        for (QWidget* view :
+             {static_cast<QWidget*>(pane.everything()), static_cast<QWidget*>(pane.individual())}) {
             const auto children = view->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
             for (QWidget* x : children)
                 for (QWidget* y : children)
@@ -437,9 +436,4 @@ TEST_F(PrefsTest, PaneLaysOutWithoutClippingInBothSchemes) {
 }  // namespace
 }  // namespace lumora::prefs
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+LUMORA_QT_TEST_MAIN()

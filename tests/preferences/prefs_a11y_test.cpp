@@ -12,7 +12,6 @@
 #include <QToolBar>
 
 #include "app/linux/launch_at_login.h"
-#include "support/manual_executor.h"
 #include "preferences/advanced_pane.h"
 #include "preferences/connection_pane.h"
 #include "preferences/debug_view.h"
@@ -23,6 +22,9 @@
 #include "preferences/welcome_view.h"
 #include "shortcuts/keyboard_shortcuts.h"
 #include "support/accessible_tree.h"
+#include "support/manual_executor.h"
+#include "support/qt_test_main.h"
+#include "support/settings_panes.h"
 
 namespace lumora::prefs {
 namespace {
@@ -54,36 +56,8 @@ class PrefsA11yTest : public ::testing::Test {
         KeyboardShortcuts::setShortcut(Shortcut(40, 4096 | 2048),
                                        KeyboardShortcuts::Name::actionTogglePanel);
 
-        std::vector<PaneEntry> panes;
-        panes.push_back({"general", "Connection", "", ":/preferences/connection.svg",
-                         [this](QWidget* parent) -> QWidget* {
-                             ConnectionActions a;
-                             a.detect = [] { return std::string(); };
-                             a.connectToBridge = [] {};
-                             a.disconnectBridge = [] {};
-                             a.sendDebug = [] {};
-                             a.showDebugWindow = [] {};
-                             a.version = "1.0";
-                             return new ConnectionView(settings_, std::move(a), parent);
-                         }});
-        panes.push_back({"advanced", "Advanced", "", ":/preferences/advanced.svg",
-                         [this](QWidget* parent) -> QWidget* {
-                             return new AdvancedPane(
-                                 settings_, login_, {}, [](const std::string&) {}, "file:///site/",
-                                 parent);
-                         }});
-        panes.push_back(
-            {"lights", "Lights", "", ":/preferences/lights.svg",
-             [this](QWidget* parent) -> QWidget* { return new LightsPane(settings_, parent); }});
-        panes.push_back(
-            {"hotkeys", "Hotkeys", "", ":/preferences/hotkeys.svg",
-             [this](QWidget* parent) -> QWidget* { return new HotkeysPane(settings_, parent); }});
-        panes.push_back({"info", "Information", "", ":/preferences/information.svg",
-                         [](QWidget* parent) -> QWidget* {
-                             return new InformationPane(
-                                 "file:///site/", [](const std::string&) {}, parent);
-                         }});
-        window_ = std::make_unique<PreferencesWindow>(std::move(panes), *store_);
+        window_ = std::make_unique<PreferencesWindow>(
+            lumora::testing::settingsPanes(settings_, login_, "file:///site/"), *store_);
     }
     void TearDown() override {
         window_.reset();
@@ -169,11 +143,4 @@ TEST_F(PrefsA11yTest, TheSmallWindowsNameTheirControlsToo) {
 }  // namespace
 }  // namespace lumora::prefs
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    Q_INIT_RESOURCE(lumora);
-    Q_INIT_RESOURCE(preferences);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+LUMORA_QT_TEST_MAIN(Q_INIT_RESOURCE(lumora); Q_INIT_RESOURCE(preferences);)

@@ -3,16 +3,16 @@
 // recorder is recorded there, whoever else grabbed it.
 
 #include <gtest/gtest.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <QApplication>
 #include <QTest>
 #include <QVBoxLayout>
-#include <xkbcommon/xkbcommon-keysyms.h>
 
 #include "app/qt/qt_executor.h"
 #include "preferences/recorder_widget.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
-#include "support/x11_support.h"
+#include "support/xvfb.h"
 
 namespace lumora::prefs {
 namespace {
@@ -24,14 +24,11 @@ using lumora::testing::OtherClient;
 const Shortcut ctrlOptK(Key::k, Modifier::control | Modifier::option);
 const Shortcut ctrlOptL(Key::l, Modifier::control | Modifier::option);
 
-lumora::testing::Xvfb* server = nullptr;
-
-class RecorderX11Test : public ::testing::Test {
+class RecorderX11Test : public lumora::testing::XvfbTest {
   protected:
     void SetUp() override {
-        if (!server->failure.empty()) GTEST_SKIP() << "needs an X server: " << server->failure;
-        xdotool_ = lumora::testing::findProgram("xdotool");
-        if (xdotool_.empty()) GTEST_SKIP() << "needs xdotool on PATH";
+        XvfbTest::SetUp();
+        if (IsSkipped()) return;
         service_ = X11HotKeyService::connect(server->display.c_str());
         ASSERT_TRUE(service_);
         KS::reset();
@@ -42,10 +39,6 @@ class RecorderX11Test : public ::testing::Test {
         window_.reset();
         KS::reset();
         service_.reset();
-    }
-    bool press(const std::string& keys) {
-        return lumora::testing::runXdotool(xdotool_, server->display,
-                                           {"key", "--clearmodifiers", keys});
     }
     RecorderWidget* showFocused(RecorderWidget* rec) {
         window_ = std::make_unique<QWidget>();
@@ -59,7 +52,6 @@ class RecorderX11Test : public ::testing::Test {
         return rec;
     }
 
-    std::string xdotool_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<X11HotKeyService> service_;
     std::unique_ptr<QWidget> window_;
@@ -78,7 +70,8 @@ TEST_F(RecorderX11Test, ABoundCombinationPressedIntoTheRecorderIsRecordedAndFire
     if (const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR"); !dir.isEmpty())
         window_->grab().save(QString::fromLocal8Bit(dir) + "/recorder-recording.png");
     ASSERT_TRUE(press("ctrl+alt+l"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return KS::getShortcut(Name::actionAllLightsOn).has_value(); }));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return KS::getShortcut(Name::actionAllLightsOn).has_value(); }));
     EXPECT_EQ(KS::getShortcut(Name::actionAllLightsOn), ctrlOptL);
     EXPECT_EQ(rec->text(), "⌃⌥L");
     QTest::qWait(200);
@@ -105,15 +98,7 @@ TEST_F(RecorderX11Test, ACombinationTheDesktopHoldsGivesTheAlertNotTheDesktopsAc
     EXPECT_FALSE(KS::userDefaultsContains(Name::actionCustomGroup1));
 
     // The desktop's grab never went off.
-    std::free(xcb_get_input_focus_reply(desktop.conn, xcb_get_input_focus(desktop.conn), nullptr));
-    int desktopPresses = 0;
-    while (xcb_generic_event_t* e = xcb_poll_for_event(desktop.conn)) {
-        if ((e->response_type & 0x7F) == XCB_KEY_PRESS &&
-            reinterpret_cast<xcb_key_press_event_t*>(e)->detail == k)
-            ++desktopPresses;
-        std::free(e);
-    }
-    EXPECT_EQ(desktopPresses, 0);
+    for (const auto& e : desktop.keyPresses()) EXPECT_NE(e.detail, k);
 
     // Back to recording after the alert; a free combination is taken.
     ASSERT_TRUE(QTest::qWaitFor([&] { return rec->isRecording(); }));
@@ -129,7 +114,7 @@ TEST_F(RecorderX11Test, ACombinationTheDesktopHoldsGivesTheAlertNotTheDesktopsAc
 
 int main(int argc, char** argv) {
     lumora::testing::Xvfb xvfb;
-    lumora::prefs::server = &xvfb;
+    lumora::testing::XvfbTest::useServer(&xvfb);  // Qt needs the display first
     ::testing::InitGoogleTest(&argc, argv);
     if (!xvfb.failure.empty()) {
         // No display for Qt either; every test skips with the reason.

@@ -143,6 +143,21 @@ class OtherClient {
         std::free(error);
         return error == nullptr;
     }
+    void roundTrip() {
+        std::free(xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+    }
+    // The key presses delivered to this client so far. A round trip first:
+    // what was sent before it (xdotool has finished by now) is then queued.
+    std::vector<xcb_key_press_event_t> keyPresses() {
+        roundTrip();
+        std::vector<xcb_key_press_event_t> found;
+        while (xcb_generic_event_t* e = xcb_poll_for_event(conn)) {
+            if ((e->response_type & 0x7F) == XCB_KEY_PRESS)
+                found.push_back(*reinterpret_cast<xcb_key_press_event_t*>(e));
+            std::free(e);
+        }
+        return found;
+    }
     void setKeysyms(xcb_keycode_t keycode, std::vector<xcb_keysym_t> keysyms) {
         xcb_change_keyboard_mapping(conn, 1, keycode, static_cast<std::uint8_t>(keysyms.size()),
                                     keysyms.data());
@@ -155,7 +170,8 @@ class OtherClient {
 };
 
 // Runs xdotool with DISPLAY set for it alone; false when it failed or hung.
-inline bool runXdotool(const std::string& xdotool, const std::string& display, std::vector<std::string> args) {
+inline bool runXdotool(const std::string& xdotool, const std::string& display,
+                       std::vector<std::string> args) {
     args.insert(args.begin(), xdotool);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/x11_support.h"
+#include "support/xvfb.h"
 
 namespace lumora::testing {
 namespace {
@@ -82,19 +82,11 @@ struct Seen {
     std::thread::id thread;
 };
 
-class EventMonitorTest : public ::testing::Test {
+class EventMonitorTest : public XvfbTest {
   protected:
-    static void SetUpTestSuite() { server = new Xvfb(); }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
-
     void SetUp() override {
-        if (!server->failure.empty())
-            GTEST_SKIP() << "the mouse monitor tests need an X server: " << server->failure;
-        xdotool = findProgram("xdotool");
-        if (xdotool.empty()) GTEST_SKIP() << "no xdotool binary on PATH";
+        XvfbTest::SetUp();
+        if (IsSkipped()) return;
         conn = xcb_connect(server->display.c_str(), nullptr);
         ASSERT_FALSE(xcb_connection_has_error(conn));
         root = xcb_setup_roots_iterator(xcb_get_setup(conn)).data->root;
@@ -140,16 +132,13 @@ class EventMonitorTest : public ::testing::Test {
     }
 
     void click(int x, int y, int button) {
-        ASSERT_TRUE(runXdotool(
-            xdotool, server->display,
+        ASSERT_TRUE(xdotool(
             {"mousemove", std::to_string(x), std::to_string(y), "click", std::to_string(button)}));
     }
     bool waitSeen(size_t count) {
         return ui.runUntil([&] { return seen.size() >= count; });
     }
 
-    static inline Xvfb* server = nullptr;
-    std::string xdotool;
     xcb_connection_t* conn = nullptr;
     xcb_window_t root = 0;
     std::vector<xcb_window_t> created;

@@ -1,19 +1,11 @@
 // The X11 hot-key service against a private Xvfb, driven with xdotool.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -21,15 +13,13 @@
 
 #include "base/defaults_store.h"
 #include "base/dispatch.h"
-#include "support/manual_executor.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
 #include "shortcuts/keyboard_shortcuts.h"
 #include "shortcuts/recorder_rules.h"
 #include "shortcuts/x11/key_tables.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
-#include "support/x11_support.h"
-
-extern char** environ;
+#include "support/manual_executor.h"
+#include "support/xvfb.h"
 
 namespace lumora::testing {
 namespace {
@@ -51,34 +41,18 @@ class FocusedWindow {
         window = xcb_generate_id(client.conn);
         const std::uint32_t events = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE;
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(client.conn)).data;
-        xcb_create_window(client.conn, XCB_COPY_FROM_PARENT, window, client.root, 0, 0, 100, 40,
-                          0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                          XCB_CW_EVENT_MASK, &events);
+        xcb_create_window(client.conn, XCB_COPY_FROM_PARENT, window, client.root, 0, 0, 100, 40, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_EVENT_MASK,
+                          &events);
         xcb_map_window(client.conn, window);
-        roundTrip();  // no window manager: mapped, hence viewable, now
+        client.roundTrip();  // no window manager: mapped, hence viewable, now
         xcb_set_input_focus(client.conn, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
-        roundTrip();
+        client.roundTrip();
     }
-    // The key presses delivered so far. A round trip first: events sent
-    // before it (xdotool has finished by now) are then in the queue.
-    std::vector<xcb_key_press_event_t> presses() {
-        roundTrip();
-        std::vector<xcb_key_press_event_t> found;
-        while (xcb_generic_event_t* e = xcb_poll_for_event(client.conn)) {
-            if ((e->response_type & 0x7F) == XCB_KEY_PRESS)
-                found.push_back(*reinterpret_cast<xcb_key_press_event_t*>(e));
-            std::free(e);
-        }
-        return found;
-    }
+    std::vector<xcb_key_press_event_t> presses() { return client.keyPresses(); }
 
     OtherClient client;
     xcb_window_t window = 0;
-
-  private:
-    void roundTrip() {
-        std::free(xcb_get_input_focus_reply(client.conn, xcb_get_input_focus(client.conn), nullptr));
-    }
 };
 
 // The recorder's view of an X key press.
@@ -91,19 +65,11 @@ RecorderEvent recorderEvent(const X11HotKeyService& service, const xcb_key_press
     return RecorderEvent::keyDown(service.carbonKeyCodeForNativeKey(e.detail).value_or(-1), m);
 }
 
-class X11HotKeyTest : public ::testing::Test {
+class X11HotKeyTest : public XvfbTest {
   protected:
-    static void SetUpTestSuite() { server = new Xvfb(); }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
-
     void SetUp() override {
-        if (!server->failure.empty())
-            GTEST_SKIP() << "X11 tests need an X server: " << server->failure;
-        xdotoolPath = findProgram("xdotool");
-        if (xdotoolPath.empty()) GTEST_SKIP() << "no xdotool binary on PATH";
+        XvfbTest::SetUp();
+        if (IsSkipped()) return;
         previous = installDispatcher(executor);
         service = X11HotKeyService::connect(server->display.c_str());
         ASSERT_TRUE(service) << "cannot connect to " << server->display;
@@ -115,17 +81,11 @@ class X11HotKeyTest : public ::testing::Test {
     void TearDown() override {
         KS::reset();
         service.reset();
-        installDispatcher(previous);
+        if (previous) installDispatcher(previous);
     }
 
-    // Runs xdotool with DISPLAY set for it alone.
-    bool xdotool(std::vector<std::string> args) {
-        return runXdotool(xdotoolPath, server->display, std::move(args));
-    }
     bool pumpUntil(const std::function<bool()>& done) { return executor->runUntil(done, 3s); }
 
-    static Xvfb* server;
-    std::string xdotoolPath;
     std::shared_ptr<ManualExecutor> executor =
         std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
     std::shared_ptr<Dispatcher> previous;
@@ -133,15 +93,13 @@ class X11HotKeyTest : public ::testing::Test {
     std::shared_ptr<X11HotKeyService> service;
 };
 
-Xvfb* X11HotKeyTest::server = nullptr;
-
 TEST_F(X11HotKeyTest, PressFiresWithNumLockAndStopsOnceCleared) {
     int downs = 0, offs = 0, ons = 0;
     KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
     KS::onKeyDown(Name::actionAllLightsOff, [&] { ++downs; });
     KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
 
-    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
+    ASSERT_TRUE(press("ctrl+alt+l"));
     ASSERT_TRUE(pumpUntil([&] { return offs == 1; }));
     EXPECT_EQ(downs, 1);
 
@@ -185,7 +143,7 @@ TEST_F(X11HotKeyTest, GrabsHeldByAnotherClientAreTakenAndNeverHalfMade) {
     KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
     EXPECT_FALSE(ctrlOptL.isTakenBySystem());
     EXPECT_FALSE(other.grab(XKB_KEY_l, ctrlAlt));
-    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
+    ASSERT_TRUE(press("ctrl+alt+l"));
     EXPECT_TRUE(pumpUntil([&] { return offs == 1; }));
 }
 
@@ -205,7 +163,7 @@ TEST_F(X11HotKeyTest, ARecorderGetsABoundPressWhilePausedAndNothingFires) {
     };
 
     // Grabbed: the service gets the press, the focused window does not.
-    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
+    ASSERT_TRUE(press("ctrl+alt+l"));
     ASSERT_TRUE(pumpUntil([&] { return offs == 1; }));
     EXPECT_EQ(pressesOfL(), 0);
 
@@ -214,7 +172,7 @@ TEST_F(X11HotKeyTest, ARecorderGetsABoundPressWhilePausedAndNothingFires) {
     auto recorder = std::make_shared<RecorderRules>(Name::actionAllLightsOn, 130, 22);
     recorder->focusGained();
     ASSERT_TRUE(KS::isPaused());
-    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
+    ASSERT_TRUE(press("ctrl+alt+l"));
     std::vector<xcb_key_press_event_t> got;
     for (int i = 0; i < 50 && got.empty(); ++i, std::this_thread::sleep_for(10ms)) {
         for (const auto& e : window.presses())
@@ -231,7 +189,7 @@ TEST_F(X11HotKeyTest, ARecorderGetsABoundPressWhilePausedAndNothingFires) {
     EXPECT_FALSE(KS::isPaused());
 
     // Recording over: grabbed again, and now both names fire.
-    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
+    ASSERT_TRUE(press("ctrl+alt+l"));
     ASSERT_TRUE(pumpUntil([&] { return offs == 2 && ons == 1; }));
     EXPECT_EQ(pressesOfL(), 0);
 }
@@ -260,7 +218,7 @@ TEST_F(X11HotKeyTest, GrabFollowsTheKeyAfterAMappingChange) {
     ASSERT_TRUE(pumpUntil([&] { return changes >= 2; }));
     EXPECT_EQ(service->carbonKeyCodeForKeycode(spare), 37);
 
-    ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l"}));
+    ASSERT_TRUE(press("ctrl+alt+l"));
     EXPECT_TRUE(pumpUntil([&] { return offs == 1; }));
 
     other.setKeysyms(old, {XKB_KEY_l, XKB_KEY_L});
