@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 
+#include "base/setting_keys.h"
 #include "bridge/bridge_address.h"
 
 #include <algorithm>
@@ -13,8 +14,6 @@
 
 namespace lumora {
 namespace {
-
-constexpr const char* kLightOrder = "lightOrder";
 
 // UI work that must not touch a delegate that has gone away meanwhile.
 void uiIfAlive(const std::weak_ptr<int>& alive, std::function<void()> work) {
@@ -147,8 +146,8 @@ void AppDelegate::fetchLightsWith(UiHandle self, const std::string& ip, const st
                 s.setBridgeConnected(true);
                 s.setConnectionErrorMessage("");
                 if (!s.hueIP().empty()) {
-                    s.defaults().setString("bridgeIP", trimmed(s.hueIP()));
-                    s.defaults().setString("bridgeUser", trimmed(s.hueKey()));
+                    s.defaults().setString(keys::bridgeIP, trimmed(s.hueIP()));
+                    s.defaults().setString(keys::bridgeUser, trimmed(s.hueKey()));
                 }
                 return;
             }
@@ -202,7 +201,7 @@ void AppDelegate::disconnectBridge() {
         settings_->setLights({});
         settings_->setGroups({});
         settings_->setHueKey("");
-        settings_->defaults().setString("bridgeUser", "");
+        settings_->defaults().setString(keys::bridgeUser, "");
         settings_->setBridgeConnected(false);
     });
 }
@@ -348,7 +347,7 @@ void AppDelegate::onWakeNote() {
 // ---- Light order -------------------------------------------------------------
 
 std::vector<std::string> loadDeviceOrder(const DefaultsStore& store) {
-    const std::string text = store.string(kLightOrder).value_or("");
+    const std::string text = store.string(keys::lightOrder).value_or("");
     std::vector<std::string> out;
     size_t start = 0;
     for (;;) {
@@ -366,7 +365,7 @@ void saveDeviceOrder(const std::vector<HueLight>& lights, DefaultsStore& store) 
         if (i) text += ",";
         text += lights[i].lamp_id;
     }
-    store.setString(kLightOrder, text);
+    store.setString(keys::lightOrder, text);
 }
 
 std::vector<HueLight> orderedLights(const std::vector<HueLight>& lights, const DefaultsStore& store) {

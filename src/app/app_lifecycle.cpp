@@ -3,17 +3,10 @@
 
 #include "app/app_delegate.h"
 #include "base/notification_center.h"
+#include "base/setting_keys.h"
 #include "bridge/discovery.h"
 
 namespace lumora {
-
-namespace {
-
-constexpr const char* kAppInvocations = "appInvocations";
-constexpr const char* kNoMoreReviewRequests = "noMoreReviewRequests";
-constexpr const char* kHasSeenWelcomeScreen = "hasSeenWelcomeScreen";
-
-}  // namespace
 
 void AppDelegate::setSiteURLs(std::string help, std::string feedback) {
     helpURL_ = std::move(help);
@@ -58,7 +51,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         });
     }
 
-    const auto seen = settings_->defaults().object(kHasSeenWelcomeScreen);
+    const auto seen = settings_->defaults().object(keys::hasSeenWelcomeScreen);
     const bool seenIt = seen && std::holds_alternative<bool>(*seen) && std::get<bool>(*seen);
     if (!seenIt && shell_) shell_->showWelcomeWindow();
 }
@@ -82,9 +75,9 @@ void AppDelegate::togglePopover(Click click) {
 
 void AppDelegate::reviewCheck() {
     DefaultsStore& store = settings_->defaults();
-    const std::int64_t n = store.integer(kAppInvocations);
-    store.setInteger(kAppInvocations, n + 1);
-    if (store.boolean(kNoMoreReviewRequests)) return;
+    const std::int64_t n = store.integer(keys::appInvocations);
+    store.setInteger(keys::appInvocations, n + 1);
+    if (store.boolean(keys::noMoreReviewRequests)) return;
     if (settings_->showReviewRequest()) {
         if (n >= 41) settings_->setShowReviewRequest(false);
     }

@@ -3,14 +3,15 @@
 #include <vector>
 
 #include "app/app_delegate.h"
+#include "base/setting_keys.h"
 #include "bridge/commands.h"
 #include "shortcuts/keyboard_shortcuts.h"
 
 namespace lumora {
 
 HotKeyGroupAction getHotKeyGroupAction(int hotkeyIndex, const DefaultsStore& store) {
-    const std::string text = store.string("hotkeyCustomGroupAction" + std::to_string(hotkeyIndex)).value_or("");
-    if (text == "no_action") return {};
+    const std::string text = store.string(keys::groupActionPrefix + std::to_string(hotkeyIndex)).value_or("");
+    if (text == keys::noGroupAction) return {};
     std::vector<std::string> pieces;
     size_t start = 0;
     while (start <= text.size()) {

@@ -12,6 +12,7 @@
 #include "app/app_delegate.h"
 #include "app/linux/file_store.h"
 #include "app/linux/loop_dispatcher.h"
+#include "base/setting_keys.h"
 #include "bridge/avahi/avahi_browser.h"
 #include "bridge/bridge_address.h"
 #include "bridge/commands.h"
@@ -108,15 +109,15 @@ public:
             sim_ = std::make_unique<sim::SimServer>(so);
             std::string why;
             if (!sim_->start(&why)) throw std::runtime_error("cannot start the demo bridge: " + why);
-            store_->setString("bridgeIP", sim_->address());
-            store_->setString("bridgeUser", sim::kDemoUser);
+            store_->setString(keys::bridgeIP, sim_->address());
+            store_->setString(keys::bridgeUser, sim::kDemoUser);
         } else {
             auto file = std::make_shared<JsonFileDefaultsStore>(configDirectory());
             storeFile_ = file->file().string();
             store_ = file;
         }
-        address_ = o.bridge ? *o.bridge : bareAddress(store_->string("bridgeIP").value_or(""), "the stored address: ");
-        user_ = o.user.value_or(store_->string("bridgeUser").value_or(""));
+        address_ = o.bridge ? *o.bridge : bareAddress(store_->string(keys::bridgeIP).value_or(""), "the stored address: ");
+        user_ = o.user.value_or(store_->string(keys::bridgeUser).value_or(""));
     }
     ~Session() {
         delegate_.reset();
@@ -233,8 +234,8 @@ int Session::pair() {
     user_ = r;
     // As in the tray program, the pair is stored once a read with it worked.
     if (int rc = read(false)) return rc;
-    store_->setString("bridgeIP", address_);
-    store_->setString("bridgeUser", trimmed(user_));
+    store_->setString(keys::bridgeIP, address_);
+    store_->setString(keys::bridgeUser, trimmed(user_));
     out_ << "Paired with the bridge at " << address_ << " (" << lights_.size() << " lights).";
     if (!storeFile_.empty()) out_ << " Stored in " << storeFile_ << ".";
     out_ << "\n";

@@ -1,6 +1,7 @@
 #include "shortcuts/keyboard_shortcuts.h"
 
 #include "base/notification_center.h"
+#include "base/setting_keys.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
 
 namespace lumora {
@@ -115,7 +116,7 @@ void KeyboardShortcuts::setShortcut(const std::optional<Shortcut>& shortcut, con
 }
 
 std::string KeyboardShortcuts::userDefaultsKey(const Name& name) {
-    return "KeyboardShortcuts_" + name.rawValue();
+    return keys::shortcutPrefix + name.rawValue();
 }
 
 bool KeyboardShortcuts::userDefaultsContains(const Name& name) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "app/app_delegate.h"
+#include "base/setting_keys.h"
 #include "bridge/commands.h"
 
 namespace lumora::panel {
@@ -81,7 +82,7 @@ bool isGroupAmbientOnly(const AppSettings& settings, const std::vector<std::stri
 }
 
 bool isLightHidden(const AppSettings& settings, const HueLight& light) {
-    return settings.defaults().boolean("hide_light_" + light.unique_id);
+    return settings.defaults().boolean(keys::hideLight(light.unique_id));
 }
 
 // ---- RowTitle ------------------------------------------------------------------
