@@ -190,7 +190,11 @@ int main(int argc, char** argv) {
         lumora::KeyboardShortcuts::setHotKeyService(hotKeys);
     }
 
-    lumora::AppDelegate delegate(store);
+    // What everything below works with, chosen here once. No DNS-SD back-end
+    // is given, so detection's second stage finds nothing.
+    lumora::Services services;
+    services.store = store;
+    lumora::AppDelegate delegate(std::move(services));
     const QString resources = resourceDirectory();
     // The bundled pages unless the build points at a web site.
     const std::string siteBase =
@@ -240,7 +244,13 @@ int main(int argc, char** argv) {
             {"general", QObject::tr("Connection"), "network-wired", ":/preferences/connection.svg",
              [&](QWidget* parent) -> QWidget* {
                  lumora::prefs::ConnectionActions actions;
-                 actions.detect = [] { return lumora::detectBridge(); };
+                 actions.detect = [factory = delegate.services().browserFactory,
+                                   console = delegate.services().console] {
+                     lumora::DetectBridgeOptions detectOptions;
+                     detectOptions.browserFactory = factory;
+                     detectOptions.console = console;
+                     return lumora::detectBridge(detectOptions);
+                 };
                  actions.connectToBridge = [&delegate] { delegate.connectToBridge(); };
                  actions.disconnectBridge = [&delegate] { delegate.disconnectBridge(); };
                  actions.sendDebug = sendDebug;

@@ -19,7 +19,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!resizeObserver_) {
         // A note may be posted from any thread: the delegate is touched on
         // the UI thread only.
-        resizeObserver_ = NotificationCenter::defaultCenter().addObserver(
+        resizeObserver_ = services_.center->addObserver(
             kWindowResizePlease, [self = uiHandle()](const Notification& note) {
                 const auto it = note.userInfo.find("height");
                 if (it == note.userInfo.end()) return;
@@ -39,7 +39,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!settings_->hueIP().empty()) {
         BG([self = uiHandle()] { self.post([](AppDelegate& d) { d.connectToBridge(); }); });
     } else {
-        Detector detect = detector_ ? detector_ : [] { return detectBridge(); };
+        Detector detect = detector_ ? detector_ : [factory = services_.browserFactory,
+                                                   console = services_.console] {
+            DetectBridgeOptions options;
+            options.browserFactory = factory;
+            options.console = console;
+            return detectBridge(options);
+        };
         BG([self = uiHandle(), detect] {
             const std::string found = detect();
             // Nothing found: the user connects from the settings.

@@ -33,9 +33,9 @@ public:
     };
     using Observer = std::function<void(Field)>;
 
-    // Initial values only; reads nothing from the store.
-    explicit AppSettings(std::shared_ptr<DefaultsStore> store,
-                         NotificationCenter& center = NotificationCenter::defaultCenter());
+    // Initial values only; reads nothing from the store. The centre receives
+    // the panel's resize requests and must outlive this object.
+    AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center);
 
     // Observers are called after the new value is stored.
     int addObserver(Observer observer);

@@ -36,6 +36,7 @@ void AppDelegate::registerKeyboardHotkeys() {
     // The recorded combinations live in the settings' own store; it must be
     // there before the names register, or a stored binding would not be seen.
     KeyboardShortcuts::setStore(settings_->defaultsPtr());
+    KeyboardShortcuts::setNotificationCenter(services_.center);
     const std::pair<const Names*, AllGroupsAction> all[] = {
         {&Names::actionAllLightsOff, AllGroupsAction::off},
         {&Names::actionAllLightsOn, AllGroupsAction::on},

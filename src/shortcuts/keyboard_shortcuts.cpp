@@ -12,6 +12,7 @@ using Action = KeyboardShortcuts::Action;
 
 struct ModuleState {
     std::shared_ptr<DefaultsStore> store;
+    std::shared_ptr<NotificationCenter> center;
     std::shared_ptr<KeyTextProvider> keyText;
     std::set<Shortcut> registeredShortcuts;
     std::map<Name, std::vector<Action>> legacyKeyDownHandlers;
@@ -30,8 +31,8 @@ const UsLayoutKeyText& usLayout() {
 }
 
 void postChange(const Name& name) {
-    NotificationCenter::defaultCenter().post(KeyboardShortcuts::shortcutByNameDidChange,
-                                             {{"name", name.rawValue()}});
+    if (const auto& center = state().center)
+        center->post(KeyboardShortcuts::shortcutByNameDidChange, {{"name", name.rawValue()}});
 }
 
 // Runs, in the order they were added, the actions of every name whose stored
@@ -66,6 +67,14 @@ const std::vector<KeyboardShortcuts::Name>& KeyboardShortcuts::Name::all() {
 
 void KeyboardShortcuts::setStore(std::shared_ptr<DefaultsStore> store) {
     state().store = std::move(store);
+}
+
+void KeyboardShortcuts::setNotificationCenter(std::shared_ptr<NotificationCenter> center) {
+    state().center = std::move(center);
+}
+
+const std::shared_ptr<NotificationCenter>& KeyboardShortcuts::notificationCenter() {
+    return state().center;
 }
 
 void KeyboardShortcuts::setHotKeyService(std::shared_ptr<HotKeyService> service) {

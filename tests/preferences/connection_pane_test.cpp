@@ -388,7 +388,8 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThrea
     auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
     auto previous = installDispatcher(exec);
     {
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>());
+        NotificationCenter center;
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center);
         const auto ui = std::this_thread::get_id();
         std::atomic<bool> onWorker{false};
         std::thread::id connectedOn;
@@ -414,7 +415,8 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThrea
 TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
     auto previous = installDispatcher(std::make_shared<QtExecutor>(2));
     {
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>());
+        NotificationCenter center;
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center);
         int connects = 0;
         ConnectionActions a;
         a.detect = [] { return std::string("192.168.1.50"); };
@@ -448,7 +450,7 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
     auto store = std::make_shared<InMemoryDefaultsStore>();
     store->setString("bridgeUser", "stale-user");
     {
-        AppDelegate delegate(store);
+        AppDelegate delegate(servicesWith(store));
         AppSettings& s = delegate.settings();
         s.loadFromStore();
         ConnectionActions a;

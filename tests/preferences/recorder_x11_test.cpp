@@ -36,6 +36,7 @@ class RecorderX11Test : public ::testing::Test {
         ASSERT_TRUE(service_);
         KS::reset();
         KS::setStore(store_);
+        KS::setNotificationCenter(center_);
         KS::setHotKeyService(service_);
     }
     void TearDown() override {
@@ -61,6 +62,7 @@ class RecorderX11Test : public ::testing::Test {
 
     std::string xdotool_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
     std::shared_ptr<X11HotKeyService> service_;
     std::unique_ptr<QWidget> window_;
 };
