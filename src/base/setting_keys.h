@@ -37,7 +37,9 @@ inline constexpr std::int64_t defaultKeyIncrement = 50;
 inline constexpr const char* lightOrder = "lightOrder";
 // Boolean per light, under this prefix + the light's unique id; missing means shown.
 inline constexpr const char* hideLightPrefix = "hide_light_";
-inline std::string hideLight(const std::string& uniqueId) { return hideLightPrefix + uniqueId; }
+inline std::string hideLight(const std::string& uniqueId) {
+    return hideLightPrefix + uniqueId;
+}
 
 // ---- Window frames and the panel -------------------------------------------------
 inline constexpr const char* activePanel = "activePanel";

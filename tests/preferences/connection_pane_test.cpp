@@ -77,7 +77,8 @@ class ConnectionPaneTest : public ::testing::Test {
     // Installed before the settings, which read the clock when built.
     std::shared_ptr<Dispatcher> previous_ = installDispatcher(exec_);
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
-    AppSettings settings_{store_};
+    NotificationCenter center_;
+    AppSettings settings_{store_, center_};
     std::unique_ptr<ConnectionView> view_;
     std::function<std::string()> detect_;
     int detects_ = 0;
