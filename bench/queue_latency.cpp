@@ -18,7 +18,7 @@ int main() {
     installDispatcher(loop);
     sim::SimServer server;
     if (!server.start()) return 1;
-    AppDelegate delegate(std::make_shared<InMemoryDefaultsStore>());
+    AppDelegate delegate(servicesWith(std::make_shared<InMemoryDefaultsStore>()));
     delegate.settings().setHueIP(server.address());
     delegate.settings().setHueKey(sim::kDemoUser);
     auto lights = std::get<std::vector<HueLight>>(fetchLightsNow(server.address(), sim::kDemoUser));

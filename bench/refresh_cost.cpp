@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
         if (argc > 4) file = std::make_shared<JsonFileDefaultsStore>(argv[4]);
         std::shared_ptr<DefaultsStore> store = file;
         if (!store) store = std::make_shared<InMemoryDefaultsStore>();
-        AppDelegate delegate(store);
+        AppDelegate delegate(servicesWith(store));
         delegate.settings().setHueIP(argv[1]);
         delegate.settings().setHueKey(argv[2]);
         delegate.settings().setLastUserActionAt(Clock::now() - std::chrono::hours(1));

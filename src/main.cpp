@@ -21,6 +21,7 @@
 #include "app/linux/launch_at_login.h"
 #include "app/linux/run_script.h"
 #include "app/qt/qt_executor.h"
+#include "base/setting_keys.h"
 #include "bridge/discovery.h"
 #include "bridge/http.h"
 #include "panel/qt_shell.h"
@@ -174,13 +175,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "lumora: the demo bridge did not start: %s\n", error.c_str());
             return 1;
         }
-        store->setString("bridgeIP", sim->address());
-        store->setString("bridgeUser", lumora::sim::kDemoUser);
+        store->setString(lumora::keys::bridgeIP, sim->address());
+        store->setString(lumora::keys::bridgeUser, lumora::sim::kDemoUser);
         // A first look with room to see the home, and its scenes.
-        for (const char* key : {"preferredWindowHeightLights", "preferredWindowHeightRooms"}) {
+        for (const char* key : {lumora::keys::heightLights, lumora::keys::heightRooms}) {
             if (!store->contains(key)) store->setInteger(key, 460);
         }
-        if (!store->contains("showScenes")) store->setBool("showScenes", true);
+        if (!store->contains(lumora::keys::showScenes)) store->setBool(lumora::keys::showScenes, true);
         std::printf("lumora: demo bridge at %s\n", sim->address().c_str());
         std::fflush(stdout);
     }
@@ -189,7 +190,11 @@ int main(int argc, char** argv) {
         lumora::KeyboardShortcuts::setHotKeyService(hotKeys);
     }
 
-    lumora::AppDelegate delegate(store);
+    // What everything below works with, chosen here once. No DNS-SD back-end
+    // is given, so detection's second stage finds nothing.
+    lumora::Services services;
+    services.store = store;
+    lumora::AppDelegate delegate(std::move(services));
     const QString resources = resourceDirectory();
     // The bundled pages unless the build points at a web site.
     const std::string siteBase =
@@ -239,7 +244,13 @@ int main(int argc, char** argv) {
             {"general", QObject::tr("Connection"), "network-wired", ":/preferences/connection.svg",
              [&](QWidget* parent) -> QWidget* {
                  lumora::prefs::ConnectionActions actions;
-                 actions.detect = [] { return lumora::detectBridge(); };
+                 actions.detect = [factory = delegate.services().browserFactory,
+                                   console = delegate.services().console] {
+                     lumora::DetectBridgeOptions detectOptions;
+                     detectOptions.browserFactory = factory;
+                     detectOptions.console = console;
+                     return lumora::detectBridge(detectOptions);
+                 };
                  actions.connectToBridge = [&delegate] { delegate.connectToBridge(); };
                  actions.disconnectBridge = [&delegate] { delegate.disconnectBridge(); };
                  actions.sendDebug = sendDebug;

@@ -1,5 +1,6 @@
 #include "app/app_delegate.h"
 
+#include "base/setting_keys.h"
 #include "bridge/bridge_address.h"
 
 #include <algorithm>
@@ -13,8 +14,6 @@
 
 namespace lumora {
 namespace {
-
-constexpr const char* kLightOrder = "lightOrder";
 
 // UI work that must not touch a delegate that has gone away meanwhile.
 void uiIfAlive(const std::weak_ptr<int>& alive, std::function<void()> work) {
@@ -32,11 +31,13 @@ int localMinute(WallTime t) {
 
 }  // namespace
 
-AppDelegate::AppDelegate(std::shared_ptr<DefaultsStore> store, Shell* shell)
-    : settings_(std::make_unique<AppSettings>(std::move(store))), shell_(shell) {}
+AppDelegate::AppDelegate(Services services, Shell* shell)
+    : services_(std::move(services)),
+      settings_(std::make_unique<AppSettings>(services_.store, *services_.center)),
+      shell_(shell) {}
 
 AppDelegate::~AppDelegate() {
-    if (resizeObserver_) NotificationCenter::defaultCenter().removeObserver(resizeObserver_);
+    if (resizeObserver_) services_.center->removeObserver(resizeObserver_);
     invalidate(actionQueueProcessor_);
     invalidate(bridgeStateRefresher_);
 }
@@ -72,15 +73,15 @@ void AppDelegate::connectToBridge() {
     // background part never reads state the UI thread may be writing.
     const std::string ip = settings_->hueIP();
     const std::string key = settings_->hueKey();
-    BG([self = uiHandle(), ip, key] {
+    BG([self = uiHandle(), ip, key, console = services_.console] {
         if (self.gone()) return;
         if (!key.empty()) {
             self.post([key](AppDelegate& d) {
                 d.settings_->logger("Connecting to Bridge... [" + key + "]");
             });
-            fetchLightsWith(self, ip, key);
-            fetchGroupsWith(self, ip, key);
-            fetchScenesWith(self, ip, key);
+            fetchLightsWith(self, ip, key, console);
+            fetchGroupsWith(self, ip, key, console);
+            fetchScenesWith(self, ip, key, console);
             self.post([](AppDelegate& d) { d.ensureBridgeStateRefresherIsRunning(); });
         } else {
             self.post([](AppDelegate& d) {
@@ -128,18 +129,19 @@ void AppDelegate::pairWith(UiHandle self, const std::string& ip) {
 }
 
 void AppDelegate::fetchLights() {
-    fetchLightsWith(uiHandle(), settings_->hueIP(), settings_->hueKey());
+    fetchLightsWith(uiHandle(), settings_->hueIP(), settings_->hueKey(), services_.console);
 }
 void AppDelegate::fetchGroups() {
-    fetchGroupsWith(uiHandle(), settings_->hueIP(), settings_->hueKey());
+    fetchGroupsWith(uiHandle(), settings_->hueIP(), settings_->hueKey(), services_.console);
 }
 void AppDelegate::fetchScenes() {
-    fetchScenesWith(uiHandle(), settings_->hueIP(), settings_->hueKey());
+    fetchScenesWith(uiHandle(), settings_->hueIP(), settings_->hueKey(), services_.console);
 }
 
 // The fetches' completions run on a worker and only hand the result back.
-void AppDelegate::fetchLightsWith(UiHandle self, const std::string& ip, const std::string& key) {
-    HueCommunicationLights(ip, key).fetch([self](LightsResult result) {
+void AppDelegate::fetchLightsWith(UiHandle self, const std::string& ip, const std::string& key,
+                                  const ConsoleSink& console) {
+    HueCommunicationLights(ip, key, console).fetch([self](LightsResult result) {
         self.post([result = std::move(result)](AppDelegate& d) {
             AppSettings& s = *d.settings_;
             if (auto* lights = std::get_if<std::vector<HueLight>>(&result)) {
@@ -147,8 +149,8 @@ void AppDelegate::fetchLightsWith(UiHandle self, const std::string& ip, const st
                 s.setBridgeConnected(true);
                 s.setConnectionErrorMessage("");
                 if (!s.hueIP().empty()) {
-                    s.defaults().setString("bridgeIP", trimmed(s.hueIP()));
-                    s.defaults().setString("bridgeUser", trimmed(s.hueKey()));
+                    s.defaults().setString(keys::bridgeIP, trimmed(s.hueIP()));
+                    s.defaults().setString(keys::bridgeUser, trimmed(s.hueKey()));
                 }
                 return;
             }
@@ -165,8 +167,9 @@ void AppDelegate::fetchLightsWith(UiHandle self, const std::string& ip, const st
     });
 }
 
-void AppDelegate::fetchGroupsWith(UiHandle self, const std::string& ip, const std::string& key) {
-    HueCommunicationGroups(ip, key).fetch([self](GroupsResult result) {
+void AppDelegate::fetchGroupsWith(UiHandle self, const std::string& ip, const std::string& key,
+                                  const ConsoleSink& console) {
+    HueCommunicationGroups(ip, key, console).fetch([self](GroupsResult result) {
         if (auto* groups = std::get_if<std::vector<HueGroup>>(&result))
             self.post([groups = std::move(*groups)](AppDelegate& d) mutable {
                 d.settings_->setGroups(std::move(groups));
@@ -174,8 +177,9 @@ void AppDelegate::fetchGroupsWith(UiHandle self, const std::string& ip, const st
     });
 }
 
-void AppDelegate::fetchScenesWith(UiHandle self, const std::string& ip, const std::string& key) {
-    HueCommunicationScenes(ip, key).fetch([self](ScenesResult result) {
+void AppDelegate::fetchScenesWith(UiHandle self, const std::string& ip, const std::string& key,
+                                  const ConsoleSink& console) {
+    HueCommunicationScenes(ip, key, console).fetch([self](ScenesResult result) {
         if (auto* scenes = std::get_if<std::vector<HueScene>>(&result))
             self.post([scenes = std::move(*scenes)](AppDelegate& d) mutable {
                 d.settings_->setScenes(std::move(scenes));
@@ -202,7 +206,7 @@ void AppDelegate::disconnectBridge() {
         settings_->setLights({});
         settings_->setGroups({});
         settings_->setHueKey("");
-        settings_->defaults().setString("bridgeUser", "");
+        settings_->defaults().setString(keys::bridgeUser, "");
         settings_->setBridgeConnected(false);
     });
 }
@@ -301,7 +305,7 @@ void AppDelegate::send(const ActionQueueItem& item) {
     inFlight_->fetch_add(1);
     // The reply is ignored: a failed command is dropped, and the next refresh
     // shows the bridge's real state.
-    BG([req = std::move(req), counter = inFlight_, transport = transport_] {
+    BG([req = std::move(req), counter = inFlight_, transport = services_.transport] {
         transport(req);
         // Counted down on the UI thread: whoever waits there for the queue to
         // drain wakes up, and once it sees zero this worker has nothing left
@@ -348,7 +352,7 @@ void AppDelegate::onWakeNote() {
 // ---- Light order -------------------------------------------------------------
 
 std::vector<std::string> loadDeviceOrder(const DefaultsStore& store) {
-    const std::string text = store.string(kLightOrder).value_or("");
+    const std::string text = store.string(keys::lightOrder).value_or("");
     std::vector<std::string> out;
     size_t start = 0;
     for (;;) {
@@ -366,7 +370,7 @@ void saveDeviceOrder(const std::vector<HueLight>& lights, DefaultsStore& store) 
         if (i) text += ",";
         text += lights[i].lamp_id;
     }
-    store.setString(kLightOrder, text);
+    store.setString(keys::lightOrder, text);
 }
 
 std::vector<HueLight> orderedLights(const std::vector<HueLight>& lights, const DefaultsStore& store) {

@@ -13,6 +13,7 @@
 #include "app/app_settings.h"
 #include "base/dispatch.h"
 #include "app/hotkey_actions.h"
+#include "app/services.h"
 #include "app/shell.h"
 #include "bridge/commands.h"
 #include "bridge/http.h"
@@ -26,13 +27,15 @@ inline constexpr auto kCommandTimeout = std::chrono::seconds(3);
 
 class AppDelegate : public CommandQueue {
 public:
-    explicit AppDelegate(std::shared_ptr<DefaultsStore> store, Shell* shell = nullptr);
+    explicit AppDelegate(Services services, Shell* shell = nullptr);
     ~AppDelegate() override;
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
     AppSettings& settings() { return *settings_; }
     const AppSettings& settings() const { return *settings_; }
+    const Services& services() const { return services_; }
+    NotificationCenter& notifications() const { return *services_.center; }
     Shell* shell() const { return shell_; }
     void setShell(Shell* shell) { shell_ = shell; }
 
@@ -99,8 +102,8 @@ public:
     // True when nothing waits in the queue and nothing is on its way.
     bool queueDrained() const;
     // How queued commands travel; the HTTP client unless replaced (tests).
-    using Transport = std::function<HttpResponse(const HttpRequest&)>;
-    void setTransport(Transport transport) { transport_ = std::move(transport); }
+    using Transport = Services::Transport;
+    void setTransport(Transport transport) { services_.transport = std::move(transport); }
 
 private:
     // What background work holds of this delegate instead of `this`: a way
@@ -127,22 +130,25 @@ private:
     // what was typed is no address.
     bool useTypedAddress();
     // Static, so what runs on a worker cannot reach the delegate but through `self`.
-    static void fetchLightsWith(UiHandle self, const std::string& ip, const std::string& key);
-    static void fetchGroupsWith(UiHandle self, const std::string& ip, const std::string& key);
-    static void fetchScenesWith(UiHandle self, const std::string& ip, const std::string& key);
+    static void fetchLightsWith(UiHandle self, const std::string& ip, const std::string& key,
+                                const ConsoleSink& console);
+    static void fetchGroupsWith(UiHandle self, const std::string& ip, const std::string& key,
+                                const ConsoleSink& console);
+    static void fetchScenesWith(UiHandle self, const std::string& ip, const std::string& key,
+                                const ConsoleSink& console);
     static void pairWith(UiHandle self, const std::string& ip);
     void send(const ActionQueueItem& item);
     // Runs `work` on the UI thread if this delegate still exists then. Only
     // for callers on the UI thread; workers use a UiHandle.
     void onUI(std::function<void()> work);
 
+    Services services_;
     std::unique_ptr<AppSettings> settings_;
     Shell* shell_;
     std::weak_ptr<RepeatingTimer> actionQueueProcessor_;
     std::weak_ptr<RepeatingTimer> bridgeStateRefresher_;
     std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-    Transport transport_ = httpSend;
     Detector detector_;
     std::string helpURL_;
     std::string feedbackURL_;

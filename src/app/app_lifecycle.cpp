@@ -3,17 +3,10 @@
 
 #include "app/app_delegate.h"
 #include "base/notification_center.h"
+#include "base/setting_keys.h"
 #include "bridge/discovery.h"
 
 namespace lumora {
-
-namespace {
-
-constexpr const char* kAppInvocations = "appInvocations";
-constexpr const char* kNoMoreReviewRequests = "noMoreReviewRequests";
-constexpr const char* kHasSeenWelcomeScreen = "hasSeenWelcomeScreen";
-
-}  // namespace
 
 void AppDelegate::setSiteURLs(std::string help, std::string feedback) {
     helpURL_ = std::move(help);
@@ -26,7 +19,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!resizeObserver_) {
         // A note may be posted from any thread: the delegate is touched on
         // the UI thread only.
-        resizeObserver_ = NotificationCenter::defaultCenter().addObserver(
+        resizeObserver_ = services_.center->addObserver(
             kWindowResizePlease, [self = uiHandle()](const Notification& note) {
                 const auto it = note.userInfo.find("height");
                 if (it == note.userInfo.end()) return;
@@ -46,7 +39,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!settings_->hueIP().empty()) {
         BG([self = uiHandle()] { self.post([](AppDelegate& d) { d.connectToBridge(); }); });
     } else {
-        Detector detect = detector_ ? detector_ : [] { return detectBridge(); };
+        Detector detect = detector_ ? detector_ : [factory = services_.browserFactory,
+                                                   console = services_.console] {
+            DetectBridgeOptions options;
+            options.browserFactory = factory;
+            options.console = console;
+            return detectBridge(options);
+        };
         BG([self = uiHandle(), detect] {
             const std::string found = detect();
             // Nothing found: the user connects from the settings.
@@ -58,7 +57,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         });
     }
 
-    const auto seen = settings_->defaults().object(kHasSeenWelcomeScreen);
+    const auto seen = settings_->defaults().object(keys::hasSeenWelcomeScreen);
     const bool seenIt = seen && std::holds_alternative<bool>(*seen) && std::get<bool>(*seen);
     if (!seenIt && shell_) shell_->showWelcomeWindow();
 }
@@ -82,9 +81,9 @@ void AppDelegate::togglePopover(Click click) {
 
 void AppDelegate::reviewCheck() {
     DefaultsStore& store = settings_->defaults();
-    const std::int64_t n = store.integer(kAppInvocations);
-    store.setInteger(kAppInvocations, n + 1);
-    if (store.boolean(kNoMoreReviewRequests)) return;
+    const std::int64_t n = store.integer(keys::appInvocations);
+    store.setInteger(keys::appInvocations, n + 1);
+    if (store.boolean(keys::noMoreReviewRequests)) return;
     if (settings_->showReviewRequest()) {
         if (n >= 41) settings_->setShowReviewRequest(false);
     }

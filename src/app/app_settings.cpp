@@ -1,5 +1,6 @@
 #include "app/app_settings.h"
 
+#include "base/setting_keys.h"
 #include "base/utf8.h"
 #include "bridge/bridge_address.h"
 
@@ -7,21 +8,6 @@
 #include <cstdio>
 
 namespace lumora {
-
-namespace keys {
-constexpr const char* bridgeIP = "bridgeIP";
-constexpr const char* bridgeUser = "bridgeUser";
-constexpr const char* appIcon = "appIcon";
-constexpr const char* keyIncrement = "keyIncrement";
-constexpr const char* showZones = "showZones";
-constexpr const char* showScenes = "showScenes";
-constexpr const char* showColorBarsForRooms = "showColorBarsForRooms";
-constexpr const char* showColorBarsForLights = "showColorBarsForLights";
-constexpr const char* heightLights = "preferredWindowHeightLights";
-constexpr const char* heightRooms = "preferredWindowHeightRooms";
-constexpr const char* heightScenes = "preferredWindowHeightScenes";
-constexpr const char* activePanel = "activePanel";
-}  // namespace keys
 
 std::optional<MainPanels> mainPanelsFromRaw(std::int64_t raw) {
     if (raw >= 0 && raw <= 2) return static_cast<MainPanels>(raw);
@@ -55,14 +41,14 @@ void AppSettings::loadFromStore() {
     const BridgeAddress parsedIP = parseBridgeAddress(storedIP);
     setHueIP(parsedIP.ok() ? parsedIP.hostPort : trimmed(storedIP));
     setHueKey(store_->string(keys::bridgeUser).value_or(""));
-    setAppIcon(store_->string(keys::appIcon).value_or("Icon_Lamp0"));
+    setAppIcon(store_->string(keys::appIcon).value_or(keys::defaultAppIcon));
     setPresetWindowHeightRooms(store_->integer(keys::heightRooms));
     setPresetWindowHeightLights(store_->integer(keys::heightLights));
     setPresetWindowHeightScenes(store_->integer(keys::heightScenes));
     std::int64_t inc = store_->integer(keys::keyIncrement);
-    setKeyIncrement(inc == 0 ? 50 : inc);
-    if (!store_->contains(keys::showColorBarsForRooms)) store_->setBool(keys::showColorBarsForRooms, true);
-    if (!store_->contains(keys::showColorBarsForLights)) store_->setBool(keys::showColorBarsForLights, true);
+    setKeyIncrement(inc == 0 ? keys::defaultKeyIncrement : inc);
+    if (!store_->contains(keys::showColorBarsForRooms)) store_->setBool(keys::showColorBarsForRooms, keys::defaultShowColorBars);
+    if (!store_->contains(keys::showColorBarsForLights)) store_->setBool(keys::showColorBarsForLights, keys::defaultShowColorBars);
     setShowColorBarsForRooms(store_->boolean(keys::showColorBarsForRooms));
     setShowColorBarsForLights(store_->boolean(keys::showColorBarsForLights));
     setShowScenes(store_->boolean(keys::showScenes));

@@ -13,6 +13,7 @@
 #include "base/defaults_store.h"
 #include "base/dispatch.h"
 #include "base/notification_center.h"
+#include "base/setting_keys.h"
 #include "bridge/records.h"
 
 namespace lumora {
@@ -32,9 +33,9 @@ public:
     };
     using Observer = std::function<void(Field)>;
 
-    // Initial values only; reads nothing from the store.
-    explicit AppSettings(std::shared_ptr<DefaultsStore> store,
-                         NotificationCenter& center = NotificationCenter::defaultCenter());
+    // Initial values only; reads nothing from the store. The centre receives
+    // the panel's resize requests and must outlive this object.
+    AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center);
 
     // Observers are called after the new value is stored.
     int addObserver(Observer observer);
@@ -121,16 +122,16 @@ private:
     std::vector<std::string> log_;
     TimePoint lastUserActionAt_;
     bool showReviewRequest_ = false;
-    std::string appIcon_ = "Icon_Lamp0";
-    std::int64_t keyIncrement_ = 50;
+    std::string appIcon_ = keys::defaultAppIcon;
+    std::int64_t keyIncrement_ = keys::defaultKeyIncrement;
     bool showZones_ = true;
     std::int64_t presetWindowHeightLights_ = 280;
     std::int64_t presetWindowHeightRooms_ = 280;
     std::int64_t presetWindowHeightScenes_ = 280;
     MainPanels activeMainPanel_ = MainPanels::lights;
     bool showScenes_ = false;
-    bool showColorBarsForRooms_ = true;
-    bool showColorBarsForLights_ = true;
+    bool showColorBarsForRooms_ = keys::defaultShowColorBars;
+    bool showColorBarsForLights_ = keys::defaultShowColorBars;
 };
 
 // Trims white space and line breaks from both ends.

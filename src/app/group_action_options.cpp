@@ -1,5 +1,7 @@
 #include "app/group_action_options.h"
 
+#include "base/setting_keys.h"
+
 namespace lumora {
 
 std::vector<GroupActionOption> calculateAvailableGroupOptions(const std::vector<HueGroup>& groups,
@@ -28,7 +30,7 @@ std::vector<GroupActionOption> calculateAvailableGroupOptions(const std::vector<
 }
 
 std::string groupActionKey(int slot) {
-    return "hotkeyCustomGroupAction" + std::to_string(slot);
+    return keys::groupActionPrefix + std::to_string(slot);
 }
 
 std::string selectedGroupAction(const DefaultsStore& store, int slot) {

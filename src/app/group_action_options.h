@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/defaults_store.h"
+#include "base/setting_keys.h"
 #include "bridge/records.h"
 
 namespace lumora {
@@ -20,7 +21,7 @@ struct GroupActionOption {
     bool operator==(const GroupActionOption&) const = default;
 };
 
-inline constexpr const char* kNoGroupAction = "no_action";
+inline constexpr const char* kNoGroupAction = keys::noGroupAction;
 inline constexpr int kGroupHotkeySlots = 5;
 
 // Turns an English text ("(No Action)", "On", "Off", "Brighter", "Darker")

@@ -3,14 +3,15 @@
 #include <vector>
 
 #include "app/app_delegate.h"
+#include "base/setting_keys.h"
 #include "bridge/commands.h"
 #include "shortcuts/keyboard_shortcuts.h"
 
 namespace lumora {
 
 HotKeyGroupAction getHotKeyGroupAction(int hotkeyIndex, const DefaultsStore& store) {
-    const std::string text = store.string("hotkeyCustomGroupAction" + std::to_string(hotkeyIndex)).value_or("");
-    if (text == "no_action") return {};
+    const std::string text = store.string(keys::groupActionPrefix + std::to_string(hotkeyIndex)).value_or("");
+    if (text == keys::noGroupAction) return {};
     std::vector<std::string> pieces;
     size_t start = 0;
     while (start <= text.size()) {
@@ -35,6 +36,7 @@ void AppDelegate::registerKeyboardHotkeys() {
     // The recorded combinations live in the settings' own store; it must be
     // there before the names register, or a stored binding would not be seen.
     KeyboardShortcuts::setStore(settings_->defaultsPtr());
+    KeyboardShortcuts::setNotificationCenter(services_.center);
     const std::pair<const Names*, AllGroupsAction> all[] = {
         {&Names::actionAllLightsOff, AllGroupsAction::off},
         {&Names::actionAllLightsOn, AllGroupsAction::on},

@@ -4,11 +4,6 @@
 
 namespace lumora {
 
-NotificationCenter& NotificationCenter::defaultCenter() {
-    static NotificationCenter center;
-    return center;
-}
-
 NotificationCenter::Token NotificationCenter::addObserver(std::string name, Observer observer) {
     std::lock_guard lock(mutex_);
     Token t = next_++;

@@ -25,8 +25,6 @@ public:
     using Observer = std::function<void(const Notification&)>;
     using Token = std::uint64_t;
 
-    static NotificationCenter& defaultCenter();
-
     // An empty name observes every notification.
     Token addObserver(std::string name, Observer observer);
     void removeObserver(Token token);

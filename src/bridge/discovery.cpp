@@ -20,20 +20,21 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Used until the program installs its platform's back-end: browsing finds nothing, and
-// says so once, so a missing installation shows in the output.
+// Used where the program chose no back-end: browsing finds nothing, and says so once,
+// so a missing back-end shows in the output.
 class NoDnsSdBrowser final : public DnsSdBrowser {
   public:
+    explicit NoDnsSdBrowser(ConsoleSink console) : console_(std::move(console)) {}
     void setDelegate(DnsSdDelegate*) override {}
     void browse(const std::string&, const std::string&) override {
-        consoleLine("[ZeroConf] no DNS-SD back-end installed");
+        consoleLine(console_, "[ZeroConf] no DNS-SD back-end installed");
     }
     void stop() override {}
     void resolve(const DnsSdService&, std::chrono::milliseconds) override {}
-};
 
-std::mutex gFactoryMutex;
-DnsSdBrowserFactory gDefaultFactory;
+  private:
+    ConsoleSink console_;
+};
 
 // The system log's ident must stay valid after openlog(); a literal does.
 constexpr const char* kLogIdent = "com.brightfold.lumora";
@@ -97,17 +98,6 @@ std::optional<std::string> fourPartAddress(const HueDiscoveryBridgeDetails& deta
 
 }  // namespace
 
-void setDefaultDnsSdBrowserFactory(DnsSdBrowserFactory factory) {
-    std::lock_guard lock(gFactoryMutex);
-    gDefaultFactory = std::move(factory);
-}
-
-DnsSdBrowserFactory defaultDnsSdBrowserFactory() {
-    std::lock_guard lock(gFactoryMutex);
-    if (gDefaultFactory) return gDefaultFactory;
-    return [] { return std::make_unique<NoDnsSdBrowser>(); };
-}
-
 std::string fetchString(std::string_view address, std::chrono::milliseconds timeout) {
     HttpRequest request;
     request.method = "GET";
@@ -151,8 +141,13 @@ std::string discoveryUrl() {
 
 // ---------------------------------------------------------------------------------------
 
-ZeroConf::ZeroConf(DnsSdBrowserFactory factory)
-    : factory_(factory ? std::move(factory) : defaultDnsSdBrowserFactory()), browser_(factory_()) {}
+ZeroConf::ZeroConf(DnsSdBrowserFactory factory, ConsoleSink console)
+    : console_(std::move(console)),
+      factory_(factory ? std::move(factory)
+                       : [sink = console_]() -> std::unique_ptr<DnsSdBrowser> {
+                             return std::make_unique<NoDnsSdBrowser>(sink);
+                         }),
+      browser_(factory_()) {}
 
 ZeroConf::~ZeroConf() {
     // The browser's events touch the fields below: end them while those still exist.
@@ -185,7 +180,7 @@ void ZeroConf::netServiceBrowserDidStopSearch(DnsSdBrowser&) {}
 
 void ZeroConf::netServiceBrowserDidFind(DnsSdBrowser& browser, const DnsSdService& service) {
     if (service.name.find("Philips") == std::string::npos) {
-        consoleLine("[ZeroConf] Hue found, but not from Philips!?");
+        consoleLine(console_, "[ZeroConf] Hue found, but not from Philips!?");
         return;
     }
     browser.stop();
@@ -208,7 +203,7 @@ void ZeroConf::netServiceDidResolveAddress(DnsSdBrowser&, const DnsSdService&,
         status_ = resolved;
     } else {
         status_ = noIPv4;
-        consoleLine("Did not find IPV4 address");
+        consoleLine(console_, "Did not find IPV4 address");
     }
 }
 
@@ -250,7 +245,7 @@ std::string detectBridge(const DetectBridgeOptions& options) {
     log("[detectBridge] [FAILED] No bridge found.");
     log("[detectBridge] Trying ZeroConf...");
 
-    ZeroConf zeroConf(options.browserFactory);
+    ZeroConf zeroConf(options.browserFactory, options.console);
     zeroConf.startDiscovery();
     log("[detectBridge] ZeroConf started...");
 

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bridge/console.h"
 #include "bridge/dnssd.h"
 
 namespace lumora {
@@ -60,8 +61,10 @@ class ZeroConf final : public DnsSdDelegate {
     static constexpr const char* kServiceType = "_hue._tcp.";
     static constexpr std::chrono::milliseconds kResolveTimeout{3000};
 
-    // An empty factory means the installed default (see setDefaultDnsSdBrowserFactory).
-    explicit ZeroConf(DnsSdBrowserFactory factory = {});
+    // An empty factory means a browser that finds nothing and says so once, so a
+    // program that chose no back-end shows it in its output.
+    // Diagnostics go to `console`.
+    explicit ZeroConf(DnsSdBrowserFactory factory = {}, ConsoleSink console = {});
     ~ZeroConf() override;
     ZeroConf(const ZeroConf&) = delete;
     ZeroConf& operator=(const ZeroConf&) = delete;
@@ -84,6 +87,7 @@ class ZeroConf final : public DnsSdDelegate {
     std::optional<DnsSdService> service() const;
 
   private:
+    ConsoleSink console_;
     DnsSdBrowserFactory factory_;
     std::unique_ptr<DnsSdBrowser> browser_;
     mutable std::mutex mutex_;             // guards service_ and foundIp_
@@ -95,13 +99,15 @@ class ZeroConf final : public DnsSdDelegate {
 struct DetectBridgeOptions {
     // Web discovery address; empty means discoveryUrl().
     std::string webUrl;
-    // DNS-SD back-end; empty means the installed default.
+    // DNS-SD back-end; empty means none (the stage finds nothing).
     DnsSdBrowserFactory browserFactory;
     // The wait between two polls of the DNS-SD stage; empty means a real sleep.
     std::function<void(std::chrono::milliseconds)> sleep;
     // Receives every line detectBridge writes to the system log, as written there
     // (without the category), e.g. for a command-line client to echo.
     std::function<void(std::string_view line)> stageSink;
+    // Diagnostics of the DNS-SD stage (the browser's own are the factory's business).
+    ConsoleSink console;
 };
 
 inline constexpr int kZeroConfPolls = 20;

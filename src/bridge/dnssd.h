@@ -57,11 +57,8 @@ class DnsSdBrowser {
     virtual void resolve(const DnsSdService& service, std::chrono::milliseconds timeout) = 0;
 };
 
+// Each program chooses its back-end in `main` and hands the factory down; an empty one
+// means a browser that finds nothing and says so (see ZeroConf).
 using DnsSdBrowserFactory = std::function<std::unique_ptr<DnsSdBrowser>()>;
-
-// The factory ZeroConf uses when it is given none. The program installs its platform's
-// back-end at start-up; until then a browser that finds nothing (and says so) is used.
-void setDefaultDnsSdBrowserFactory(DnsSdBrowserFactory factory);
-DnsSdBrowserFactory defaultDnsSdBrowserFactory();
 
 }  // namespace lumora

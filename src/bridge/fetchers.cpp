@@ -45,12 +45,12 @@ Outcome read(const std::string& bridgeIP, const std::string& apiKey, const char*
 
 template <typename T, typename E, typename Decode>
 FetchResult<T, E> fetchNow(const std::string& bridgeIP, const std::string& apiKey, const char* resource,
-                           const Messages& messages, Decode decode) {
+                           const Messages& messages, Decode decode, const ConsoleSink& console) {
     std::string body;
     switch (read(bridgeIP, apiKey, resource, body)) {
         case Outcome::connectionFailed: return E::connectionFailed;
-        case Outcome::noData: consoleLine(messages.noData); return E::invalidData;
-        case Outcome::unreadable: consoleLine(messages.unreadable); return E::invalidData;
+        case Outcome::noData: consoleLine(console, messages.noData); return E::invalidData;
+        case Outcome::unreadable: consoleLine(console, messages.unreadable); return E::invalidData;
         case Outcome::body: break;
     }
     // The refresh asks every few seconds and the bridge mostly answers with
@@ -71,7 +71,7 @@ FetchResult<T, E> fetchNow(const std::string& bridgeIP, const std::string& apiKe
     }
     auto list = decode(body, bridgeIP, apiKey);
     if (!list) {
-        consoleLine(messages.unreadable);
+        consoleLine(console, messages.unreadable);
         return E::invalidData;
     }
     {
@@ -96,60 +96,54 @@ constexpr Messages kScenes{"ERROR: No SCENE data received. Giving up.",
 
 }  // namespace
 
-namespace {
-std::mutex gConsoleMutex;
-std::function<void(const std::string&)> gConsoleSink;
-}  // namespace
-
-void setConsoleSink(std::function<void(const std::string&)> sink) {
-    std::lock_guard lock(gConsoleMutex);
-    gConsoleSink = std::move(sink);
-}
-
-void consoleLine(const std::string& line) {
-    std::lock_guard lock(gConsoleMutex);
-    if (gConsoleSink) {
-        gConsoleSink(line);
+void consoleLine(const ConsoleSink& sink, const std::string& line) {
+    if (sink) {
+        sink(line);
         return;
     }
+    // One call per line: lines from several threads do not interleave.
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
 
-LightsResult fetchLightsNow(const std::string& bridgeIP, const std::string& apiKey) {
-    return fetchNow<HueLight, BridgeError>(bridgeIP, apiKey, "/lights", kLights, decodeLights);
+LightsResult fetchLightsNow(const std::string& bridgeIP, const std::string& apiKey,
+                            const ConsoleSink& console) {
+    return fetchNow<HueLight, BridgeError>(bridgeIP, apiKey, "/lights", kLights, decodeLights,
+                                           console);
 }
-GroupsResult fetchGroupsNow(const std::string& bridgeIP, const std::string& apiKey) {
+GroupsResult fetchGroupsNow(const std::string& bridgeIP, const std::string& apiKey,
+                            const ConsoleSink& console) {
     return fetchNow<HueGroup, BridgeDataType_Groups_Error>(bridgeIP, apiKey, "/groups", kGroups,
-                                                           decodeGroups);
+                                                           decodeGroups, console);
 }
-ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiKey) {
+ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiKey,
+                            const ConsoleSink& console) {
     return fetchNow<HueScene, BridgeDataType_Scenes_Error>(bridgeIP, apiKey, "/scenes", kScenes,
-                                                           decodeScenes);
+                                                           decodeScenes, console);
 }
 
-HueCommunicationLights::HueCommunicationLights(std::string bridgeIp, std::string key)
-    : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)) {}
-HueCommunicationGroups::HueCommunicationGroups(std::string bridgeIp, std::string key)
-    : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)) {}
-HueCommunicationScenes::HueCommunicationScenes(std::string bridgeIp, std::string key)
-    : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)) {}
+HueCommunicationLights::HueCommunicationLights(std::string bridgeIp, std::string key, ConsoleSink sink)
+    : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)), console(std::move(sink)) {}
+HueCommunicationGroups::HueCommunicationGroups(std::string bridgeIp, std::string key, ConsoleSink sink)
+    : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)), console(std::move(sink)) {}
+HueCommunicationScenes::HueCommunicationScenes(std::string bridgeIp, std::string key, ConsoleSink sink)
+    : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)), console(std::move(sink)) {}
 
 // Each fetch copies its two texts, so the fetcher object may go away before
 // the completion runs.
 void HueCommunicationLights::fetch(std::function<void(LightsResult)> completion) {
-    BG([ip = bridgeIP, key = apiKey, completion = std::move(completion)] {
-        completion(fetchLightsNow(ip, key));
+    BG([ip = bridgeIP, key = apiKey, console = console, completion = std::move(completion)] {
+        completion(fetchLightsNow(ip, key, console));
     });
 }
 void HueCommunicationGroups::fetch(std::function<void(GroupsResult)> completion) {
-    BG([ip = bridgeIP, key = apiKey, completion = std::move(completion)] {
-        completion(fetchGroupsNow(ip, key));
+    BG([ip = bridgeIP, key = apiKey, console = console, completion = std::move(completion)] {
+        completion(fetchGroupsNow(ip, key, console));
     });
 }
 void HueCommunicationScenes::fetch(std::function<void(ScenesResult)> completion) {
-    BG([ip = bridgeIP, key = apiKey, completion = std::move(completion)] {
-        completion(fetchScenesNow(ip, key));
+    BG([ip = bridgeIP, key = apiKey, console = console, completion = std::move(completion)] {
+        completion(fetchScenesNow(ip, key, console));
     });
 }
 

@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "bridge/console.h"
 #include "bridge/records.h"
 
 namespace lumora {
@@ -40,34 +41,35 @@ public:
 
 class HueCommunicationLights : public HueDevicesProtocol {
 public:
-    HueCommunicationLights(std::string bridgeIp, std::string apiKey);
+    HueCommunicationLights(std::string bridgeIp, std::string apiKey, ConsoleSink console = {});
     void fetch(std::function<void(LightsResult)> completion) override;
     std::string bridgeIP, apiKey;
+    ConsoleSink console;
 };
 
 class HueCommunicationGroups : public HueGroupsProtocol {
 public:
-    HueCommunicationGroups(std::string bridgeIp, std::string apiKey);
+    HueCommunicationGroups(std::string bridgeIp, std::string apiKey, ConsoleSink console = {});
     void fetch(std::function<void(GroupsResult)> completion) override;
     std::string bridgeIP, apiKey;
+    ConsoleSink console;
 };
 
 class HueCommunicationScenes : public HueScenesProtocol {
 public:
-    HueCommunicationScenes(std::string bridgeIp, std::string apiKey);
+    HueCommunicationScenes(std::string bridgeIp, std::string apiKey, ConsoleSink console = {});
     void fetch(std::function<void(ScenesResult)> completion) override;
     std::string bridgeIP, apiKey;
+    ConsoleSink console;
 };
 
 // The blocking form the fetchers use on their worker: one read, classified.
-LightsResult fetchLightsNow(const std::string& bridgeIP, const std::string& apiKey);
-GroupsResult fetchGroupsNow(const std::string& bridgeIP, const std::string& apiKey);
-ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiKey);
-
-// A diagnostic line (failed reads, discovery) on standard output (the
-// console), flushed, or to the sink installed with setConsoleSink: lumora-ctl
-// sends them to standard error and keeps standard output for its results.
-void consoleLine(const std::string& line);
-void setConsoleSink(std::function<void(const std::string&)> sink);
+// Data the bridge sent but that cannot be read is reported to `console`.
+LightsResult fetchLightsNow(const std::string& bridgeIP, const std::string& apiKey,
+                            const ConsoleSink& console = {});
+GroupsResult fetchGroupsNow(const std::string& bridgeIP, const std::string& apiKey,
+                            const ConsoleSink& console = {});
+ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiKey,
+                            const ConsoleSink& console = {});
 
 }  // namespace lumora

@@ -12,6 +12,7 @@
 #include "app/app_delegate.h"
 #include "app/linux/file_store.h"
 #include "app/linux/loop_dispatcher.h"
+#include "base/setting_keys.h"
 #include "bridge/avahi/avahi_browser.h"
 #include "bridge/bridge_address.h"
 #include "bridge/commands.h"
@@ -108,15 +109,15 @@ public:
             sim_ = std::make_unique<sim::SimServer>(so);
             std::string why;
             if (!sim_->start(&why)) throw std::runtime_error("cannot start the demo bridge: " + why);
-            store_->setString("bridgeIP", sim_->address());
-            store_->setString("bridgeUser", sim::kDemoUser);
+            store_->setString(keys::bridgeIP, sim_->address());
+            store_->setString(keys::bridgeUser, sim::kDemoUser);
         } else {
             auto file = std::make_shared<JsonFileDefaultsStore>(configDirectory());
             storeFile_ = file->file().string();
             store_ = file;
         }
-        address_ = o.bridge ? *o.bridge : bareAddress(store_->string("bridgeIP").value_or(""), "the stored address: ");
-        user_ = o.user.value_or(store_->string("bridgeUser").value_or(""));
+        address_ = o.bridge ? *o.bridge : bareAddress(store_->string(keys::bridgeIP).value_or(""), "the stored address: ");
+        user_ = o.user.value_or(store_->string(keys::bridgeUser).value_or(""));
     }
     ~Session() {
         delegate_.reset();
@@ -139,6 +140,13 @@ private:
     const Options& opts_;
     std::ostream& out_;
     std::ostream& err_;
+    // Diagnostics go to standard error, so standard output keeps only results;
+    // the DNS-SD back-end writes from its own thread.
+    std::mutex consoleMutex_;
+    ConsoleSink console_ = [this](const std::string& line) {
+        std::lock_guard lock(consoleMutex_);
+        err_ << line << "\n";
+    };
     std::shared_ptr<LoopDispatcher> loop_ = std::make_shared<LoopDispatcher>(2);
     std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<DefaultsStore> store_;
@@ -176,15 +184,15 @@ int Session::read(bool scenes) {
                     "'lumora-ctl pair'\n";
         return kBridgeFailed;
     };
-    auto l = fetchLightsNow(address_, user_);
+    auto l = fetchLightsNow(address_, user_, console_);
     if (auto* e = std::get_if<BridgeError>(&l)) return failed(*e == BridgeError::connectionFailed);
     lights_ = orderedLights(std::get<std::vector<HueLight>>(l), *store_);
-    auto g = fetchGroupsNow(address_, user_);
+    auto g = fetchGroupsNow(address_, user_, console_);
     if (auto* e = std::get_if<BridgeDataType_Groups_Error>(&g))
         return failed(*e == BridgeDataType_Groups_Error::connectionFailed);
     groups_ = std::get<std::vector<HueGroup>>(g);
     if (scenes) {
-        auto s = fetchScenesNow(address_, user_);
+        auto s = fetchScenesNow(address_, user_, console_);
         if (auto* e = std::get_if<BridgeDataType_Scenes_Error>(&s))
             return failed(*e == BridgeDataType_Scenes_Error::connectionFailed);
         scenes_ = orderedScenes(std::get<std::vector<HueScene>>(s));
@@ -233,8 +241,8 @@ int Session::pair() {
     user_ = r;
     // As in the tray program, the pair is stored once a read with it worked.
     if (int rc = read(false)) return rc;
-    store_->setString("bridgeIP", address_);
-    store_->setString("bridgeUser", trimmed(user_));
+    store_->setString(keys::bridgeIP, address_);
+    store_->setString(keys::bridgeUser, trimmed(user_));
     out_ << "Paired with the bridge at " << address_ << " (" << lights_.size() << " lights).";
     if (!storeFile_.empty()) out_ << " Stored in " << storeFile_ << ".";
     out_ << "\n";
@@ -244,7 +252,8 @@ int Session::pair() {
 int Session::discover() {
     if (opts_.words.size() > 1) throw UsageError{"discover takes no argument"};
     DetectBridgeOptions options;
-    options.browserFactory = [] { return makeAvahiBrowser(); };
+    options.browserFactory = [this] { return makeAvahiBrowser(console_); };
+    options.console = console_;
     options.stageSink = [this](std::string_view line) { err_ << line << "\n" << std::flush; };
     // The DNS-SD stage alone may take about ten seconds.
     err_ << "Looking for a bridge (this can take up to a minute)...\n";
@@ -326,7 +335,7 @@ int Session::drain() {
 void Session::report(const HueLight* light, const HueGroup* group) {
     // Read back what the bridge now reports.
     if (light) {
-        auto l = fetchLightsNow(address_, user_);
+        auto l = fetchLightsNow(address_, user_, console_);
         if (auto* ls = std::get_if<std::vector<HueLight>>(&l))
             for (const auto& x : *ls)
                 if (x.lamp_id == light->lamp_id)
@@ -335,7 +344,7 @@ void Session::report(const HueLight* light, const HueGroup* group) {
                          << (x.allows_ambient ? ", ct " + std::to_string(x.color_temperature) : "") << "\n";
     }
     if (group) {
-        auto g = fetchGroupsNow(address_, user_);
+        auto g = fetchGroupsNow(address_, user_, console_);
         if (auto* gs = std::get_if<std::vector<HueGroup>>(&g))
             for (const auto& x : *gs)
                 if (x.group_id == group->group_id)
@@ -362,7 +371,9 @@ int Session::command(const std::vector<std::string>& words) {
     }
 
     if (int rc = read(verb == "scene")) return rc;
-    delegate_ = std::make_unique<AppDelegate>(store_);
+    Services services = servicesWith(store_);
+    services.console = console_;
+    delegate_ = std::make_unique<AppDelegate>(std::move(services));
     auto& s = delegate_->settings();
     s.setHueIP(address_);
     s.setHueKey(user_);
@@ -484,10 +495,6 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if ((verb == "lights" || verb == "rooms" || verb == "scenes" || verb == "status") && o.words.size() > 1)
             throw UsageError{verb + " takes no argument"};
 
-        setConsoleSink([&err](const std::string& line) { err << line << "\n"; });
-        struct Restore {
-            ~Restore() { setConsoleSink({}); }
-        } restore;
         Session session(o, out, err);
         if (verb == "pair") return session.pair();
         if (verb == "discover") return session.discover();

@@ -1,5 +1,7 @@
 #include "panel/panel_window.h"
 
+#include "base/setting_keys.h"
+
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
@@ -230,7 +232,7 @@ void StatusBarMenuWindowController::repositionWindow(double preferredHeight) {
 }
 
 void StatusBarMenuWindowController::windowDidResize() {
-    const std::int64_t panel = store_.integer("activePanel");
+    const std::int64_t panel = store_.integer(keys::activePanel);
     // The content fills the window: no frame, no margins.
     const int height = window_->height();
     if (height == 0) return;
@@ -238,13 +240,13 @@ void StatusBarMenuWindowController::windowDidResize() {
     const char* key = nullptr;
     switch (panel) {
         case 0:
-            key = "preferredWindowHeightLights";
+            key = keys::heightLights;
             break;
         case 1:
-            key = "preferredWindowHeightRooms";
+            key = keys::heightRooms;
             break;
         case 2:
-            key = "preferredWindowHeightScenes";
+            key = keys::heightScenes;
             break;
         default:
             return;

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "app/x11/event_monitor.h"
+#include "base/setting_keys.h"
 #include "panel/views/content_view.h"
 #include "preferences/debug_view.h"
 #include "preferences/welcome_view.h"
@@ -301,7 +302,7 @@ void QtShell::welcomeDone() {
         delegate_.settings().reloadPreferredHeights();
         showPanel(delegate_.settings().getCurrentPreferredWindowHeight());
     }
-    delegate_.settings().defaults().setBool("hasSeenWelcomeScreen", true);
+    delegate_.settings().defaults().setBool(keys::hasSeenWelcomeScreen, true);
 }
 
 void QtShell::showDebugWindow() {

@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/linux/launch_at_login.h"
+#include "base/setting_keys.h"
 #include "panel/views/panel_controls.h"
 #include "preferences/settings_form.h"
 #include "preferences/site_pages.h"
@@ -113,7 +114,7 @@ void AdvancedPane::refresh() {
 void AdvancedPane::chooseIcon(const std::string& name) {
     settings_.setAppIcon(name);
     if (setTrayIcon_) setTrayIcon_(name);
-    settings_.defaults().setString("appIcon", name);
+    settings_.defaults().setString(keys::appIcon, name);
 }
 
 }  // namespace lumora::prefs

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <mutex>
 
+#include "base/setting_keys.h"
 #include "base/utf8.h"
 #include "bridge/bridge_address.h"
 #include "panel/translations.h"
@@ -431,7 +432,7 @@ void ConfigurationPart::reconnect() {
         return;
     }
     if (address.hostPort != settings_.hueIP()) settings_.setHueIP(address.hostPort);
-    settings_.defaults().setString("bridgeUser", "");
+    settings_.defaults().setString(keys::bridgeUser, "");
     settings_.setHueKey("");
     if (actions_.connectToBridge) actions_.connectToBridge();
 }

@@ -1,5 +1,7 @@
 #include "preferences/hotkeys_pane.h"
 
+#include "base/setting_keys.h"
+
 #include <QButtonGroup>
 #include <QFrame>
 #include <QGridLayout>
@@ -14,7 +16,6 @@ namespace {
 
 constexpr int kContainerWidth = 330;
 constexpr int kLabelColumn = 175;  // the slot drop-downs' width
-constexpr const char* kKeyIncrement = "keyIncrement";
 
 // Rows of a right-aligned label column and a content column, the two views
 // sharing the label column's width so their fields line up.
@@ -204,7 +205,7 @@ HotkeysIndividualView::HotkeysIndividualView(AppSettings& settings, QWidget* par
     // Whoever changes the step while the pane is shown, it is stored at once.
     observer_ = settings.addObserver([this](AppSettings::Field field) {
         if (field != AppSettings::Field::keyIncrement) return;
-        settings_.defaults().setInteger(kKeyIncrement, settings_.keyIncrement());
+        settings_.defaults().setInteger(keys::keyIncrement, settings_.keyIncrement());
         stepSize_->setValue(static_cast<int>(settings_.keyIncrement()));
     });
 }

@@ -9,11 +9,12 @@
 #include <algorithm>
 
 #include "app/app_delegate.h"
+#include "base/setting_keys.h"
 #include "preferences/settings_form.h"
 
 namespace lumora::prefs {
 
-std::string hideLightKey(const std::string& uniqueId) { return "hide_light_" + uniqueId; }
+std::string hideLightKey(const std::string& uniqueId) { return keys::hideLight(uniqueId); }
 
 LampPreferenceToggle::LampPreferenceToggle(DefaultsStore& store, std::string uniqueId, std::string lampId,
                                            const QString& name)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/defaults_store.h"
+#include "base/setting_keys.h"
 
 class QAction;
 class QActionGroup;
@@ -44,7 +45,7 @@ class PreferencesWindow : public QWidget {
     QToolBar* toolBar() const { return toolBar_; }
     QAction* paneAction(const std::string& id) const;
 
-    static constexpr const char* kFrameKey = "settingsWindowFrame";
+    static constexpr const char* kFrameKey = keys::settingsWindowFrame;
 
   protected:
     void moveEvent(QMoveEvent* e) override;

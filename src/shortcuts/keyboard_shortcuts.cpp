@@ -1,6 +1,7 @@
 #include "shortcuts/keyboard_shortcuts.h"
 
 #include "base/notification_center.h"
+#include "base/setting_keys.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
 
 namespace lumora {
@@ -11,6 +12,7 @@ using Action = KeyboardShortcuts::Action;
 
 struct ModuleState {
     std::shared_ptr<DefaultsStore> store;
+    std::shared_ptr<NotificationCenter> center;
     std::shared_ptr<KeyTextProvider> keyText;
     std::set<Shortcut> registeredShortcuts;
     std::map<Name, std::vector<Action>> legacyKeyDownHandlers;
@@ -29,8 +31,8 @@ const UsLayoutKeyText& usLayout() {
 }
 
 void postChange(const Name& name) {
-    NotificationCenter::defaultCenter().post(KeyboardShortcuts::shortcutByNameDidChange,
-                                             {{"name", name.rawValue()}});
+    if (const auto& center = state().center)
+        center->post(KeyboardShortcuts::shortcutByNameDidChange, {{"name", name.rawValue()}});
 }
 
 // Runs, in the order they were added, the actions of every name whose stored
@@ -65,6 +67,14 @@ const std::vector<KeyboardShortcuts::Name>& KeyboardShortcuts::Name::all() {
 
 void KeyboardShortcuts::setStore(std::shared_ptr<DefaultsStore> store) {
     state().store = std::move(store);
+}
+
+void KeyboardShortcuts::setNotificationCenter(std::shared_ptr<NotificationCenter> center) {
+    state().center = std::move(center);
+}
+
+const std::shared_ptr<NotificationCenter>& KeyboardShortcuts::notificationCenter() {
+    return state().center;
 }
 
 void KeyboardShortcuts::setHotKeyService(std::shared_ptr<HotKeyService> service) {
@@ -115,7 +125,7 @@ void KeyboardShortcuts::setShortcut(const std::optional<Shortcut>& shortcut, con
 }
 
 std::string KeyboardShortcuts::userDefaultsKey(const Name& name) {
-    return "KeyboardShortcuts_" + name.rawValue();
+    return keys::shortcutPrefix + name.rawValue();
 }
 
 bool KeyboardShortcuts::userDefaultsContains(const Name& name) {

@@ -5,6 +5,7 @@
 //
 // Set-up, once, on the user-interface thread:
 //   KeyboardShortcuts::setStore(store);
+//   KeyboardShortcuts::setNotificationCenter(center);
 //   KeyboardShortcuts::setHotKeyService(service);     // e.g. X11HotKeyService
 //   KeyboardShortcuts::setKeyTextProvider(provider);  // optional
 //   KeyboardShortcuts::onKeyUp(KeyboardShortcuts::Name::actionAllLightsOff, [] { ... });
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "base/defaults_store.h"
+#include "base/notification_center.h"
 #include "shortcuts/hotkey_service.h"
 #include "shortcuts/key_text.h"
 #include "shortcuts/shortcut.h"
@@ -73,6 +75,9 @@ class KeyboardShortcuts {
     // The defaults store holding the entries. Without one nothing is stored
     // and every name reads as having no shortcut.
     static void setStore(std::shared_ptr<DefaultsStore> store);
+    // Where shortcutByNameDidChange is posted; without one nothing is posted.
+    static void setNotificationCenter(std::shared_ptr<NotificationCenter> center);
+    static const std::shared_ptr<NotificationCenter>& notificationCenter();
     // The system hot-key service. Replacing it moves every registration over:
     // the old one is emptied, every name with handlers registered again.
     static void setHotKeyService(std::shared_ptr<HotKeyService> service);
@@ -80,7 +85,7 @@ class KeyboardShortcuts {
     static void setKeyTextProvider(std::shared_ptr<KeyTextProvider> provider);
     static const KeyTextProvider& keyTextProvider();
     // Back to the state at process start: no handlers, no registrations, no
-    // store, no service, not paused. For tests and shut-down.
+    // store, no centre, no service, not paused. For tests and shut-down.
     static void reset();
 
     // --- handlers ---------------------------------------------------------

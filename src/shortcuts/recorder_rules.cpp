@@ -37,7 +37,9 @@ std::string recorderText(std::string_view key) {
 RecorderRules::RecorderRules(KeyboardShortcuts::Name name, double width, double height)
     : name_(std::move(name)), width_(width), height_(height) {
     refresh();
-    observer_ = NotificationCenter::defaultCenter().addObserver(
+    center_ = KeyboardShortcuts::notificationCenter();
+    if (!center_) return;
+    observer_ = center_->addObserver(
         KeyboardShortcuts::shortcutByNameDidChange, [this](const Notification& note) {
             auto it = note.userInfo.find("name");
             if (it == note.userInfo.end()) return;
@@ -49,7 +51,7 @@ RecorderRules::RecorderRules(KeyboardShortcuts::Name name, double width, double 
 }
 
 RecorderRules::~RecorderRules() {
-    NotificationCenter::defaultCenter().removeObserver(observer_);
+    if (center_) center_->removeObserver(observer_);
     // A recorder that goes away while recording must not leave the handlers
     // paused.
     if (recording_) KeyboardShortcuts::setPaused(false);

@@ -126,6 +126,8 @@ class RecorderRules {
     bool clearButtonVisible_ = false;
     bool recording_ = false;
     std::function<void()> onViewChange_;
+    // The shortcut module's centre when this recorder was made.
+    std::shared_ptr<NotificationCenter> center_;
     NotificationCenter::Token observer_ = 0;
 };
 

@@ -109,7 +109,7 @@ class DelegateLifetimeTest : public ::testing::Test {
     void SetUp() override {
         previous_ = installDispatcher(exec_);
         ASSERT_TRUE(sim_.start());
-        delegate_ = std::make_unique<AppDelegate>(store_);
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
         delegate_->settings().setHueIP(sim_.address());
     }
     void TearDown() override {

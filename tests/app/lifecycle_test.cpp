@@ -51,7 +51,7 @@ class LifecycleTest : public ::testing::Test {
     }
     AppDelegate& delegate() {
         if (!delegate_) {
-            delegate_ = std::make_unique<AppDelegate>(store_, &shell_);
+            delegate_ = std::make_unique<AppDelegate>(servicesWith(store_), &shell_);
             delegate_->setDetector([this] {
                 ++detections_;
                 return detected_;
@@ -234,6 +234,47 @@ TEST_F(LifecycleTest, APanelSwitchAsksForTheNewHeightOnTheNextTurn) {
     EXPECT_TRUE(shell_.calls.empty());
     exec_->runPending();
     EXPECT_EQ(std::count(shell_.calls.begin(), shell_.calls.end(), "reposition 410"), 1);
+}
+
+TEST_F(LifecycleTest, TwoDelegatesWithTheirOwnServicesDoNotSeeEachOther) {
+    // A second program in the same process: its own store, centre and shell.
+    Services otherServices;
+    RecordingShell otherShell;
+    auto other = std::make_unique<AppDelegate>(otherServices, &otherShell);
+    other->setDetector([] { return std::string(); });
+    for (DefaultsStore* s : {static_cast<DefaultsStore*>(store_.get()), otherServices.store.get()}) {
+        s->setBool("hasSeenWelcomeScreen", true);
+        s->setInteger("preferredWindowHeightRooms", 410);
+    }
+    otherServices.store->setInteger("preferredWindowHeightRooms", 390);
+    delegate().applicationDidFinishLaunching();
+    other->applicationDidFinishLaunching();
+    exec_->runPending();
+    shell_.calls.clear();
+    otherShell.calls.clear();
+
+    // One delegate's panel switch is stored and answered in its own world only.
+    delegate().settings().setGroups({HueGroup{}});
+    delegate().settings().setActiveMainPanel(MainPanels::rooms);
+    exec_->runPending();
+    EXPECT_EQ(std::count(shell_.calls.begin(), shell_.calls.end(), "reposition 410"), 1);
+    EXPECT_TRUE(otherShell.calls.empty());
+    EXPECT_EQ(store_->integer("activePanel"), 1);
+    EXPECT_EQ(otherServices.store->integer("activePanel"), 0);
+
+    // A request posted in the other centre reaches the other delegate alone.
+    otherServices.center->post(kWindowResizePlease, {{"height", NotificationValue(std::int64_t{390})}});
+    exec_->runPending();
+    EXPECT_EQ(std::count(otherShell.calls.begin(), otherShell.calls.end(), "reposition 390"), 1);
+    EXPECT_EQ(std::count(shell_.calls.begin(), shell_.calls.end(), "reposition 390"), 0);
+
+    // A setting changed in one leaves the other's copy and store alone.
+    other->settings().setShowZones(true);
+    EXPECT_TRUE(otherServices.store->boolean("showZones"));
+    EXPECT_FALSE(store_->boolean("showZones"));
+    EXPECT_FALSE(delegate().settings().showZones());
+    other.reset();
+    KeyboardShortcuts::reset();
 }
 
 }  // namespace

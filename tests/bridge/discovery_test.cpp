@@ -309,9 +309,10 @@ struct DetectRun {
 };
 
 // The web stage is pointed at an address that is no URL, so it fails without I/O.
-DetectRun detectWith(FakeNetwork& net) {
+DetectRun detectWith(FakeNetwork& net, ConsoleSink console = {}) {
     DetectRun run;
     DetectBridgeOptions options;
+    options.console = std::move(console);
     options.webUrl = "no url";
     options.browserFactory = net.factory();
     options.sleep = net.sleeper();
@@ -373,8 +374,7 @@ TEST(DetectBridge, EndsEmptyWhenTheBridgeHasOnlyAnIPv6Address) {
     EXPECT_EQ(run.lines.back(), "[detectBridge] [FAILED] ZeroConf giving up...");
 }
 
-TEST(DetectBridge, WithoutAnInstalledBackEndTheDnsSdStageFindsNothing) {
-    setDefaultDnsSdBrowserFactory({});
+TEST(DetectBridge, WithoutABackEndTheDnsSdStageFindsNothing) {
     int sleeps = 0;
     DetectBridgeOptions options;
     options.webUrl = "no url";
@@ -384,30 +384,28 @@ TEST(DetectBridge, WithoutAnInstalledBackEndTheDnsSdStageFindsNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ZeroConf] no DNS-SD back-end installed\n");
     EXPECT_EQ(sleeps, 20);
 
-    // An installed factory is what a plain ZeroConf uses.
-    FakeNetwork net;
-    setDefaultDnsSdBrowserFactory(net.factory());
+    // A plain ZeroConf has no back-end either.
+    testing::internal::CaptureStdout();
     ZeroConf zeroConf;
     zeroConf.startDiscovery();
-    EXPECT_EQ(net.browses.size(), 1u);
-    setDefaultDnsSdBrowserFactory({});
+    EXPECT_EQ(zeroConf.foundIp(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ZeroConf] no DNS-SD back-end installed\n");
 }
 
 TEST(DetectBridge, DiagnosticsGoToTheConsoleSinkNotToStandardOutput) {
     std::vector<std::string> console;
-    setConsoleSink([&console](const std::string& line) { console.push_back(line); });
+    const ConsoleSink sink = [&console](const std::string& line) { console.push_back(line); };
     FakeNetwork net;
     net.entries = {{service("Bridge - 2D3081"), addrs(ipv4("10.0.0.5"))},
                    {service("Philips Hue - 2D3081"), addrs(ipv6("fe80::1"))}};
     testing::internal::CaptureStdout();
-    detectWith(net);
-    setDefaultDnsSdBrowserFactory({});
+    detectWith(net, sink);
     DetectBridgeOptions options;
     options.webUrl = "no url";
     options.sleep = [](std::chrono::milliseconds) {};
+    options.console = sink;
     detectBridge(options);
     const std::string out = testing::internal::GetCapturedStdout();
-    setConsoleSink({});
 
     EXPECT_EQ(out, "");
     EXPECT_EQ(console, (std::vector<std::string>{"[ZeroConf] Hue found, but not from Philips!?",

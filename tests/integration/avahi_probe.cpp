@@ -86,9 +86,8 @@ class FirstService final : public lumora::DnsSdDelegate {
 
 int main(int argc, char** argv) {
     bool resolve = argc > 1 && std::strcmp(argv[1], "--resolve") == 0;
-    lumora::setDefaultDnsSdBrowserFactory(lumora::makeAvahiBrowser);
-
     lumora::DetectBridgeOptions options;
+    options.browserFactory = [] { return lumora::makeAvahiBrowser(); };
     options.stageSink = [](std::string_view line) { std::cerr << "stage: " << line << std::endl; };
     std::string ip = lumora::detectBridge(options);
     std::cout << "RESULT " << ip << std::endl;

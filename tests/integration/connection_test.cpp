@@ -34,7 +34,7 @@ protected:
     void SetUp() override {
         previous_ = installDispatcher(exec_);
         ASSERT_TRUE(server_.start());
-        delegate_ = std::make_unique<AppDelegate>(store_);
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
         s().setHueIP(server_.address());
     }
     void TearDown() override {
@@ -221,7 +221,7 @@ TEST_F(ConnectionTest, AMinuteOfRefreshOnTheSettingsFileWritesThePairOnce) {
     const auto dir = std::filesystem::temp_directory_path() / ("lumora-refresh-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     auto file = std::make_shared<JsonFileDefaultsStore>(dir);
-    delegate_ = std::make_unique<AppDelegate>(file);
+    delegate_ = std::make_unique<AppDelegate>(servicesWith(file));
     s().setHueIP(server_.address());
     s().setHueKey(sim::kDemoUser);
     s().setLastUserActionAt(exec_->now() - 1h);
@@ -246,7 +246,7 @@ TEST(Pairing, ASuccessWithoutAUserNameStopsWithAnError) {
     bridge.answer("POST", "/api", R"([{"success":{"username":""}}])");
     auto store = std::make_shared<InMemoryDefaultsStore>();
     {
-        AppDelegate delegate(store);
+        AppDelegate delegate(servicesWith(store));
         delegate.settings().setHueIP(bridge.address());
         delegate.connectToBridge();
         exec->runUntil([&] { return !delegate.settings().connectionErrorMessage().empty() ||

@@ -170,7 +170,8 @@ TEST_F(FetchTest, AnUnchangedBridgeGivesTheSameRecordsAndNobodyHearsOfIt) {
         EXPECT_TRUE(std::holds_alternative<Groups>(r));
         return std::holds_alternative<Groups>(r) ? std::get<Groups>(r) : Groups{};
     };
-    AppSettings settings(std::make_shared<InMemoryDefaultsStore>());
+    NotificationCenter center;
+    AppSettings settings(std::make_shared<InMemoryDefaultsStore>(), center);
     int told = 0;
     settings.addObserver([&](AppSettings::Field f) {
         if (f == AppSettings::Field::groups) ++told;

@@ -29,7 +29,7 @@ class HotkeysEndToEnd : public XvfbTest {
         ASSERT_TRUE(server_.start());
         service_ = X11HotKeyService::connect(server->display.c_str());
         ASSERT_TRUE(service_);
-        delegate_ = std::make_unique<AppDelegate>(store_);
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
         delegate_->settings().setHueIP(server_.address());
         delegate_->settings().setHueKey(sim::kDemoUser);
         KS::reset();

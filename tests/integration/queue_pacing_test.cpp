@@ -30,7 +30,7 @@ protected:
     void SetUp() override {
         previous_ = installDispatcher(loop_);
         ASSERT_TRUE(server_.start());
-        delegate_ = std::make_unique<AppDelegate>(std::make_shared<InMemoryDefaultsStore>());
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(std::make_shared<InMemoryDefaultsStore>()));
         auto& s = delegate_->settings();
         s.setHueIP(server_.address());
         s.setHueKey(sim::kDemoUser);

@@ -202,7 +202,7 @@ class ShellTest : public ::testing::Test {
         previous_ = installDispatcher(exec_);
         store_->setString("bridgeIP", "10.0.0.2");
         store_->setString("bridgeUser", "key");
-        delegate_ = std::make_unique<AppDelegate>(store_);
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
         QtShell::Options options;
         options.monitorClicks = false;
         options.watchSleep = false;

@@ -92,7 +92,8 @@ class ConnectionPaneTest : public ::testing::Test {
     // Installed before the settings, which read the clock when built.
     std::shared_ptr<Dispatcher> previous_ = installDispatcher(exec_);
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
-    AppSettings settings_{store_};
+    NotificationCenter center_;
+    AppSettings settings_{store_, center_};
     std::unique_ptr<ConnectionView> view_;
     std::function<std::string()> detect_;
     int detects_ = 0;
@@ -379,7 +380,8 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThrea
     auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
     auto previous = installDispatcher(exec);
     {
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>());
+        NotificationCenter center;
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center);
         const auto ui = std::this_thread::get_id();
         std::atomic<bool> onWorker{false};
         std::thread::id connectedOn;
@@ -405,7 +407,8 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThrea
 TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
     auto previous = installDispatcher(std::make_shared<QtExecutor>(2));
     {
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>());
+        NotificationCenter center;
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center);
         int connects = 0;
         ConnectionActions a;
         a.detect = [] { return std::string("192.168.1.50"); };
@@ -439,7 +442,7 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
     auto store = std::make_shared<InMemoryDefaultsStore>();
     store->setString("bridgeUser", "stale-user");
     {
-        AppDelegate delegate(store);
+        AppDelegate delegate(servicesWith(store));
         AppSettings& s = delegate.settings();
         s.loadFromStore();
         ConnectionActions a;

@@ -47,8 +47,9 @@ class PrefsTest : public ::testing::Test {
         previous_ = installDispatcher(executor_);
         KS::reset();
         KS::setStore(store_);
+        KS::setNotificationCenter(center_);
         KS::setHotKeyService(service_);
-        settings_ = std::make_unique<AppSettings>(store_);
+        settings_ = std::make_unique<AppSettings>(store_, *center_);
         settings_->setGroups({room("3", "Hall"), room("8", "Hall"), room("11", "Attic")});
     }
     void TearDown() override {
@@ -78,6 +79,7 @@ class PrefsTest : public ::testing::Test {
 
     std::shared_ptr<ManualExecutor> executor_ = std::make_shared<ManualExecutor>();
     std::shared_ptr<Dispatcher> previous_;
+    std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<FakeHotKeyService> service_ = std::make_shared<FakeHotKeyService>();
     std::unique_ptr<AppSettings> settings_;

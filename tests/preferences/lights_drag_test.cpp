@@ -28,7 +28,8 @@ TEST(LightsDrag, DraggingTheThirdLightAboveTheFirstStoresTheNewOrder) {
     auto previous = installDispatcher(std::make_shared<ManualExecutor>());
     {
         auto store = std::make_shared<InMemoryDefaultsStore>();
-        AppSettings settings(store);
+        NotificationCenter center;
+        AppSettings settings(store, center);
         std::vector<HueLight> lights;
         for (const char* id : {"1", "2", "7"}) {
             HueLight l;

@@ -21,7 +21,8 @@ static int saveScreenshots(const QString& dir) {
         if (dark) p = lumora::panel::darkPalette();
         QApplication::setPalette(p);
         for (bool connected : {false, true}) {
-            AppSettings s(std::make_shared<InMemoryDefaultsStore>());
+            NotificationCenter center;
+            AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center);
             s.setHueIP("http://192.168.1.20/api");
             s.setBridgeConnected(connected);
             prefs::ConnectionActions a;

@@ -218,7 +218,8 @@ TEST_F(AdvancedTest, ChoosingAnIconSetsTheTrayAtOnceAndSurvivesARestart) {
     EXPECT_EQ(settings().appIcon(), "Icon_Lamp2");
     EXPECT_EQ(store_->string("appIcon"), "Icon_Lamp2");
 
-    AppSettings restarted(store_);
+    NotificationCenter center;
+    AppSettings restarted(store_, center);
     restarted.loadFromStore();
     EXPECT_EQ(restarted.appIcon(), "Icon_Lamp2");
     // The next pane starts at the stored choice.

@@ -37,6 +37,7 @@ class PrefsA11yTest : public ::testing::Test {
     void SetUp() override {
         KeyboardShortcuts::reset();
         KeyboardShortcuts::setStore(store_);
+        KeyboardShortcuts::setNotificationCenter(center_);
         settings_.setHueIP("10.0.0.2");
         std::vector<HueLight> lights;
         for (auto [id, name] : {std::pair{"1", "Desk lamp"}, {"2", "Kitchen"}}) {
@@ -74,7 +75,8 @@ class PrefsA11yTest : public ::testing::Test {
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
     std::shared_ptr<Dispatcher> previous_ = installDispatcher(exec_);
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
-    AppSettings settings_{store_};
+    std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
+    AppSettings settings_{store_, *center_};
     QTemporaryDir config_;
     LaunchAtLogin login_{config_.path().toStdString(), "/usr/bin/lumora"};
     std::unique_ptr<PreferencesWindow> window_;

@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     installDispatcher(std::make_shared<QtExecutor>(1));
 
     auto store = std::make_shared<InMemoryDefaultsStore>();
-    AppSettings settings(store);
+    NotificationCenter center;
+    AppSettings settings(store, center);
     settings.loadFromStore();
     std::vector<HueLight> lights;
     for (auto [id, name] : {std::pair{"1", "Desk lamp"}, {"2", "Hallway"}, {"3", "Porch"},

@@ -33,6 +33,7 @@ class RecorderX11Test : public lumora::testing::XvfbTest {
         ASSERT_TRUE(service_);
         KS::reset();
         KS::setStore(store_);
+        KS::setNotificationCenter(center_);
         KS::setHotKeyService(service_);
     }
     void TearDown() override {
@@ -53,6 +54,7 @@ class RecorderX11Test : public lumora::testing::XvfbTest {
     }
 
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
+    std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
     std::shared_ptr<X11HotKeyService> service_;
     std::unique_ptr<QWidget> window_;
 };

@@ -23,8 +23,9 @@ class ShortcutModuleTest : public ::testing::Test {
     void SetUp() override {
         KS::reset();
         KS::setStore(store);
+        KS::setNotificationCenter(center);
         KS::setHotKeyService(service);
-        observer = NotificationCenter::defaultCenter().addObserver(
+        observer = center->addObserver(
             KS::shortcutByNameDidChange, [this](const Notification& n) {
                 auto it = n.userInfo.find("name");
                 posted.push_back(it == n.userInfo.end() ? "<none>"
@@ -32,11 +33,12 @@ class ShortcutModuleTest : public ::testing::Test {
             });
     }
     void TearDown() override {
-        NotificationCenter::defaultCenter().removeObserver(observer);
+        center->removeObserver(observer);
         KS::reset();
     }
 
     std::shared_ptr<InMemoryDefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
+    std::shared_ptr<NotificationCenter> center = std::make_shared<NotificationCenter>();
     std::shared_ptr<FakeHotKeyService> service = std::make_shared<FakeHotKeyService>();
     std::vector<std::string> posted;
     NotificationCenter::Token observer = 0;

@@ -15,7 +15,7 @@ protected:
 
     void SetUp() override {
         previous_ = installDispatcher(exec_);
-        delegate_ = std::make_unique<AppDelegate>(store_);
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
         settings().setHueIP(kBridge);
         settings().setHueKey("key");
         lamp_ = light("3");

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "bridge/fetchers.h"
+#include "bridge/console.h"
 
 namespace lumora {
 namespace {
@@ -71,7 +71,7 @@ SocketAddressData toSocketAddress(const AvahiAddress& address, std::uint16_t por
 
 class AvahiBrowser final : public DnsSdBrowser {
   public:
-    AvahiBrowser() = default;
+    explicit AvahiBrowser(ConsoleSink console) : console_(std::move(console)) {}
     ~AvahiBrowser() override;
     AvahiBrowser(const AvahiBrowser&) = delete;
     AvahiBrowser& operator=(const AvahiBrowser&) = delete;
@@ -113,6 +113,7 @@ class AvahiBrowser final : public DnsSdBrowser {
     bool started_ = false;
     AvahiServiceBrowser* serviceBrowser_ = nullptr;
     std::vector<std::unique_ptr<Resolve>> resolves_;
+    ConsoleSink console_;
 };
 
 AvahiBrowser::~AvahiBrowser() {
@@ -134,7 +135,7 @@ bool AvahiBrowser::connect() {
     if (client_) return true;
     if (!poll_) poll_ = avahi_threaded_poll_new();
     if (!poll_) {
-        consoleLine("[ZeroConf] Avahi unavailable: cannot create its event loop");
+        consoleLine(console_, "[ZeroConf] Avahi unavailable: cannot create its event loop");
         return false;
     }
     int error = 0;
@@ -144,11 +145,11 @@ bool AvahiBrowser::connect() {
                                    &AvahiBrowser::clientCallback, this, &error);
     }
     if (!client_) {
-        consoleLine(std::string("[ZeroConf] Avahi unavailable: ") + avahi_strerror(error));
+        consoleLine(console_, std::string("[ZeroConf] Avahi unavailable: ") + avahi_strerror(error));
         return false;
     }
     if (avahi_threaded_poll_start(poll_) < 0) {
-        consoleLine("[ZeroConf] Avahi unavailable: cannot start its event loop");
+        consoleLine(console_, "[ZeroConf] Avahi unavailable: cannot start its event loop");
         avahi_client_free(client_);
         client_ = nullptr;
         return false;
@@ -168,7 +169,7 @@ void AvahiBrowser::browse(const std::string& type, const std::string& domain) {
                                   bareDomain.empty() ? nullptr : bareDomain.c_str(),
                                   AvahiLookupFlags(0), &AvahiBrowser::browseCallback, this);
     if (!serviceBrowser_) {
-        consoleLine(std::string("[ZeroConf] Avahi browse failed: ") +
+        consoleLine(console_, std::string("[ZeroConf] Avahi browse failed: ") +
                     avahi_strerror(avahi_client_errno(client_)));
         return;
     }
@@ -243,7 +244,7 @@ void AvahiBrowser::clientCallback(AvahiClient* client, AvahiClientState state, v
     CallbackScope scope;
     auto* self = static_cast<AvahiBrowser*>(userdata);
     if (state != AVAHI_CLIENT_FAILURE) return;
-    consoleLine(std::string("[ZeroConf] Avahi unavailable: ") +
+    consoleLine(self->console_, std::string("[ZeroConf] Avahi unavailable: ") +
                 avahi_strerror(avahi_client_errno(client)));
     // The daemon went away: nothing more will be found. (During avahi_client_new the
     // browser does not exist yet.)
@@ -257,7 +258,7 @@ void AvahiBrowser::browseCallback(AvahiServiceBrowser*, AvahiIfIndex interfaceIn
     CallbackScope scope;
     auto* self = static_cast<AvahiBrowser*>(userdata);
     if (event == AVAHI_BROWSER_FAILURE) {
-        consoleLine(std::string("[ZeroConf] Avahi browse failed: ") +
+        consoleLine(self->console_, std::string("[ZeroConf] Avahi browse failed: ") +
                     avahi_strerror(avahi_client_errno(self->client_)));
         self->stopLocked();
         return;
@@ -295,8 +296,8 @@ void AvahiBrowser::timeoutCallback(AvahiTimeout*, void* userdata) {
 
 }  // namespace
 
-std::unique_ptr<DnsSdBrowser> makeAvahiBrowser() {
-    return std::make_unique<AvahiBrowser>();
+std::unique_ptr<DnsSdBrowser> makeAvahiBrowser(ConsoleSink console) {
+    return std::make_unique<AvahiBrowser>(std::move(console));
 }
 
 }  // namespace lumora

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "bridge/console.h"
 #include "bridge/dnssd.h"
 
 namespace lumora {
@@ -11,6 +12,7 @@ namespace lumora {
 // A browser that connects to the daemon when browsing starts. Without a daemon or a
 // system bus, browse() prints "[ZeroConf] Avahi unavailable: <reason>" and no event
 // follows. Destroy it from a thread other than its events'.
-std::unique_ptr<DnsSdBrowser> makeAvahiBrowser();
+// Those lines go to `console`.
+std::unique_ptr<DnsSdBrowser> makeAvahiBrowser(ConsoleSink console = {});
 
 }  // namespace lumora

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "base/setting_keys.h"
 #include "panel/views/panel_controls.h"
 #include "panel/views/panel_lists.h"
 
@@ -242,8 +243,8 @@ void ContentView::sync() {
 
 void ContentView::review() {
     if (actions_.openURL) actions_.openURL(actions_.reviewURL);
-    settings_.defaults().setBool("noMoreReviewRequests", true);
-    settings_.defaults().setString("reviewedVersion", actions_.version);
+    settings_.defaults().setBool(keys::noMoreReviewRequests, true);
+    settings_.defaults().setString(keys::reviewedVersion, actions_.version);
     settings_.setShowReviewRequest(false);
 }
 

@@ -10,6 +10,7 @@
 
 #include "app/app_delegate.h"
 #include "base/letter_case.h"
+#include "base/setting_keys.h"
 #include "bridge/commands.h"
 
 namespace lumora::panel {
@@ -77,7 +78,7 @@ bool isGroupAmbientOnly(const AppSettings& settings, const std::vector<std::stri
 }
 
 bool isLightHidden(const AppSettings& settings, const HueLight& light) {
-    return settings.defaults().boolean("hide_light_" + light.unique_id);
+    return settings.defaults().boolean(keys::hideLight(light.unique_id));
 }
 
 // ---- RowTitle ------------------------------------------------------------------

@@ -74,7 +74,8 @@ TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
     std::ifstream kept(*store->movedAside());
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "{\"bridgeIP\": \"10.0.0.2\", trailing garbage");
 
-    AppSettings s(store);
+    NotificationCenter center;
+    AppSettings s(store, center);
     s.loadFromStore();
     EXPECT_EQ(s.hueIP(), "");
     EXPECT_TRUE(s.showColorBarsForRooms());

@@ -29,7 +29,7 @@ TEST(AvahiBrowser, WithoutADaemonDetectBridgeFindsNothingAndSaysWhy) {
     std::vector<std::string> lines;
     DetectBridgeOptions options;
     options.webUrl = "no url";
-    options.browserFactory = makeAvahiBrowser;
+    options.browserFactory = [] { return makeAvahiBrowser(); };
     options.sleep = [&sleeps](std::chrono::milliseconds) { ++sleeps; };
     options.stageSink = [&lines](std::string_view line) { lines.emplace_back(line); };
 

@@ -1,0 +1,40 @@
+#pragma once
+// What a program chooses once and hands to the objects that need it: the
+// store, the notification centre, how commands travel. Each program builds
+// one in its `main`; each test builds its own, so two of everything can live
+// in one process without seeing each other.
+
+#include <functional>
+#include <memory>
+
+#include "base/defaults_store.h"
+#include "base/notification_center.h"
+#include "bridge/console.h"
+#include "bridge/dnssd.h"
+#include "bridge/http.h"
+
+namespace lumora {
+
+struct Services {
+    using Transport = std::function<HttpResponse(const HttpRequest&)>;
+
+    // Where the settings persist; in memory unless the program gives a file.
+    std::shared_ptr<DefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
+    // Carries the panel's resize requests and the shortcut changes.
+    std::shared_ptr<NotificationCenter> center = std::make_shared<NotificationCenter>();
+    // How queued commands reach the bridge.
+    Transport transport = httpSend;
+    // The DNS-SD back-end of the bridge detection; empty finds nothing.
+    DnsSdBrowserFactory browserFactory;
+    // Diagnostics of reads and discovery; empty means standard output.
+    ConsoleSink console;
+};
+
+// Services over `store`, the rest as a fresh set.
+inline Services servicesWith(std::shared_ptr<DefaultsStore> store) {
+    Services s;
+    s.store = std::move(store);
+    return s;
+}
+
+}  // namespace lumora
