@@ -21,6 +21,7 @@
 #include "app/linux/launch_at_login.h"
 #include "app/linux/run_script.h"
 #include "app/qt/qt_executor.h"
+#include "bridge/avahi/avahi_browser.h"
 #include "base/setting_keys.h"
 #include "bridge/discovery.h"
 #include "bridge/http.h"
@@ -190,10 +191,12 @@ int main(int argc, char** argv) {
         lumora::KeyboardShortcuts::setHotKeyService(hotKeys);
     }
 
-    // What everything below works with, chosen here once. No DNS-SD back-end
-    // is given, so detection's second stage finds nothing.
+    // What everything below works with, chosen here once. Detection asks the
+    // local network's DNS-SD daemon after the web lookup; the demo's bridge
+    // is only on loopback, so the demo leaves the network alone.
     lumora::Services services;
     services.store = store;
+    if (!demo) services.browserFactory = [] { return lumora::makeAvahiBrowser(); };
     lumora::AppDelegate delegate(std::move(services));
     const QString resources = resourceDirectory();
     // The bundled pages unless the build points at a web site.
