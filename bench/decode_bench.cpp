@@ -11,19 +11,25 @@ namespace {
 
 using nlohmann::ordered_json;
 
-const char* kTypes[] = {"Extended color light", "Color light", "Color temperature light", "Dimmable light",
-                        "On/Off plug-in unit"};
+const char* kTypes[] = {"Extended color light", "Color light", "Color temperature light",
+                        "Dimmable light", "On/Off plug-in unit"};
 
 std::string lightsReply() {
     std::mt19937 rng(7);
     ordered_json j = ordered_json::object();
     for (int i = 1; i <= 200; ++i) {
         const char* type = kTypes[i % 5];
-        ordered_json state = {{"on", i % 2 == 0}, {"bri", static_cast<int>(rng() % 254) + 1},
-                              {"hue", static_cast<int>(rng() % 65535)}, {"sat", static_cast<int>(rng() % 254)},
-                              {"effect", "none"}, {"xy", {0.4046, 0.3915}}, {"ct", 153 + static_cast<int>(rng() % 347)},
-                              {"alert", "select"}, {"colormode", i % 3 == 0 ? "ct" : "xy"},
-                              {"mode", "homeautomation"}, {"reachable", i % 17 != 0}};
+        ordered_json state = {{"on", i % 2 == 0},
+                              {"bri", static_cast<int>(rng() % 254) + 1},
+                              {"hue", static_cast<int>(rng() % 65535)},
+                              {"sat", static_cast<int>(rng() % 254)},
+                              {"effect", "none"},
+                              {"xy", {0.4046, 0.3915}},
+                              {"ct", 153 + static_cast<int>(rng() % 347)},
+                              {"alert", "select"},
+                              {"colormode", i % 3 == 0 ? "ct" : "xy"},
+                              {"mode", "homeautomation"},
+                              {"reachable", i % 17 != 0}};
         j[std::to_string(i)] = {
             {"state", state},
             {"swupdate", {{"state", "noupdates"}, {"lastinstall", "2018-12-20T19:45:44"}}},
@@ -35,11 +41,16 @@ std::string lightsReply() {
             {"capabilities",
              {{"certified", true},
               {"control",
-               {{"mindimlevel", 1000}, {"maxlumen", 806}, {"colorgamuttype", "C"},
+               {{"mindimlevel", 1000},
+                {"maxlumen", 806},
+                {"colorgamuttype", "C"},
                 {"colorgamut", {{0.6915, 0.3083}, {0.17, 0.7}, {0.1532, 0.0475}}},
                 {"ct", {{"min", 153}, {"max", 500}}}}},
               {"streaming", {{"renderer", true}, {"proxy", true}}}}},
-            {"config", {{"archetype", "sultanbulb"}, {"function", "mixed"}, {"direction", "omnidirectional"}}},
+            {"config",
+             {{"archetype", "sultanbulb"},
+              {"function", "mixed"},
+              {"direction", "omnidirectional"}}},
             {"uniqueid", "00:17:88:01:04:00:00:" + std::to_string(10 + i % 90) + "-0b"},
             {"swversion", "1.50.2_r30933"}};
     }
@@ -60,8 +71,15 @@ std::string groupsReply() {
                                 {"recycle", false},
                                 {"class", "Living room"},
                                 {"action",
-                                 {{"on", true}, {"bri", 200}, {"hue", 8000}, {"sat", 120}, {"effect", "none"},
-                                  {"xy", {0.45, 0.41}}, {"ct", 366}, {"alert", "none"}, {"colormode", "ct"}}}};
+                                 {{"on", true},
+                                  {"bri", 200},
+                                  {"hue", 8000},
+                                  {"sat", 120},
+                                  {"effect", "none"},
+                                  {"xy", {0.45, 0.41}},
+                                  {"ct", 366},
+                                  {"alert", "none"},
+                                  {"colormode", "ct"}}}};
     }
     return j.dump();
 }

@@ -45,8 +45,9 @@ int main() {
         std::printf("expected 50 requests, saw %zu\n", ms.size());
         return 1;
     }
-    std::printf("addActionItem to bridge: median %.1f ms, best %.1f ms, worst %.1f ms (50 actions)\n",
-                (ms[24] + ms[25]) / 2, ms.front(), ms.back());
+    std::printf(
+        "addActionItem to bridge: median %.1f ms, best %.1f ms, worst %.1f ms (50 actions)\n",
+        (ms[24] + ms[25]) / 2, ms.front(), ms.back());
     installDispatcher(nullptr);
     return 0;
 }

@@ -43,10 +43,13 @@ int main(int argc, char** argv) {
         delegate.connectToBridge();
         loop->runUntil([] { return false; }, std::chrono::seconds(seconds));
         const double used = cpuSeconds() - before;
-        std::fprintf(stderr, "connected: %s, lights: %zu; CPU %.3f s over %d s = %.3f s per minute\n",
-                     delegate.settings().bridgeConnected() ? "yes" : "no", delegate.settings().lights().size(),
-                     used, seconds, used * 60.0 / seconds);
-        if (file) std::fprintf(stderr, "settings file written %llu times\n", static_cast<unsigned long long>(file->writes()));
+        std::fprintf(stderr,
+                     "connected: %s, lights: %zu; CPU %.3f s over %d s = %.3f s per minute\n",
+                     delegate.settings().bridgeConnected() ? "yes" : "no",
+                     delegate.settings().lights().size(), used, seconds, used * 60.0 / seconds);
+        if (file)
+            std::fprintf(stderr, "settings file written %llu times\n",
+                         static_cast<unsigned long long>(file->writes()));
     }
     installDispatcher(nullptr);
     return 0;

@@ -11,11 +11,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace fs = std::filesystem;
-    static const fs::path dir = fs::temp_directory_path() / ("lumora-fuzz-" + std::to_string(::getpid()));
+    static const fs::path dir =
+        fs::temp_directory_path() / ("lumora-fuzz-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
-    std::ofstream(dir / "defaults.json", std::ios::binary).write(reinterpret_cast<const char*>(data),
-                                                                 static_cast<std::streamsize>(size));
+    std::ofstream(dir / "defaults.json", std::ios::binary)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     {
         lumora::JsonFileDefaultsStore store(dir);
         store.string("bridgeIP");

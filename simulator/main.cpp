@@ -96,10 +96,9 @@ void printHelp(std::ostream& out) {
            "Serves a simulated bridge (REST API v1 under /api, control API under /sim,\n"
            "web discovery reply under /discovery). Prints \"listening on HOST:PORT\" first.\n\n";
     for (const auto& row : optionTable()) {
-        std::string left =
-            std::string(row.name) + (row.value ? std::string(" ") + row.value : "");
-        out << "  " << left << std::string(left.size() < 28 ? 28 - left.size() : 1, ' ')
-            << row.help << "\n";
+        std::string left = std::string(row.name) + (row.value ? std::string(" ") + row.value : "");
+        out << "  " << left << std::string(left.size() < 28 ? 28 - left.size() : 1, ' ') << row.help
+            << "\n";
     }
     out << "\nEmbedded fixtures:";
     for (const auto& fixture : lumora::sim::embeddedFixtures()) out << " " << fixture.name;

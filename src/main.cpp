@@ -21,8 +21,8 @@
 #include "app/linux/launch_at_login.h"
 #include "app/linux/run_script.h"
 #include "app/qt/qt_executor.h"
-#include "bridge/avahi/avahi_browser.h"
 #include "base/setting_keys.h"
+#include "bridge/avahi/avahi_browser.h"
 #include "bridge/discovery.h"
 #include "bridge/http.h"
 #include "panel/qt_shell.h"
@@ -182,7 +182,8 @@ int main(int argc, char** argv) {
         for (const char* key : {lumora::keys::heightLights, lumora::keys::heightRooms}) {
             if (!store->contains(key)) store->setInteger(key, 460);
         }
-        if (!store->contains(lumora::keys::showScenes)) store->setBool(lumora::keys::showScenes, true);
+        if (!store->contains(lumora::keys::showScenes))
+            store->setBool(lumora::keys::showScenes, true);
         std::printf("lumora: demo bridge at %s\n", sim->address().c_str());
         std::fflush(stdout);
     }

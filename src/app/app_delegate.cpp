@@ -1,16 +1,15 @@
 #include "app/app_delegate.h"
 
-#include "base/setting_keys.h"
-#include "bridge/bridge_address.h"
-
 #include <algorithm>
 #include <ctime>
 #include <set>
 
+#include "base/setting_keys.h"
+#include "bridge/bridge_address.h"
+#include "bridge/commands.h"
 #include "bridge/fetchers.h"
 #include "bridge/http.h"
 #include "bridge/pairing.h"
-#include "bridge/commands.h"
 
 namespace lumora {
 namespace {
@@ -42,7 +41,9 @@ AppDelegate::~AppDelegate() {
     invalidate(bridgeStateRefresher_);
 }
 
-void AppDelegate::onUI(std::function<void()> work) { uiIfAlive(alive_, std::move(work)); }
+void AppDelegate::onUI(std::function<void()> work) {
+    uiIfAlive(alive_, std::move(work));
+}
 
 void AppDelegate::UiHandle::post(std::function<void(AppDelegate&)> work) const {
     UI([delegate = delegate_, alive = alive_, work = std::move(work)] {
@@ -189,7 +190,8 @@ void AppDelegate::fetchScenesWith(UiHandle self, const std::string& ip, const st
 
 void AppDelegate::ensureBridgeStateRefresherIsRunning() {
     if (!bridgeStateRefresher_.expired()) return;
-    bridgeStateRefresher_ = dispatcher().scheduleRepeating(kRefreshPeriod, [this] { refreshTick(); });
+    bridgeStateRefresher_ =
+        dispatcher().scheduleRepeating(kRefreshPeriod, [this] { refreshTick(); });
 }
 
 void AppDelegate::refreshTick() {
@@ -211,11 +213,15 @@ void AppDelegate::disconnectBridge() {
     });
 }
 
-void AppDelegate::updateHueIP(const std::string& newIP) { settings_->setHueIP(trimmed(newIP)); }
-void AppDelegate::updateHueKey(const std::string& newKey) { settings_->setHueKey(newKey); }
+void AppDelegate::updateHueIP(const std::string& newIP) {
+    settings_->setHueIP(trimmed(newIP));
+}
+void AppDelegate::updateHueKey(const std::string& newKey) {
+    settings_->setHueKey(newKey);
+}
 
-std::vector<HueLight> AppDelegate::mergeOrderedLightListWithNew(const std::vector<HueLight>& existing,
-                                                                const std::vector<HueLight>& fresh) const {
+std::vector<HueLight> AppDelegate::mergeOrderedLightListWithNew(
+    const std::vector<HueLight>& existing, const std::vector<HueLight>& fresh) const {
     std::set<std::string> existingIds, freshIds;
     for (const auto& l : existing) existingIds.insert(l.lamp_id);
     for (const auto& l : fresh) freshIds.insert(l.lamp_id);
@@ -229,7 +235,8 @@ std::vector<HueLight> AppDelegate::mergeOrderedLightListWithNew(const std::vecto
     std::vector<HueLight> out;
     out.reserve(combined.size());
     for (const auto& id : combined) {
-        auto it = std::find_if(fresh.begin(), fresh.end(), [&](const HueLight& l) { return l.lamp_id == id; });
+        auto it = std::find_if(fresh.begin(), fresh.end(),
+                               [&](const HueLight& l) { return l.lamp_id == id; });
         out.push_back(*it);
     }
     return orderedLights(out, settings_->defaults());
@@ -249,12 +256,14 @@ int AppDelegate::getLampIndex(const HueLight& lamp) const {
     return -1;
 }
 
-void AppDelegate::updateLocalLight(const HueLight& lamp, const std::function<void(HueLight&)>& change) {
+void AppDelegate::updateLocalLight(const HueLight& lamp,
+                                   const std::function<void(HueLight&)>& change) {
     if (int i = getLampIndex(lamp); i >= 0)
         settings_->mutateLights([&](auto& lights) { change(lights[static_cast<size_t>(i)]); });
 }
 
-void AppDelegate::updateLocalGroup(const HueGroup& group, const std::function<void(HueGroup&)>& change) {
+void AppDelegate::updateLocalGroup(const HueGroup& group,
+                                   const std::function<void(HueGroup&)>& change) {
     if (int i = getGroupIndex(group); i >= 0)
         settings_->mutateGroups([&](auto& groups) { change(groups[static_cast<size_t>(i)]); });
 }
@@ -315,7 +324,8 @@ void AppDelegate::send(const ActionQueueItem& item) {
 }
 
 bool AppDelegate::queueDrained() const {
-    return settings_->actionQueue().empty() && actionQueueProcessor_.expired() && sendsInFlight() == 0;
+    return settings_->actionQueue().empty() && actionQueueProcessor_.expired() &&
+           sendsInFlight() == 0;
 }
 
 // ---- Menu commands and lifecycle ---------------------------------------------
@@ -325,7 +335,9 @@ void AppDelegate::allOff() {
     for (const auto& l : lights) setLampOn(*this, l, false);
 }
 
-void AppDelegate::allOffInMinutes(int minutes) { autoOffInMinutes(*this, minutes); }
+void AppDelegate::allOffInMinutes(int minutes) {
+    autoOffInMinutes(*this, minutes);
+}
 
 int AppDelegate::minutesFromMenuTitle(const std::string& title) {
     int minutes = 5;
@@ -373,12 +385,14 @@ void saveDeviceOrder(const std::vector<HueLight>& lights, DefaultsStore& store) 
     store.setString(keys::lightOrder, text);
 }
 
-std::vector<HueLight> orderedLights(const std::vector<HueLight>& lights, const DefaultsStore& store) {
+std::vector<HueLight> orderedLights(const std::vector<HueLight>& lights,
+                                    const DefaultsStore& store) {
     std::vector<HueLight> out;
     std::set<std::string> placed;
     for (const auto& id : loadDeviceOrder(store)) {
         if (id.empty() || placed.count(id)) continue;
-        auto it = std::find_if(lights.begin(), lights.end(), [&](const HueLight& l) { return l.lamp_id == id; });
+        auto it = std::find_if(lights.begin(), lights.end(),
+                               [&](const HueLight& l) { return l.lamp_id == id; });
         if (it == lights.end()) continue;
         out.push_back(*it);
         placed.insert(id);

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "app/app_settings.h"
-#include "base/dispatch.h"
 #include "app/hotkey_actions.h"
 #include "app/services.h"
 #include "app/shell.h"
+#include "base/dispatch.h"
 #include "bridge/commands.h"
 #include "bridge/http.h"
 
@@ -26,7 +26,7 @@ inline constexpr auto kQuietAfterUserAction = std::chrono::milliseconds(3000);
 inline constexpr auto kCommandTimeout = std::chrono::seconds(3);
 
 class AppDelegate : public CommandQueue {
-public:
+  public:
     explicit AppDelegate(Services services, Shell* shell = nullptr);
     ~AppDelegate() override;
     AppDelegate(const AppDelegate&) = delete;
@@ -75,8 +75,10 @@ public:
     void addActionItem(ActionQueueItem item) override;
     std::string commandBridgeIP() const override { return settings_->hueIP(); }
     std::string commandBridgeUser() const override { return settings_->hueKey(); }
-    void updateLocalLight(const HueLight& lamp, const std::function<void(HueLight&)>& change) override;
-    void updateLocalGroup(const HueGroup& group, const std::function<void(HueGroup&)>& change) override;
+    void updateLocalLight(const HueLight& lamp,
+                          const std::function<void(HueLight&)>& change) override;
+    void updateLocalGroup(const HueGroup& group,
+                          const std::function<void(HueGroup&)>& change) override;
     void commandLog(const std::string& line) override { settings_->logger(line); }
     void ensureQueueProcessorIsRunning();
     void processActionQueue();
@@ -95,8 +97,12 @@ public:
     void applyToAllGroups(AllGroupsAction action);
     void applyGroupSlot(int slot);  // 0 to 4
 
-    const std::weak_ptr<RepeatingTimer>& actionQueueProcessor() const { return actionQueueProcessor_; }
-    const std::weak_ptr<RepeatingTimer>& bridgeStateRefresher() const { return bridgeStateRefresher_; }
+    const std::weak_ptr<RepeatingTimer>& actionQueueProcessor() const {
+        return actionQueueProcessor_;
+    }
+    const std::weak_ptr<RepeatingTimer>& bridgeStateRefresher() const {
+        return bridgeStateRefresher_;
+    }
     // Requests started by the queue whose reply has not come back yet.
     int sendsInFlight() const { return inFlight_->load(); }
     // True when nothing waits in the queue and nothing is on its way.
@@ -105,19 +111,19 @@ public:
     using Transport = Services::Transport;
     void setTransport(Transport transport) { services_.transport = std::move(transport); }
 
-private:
+  private:
     // What background work holds of this delegate instead of `this`: a way
     // back to it on the UI thread. The token is checked there, where the
     // delegate is also destroyed, so a worker never reads the delegate and
     // the delegate may go while a read or pairing is still on its way.
     class UiHandle {
-    public:
+      public:
         // Runs `work` with the delegate on the UI thread, if it still exists then.
         void post(std::function<void(AppDelegate&)> work) const;
         // A hint for a worker to skip work nobody waits for; decides nothing.
         bool gone() const { return alive_.expired(); }
 
-    private:
+      private:
         friend class AppDelegate;
         UiHandle(AppDelegate* delegate, std::weak_ptr<int> alive)
             : delegate_(delegate), alive_(std::move(alive)) {}
@@ -158,7 +164,8 @@ private:
 // The stored light order, under "lightOrder".
 std::vector<std::string> loadDeviceOrder(const DefaultsStore& store);
 void saveDeviceOrder(const std::vector<HueLight>& lights, DefaultsStore& store);
-std::vector<HueLight> orderedLights(const std::vector<HueLight>& lights, const DefaultsStore& store);
+std::vector<HueLight> orderedLights(const std::vector<HueLight>& lights,
+                                    const DefaultsStore& store);
 std::vector<HueScene> orderedScenes(std::vector<HueScene> scenes);
 
 }  // namespace lumora

@@ -39,13 +39,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!settings_->hueIP().empty()) {
         BG([self = uiHandle()] { self.post([](AppDelegate& d) { d.connectToBridge(); }); });
     } else {
-        Detector detect = detector_ ? detector_ : [factory = services_.browserFactory,
-                                                   console = services_.console] {
-            DetectBridgeOptions options;
-            options.browserFactory = factory;
-            options.console = console;
-            return detectBridge(options);
-        };
+        Detector detect = detector_
+                              ? detector_
+                              : [factory = services_.browserFactory, console = services_.console] {
+                                    DetectBridgeOptions options;
+                                    options.browserFactory = factory;
+                                    options.console = console;
+                                    return detectBridge(options);
+                                };
         BG([self = uiHandle(), detect] {
             const std::string found = detect();
             // Nothing found: the user connects from the settings.

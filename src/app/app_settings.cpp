@@ -1,11 +1,11 @@
 #include "app/app_settings.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "base/setting_keys.h"
 #include "base/utf8.h"
 #include "bridge/bridge_address.h"
-
-#include <algorithm>
-#include <cstdio>
 
 namespace lumora {
 
@@ -14,7 +14,9 @@ std::optional<MainPanels> mainPanelsFromRaw(std::int64_t raw) {
     return std::nullopt;
 }
 
-std::string trimmed(const std::string& s) { return trimUnicodeSpace(s); }
+std::string trimmed(const std::string& s) {
+    return trimUnicodeSpace(s);
+}
 
 AppSettings::AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center)
     : store_(std::move(store)), center_(center), lastUserActionAt_(now()) {}
@@ -47,8 +49,10 @@ void AppSettings::loadFromStore() {
     setPresetWindowHeightScenes(store_->integer(keys::heightScenes));
     std::int64_t inc = store_->integer(keys::keyIncrement);
     setKeyIncrement(inc == 0 ? keys::defaultKeyIncrement : inc);
-    if (!store_->contains(keys::showColorBarsForRooms)) store_->setBool(keys::showColorBarsForRooms, keys::defaultShowColorBars);
-    if (!store_->contains(keys::showColorBarsForLights)) store_->setBool(keys::showColorBarsForLights, keys::defaultShowColorBars);
+    if (!store_->contains(keys::showColorBarsForRooms))
+        store_->setBool(keys::showColorBarsForRooms, keys::defaultShowColorBars);
+    if (!store_->contains(keys::showColorBarsForLights))
+        store_->setBool(keys::showColorBarsForLights, keys::defaultShowColorBars);
     setShowColorBarsForRooms(store_->boolean(keys::showColorBarsForRooms));
     setShowColorBarsForLights(store_->boolean(keys::showColorBarsForLights));
     setShowScenes(store_->boolean(keys::showScenes));
@@ -84,10 +88,10 @@ void AppSettings::logger(const std::string& line) {
 // Setting a field to the value it holds tells nobody: a refresh that finds
 // the bridge as it was must not repaint or rebuild anything.
 #define LUMORA_SETTER(Name, Member, Type, FieldName) \
-    void AppSettings::Name(Type v) {                  \
-        if (Member == v) return;                      \
-        Member = std::move(v);                        \
-        changed(Field::FieldName);                    \
+    void AppSettings::Name(Type v) {                 \
+        if (Member == v) return;                     \
+        Member = std::move(v);                       \
+        changed(Field::FieldName);                   \
     }
 
 LUMORA_SETTER(setActionQueue, actionQueue_, std::vector<ActionQueueItem>, actionQueue)
@@ -98,14 +102,18 @@ LUMORA_SETTER(setBridgeConnected, bridgeConnected_, bool, bridgeConnected)
 LUMORA_SETTER(setNeedsLinkButton, needsLinkButton_, bool, needsLinkButton)
 LUMORA_SETTER(setHueIP, hueIP_, std::string, hueIP)
 LUMORA_SETTER(setHueKey, hueKey_, std::string, hueKey)
-LUMORA_SETTER(setConnectionErrorMessage, connectionErrorMessage_, std::string, connectionErrorMessage)
+LUMORA_SETTER(setConnectionErrorMessage, connectionErrorMessage_, std::string,
+              connectionErrorMessage)
 LUMORA_SETTER(setLastUserActionAt, lastUserActionAt_, TimePoint, lastUserActionAt)
 LUMORA_SETTER(setShowReviewRequest, showReviewRequest_, bool, showReviewRequest)
 LUMORA_SETTER(setAppIcon, appIcon_, std::string, appIcon)
 LUMORA_SETTER(setKeyIncrement, keyIncrement_, std::int64_t, keyIncrement)
-LUMORA_SETTER(setPresetWindowHeightLights, presetWindowHeightLights_, std::int64_t, presetWindowHeightLights)
-LUMORA_SETTER(setPresetWindowHeightRooms, presetWindowHeightRooms_, std::int64_t, presetWindowHeightRooms)
-LUMORA_SETTER(setPresetWindowHeightScenes, presetWindowHeightScenes_, std::int64_t, presetWindowHeightScenes)
+LUMORA_SETTER(setPresetWindowHeightLights, presetWindowHeightLights_, std::int64_t,
+              presetWindowHeightLights)
+LUMORA_SETTER(setPresetWindowHeightRooms, presetWindowHeightRooms_, std::int64_t,
+              presetWindowHeightRooms)
+LUMORA_SETTER(setPresetWindowHeightScenes, presetWindowHeightScenes_, std::int64_t,
+              presetWindowHeightScenes)
 #undef LUMORA_SETTER
 
 void AppSettings::mutateActionQueue(const std::function<void(std::vector<ActionQueueItem>&)>& f) {
@@ -155,7 +163,8 @@ void AppSettings::setActiveMainPanel(MainPanels v) {
     activeMainPanel_ = v;
     store_->setInteger(keys::activePanel, static_cast<std::int64_t>(v));
     changed(Field::activeMainPanel);
-    center_.post(kWindowResizePlease, {{"height", NotificationValue(getCurrentPreferredWindowHeight())}});
+    center_.post(kWindowResizePlease,
+                 {{"height", NotificationValue(getCurrentPreferredWindowHeight())}});
 }
 
 }  // namespace lumora

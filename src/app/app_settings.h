@@ -24,12 +24,30 @@ std::optional<MainPanels> mainPanelsFromRaw(std::int64_t raw);
 inline constexpr const char* kWindowResizePlease = "windowResizePlease";
 
 class AppSettings {
-public:
+  public:
     enum class Field {
-        actionQueue, lights, groups, scenes, bridgeConnected, needsLinkButton, hueIP, hueKey,
-        connectionErrorMessage, log, lastUserActionAt, showReviewRequest, appIcon, keyIncrement,
-        showZones, presetWindowHeightLights, presetWindowHeightRooms, presetWindowHeightScenes,
-        activeMainPanel, showScenes, showColorBarsForRooms, showColorBarsForLights,
+        actionQueue,
+        lights,
+        groups,
+        scenes,
+        bridgeConnected,
+        needsLinkButton,
+        hueIP,
+        hueKey,
+        connectionErrorMessage,
+        log,
+        lastUserActionAt,
+        showReviewRequest,
+        appIcon,
+        keyIncrement,
+        showZones,
+        presetWindowHeightLights,
+        presetWindowHeightRooms,
+        presetWindowHeightScenes,
+        activeMainPanel,
+        showScenes,
+        showColorBarsForRooms,
+        showColorBarsForLights,
     };
     using Observer = std::function<void(Field)>;
 
@@ -100,7 +118,7 @@ public:
     void setShowColorBarsForRooms(bool v);
     void setShowColorBarsForLights(bool v);
 
-private:
+  private:
     void changed(Field f);
 
     std::shared_ptr<DefaultsStore> store_;

@@ -10,7 +10,8 @@
 namespace lumora {
 
 HotKeyGroupAction getHotKeyGroupAction(int hotkeyIndex, const DefaultsStore& store) {
-    const std::string text = store.string(keys::groupActionPrefix + std::to_string(hotkeyIndex)).value_or("");
+    const std::string text =
+        store.string(keys::groupActionPrefix + std::to_string(hotkeyIndex)).value_or("");
     if (text == keys::noGroupAction) return {};
     std::vector<std::string> pieces;
     size_t start = 0;
@@ -54,8 +55,9 @@ void AppDelegate::registerKeyboardHotkeys() {
             });
         });
     }
-    const Names* slots[] = {&Names::actionCustomGroup1, &Names::actionCustomGroup2, &Names::actionCustomGroup3,
-                            &Names::actionCustomGroup4, &Names::actionCustomGroup5};
+    const Names* slots[] = {&Names::actionCustomGroup1, &Names::actionCustomGroup2,
+                            &Names::actionCustomGroup3, &Names::actionCustomGroup4,
+                            &Names::actionCustomGroup5};
     for (int k = 0; k < 5; ++k) {
         KeyboardShortcuts::onKeyUp(*slots[k], [this, alive, k] {
             UI([this, alive, k] {
@@ -94,13 +96,23 @@ void AppDelegate::applyToAllGroups(AllGroupsAction action) {
         if (i >= settings_->groups().size()) break;
         const HueGroup g = settings_->groups()[i];
         switch (action) {
-            case AllGroupsAction::off: setGroupOn(*this, g, false); break;
-            case AllGroupsAction::on: setGroupOn(*this, g, true); break;
-            case AllGroupsAction::brighter: groupBrightnessIncrease(*this, g, step); break;
-            case AllGroupsAction::darker: groupBrightnessIncrease(*this, g, -step); break;
+            case AllGroupsAction::off:
+                setGroupOn(*this, g, false);
+                break;
+            case AllGroupsAction::on:
+                setGroupOn(*this, g, true);
+                break;
+            case AllGroupsAction::brighter:
+                groupBrightnessIncrease(*this, g, step);
+                break;
+            case AllGroupsAction::darker:
+                groupBrightnessIncrease(*this, g, -step);
+                break;
             case AllGroupsAction::red:
             case AllGroupsAction::blue:
-            case AllGroupsAction::white: setGroupHue(*this, g, g.hue); break;
+            case AllGroupsAction::white:
+                setGroupHue(*this, g, g.hue);
+                break;
         }
     }
 }
@@ -116,11 +128,20 @@ void AppDelegate::applyGroupSlot(int slot) {
         });
         const HueGroup g = settings_->groups()[i];
         switch (a.action) {
-            case HotKeyGroupActions::on: setGroupOn(*this, g, true); break;
-            case HotKeyGroupActions::off: setGroupOn(*this, g, false); break;
-            case HotKeyGroupActions::brighter: groupBrightnessIncrease(*this, g, step); break;
-            case HotKeyGroupActions::darker: groupBrightnessIncrease(*this, g, -step); break;
-            case HotKeyGroupActions::nothing: break;
+            case HotKeyGroupActions::on:
+                setGroupOn(*this, g, true);
+                break;
+            case HotKeyGroupActions::off:
+                setGroupOn(*this, g, false);
+                break;
+            case HotKeyGroupActions::brighter:
+                groupBrightnessIncrease(*this, g, step);
+                break;
+            case HotKeyGroupActions::darker:
+                groupBrightnessIncrease(*this, g, -step);
+                break;
+            case HotKeyGroupActions::nothing:
+                break;
         }
     }
 }

@@ -14,7 +14,7 @@ namespace lumora {
 using DefaultsValue = std::variant<bool, std::int64_t, double, std::string>;
 
 class DefaultsStore {
-public:
+  public:
     virtual ~DefaultsStore() = default;
 
     virtual std::optional<DefaultsValue> object(const std::string& key) const = 0;
@@ -37,13 +37,13 @@ public:
 
 // Keeps everything in memory; for tests and throw-away profiles.
 class InMemoryDefaultsStore : public DefaultsStore {
-public:
+  public:
     std::optional<DefaultsValue> object(const std::string& key) const override;
     void set(const std::string& key, DefaultsValue value) override;
     void remove(const std::string& key) override;
     std::map<std::string, DefaultsValue> snapshot() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::map<std::string, DefaultsValue> values_;
 };

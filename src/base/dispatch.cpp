@@ -30,7 +30,9 @@ std::shared_ptr<Dispatcher> installDispatcher(std::shared_ptr<Dispatcher> dispat
 }
 
 // The installer keeps its dispatcher for as long as work may be posted to it.
-Dispatcher& dispatcher() { return *required(); }
+Dispatcher& dispatcher() {
+    return *required();
+}
 
 // Posting happens under the lock: once installDispatcher has swapped a
 // dispatcher out, no worker can still be inside it, and its owner may destroy
@@ -47,10 +49,18 @@ auto withDispatcher(F&& f) {
 }
 }  // namespace
 
-void UI(Work work) { withDispatcher([&](Dispatcher& d) { d.postUI(std::move(work)); }); }
-void BG(Work work) { withDispatcher([&](Dispatcher& d) { d.postBG(std::move(work)); }); }
-TimePoint now() { return withDispatcher([](Dispatcher& d) { return d.now(); }); }
-WallTime wallNow() { return withDispatcher([](Dispatcher& d) { return d.wallNow(); }); }
+void UI(Work work) {
+    withDispatcher([&](Dispatcher& d) { d.postUI(std::move(work)); });
+}
+void BG(Work work) {
+    withDispatcher([&](Dispatcher& d) { d.postBG(std::move(work)); });
+}
+TimePoint now() {
+    return withDispatcher([](Dispatcher& d) { return d.now(); });
+}
+WallTime wallNow() {
+    return withDispatcher([](Dispatcher& d) { return d.wallNow(); });
+}
 
 void invalidate(std::weak_ptr<RepeatingTimer>& timer) {
     if (auto t = timer.lock()) t->invalidate();

@@ -20,14 +20,14 @@ using Work = std::function<void()>;
 // A repeating timer owned by its dispatcher. Holders keep a std::weak_ptr,
 // which expires once the timer is invalidated.
 class RepeatingTimer {
-public:
+  public:
     virtual ~RepeatingTimer() = default;
     virtual void invalidate() = 0;
     virtual bool isValid() const = 0;
 };
 
 class Dispatcher {
-public:
+  public:
     virtual ~Dispatcher() = default;
     // Queue on the user-interface thread; never runs inline.
     virtual void postUI(Work work) = 0;

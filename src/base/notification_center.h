@@ -21,7 +21,7 @@ struct Notification {
 };
 
 class NotificationCenter {
-public:
+  public:
     using Observer = std::function<void(const Notification&)>;
     using Token = std::uint64_t;
 
@@ -30,7 +30,7 @@ public:
     void removeObserver(Token token);
     void post(const std::string& name, UserInfo userInfo = {});
 
-private:
+  private:
     struct Entry {
         Token token;
         std::string name;

@@ -265,7 +265,8 @@ std::optional<std::vector<HueLight>> decodeLights(std::string_view body,
             l.xy_y = (*state->xy)[1];
         }
 
-        const std::string cm = state->colormode ? asciiLowerCased(*state->colormode) : std::string();
+        const std::string cm =
+            state->colormode ? asciiLowerCased(*state->colormode) : std::string();
         const bool colorMode = state->colormode && (cm == "hs" || cm == "xy");
         const bool tempMode = state->colormode && cm == "ct";
         const std::string t = type ? asciiLowerCased(*type) : std::string();

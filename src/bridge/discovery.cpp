@@ -143,10 +143,9 @@ std::string discoveryUrl() {
 
 ZeroConf::ZeroConf(DnsSdBrowserFactory factory, ConsoleSink console)
     : console_(std::move(console)),
-      factory_(factory ? std::move(factory)
-                       : [sink = console_]() -> std::unique_ptr<DnsSdBrowser> {
-                             return std::make_unique<NoDnsSdBrowser>(sink);
-                         }),
+      factory_(factory ? std::move(factory) : [sink = console_]() -> std::unique_ptr<DnsSdBrowser> {
+          return std::make_unique<NoDnsSdBrowser>(sink);
+      }),
       browser_(factory_()) {}
 
 ZeroConf::~ZeroConf() {

@@ -30,12 +30,15 @@ Outcome read(const std::string& bridgeIP, const std::string& apiKey, const char*
     req.timeout = kReadTimeout;
     HttpResponse res = httpSend(req);
     switch (res.error) {
-        case HttpError::none: break;
+        case HttpError::none:
+            break;
         // An address that does not form a URL cannot be reached at all.
         case HttpError::invalidUrl:
         case HttpError::connectionFailed:
-        case HttpError::timedOut: return Outcome::connectionFailed;
-        case HttpError::bodyTooLarge: return Outcome::unreadable;
+        case HttpError::timedOut:
+            return Outcome::connectionFailed;
+        case HttpError::bodyTooLarge:
+            return Outcome::unreadable;
     }
     if (!res.body || res.body->empty()) return Outcome::noData;
     if (!isValidUtf8(*res.body)) return Outcome::unreadable;
@@ -44,14 +47,21 @@ Outcome read(const std::string& bridgeIP, const std::string& apiKey, const char*
 }
 
 template <typename T, typename E, typename Decode>
-FetchResult<T, E> fetchNow(const std::string& bridgeIP, const std::string& apiKey, const char* resource,
-                           const Messages& messages, Decode decode, const ConsoleSink& console) {
+FetchResult<T, E> fetchNow(const std::string& bridgeIP, const std::string& apiKey,
+                           const char* resource, const Messages& messages, Decode decode,
+                           const ConsoleSink& console) {
     std::string body;
     switch (read(bridgeIP, apiKey, resource, body)) {
-        case Outcome::connectionFailed: return E::connectionFailed;
-        case Outcome::noData: consoleLine(console, messages.noData); return E::invalidData;
-        case Outcome::unreadable: consoleLine(console, messages.unreadable); return E::invalidData;
-        case Outcome::body: break;
+        case Outcome::connectionFailed:
+            return E::connectionFailed;
+        case Outcome::noData:
+            consoleLine(console, messages.noData);
+            return E::invalidData;
+        case Outcome::unreadable:
+            consoleLine(console, messages.unreadable);
+            return E::invalidData;
+        case Outcome::body:
+            break;
     }
     // The refresh asks every few seconds and the bridge mostly answers with
     // the very same bytes: hand back the records decoded last time instead of
@@ -122,11 +132,14 @@ ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiK
                                                            decodeScenes, console);
 }
 
-HueCommunicationLights::HueCommunicationLights(std::string bridgeIp, std::string key, ConsoleSink sink)
+HueCommunicationLights::HueCommunicationLights(std::string bridgeIp, std::string key,
+                                               ConsoleSink sink)
     : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)), console(std::move(sink)) {}
-HueCommunicationGroups::HueCommunicationGroups(std::string bridgeIp, std::string key, ConsoleSink sink)
+HueCommunicationGroups::HueCommunicationGroups(std::string bridgeIp, std::string key,
+                                               ConsoleSink sink)
     : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)), console(std::move(sink)) {}
-HueCommunicationScenes::HueCommunicationScenes(std::string bridgeIp, std::string key, ConsoleSink sink)
+HueCommunicationScenes::HueCommunicationScenes(std::string bridgeIp, std::string key,
+                                               ConsoleSink sink)
     : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)), console(std::move(sink)) {}
 
 // Each fetch copies its two texts, so the fetcher object may go away before

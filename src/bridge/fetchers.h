@@ -24,23 +24,23 @@ using GroupsResult = FetchResult<HueGroup, BridgeDataType_Groups_Error>;
 using ScenesResult = FetchResult<HueScene, BridgeDataType_Scenes_Error>;
 
 class HueDevicesProtocol {
-public:
+  public:
     virtual ~HueDevicesProtocol() = default;
     virtual void fetch(std::function<void(LightsResult)> completion) = 0;
 };
 class HueGroupsProtocol {
-public:
+  public:
     virtual ~HueGroupsProtocol() = default;
     virtual void fetch(std::function<void(GroupsResult)> completion) = 0;
 };
 class HueScenesProtocol {
-public:
+  public:
     virtual ~HueScenesProtocol() = default;
     virtual void fetch(std::function<void(ScenesResult)> completion) = 0;
 };
 
 class HueCommunicationLights : public HueDevicesProtocol {
-public:
+  public:
     HueCommunicationLights(std::string bridgeIp, std::string apiKey, ConsoleSink console = {});
     void fetch(std::function<void(LightsResult)> completion) override;
     std::string bridgeIP, apiKey;
@@ -48,7 +48,7 @@ public:
 };
 
 class HueCommunicationGroups : public HueGroupsProtocol {
-public:
+  public:
     HueCommunicationGroups(std::string bridgeIp, std::string apiKey, ConsoleSink console = {});
     void fetch(std::function<void(GroupsResult)> completion) override;
     std::string bridgeIP, apiKey;
@@ -56,7 +56,7 @@ public:
 };
 
 class HueCommunicationScenes : public HueScenesProtocol {
-public:
+  public:
     HueCommunicationScenes(std::string bridgeIp, std::string apiKey, ConsoleSink console = {});
     void fetch(std::function<void(ScenesResult)> completion) override;
     std::string bridgeIP, apiKey;

@@ -89,11 +89,16 @@ std::optional<ParsedUrl> parseUrl(std::string_view url) {
 
 const char* toString(HttpError error) {
     switch (error) {
-        case HttpError::none: return "none";
-        case HttpError::invalidUrl: return "invalid address";
-        case HttpError::connectionFailed: return "connection failed";
-        case HttpError::timedOut: return "timed out";
-        case HttpError::bodyTooLarge: return "reply too large";
+        case HttpError::none:
+            return "none";
+        case HttpError::invalidUrl:
+            return "invalid address";
+        case HttpError::connectionFailed:
+            return "connection failed";
+        case HttpError::timedOut:
+            return "timed out";
+        case HttpError::bodyTooLarge:
+            return "reply too large";
     }
     return "unknown";
 }
@@ -106,7 +111,8 @@ HttpResponse httpSend(const HttpRequest& request) {
         return out;
     }
 
-    const std::string hostForUrl = url->host.find(':') != std::string::npos ? "[" + url->host + "]" : url->host;
+    const std::string hostForUrl =
+        url->host.find(':') != std::string::npos ? "[" + url->host + "]" : url->host;
     httplib::Client client(url->scheme + "://" + hostForUrl + ":" + std::to_string(url->port));
     const auto timeout = request.timeout;
     const auto secs = std::chrono::duration_cast<std::chrono::seconds>(timeout);
@@ -129,7 +135,8 @@ HttpResponse httpSend(const HttpRequest& request) {
     for (const auto& [k, v] : request.headers) req.headers.emplace(k, v);
     if (!request.body.empty() || request.method == "POST" || request.method == "PUT") {
         req.body = request.body;
-        if (!req.has_header("Content-Type")) req.headers.emplace("Content-Type", "application/json");
+        if (!req.has_header("Content-Type"))
+            req.headers.emplace("Content-Type", "application/json");
     }
 
     // The read time-out applies per read; this deadline bounds the whole reply,
@@ -165,11 +172,12 @@ HttpResponse httpSend(const HttpRequest& request) {
         return out;
     }
     if (!sent) {
-        out.error = (err == httplib::Error::Read || err == httplib::Error::Write ||
-                     err == httplib::Error::ConnectionTimeout) &&
-                            std::chrono::steady_clock::now() >= deadline - std::chrono::milliseconds(50)
-                        ? HttpError::timedOut
-                        : HttpError::connectionFailed;
+        out.error =
+            (err == httplib::Error::Read || err == httplib::Error::Write ||
+             err == httplib::Error::ConnectionTimeout) &&
+                    std::chrono::steady_clock::now() >= deadline - std::chrono::milliseconds(50)
+                ? HttpError::timedOut
+                : HttpError::connectionFailed;
         return out;
     }
     out.status = res.status;

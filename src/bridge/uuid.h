@@ -9,14 +9,14 @@
 namespace lumora {
 
 class Uuid {
-public:
+  public:
     static Uuid random();
     std::string toString() const;
     bool operator==(const Uuid&) const = default;
     auto operator<=>(const Uuid&) const = default;
     const std::array<std::uint8_t, 16>& bytes() const { return bytes_; }
 
-private:
+  private:
     std::array<std::uint8_t, 16> bytes_{};
 };
 

@@ -77,7 +77,8 @@ Options parse(const std::vector<std::string>& args) {
             o.user = value("--user");
         } else if (is("--in")) {
             auto v = number(value("--in"));
-            if (!v || (*v != 5 && *v != 30 && *v != 60)) throw UsageError{"--in takes 5, 30 or 60 (minutes)"};
+            if (!v || (*v != 5 && *v != 30 && *v != 60))
+                throw UsageError{"--in takes 5, 30 or 60 (minutes)"};
             o.in = v;
         } else if (a.size() > 1 && a[0] == '-' && !number(a)) {
             throw UsageError{"unknown option " + a};
@@ -91,16 +92,19 @@ Options parse(const std::vector<std::string>& args) {
 // Why the bridge refused, from one error entry of a reply. Its members may be
 // of any kind: text is quoted as sent, anything else falls back to the type.
 std::string refusalReason(const json& error) {
-    if (auto d = error.find("description"); d != error.end() && d->is_string() && !d->get_ref<const std::string&>().empty())
+    if (auto d = error.find("description");
+        d != error.end() && d->is_string() && !d->get_ref<const std::string&>().empty())
         return d->get<std::string>();
-    if (auto t = error.find("type"); t != error.end() && t->is_number()) return "error type " + t->dump();
+    if (auto t = error.find("type"); t != error.end() && t->is_number())
+        return "error type " + t->dump();
     return "no reason given";
 }
 
 // Everything one invocation needs, torn down in order at the end.
 class Session {
-public:
-    Session(const Options& o, std::ostream& out, std::ostream& err) : opts_(o), out_(out), err_(err) {
+  public:
+    Session(const Options& o, std::ostream& out, std::ostream& err)
+        : opts_(o), out_(out), err_(err) {
         previous_ = installDispatcher(loop_);
         if (o.demo) {
             store_ = std::make_shared<InMemoryDefaultsStore>();
@@ -108,7 +112,8 @@ public:
             so.linkButtonPressed = true;
             sim_ = std::make_unique<sim::SimServer>(so);
             std::string why;
-            if (!sim_->start(&why)) throw std::runtime_error("cannot start the demo bridge: " + why);
+            if (!sim_->start(&why))
+                throw std::runtime_error("cannot start the demo bridge: " + why);
             store_->setString(keys::bridgeIP, sim_->address());
             store_->setString(keys::bridgeUser, sim::kDemoUser);
         } else {
@@ -116,7 +121,9 @@ public:
             storeFile_ = file->file().string();
             store_ = file;
         }
-        address_ = o.bridge ? *o.bridge : bareAddress(store_->string(keys::bridgeIP).value_or(""), "the stored address: ");
+        address_ = o.bridge ? *o.bridge
+                            : bareAddress(store_->string(keys::bridgeIP).value_or(""),
+                                          "the stored address: ");
         user_ = o.user.value_or(store_->string(keys::bridgeUser).value_or(""));
     }
     ~Session() {
@@ -130,7 +137,7 @@ public:
     int status();
     int command(const std::vector<std::string>& words);
 
-private:
+  private:
     int requireBridge();
     int read(bool scenes);
     void rememberNames(bool scenes);
@@ -163,11 +170,13 @@ private:
 
 int Session::requireBridge() {
     if (address_.empty()) {
-        err_ << "lumora-ctl: no bridge address known; pair first with 'lumora-ctl pair ADDRESS' or give --bridge\n";
+        err_ << "lumora-ctl: no bridge address known; pair first with 'lumora-ctl pair ADDRESS' or "
+                "give --bridge\n";
         return kBridgeFailed;
     }
     if (user_.empty()) {
-        err_ << "lumora-ctl: not paired with the bridge at " << address_ << "; run 'lumora-ctl pair'\n";
+        err_ << "lumora-ctl: not paired with the bridge at " << address_
+             << "; run 'lumora-ctl pair'\n";
         return kBridgeFailed;
     }
     return kDone;
@@ -180,7 +189,8 @@ int Session::read(bool scenes) {
             err_ << "lumora-ctl: cannot reach the bridge at " << address_ << "\n";
         else
             err_ << "lumora-ctl: the bridge at " << address_
-                 << " refused the stored user name or answered with something unreadable; pair again with "
+                 << " refused the stored user name or answered with something unreadable; pair "
+                    "again with "
                     "'lumora-ctl pair'\n";
         return kBridgeFailed;
     };
@@ -220,11 +230,13 @@ void Session::rememberNames(bool scenes) {
 int Session::pair() {
     std::string address = opts_.words.size() > 1 ? bareAddress(opts_.words[1]) : address_;
     if (opts_.words.size() > 2) throw UsageError{"pair takes at most one address"};
-    if (address.empty()) throw UsageError{"pair needs the bridge's address (or run 'lumora-ctl discover')"};
+    if (address.empty())
+        throw UsageError{"pair needs the bridge's address (or run 'lumora-ctl discover')"};
     err_ << "Asking the bridge at " << address << " for a user name...\n";
     const std::string r = manageBridge(address);
     if (r == kPressButton) {
-        err_ << "lumora-ctl: the bridge wants its link button pressed; press it, then run 'lumora-ctl pair "
+        err_ << "lumora-ctl: the bridge wants its link button pressed; press it, then run "
+                "'lumora-ctl pair "
              << address << "' again within 30 seconds\n";
         return kBridgeFailed;
     }
@@ -266,7 +278,9 @@ int Session::discover() {
     return kDone;
 }
 
-std::string onOff(bool on) { return on ? "on" : "off"; }
+std::string onOff(bool on) {
+    return on ? "on" : "off";
+}
 
 int Session::list(const std::string& what) {
     if (int rc = read(what == "scenes")) return rc;
@@ -277,24 +291,30 @@ int Session::list(const std::string& what) {
     }
     std::ostringstream t;
     if (what == "lights") {
-        t << std::left << std::setw(5) << "ID" << std::setw(28) << "NAME" << std::setw(5) << "ON" << std::setw(5)
-          << "BRI" << "CAN\n";
+        t << std::left << std::setw(5) << "ID" << std::setw(28) << "NAME" << std::setw(5) << "ON"
+          << std::setw(5) << "BRI"
+          << "CAN\n";
         for (const auto& l : lights_) {
-            std::string can = l.allows_color ? "colour" : l.allows_ambient ? "white" : l.allows_brightness ? "dim" : "switch";
-            t << std::setw(5) << l.lamp_id << std::setw(28) << l.name << std::setw(5) << onOff(l.is_on)
-              << std::setw(5) << l.brightness << can << "\n";
+            std::string can = l.allows_color        ? "colour"
+                              : l.allows_ambient    ? "white"
+                              : l.allows_brightness ? "dim"
+                                                    : "switch";
+            t << std::setw(5) << l.lamp_id << std::setw(28) << l.name << std::setw(5)
+              << onOff(l.is_on) << std::setw(5) << l.brightness << can << "\n";
         }
     } else if (what == "rooms") {
-        t << std::left << std::setw(5) << "ID" << std::setw(24) << "NAME" << std::setw(7) << "TYPE" << std::setw(5)
-          << "ON" << std::setw(5) << "BRI" << "LIGHTS\n";
+        t << std::left << std::setw(5) << "ID" << std::setw(24) << "NAME" << std::setw(7) << "TYPE"
+          << std::setw(5) << "ON" << std::setw(5) << "BRI"
+          << "LIGHTS\n";
         for (const auto& g : groups_) {
             std::string ids;
             for (const auto& id : g.lights) ids += (ids.empty() ? "" : ",") + id;
-            t << std::setw(5) << g.group_id << std::setw(24) << g.name << std::setw(7) << g.type << std::setw(5)
-              << onOff(g.any_on) << std::setw(5) << g.brightness << ids << "\n";
+            t << std::setw(5) << g.group_id << std::setw(24) << g.name << std::setw(7) << g.type
+              << std::setw(5) << onOff(g.any_on) << std::setw(5) << g.brightness << ids << "\n";
         }
     } else {
-        t << std::left << std::setw(17) << "ID" << std::setw(24) << "NAME" << "ROOM\n";
+        t << std::left << std::setw(17) << "ID" << std::setw(24) << "NAME"
+          << "ROOM\n";
         for (const auto& s : scenes_) {
             std::string room = s.group;
             for (const auto& g : groups_)
@@ -339,17 +359,19 @@ void Session::report(const HueLight* light, const HueGroup* group) {
         if (auto* ls = std::get_if<std::vector<HueLight>>(&l))
             for (const auto& x : *ls)
                 if (x.lamp_id == light->lamp_id)
-                    out_ << x.name << " (light " << x.lamp_id << "): " << onOff(x.is_on) << ", bri " << x.brightness
-                         << (x.allows_color ? ", hue " + std::to_string(x.hue) : "")
-                         << (x.allows_ambient ? ", ct " + std::to_string(x.color_temperature) : "") << "\n";
+                    out_ << x.name << " (light " << x.lamp_id << "): " << onOff(x.is_on) << ", bri "
+                         << x.brightness << (x.allows_color ? ", hue " + std::to_string(x.hue) : "")
+                         << (x.allows_ambient ? ", ct " + std::to_string(x.color_temperature) : "")
+                         << "\n";
     }
     if (group) {
         auto g = fetchGroupsNow(address_, user_, console_);
         if (auto* gs = std::get_if<std::vector<HueGroup>>(&g))
             for (const auto& x : *gs)
                 if (x.group_id == group->group_id)
-                    out_ << x.name << " (" << x.type << " " << x.group_id << "): " << (x.any_on ? "on" : "off")
-                         << ", bri " << x.brightness << ", hue " << x.hue << ", ct " << x.color_temperature << "\n";
+                    out_ << x.name << " (" << x.type << " " << x.group_id
+                         << "): " << (x.any_on ? "on" : "off") << ", bri " << x.brightness
+                         << ", hue " << x.hue << ", ct " << x.color_temperature << "\n";
     }
 }
 
@@ -359,14 +381,17 @@ int Session::command(const std::vector<std::string>& words) {
     const bool needsTarget = needsValue || verb == "on" || verb == "off" || verb == "scene";
     const size_t expected = needsValue ? 3 : needsTarget ? 2 : 1;
     if (words.size() != expected)
-        throw UsageError{verb + (needsValue ? " takes a target and a value" : needsTarget ? " takes one target" : " takes no argument")};
+        throw UsageError{verb + (needsValue    ? " takes a target and a value"
+                                 : needsTarget ? " takes one target"
+                                               : " takes no argument")};
     std::int64_t value = 0;
     if (needsValue) {
         auto v = number(words[2]);
         const std::int64_t lo = verb == "ct" ? 153 : 0;
         const std::int64_t hi = verb == "bri" ? 255 : verb == "hue" ? 65535 : 500;
         if (!v || *v < lo || *v > hi)
-            throw UsageError{verb + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi)};
+            throw UsageError{verb + " takes a whole number from " + std::to_string(lo) + " to " +
+                             std::to_string(hi)};
         value = *v;
     }
 
@@ -385,8 +410,8 @@ int Session::command(const std::vector<std::string>& words) {
         HttpResponse res = httpSend(req);
         std::lock_guard lock(problemsMutex_);
         if (!res.ok()) {
-            problems_.push_back("no answer from the bridge to " + req.method + " " + req.url + " (" +
-                                toString(res.error) + ")");
+            problems_.push_back("no answer from the bridge to " + req.method + " " + req.url +
+                                " (" + toString(res.error) + ")");
         } else if (res.body) {
             json j = json::parse(*res.body, nullptr, false);
             if (j.is_array())
@@ -409,7 +434,8 @@ int Session::command(const std::vector<std::string>& words) {
     } else if (verb == "all-off") {
         if (opts_.in) {
             delegate_->allOffInMinutes(static_cast<int>(*opts_.in));
-            err_ << "Asking the bridge to switch every light off in " << *opts_.in << " minutes...\n";
+            err_ << "Asking the bridge to switch every light off in " << *opts_.in
+                 << " minutes...\n";
         } else {
             delegate_->allOff();
             err_ << "Switching " << lights_.size() << " lights off...\n";
@@ -418,20 +444,30 @@ int Session::command(const std::vector<std::string>& words) {
         auto found = findTarget(words[1], lights_, groups_);
         if (auto* e = std::get_if<TargetError>(&found)) throw UsageError{e->message};
         const auto& t = std::get<Target>(found);
-        if (auto* l = std::get_if<HueLight>(&t)) light = *l;
-        else group = std::get<HueGroup>(t);
+        if (auto* l = std::get_if<HueLight>(&t))
+            light = *l;
+        else
+            group = std::get<HueGroup>(t);
         if (verb == "on" || verb == "off") {
-            if (light) setLampOn(*delegate_, *light, verb == "on");
-            else setGroupOn(*delegate_, *group, verb == "on");
+            if (light)
+                setLampOn(*delegate_, *light, verb == "on");
+            else
+                setGroupOn(*delegate_, *group, verb == "on");
         } else if (verb == "bri") {
-            if (light) setLampBrightness(*delegate_, *light, value);
-            else setGroupBrightness(*delegate_, *group, value);
+            if (light)
+                setLampBrightness(*delegate_, *light, value);
+            else
+                setGroupBrightness(*delegate_, *group, value);
         } else if (verb == "hue") {
-            if (light) setLampHue(*delegate_, *light, value);
-            else setGroupHue(*delegate_, *group, value);
+            if (light)
+                setLampHue(*delegate_, *light, value);
+            else
+                setGroupHue(*delegate_, *group, value);
         } else {
-            if (light) setLampTemperature(*delegate_, *light, value);
-            else setGroupTemperature(*delegate_, *group, value);
+            if (light)
+                setLampTemperature(*delegate_, *light, value);
+            else
+                setGroupTemperature(*delegate_, *group, value);
         }
     }
     const int rc = drain();
@@ -485,14 +521,16 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
         if (o.words.empty()) throw UsageError{"no command given"};
         const std::string& verb = o.words[0];
-        static const std::vector<std::string> known{"discover", "pair", "lights", "rooms", "scenes", "on",     "off",
-                                                    "bri",  "hue",    "ct",    "scene",  "all-off", "status"};
+        static const std::vector<std::string> known{
+            "discover", "pair", "lights", "rooms", "scenes",  "on",    "off",
+            "bri",      "hue",  "ct",     "scene", "all-off", "status"};
         if (std::find(known.begin(), known.end(), verb) == known.end())
             throw UsageError{"unknown command '" + verb + "'"};
         if (o.in && verb != "all-off") throw UsageError{"--in goes with all-off"};
         if (o.json && verb != "lights" && verb != "rooms" && verb != "scenes")
             throw UsageError{"--json goes with lights, rooms and scenes"};
-        if ((verb == "lights" || verb == "rooms" || verb == "scenes" || verb == "status") && o.words.size() > 1)
+        if ((verb == "lights" || verb == "rooms" || verb == "scenes" || verb == "status") &&
+            o.words.size() > 1)
             throw UsageError{verb + " takes no argument"};
 
         Session session(o, out, err);

@@ -17,7 +17,8 @@ std::string candidates(const std::vector<Target>& found) {
 
 }  // namespace
 
-std::variant<Target, TargetError> findTarget(const std::string& text, const std::vector<HueLight>& lights,
+std::variant<Target, TargetError> findTarget(const std::string& text,
+                                             const std::vector<HueLight>& lights,
                                              const std::vector<HueGroup>& groups) {
     bool lightsOnly = false, roomsOnly = false;
     std::string key = text;
@@ -50,7 +51,8 @@ std::variant<Target, TargetError> findTarget(const std::string& text, const std:
                        (known.empty() ? std::string() : "; known: " + known)};
 }
 
-std::variant<HueScene, TargetError> findScene(const std::string& text, const std::vector<HueScene>& scenes) {
+std::variant<HueScene, TargetError> findScene(const std::string& text,
+                                              const std::vector<HueScene>& scenes) {
     for (bool byName : {true, false}) {
         std::vector<HueScene> found;
         for (const auto& s : scenes)
@@ -58,8 +60,10 @@ std::variant<HueScene, TargetError> findScene(const std::string& text, const std
         if (found.size() == 1) return found.front();
         if (found.size() > 1) {
             std::string list;
-            for (const auto& s : found) list += (list.empty() ? "" : ", ") + s.scene_id + " (group " + s.group + ")";
-            return TargetError{"\"" + text + "\" is ambiguous: scenes " + list + "; give the scene id"};
+            for (const auto& s : found)
+                list += (list.empty() ? "" : ", ") + s.scene_id + " (group " + s.group + ")";
+            return TargetError{"\"" + text + "\" is ambiguous: scenes " + list +
+                               "; give the scene id"};
         }
     }
     return TargetError{"no scene is called \"" + text + "\""};

@@ -17,8 +17,10 @@ struct TargetError {
 using Target = std::variant<HueLight, HueGroup>;
 
 // "light:ID" and "room:ID" pick one kind explicitly.
-std::variant<Target, TargetError> findTarget(const std::string& text, const std::vector<HueLight>& lights,
+std::variant<Target, TargetError> findTarget(const std::string& text,
+                                             const std::vector<HueLight>& lights,
                                              const std::vector<HueGroup>& groups);
-std::variant<HueScene, TargetError> findScene(const std::string& text, const std::vector<HueScene>& scenes);
+std::variant<HueScene, TargetError> findScene(const std::string& text,
+                                              const std::vector<HueScene>& scenes);
 
 }  // namespace lumora::ctl

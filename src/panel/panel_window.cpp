@@ -1,7 +1,5 @@
 #include "panel/panel_window.h"
 
-#include "base/setting_keys.h"
-
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
@@ -11,6 +9,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include "base/setting_keys.h"
 
 namespace lumora::panel {
 
@@ -59,7 +59,9 @@ QWidget* LazyContent::ensure() {
     return view_;
 }
 
-QSize LazyContent::sizeHint() const { return view_ ? view_->sizeHint() : QSize(width_, 200); }
+QSize LazyContent::sizeHint() const {
+    return view_ ? view_->sizeHint() : QSize(width_, 200);
+}
 
 void LazyContent::showEvent(QShowEvent* event) {
     ensure();

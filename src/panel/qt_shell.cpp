@@ -96,7 +96,9 @@ void QtShell::buildInterface() {
     AppSettings& settings = delegate_.settings();
     // The panel's view is made when the panel first opens.
     auto* content = new LazyContent(
-        [this]() -> QWidget* { return options_.makeContent ? options_.makeContent(*this) : new QWidget; },
+        [this]() -> QWidget* {
+            return options_.makeContent ? options_.makeContent(*this) : new QWidget;
+        },
         kPanelWidth);
     content_ = content;
 

@@ -76,15 +76,22 @@ AdvancedPane::AdvancedPane(AppSettings& settings, LaunchAtLogin& launchAtLogin,
         QSignalBlocker b(runAtStart_);
         runAtStart_->setChecked(launchAtLogin_.isEnabled());
     });
-    connect(roomBars_, &QAbstractButton::toggled, this, [this](bool on) { settings_.setShowColorBarsForRooms(on); });
-    connect(lightBars_, &QAbstractButton::toggled, this, [this](bool on) { settings_.setShowColorBarsForLights(on); });
-    connect(scenes_, &QAbstractButton::toggled, this, [this](bool on) { settings_.setShowScenes(on); });
-    connect(zones_, &QAbstractButton::toggled, this, [this](bool on) { settings_.setShowZones(on); });
-    connect(icon_, &ImageSegments::chosen, this, [this](const QString& n) { chooseIcon(n.toStdString()); });
-    connect(help_, &QPushButton::clicked, this,
-            [openURL, siteBase] { if (openURL) openURL(sitePage(siteBase, "faq")); });
-    connect(feedback_, &QPushButton::clicked, this,
-            [openURL, siteBase] { if (openURL) openURL(sitePage(siteBase, "feedback")); });
+    connect(roomBars_, &QAbstractButton::toggled, this,
+            [this](bool on) { settings_.setShowColorBarsForRooms(on); });
+    connect(lightBars_, &QAbstractButton::toggled, this,
+            [this](bool on) { settings_.setShowColorBarsForLights(on); });
+    connect(scenes_, &QAbstractButton::toggled, this,
+            [this](bool on) { settings_.setShowScenes(on); });
+    connect(zones_, &QAbstractButton::toggled, this,
+            [this](bool on) { settings_.setShowZones(on); });
+    connect(icon_, &ImageSegments::chosen, this,
+            [this](const QString& n) { chooseIcon(n.toStdString()); });
+    connect(help_, &QPushButton::clicked, this, [openURL, siteBase] {
+        if (openURL) openURL(sitePage(siteBase, "faq"));
+    });
+    connect(feedback_, &QPushButton::clicked, this, [openURL, siteBase] {
+        if (openURL) openURL(sitePage(siteBase, "feedback"));
+    });
 
     // Another way of changing these (the command-line tool, the panel) shows here too.
     observer_ = settings_.addObserver([this](AppSettings::Field f) {
@@ -95,7 +102,9 @@ AdvancedPane::AdvancedPane(AppSettings& settings, LaunchAtLogin& launchAtLogin,
     });
 }
 
-AdvancedPane::~AdvancedPane() { settings_.removeObserver(observer_); }
+AdvancedPane::~AdvancedPane() {
+    settings_.removeObserver(observer_);
+}
 
 void AdvancedPane::refresh() {
     auto set = [](SettingsSwitch* s, bool on) {

@@ -20,7 +20,8 @@ class ImageSegments;
 class SettingsForm;
 class SettingsSwitch;
 
-inline constexpr const char* kAppIconNames[] = {"Icon_Lamp0", "Icon_Lamp1", "Icon_Lamp2", "Icon_Lamp3"};
+inline constexpr const char* kAppIconNames[] = {"Icon_Lamp0", "Icon_Lamp1", "Icon_Lamp2",
+                                                "Icon_Lamp3"};
 
 class AdvancedPane : public QWidget {
     Q_OBJECT

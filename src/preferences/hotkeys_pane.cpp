@@ -1,15 +1,15 @@
 #include "preferences/hotkeys_pane.h"
 
-#include "base/setting_keys.h"
-
 #include <QButtonGroup>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
-#include <QToolButton>
 #include <QSpacerItem>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+
+#include "base/setting_keys.h"
 
 namespace lumora::prefs {
 namespace {
@@ -77,9 +77,9 @@ GroupActionPicker::GroupActionPicker(const std::vector<HueGroup>& groups, Defaul
     : QComboBox(parent),
       store_(store),
       dropdownIndex_(dropdownIndex),
-      options_(calculateAvailableGroupOptions(groups, [](std::string_view english) {
-          return tr(std::string(english).c_str()).toStdString();
-      })),
+      options_(calculateAvailableGroupOptions(
+          groups,
+          [](std::string_view english) { return tr(std::string(english).c_str()).toStdString(); })),
       selectedAction_(selectedGroupAction(store, dropdownIndex)) {
     setFixedWidth(kLabelColumn);
     setAccessibleName(tr("Action of hotkey %1").arg(dropdownIndex + 1));

@@ -14,12 +14,15 @@
 
 namespace lumora::prefs {
 
-std::string hideLightKey(const std::string& uniqueId) { return keys::hideLight(uniqueId); }
+std::string hideLightKey(const std::string& uniqueId) {
+    return keys::hideLight(uniqueId);
+}
 
-LampPreferenceToggle::LampPreferenceToggle(DefaultsStore& store, std::string uniqueId, std::string lampId,
-                                           const QString& name)
+LampPreferenceToggle::LampPreferenceToggle(DefaultsStore& store, std::string uniqueId,
+                                           std::string lampId, const QString& name)
     : QListWidgetItem(name), uniqueId_(std::move(uniqueId)), lampId_(std::move(lampId)) {
-    setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemIsDragEnabled);
+    setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
+             Qt::ItemIsDragEnabled);
     setData(kUniqueIdRole, QString::fromStdString(uniqueId_));
     setData(kLampIdRole, QString::fromStdString(lampId_));
     // Never toggled means shown.
@@ -30,7 +33,8 @@ LampPreferenceToggle::LampPreferenceToggle(DefaultsStore& store, std::string uni
 
 QRect LampRowDelegate::switchRect(const QRect& row) {
     const QSize s(36, 20);
-    return QRect(row.right() - 8 - s.width(), row.center().y() - s.height() / 2 + 1, s.width(), s.height());
+    return QRect(row.right() - 8 - s.width(), row.center().y() - s.height() / 2 + 1, s.width(),
+                 s.height());
 }
 
 QSize LampRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
@@ -38,7 +42,8 @@ QSize LampRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
     return {1, std::max(28, option.fontMetrics.height() + 12)};
 }
 
-void LampRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void LampRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) const {
     QStyleOptionViewItem o(option);
     initStyleOption(&o, index);
     const QPalette& pal = o.palette;
@@ -77,15 +82,16 @@ void LampRowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, con
     p->restore();
 }
 
-bool LampRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                                  const QModelIndex& index) {
+bool LampRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                  const QStyleOptionViewItem& option, const QModelIndex& index) {
     auto flip = [&] {
         const bool on = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
         return model->setData(index, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
     };
     if (event->type() == QEvent::MouseButtonRelease) {
         auto* m = static_cast<QMouseEvent*>(event);
-        if (m->button() == Qt::LeftButton && switchRect(option.rect).contains(m->position().toPoint()))
+        if (m->button() == Qt::LeftButton &&
+            switchRect(option.rect).contains(m->position().toPoint()))
             return flip();
         return false;
     }
@@ -133,8 +139,10 @@ LampSelectorView::LampSelectorView(AppSettings& settings, QWidget* parent)
     connect(list_, &QListWidget::itemChanged, this, &LampSelectorView::storeSwitch);
     // A drop inside the list moves rows; where a move cannot be done the view
     // copies the rows and then removes the originals, which ends the same way.
-    connect(list_->model(), &QAbstractItemModel::rowsMoved, this, &LampSelectorView::takeOrderFromList);
-    connect(list_->model(), &QAbstractItemModel::rowsRemoved, this, &LampSelectorView::takeOrderFromList);
+    connect(list_->model(), &QAbstractItemModel::rowsMoved, this,
+            &LampSelectorView::takeOrderFromList);
+    connect(list_->model(), &QAbstractItemModel::rowsRemoved, this,
+            &LampSelectorView::takeOrderFromList);
 }
 
 LampPreferenceToggle* LampSelectorView::toggle(int row) const {
@@ -142,7 +150,8 @@ LampPreferenceToggle* LampSelectorView::toggle(int row) const {
 }
 
 void LampSelectorView::storeSwitch(QListWidgetItem* item) {
-    const std::string uid = item->data(LampPreferenceToggle::kUniqueIdRole).toString().toStdString();
+    const std::string uid =
+        item->data(LampPreferenceToggle::kUniqueIdRole).toString().toStdString();
     const bool hidden = item->checkState() != Qt::Checked;
     DefaultsStore& store = settings_.defaults();
     if (store.contains(hideLightKey(uid)) && store.boolean(hideLightKey(uid)) == hidden) return;
@@ -152,8 +161,10 @@ void LampSelectorView::storeSwitch(QListWidgetItem* item) {
 void LampSelectorView::takeOrderFromList() {
     std::vector<HueLight> reordered;
     for (int i = 0; i < list_->count(); ++i) {
-        const std::string id = list_->item(i)->data(LampPreferenceToggle::kLampIdRole).toString().toStdString();
-        auto it = std::find_if(lights_.begin(), lights_.end(), [&](const HueLight& l) { return l.lamp_id == id; });
+        const std::string id =
+            list_->item(i)->data(LampPreferenceToggle::kLampIdRole).toString().toStdString();
+        auto it = std::find_if(lights_.begin(), lights_.end(),
+                               [&](const HueLight& l) { return l.lamp_id == id; });
         if (it != lights_.end()) reordered.push_back(*it);
     }
     // Half-way through a copy-and-remove move the list holds a row twice.

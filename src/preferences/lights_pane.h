@@ -18,7 +18,8 @@ namespace lumora::prefs {
 // id, so that two lights of one name do not share it.
 class LampPreferenceToggle : public QListWidgetItem {
   public:
-    LampPreferenceToggle(DefaultsStore& store, std::string uniqueId, std::string lampId, const QString& name);
+    LampPreferenceToggle(DefaultsStore& store, std::string uniqueId, std::string lampId,
+                         const QString& name);
     const std::string& uniqueId() const { return uniqueId_; }
     const std::string& lampId() const { return lampId_; }
     // What the switch shows (stored by the list on every change).
@@ -42,7 +43,8 @@ class LampRowDelegate : public QStyledItemDelegate {
     Q_OBJECT
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* p, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     static QRect switchRect(const QRect& row);
 

@@ -33,7 +33,8 @@ class PreferencesWindow : public QWidget {
     Q_OBJECT
   public:
     // The window frame is kept in `store` under "settingsWindowFrame".
-    PreferencesWindow(std::vector<PaneEntry> panes, DefaultsStore& store, QWidget* parent = nullptr);
+    PreferencesWindow(std::vector<PaneEntry> panes, DefaultsStore& store,
+                      QWidget* parent = nullptr);
     ~PreferencesWindow() override;
 
     // Shows the pane `paneId` (the first pane when empty or unknown), made

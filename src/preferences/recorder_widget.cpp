@@ -7,8 +7,8 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStyleOptionFrame>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
 #include <array>
 #include <utility>
@@ -22,57 +22,129 @@ namespace {
 // Qt keys by the key that types them on a US keyboard, for key events that
 // carry no native key code (synthetic ones, platforms without the X keymap).
 constexpr std::pair<int, Key> kQtKeys[] = {
-    {Qt::Key_A, Key::a}, {Qt::Key_B, Key::b}, {Qt::Key_C, Key::c}, {Qt::Key_D, Key::d},
-    {Qt::Key_E, Key::e}, {Qt::Key_F, Key::f}, {Qt::Key_G, Key::g}, {Qt::Key_H, Key::h},
-    {Qt::Key_I, Key::i}, {Qt::Key_J, Key::j}, {Qt::Key_K, Key::k}, {Qt::Key_L, Key::l},
-    {Qt::Key_M, Key::m}, {Qt::Key_N, Key::n}, {Qt::Key_O, Key::o}, {Qt::Key_P, Key::p},
-    {Qt::Key_Q, Key::q}, {Qt::Key_R, Key::r}, {Qt::Key_S, Key::s}, {Qt::Key_T, Key::t},
-    {Qt::Key_U, Key::u}, {Qt::Key_V, Key::v}, {Qt::Key_W, Key::w}, {Qt::Key_X, Key::x},
-    {Qt::Key_Y, Key::y}, {Qt::Key_Z, Key::z},
-    {Qt::Key_0, Key::zero}, {Qt::Key_1, Key::one}, {Qt::Key_2, Key::two}, {Qt::Key_3, Key::three},
-    {Qt::Key_4, Key::four}, {Qt::Key_5, Key::five}, {Qt::Key_6, Key::six}, {Qt::Key_7, Key::seven},
-    {Qt::Key_8, Key::eight}, {Qt::Key_9, Key::nine},
+    {Qt::Key_A, Key::a},
+    {Qt::Key_B, Key::b},
+    {Qt::Key_C, Key::c},
+    {Qt::Key_D, Key::d},
+    {Qt::Key_E, Key::e},
+    {Qt::Key_F, Key::f},
+    {Qt::Key_G, Key::g},
+    {Qt::Key_H, Key::h},
+    {Qt::Key_I, Key::i},
+    {Qt::Key_J, Key::j},
+    {Qt::Key_K, Key::k},
+    {Qt::Key_L, Key::l},
+    {Qt::Key_M, Key::m},
+    {Qt::Key_N, Key::n},
+    {Qt::Key_O, Key::o},
+    {Qt::Key_P, Key::p},
+    {Qt::Key_Q, Key::q},
+    {Qt::Key_R, Key::r},
+    {Qt::Key_S, Key::s},
+    {Qt::Key_T, Key::t},
+    {Qt::Key_U, Key::u},
+    {Qt::Key_V, Key::v},
+    {Qt::Key_W, Key::w},
+    {Qt::Key_X, Key::x},
+    {Qt::Key_Y, Key::y},
+    {Qt::Key_Z, Key::z},
+    {Qt::Key_0, Key::zero},
+    {Qt::Key_1, Key::one},
+    {Qt::Key_2, Key::two},
+    {Qt::Key_3, Key::three},
+    {Qt::Key_4, Key::four},
+    {Qt::Key_5, Key::five},
+    {Qt::Key_6, Key::six},
+    {Qt::Key_7, Key::seven},
+    {Qt::Key_8, Key::eight},
+    {Qt::Key_9, Key::nine},
     // What Shift makes of the digit and punctuation keys.
-    {Qt::Key_ParenRight, Key::zero}, {Qt::Key_Exclam, Key::one}, {Qt::Key_At, Key::two},
-    {Qt::Key_NumberSign, Key::three}, {Qt::Key_Dollar, Key::four}, {Qt::Key_Percent, Key::five},
-    {Qt::Key_AsciiCircum, Key::six}, {Qt::Key_Ampersand, Key::seven},
-    {Qt::Key_Asterisk, Key::eight}, {Qt::Key_ParenLeft, Key::nine},
-    {Qt::Key_Minus, Key::minus}, {Qt::Key_Underscore, Key::minus},
-    {Qt::Key_Equal, Key::equal}, {Qt::Key_Plus, Key::equal},
-    {Qt::Key_BracketLeft, Key::leftBracket}, {Qt::Key_BraceLeft, Key::leftBracket},
-    {Qt::Key_BracketRight, Key::rightBracket}, {Qt::Key_BraceRight, Key::rightBracket},
-    {Qt::Key_Apostrophe, Key::quote}, {Qt::Key_QuoteDbl, Key::quote},
-    {Qt::Key_Semicolon, Key::semicolon}, {Qt::Key_Colon, Key::semicolon},
-    {Qt::Key_Backslash, Key::backslash}, {Qt::Key_Bar, Key::backslash},
-    {Qt::Key_Comma, Key::comma}, {Qt::Key_Less, Key::comma},
-    {Qt::Key_Period, Key::period}, {Qt::Key_Greater, Key::period},
-    {Qt::Key_Slash, Key::slash}, {Qt::Key_Question, Key::slash},
-    {Qt::Key_QuoteLeft, Key::backtick}, {Qt::Key_AsciiTilde, Key::backtick},
-    {Qt::Key_Return, Key::returnKey}, {Qt::Key_Enter, Key::keypadEnter},
-    {Qt::Key_Tab, Key::tab}, {Qt::Key_Backtab, Key::tab}, {Qt::Key_Space, Key::space},
-    {Qt::Key_Backspace, Key::deleteKey}, {Qt::Key_Delete, Key::deleteForward},
-    {Qt::Key_Escape, Key::escape}, {Qt::Key_Help, Key::help}, {Qt::Key_Home, Key::home},
-    {Qt::Key_End, Key::end}, {Qt::Key_PageUp, Key::pageUp}, {Qt::Key_PageDown, Key::pageDown},
-    {Qt::Key_Left, Key::leftArrow}, {Qt::Key_Right, Key::rightArrow},
-    {Qt::Key_Up, Key::upArrow}, {Qt::Key_Down, Key::downArrow}, {Qt::Key_Clear, Key::keypadClear},
+    {Qt::Key_ParenRight, Key::zero},
+    {Qt::Key_Exclam, Key::one},
+    {Qt::Key_At, Key::two},
+    {Qt::Key_NumberSign, Key::three},
+    {Qt::Key_Dollar, Key::four},
+    {Qt::Key_Percent, Key::five},
+    {Qt::Key_AsciiCircum, Key::six},
+    {Qt::Key_Ampersand, Key::seven},
+    {Qt::Key_Asterisk, Key::eight},
+    {Qt::Key_ParenLeft, Key::nine},
+    {Qt::Key_Minus, Key::minus},
+    {Qt::Key_Underscore, Key::minus},
+    {Qt::Key_Equal, Key::equal},
+    {Qt::Key_Plus, Key::equal},
+    {Qt::Key_BracketLeft, Key::leftBracket},
+    {Qt::Key_BraceLeft, Key::leftBracket},
+    {Qt::Key_BracketRight, Key::rightBracket},
+    {Qt::Key_BraceRight, Key::rightBracket},
+    {Qt::Key_Apostrophe, Key::quote},
+    {Qt::Key_QuoteDbl, Key::quote},
+    {Qt::Key_Semicolon, Key::semicolon},
+    {Qt::Key_Colon, Key::semicolon},
+    {Qt::Key_Backslash, Key::backslash},
+    {Qt::Key_Bar, Key::backslash},
+    {Qt::Key_Comma, Key::comma},
+    {Qt::Key_Less, Key::comma},
+    {Qt::Key_Period, Key::period},
+    {Qt::Key_Greater, Key::period},
+    {Qt::Key_Slash, Key::slash},
+    {Qt::Key_Question, Key::slash},
+    {Qt::Key_QuoteLeft, Key::backtick},
+    {Qt::Key_AsciiTilde, Key::backtick},
+    {Qt::Key_Return, Key::returnKey},
+    {Qt::Key_Enter, Key::keypadEnter},
+    {Qt::Key_Tab, Key::tab},
+    {Qt::Key_Backtab, Key::tab},
+    {Qt::Key_Space, Key::space},
+    {Qt::Key_Backspace, Key::deleteKey},
+    {Qt::Key_Delete, Key::deleteForward},
+    {Qt::Key_Escape, Key::escape},
+    {Qt::Key_Help, Key::help},
+    {Qt::Key_Home, Key::home},
+    {Qt::Key_End, Key::end},
+    {Qt::Key_PageUp, Key::pageUp},
+    {Qt::Key_PageDown, Key::pageDown},
+    {Qt::Key_Left, Key::leftArrow},
+    {Qt::Key_Right, Key::rightArrow},
+    {Qt::Key_Up, Key::upArrow},
+    {Qt::Key_Down, Key::downArrow},
+    {Qt::Key_Clear, Key::keypadClear},
 };
 
 constexpr std::pair<int, Key> kQtKeypadKeys[] = {
-    {Qt::Key_0, Key::keypad0}, {Qt::Key_1, Key::keypad1}, {Qt::Key_2, Key::keypad2},
-    {Qt::Key_3, Key::keypad3}, {Qt::Key_4, Key::keypad4}, {Qt::Key_5, Key::keypad5},
-    {Qt::Key_6, Key::keypad6}, {Qt::Key_7, Key::keypad7}, {Qt::Key_8, Key::keypad8},
-    {Qt::Key_9, Key::keypad9}, {Qt::Key_Asterisk, Key::keypadMultiply},
-    {Qt::Key_Plus, Key::keypadPlus}, {Qt::Key_Minus, Key::keypadMinus},
-    {Qt::Key_Slash, Key::keypadDivide}, {Qt::Key_Period, Key::keypadDecimal},
+    {Qt::Key_0, Key::keypad0},
+    {Qt::Key_1, Key::keypad1},
+    {Qt::Key_2, Key::keypad2},
+    {Qt::Key_3, Key::keypad3},
+    {Qt::Key_4, Key::keypad4},
+    {Qt::Key_5, Key::keypad5},
+    {Qt::Key_6, Key::keypad6},
+    {Qt::Key_7, Key::keypad7},
+    {Qt::Key_8, Key::keypad8},
+    {Qt::Key_9, Key::keypad9},
+    {Qt::Key_Asterisk, Key::keypadMultiply},
+    {Qt::Key_Plus, Key::keypadPlus},
+    {Qt::Key_Minus, Key::keypadMinus},
+    {Qt::Key_Slash, Key::keypadDivide},
+    {Qt::Key_Period, Key::keypadDecimal},
     {Qt::Key_Equal, Key::keypadEquals},
 };
 
 bool isModifierKey(int key) {
     switch (key) {
-        case Qt::Key_Shift: case Qt::Key_Control: case Qt::Key_Alt: case Qt::Key_AltGr:
-        case Qt::Key_Meta: case Qt::Key_Super_L: case Qt::Key_Super_R: case Qt::Key_Hyper_L:
-        case Qt::Key_Hyper_R: case Qt::Key_CapsLock: case Qt::Key_NumLock:
-        case Qt::Key_ScrollLock: case Qt::Key_Mode_switch:
+        case Qt::Key_Shift:
+        case Qt::Key_Control:
+        case Qt::Key_Alt:
+        case Qt::Key_AltGr:
+        case Qt::Key_Meta:
+        case Qt::Key_Super_L:
+        case Qt::Key_Super_R:
+        case Qt::Key_Hyper_L:
+        case Qt::Key_Hyper_R:
+        case Qt::Key_CapsLock:
+        case Qt::Key_NumLock:
+        case Qt::Key_ScrollLock:
+        case Qt::Key_Mode_switch:
             return true;
         default:
             return false;
@@ -215,9 +287,9 @@ void RecorderWidget::paintEvent(QPaintEvent* event) {
     if (!hasFocus() || !text().isEmpty() || placeholderText().isEmpty()) return;
     QStyleOptionFrame option;
     initStyleOption(&option);
-    const QRect area =
-        style()->subElementRect(QStyle::SE_LineEditContents, &option, this).marginsRemoved(
-            textMargins());
+    const QRect area = style()
+                           ->subElementRect(QStyle::SE_LineEditContents, &option, this)
+                           .marginsRemoved(textMargins());
     QPainter p(this);
     p.setPen(palette().color(QPalette::PlaceholderText));
     p.drawText(area, Qt::AlignCenter,

@@ -58,7 +58,9 @@ QLabel* SettingsForm::addRow(const QString& label, QLayout* content) {
     return place(label, new QWidgetItem(holder), Qt::AlignRight | Qt::AlignVCenter);
 }
 
-void SettingsForm::addDivider() { grid_->addWidget(new Divider(this), grid_->rowCount(), 0, 1, 2); }
+void SettingsForm::addDivider() {
+    grid_->addWidget(new Divider(this), grid_->rowCount(), 0, 1, 2);
+}
 
 Divider::Divider(QWidget* parent) : QWidget(parent) {
     setFixedHeight(1);
@@ -137,7 +139,8 @@ ImageSegments::ImageSegments(const std::vector<QString>& names, int width, QSize
     }
     group_->setExclusive(true);
     restyle();
-    connect(group_, &QButtonGroup::idClicked, this, [this](int id) { emit chosen(names_[size_t(id)]); });
+    connect(group_, &QButtonGroup::idClicked, this,
+            [this](int id) { emit chosen(names_[size_t(id)]); });
 }
 
 void ImageSegments::changeEvent(QEvent* e) {
@@ -165,7 +168,8 @@ void ImageSegments::restyle() {
                      rgba(pal.color(QPalette::Button), 1.0))
                 .arg(first ? 4 : 0)
                 .arg(last ? 4 : 0)
-                .arg(rgba(pal.color(QPalette::Highlight), 0.45), rgba(pal.color(QPalette::Highlight), 1.0)));
+                .arg(rgba(pal.color(QPalette::Highlight), 0.45),
+                     rgba(pal.color(QPalette::Highlight), 1.0)));
     }
 }
 

@@ -17,7 +17,8 @@ std::string referenceSecondsText(std::chrono::system_clock::time_point t);
 
 // The in-program information page: its "ac" changes with every call so that
 // the page is fetched afresh; "v" tells the page which version asks.
-std::string informationPageAddress(const std::string& base, std::chrono::system_clock::time_point now,
+std::string informationPageAddress(const std::string& base,
+                                   std::chrono::system_clock::time_point now,
                                    const std::string& version);
 
 }  // namespace lumora::prefs

@@ -39,15 +39,15 @@ RecorderRules::RecorderRules(KeyboardShortcuts::Name name, double width, double 
     refresh();
     center_ = KeyboardShortcuts::notificationCenter();
     if (!center_) return;
-    observer_ = center_->addObserver(
-        KeyboardShortcuts::shortcutByNameDidChange, [this](const Notification& note) {
-            auto it = note.userInfo.find("name");
-            if (it == note.userInfo.end()) return;
-            const auto* raw = std::get_if<std::string>(&it->second);
-            if (!raw || *raw != name_.rawValue()) return;
-            refresh();
-            if (onViewChange_) onViewChange_();
-        });
+    observer_ = center_->addObserver(KeyboardShortcuts::shortcutByNameDidChange,
+                                     [this](const Notification& note) {
+                                         auto it = note.userInfo.find("name");
+                                         if (it == note.userInfo.end()) return;
+                                         const auto* raw = std::get_if<std::string>(&it->second);
+                                         if (!raw || *raw != name_.rawValue()) return;
+                                         refresh();
+                                         if (onViewChange_) onViewChange_();
+                                     });
 }
 
 RecorderRules::~RecorderRules() {

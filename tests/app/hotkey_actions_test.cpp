@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "support/delegate_fixture.h"
 #include "shortcuts/keyboard_shortcuts.h"
+#include "support/delegate_fixture.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -13,7 +13,7 @@ using nlohmann::json;
 namespace {
 
 class HotkeyActionsTest : public DelegateFixture {
-protected:
+  protected:
     void SetUp() override {
         DelegateFixture::SetUp();
         std::vector<HueGroup> groups{group("3"), group("7")};
@@ -35,13 +35,16 @@ protected:
 TEST(HotkeySlots, ParseGroupAndActionOrNothing) {
     InMemoryDefaultsStore store;
     auto slot = [&](const char* value) {
-        if (value) store.setString("hotkeyCustomGroupAction2", value);
-        else store.remove("hotkeyCustomGroupAction2");
+        if (value)
+            store.setString("hotkeyCustomGroupAction2", value);
+        else
+            store.remove("hotkeyCustomGroupAction2");
         return getHotKeyGroupAction(2, store);
     };
     EXPECT_EQ(slot("7_off"), (HotKeyGroupAction{HotKeyGroupActions::off, "7"}));
     EXPECT_EQ(slot("12_brighter"), (HotKeyGroupAction{HotKeyGroupActions::brighter, "12"}));
-    EXPECT_EQ(slot("__4__darker_"), (HotKeyGroupAction{HotKeyGroupActions::darker, "4"})) << "empty pieces drop";
+    EXPECT_EQ(slot("__4__darker_"), (HotKeyGroupAction{HotKeyGroupActions::darker, "4"}))
+        << "empty pieces drop";
     for (const char* nothing : {"no_action", "7_dim", "7", "7_on_x", "", "_on"})
         EXPECT_EQ(slot(nothing).action, HotKeyGroupActions::nothing) << nothing;
     EXPECT_EQ(slot(nullptr).action, HotKeyGroupActions::nothing);
@@ -70,7 +73,9 @@ TEST_F(HotkeyActionsTest, DarkerStepsEveryGroupDownAndMarksItOn) {
     delegate_->applyToAllGroups(AllGroupsAction::darker);
     auto q = queued();
     ASSERT_EQ(q.size(), 2u);
-    for (const auto& item : q) EXPECT_EQ(json::parse(item.body), json({{"bri_inc", -50}, {"transitiontime", 1}, {"on", true}}));
+    for (const auto& item : q)
+        EXPECT_EQ(json::parse(item.body),
+                  json({{"bri_inc", -50}, {"transitiontime", 1}, {"on", true}}));
     EXPECT_TRUE(group(0).is_on);
     EXPECT_EQ(group(0).brightness, 50);
 }
@@ -81,7 +86,8 @@ TEST_F(HotkeyActionsTest, WhiteUpdatesRecordsBeforeSending) {
     EXPECT_EQ(group(1).hue, 43413);
     auto q = queued();
     ASSERT_EQ(q.size(), 2u);
-    EXPECT_EQ(json::parse(q[1].body), json({{"hue", 43413}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}));
+    EXPECT_EQ(json::parse(q[1].body),
+              json({{"hue", 43413}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}));
     delegate_->applyToAllGroups(AllGroupsAction::red);
     EXPECT_EQ(json::parse(queued().back().body)["sat"], 255);
 }

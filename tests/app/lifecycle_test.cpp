@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "app/app_delegate.h"
-#include "support/manual_executor.h"
 #include "shortcuts/keyboard_shortcuts.h"
 #include "simulator/sim_server.h"
+#include "support/manual_executor.h"
 
 namespace lumora {
 namespace {
@@ -242,7 +242,8 @@ TEST_F(LifecycleTest, TwoDelegatesWithTheirOwnServicesDoNotSeeEachOther) {
     RecordingShell otherShell;
     auto other = std::make_unique<AppDelegate>(otherServices, &otherShell);
     other->setDetector([] { return std::string(); });
-    for (DefaultsStore* s : {static_cast<DefaultsStore*>(store_.get()), otherServices.store.get()}) {
+    for (DefaultsStore* s :
+         {static_cast<DefaultsStore*>(store_.get()), otherServices.store.get()}) {
         s->setBool("hasSeenWelcomeScreen", true);
         s->setInteger("preferredWindowHeightRooms", 410);
     }
@@ -263,7 +264,8 @@ TEST_F(LifecycleTest, TwoDelegatesWithTheirOwnServicesDoNotSeeEachOther) {
     EXPECT_EQ(otherServices.store->integer("activePanel"), 0);
 
     // A request posted in the other centre reaches the other delegate alone.
-    otherServices.center->post(kWindowResizePlease, {{"height", NotificationValue(std::int64_t{390})}});
+    otherServices.center->post(kWindowResizePlease,
+                               {{"height", NotificationValue(std::int64_t{390})}});
     exec_->runPending();
     EXPECT_EQ(std::count(otherShell.calls.begin(), otherShell.calls.end(), "reposition 390"), 1);
     EXPECT_EQ(std::count(shell_.calls.begin(), shell_.calls.end(), "reposition 390"), 0);

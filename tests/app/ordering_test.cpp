@@ -28,9 +28,11 @@ using OrderingTest = DelegateFixture;
 
 TEST_F(OrderingTest, StoredOrderComesFirstThenTheRestInBridgeOrder) {
     store_->setString("lightOrder", "3,1");
-    EXPECT_EQ(ids(orderedLights(lights({"1", "2", "3"}), *store_)), (std::vector<std::string>{"3", "1", "2"}));
+    EXPECT_EQ(ids(orderedLights(lights({"1", "2", "3"}), *store_)),
+              (std::vector<std::string>{"3", "1", "2"}));
     store_->setString("lightOrder", "9,2,,1,2");
-    EXPECT_EQ(ids(orderedLights(lights({"1", "2", "3"}), *store_)), (std::vector<std::string>{"2", "1", "3"}));
+    EXPECT_EQ(ids(orderedLights(lights({"1", "2", "3"}), *store_)),
+              (std::vector<std::string>{"2", "1", "3"}));
     store_->remove("lightOrder");
     EXPECT_EQ(loadDeviceOrder(*store_), std::vector<std::string>{""});
     saveDeviceOrder(lights({"4", "2"}), *store_);
@@ -38,7 +40,8 @@ TEST_F(OrderingTest, StoredOrderComesFirstThenTheRestInBridgeOrder) {
 }
 
 TEST_F(OrderingTest, MergeKeepsKnownOrderTakesFreshRecordsAndAppendsNewcomers) {
-    auto merged = delegate_->mergeOrderedLightListWithNew(lights({"2", "1"}, "old"), lights({"1", "2", "4"}));
+    auto merged =
+        delegate_->mergeOrderedLightListWithNew(lights({"2", "1"}, "old"), lights({"1", "2", "4"}));
     EXPECT_EQ(ids(merged), (std::vector<std::string>{"2", "1", "4"}));
     for (auto& l : merged) EXPECT_EQ(l.name, "fresh");
 

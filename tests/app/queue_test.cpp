@@ -18,7 +18,7 @@ struct Sent {
 };
 
 class QueueTest : public DelegateFixture {
-protected:
+  protected:
     void SetUp() override {
         DelegateFixture::SetUp();
         delegate_->setTransport([this](const HttpRequest& r) {
@@ -31,7 +31,8 @@ protected:
     }
     std::vector<std::string> sentProperties() {
         std::vector<std::string> out;
-        for (auto& s : sent_) out.push_back(s.url.substr(s.url.find("/api/key") + 8) + " " + s.body.dump());
+        for (auto& s : sent_)
+            out.push_back(s.url.substr(s.url.find("/api/key") + 8) + " " + s.body.dump());
         return out;
     }
 
@@ -56,10 +57,11 @@ TEST_F(QueueTest, DifferentPropertiesAreAllSentInOrderOnePerTick) {
     setLampBrightness(*delegate_, light_, 90);
     setLampTemperature(*delegate_, light_, 300);
     exec_->advance(5s);
-    EXPECT_EQ(sentProperties(), (std::vector<std::string>{
-                                    "/lights/3/state {\"on\":true}",
-                                    "/lights/3/state {\"bri\":90,\"on\":true,\"transitiontime\":2}",
-                                    "/lights/3/state {\"ct\":300,\"on\":true,\"transitiontime\":2}"}));
+    EXPECT_EQ(sentProperties(),
+              (std::vector<std::string>{
+                  "/lights/3/state {\"on\":true}",
+                  "/lights/3/state {\"bri\":90,\"on\":true,\"transitiontime\":2}",
+                  "/lights/3/state {\"ct\":300,\"on\":true,\"transitiontime\":2}"}));
     ASSERT_EQ(sent_.size(), 3u);
     EXPECT_EQ(sent_[0].at - start, 300ms);
     EXPECT_EQ(sent_[1].at - start, 600ms);
@@ -83,7 +85,8 @@ TEST_F(QueueTest, LightAndGroupItemsForTheSameIdSupersedeOneWayOnly) {
 TEST_F(QueueTest, TimerStopsOnTheEmptyingTickAndRestartsOnTheNextAction) {
     EXPECT_TRUE(delegate_->actionQueueProcessor().expired());
     setGroupOn(*delegate_, room_, true);
-    EXPECT_FALSE(delegate_->actionQueueProcessor().expired()) << "the timer exists before the item is queued";
+    EXPECT_FALSE(delegate_->actionQueueProcessor().expired())
+        << "the timer exists before the item is queued";
     EXPECT_TRUE(delegate_->settings().actionQueue().empty()) << "the item is queued with UI";
     exec_->runPending();
     EXPECT_EQ(delegate_->settings().actionQueue().size(), 1u);

@@ -8,7 +8,7 @@ using namespace lumora;
 namespace {
 
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { previous_ = installDispatcher(exec_); }
     void TearDown() override {
         exec_->runPending();
@@ -41,8 +41,11 @@ TEST_F(SettingsTest, FirstStartStoresExactlyTheDisplayDefaults) {
     EXPECT_EQ(s.activeMainPanel(), MainPanels::lights);
 
     const std::map<std::string, DefaultsValue> expected{
-        {"showColorBarsForRooms", true}, {"showColorBarsForLights", true}, {"showScenes", false},
-        {"showZones", false},            {"activePanel", std::int64_t{0}},
+        {"showColorBarsForRooms", true},
+        {"showColorBarsForLights", true},
+        {"showScenes", false},
+        {"showZones", false},
+        {"activePanel", std::int64_t{0}},
     };
     EXPECT_EQ(store_->snapshot(), expected);
 }
@@ -75,7 +78,9 @@ TEST_F(SettingsTest, AStoredUrlLoadsAsTheBareAddressAndNonsenseStaysVisible) {
     AppSettings s(store_, center_);
     s.loadFromStore();
     EXPECT_EQ(s.hueIP(), "192.168.1.20:80");
-    store_->setString("bridgeIP", "\xC2\xA0" "192.168.1.20 /x ");
+    store_->setString("bridgeIP",
+                      "\xC2\xA0"
+                      "192.168.1.20 /x ");
     s.loadFromStore();
     EXPECT_EQ(s.hueIP(), "192.168.1.20 /x");
 }
@@ -103,7 +108,7 @@ TEST_F(SettingsTest, PreferredHeightFollowsTheActiveList) {
 TEST_F(SettingsTest, ChangingTheActiveListAsksForAResizeBeforeReloadingHeights) {
     AppSettings s(store_, center_);
     s.setGroups({HueGroup{}});
-    s.setPresetWindowHeightRooms(300);      // in memory
+    s.setPresetWindowHeightRooms(300);                      // in memory
     store_->setInteger("preferredWindowHeightRooms", 500);  // on disk
     std::vector<std::int64_t> heights;
     center_.addObserver(kWindowResizePlease, [&](const Notification& n) {

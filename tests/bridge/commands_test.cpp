@@ -1,8 +1,9 @@
+#include "bridge/commands.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "bridge/commands.h"
 #include "support/delegate_fixture.h"
 
 using namespace lumora;
@@ -11,7 +12,7 @@ using nlohmann::json;
 namespace {
 
 class CommandsTest : public DelegateFixture {
-protected:
+  protected:
     void SetUp() override {
         DelegateFixture::SetUp();
         // With a port, as a bridge address may carry one.
@@ -38,18 +39,55 @@ TEST_F(CommandsTest, ItemsCarryAddressBodyFlagsAndProperty) {
         bool light, group;
         std::string id, property;
     } cases[] = {
-        {[&] { setLampOn(*delegate_, lamp_, false); }, "/lights/3/state", {{"on", false}}, true, false, "3", "on"},
-        {[&] { setLampHue(*delegate_, lamp_, 46920); }, "/lights/3/state",
-         {{"hue", 46920}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}, true, false, "3", "hue"},
-        {[&] { setLampTemperature(*delegate_, lamp_, 366); }, "/lights/3/state",
-         {{"ct", 366}, {"on", true}, {"transitiontime", 2}}, true, false, "3", "ct"},
-        {[&] { setGroupOn(*delegate_, room_, true); }, "/groups/5/action", {{"on", true}}, false, true, "5", "on"},
-        {[&] { setGroupHue(*delegate_, room_, 1913); }, "/groups/5/action",
-         {{"hue", 1913}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}, false, true, "5", "hue"},
-        {[&] { setGroupTemperature(*delegate_, room_, 250); }, "/groups/5/action",
-         {{"ct", 250}, {"on", true}, {"transitiontime", 2}}, false, true, "5", "ct"},
-        {[&] { recallScene(*delegate_, "ReanQJmt8t8kpQf"); }, "/groups/0/action", {{"scene", "ReanQJmt8t8kpQf"}},
-         false, false, "ReanQJmt8t8kpQf", "scene"},
+        {[&] { setLampOn(*delegate_, lamp_, false); },
+         "/lights/3/state",
+         {{"on", false}},
+         true,
+         false,
+         "3",
+         "on"},
+        {[&] { setLampHue(*delegate_, lamp_, 46920); },
+         "/lights/3/state",
+         {{"hue", 46920}, {"sat", 0}, {"on", true}, {"transitiontime", 2}},
+         true,
+         false,
+         "3",
+         "hue"},
+        {[&] { setLampTemperature(*delegate_, lamp_, 366); },
+         "/lights/3/state",
+         {{"ct", 366}, {"on", true}, {"transitiontime", 2}},
+         true,
+         false,
+         "3",
+         "ct"},
+        {[&] { setGroupOn(*delegate_, room_, true); },
+         "/groups/5/action",
+         {{"on", true}},
+         false,
+         true,
+         "5",
+         "on"},
+        {[&] { setGroupHue(*delegate_, room_, 1913); },
+         "/groups/5/action",
+         {{"hue", 1913}, {"sat", 0}, {"on", true}, {"transitiontime", 2}},
+         false,
+         true,
+         "5",
+         "hue"},
+        {[&] { setGroupTemperature(*delegate_, room_, 250); },
+         "/groups/5/action",
+         {{"ct", 250}, {"on", true}, {"transitiontime", 2}},
+         false,
+         true,
+         "5",
+         "ct"},
+        {[&] { recallScene(*delegate_, "ReanQJmt8t8kpQf"); },
+         "/groups/0/action",
+         {{"scene", "ReanQJmt8t8kpQf"}},
+         false,
+         false,
+         "ReanQJmt8t8kpQf",
+         "scene"},
     };
     for (auto& c : cases) {
         c.call();
@@ -85,13 +123,15 @@ TEST_F(CommandsTest, BrightnessIncreaseMirrorsTheBridgeSumLocally) {
     delegate_->settings().mutateGroups([](auto& g) { g[0].brightness = 230; });
     groupBrightnessIncrease(*delegate_, room_, 50);
     EXPECT_EQ(delegate_->settings().groups()[0].brightness, 255);
-    EXPECT_EQ(json::parse(last().body), json({{"bri_inc", 50}, {"transitiontime", 1}, {"on", true}}));
+    EXPECT_EQ(json::parse(last().body),
+              json({{"bri_inc", 50}, {"transitiontime", 1}, {"on", true}}));
 
     delegate_->settings().mutateGroups([](auto& g) { g[0].brightness = 30; });
     groupBrightnessIncrease(*delegate_, room_, -50);
     EXPECT_EQ(delegate_->settings().groups()[0].brightness, 0);
     EXPECT_FALSE(delegate_->settings().groups()[0].is_on);
-    EXPECT_EQ(json::parse(last().body), json({{"bri_inc", -50}, {"transitiontime", 1}, {"on", false}}));
+    EXPECT_EQ(json::parse(last().body),
+              json({{"bri_inc", -50}, {"transitiontime", 1}, {"on", false}}));
 
     HueGroup gone = room_;
     gone.group_id = "42";

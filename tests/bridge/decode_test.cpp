@@ -1,10 +1,10 @@
 #include "bridge/decode.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <string>
 
 using namespace lumora;

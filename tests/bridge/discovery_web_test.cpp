@@ -1,9 +1,9 @@
 // The web stage of discovery over real HTTP, against the simulated bridge on loopback.
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 #include "bridge/discovery.h"
 #include "simulator/sim_server.h"

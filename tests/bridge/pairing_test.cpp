@@ -1,6 +1,7 @@
+#include "bridge/pairing.h"
+
 #include <gtest/gtest.h>
 
-#include "bridge/pairing.h"
 #include "support/canned_bridge.h"
 
 using namespace lumora;
@@ -12,9 +13,11 @@ TEST(Pairing, CondensesTheBridgeAnswerToFourOutcomes) {
         const char* reply;
         std::string expected;
     } cases[] = {
-        {R"([{"error":{"type":101,"address":"","description":"link button not pressed"}}])", kPressButton},
+        {R"([{"error":{"type":101,"address":"","description":"link button not pressed"}}])",
+         kPressButton},
         {R"([{"error":{"type":1,"address":"/","description":"unauthorized user"}}])", kPressButton},
-        {R"([{"error":{"type":7,"address":"/devicetype","description":"invalid value"}}])", kNoConnection},
+        {R"([{"error":{"type":7,"address":"/devicetype","description":"invalid value"}}])",
+         kNoConnection},
         {R"([{"success":{"username":"hdOIRli7m4e8ojJABvWxeoY-YznaMh5c7wBG5zmj"}},{"error":{"type":101}}])",
          "hdOIRli7m4e8ojJABvWxeoY-YznaMh5c7wBG5zmj"},
         {R"([{"success":{"username":"u","clientkey":"7CC0"}}])", "u"},

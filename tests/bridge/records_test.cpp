@@ -1,8 +1,8 @@
 #include "bridge/records.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
+#include <nlohmann/json.hpp>
 #include <set>
 #include <unordered_set>
 

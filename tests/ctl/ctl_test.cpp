@@ -1,3 +1,5 @@
+#include "ctl/ctl.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,7 +9,6 @@
 #include <sstream>
 
 #include "app/linux/file_store.h"
-#include "ctl/ctl.h"
 #include "ctl/names_cache.h"
 #include "simulator/sim_server.h"
 #include "support/canned_bridge.h"
@@ -19,7 +20,7 @@ using nlohmann::json;
 namespace {
 
 class CtlTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() / ("lumora-ctl-" + std::to_string(::getpid()));
         fs::remove_all(dir_);
@@ -101,7 +102,8 @@ TEST_F(CtlTest, DelayedAllOffCreatesOneSchedule) {
     const auto schedules = server_.state()["schedules"];  // a copy: safe to iterate
     ASSERT_EQ(schedules.size(), before + 1);
     bool found = false;
-    for (const auto& [id, s] : schedules.items()) found = found || s.value("localtime", "") == "PT00:30:00";
+    for (const auto& [id, s] : schedules.items())
+        found = found || s.value("localtime", "") == "PT00:30:00";
     EXPECT_TRUE(found);
 }
 
@@ -120,7 +122,8 @@ TEST_F(CtlTest, UnreachableOrRefusingBridgeExitsWithOne) {
 TEST_F(CtlTest, PairingStoresTheBridgeForLaterCalls) {
     EXPECT_EQ(ctl({"pair", server_.address()}, false), 1);
     EXPECT_NE(err_.str().find("link button"), std::string::npos);
-    EXPECT_FALSE(fs::exists(dir_ / "defaults.json") && JsonFileDefaultsStore(dir_).contains("bridgeUser"));
+    EXPECT_FALSE(fs::exists(dir_ / "defaults.json") &&
+                 JsonFileDefaultsStore(dir_).contains("bridgeUser"));
 
     server_.pressLinkButton();
     ASSERT_EQ(ctl({"pair", server_.address()}, false), 0) << err_.str();
@@ -137,7 +140,10 @@ TEST_F(CtlTest, PairingStoresTheBridgeForLaterCalls) {
 TEST_F(CtlTest, AddressesAsPeopleTypeThem) {
     // A pasted URL with a slash reaches the bridge; pairing stores it bare.
     const std::string port = server_.address().substr(server_.address().rfind(':'));
-    ASSERT_EQ(ctl({"--bridge", " http://127.0.0.1" + port + "/ ", "--user", sim::kDemoUser, "lights"}, false), 0)
+    ASSERT_EQ(
+        ctl({"--bridge", " http://127.0.0.1" + port + "/ ", "--user", sim::kDemoUser, "lights"},
+            false),
+        0)
         << err_.str();
     server_.pressLinkButton();
     ASSERT_EQ(ctl({"pair", "\xC2\xA0http://127.0.0.1" + port + "/"}, false), 0) << err_.str();
@@ -149,7 +155,8 @@ TEST_F(CtlTest, AddressesAsPeopleTypeThem) {
     EXPECT_NE(err_.str().find("is not a valid bridge address"), std::string::npos) << err_.str();
     EXPECT_EQ(ctl({"pair", "127.0.0.1" + port + "/api"}, false), 2);
     EXPECT_EQ(ctl({"--bridge", "https://127.0.0.1" + port, "lights"}, false), 2);
-    EXPECT_NE(err_.str().find("only plain HTTP bridges are supported for now"), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("only plain HTTP bridges are supported for now"), std::string::npos)
+        << err_.str();
     EXPECT_EQ(server_.requestLog().size(), requests);
 }
 
@@ -159,7 +166,8 @@ TEST_F(CtlTest, DiscoverPrintsTheAddressFoundOnTheWeb) {
     ::unsetenv("LUMORA_DISCOVERY_URL");
     EXPECT_EQ(rc, 0) << err_.str();
     EXPECT_EQ(out_.str(), "127.0.0.1\n");
-    EXPECT_NE(err_.str().find("[detectBridge] [SUCCESS] Found at: 127.0.0.1"), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("[detectBridge] [SUCCESS] Found at: 127.0.0.1"), std::string::npos)
+        << err_.str();
 }
 
 TEST_F(CtlTest, DiscoverKeepsStandardOutputForTheAddressAlone) {
@@ -174,8 +182,10 @@ TEST_F(CtlTest, DiscoverKeepsStandardOutputForTheAddressAlone) {
     const int rc = ctl({"discover"}, false);
     const std::string stdoutText = testing::internal::GetCapturedStdout();
     ::unsetenv("LUMORA_DISCOVERY_URL");
-    if (bus) ::setenv("DBUS_SYSTEM_BUS_ADDRESS", savedBus.c_str(), 1);
-    else ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (bus)
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", savedBus.c_str(), 1);
+    else
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 
     EXPECT_EQ(rc, 1);
     EXPECT_EQ(stdoutText, "");
@@ -190,8 +200,9 @@ namespace {
 // pairing are up to the test.
 struct OddBridge : support::CannedBridge {
     OddBridge() {
-        answer("GET", "/api/u/lights",
-               R"({"1":{"state":{"on":true,"bri":100,"reachable":true},"type":"Dimmable light","name":"Lamp"}})");
+        answer(
+            "GET", "/api/u/lights",
+            R"({"1":{"state":{"on":true,"bri":100,"reachable":true},"type":"Dimmable light","name":"Lamp"}})");
         answer("GET", "/api/u/groups", "{}");
     }
     void reply(std::string body) { answer("PUT", "/api/u/lights/1/state", std::move(body)); }
@@ -211,20 +222,24 @@ TEST_F(CtlTest, AnyRefusalEndsInAMessageAndAnExitCode) {
          "the bridge refused: error type 7\n"},
         {R"([{"error":{"type":201,"description":"parameter, on, is not modifiable"}}])", 1,
          "the bridge refused: parameter, on, is not modifiable\n"},
-        {R"([{"error":{"type":"7","description":["x"]}}])", 1, "the bridge refused: no reason given\n"},
-        {R"([{"success":{"/lights/1/state/on":false}},{"error":{"type":901.0,"description":""}}])", 1,
-         "the bridge refused: error type 901.0\n"},
+        {R"([{"error":{"type":"7","description":["x"]}}])", 1,
+         "the bridge refused: no reason given\n"},
+        {R"([{"success":{"/lights/1/state/on":false}},{"error":{"type":901.0,"description":""}}])",
+         1, "the bridge refused: error type 901.0\n"},
         {R"([{"error":"busy"},{"error":null},5,null])", 0, ""},
         {R"({"error":{"type":1,"description":null}})", 0, ""},
     };
     for (const auto& c : cases) {
         bridge.reply(c.reply);
         EXPECT_EQ(ctl({"--bridge", bridge.address(), "--user", "u", "off", "light:1"}, false), c.rc)
-            << c.reply << "\n" << err_.str();
+            << c.reply << "\n"
+            << err_.str();
         if (*c.message)
-            EXPECT_NE(err_.str().find(c.message), std::string::npos) << c.reply << "\n" << err_.str();
+            EXPECT_NE(err_.str().find(c.message), std::string::npos) << c.reply << "\n"
+                                                                     << err_.str();
         else
-            EXPECT_EQ(err_.str().find("refused"), std::string::npos) << c.reply << "\n" << err_.str();
+            EXPECT_EQ(err_.str().find("refused"), std::string::npos) << c.reply << "\n"
+                                                                     << err_.str();
     }
 }
 
@@ -232,7 +247,8 @@ TEST_F(CtlTest, PairingThatYieldsNoUserNameStoresNothing) {
     OddBridge bridge;
     bridge.answer("POST", "/api", R"([{"success":{"username":""}}])");
     EXPECT_EQ(ctl({"pair", bridge.address()}, false), 1);
-    EXPECT_NE(err_.str().find("accepted pairing but sent no user name"), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("accepted pairing but sent no user name"), std::string::npos)
+        << err_.str();
     EXPECT_EQ(bridge.requests("POST", "/api"), 1);
     EXPECT_FALSE(JsonFileDefaultsStore(dir_).contains("bridgeUser"));
 }
@@ -242,7 +258,8 @@ TEST_F(CtlTest, ReadsLeaveTheNamesForCompletion) {
     ASSERT_EQ(ctl({"rooms"}), 0) << err_.str();
     std::string names = slurp(cache);
     EXPECT_NE(names.find("light\tDesk lamp\n"), std::string::npos) << names;
-    EXPECT_NE(names.find("room\tLiving room\n"), std::string::npos) << "zones count as rooms: " << names;
+    EXPECT_NE(names.find("room\tLiving room\n"), std::string::npos)
+        << "zones count as rooms: " << names;
     EXPECT_EQ(names.find("scene\t"), std::string::npos) << "rooms reads no scenes";
 
     ASSERT_EQ(ctl({"scenes"}), 0) << err_.str();
@@ -252,7 +269,8 @@ TEST_F(CtlTest, ReadsLeaveTheNamesForCompletion) {
     ASSERT_EQ(ctl({"off", "Kitchen"}), 0) << err_.str();
     names = slurp(cache);
     EXPECT_NE(names.find("scene\tMovie night\n"), std::string::npos) << names;
-    EXPECT_EQ(std::count(names.begin(), names.end(), '\n'), std::count(withScenes.begin(), withScenes.end(), '\n'))
+    EXPECT_EQ(std::count(names.begin(), names.end(), '\n'),
+              std::count(withScenes.begin(), withScenes.end(), '\n'))
         << "nothing twice: " << names;
 
     // Neither a failed read nor the demo bridge touches the names.
@@ -263,7 +281,8 @@ TEST_F(CtlTest, ReadsLeaveTheNamesForCompletion) {
 }
 
 TEST(NamesCache, KeepsOneLinePerNameAndKindsNotRead) {
-    const fs::path file = fs::temp_directory_path() / ("lumora-names-" + std::to_string(::getpid())) / "names";
+    const fs::path file =
+        fs::temp_directory_path() / ("lumora-names-" + std::to_string(::getpid())) / "names";
     ctl::Names first;
     first.lights = std::vector<std::string>{"Desk", "Desk", "Tab\there", "Two\nlines", ""};
     first.scenes = std::vector<std::string>{"Relax", "Relax", "Bright"};

@@ -3,7 +3,6 @@
 // in each, the simulated bridge advertising in one and the discovery probe in the other.
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
 

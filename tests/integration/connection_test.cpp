@@ -8,10 +8,10 @@
 
 #include "app/app_delegate.h"
 #include "app/linux/file_store.h"
-#include "support/manual_executor.h"
 #include "bridge/commands.h"
 #include "simulator/sim_server.h"
 #include "support/canned_bridge.h"
+#include "support/manual_executor.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -30,7 +30,7 @@ WallTime atLocalMinute(int minute) {
 }
 
 class ConnectionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = installDispatcher(exec_);
         ASSERT_TRUE(server_.start());
@@ -93,7 +93,8 @@ TEST_F(ConnectionTest, UnreachableBridgeDuringPairingSaysSo) {
     delegate_->connectToBridge();
     exec_->runPending();
     EXPECT_FALSE(s().needsLinkButton());
-    EXPECT_EQ(s().connectionErrorMessage(), "Unable to connect to the Hue bridge. Is the IP address correct?");
+    EXPECT_EQ(s().connectionErrorMessage(),
+              "Unable to connect to the Hue bridge. Is the IP address correct?");
 }
 
 TEST_F(ConnectionTest, APastedUrlConnectsBareAndAMangledAddressSendsNothing) {
@@ -109,13 +110,15 @@ TEST_F(ConnectionTest, APastedUrlConnectsBareAndAMangledAddressSendsNothing) {
     exec_->runPending();
     server_.clearLog();
     const std::string port = server_.address().substr(server_.address().rfind(':'));
-    for (const std::string& typed : {"127.0.0.1 " + port, "http://127.0.0.1" + port + "/api", std::string("https://127.0.0.1")}) {
+    for (const std::string& typed : {"127.0.0.1 " + port, "http://127.0.0.1" + port + "/api",
+                                     std::string("https://127.0.0.1")}) {
         delegate_->updateHueIP(typed);
         s().setHueKey("");
         delegate_->connectToBridge();
         delegate_->fetchBridgeAccess();
         exec_->runPending();
-        EXPECT_NE(s().connectionErrorMessage().find(typed.starts_with("https") ? "only plain HTTP" : "not a valid"),
+        EXPECT_NE(s().connectionErrorMessage().find(typed.starts_with("https") ? "only plain HTTP"
+                                                                               : "not a valid"),
                   std::string::npos)
             << typed << ": " << s().connectionErrorMessage();
         EXPECT_EQ(s().hueIP(), typed) << "what was typed stays for the user to mend";
@@ -165,7 +168,7 @@ TEST_F(ConnectionTest, ScenesRefreshOnlyInTheQuarterHourMinutes) {
     exec_->advance(49500ms);  // into minute 15
     EXPECT_GE(requests("/scenes"), 1);
     const int inFifteen = requests("/scenes");
-    exec_->advance(60s);      // through minute 15 into 16
+    exec_->advance(60s);  // through minute 15 into 16
     EXPECT_GT(requests("/scenes"), inFifteen) << "every tick in the minute fetches scenes";
     const int afterFifteen = requests("/scenes");
     exec_->advance(30s);
@@ -218,7 +221,8 @@ TEST_F(ConnectionTest, DisconnectForgetsTheUserButKeepsScenesAndAddress) {
 }
 
 TEST_F(ConnectionTest, AMinuteOfRefreshOnTheSettingsFileWritesThePairOnce) {
-    const auto dir = std::filesystem::temp_directory_path() / ("lumora-refresh-" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("lumora-refresh-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     auto file = std::make_shared<JsonFileDefaultsStore>(dir);
     delegate_ = std::make_unique<AppDelegate>(servicesWith(file));
@@ -249,11 +253,14 @@ TEST(Pairing, ASuccessWithoutAUserNameStopsWithAnError) {
         AppDelegate delegate(servicesWith(store));
         delegate.settings().setHueIP(bridge.address());
         delegate.connectToBridge();
-        exec->runUntil([&] { return !delegate.settings().connectionErrorMessage().empty() ||
-                                    bridge.requests("POST", "/api") > 2; });
+        exec->runUntil([&] {
+            return !delegate.settings().connectionErrorMessage().empty() ||
+                   bridge.requests("POST", "/api") > 2;
+        });
         exec->runUntil([] { return false; }, 300ms);  // room for a second attempt
         EXPECT_EQ(bridge.requests("POST", "/api"), 1);
-        EXPECT_NE(delegate.settings().connectionErrorMessage().find("sent no user name"), std::string::npos)
+        EXPECT_NE(delegate.settings().connectionErrorMessage().find("sent no user name"),
+                  std::string::npos)
             << delegate.settings().connectionErrorMessage();
         EXPECT_FALSE(delegate.settings().needsLinkButton());
         EXPECT_EQ(delegate.settings().hueKey(), "");

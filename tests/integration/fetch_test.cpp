@@ -1,16 +1,16 @@
 // Reading the bridge over loopback against the simulator, including every
 // kind of bad reply: each must end in an error through the completion.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <future>
+#include <nlohmann/json.hpp>
 
 #include "app/app_settings.h"
-#include "support/manual_executor.h"
 #include "bridge/decode.h"
 #include "bridge/fetchers.h"
 #include "bridge/http.h"
 #include "simulator/sim_server.h"
+#include "support/manual_executor.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -19,7 +19,7 @@ using sim::Fault;
 namespace {
 
 class FetchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = installDispatcher(exec_);
         std::string err;
@@ -42,10 +42,12 @@ protected:
         return future.get();
     }
     LightsResult lights(const std::string& key = sim::kDemoUser) {
-        return run<HueCommunicationLights, LightsResult>(HueCommunicationLights(server_.address(), key));
+        return run<HueCommunicationLights, LightsResult>(
+            HueCommunicationLights(server_.address(), key));
     }
 
-    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
+    std::shared_ptr<ManualExecutor> exec_ =
+        std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
     std::shared_ptr<Dispatcher> previous_;
     sim::SimServer server_;
 };
@@ -76,7 +78,8 @@ TEST_F(FetchTest, DemoHomeReadsInBridgeOrderWithRoomsSorted) {
     EXPECT_EQ(got, expected);
     EXPECT_LT(got.size(), state["lights"].size()) << "the demo home has an unreachable light";
 
-    auto groups = run<HueCommunicationGroups, GroupsResult>(HueCommunicationGroups(server_.address(), sim::kDemoUser));
+    auto groups = run<HueCommunicationGroups, GroupsResult>(
+        HueCommunicationGroups(server_.address(), sim::kDemoUser));
     ASSERT_TRUE(std::holds_alternative<std::vector<HueGroup>>(groups));
     const auto& gs = std::get<std::vector<HueGroup>>(groups);
     ASSERT_FALSE(gs.empty());
@@ -84,7 +87,8 @@ TEST_F(FetchTest, DemoHomeReadsInBridgeOrderWithRoomsSorted) {
         EXPECT_FALSE(localizedCaseInsensitiveLess(gs[i].name, gs[i - 1].name)) << gs[i].name;
     for (const auto& g : gs) EXPECT_TRUE(g.type == "Room" || g.type == "Zone") << g.type;
 
-    auto scenes = run<HueCommunicationScenes, ScenesResult>(HueCommunicationScenes(server_.address(), sim::kDemoUser));
+    auto scenes = run<HueCommunicationScenes, ScenesResult>(
+        HueCommunicationScenes(server_.address(), sim::kDemoUser));
     ASSERT_TRUE(std::holds_alternative<std::vector<HueScene>>(scenes));
     EXPECT_FALSE(std::get<std::vector<HueScene>>(scenes).empty());
 }
@@ -103,7 +107,8 @@ TEST_F(FetchTest, EdgeHomeDecodesWithoutSurprises) {
 TEST_F(FetchTest, UnknownUserIsInvalidData) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(errorOf(lights("no-such-user")), BridgeError::invalidData);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("Couldn't decode Hue data"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Couldn't decode Hue data"),
+              std::string::npos);
 }
 
 TEST_F(FetchTest, EveryBadReplyEndsInAnError) {
@@ -140,9 +145,15 @@ TEST_F(FetchTest, SlowBridgeTimesOutAfterFourSeconds) {
     std::promise<LightsResult> l;
     std::promise<GroupsResult> g;
     std::promise<ScenesResult> s;
-    HueCommunicationLights(server_.address(), sim::kDemoUser).fetch([&](LightsResult r) { l.set_value(r); });
-    HueCommunicationGroups(server_.address(), sim::kDemoUser).fetch([&](GroupsResult r) { g.set_value(r); });
-    HueCommunicationScenes(server_.address(), sim::kDemoUser).fetch([&](ScenesResult r) { s.set_value(r); });
+    HueCommunicationLights(server_.address(), sim::kDemoUser).fetch([&](LightsResult r) {
+        l.set_value(r);
+    });
+    HueCommunicationGroups(server_.address(), sim::kDemoUser).fetch([&](GroupsResult r) {
+        g.set_value(r);
+    });
+    HueCommunicationScenes(server_.address(), sim::kDemoUser).fetch([&](ScenesResult r) {
+        s.set_value(r);
+    });
     EXPECT_EQ(errorOf(l.get_future().get()), BridgeError::connectionFailed);
     EXPECT_EQ(errorOf(g.get_future().get()), BridgeDataType_Groups_Error::connectionFailed);
     EXPECT_EQ(errorOf(s.get_future().get()), BridgeDataType_Scenes_Error::connectionFailed);
@@ -155,18 +166,22 @@ TEST_F(FetchTest, SlowBridgeTimesOutAfterFourSeconds) {
 TEST_F(FetchTest, NothingListeningOrNoAddressIsConnectionFailed) {
     const std::string address = server_.address();
     server_.stop();
-    EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(HueCommunicationLights(address, "u"))),
+    EXPECT_EQ(
+        errorOf(run<HueCommunicationLights, LightsResult>(HueCommunicationLights(address, "u"))),
+        BridgeError::connectionFailed);
+    EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(
+                  HueCommunicationLights("my bridge", "u"))),
               BridgeError::connectionFailed);
-    EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(HueCommunicationLights("my bridge", "u"))),
-              BridgeError::connectionFailed);
-    EXPECT_EQ(errorOf(run<HueCommunicationGroups, GroupsResult>(HueCommunicationGroups("1.2.3.4 ", "u"))),
-              BridgeDataType_Groups_Error::connectionFailed);
+    EXPECT_EQ(
+        errorOf(run<HueCommunicationGroups, GroupsResult>(HueCommunicationGroups("1.2.3.4 ", "u"))),
+        BridgeDataType_Groups_Error::connectionFailed);
 }
 
 TEST_F(FetchTest, AnUnchangedBridgeGivesTheSameRecordsAndNobodyHearsOfIt) {
     using Groups = std::vector<HueGroup>;
     auto groups = [&](const std::string& address) {
-        auto r = run<HueCommunicationGroups, GroupsResult>(HueCommunicationGroups(address, sim::kDemoUser));
+        auto r = run<HueCommunicationGroups, GroupsResult>(
+            HueCommunicationGroups(address, sim::kDemoUser));
         EXPECT_TRUE(std::holds_alternative<Groups>(r));
         return std::holds_alternative<Groups>(r) ? std::get<Groups>(r) : Groups{};
     };
@@ -190,14 +205,15 @@ TEST_F(FetchTest, AnUnchangedBridgeGivesTheSameRecordsAndNobodyHearsOfIt) {
     const HueGroup& room = first.front();
     HttpRequest flip;
     flip.method = "PUT";
-    flip.url = "http://" + server_.address() + "/api/" + sim::kDemoUser + "/groups/" + room.group_id +
-               "/action";
+    flip.url = "http://" + server_.address() + "/api/" + sim::kDemoUser + "/groups/" +
+               room.group_id + "/action";
     flip.body = room.any_on ? R"({"on": false})" : R"({"on": true})";
     ASSERT_TRUE(httpSend(flip).ok());
     const Groups third = groups(server_.address());
     EXPECT_NE(third, first);
     bool flipped = false;
-    for (const auto& g : third) flipped = flipped || (g.group_id == room.group_id && g.any_on != room.any_on);
+    for (const auto& g : third)
+        flipped = flipped || (g.group_id == room.group_id && g.any_on != room.any_on);
     EXPECT_TRUE(flipped);
     settings.setGroups(third);
     EXPECT_EQ(told, 2);

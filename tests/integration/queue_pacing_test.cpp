@@ -26,11 +26,12 @@ namespace {
 constexpr auto kPacedGap = 250ms;
 
 class QueuePacingTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         previous_ = installDispatcher(loop_);
         ASSERT_TRUE(server_.start());
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(std::make_shared<InMemoryDefaultsStore>()));
+        delegate_ =
+            std::make_unique<AppDelegate>(servicesWith(std::make_shared<InMemoryDefaultsStore>()));
         auto& s = delegate_->settings();
         s.setHueIP(server_.address());
         s.setHueKey(sim::kDemoUser);
@@ -115,7 +116,8 @@ TEST_F(QueuePacingTest, DelayedAllOffBecomesOneScheduleThatRunsAnHourLater) {
 TEST_F(QueuePacingTest, WithTheBridgeGoneItemsAreDroppedAtTheNormalPace) {
     server_.stop();
     const auto start = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < 4 && i < delegate_->settings().lights().size(); ++i) setLampOn(*delegate_, light(i), false);
+    for (size_t i = 0; i < 4 && i < delegate_->settings().lights().size(); ++i)
+        setLampOn(*delegate_, light(i), false);
     ASSERT_TRUE(drain());
     // Four ticks of 0.3 s; a refused connection costs nothing more.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
@@ -148,7 +150,8 @@ TEST_F(QueuePacingTest, SlowFetchesAndPairingDoNotHoldBackTheQueue) {
 
     // Five slider values for five lights, queued at once.
     const auto queued = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < 5; ++i) setLampBrightness(*delegate_, light(i), 50 + static_cast<int>(i));
+    for (size_t i = 0; i < 5; ++i)
+        setLampBrightness(*delegate_, light(i), 50 + static_cast<int>(i));
     ASSERT_TRUE(drain(40s));
     // Everything that reports back on the UI thread has done so before the
     // dispatcher goes.

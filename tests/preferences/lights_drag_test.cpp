@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "app/app_settings.h"
-#include "support/manual_executor.h"
 #include "preferences/lights_pane.h"
 #include "support/desktop_session.h"
+#include "support/manual_executor.h"
 
 namespace lumora::prefs {
 namespace {
@@ -48,12 +48,15 @@ TEST(LightsDrag, DraggingTheThirdLightAboveTheFirstStoresTheNewOrder) {
         // From the middle of the third row's name to just inside the first row's top edge.
         const QRect third = list->visualItemRect(list->item(2));
         const QRect first = list->visualItemRect(list->item(0));
-        const QPoint from = list->viewport()->mapToGlobal(QPoint(third.left() + 60, third.center().y()));
+        const QPoint from =
+            list->viewport()->mapToGlobal(QPoint(third.left() + 60, third.center().y()));
         const QPoint to = list->viewport()->mapToGlobal(QPoint(first.left() + 60, first.top() + 2));
 
         bool moved = false;
         std::thread mouse([&] {
-            auto at = [](QPoint p) { return std::vector<std::string>{std::to_string(p.x()), std::to_string(p.y())}; };
+            auto at = [](QPoint p) {
+                return std::vector<std::string>{std::to_string(p.x()), std::to_string(p.y())};
+            };
             auto move = [&](QPoint p) {
                 auto a = at(p);
                 session.xdotool({"mousemove", a[0], a[1]});

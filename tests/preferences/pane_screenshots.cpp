@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "panel/views/palette.h"
-#include "support/manual_executor.h"
 #include "preferences/connection_pane.h"
+#include "support/manual_executor.h"
 
 static int saveScreenshots(const QString& dir) {
     using namespace lumora;

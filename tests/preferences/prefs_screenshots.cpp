@@ -11,8 +11,8 @@
 #include <cstdio>
 
 #include "app/app_settings.h"
-#include "app/qt/qt_executor.h"
 #include "app/linux/launch_at_login.h"
+#include "app/qt/qt_executor.h"
 #include "panel/views/palette.h"
 #include "preferences/advanced_pane.h"
 #include "preferences/information_view.h"
@@ -20,7 +20,6 @@
 #include "preferences/preferences_window.h"
 
 using namespace lumora;
-
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -42,8 +41,11 @@ int main(int argc, char** argv) {
     AppSettings settings(store, center);
     settings.loadFromStore();
     std::vector<HueLight> lights;
-    for (auto [id, name] : {std::pair{"1", "Desk lamp"}, {"2", "Hallway"}, {"3", "Porch"},
-                            {"4", "Reading light by the big window in the living room"}, {"5", "Kitchen"}}) {
+    for (auto [id, name] : {std::pair{"1", "Desk lamp"},
+                            {"2", "Hallway"},
+                            {"3", "Porch"},
+                            {"4", "Reading light by the big window in the living room"},
+                            {"5", "Kitchen"}}) {
         HueLight l;
         l.lamp_id = id;
         l.unique_id = std::string("00:17:88:01:") + id;
@@ -54,7 +56,8 @@ int main(int argc, char** argv) {
     store->setBool("hide_light_00:17:88:01:3", true);
     LaunchAtLogin login(config.path().toStdString(), "/usr/bin/lumora");
     login.setEnabled(true);
-    const std::string site = QUrl::fromLocalFile(LUMORA_SOURCE_RESOURCES "/site/").toString().toStdString();
+    const std::string site =
+        QUrl::fromLocalFile(LUMORA_SOURCE_RESOURCES "/site/").toString().toStdString();
     auto none = [](const std::string&) {};
 
     std::vector<prefs::PaneEntry> panes{

@@ -168,9 +168,8 @@ TEST_F(KeyboardShortcutsTest, PausingLetsGoOfEveryRegistrationUntilResumed) {
     service->heldElsewhere = {FakeHotKeyService::combo(f5)};
 
     KS::setPaused(false);
-    EXPECT_EQ(service->active,
-              (std::map<std::uint32_t, FakeHotKeyService::Combo>{
-                  {3, FakeHotKeyService::combo(cmdShiftK)}}));
+    EXPECT_EQ(service->active, (std::map<std::uint32_t, FakeHotKeyService::Combo>{
+                                   {3, FakeHotKeyService::combo(cmdShiftK)}}));
     EXPECT_EQ(Layer::hotKeys().size(), 1u);
     service->tap(cmdShiftK);
     service->tap(ctrlOptL);

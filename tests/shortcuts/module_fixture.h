@@ -10,8 +10,8 @@
 
 #include "base/defaults_store.h"
 #include "base/notification_center.h"
-#include "support/fake_hotkey_service.h"
 #include "shortcuts/keyboard_shortcuts.h"
+#include "support/fake_hotkey_service.h"
 
 namespace lumora::testing {
 
@@ -25,12 +25,10 @@ class ShortcutModuleTest : public ::testing::Test {
         KS::setStore(store);
         KS::setNotificationCenter(center);
         KS::setHotKeyService(service);
-        observer = center->addObserver(
-            KS::shortcutByNameDidChange, [this](const Notification& n) {
-                auto it = n.userInfo.find("name");
-                posted.push_back(it == n.userInfo.end() ? "<none>"
-                                                        : std::get<std::string>(it->second));
-            });
+        observer = center->addObserver(KS::shortcutByNameDidChange, [this](const Notification& n) {
+            auto it = n.userInfo.find("name");
+            posted.push_back(it == n.userInfo.end() ? "<none>" : std::get<std::string>(it->second));
+        });
     }
     void TearDown() override {
         center->removeObserver(observer);

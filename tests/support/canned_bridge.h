@@ -15,7 +15,7 @@
 namespace lumora::support {
 
 class CannedBridge {
-public:
+  public:
     CannedBridge() {
         auto handler = [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard lock(mutex_);
@@ -69,7 +69,7 @@ public:
         return lastContentType_;
     }
 
-private:
+  private:
     httplib::Server server_;
     int port_ = 0;
     std::thread thread_;

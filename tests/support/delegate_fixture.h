@@ -10,7 +10,7 @@
 namespace lumora {
 
 class DelegateFixture : public ::testing::Test {
-protected:
+  protected:
     static constexpr const char* kBridge = "10.0.0.2";
 
     void SetUp() override {

@@ -43,7 +43,8 @@ TimePoint ManualExecutor::now() const {
 
 WallTime ManualExecutor::wallNow() const {
     std::lock_guard lock(mutex_);
-    return WallTime{std::chrono::duration_cast<WallClock::duration>(now_.time_since_epoch()) + wallOffset_};
+    return WallTime{std::chrono::duration_cast<WallClock::duration>(now_.time_since_epoch()) +
+                    wallOffset_};
 }
 
 std::weak_ptr<RepeatingTimer> ManualExecutor::scheduleRepeating(std::chrono::milliseconds period,
@@ -114,7 +115,8 @@ void ManualExecutor::advance(std::chrono::milliseconds by) {
 
 void ManualExecutor::setWallNow(WallTime t) {
     std::lock_guard lock(mutex_);
-    wallOffset_ = t.time_since_epoch() - std::chrono::duration_cast<WallClock::duration>(now_.time_since_epoch());
+    wallOffset_ = t.time_since_epoch() -
+                  std::chrono::duration_cast<WallClock::duration>(now_.time_since_epoch());
 }
 
 bool ManualExecutor::runUntil(const std::function<bool()>& done,

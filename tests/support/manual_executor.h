@@ -15,7 +15,7 @@
 namespace lumora {
 
 class ManualExecutor : public Dispatcher {
-public:
+  public:
     enum class Background {
         Manual,   // BG blocks wait in a queue and run on the test thread when pumped
         Threads,  // BG blocks run on real threads (for tests that do real I/O)
@@ -52,7 +52,7 @@ public:
     size_t pendingBG() const;
     size_t liveTimers() const;
 
-private:
+  private:
     bool runOne();
     void dropTimer(const ScheduledTimer* timer);
 

@@ -6,11 +6,11 @@
 
 #include <QApplication>
 
-#define LUMORA_QT_TEST_MAIN(...)                     \
-    int main(int argc, char** argv) {                \
-        qputenv("QT_QPA_PLATFORM", "offscreen");     \
-        QApplication app(argc, argv);                \
-        __VA_ARGS__                                  \
-        ::testing::InitGoogleTest(&argc, argv);      \
-        return RUN_ALL_TESTS();                      \
+#define LUMORA_QT_TEST_MAIN(...)                 \
+    int main(int argc, char** argv) {            \
+        qputenv("QT_QPA_PLATFORM", "offscreen"); \
+        QApplication app(argc, argv);            \
+        __VA_ARGS__                              \
+        ::testing::InitGoogleTest(&argc, argv);  \
+        return RUN_ALL_TESTS();                  \
     }

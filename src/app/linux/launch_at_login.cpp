@@ -19,7 +19,8 @@ constexpr const char* kEntryName = "lumora.desktop";
 bool needsQuoting(const std::string& s) {
     if (s.empty()) return true;
     for (char c : s) {
-        if (std::string_view(" \t\n\"'\\><~|&;$*?#()`").find(c) != std::string_view::npos) return true;
+        if (std::string_view(" \t\n\"'\\><~|&;$*?#()`").find(c) != std::string_view::npos)
+            return true;
     }
     return false;
 }
@@ -69,12 +70,25 @@ std::string unescapeString(const std::string& v) {
             continue;
         }
         switch (v[++i]) {
-            case 's': out += ' '; break;
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case 'r': out += '\r'; break;
-            case '\\': out += '\\'; break;
-            default: out += '\\'; out += v[i]; break;
+            case 's':
+                out += ' ';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case '\\':
+                out += '\\';
+                break;
+            default:
+                out += '\\';
+                out += v[i];
+                break;
         }
     }
     return out;
@@ -99,10 +113,14 @@ std::string desktopExecValue(const fs::path& program) {
     // per cent sign, which would start a field code, twice as well.
     std::string out;
     for (char c : arg) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '%') out += "%%";
-        else if (c == '\n') out += "\\n";
-        else out += c;
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '%')
+            out += "%%";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
     }
     return out;
 }
@@ -116,8 +134,10 @@ std::optional<std::string> desktopExecProgram(const std::string& execValue) {
     if (v[i] == '"') {
         for (++i; i < v.size(); ++i) {
             if (v[i] == '"') return arg;
-            if (v[i] == '\\' && i + 1 < v.size()) ++i;
-            else if (v[i] == '%' && i + 1 < v.size() && v[i + 1] == '%') ++i;
+            if (v[i] == '\\' && i + 1 < v.size())
+                ++i;
+            else if (v[i] == '%' && i + 1 < v.size() && v[i + 1] == '%')
+                ++i;
             arg += v[i];
         }
         return std::nullopt;  // no closing quote
@@ -133,7 +153,8 @@ LaunchAtLogin::LaunchAtLogin(fs::path configDir, fs::path program)
     : program_(std::move(program)), entry_(std::move(configDir) / "autostart" / kEntryName) {}
 
 fs::path LaunchAtLogin::configHome() {
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x && fs::path(x).is_absolute()) return x;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x && fs::path(x).is_absolute())
+        return x;
     const char* home = std::getenv("HOME");
     return fs::path(home && *home ? home : ".") / ".config";
 }
@@ -147,7 +168,8 @@ fs::path LaunchAtLogin::currentProgram() {
     if (ec) return {};
     std::string s = exe.string();
     const std::string deleted = " (deleted)";
-    if (s.size() > deleted.size() && s.compare(s.size() - deleted.size(), deleted.size(), deleted) == 0)
+    if (s.size() > deleted.size() &&
+        s.compare(s.size() - deleted.size(), deleted.size(), deleted) == 0)
         s.resize(s.size() - deleted.size());
     return s;
 }
@@ -157,7 +179,9 @@ std::string LaunchAtLogin::entryText() const {
            "Type=Application\n"
            "Name=Lumora\n"
            "Comment=Controls the lights from the system tray\n"
-           "Exec=" + desktopExecValue(program_) + "\n"
+           "Exec=" +
+           desktopExecValue(program_) +
+           "\n"
            "Icon=lumora\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n"
@@ -197,7 +221,8 @@ bool LaunchAtLogin::migrateIfNeeded() {
     for (const std::string& line : splitLines(*text)) {
         if (!line.empty() && line[0] == '[') inMain = line == "[Desktop Entry]";
         if (inMain && !replaced && line.rfind("Exec", 0) == 0 &&
-            line.find_first_not_of(' ', 4) != std::string::npos && line[line.find_first_not_of(' ', 4)] == '=') {
+            line.find_first_not_of(' ', 4) != std::string::npos &&
+            line[line.find_first_not_of(' ', 4)] == '=') {
             out += "Exec=" + desktopExecValue(program_) + "\n";
             replaced = true;
             continue;

@@ -9,7 +9,7 @@
 namespace lumora {
 
 class LaunchAtLogin {
-public:
+  public:
     // `configDir` is the folder that holds autostart/ (see configHome());
     // `program` the executable the entry starts (see currentProgram()).
     LaunchAtLogin(std::filesystem::path configDir, std::filesystem::path program);
@@ -30,7 +30,7 @@ public:
 
     const std::filesystem::path& entryFile() const { return entry_; }
 
-private:
+  private:
     std::string entryText() const;
     std::filesystem::path program_;
     std::filesystem::path entry_;

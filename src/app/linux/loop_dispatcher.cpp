@@ -6,7 +6,9 @@ namespace lumora {
 
 LoopDispatcher::LoopDispatcher(unsigned workers) : pool_(std::make_unique<WorkerPool>(workers)) {}
 
-LoopDispatcher::~LoopDispatcher() { pool_.reset(); }
+LoopDispatcher::~LoopDispatcher() {
+    pool_.reset();
+}
 
 void LoopDispatcher::postUI(Work work) {
     {
@@ -16,9 +18,13 @@ void LoopDispatcher::postUI(Work work) {
     cv_.notify_all();
 }
 
-void LoopDispatcher::postBG(Work work) { pool_->post(std::move(work)); }
+void LoopDispatcher::postBG(Work work) {
+    pool_->post(std::move(work));
+}
 
-TimePoint LoopDispatcher::now() const { return Clock::now(); }
+TimePoint LoopDispatcher::now() const {
+    return Clock::now();
+}
 
 std::weak_ptr<RepeatingTimer> LoopDispatcher::scheduleRepeating(std::chrono::milliseconds period,
                                                                 Work tick) {

@@ -7,14 +7,14 @@
 #include <memory>
 #include <mutex>
 
+#include "app/linux/worker_pool.h"
 #include "base/dispatch.h"
 #include "base/timer.h"
-#include "app/linux/worker_pool.h"
 
 namespace lumora {
 
 class LoopDispatcher : public Dispatcher {
-public:
+  public:
     explicit LoopDispatcher(unsigned workers = 4);
     ~LoopDispatcher() override;
 
@@ -29,7 +29,7 @@ public:
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
     void quit();
 
-private:
+  private:
     void dropTimer(const ScheduledTimer* t);
 
     std::mutex mutex_;

@@ -6,9 +6,9 @@
 #include <QObject>
 #include <memory>
 
+#include "app/linux/worker_pool.h"
 #include "base/dispatch.h"
 #include "base/timer.h"
-#include "app/linux/worker_pool.h"
 
 namespace lumora {
 

@@ -145,7 +145,8 @@ bool AvahiBrowser::connect() {
                                    &AvahiBrowser::clientCallback, this, &error);
     }
     if (!client_) {
-        consoleLine(console_, std::string("[ZeroConf] Avahi unavailable: ") + avahi_strerror(error));
+        consoleLine(console_,
+                    std::string("[ZeroConf] Avahi unavailable: ") + avahi_strerror(error));
         return false;
     }
     if (avahi_threaded_poll_start(poll_) < 0) {
@@ -170,7 +171,7 @@ void AvahiBrowser::browse(const std::string& type, const std::string& domain) {
                                   AvahiLookupFlags(0), &AvahiBrowser::browseCallback, this);
     if (!serviceBrowser_) {
         consoleLine(console_, std::string("[ZeroConf] Avahi browse failed: ") +
-                    avahi_strerror(avahi_client_errno(client_)));
+                                  avahi_strerror(avahi_client_errno(client_)));
         return;
     }
     // Still under the lock, so no found event can overtake this one.
@@ -245,7 +246,7 @@ void AvahiBrowser::clientCallback(AvahiClient* client, AvahiClientState state, v
     auto* self = static_cast<AvahiBrowser*>(userdata);
     if (state != AVAHI_CLIENT_FAILURE) return;
     consoleLine(self->console_, std::string("[ZeroConf] Avahi unavailable: ") +
-                avahi_strerror(avahi_client_errno(client)));
+                                    avahi_strerror(avahi_client_errno(client)));
     // The daemon went away: nothing more will be found. (During avahi_client_new the
     // browser does not exist yet.)
     if (self->client_) self->stopLocked();
@@ -259,7 +260,7 @@ void AvahiBrowser::browseCallback(AvahiServiceBrowser*, AvahiIfIndex interfaceIn
     auto* self = static_cast<AvahiBrowser*>(userdata);
     if (event == AVAHI_BROWSER_FAILURE) {
         consoleLine(self->console_, std::string("[ZeroConf] Avahi browse failed: ") +
-                    avahi_strerror(avahi_client_errno(self->client_)));
+                                        avahi_strerror(avahi_client_errno(self->client_)));
         self->stopLocked();
         return;
     }

@@ -144,7 +144,9 @@ GroupRow::GroupRow(AppSettings& settings, CommandQueue& commands, const HueGroup
                                 TemperatureBar::temperatureAt(x, g.ct_min, g.ct_max);
                             g.is_on = true;
                         },
-                        [this](const HueGroup& g) { setGroupTemperature(commands_, g, g.color_temperature); });
+                        [this](const HueGroup& g) {
+                            setGroupTemperature(commands_, g, g.color_temperature);
+                        });
                 });
             });
         } else {
@@ -165,7 +167,8 @@ GroupRow::GroupRow(AppSettings& settings, CommandQueue& commands, const HueGroup
 
     connect(onOff_, &OnOffButton::pressed, this, [this] {
         const bool on = !group_.is_on;
-        change([on](HueGroup& g) { g.is_on = on; }, [this, on](const HueGroup& g) { setGroupOn(commands_, g, on); });
+        change([on](HueGroup& g) { g.is_on = on; },
+               [this, on](const HueGroup& g) { setGroupOn(commands_, g, on); });
     });
     connect(slider_, &CustomSlider::moved, this, [this](double v) {
         const std::int64_t b = brightnessAt(v);
@@ -264,8 +267,7 @@ void GroupRow::openScenes() {
     // A popup takes the keyboard but gives no control its focus; the
     // first scene takes it, with the ring when the keyboard opened it.
     if (!scenes->buttons().empty()) {
-        scenes->buttons().front()->setFocus(byKeyboard ? Qt::TabFocusReason
-                                                       : Qt::PopupFocusReason);
+        scenes->buttons().front()->setFocus(byKeyboard ? Qt::TabFocusReason : Qt::PopupFocusReason);
     }
 }
 
@@ -322,13 +324,16 @@ LightRow::LightRow(AppSettings& settings, CommandQueue& commands, const HueLight
                         l.color_temperature = TemperatureBar::temperatureAt(x, l.ct_min, l.ct_max);
                         l.is_on = true;
                     },
-                    [this](const HueLight& l) { setLampTemperature(commands_, l, l.color_temperature); });
+                    [this](const HueLight& l) {
+                        setLampTemperature(commands_, l, l.color_temperature);
+                    });
             });
         });
     }
     connect(onOff_, &OnOffButton::pressed, this, [this] {
         const bool on = !light_.is_on;
-        change([on](HueLight& l) { l.is_on = on; }, [this, on](const HueLight& l) { setLampOn(commands_, l, on); });
+        change([on](HueLight& l) { l.is_on = on; },
+               [this, on](const HueLight& l) { setLampOn(commands_, l, on); });
     });
     setLight(light);
 }
@@ -375,7 +380,8 @@ void LightRow::change(const std::function<void(HueLight&)>& edit,
 
 // ---- SceneColumn ---------------------------------------------------------------------
 
-SceneColumn::SceneColumn(CommandQueue& commands, const std::vector<HueScene>& scenes, QWidget* parent)
+SceneColumn::SceneColumn(CommandQueue& commands, const std::vector<HueScene>& scenes,
+                         QWidget* parent)
     : QWidget(parent) {
     auto* layout = column(this, 5);
     layout->setSpacing(5);

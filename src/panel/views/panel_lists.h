@@ -38,7 +38,8 @@ class RowTitle : public QLabel {
 class GroupRow : public QWidget {
     Q_OBJECT
   public:
-    GroupRow(AppSettings& settings, CommandQueue& commands, const HueGroup& group, QWidget* parent = nullptr);
+    GroupRow(AppSettings& settings, CommandQueue& commands, const HueGroup& group,
+             QWidget* parent = nullptr);
     // Takes the record's current values; repaints only what changed.
     void setGroup(const HueGroup& group);
     const HueGroup& group() const { return group_; }
@@ -72,7 +73,8 @@ class GroupRow : public QWidget {
 class LightRow : public QWidget {
     Q_OBJECT
   public:
-    LightRow(AppSettings& settings, CommandQueue& commands, const HueLight& light, QWidget* parent = nullptr);
+    LightRow(AppSettings& settings, CommandQueue& commands, const HueLight& light,
+             QWidget* parent = nullptr);
     void setLight(const HueLight& light);
     const HueLight& light() const { return light_; }
 
@@ -100,7 +102,8 @@ class LightRow : public QWidget {
 class SceneColumn : public QWidget {
     Q_OBJECT
   public:
-    SceneColumn(CommandQueue& commands, const std::vector<HueScene>& scenes, QWidget* parent = nullptr);
+    SceneColumn(CommandQueue& commands, const std::vector<HueScene>& scenes,
+                QWidget* parent = nullptr);
     std::vector<SceneButton*> buttons() const { return buttons_; }
 
   private:

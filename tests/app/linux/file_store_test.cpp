@@ -1,3 +1,5 @@
+#include "app/linux/file_store.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -6,7 +8,6 @@
 #include <fstream>
 
 #include "app/app_settings.h"
-#include "app/linux/file_store.h"
 #include "support/manual_executor.h"
 
 using namespace lumora;
@@ -15,10 +16,11 @@ namespace fs = std::filesystem;
 namespace {
 
 class FileStoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("lumora-store-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() /
+               ("lumora-store-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -72,7 +74,8 @@ TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
     ASSERT_TRUE(store->movedAside());
     EXPECT_NE(err.find("could not be read"), std::string::npos);
     std::ifstream kept(*store->movedAside());
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "{\"bridgeIP\": \"10.0.0.2\", trailing garbage");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}),
+              "{\"bridgeIP\": \"10.0.0.2\", trailing garbage");
 
     NotificationCenter center;
     AppSettings s(store, center);

@@ -1,13 +1,13 @@
 // The autostart entry on a throw-away configuration folder.
 
+#include "app/linux/launch_at_login.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-
-#include "app/linux/launch_at_login.h"
 
 namespace lumora {
 namespace {
@@ -44,10 +44,13 @@ class LaunchAtLoginTest : public ::testing::Test {
         char buf[512];
         while (p && std::fgets(buf, sizeof buf, p)) out += buf;
         const int status = p ? ::pclose(p) : -1;
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) out += "(exit status " + std::to_string(status) + ")";
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            out += "(exit status " + std::to_string(status) + ")";
         return out;
     }
-    static bool haveValidator() { return std::system("command -v desktop-file-validate >/dev/null 2>&1") == 0; }
+    static bool haveValidator() {
+        return std::system("command -v desktop-file-validate >/dev/null 2>&1") == 0;
+    }
 
     fs::path root_;
     fs::path program_;
@@ -61,9 +64,9 @@ TEST_F(LaunchAtLoginTest, OnWritesAValidEntryThatStartsThisProgramAndOffRemovesI
     EXPECT_EQ(login.entryFile(), root_ / "config" / "autostart" / "lumora.desktop");
 
     const std::string text = slurp(login.entryFile());
-    for (const char* line : {"Type=Application\n", "Icon=lumora\n", "X-GNOME-Autostart-enabled=true\n",
-                             "X-GNOME-Autostart-Delay=2\n", "X-KDE-autostart-after=panel\n",
-                             "X-LXQt-Need-Tray=true\n"}) {
+    for (const char* line : {"Type=Application\n", "Icon=lumora\n",
+                             "X-GNOME-Autostart-enabled=true\n", "X-GNOME-Autostart-Delay=2\n",
+                             "X-KDE-autostart-after=panel\n", "X-LXQt-Need-Tray=true\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     // The space in the folder name survives the round trip through Exec=.
@@ -91,11 +94,13 @@ TEST_F(LaunchAtLoginTest, OnWritesAValidEntryThatStartsThisProgramAndOffRemovesI
 
 TEST_F(LaunchAtLoginTest, AHiddenEntryCountsAsOff) {
     LaunchAtLogin login(root_, program_);
-    writeText(login.entryFile(), "[Desktop Entry]\nType=Application\nName=Lumora\nExec=lumora\nHidden=true\n");
+    writeText(login.entryFile(),
+              "[Desktop Entry]\nType=Application\nName=Lumora\nExec=lumora\nHidden=true\n");
     EXPECT_FALSE(login.isEnabled());
     // Hidden in another group is not ours to read.
-    writeText(login.entryFile(), "[Desktop Entry]\nType=Application\nName=Lumora\nExec=lumora\n"
-                                 "[Desktop Action x]\nHidden=true\n");
+    writeText(login.entryFile(),
+              "[Desktop Entry]\nType=Application\nName=Lumora\nExec=lumora\n"
+              "[Desktop Action x]\nHidden=true\n");
     EXPECT_TRUE(login.isEnabled());
 }
 
@@ -124,8 +129,9 @@ TEST_F(LaunchAtLoginTest, MigrationPointsAStaleEntryAtTheCurrentProgramAndKeepsT
 }
 
 TEST(DesktopExec, QuotingRoundTripsAwkwardPaths) {
-    for (std::string p : {"/usr/bin/lumora", "/home/a b/lumora", "/x/it's \"odd\"/$HOME/`l`/back\\slash",
-                          "/x/100%/lumora", "/x/100% sure/lumora"}) {
+    for (std::string p :
+         {"/usr/bin/lumora", "/home/a b/lumora", "/x/it's \"odd\"/$HOME/`l`/back\\slash",
+          "/x/100%/lumora", "/x/100% sure/lumora"}) {
         const std::string v = desktopExecValue(p);
         EXPECT_EQ(desktopExecProgram(v), p) << v;
     }
@@ -146,7 +152,10 @@ TEST(LaunchAtLoginPaths, ConfigHomeHonoursXdgConfigHome) {
     // A relative value is invalid by the base directory rules and ignored.
     ::setenv("XDG_CONFIG_HOME", "relative", 1);
     EXPECT_EQ(LaunchAtLogin::configHome(), fs::path(std::getenv("HOME")) / ".config");
-    if (saved) ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
+    if (saved)
+        ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_TRUE(fs::exists(LaunchAtLogin::currentProgram()));
 }
 

@@ -1,11 +1,11 @@
+#include "app/linux/loop_dispatcher.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <stdexcept>
 #include <thread>
 #include <vector>
-
-#include "app/linux/loop_dispatcher.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -35,7 +35,8 @@ TEST(Dispatch, AWorkerOutlivesTasksThatThrow) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ran, 1);
     EXPECT_NE(err.find("a background task failed: odd reply\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("a background task failed with an unknown exception\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("a background task failed with an unknown exception\n"), std::string::npos)
+        << err;
 }
 
 TEST(Dispatch, ALateTickPushesTheNextOneBackInsteadOfCatchingUp) {
