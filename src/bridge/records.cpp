@@ -130,54 +130,28 @@ void to_json(json& j, const ActionQueueItem& v) {
              {"property", v.property}};
 }
 
-// The command bodies: keys are the field names.
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampOnOffUpdate, on)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampBrightnessUpdate, bri, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampHueSatUpdate, hue, sat, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueLampTemperatureUpdate, ct, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupStateUpdate, on)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupBrightnessUpdate, bri, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupBrightnessIncrease, bri_inc, transitiontime, on)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupHueUpdate, hue, sat, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueGroupTemperatureUpdate, ct, on, transitiontime)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueSceneRecall, scene)
+// The command bodies: keys are the field names; each sent one is encoded by
+// an `encodeBody` of its own.
+#define LUMORA_BODY(Type, ...)                            \
+    NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(Type, __VA_ARGS__) \
+    std::string encodeBody(const Type& body) {            \
+        return json(body).dump();                         \
+    }
+
+LUMORA_BODY(HueLampOnOffUpdate, on)
+LUMORA_BODY(HueLampBrightnessUpdate, bri, on, transitiontime)
+LUMORA_BODY(HueLampHueSatUpdate, hue, sat, on, transitiontime)
+LUMORA_BODY(HueLampTemperatureUpdate, ct, on, transitiontime)
+LUMORA_BODY(HueGroupStateUpdate, on)
+LUMORA_BODY(HueGroupBrightnessUpdate, bri, on, transitiontime)
+LUMORA_BODY(HueGroupBrightnessIncrease, bri_inc, transitiontime, on)
+LUMORA_BODY(HueGroupHueUpdate, hue, sat, on, transitiontime)
+LUMORA_BODY(HueGroupTemperatureUpdate, ct, on, transitiontime)
+LUMORA_BODY(HueSceneRecall, scene)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueScheduleCommandOn, on)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueScheduleCommand, address, method, body)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(HueScheduleOffMinutes, command, autodelete, localtime, recycle)
-
-std::string encodeBody(const HueLampOnOffUpdate& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueLampBrightnessUpdate& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueLampHueSatUpdate& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueLampTemperatureUpdate& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueGroupStateUpdate& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueGroupBrightnessUpdate& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueGroupBrightnessIncrease& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueGroupHueUpdate& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueGroupTemperatureUpdate& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueSceneRecall& body) {
-    return json(body).dump();
-}
-std::string encodeBody(const HueScheduleOffMinutes& body) {
-    return json(body).dump();
-}
+LUMORA_BODY(HueScheduleOffMinutes, command, autodelete, localtime, recycle)
+#undef LUMORA_BODY
 }  // namespace lumora
 
 namespace {
