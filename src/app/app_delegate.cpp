@@ -33,6 +33,7 @@ int localMinute(WallTime t) {
 AppDelegate::AppDelegate(Services services, Shell* shell)
     : services_(std::move(services)),
       settings_(std::make_unique<AppSettings>(services_.store, *services_.center)),
+      fetchMemo_(std::make_shared<FetchMemo>()),
       shell_(shell) {}
 
 AppDelegate::~AppDelegate() {
@@ -74,15 +75,15 @@ void AppDelegate::connectToBridge() {
     // background part never reads state the UI thread may be writing.
     const std::string ip = settings_->hueIP();
     const std::string key = settings_->hueKey();
-    BG([self = uiHandle(), ip, key, console = services_.console] {
+    BG([self = uiHandle(), ip, key, console = services_.console, memo = fetchMemo_] {
         if (self.gone()) return;
         if (!key.empty()) {
             self.post([key](AppDelegate& d) {
                 d.settings_->logger("Connecting to Bridge... [" + key + "]");
             });
-            fetchLightsWith(self, ip, key, console);
-            fetchGroupsWith(self, ip, key, console);
-            fetchScenesWith(self, ip, key, console);
+            fetchLightsWith(self, ip, key, console, memo);
+            fetchGroupsWith(self, ip, key, console, memo);
+            fetchScenesWith(self, ip, key, console, memo);
             self.post([](AppDelegate& d) { d.ensureBridgeStateRefresherIsRunning(); });
         } else {
             self.post([](AppDelegate& d) {
@@ -130,19 +131,22 @@ void AppDelegate::pairWith(UiHandle self, const std::string& ip) {
 }
 
 void AppDelegate::fetchLights() {
-    fetchLightsWith(uiHandle(), settings_->hueIP(), settings_->hueKey(), services_.console);
+    fetchLightsWith(uiHandle(), settings_->hueIP(), settings_->hueKey(), services_.console,
+                    fetchMemo_);
 }
 void AppDelegate::fetchGroups() {
-    fetchGroupsWith(uiHandle(), settings_->hueIP(), settings_->hueKey(), services_.console);
+    fetchGroupsWith(uiHandle(), settings_->hueIP(), settings_->hueKey(), services_.console,
+                    fetchMemo_);
 }
 void AppDelegate::fetchScenes() {
-    fetchScenesWith(uiHandle(), settings_->hueIP(), settings_->hueKey(), services_.console);
+    fetchScenesWith(uiHandle(), settings_->hueIP(), settings_->hueKey(), services_.console,
+                    fetchMemo_);
 }
 
 // The fetches' completions run on a worker and only hand the result back.
 void AppDelegate::fetchLightsWith(UiHandle self, const std::string& ip, const std::string& key,
-                                  const ConsoleSink& console) {
-    HueCommunicationLights(ip, key, console).fetch([self](LightsResult result) {
+                                  const ConsoleSink& console, std::shared_ptr<FetchMemo> memo) {
+    HueCommunicationLights(ip, key, console, std::move(memo)).fetch([self](LightsResult result) {
         self.post([result = std::move(result)](AppDelegate& d) {
             AppSettings& s = *d.settings_;
             if (auto* lights = std::get_if<std::vector<HueLight>>(&result)) {
@@ -169,8 +173,8 @@ void AppDelegate::fetchLightsWith(UiHandle self, const std::string& ip, const st
 }
 
 void AppDelegate::fetchGroupsWith(UiHandle self, const std::string& ip, const std::string& key,
-                                  const ConsoleSink& console) {
-    HueCommunicationGroups(ip, key, console).fetch([self](GroupsResult result) {
+                                  const ConsoleSink& console, std::shared_ptr<FetchMemo> memo) {
+    HueCommunicationGroups(ip, key, console, std::move(memo)).fetch([self](GroupsResult result) {
         if (auto* groups = std::get_if<std::vector<HueGroup>>(&result))
             self.post([groups = std::move(*groups)](AppDelegate& d) mutable {
                 d.settings_->setGroups(std::move(groups));
@@ -179,8 +183,8 @@ void AppDelegate::fetchGroupsWith(UiHandle self, const std::string& ip, const st
 }
 
 void AppDelegate::fetchScenesWith(UiHandle self, const std::string& ip, const std::string& key,
-                                  const ConsoleSink& console) {
-    HueCommunicationScenes(ip, key, console).fetch([self](ScenesResult result) {
+                                  const ConsoleSink& console, std::shared_ptr<FetchMemo> memo) {
+    HueCommunicationScenes(ip, key, console, std::move(memo)).fetch([self](ScenesResult result) {
         if (auto* scenes = std::get_if<std::vector<HueScene>>(&result))
             self.post([scenes = std::move(*scenes)](AppDelegate& d) mutable {
                 d.settings_->setScenes(std::move(scenes));

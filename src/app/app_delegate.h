@@ -20,6 +20,8 @@
 
 namespace lumora {
 
+class FetchMemo;
+
 inline constexpr auto kQueuePeriod = std::chrono::milliseconds(300);
 inline constexpr auto kRefreshPeriod = std::chrono::milliseconds(3500);
 inline constexpr auto kQuietAfterUserAction = std::chrono::milliseconds(3000);
@@ -137,11 +139,11 @@ class AppDelegate : public CommandQueue {
     bool useTypedAddress();
     // Static, so what runs on a worker cannot reach the delegate but through `self`.
     static void fetchLightsWith(UiHandle self, const std::string& ip, const std::string& key,
-                                const ConsoleSink& console);
+                                const ConsoleSink& console, std::shared_ptr<FetchMemo> memo);
     static void fetchGroupsWith(UiHandle self, const std::string& ip, const std::string& key,
-                                const ConsoleSink& console);
+                                const ConsoleSink& console, std::shared_ptr<FetchMemo> memo);
     static void fetchScenesWith(UiHandle self, const std::string& ip, const std::string& key,
-                                const ConsoleSink& console);
+                                const ConsoleSink& console, std::shared_ptr<FetchMemo> memo);
     static void pairWith(UiHandle self, const std::string& ip);
     void send(const ActionQueueItem& item);
     // Runs `work` on the UI thread if this delegate still exists then. Only
@@ -150,6 +152,8 @@ class AppDelegate : public CommandQueue {
 
     Services services_;
     std::unique_ptr<AppSettings> settings_;
+    // This delegate's last replies; shared with the reads still on a worker.
+    std::shared_ptr<FetchMemo> fetchMemo_;
     Shell* shell_;
     std::weak_ptr<RepeatingTimer> actionQueueProcessor_;
     std::weak_ptr<RepeatingTimer> bridgeStateRefresher_;

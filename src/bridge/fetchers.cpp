@@ -49,7 +49,7 @@ Outcome read(const std::string& bridgeIP, const std::string& apiKey, const char*
 template <typename T, typename E, typename Decode>
 FetchResult<T, E> fetchNow(const std::string& bridgeIP, const std::string& apiKey,
                            const char* resource, const Messages& messages, Decode decode,
-                           const ConsoleSink& console) {
+                           const ConsoleSink& console, FetchMemo* memoOwner) {
     std::string body;
     switch (read(bridgeIP, apiKey, resource, body)) {
         case Outcome::connectionFailed:
@@ -63,34 +63,25 @@ FetchResult<T, E> fetchNow(const std::string& bridgeIP, const std::string& apiKe
         case Outcome::body:
             break;
     }
-    // The refresh asks every few seconds and the bridge mostly answers with
-    // the very same bytes: hand back the records decoded last time instead of
-    // parsing and sorting again. Besides the CPU this keeps the records' ids,
-    // so an unchanged bridge compares equal and nothing downstream redraws.
-    struct Memo {
-        std::mutex mutex;
-        std::string bridgeIP, apiKey, body;
-        std::vector<T> list;
-        bool valid = false;
-    };
-    static Memo memo;
-    {
-        std::lock_guard<std::mutex> lock(memo.mutex);
-        if (memo.valid && memo.body == body && memo.bridgeIP == bridgeIP && memo.apiKey == apiKey)
-            return memo.list;
+    FetchMemo::Slot<T>* memo = memoOwner ? &memoOwner->slot<T>() : nullptr;
+    if (memo) {
+        std::lock_guard<std::mutex> lock(memo->mutex);
+        if (memo->valid && memo->body == body && memo->bridgeIP == bridgeIP &&
+            memo->apiKey == apiKey)
+            return memo->list;
     }
     auto list = decode(body, bridgeIP, apiKey);
     if (!list) {
         consoleLine(console, messages.unreadable);
         return E::invalidData;
     }
-    {
-        std::lock_guard<std::mutex> lock(memo.mutex);
-        memo.bridgeIP = bridgeIP;
-        memo.apiKey = apiKey;
-        memo.body = std::move(body);
-        memo.list = *list;
-        memo.valid = true;
+    if (memo) {
+        std::lock_guard<std::mutex> lock(memo->mutex);
+        memo->bridgeIP = bridgeIP;
+        memo->apiKey = apiKey;
+        memo->body = std::move(body);
+        memo->list = *list;
+        memo->valid = true;
     }
     // A reply object always yields a list (empty when it has no members), so
     // the "no devices" errors are never produced here.
@@ -117,46 +108,58 @@ void consoleLine(const ConsoleSink& sink, const std::string& line) {
 }
 
 LightsResult fetchLightsNow(const std::string& bridgeIP, const std::string& apiKey,
-                            const ConsoleSink& console) {
+                            const ConsoleSink& console, FetchMemo* memo) {
     return fetchNow<HueLight, BridgeError>(bridgeIP, apiKey, "/lights", kLights, decodeLights,
-                                           console);
+                                           console, memo);
 }
 GroupsResult fetchGroupsNow(const std::string& bridgeIP, const std::string& apiKey,
-                            const ConsoleSink& console) {
+                            const ConsoleSink& console, FetchMemo* memo) {
     return fetchNow<HueGroup, BridgeDataType_Groups_Error>(bridgeIP, apiKey, "/groups", kGroups,
-                                                           decodeGroups, console);
+                                                           decodeGroups, console, memo);
 }
 ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiKey,
-                            const ConsoleSink& console) {
+                            const ConsoleSink& console, FetchMemo* memo) {
     return fetchNow<HueScene, BridgeDataType_Scenes_Error>(bridgeIP, apiKey, "/scenes", kScenes,
-                                                           decodeScenes, console);
+                                                           decodeScenes, console, memo);
 }
 
 HueCommunicationLights::HueCommunicationLights(std::string bridgeIp, std::string key,
-                                               ConsoleSink sink)
-    : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)), console(std::move(sink)) {}
+                                               ConsoleSink sink, std::shared_ptr<FetchMemo> m)
+    : bridgeIP(std::move(bridgeIp)),
+      apiKey(std::move(key)),
+      console(std::move(sink)),
+      memo(std::move(m)) {}
 HueCommunicationGroups::HueCommunicationGroups(std::string bridgeIp, std::string key,
-                                               ConsoleSink sink)
-    : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)), console(std::move(sink)) {}
+                                               ConsoleSink sink, std::shared_ptr<FetchMemo> m)
+    : bridgeIP(std::move(bridgeIp)),
+      apiKey(std::move(key)),
+      console(std::move(sink)),
+      memo(std::move(m)) {}
 HueCommunicationScenes::HueCommunicationScenes(std::string bridgeIp, std::string key,
-                                               ConsoleSink sink)
-    : bridgeIP(std::move(bridgeIp)), apiKey(std::move(key)), console(std::move(sink)) {}
+                                               ConsoleSink sink, std::shared_ptr<FetchMemo> m)
+    : bridgeIP(std::move(bridgeIp)),
+      apiKey(std::move(key)),
+      console(std::move(sink)),
+      memo(std::move(m)) {}
 
-// Each fetch copies its two texts, so the fetcher object may go away before
-// the completion runs.
+// Each fetch copies its two texts and holds the memo, so the fetcher object
+// (and whoever owns the memo) may go away before the completion runs.
 void HueCommunicationLights::fetch(std::function<void(LightsResult)> completion) {
-    BG([ip = bridgeIP, key = apiKey, console = console, completion = std::move(completion)] {
-        completion(fetchLightsNow(ip, key, console));
+    BG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
+        completion = std::move(completion)] {
+        completion(fetchLightsNow(ip, key, console, memo.get()));
     });
 }
 void HueCommunicationGroups::fetch(std::function<void(GroupsResult)> completion) {
-    BG([ip = bridgeIP, key = apiKey, console = console, completion = std::move(completion)] {
-        completion(fetchGroupsNow(ip, key, console));
+    BG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
+        completion = std::move(completion)] {
+        completion(fetchGroupsNow(ip, key, console, memo.get()));
     });
 }
 void HueCommunicationScenes::fetch(std::function<void(ScenesResult)> completion) {
-    BG([ip = bridgeIP, key = apiKey, console = console, completion = std::move(completion)] {
-        completion(fetchScenesNow(ip, key, console));
+    BG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
+        completion = std::move(completion)] {
+        completion(fetchScenesNow(ip, key, console, memo.get()));
     });
 }
 

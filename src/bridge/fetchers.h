@@ -3,6 +3,8 @@
 // its completion runs once, on a worker thread, with the list or an error.
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <variant>
 #include <vector>
@@ -23,6 +25,44 @@ using LightsResult = FetchResult<HueLight, BridgeError>;
 using GroupsResult = FetchResult<HueGroup, BridgeDataType_Groups_Error>;
 using ScenesResult = FetchResult<HueScene, BridgeDataType_Scenes_Error>;
 
+// The last reply of each collection and the records decoded from it. The
+// refresh asks every few seconds and the bridge mostly answers with the very
+// same bytes: the records decoded last time come back instead of parsing and
+// sorting again. Besides the CPU this keeps the records' ids, so an unchanged
+// bridge compares equal and nothing downstream redraws. Whoever reads
+// repeatedly owns one; fetches on several workers may share it.
+class FetchMemo {
+  public:
+    template <typename T>
+    struct Slot {
+        std::mutex mutex;
+        std::string bridgeIP, apiKey, body;
+        std::vector<T> list;
+        bool valid = false;
+    };
+
+    template <typename T>
+    Slot<T>& slot();
+
+  private:
+    Slot<HueLight> lights_;
+    Slot<HueGroup> groups_;
+    Slot<HueScene> scenes_;
+};
+
+template <>
+inline FetchMemo::Slot<HueLight>& FetchMemo::slot<HueLight>() {
+    return lights_;
+}
+template <>
+inline FetchMemo::Slot<HueGroup>& FetchMemo::slot<HueGroup>() {
+    return groups_;
+}
+template <>
+inline FetchMemo::Slot<HueScene>& FetchMemo::slot<HueScene>() {
+    return scenes_;
+}
+
 class HueDevicesProtocol {
   public:
     virtual ~HueDevicesProtocol() = default;
@@ -41,35 +81,42 @@ class HueScenesProtocol {
 
 class HueCommunicationLights : public HueDevicesProtocol {
   public:
-    HueCommunicationLights(std::string bridgeIp, std::string apiKey, ConsoleSink console = {});
+    HueCommunicationLights(std::string bridgeIp, std::string apiKey, ConsoleSink console = {},
+                           std::shared_ptr<FetchMemo> memo = nullptr);
     void fetch(std::function<void(LightsResult)> completion) override;
     std::string bridgeIP, apiKey;
     ConsoleSink console;
+    std::shared_ptr<FetchMemo> memo;
 };
 
 class HueCommunicationGroups : public HueGroupsProtocol {
   public:
-    HueCommunicationGroups(std::string bridgeIp, std::string apiKey, ConsoleSink console = {});
+    HueCommunicationGroups(std::string bridgeIp, std::string apiKey, ConsoleSink console = {},
+                           std::shared_ptr<FetchMemo> memo = nullptr);
     void fetch(std::function<void(GroupsResult)> completion) override;
     std::string bridgeIP, apiKey;
     ConsoleSink console;
+    std::shared_ptr<FetchMemo> memo;
 };
 
 class HueCommunicationScenes : public HueScenesProtocol {
   public:
-    HueCommunicationScenes(std::string bridgeIp, std::string apiKey, ConsoleSink console = {});
+    HueCommunicationScenes(std::string bridgeIp, std::string apiKey, ConsoleSink console = {},
+                           std::shared_ptr<FetchMemo> memo = nullptr);
     void fetch(std::function<void(ScenesResult)> completion) override;
     std::string bridgeIP, apiKey;
     ConsoleSink console;
+    std::shared_ptr<FetchMemo> memo;
 };
 
 // The blocking form the fetchers use on their worker: one read, classified.
 // Data the bridge sent but that cannot be read is reported to `console`.
+// Without a memo every reply is decoded afresh.
 LightsResult fetchLightsNow(const std::string& bridgeIP, const std::string& apiKey,
-                            const ConsoleSink& console = {});
+                            const ConsoleSink& console = {}, FetchMemo* memo = nullptr);
 GroupsResult fetchGroupsNow(const std::string& bridgeIP, const std::string& apiKey,
-                            const ConsoleSink& console = {});
+                            const ConsoleSink& console = {}, FetchMemo* memo = nullptr);
 ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiKey,
-                            const ConsoleSink& console = {});
+                            const ConsoleSink& console = {}, FetchMemo* memo = nullptr);
 
 }  // namespace lumora

@@ -160,6 +160,8 @@ class Session {
     std::string storeFile_;
     std::unique_ptr<sim::SimServer> sim_;
     std::string address_, user_;
+    // The session's reads: a read-back from an unchanged bridge is not decoded again.
+    FetchMemo fetchMemo_;
     std::unique_ptr<AppDelegate> delegate_;
     std::vector<HueLight> lights_;
     std::vector<HueGroup> groups_;
@@ -194,15 +196,15 @@ int Session::read(bool scenes) {
                     "'lumora-ctl pair'\n";
         return kBridgeFailed;
     };
-    auto l = fetchLightsNow(address_, user_, console_);
+    auto l = fetchLightsNow(address_, user_, console_, &fetchMemo_);
     if (auto* e = std::get_if<BridgeError>(&l)) return failed(*e == BridgeError::connectionFailed);
     lights_ = orderedLights(std::get<std::vector<HueLight>>(l), *store_);
-    auto g = fetchGroupsNow(address_, user_, console_);
+    auto g = fetchGroupsNow(address_, user_, console_, &fetchMemo_);
     if (auto* e = std::get_if<BridgeDataType_Groups_Error>(&g))
         return failed(*e == BridgeDataType_Groups_Error::connectionFailed);
     groups_ = std::get<std::vector<HueGroup>>(g);
     if (scenes) {
-        auto s = fetchScenesNow(address_, user_, console_);
+        auto s = fetchScenesNow(address_, user_, console_, &fetchMemo_);
         if (auto* e = std::get_if<BridgeDataType_Scenes_Error>(&s))
             return failed(*e == BridgeDataType_Scenes_Error::connectionFailed);
         scenes_ = orderedScenes(std::get<std::vector<HueScene>>(s));
@@ -355,7 +357,7 @@ int Session::drain() {
 void Session::report(const HueLight* light, const HueGroup* group) {
     // Read back what the bridge now reports.
     if (light) {
-        auto l = fetchLightsNow(address_, user_, console_);
+        auto l = fetchLightsNow(address_, user_, console_, &fetchMemo_);
         if (auto* ls = std::get_if<std::vector<HueLight>>(&l))
             for (const auto& x : *ls)
                 if (x.lamp_id == light->lamp_id)
@@ -365,7 +367,7 @@ void Session::report(const HueLight* light, const HueGroup* group) {
                          << "\n";
     }
     if (group) {
-        auto g = fetchGroupsNow(address_, user_, console_);
+        auto g = fetchGroupsNow(address_, user_, console_, &fetchMemo_);
         if (auto* gs = std::get_if<std::vector<HueGroup>>(&g))
             for (const auto& x : *gs)
                 if (x.group_id == group->group_id)

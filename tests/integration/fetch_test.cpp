@@ -179,9 +179,10 @@ TEST_F(FetchTest, NothingListeningOrNoAddressIsConnectionFailed) {
 
 TEST_F(FetchTest, AnUnchangedBridgeGivesTheSameRecordsAndNobodyHearsOfIt) {
     using Groups = std::vector<HueGroup>;
-    auto groups = [&](const std::string& address) {
+    const auto memo = std::make_shared<FetchMemo>();
+    auto groups = [&](const std::string& address, std::shared_ptr<FetchMemo> through = nullptr) {
         auto r = run<HueCommunicationGroups, GroupsResult>(
-            HueCommunicationGroups(address, sim::kDemoUser));
+            HueCommunicationGroups(address, sim::kDemoUser, {}, through ? through : memo));
         EXPECT_TRUE(std::holds_alternative<Groups>(r));
         return std::holds_alternative<Groups>(r) ? std::get<Groups>(r) : Groups{};
     };
@@ -200,6 +201,11 @@ TEST_F(FetchTest, AnUnchangedBridgeGivesTheSameRecordsAndNobodyHearsOfIt) {
     EXPECT_EQ(second, first);
     settings.setGroups(second);
     EXPECT_EQ(told, 1) << "an unchanged refresh must not notify";
+    // A reader with a memo of its own (another delegate) decodes for itself.
+    const Groups own = groups(server_.address(), std::make_shared<FetchMemo>());
+    ASSERT_EQ(own.size(), first.size());
+    EXPECT_NE(own.front().id, first.front().id);
+    EXPECT_EQ(groups(server_.address()), first) << "the first memo still holds its records";
 
     // A room switched the other way is a new reply and is read again.
     const HueGroup& room = first.front();
