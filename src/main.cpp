@@ -36,7 +36,6 @@
 #include "preferences/lights_pane.h"
 #include "preferences/preferences_window.h"
 #include "preferences/site_pages.h"
-#include "shortcuts/keyboard_shortcuts.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
 #include "simulator/sim_server.h"
 
@@ -188,16 +187,14 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    if (auto hotKeys = lumora::X11HotKeyService::connect()) {
-        lumora::KeyboardShortcuts::setHotKeyService(hotKeys);
-    }
-
     // What everything below works with, chosen here once. Detection asks the
     // local network's DNS-SD daemon after the web lookup; the demo's bridge
     // is only on loopback, so the demo leaves the network alone.
     lumora::Services services;
     services.store = store;
     if (!demo) services.browserFactory = [] { return lumora::makeAvahiBrowser(); };
+    // No X display, no global shortcuts; the rest works all the same.
+    services.hotKeyService = lumora::X11HotKeyService::connect();
     lumora::AppDelegate delegate(std::move(services));
     const QString resources = resourceDirectory();
     // The bundled pages unless the build points at a web site.
@@ -276,7 +273,8 @@ int main(int argc, char** argv) {
                          }});
         panes.push_back({"hotkeys", QObject::tr("Hotkeys"), "input-keyboard",
                          ":/preferences/hotkeys.svg", [&](QWidget* parent) -> QWidget* {
-                             return new lumora::prefs::HotkeysPane(settings, parent);
+                             return new lumora::prefs::HotkeysPane(settings, delegate.shortcuts(),
+                                                                   parent);
                          }});
         panes.push_back({"info", QObject::tr("Information"), "help-about",
                          ":/preferences/information.svg",
@@ -303,7 +301,5 @@ int main(int argc, char** argv) {
                          monotonicMs() - started, monotonicMs());
         }
     });
-    const int rc = QApplication::exec();
-    lumora::KeyboardShortcuts::setHotKeyService(nullptr);
-    return rc;
+    return QApplication::exec();
 }

@@ -34,6 +34,9 @@ AppDelegate::AppDelegate(Services services, Shell* shell)
     : services_(std::move(services)),
       settings_(std::make_unique<AppSettings>(services_.store, *services_.center)),
       fetchMemo_(std::make_shared<FetchMemo>()),
+      hotKeyLayer_(services_.hotKeyService),
+      // The recorded combinations live in the settings' own store.
+      shortcuts_(settings_->defaultsPtr(), services_.center, hotKeyLayer_, services_.keyText),
       shell_(shell) {}
 
 AppDelegate::~AppDelegate() {

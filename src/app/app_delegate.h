@@ -17,6 +17,8 @@
 #include "base/dispatch.h"
 #include "bridge/commands.h"
 #include "bridge/http.h"
+#include "shortcuts/carbon_keyboard_shortcuts.h"
+#include "shortcuts/keyboard_shortcuts.h"
 
 namespace lumora {
 
@@ -38,6 +40,9 @@ class AppDelegate : public CommandQueue {
     const AppSettings& settings() const { return *settings_; }
     const Services& services() const { return services_; }
     NotificationCenter& notifications() const { return *services_.center; }
+    // The global shortcuts over the settings' store and the services' hot-key
+    // service; the recorders of the settings window store into them.
+    KeyboardShortcuts& shortcuts() { return shortcuts_; }
     Shell* shell() const { return shell_; }
     void setShell(Shell* shell) { shell_ = shell; }
 
@@ -154,6 +159,8 @@ class AppDelegate : public CommandQueue {
     std::unique_ptr<AppSettings> settings_;
     // This delegate's last replies; shared with the reads still on a worker.
     std::shared_ptr<FetchMemo> fetchMemo_;
+    CarbonKeyboardShortcuts hotKeyLayer_;
+    KeyboardShortcuts shortcuts_;
     Shell* shell_;
     std::weak_ptr<RepeatingTimer> actionQueueProcessor_;
     std::weak_ptr<RepeatingTimer> bridgeStateRefresher_;

@@ -34,10 +34,6 @@ HotKeyGroupAction getHotKeyGroupAction(int hotkeyIndex, const DefaultsStore& sto
 
 void AppDelegate::registerKeyboardHotkeys() {
     using Names = KeyboardShortcuts::Name;
-    // The recorded combinations live in the settings' own store; it must be
-    // there before the names register, or a stored binding would not be seen.
-    KeyboardShortcuts::setStore(settings_->defaultsPtr());
-    KeyboardShortcuts::setNotificationCenter(services_.center);
     const std::pair<const Names*, AllGroupsAction> all[] = {
         {&Names::actionAllLightsOff, AllGroupsAction::off},
         {&Names::actionAllLightsOn, AllGroupsAction::on},
@@ -49,7 +45,7 @@ void AppDelegate::registerKeyboardHotkeys() {
     };
     std::weak_ptr<int> alive = alive_;
     for (const auto& [name, action] : all) {
-        KeyboardShortcuts::onKeyUp(*name, [this, alive, action = action] {
+        shortcuts_.onKeyUp(*name, [this, alive, action = action] {
             UI([this, alive, action] {
                 if (alive.lock()) applyToAllGroups(action);
             });
@@ -59,14 +55,14 @@ void AppDelegate::registerKeyboardHotkeys() {
                             &Names::actionCustomGroup3, &Names::actionCustomGroup4,
                             &Names::actionCustomGroup5};
     for (int k = 0; k < 5; ++k) {
-        KeyboardShortcuts::onKeyUp(*slots[k], [this, alive, k] {
+        shortcuts_.onKeyUp(*slots[k], [this, alive, k] {
             UI([this, alive, k] {
                 if (alive.lock()) applyGroupSlot(k);
             });
         });
     }
     // The panel without the mouse: the same as a left click on the icon.
-    KeyboardShortcuts::onKeyUp(Names::actionTogglePanel, [this, alive] {
+    shortcuts_.onKeyUp(Names::actionTogglePanel, [this, alive] {
         UI([this, alive] {
             if (alive.lock()) togglePopover(Click::left);
         });

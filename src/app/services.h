@@ -12,6 +12,8 @@
 #include "bridge/console.h"
 #include "bridge/dnssd.h"
 #include "bridge/http.h"
+#include "shortcuts/hotkey_service.h"
+#include "shortcuts/key_text.h"
 
 namespace lumora {
 
@@ -28,6 +30,10 @@ struct Services {
     DnsSdBrowserFactory browserFactory;
     // Diagnostics of reads and discovery; empty means standard output.
     ConsoleSink console;
+    // The system's hot-key service of the global shortcuts; none registers nothing.
+    std::shared_ptr<HotKeyService> hotKeyService;
+    // The keyboard layout shortcuts are shown in; none means the US table.
+    std::shared_ptr<KeyTextProvider> keyText;
 };
 
 // Services over `store`, the rest as a fresh set.

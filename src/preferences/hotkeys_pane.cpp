@@ -156,7 +156,8 @@ QAbstractButton* SegmentedControl::segment(int index) const {
 
 // --- HotkeysEverythingView --------------------------------------------------
 
-HotkeysEverythingView::HotkeysEverythingView(QWidget* parent) : QWidget(parent) {
+HotkeysEverythingView::HotkeysEverythingView(KeyboardShortcuts& shortcuts, QWidget* parent)
+    : QWidget(parent) {
     using Name = KeyboardShortcuts::Name;
     Form form(this);
     form.heading(tr("Everything"));
@@ -169,7 +170,7 @@ HotkeysEverythingView::HotkeysEverythingView(QWidget* parent) : QWidget(parent) 
         {QT_TR_NOOP("Open Panel"), &Name::actionTogglePanel},
     };
     for (size_t i = 0; i < recorders_.size(); ++i) {
-        recorders_[i] = new RecorderWidget(*rows[i].second);
+        recorders_[i] = new RecorderWidget(shortcuts, *rows[i].second);
         recorders_[i]->setAccessibleName(tr(rows[i].first));
         form.row(tr(rows[i].first), recorders_[i]);
     }
@@ -177,7 +178,8 @@ HotkeysEverythingView::HotkeysEverythingView(QWidget* parent) : QWidget(parent) 
 
 // --- HotkeysIndividualView --------------------------------------------------
 
-HotkeysIndividualView::HotkeysIndividualView(AppSettings& settings, QWidget* parent)
+HotkeysIndividualView::HotkeysIndividualView(AppSettings& settings, KeyboardShortcuts& shortcuts,
+                                             QWidget* parent)
     : QWidget(parent), settings_(settings) {
     using Name = KeyboardShortcuts::Name;
     const Name* names[kGroupHotkeySlots] = {&Name::actionCustomGroup1, &Name::actionCustomGroup2,
@@ -188,7 +190,7 @@ HotkeysIndividualView::HotkeysIndividualView(AppSettings& settings, QWidget* par
     form.divider();
     for (int slot = 0; slot < kGroupHotkeySlots; ++slot) {
         pickers_[slot] = new GroupActionPicker(settings.groups(), settings.defaults(), slot);
-        recorders_[slot] = new RecorderWidget(*names[slot]);
+        recorders_[slot] = new RecorderWidget(shortcuts, *names[slot]);
         recorders_[slot]->setAccessibleName(tr("Shortcut of hotkey %1").arg(slot + 1));
         form.row(pickers_[slot], recorders_[slot]);
     }
@@ -216,12 +218,13 @@ HotkeysIndividualView::~HotkeysIndividualView() {
 
 // --- HotkeysPane ------------------------------------------------------------
 
-HotkeysPane::HotkeysPane(AppSettings& settings, QWidget* parent) : QWidget(parent) {
+HotkeysPane::HotkeysPane(AppSettings& settings, KeyboardShortcuts& shortcuts, QWidget* parent)
+    : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(20);
-    everything_ = new HotkeysEverythingView;
-    individual_ = new HotkeysIndividualView(settings);
+    everything_ = new HotkeysEverythingView(shortcuts);
+    individual_ = new HotkeysIndividualView(settings, shortcuts);
     // One width for both, so their label columns line up.
     const int width =
         std::max(everything_->minimumSizeHint().width(), individual_->minimumSizeHint().width());

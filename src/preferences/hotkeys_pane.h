@@ -61,7 +61,7 @@ class SegmentedControl : public QWidget {
 class HotkeysEverythingView : public QWidget {
     Q_OBJECT
   public:
-    explicit HotkeysEverythingView(QWidget* parent = nullptr);
+    explicit HotkeysEverythingView(KeyboardShortcuts& shortcuts, QWidget* parent = nullptr);
     // Off, On, Darker, Brighter, Open Panel, in that order.
     const std::array<RecorderWidget*, 5>& recorders() const { return recorders_; }
 
@@ -72,7 +72,8 @@ class HotkeysEverythingView : public QWidget {
 class HotkeysIndividualView : public QWidget {
     Q_OBJECT
   public:
-    explicit HotkeysIndividualView(AppSettings& settings, QWidget* parent = nullptr);
+    HotkeysIndividualView(AppSettings& settings, KeyboardShortcuts& shortcuts,
+                          QWidget* parent = nullptr);
     ~HotkeysIndividualView() override;
 
     GroupActionPicker* picker(int slot) const { return pickers_.at(slot); }
@@ -90,7 +91,8 @@ class HotkeysIndividualView : public QWidget {
 class HotkeysPane : public QWidget {
     Q_OBJECT
   public:
-    explicit HotkeysPane(AppSettings& settings, QWidget* parent = nullptr);
+    // The recorders store into `shortcuts`, which must outlive the pane.
+    HotkeysPane(AppSettings& settings, KeyboardShortcuts& shortcuts, QWidget* parent = nullptr);
 
     HotkeysEverythingView* everything() const { return everything_; }
     HotkeysIndividualView* individual() const { return individual_; }

@@ -175,9 +175,11 @@ QString translated(const std::string& english) {
 
 }  // namespace
 
-RecorderWidget::RecorderWidget(KeyboardShortcuts::Name name, OnChange onChange, QWidget* parent)
+RecorderWidget::RecorderWidget(KeyboardShortcuts& shortcuts, KeyboardShortcuts::Name name,
+                               OnChange onChange, QWidget* parent)
     : QLineEdit(parent),
-      rules_(std::make_shared<RecorderRules>(std::move(name), 130, 22)),
+      shortcuts_(shortcuts),
+      rules_(std::make_shared<RecorderRules>(shortcuts, std::move(name), 130, 22)),
       onChange_(std::move(onChange)) {
     // Typing, pasting and the caret have no place here: keys are recorded.
     setReadOnly(true);
@@ -225,7 +227,8 @@ QSize RecorderWidget::minimumSizeHint() const {
     return {130, QLineEdit::minimumSizeHint().height()};
 }
 
-std::optional<RecorderEvent> RecorderWidget::recorderEvent(const QKeyEvent& event) {
+std::optional<RecorderEvent> RecorderWidget::recorderEvent(const QKeyEvent& event,
+                                                           const HotKeyService* service) {
     const int qtKey = event.key();
     if (isModifierKey(qtKey)) return std::nullopt;
     const Qt::KeyboardModifiers m = event.modifiers();
@@ -237,8 +240,7 @@ std::optional<RecorderEvent> RecorderWidget::recorderEvent(const QKeyEvent& even
     modifiers.numericPad = m.testFlag(Qt::KeypadModifier);
 
     std::optional<int> keyCode;
-    if (HotKeyService* service = CarbonKeyboardShortcuts::service();
-        service && event.nativeScanCode() != 0)
+    if (service && event.nativeScanCode() != 0)
         keyCode = service->carbonKeyCodeForNativeKey(event.nativeScanCode());
     if (!keyCode) keyCode = carbonKeyCodeForQtKey(qtKey, modifiers.numericPad);
     return RecorderEvent::keyDown(*keyCode, modifiers);
@@ -321,7 +323,7 @@ bool RecorderWidget::eventFilter(QObject* watched, QEvent* event) {
             return true;
         case QEvent::KeyPress: {
             auto* key = static_cast<QKeyEvent*>(event);
-            const auto recorded = recorderEvent(*key);
+            const auto recorded = recorderEvent(*key, shortcuts_.hotKeyLayer().service());
             if (!recorded) return true;  // a modifier on its way to a combination
             return apply(rules_->handleEvent(*recorded));
         }

@@ -25,8 +25,9 @@ class RecorderWidget : public QLineEdit {
     // Shows a conflict; the default is a modal warning on the field's window.
     using Alert = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
-    explicit RecorderWidget(KeyboardShortcuts::Name name, OnChange onChange = {},
-                            QWidget* parent = nullptr);
+    // Records into `shortcuts`, which must outlive the widget.
+    RecorderWidget(KeyboardShortcuts& shortcuts, KeyboardShortcuts::Name name,
+                   OnChange onChange = {}, QWidget* parent = nullptr);
     ~RecorderWidget() override;
 
     const KeyboardShortcuts::Name& name() const { return rules_->name(); }
@@ -36,9 +37,11 @@ class RecorderWidget : public QLineEdit {
     void setAlert(Alert alert) { alert_ = std::move(alert); }
 
     // The recorder's event for a Qt key press: the key by its place on the
-    // keyboard (from the hot-key service's keymap when the event carries a
-    // native key code), else by Qt's key; nothing for a lone modifier key.
-    static std::optional<RecorderEvent> recorderEvent(const QKeyEvent& event);
+    // keyboard (from the hot-key service's keymap when there is one and the
+    // event carries a native key code), else by Qt's key; nothing for a lone
+    // modifier key.
+    static std::optional<RecorderEvent> recorderEvent(const QKeyEvent& event,
+                                                      const HotKeyService* service = nullptr);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -60,6 +63,7 @@ class RecorderWidget : public QLineEdit {
     void takeFocus();
     void refresh();
 
+    KeyboardShortcuts& shortcuts_;
     std::shared_ptr<RecorderRules> rules_;
     OnChange onChange_;
     Alert alert_;

@@ -3,57 +3,44 @@
 namespace lumora {
 namespace {
 
-struct LayerState {
-    std::shared_ptr<HotKeyService> service;
-    std::map<std::uint32_t, std::shared_ptr<HotKey>> hotKeys;
-    std::uint32_t hotKeyId = 0;
-    bool eventHandlerInstalled = false;
-    bool suspended = false;
-};
-
 bool registerWithService(HotKeyService& service, std::uint32_t id, const Shortcut& shortcut) {
     return service.registerHotKey(id, static_cast<std::uint32_t>(shortcut.carbonKeyCode()),
                                   static_cast<std::uint32_t>(shortcut.carbonModifiers()));
 }
 
-LayerState& state() {
-    static LayerState s;
-    return s;
-}
-
 }  // namespace
 
-void CarbonKeyboardShortcuts::setService(std::shared_ptr<HotKeyService> service) {
-    auto& s = state();
-    if (s.service == service) return;
-    unregisterAll();
-    if (s.service && s.eventHandlerInstalled) s.service->setEventHandler({});
-    s.service = std::move(service);
-    s.eventHandlerInstalled = false;
+CarbonKeyboardShortcuts::CarbonKeyboardShortcuts(std::shared_ptr<HotKeyService> service)
+    : service_(std::move(service)) {}
+
+CarbonKeyboardShortcuts::~CarbonKeyboardShortcuts() {
+    // The service may outlive this layer: it must not call back into it.
+    setService(nullptr);
 }
 
-HotKeyService* CarbonKeyboardShortcuts::service() {
-    return state().service.get();
+void CarbonKeyboardShortcuts::setService(std::shared_ptr<HotKeyService> service) {
+    if (service_ == service) return;
+    unregisterAll();
+    if (service_ && eventHandlerInstalled_) service_->setEventHandler({});
+    service_ = std::move(service);
+    eventHandlerInstalled_ = false;
 }
 
 void CarbonKeyboardShortcuts::registerShortcut(const Shortcut& shortcut, HotKey::Action onKeyDown,
                                                HotKey::Action onKeyUp) {
-    auto& s = state();
-    const std::uint32_t id = ++s.hotKeyId;
-    if (!s.service) return;
-    if (!registerWithService(*s.service, id, shortcut)) return;
-    if (s.suspended) s.service->unregisterHotKey(id);
-    s.hotKeys[id] =
-        std::make_shared<HotKey>(shortcut, id, std::move(onKeyDown), std::move(onKeyUp));
+    const std::uint32_t id = ++hotKeyId_;
+    if (!service_) return;
+    if (!registerWithService(*service_, id, shortcut)) return;
+    if (suspended_) service_->unregisterHotKey(id);
+    hotKeys_[id] = std::make_shared<HotKey>(shortcut, id, std::move(onKeyDown), std::move(onKeyUp));
     setUpEventHandlerIfNeeded();
 }
 
 void CarbonKeyboardShortcuts::unregisterShortcut(const Shortcut& shortcut) {
-    auto& s = state();
-    for (auto it = s.hotKeys.begin(); it != s.hotKeys.end();) {
+    for (auto it = hotKeys_.begin(); it != hotKeys_.end();) {
         if (it->second->shortcut == shortcut) {
-            if (s.service && !s.suspended) s.service->unregisterHotKey(it->first);
-            it = s.hotKeys.erase(it);
+            if (service_ && !suspended_) service_->unregisterHotKey(it->first);
+            it = hotKeys_.erase(it);
         } else {
             ++it;
         }
@@ -61,45 +48,37 @@ void CarbonKeyboardShortcuts::unregisterShortcut(const Shortcut& shortcut) {
 }
 
 void CarbonKeyboardShortcuts::unregisterAll() {
-    auto& s = state();
-    if (s.service && !s.suspended)
-        for (const auto& [id, hotKey] : s.hotKeys) s.service->unregisterHotKey(id);
-    s.hotKeys.clear();
+    if (service_ && !suspended_)
+        for (const auto& [id, hotKey] : hotKeys_) service_->unregisterHotKey(id);
+    hotKeys_.clear();
 }
 
 void CarbonKeyboardShortcuts::setSuspended(bool suspended) {
-    auto& s = state();
-    if (s.suspended == suspended) return;
-    s.suspended = suspended;
-    if (!s.service) return;
+    if (suspended_ == suspended) return;
+    suspended_ = suspended;
+    if (!service_) return;
     if (suspended) {
-        for (const auto& [id, hotKey] : s.hotKeys) s.service->unregisterHotKey(id);
+        for (const auto& [id, hotKey] : hotKeys_) service_->unregisterHotKey(id);
         return;
     }
-    for (auto it = s.hotKeys.begin(); it != s.hotKeys.end();) {
-        if (registerWithService(*s.service, it->first, it->second->shortcut))
+    for (auto it = hotKeys_.begin(); it != hotKeys_.end();) {
+        if (registerWithService(*service_, it->first, it->second->shortcut))
             ++it;
         else
-            it = s.hotKeys.erase(it);
+            it = hotKeys_.erase(it);
     }
-}
-
-bool CarbonKeyboardShortcuts::suspended() {
-    return state().suspended;
 }
 
 void CarbonKeyboardShortcuts::setUpEventHandlerIfNeeded() {
-    auto& s = state();
-    if (s.eventHandlerInstalled || !s.service) return;
-    s.service->setEventHandler([](const HotKeyEvent& event) { handleEvent(&event); });
-    s.eventHandlerInstalled = true;
+    if (eventHandlerInstalled_ || !service_) return;
+    service_->setEventHandler([this](const HotKeyEvent& event) { handleEvent(&event); });
+    eventHandlerInstalled_ = true;
 }
 
 int CarbonKeyboardShortcuts::handleEvent(const HotKeyEvent* event) {
     if (!event) return eventNotHandledErr;
-    auto& s = state();
-    auto it = s.hotKeys.find(event->id);
-    if (it == s.hotKeys.end()) return eventNotHandledErr;
+    auto it = hotKeys_.find(event->id);
+    if (it == hotKeys_.end()) return eventNotHandledErr;
     // Hold the registration: an action may unregister it while it runs.
     const std::shared_ptr<HotKey> hotKey = it->second;
     switch (event->kind) {
@@ -114,30 +93,10 @@ int CarbonKeyboardShortcuts::handleEvent(const HotKeyEvent* event) {
     }
 }
 
-bool CarbonKeyboardShortcuts::isTaken(const Shortcut& shortcut) {
-    auto& s = state();
-    if (!s.service) return false;
-    return s.service->isTaken(static_cast<std::uint32_t>(shortcut.carbonKeyCode()),
-                              static_cast<std::uint32_t>(shortcut.carbonModifiers()));
-}
-
-const std::map<std::uint32_t, std::shared_ptr<HotKey>>& CarbonKeyboardShortcuts::hotKeys() {
-    return state().hotKeys;
-}
-
-std::uint32_t CarbonKeyboardShortcuts::hotKeyId() {
-    return state().hotKeyId;
-}
-
-bool CarbonKeyboardShortcuts::eventHandlerInstalled() {
-    return state().eventHandlerInstalled;
-}
-
-void CarbonKeyboardShortcuts::reset() {
-    unregisterAll();
-    auto& s = state();
-    if (s.service && s.eventHandlerInstalled) s.service->setEventHandler({});
-    s = LayerState{};
+bool CarbonKeyboardShortcuts::isTaken(const Shortcut& shortcut) const {
+    if (!service_) return false;
+    return service_->isTaken(static_cast<std::uint32_t>(shortcut.carbonKeyCode()),
+                             static_cast<std::uint32_t>(shortcut.carbonModifiers()));
 }
 
 }  // namespace lumora

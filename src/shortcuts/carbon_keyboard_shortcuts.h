@@ -1,8 +1,9 @@
 #pragma once
 // The system hot-key layer under the shortcut module: it registers Carbon
-// key combinations with the installed HotKeyService under ever-increasing ids
-// and routes the service's press and release events back to the actions given
-// at registration. Used only on the user-interface thread.
+// key combinations with its HotKeyService under ever-increasing ids and
+// routes the service's press and release events back to the actions given at
+// registration. Each instance keeps its own registrations. Used only on the
+// user-interface thread.
 
 #include <cstdint>
 #include <functional>
@@ -37,27 +38,34 @@ class CarbonKeyboardShortcuts {
     static constexpr int noErr = 0;
     static constexpr int eventNotHandledErr = -9874;
 
-    // Installs the service; registrations made with the previous one are
+    // Without a service every registration fails.
+    explicit CarbonKeyboardShortcuts(std::shared_ptr<HotKeyService> service = nullptr);
+    // Releases every registration and the event handler at the service.
+    ~CarbonKeyboardShortcuts();
+    CarbonKeyboardShortcuts(const CarbonKeyboardShortcuts&) = delete;
+    CarbonKeyboardShortcuts& operator=(const CarbonKeyboardShortcuts&) = delete;
+
+    // Replaces the service; registrations made with the previous one are
     // dropped (and released there). nullptr: no service, every registration
     // fails.
-    static void setService(std::shared_ptr<HotKeyService> service);
-    static HotKeyService* service();
+    void setService(std::shared_ptr<HotKeyService> service);
+    HotKeyService* service() const { return service_.get(); }
 
     // Takes the next id (ids are never reused, a refused registration still
     // consumes one) and registers the shortcut. On success the HotKey is kept
     // and the event handler installed; on failure nothing is kept.
-    static void registerShortcut(const Shortcut& shortcut, HotKey::Action onKeyDown,
-                                 HotKey::Action onKeyUp);
+    void registerShortcut(const Shortcut& shortcut, HotKey::Action onKeyDown,
+                          HotKey::Action onKeyUp);
     // Releases every registration of the shortcut.
-    static void unregisterShortcut(const Shortcut& shortcut);
-    static void unregisterAll();
-    static void setUpEventHandlerIfNeeded();
+    void unregisterShortcut(const Shortcut& shortcut);
+    void unregisterAll();
+    void setUpEventHandlerIfNeeded();
     // Runs the registration's action for a press (kind 5) or release (kind 6).
     // noErr when handled, eventNotHandledErr for no event, an unknown id or
     // another kind.
-    static int handleEvent(const HotKeyEvent* event);
+    int handleEvent(const HotKeyEvent* event);
 
-    static bool isTaken(const Shortcut& shortcut);
+    bool isTaken(const Shortcut& shortcut) const;
 
     // While suspended every registration is let go at the service and only
     // kept here, so the keys reach the focused window (a recorder) instead of
@@ -65,16 +73,20 @@ class CarbonKeyboardShortcuts {
     // at once, so it is kept only if the service accepts it. Resuming
     // registers everything again under the same ids; what the service now
     // refuses (another program took it meanwhile) is dropped.
-    static void setSuspended(bool suspended);
-    static bool suspended();
+    void setSuspended(bool suspended);
+    bool suspended() const { return suspended_; }
 
-    static const std::map<std::uint32_t, std::shared_ptr<HotKey>>& hotKeys();
+    const std::map<std::uint32_t, std::shared_ptr<HotKey>>& hotKeys() const { return hotKeys_; }
     // The last id handed out; 0 before the first registration.
-    static std::uint32_t hotKeyId();
-    static bool eventHandlerInstalled();
+    std::uint32_t hotKeyId() const { return hotKeyId_; }
+    bool eventHandlerInstalled() const { return eventHandlerInstalled_; }
 
-    // Back to the state at process start; the service is released too.
-    static void reset();
+  private:
+    std::shared_ptr<HotKeyService> service_;
+    std::map<std::uint32_t, std::shared_ptr<HotKey>> hotKeys_;
+    std::uint32_t hotKeyId_ = 0;
+    bool eventHandlerInstalled_ = false;
+    bool suspended_ = false;
 };
 
 }  // namespace lumora

@@ -87,4 +87,9 @@ std::optional<std::string> UsLayoutKeyText::keyText(int carbonKeyCode) const {
     return std::nullopt;
 }
 
+const KeyTextProvider& usLayoutKeyText() {
+    static const UsLayoutKeyText table;
+    return table;
+}
+
 }  // namespace lumora

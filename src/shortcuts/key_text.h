@@ -22,4 +22,7 @@ class UsLayoutKeyText : public KeyTextProvider {
     std::optional<std::string> keyText(int carbonKeyCode) const override;
 };
 
+// The one US table, for whoever has no layout of its own.
+const KeyTextProvider& usLayoutKeyText();
+
 }  // namespace lumora

@@ -2,58 +2,11 @@
 
 #include "base/notification_center.h"
 #include "base/setting_keys.h"
-#include "shortcuts/carbon_keyboard_shortcuts.h"
 
 namespace lumora {
-namespace {
-
-using Name = KeyboardShortcuts::Name;
-using Action = KeyboardShortcuts::Action;
-
-struct ModuleState {
-    std::shared_ptr<DefaultsStore> store;
-    std::shared_ptr<NotificationCenter> center;
-    std::shared_ptr<KeyTextProvider> keyText;
-    std::set<Shortcut> registeredShortcuts;
-    std::map<Name, std::vector<Action>> legacyKeyDownHandlers;
-    std::map<Name, std::vector<Action>> legacyKeyUpHandlers;
-    bool isPaused = false;
-};
-
-ModuleState& state() {
-    static ModuleState s;
-    return s;
-}
-
-const UsLayoutKeyText& usLayout() {
-    static const UsLayoutKeyText table;
-    return table;
-}
-
-void postChange(const Name& name) {
-    if (const auto& center = state().center)
-        center->post(KeyboardShortcuts::shortcutByNameDidChange, {{"name", name.rawValue()}});
-}
-
-// Runs, in the order they were added, the actions of every name whose stored
-// shortcut is `pressed` right now. Collected first: an action may add handlers
-// or change bindings.
-void runHandlers(const std::map<Name, std::vector<Action>>& handlers, const Shortcut& pressed) {
-    if (state().isPaused) return;
-    std::vector<Action> due;
-    for (const auto& [name, actions] : handlers) {
-        if (KeyboardShortcuts::getShortcut(name) == pressed)
-            due.insert(due.end(), actions.begin(), actions.end());
-    }
-    for (const auto& action : due) action();
-}
-
-}  // namespace
 
 KeyboardShortcuts::Name::Name(std::string rawValue, std::optional<Shortcut> defaultShortcut)
-    : rawValue_(std::move(rawValue)), defaultShortcut_(defaultShortcut) {
-    if (defaultShortcut_ && !userDefaultsContains(*this)) setShortcut(defaultShortcut_, *this);
-}
+    : rawValue_(std::move(rawValue)), defaultShortcut_(defaultShortcut) {}
 
 const std::vector<KeyboardShortcuts::Name>& KeyboardShortcuts::Name::all() {
     static const std::vector<Name> names{
@@ -65,59 +18,71 @@ const std::vector<KeyboardShortcuts::Name>& KeyboardShortcuts::Name::all() {
     return names;
 }
 
-void KeyboardShortcuts::setStore(std::shared_ptr<DefaultsStore> store) {
-    state().store = std::move(store);
+KeyboardShortcuts::KeyboardShortcuts(std::shared_ptr<DefaultsStore> store,
+                                     std::shared_ptr<NotificationCenter> center,
+                                     CarbonKeyboardShortcuts& hotKeys,
+                                     std::shared_ptr<KeyTextProvider> keyText)
+    : store_(std::move(store)),
+      center_(std::move(center)),
+      layer_(hotKeys),
+      keyText_(std::move(keyText)) {}
+
+KeyboardShortcuts::~KeyboardShortcuts() {
+    // The layer's registrations call back into this module.
+    for (const auto& shortcut : registeredShortcuts_) layer_.unregisterShortcut(shortcut);
+    if (isPaused_) layer_.setSuspended(false);
 }
 
-void KeyboardShortcuts::setNotificationCenter(std::shared_ptr<NotificationCenter> center) {
-    state().center = std::move(center);
+void KeyboardShortcuts::postChange(const Name& name) {
+    if (center_) center_->post(shortcutByNameDidChange, {{"name", name.rawValue()}});
 }
 
-const std::shared_ptr<NotificationCenter>& KeyboardShortcuts::notificationCenter() {
-    return state().center;
+// Runs, in the order they were added, the actions of every name whose stored
+// shortcut is `pressed` right now. Collected first: an action may add handlers
+// or change bindings.
+void KeyboardShortcuts::runHandlers(const std::map<Name, std::vector<Action>>& handlers,
+                                    const Shortcut& pressed) {
+    if (isPaused_) return;
+    std::vector<Action> due;
+    for (const auto& [name, actions] : handlers) {
+        if (getShortcut(name) == pressed) due.insert(due.end(), actions.begin(), actions.end());
+    }
+    for (const auto& action : due) action();
 }
 
 void KeyboardShortcuts::setHotKeyService(std::shared_ptr<HotKeyService> service) {
-    CarbonKeyboardShortcuts::setService(std::move(service));
-    auto& s = state();
-    s.registeredShortcuts.clear();
-    for (const auto& [name, actions] : s.legacyKeyUpHandlers) registerShortcutIfNeeded(name);
-    for (const auto& [name, actions] : s.legacyKeyDownHandlers) registerShortcutIfNeeded(name);
+    layer_.setService(std::move(service));
+    registeredShortcuts_.clear();
+    for (const auto& [name, actions] : legacyKeyUpHandlers_) registerShortcutIfNeeded(name);
+    for (const auto& [name, actions] : legacyKeyDownHandlers_) registerShortcutIfNeeded(name);
 }
 
-void KeyboardShortcuts::setKeyTextProvider(std::shared_ptr<KeyTextProvider> provider) {
-    state().keyText = std::move(provider);
-}
-
-const KeyTextProvider& KeyboardShortcuts::keyTextProvider() {
-    const auto& p = state().keyText;
-    return p ? *p : static_cast<const KeyTextProvider&>(usLayout());
-}
-
-void KeyboardShortcuts::reset() {
-    CarbonKeyboardShortcuts::reset();
-    state() = ModuleState{};
+const KeyTextProvider& KeyboardShortcuts::keyTextProvider() const {
+    return keyText_ ? *keyText_ : usLayoutKeyText();
 }
 
 void KeyboardShortcuts::onKeyUp(const Name& name, Action action) {
-    state().legacyKeyUpHandlers[name].push_back(std::move(action));
+    applyDefault(name);
+    legacyKeyUpHandlers_[name].push_back(std::move(action));
     registerShortcutIfNeeded(name);
 }
 
 void KeyboardShortcuts::onKeyDown(const Name& name, Action action) {
-    state().legacyKeyDownHandlers[name].push_back(std::move(action));
+    applyDefault(name);
+    legacyKeyDownHandlers_[name].push_back(std::move(action));
     registerShortcutIfNeeded(name);
 }
 
 std::optional<Shortcut> KeyboardShortcuts::getShortcut(const Name& name) {
-    const auto& store = state().store;
-    if (!store) return std::nullopt;
-    auto text = store->string(userDefaultsKey(name));
+    applyDefault(name);
+    if (!store_) return std::nullopt;
+    auto text = store_->string(userDefaultsKey(name));
     if (!text) return std::nullopt;
     return Shortcut::fromJson(*text);
 }
 
 void KeyboardShortcuts::setShortcut(const std::optional<Shortcut>& shortcut, const Name& name) {
+    applyDefault(name);
     if (shortcut)
         userDefaultsSet(name, *shortcut);
     else
@@ -129,25 +94,32 @@ std::string KeyboardShortcuts::userDefaultsKey(const Name& name) {
 }
 
 bool KeyboardShortcuts::userDefaultsContains(const Name& name) {
-    const auto& store = state().store;
-    return store && store->contains(userDefaultsKey(name));
+    applyDefault(name);
+    return storeContains(name);
+}
+
+bool KeyboardShortcuts::storeContains(const Name& name) const {
+    return store_ && store_->contains(userDefaultsKey(name));
+}
+
+void KeyboardShortcuts::applyDefault(const Name& name) {
+    if (!name.defaultShortcut() || !defaultsApplied_.insert(name.rawValue()).second) return;
+    if (!storeContains(name)) userDefaultsSet(name, *name.defaultShortcut());
 }
 
 void KeyboardShortcuts::userDefaultsSet(const Name& name, const Shortcut& shortcut) {
-    const auto store = state().store;
-    if (!store) return;
+    if (!store_) return;
     const std::string encoded = shortcut.json();
     if (auto old = getShortcut(name)) unregisterShortcut(*old);
     registerShortcut(shortcut);
-    store->setString(userDefaultsKey(name), encoded);
+    store_->setString(userDefaultsKey(name), encoded);
     postChange(name);
 }
 
 void KeyboardShortcuts::userDefaultsRemove(const Name& name) {
-    const auto store = state().store;
     auto old = getShortcut(name);
-    if (!store || !old) return;
-    store->setBool(userDefaultsKey(name), false);
+    if (!store_ || !old) return;
+    store_->setBool(userDefaultsKey(name), false);
     unregisterShortcut(*old);
     postChange(name);
 }
@@ -157,41 +129,32 @@ void KeyboardShortcuts::registerShortcutIfNeeded(const Name& name) {
 }
 
 void KeyboardShortcuts::registerShortcut(const Shortcut& shortcut) {
-    auto& registered = state().registeredShortcuts;
-    if (registered.contains(shortcut)) return;
-    CarbonKeyboardShortcuts::registerShortcut(shortcut, &KeyboardShortcuts::handleOnKeyDown,
-                                              &KeyboardShortcuts::handleOnKeyUp);
-    registered.insert(shortcut);
+    if (registeredShortcuts_.contains(shortcut)) return;
+    layer_.registerShortcut(
+        shortcut, [this](const Shortcut& pressed) { handleOnKeyDown(pressed); },
+        [this](const Shortcut& released) { handleOnKeyUp(released); });
+    registeredShortcuts_.insert(shortcut);
 }
 
 void KeyboardShortcuts::unregisterShortcut(const Shortcut& shortcut) {
-    CarbonKeyboardShortcuts::unregisterShortcut(shortcut);
-    state().registeredShortcuts.erase(shortcut);
-}
-
-const std::set<Shortcut>& KeyboardShortcuts::registeredShortcuts() {
-    return state().registeredShortcuts;
+    layer_.unregisterShortcut(shortcut);
+    registeredShortcuts_.erase(shortcut);
 }
 
 void KeyboardShortcuts::handleOnKeyDown(const Shortcut& shortcut) {
-    runHandlers(state().legacyKeyDownHandlers, shortcut);
+    runHandlers(legacyKeyDownHandlers_, shortcut);
 }
 
 void KeyboardShortcuts::handleOnKeyUp(const Shortcut& shortcut) {
-    runHandlers(state().legacyKeyUpHandlers, shortcut);
-}
-
-bool KeyboardShortcuts::isPaused() {
-    return state().isPaused;
+    runHandlers(legacyKeyUpHandlers_, shortcut);
 }
 
 void KeyboardShortcuts::setPaused(bool paused) {
-    auto& s = state();
-    if (s.isPaused == paused) return;
-    s.isPaused = paused;
+    if (isPaused_ == paused) return;
+    isPaused_ = paused;
     // A grab held by the hot-key service would take the key press away from
     // the recorder that is waiting for it.
-    CarbonKeyboardShortcuts::setSuspended(paused);
+    layer_.setSuspended(paused);
 }
 
 }  // namespace lumora

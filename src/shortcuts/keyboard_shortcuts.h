@@ -3,13 +3,12 @@
 // defaults store; a stored combination is registered with the system's hot-key
 // service and a press or release runs the handlers added for the name.
 //
-// Set-up, once, on the user-interface thread:
-//   KeyboardShortcuts::setStore(store);
-//   KeyboardShortcuts::setNotificationCenter(center);
-//   KeyboardShortcuts::setHotKeyService(service);     // e.g. X11HotKeyService
-//   KeyboardShortcuts::setKeyTextProvider(provider);  // optional
-//   KeyboardShortcuts::onKeyUp(KeyboardShortcuts::Name::actionAllLightsOff, [] { ... });
-// Every call belongs on the user-interface thread; nothing here locks.
+// The program builds one over the hot-key layer it owns:
+//   CarbonKeyboardShortcuts layer(service);  // e.g. X11HotKeyService
+//   KeyboardShortcuts shortcuts(store, center, layer, keyText);
+//   shortcuts.onKeyUp(KeyboardShortcuts::Name::actionAllLightsOff, [] { ... });
+// Two instances share nothing but what they are given. Every call belongs on
+// the user-interface thread; nothing here locks.
 
 #include <functional>
 #include <map>
@@ -21,6 +20,7 @@
 
 #include "base/defaults_store.h"
 #include "base/notification_center.h"
+#include "shortcuts/carbon_keyboard_shortcuts.h"
 #include "shortcuts/hotkey_service.h"
 #include "shortcuts/key_text.h"
 #include "shortcuts/shortcut.h"
@@ -35,8 +35,9 @@ class KeyboardShortcuts {
     // One shortcut slot. Equal when the raw values are equal.
     class Name {
       public:
-        // With a default, the default is stored unless the defaults already
-        // hold any value for the name (a cleared entry counts as a value).
+        // With a default, the default is stored the first time a module meets
+        // the name, unless its defaults already hold any value for the name (a
+        // cleared entry counts as a value).
         explicit Name(std::string rawValue, std::optional<Shortcut> defaultShortcut = std::nullopt);
 
         const std::string& rawValue() const { return rawValue_; }
@@ -71,61 +72,81 @@ class KeyboardShortcuts {
     static constexpr const char* shortcutByNameDidChange =
         "KeyboardShortcuts_shortcutByNameDidChange";
 
-    // --- set-up -----------------------------------------------------------
-    // The defaults store holding the entries. Without one nothing is stored
-    // and every name reads as having no shortcut.
-    static void setStore(std::shared_ptr<DefaultsStore> store);
-    // Where shortcutByNameDidChange is posted; without one nothing is posted.
-    static void setNotificationCenter(std::shared_ptr<NotificationCenter> center);
-    static const std::shared_ptr<NotificationCenter>& notificationCenter();
-    // The system hot-key service. Replacing it moves every registration over:
-    // the old one is emptied, every name with handlers registered again.
-    static void setHotKeyService(std::shared_ptr<HotKeyService> service);
-    // Text of ordinary keys in descriptions; nullptr restores the US table.
-    static void setKeyTextProvider(std::shared_ptr<KeyTextProvider> provider);
-    static const KeyTextProvider& keyTextProvider();
-    // Back to the state at process start: no handlers, no registrations, no
-    // store, no centre, no service, not paused. For tests and shut-down.
-    static void reset();
+    // Without a store nothing is stored and every name reads as having no
+    // shortcut; without a centre nothing is posted; without a key-text
+    // provider descriptions use the US table. The layer must outlive this.
+    KeyboardShortcuts(std::shared_ptr<DefaultsStore> store,
+                      std::shared_ptr<NotificationCenter> center, CarbonKeyboardShortcuts& hotKeys,
+                      std::shared_ptr<KeyTextProvider> keyText = nullptr);
+    // Lets go of this module's registrations at the layer.
+    ~KeyboardShortcuts();
+    KeyboardShortcuts(const KeyboardShortcuts&) = delete;
+    KeyboardShortcuts& operator=(const KeyboardShortcuts&) = delete;
+
+    const std::shared_ptr<NotificationCenter>& notificationCenter() const { return center_; }
+    CarbonKeyboardShortcuts& hotKeyLayer() const { return layer_; }
+    // Replaces the layer's service and moves every registration over: the old
+    // one is emptied, every name with handlers registered again.
+    void setHotKeyService(std::shared_ptr<HotKeyService> service);
+    const KeyTextProvider& keyTextProvider() const;
+    // The shortcut as recorders show it, in this module's keyboard layout.
+    std::string description(const Shortcut& shortcut) const {
+        return shortcut.description(keyTextProvider());
+    }
 
     // --- handlers ---------------------------------------------------------
     // Appends the action to the name's list and registers the name's stored
     // combination, if any. Later recordings need no new call.
-    static void onKeyUp(const Name& name, Action action);
-    static void onKeyDown(const Name& name, Action action);
+    void onKeyUp(const Name& name, Action action);
+    void onKeyDown(const Name& name, Action action);
 
     // --- storage ----------------------------------------------------------
-    static std::optional<Shortcut> getShortcut(const Name& name);
+    std::optional<Shortcut> getShortcut(const Name& name);
     // With a shortcut: unregister the old one, register the new one, write it,
     // post. Without: if there is one, write false, unregister it, post.
-    static void setShortcut(const std::optional<Shortcut>& shortcut, const Name& name);
+    void setShortcut(const std::optional<Shortcut>& shortcut, const Name& name);
     // "KeyboardShortcuts_" + raw value.
     static std::string userDefaultsKey(const Name& name);
     // Any value at all under the key, a cleared entry included.
-    static bool userDefaultsContains(const Name& name);
+    bool userDefaultsContains(const Name& name);
 
     // --- registration and dispatch ----------------------------------------
-    static void registerShortcutIfNeeded(const Name& name);
+    void registerShortcutIfNeeded(const Name& name);
     // Registers with the hot-key layer unless already done. The shortcut
     // counts as registered even when the system refused it.
-    static void registerShortcut(const Shortcut& shortcut);
-    static void unregisterShortcut(const Shortcut& shortcut);
-    static const std::set<Shortcut>& registeredShortcuts();
+    void registerShortcut(const Shortcut& shortcut);
+    void unregisterShortcut(const Shortcut& shortcut);
+    const std::set<Shortcut>& registeredShortcuts() const { return registeredShortcuts_; }
     // Run the actions of every name whose stored shortcut, read now, equals
     // the pressed one. Nothing runs while paused.
-    static void handleOnKeyDown(const Shortcut& shortcut);
-    static void handleOnKeyUp(const Shortcut& shortcut);
+    void handleOnKeyDown(const Shortcut& shortcut);
+    void handleOnKeyUp(const Shortcut& shortcut);
 
     // True while a recorder records, so a bound combination gets recorded
     // instead of firing. Pausing also lets go of every registration with the
     // hot-key service (they come back on resume), so the key press reaches
     // the recorder at all.
-    static bool isPaused();
-    static void setPaused(bool paused);
+    bool isPaused() const { return isPaused_; }
+    void setPaused(bool paused);
 
   private:
-    static void userDefaultsSet(const Name& name, const Shortcut& shortcut);
-    static void userDefaultsRemove(const Name& name);
+    // Stores a name's default the first time this module meets the name.
+    void applyDefault(const Name& name);
+    bool storeContains(const Name& name) const;
+    void userDefaultsSet(const Name& name, const Shortcut& shortcut);
+    void userDefaultsRemove(const Name& name);
+    void postChange(const Name& name);
+    void runHandlers(const std::map<Name, std::vector<Action>>& handlers, const Shortcut& pressed);
+
+    std::shared_ptr<DefaultsStore> store_;
+    std::shared_ptr<NotificationCenter> center_;
+    CarbonKeyboardShortcuts& layer_;
+    std::shared_ptr<KeyTextProvider> keyText_;
+    std::set<Shortcut> registeredShortcuts_;
+    std::map<Name, std::vector<Action>> legacyKeyDownHandlers_;
+    std::map<Name, std::vector<Action>> legacyKeyUpHandlers_;
+    std::set<std::string> defaultsApplied_;
+    bool isPaused_ = false;
 };
 
 inline const KeyboardShortcuts::Name KeyboardShortcuts::Name::actionAllLightsOn{"allLightsOn"};

@@ -34,10 +34,11 @@ std::string recorderText(std::string_view key) {
     return std::string(key);
 }
 
-RecorderRules::RecorderRules(KeyboardShortcuts::Name name, double width, double height)
-    : name_(std::move(name)), width_(width), height_(height) {
+RecorderRules::RecorderRules(KeyboardShortcuts& shortcuts, KeyboardShortcuts::Name name,
+                             double width, double height)
+    : shortcuts_(shortcuts), name_(std::move(name)), width_(width), height_(height) {
     refresh();
-    center_ = KeyboardShortcuts::notificationCenter();
+    center_ = shortcuts_.notificationCenter();
     if (!center_) return;
     observer_ = center_->addObserver(KeyboardShortcuts::shortcutByNameDidChange,
                                      [this](const Notification& note) {
@@ -54,7 +55,7 @@ RecorderRules::~RecorderRules() {
     if (center_) center_->removeObserver(observer_);
     // A recorder that goes away while recording must not leave the handlers
     // paused.
-    if (recording_) KeyboardShortcuts::setPaused(false);
+    if (recording_) shortcuts_.setPaused(false);
 }
 
 void RecorderRules::setSize(double width, double height) {
@@ -67,8 +68,8 @@ void RecorderRules::setOnViewChange(std::function<void()> callback) {
 }
 
 void RecorderRules::refresh() {
-    auto shortcut = KeyboardShortcuts::getShortcut(name_);
-    text_ = shortcut ? shortcut->description() : std::string();
+    auto shortcut = shortcuts_.getShortcut(name_);
+    text_ = shortcut ? shortcuts_.description(*shortcut) : std::string();
     clearButtonVisible_ = !text_.empty();
 }
 
@@ -76,7 +77,7 @@ void RecorderRules::focusGained() {
     placeholderKey_ = "press_shortcut";
     clearButtonVisible_ = !text_.empty();
     recording_ = true;
-    KeyboardShortcuts::setPaused(true);
+    shortcuts_.setPaused(true);
 }
 
 void RecorderRules::focusLost() {
@@ -84,7 +85,7 @@ void RecorderRules::focusLost() {
     clearButtonVisible_ = !text_.empty();
     if (!recording_) return;
     recording_ = false;
-    KeyboardShortcuts::setPaused(false);
+    shortcuts_.setPaused(false);
 }
 
 RecorderResponse RecorderRules::handleEvent(const std::weak_ptr<RecorderRules>& rules,
@@ -141,14 +142,14 @@ RecorderResponse RecorderRules::handleEvent(const RecorderEvent& event) {
         title.replace(title.find("%1"), 2, *item);
         return conflict({"keyboard_shortcut_used_by_menu_item", title, "", ""});
     }
-    if (shortcut.isTakenBySystem()) {
+    if (shortcut.isTakenBySystem(shortcuts_.hotKeyLayer())) {
         return conflict({"keyboard_shortcut_used_by_system",
                          recorderText("keyboard_shortcut_used_by_system"),
                          "keyboard_shortcuts_can_be_changed",
                          recorderText("keyboard_shortcuts_can_be_changed")});
     }
 
-    text_ = shortcut.description();
+    text_ = shortcuts_.description(shortcut);
     clearButtonVisible_ = true;
     response = save(shortcut);
     focusLost();
@@ -169,7 +170,7 @@ RecorderResponse RecorderRules::textChanged(const std::string& text) {
 }
 
 RecorderResponse RecorderRules::save(const std::optional<Shortcut>& shortcut) {
-    KeyboardShortcuts::setShortcut(shortcut, name_);
+    shortcuts_.setShortcut(shortcut, name_);
     RecorderResponse response;
     response.saved = true;
     response.savedShortcut = shortcut;

@@ -84,7 +84,9 @@ class RecorderRules {
     // Margin around the control within which a mouse-up does not end recording.
     static constexpr double mouseMargin = 3;
 
-    RecorderRules(KeyboardShortcuts::Name name, double width, double height);
+    // `shortcuts` stores the recording and must outlive the recorder.
+    RecorderRules(KeyboardShortcuts& shortcuts, KeyboardShortcuts::Name name, double width,
+                  double height);
     ~RecorderRules();
     RecorderRules(const RecorderRules&) = delete;
     RecorderRules& operator=(const RecorderRules&) = delete;
@@ -118,6 +120,7 @@ class RecorderRules {
     RecorderResponse save(const std::optional<Shortcut>& shortcut);
     RecorderResponse conflict(RecorderAlert alert);
 
+    KeyboardShortcuts& shortcuts_;
     KeyboardShortcuts::Name name_;
     double width_;
     double height_;
@@ -126,7 +129,7 @@ class RecorderRules {
     bool clearButtonVisible_ = false;
     bool recording_ = false;
     std::function<void()> onViewChange_;
-    // The shortcut module's centre when this recorder was made.
+    // Held: the observer must be removed from the centre it was added to.
     std::shared_ptr<NotificationCenter> center_;
     NotificationCenter::Token observer_ = 0;
 };

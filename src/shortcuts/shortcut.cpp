@@ -8,7 +8,7 @@
 #include "base/letter_case.h"
 #include "base/utf8.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
-#include "shortcuts/keyboard_shortcuts.h"
+#include "shortcuts/key_text.h"
 
 namespace lumora {
 namespace {
@@ -205,6 +205,10 @@ std::string upperCased(std::string_view utf8) {
 }
 
 std::string Shortcut::description() const {
+    return description(usLayoutKeyText());
+}
+
+std::string Shortcut::description(const KeyTextProvider& keyText) const {
     std::string text;
     const Modifiers m = modifiers();
     if (m.contains(Modifier::control)) text += "\u2303";
@@ -213,7 +217,7 @@ std::string Shortcut::description() const {
     if (m.contains(Modifier::command)) text += "\u2318";
     if (auto named = namedKeyText(carbonKeyCode_)) {
         text += *named;
-    } else if (auto layout = KeyboardShortcuts::keyTextProvider().keyText(carbonKeyCode_)) {
+    } else if (auto layout = keyText.keyText(carbonKeyCode_)) {
         text += upperCased(*layout);
     } else {
         text += kReplacement;
@@ -221,10 +225,10 @@ std::string Shortcut::description() const {
     return text;
 }
 
-bool Shortcut::isTakenBySystem() const {
+bool Shortcut::isTakenBySystem(const CarbonKeyboardShortcuts& hotKeys) const {
     // F12 alone stays usable whatever the system claims.
     if (carbonKeyCode_ == static_cast<int>(Key::f12) && carbonModifiers_ == 0) return false;
-    return CarbonKeyboardShortcuts::isTaken(*this);
+    return hotKeys.isTaken(*this);
 }
 
 std::optional<std::string> Shortcut::takenByMainMenu() const {

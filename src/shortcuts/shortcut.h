@@ -14,6 +14,9 @@
 
 namespace lumora {
 
+class CarbonKeyboardShortcuts;
+class KeyTextProvider;
+
 // Carbon modifier bits.
 enum class Modifier : int {
     command = 0x100,
@@ -173,10 +176,13 @@ class Shortcut {
     Modifiers modifiers() const { return Modifiers(carbonModifiers_); }
 
     // Modifier symbols (control, option, shift, command) then the key's text,
-    // upper-cased, e.g. "⇧⌘L" or "⌃⌥F5".
+    // upper-cased, e.g. "⇧⌘L" or "⌃⌥F5". Ordinary keys take their text from
+    // `keyText`; without one, from the US table.
     std::string description() const;
-    // Whether another program holds the combination. F12 alone never counts.
-    bool isTakenBySystem() const;
+    std::string description(const KeyTextProvider& keyText) const;
+    // Whether another program holds the combination at the layer's service.
+    // F12 alone never counts.
+    bool isTakenBySystem(const CarbonKeyboardShortcuts& hotKeys) const;
     // The title of a menu item that uses the combination. There is no main
     // menu in this program, so never any.
     std::optional<std::string> takenByMainMenu() const;

@@ -23,10 +23,6 @@ class HotkeyActionsTest : public DelegateFixture {
         }
         settings().setGroups(groups);
     }
-    void TearDown() override {
-        KeyboardShortcuts::reset();
-        DelegateFixture::TearDown();
-    }
     const HueGroup& group(size_t i) { return settings().groups()[i]; }
     using DelegateFixture::group;
 };
@@ -108,15 +104,15 @@ TEST_F(HotkeyActionsTest, ReleasedShortcutQueuesItsActionOnTheUIThread) {
     const Shortcut combo(37, 4096 | 2048);  // control-option-L
     store_->setString("KeyboardShortcuts_allLightsOff", combo.json());
     delegate_->registerKeyboardHotkeys();
-    EXPECT_EQ(KeyboardShortcuts::registeredShortcuts(), std::set<Shortcut>{combo});
+    EXPECT_EQ(delegate_->shortcuts().registeredShortcuts(), std::set<Shortcut>{combo});
 
-    KeyboardShortcuts::handleOnKeyDown(combo);
+    delegate_->shortcuts().handleOnKeyDown(combo);
     EXPECT_EQ(queued().size(), 0u) << "nothing runs on key-down";
-    KeyboardShortcuts::handleOnKeyUp(combo);
+    delegate_->shortcuts().handleOnKeyUp(combo);
     EXPECT_EQ(exec_->pendingUI(), 1u) << "the action is queued, not run inline";
     EXPECT_EQ(queued().size(), 2u);
 
-    KeyboardShortcuts::setPaused(true);
-    KeyboardShortcuts::handleOnKeyUp(combo);
+    delegate_->shortcuts().setPaused(true);
+    delegate_->shortcuts().handleOnKeyUp(combo);
     EXPECT_EQ(exec_->pendingUI(), 0u);
 }

@@ -166,26 +166,26 @@ TEST_F(LifecycleTest, ThePanelShortcutTogglesThePanelAsALeftClickDoes) {
     store_->setInteger("preferredWindowHeightLights", 345);
     delegate().settings().setLights({HueLight{}});
     delegate().registerKeyboardHotkeys();
-    EXPECT_EQ(KeyboardShortcuts::registeredShortcuts(), (std::set<Shortcut>{panelKeys, offKeys}));
+    EXPECT_EQ(delegate().shortcuts().registeredShortcuts(),
+              (std::set<Shortcut>{panelKeys, offKeys}));
 
-    KeyboardShortcuts::handleOnKeyDown(panelKeys);
+    delegate().shortcuts().handleOnKeyDown(panelKeys);
     exec_->runPending();
     EXPECT_FALSE(shell_.shown) << "it opens on release, as the others act";
-    KeyboardShortcuts::handleOnKeyUp(panelKeys);
+    delegate().shortcuts().handleOnKeyUp(panelKeys);
     EXPECT_FALSE(shell_.shown) << "on the UI thread's next turn, not inside the key handler";
     exec_->runPending();
     EXPECT_TRUE(shell_.shown);
     EXPECT_EQ(shell_.calls.back(), "show 345");
     EXPECT_EQ(store_->integer("appInvocations"), 1) << "an opening like any other";
 
-    KeyboardShortcuts::handleOnKeyUp(offKeys);
+    delegate().shortcuts().handleOnKeyUp(offKeys);
     exec_->runPending();
     EXPECT_TRUE(shell_.shown) << "another shortcut leaves the panel alone";
-    KeyboardShortcuts::handleOnKeyUp(panelKeys);
+    delegate().shortcuts().handleOnKeyUp(panelKeys);
     exec_->runPending();
     EXPECT_FALSE(shell_.shown);
     EXPECT_EQ(shell_.calls.back(), "close");
-    KeyboardShortcuts::reset();
 }
 
 TEST_F(LifecycleTest, TheReviewRequestShowsFromThe27thToThe41stOpening) {
@@ -276,7 +276,6 @@ TEST_F(LifecycleTest, TwoDelegatesWithTheirOwnServicesDoNotSeeEachOther) {
     EXPECT_FALSE(store_->boolean("showZones"));
     EXPECT_FALSE(delegate().settings().showZones());
     other.reset();
-    KeyboardShortcuts::reset();
 }
 
 }  // namespace

@@ -29,21 +29,19 @@ class HotkeysEndToEnd : public XvfbTest {
         ASSERT_TRUE(server_.start());
         service_ = X11HotKeyService::connect(server->display.c_str());
         ASSERT_TRUE(service_);
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
+        Services services = servicesWith(store_);
+        services.hotKeyService = service_;
+        delegate_ = std::make_unique<AppDelegate>(std::move(services));
         delegate_->settings().setHueIP(server_.address());
         delegate_->settings().setHueKey(sim::kDemoUser);
-        KS::reset();
-        KS::setStore(store_);
-        KS::setHotKeyService(service_);
         delegate_->registerKeyboardHotkeys();
         delegate_->fetchGroups();
         ASSERT_TRUE(exec_->runUntil([&] { return !delegate_->settings().groups().empty(); }, 5s));
         server_.clearLog();
     }
     void TearDown() override {
-        KS::reset();
-        service_.reset();
         delegate_.reset();
+        service_.reset();
         if (previous_) installDispatcher(previous_);
     }
     // Group actions the bridge received with this body.
@@ -75,6 +73,7 @@ class HotkeysEndToEnd : public XvfbTest {
     sim::SimServer server_;
     std::shared_ptr<X11HotKeyService> service_;
     std::unique_ptr<AppDelegate> delegate_;
+    KS& shortcuts() { return delegate_->shortcuts(); }
 };
 
 }  // namespace
@@ -85,15 +84,15 @@ TEST_F(HotkeysEndToEnd, AllLightsOffSwitchesEveryRoomAndZoneOffThenStopsWhenClea
 
     const Shortcut ctrlAltL(Key::l, Modifier::control | Modifier::option);
     const Shortcut ctrlAltK(Key::k, Modifier::control | Modifier::option);
-    KS::setShortcut(ctrlAltL, KS::Name::actionAllLightsOff);
+    shortcuts().setShortcut(ctrlAltL, KS::Name::actionAllLightsOff);
     ASSERT_TRUE(press("ctrl+alt+l"));
     ASSERT_TRUE(until([&] { return groupsSent({{"on", false}}) == everyGroup; }));
     EXPECT_EQ(server_.requestLog().size(), everyGroup.size()) << "one request per room and zone";
 
     // Cleared: the key does nothing. A still-bound key pressed after it shows
     // that both presses reached the server.
-    KS::setShortcut(std::nullopt, KS::Name::actionAllLightsOff);
-    KS::setShortcut(ctrlAltK, KS::Name::actionAllLightsOn);
+    shortcuts().setShortcut(std::nullopt, KS::Name::actionAllLightsOff);
+    shortcuts().setShortcut(ctrlAltK, KS::Name::actionAllLightsOn);
     server_.clearLog();
     ASSERT_TRUE(press("ctrl+alt+l"));
     ASSERT_TRUE(press("ctrl+alt+k"));
@@ -105,6 +104,7 @@ TEST_F(HotkeysEndToEnd, ACombinationAnotherClientHoldsIsTaken) {
     OtherClient other(server->display);
     ASSERT_TRUE(other.grab(XKB_KEY_j, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
     const Shortcut ctrlAltJ(Key::j, Modifier::control | Modifier::option);
-    EXPECT_TRUE(ctrlAltJ.isTakenBySystem());
-    EXPECT_FALSE(Shortcut(Key::h, Modifier::control | Modifier::option).isTakenBySystem());
+    EXPECT_TRUE(ctrlAltJ.isTakenBySystem(shortcuts().hotKeyLayer()));
+    EXPECT_FALSE(Shortcut(Key::h, Modifier::control | Modifier::option)
+                     .isTakenBySystem(shortcuts().hotKeyLayer()));
 }

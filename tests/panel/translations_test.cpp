@@ -295,7 +295,8 @@ TEST_P(TranslatedLayout, SettingsPanesGrowToTheirTexts) {
     QTemporaryDir config;
     LaunchAtLogin login(config.path().toStdString(), "/usr/bin/lumora");
     prefs::PreferencesWindow window(
-        lumora::testing::settingsPanes(settings(), login, "file:///nonexistent/site/"),
+        lumora::testing::settingsPanes(settings(), delegate_->shortcuts(), login,
+                                       "file:///nonexistent/site/"),
         settings().defaults());
     auto check = [&](const std::string& id, const std::string& state) {
         window.show(id);

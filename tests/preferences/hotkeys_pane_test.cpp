@@ -26,7 +26,6 @@
 namespace lumora::prefs {
 namespace {
 
-using KS = KeyboardShortcuts;
 using Name = KeyboardShortcuts::Name;
 using testing::FakeHotKeyService;
 
@@ -45,17 +44,12 @@ class PrefsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         previous_ = installDispatcher(executor_);
-        KS::reset();
-        KS::setStore(store_);
-        KS::setNotificationCenter(center_);
-        KS::setHotKeyService(service_);
         settings_ = std::make_unique<AppSettings>(store_, *center_);
         settings_->setGroups({room("3", "Hall"), room("8", "Hall"), room("11", "Attic")});
     }
     void TearDown() override {
         window_.reset();
         settings_.reset();
-        KS::reset();
         executor_->runPending();
         installDispatcher(previous_);
     }
@@ -75,13 +69,15 @@ class PrefsTest : public ::testing::Test {
         QCoreApplication::processEvents();
         ASSERT_TRUE(w->hasFocus());
     }
-    std::optional<Shortcut> stored(const Name& n) { return KS::getShortcut(n); }
+    std::optional<Shortcut> stored(const Name& n) { return shortcuts_.getShortcut(n); }
 
     std::shared_ptr<ManualExecutor> executor_ = std::make_shared<ManualExecutor>();
     std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<FakeHotKeyService> service_ = std::make_shared<FakeHotKeyService>();
+    CarbonKeyboardShortcuts layer_{service_};
+    KeyboardShortcuts shortcuts_{store_, center_, layer_};
     std::unique_ptr<AppSettings> settings_;
     std::unique_ptr<QWidget> window_;
 };
@@ -89,7 +85,7 @@ class PrefsTest : public ::testing::Test {
 // --- the pane ---------------------------------------------------------------
 
 TEST_F(PrefsTest, SlotsOfferEveryRoomAndStoreThePickedEntry) {
-    auto* pane = show(new HotkeysPane(*settings_));
+    auto* pane = show(new HotkeysPane(*settings_, shortcuts_));
     HotkeysIndividualView* view = pane->individual();
     for (int slot = 0; slot < kGroupHotkeySlots; ++slot) {
         EXPECT_EQ(view->picker(slot)->currentText(), "(No Action)") << slot;
@@ -116,7 +112,7 @@ TEST_F(PrefsTest, SlotsOfferEveryRoomAndStoreThePickedEntry) {
     // Shown afresh the choice is there; a choice whose room is gone shows no
     // entry and stays stored.
     store_->setString("hotkeyCustomGroupAction4", "99_on");
-    auto* again = show(new HotkeysPane(*settings_));
+    auto* again = show(new HotkeysPane(*settings_, shortcuts_));
     EXPECT_EQ(again->individual()->picker(2)->currentText(), "Hall Off");
     EXPECT_EQ(again->individual()->picker(2)->currentData(), "3_off");
     EXPECT_EQ(again->individual()->picker(4)->currentIndex(), -1);
@@ -125,7 +121,7 @@ TEST_F(PrefsTest, SlotsOfferEveryRoomAndStoreThePickedEntry) {
 
 TEST_F(PrefsTest, StepSizeIsStoredWhileThePaneIsShown) {
     settings_->setKeyIncrement(10);
-    auto pane = std::make_unique<HotkeysPane>(*settings_);
+    auto pane = std::make_unique<HotkeysPane>(*settings_, shortcuts_);
     SegmentedControl* step = pane->individual()->stepSize();
     ASSERT_EQ(step->count(), 3);
     EXPECT_EQ(step->segment(0)->text(), "Small");
@@ -148,15 +144,15 @@ TEST_F(PrefsTest, StepSizeIsStoredWhileThePaneIsShown) {
 }
 
 TEST_F(PrefsTest, SlotFourRecordsUnderTheFifthGroupName) {
-    auto* pane = show(new HotkeysPane(*settings_));
+    auto* pane = show(new HotkeysPane(*settings_, shortcuts_));
     // Opening the pane records nothing: the first field does not keep the
     // focus the window hands it.
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(shortcuts_.isPaused());
     EXPECT_FALSE(pane->everything()->recorders()[0]->hasFocus());
     // Nor does the settings window putting focus on the pane's first field.
     pane->everything()->recorders()[0]->setFocus(Qt::OtherFocusReason);
     QCoreApplication::processEvents();
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(shortcuts_.isPaused());
     EXPECT_FALSE(pane->everything()->recorders()[0]->isRecording());
     // Each all-rooms row records the name its label says.
     const std::map<QString, Name> rows{{"Off", Name::actionAllLightsOff},
@@ -188,7 +184,7 @@ TEST_F(PrefsTest, SlotFourRecordsUnderTheFifthGroupName) {
               R"({"carbonKeyCode":40,"carbonModifiers":6144})");
     for (const Name& n : Name::all())
         if (n != Name::actionCustomGroup5) {
-            EXPECT_FALSE(KS::userDefaultsContains(n)) << n.rawValue();
+            EXPECT_FALSE(shortcuts_.userDefaultsContains(n)) << n.rawValue();
         }
     EXPECT_EQ(rec->text(), "⌃⌥K");
     EXPECT_TRUE(rec->clearButtonVisible());
@@ -201,17 +197,17 @@ TEST_F(PrefsTest, SlotFourRecordsUnderTheFifthGroupName) {
 
 TEST_F(PrefsTest, RecordingABoundCombinationRecordsItAndFiresNothing) {
     int offs = 0;
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
-    KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
-    auto* rec = show(new RecorderWidget(Name::actionAllLightsOn));
+    shortcuts_.setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    shortcuts_.onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
+    auto* rec = show(new RecorderWidget(shortcuts_, Name::actionAllLightsOn));
     focus(rec);
-    EXPECT_TRUE(KS::isPaused());
+    EXPECT_TRUE(shortcuts_.isPaused());
     EXPECT_TRUE(service_->active.empty()) << "no grab may take the key from the recorder";
     service_->tap(ctrlOptL);
     QTest::keyClick(rec, Qt::Key_L, kCtrlAlt);
     EXPECT_EQ(offs, 0);
     EXPECT_EQ(stored(Name::actionAllLightsOn), ctrlOptL);
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(shortcuts_.isPaused());
     service_->tap(ctrlOptL);
     EXPECT_EQ(offs, 1);
 }
@@ -219,19 +215,19 @@ TEST_F(PrefsTest, RecordingABoundCombinationRecordsItAndFiresNothing) {
 TEST_F(PrefsTest, EscapeCancelsBackspaceClearsTabMovesOn) {
     auto* box = new QWidget;
     auto* layout = new QVBoxLayout(box);
-    auto* rec = new RecorderWidget(Name::actionAllLightsOff);
+    auto* rec = new RecorderWidget(shortcuts_, Name::actionAllLightsOff);
     auto* next = new QPushButton("next");
     next->setFocusPolicy(Qt::StrongFocus);
     layout->addWidget(rec);
     layout->addWidget(next);
     show(box);
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    shortcuts_.setShortcut(ctrlOptL, Name::actionAllLightsOff);
     EXPECT_EQ(rec->text(), "⌃⌥L");
 
     focus(rec);
     QTest::keyClick(rec, Qt::Key_Escape);
     EXPECT_FALSE(rec->hasFocus());
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(shortcuts_.isPaused());
     EXPECT_EQ(stored(Name::actionAllLightsOff), ctrlOptL);
 
     // A letter alone or with Shift only is refused; recording goes on.
@@ -254,7 +250,7 @@ TEST_F(PrefsTest, EscapeCancelsBackspaceClearsTabMovesOn) {
     focus(rec);
     QTest::keyClick(rec, Qt::Key_Tab);
     EXPECT_TRUE(next->hasFocus());
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(shortcuts_.isPaused());
     EXPECT_EQ(stored(Name::actionAllLightsOff), Shortcut(Key::f5));
 }
 
@@ -262,18 +258,18 @@ TEST_F(PrefsTest, ClearButtonAndClicksOutside) {
     auto* box = new QWidget;
     box->setMinimumSize(300, 120);
     auto* layout = new QVBoxLayout(box);
-    auto* rec = new RecorderWidget(Name::actionAllLightsDarker);
+    auto* rec = new RecorderWidget(shortcuts_, Name::actionAllLightsDarker);
     layout->addWidget(rec);
     layout->addStretch(1);
     show(box);
-    KS::setShortcut(ctrlOptK, Name::actionAllLightsDarker);
+    shortcuts_.setShortcut(ctrlOptK, Name::actionAllLightsDarker);
     ASSERT_TRUE(rec->clearButtonVisible());
 
     // Not recording: the clear button clears and recording starts.
     auto* clear = rec->findChild<QToolButton*>();
     ASSERT_TRUE(clear);
     QTest::mouseClick(clear, Qt::LeftButton);
-    EXPECT_FALSE(KS::getShortcut(Name::actionAllLightsDarker));
+    EXPECT_FALSE(shortcuts_.getShortcut(Name::actionAllLightsDarker));
     EXPECT_TRUE(rec->hasFocus());
     EXPECT_TRUE(rec->isRecording());
 
@@ -284,12 +280,12 @@ TEST_F(PrefsTest, ClearButtonAndClicksOutside) {
     const QPoint farBelow = rec->mapTo(box, QPoint(10, rec->height() + 40));
     QTest::mouseClick(box, Qt::LeftButton, {}, farBelow);
     EXPECT_FALSE(rec->isRecording());
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(shortcuts_.isPaused());
 }
 
 TEST_F(PrefsTest, CombinationTakenElsewhereAlertsAndStoresNothing) {
     service_->heldElsewhere = {FakeHotKeyService::combo(ctrlOptK)};
-    auto* rec = show(new RecorderWidget(Name::actionCustomGroup1));
+    auto* rec = show(new RecorderWidget(shortcuts_, Name::actionCustomGroup1));
     QStringList alerts;
     rec->setAlert([&](QWidget*, const QString& title, const QString& text) {
         alerts << title << text;
@@ -301,14 +297,14 @@ TEST_F(PrefsTest, CombinationTakenElsewhereAlertsAndStoresNothing) {
     ASSERT_EQ(alerts.size(), 2);
     EXPECT_EQ(alerts[0], "This shortcut is already taken by the desktop or another program.");
     EXPECT_FALSE(alerts[1].isEmpty());
-    EXPECT_FALSE(KS::userDefaultsContains(Name::actionCustomGroup1));
+    EXPECT_FALSE(shortcuts_.userDefaultsContains(Name::actionCustomGroup1));
     EXPECT_TRUE(rec->hasFocus()) << "back to recording after the alert";
     EXPECT_TRUE(rec->isRecording());
 }
 
 TEST_F(PrefsTest, TheDefaultAlertIsAModalWarningAndRecordingResumesAfterIt) {
     service_->heldElsewhere = {FakeHotKeyService::combo(ctrlOptK)};
-    auto* rec = show(new RecorderWidget(Name::actionCustomGroup1));
+    auto* rec = show(new RecorderWidget(shortcuts_, Name::actionCustomGroup1));
     focus(rec);
     QString shown;
     QTimer::singleShot(50, [&] {
@@ -323,7 +319,7 @@ TEST_F(PrefsTest, TheDefaultAlertIsAModalWarningAndRecordingResumesAfterIt) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 2000));
     EXPECT_EQ(shown, "This shortcut is already taken by the desktop or another program.");
     EXPECT_TRUE(QTest::qWaitFor([&] { return rec->isRecording(); }, 2000));
-    EXPECT_FALSE(KS::userDefaultsContains(Name::actionCustomGroup1));
+    EXPECT_FALSE(shortcuts_.userDefaultsContains(Name::actionCustomGroup1));
 }
 
 TEST(RecorderKeys, QtKeysWithoutANativeCodeMapToTheKeyThatTypesThem) {
@@ -363,11 +359,11 @@ TEST(RecorderKeys, QtKeysWithoutANativeCodeMapToTheKeyThatTypesThem) {
 TEST_F(PrefsTest, TwoRecordersOfOneNameStayInStep) {
     auto* box = new QWidget;
     auto* layout = new QVBoxLayout(box);
-    auto* a = new RecorderWidget(Name::actionCustomGroup3);
+    auto* a = new RecorderWidget(shortcuts_, Name::actionCustomGroup3);
     std::vector<std::optional<Shortcut>> changes;
-    auto* b = new RecorderWidget(Name::actionCustomGroup3,
+    auto* b = new RecorderWidget(shortcuts_, Name::actionCustomGroup3,
                                  [&](const std::optional<Shortcut>& s) { changes.push_back(s); });
-    auto* other = new RecorderWidget(Name::actionCustomGroup4);
+    auto* other = new RecorderWidget(shortcuts_, Name::actionCustomGroup4);
     layout->addWidget(a);
     layout->addWidget(b);
     layout->addWidget(other);
@@ -393,7 +389,7 @@ TEST_F(PrefsTest, TwoRecordersOfOneNameStayInStep) {
 // Every visible widget lies inside its parent and the rows do not overlap;
 // LUMORA_SCREENSHOT_DIR gets a picture of each scheme.
 TEST_F(PrefsTest, PaneLaysOutWithoutClippingInBothSchemes) {
-    KS::setShortcut(ctrlOptK, Name::actionAllLightsOn);
+    shortcuts_.setShortcut(ctrlOptK, Name::actionAllLightsOn);
     const QPalette original = QApplication::palette();
     QStyle* fusion = QStyleFactory::create("Fusion");
     QApplication::setStyle(fusion);
@@ -401,7 +397,7 @@ TEST_F(PrefsTest, PaneLaysOutWithoutClippingInBothSchemes) {
         QPalette p = fusion->standardPalette();
         if (dark) p = lumora::panel::darkPalette();
         QApplication::setPalette(p);
-        HotkeysPane pane(*settings_);
+        HotkeysPane pane(*settings_, shortcuts_);
         pane.show();
         pane.resize(pane.sizeHint());
         QCoreApplication::processEvents();

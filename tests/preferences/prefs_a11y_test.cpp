@@ -35,9 +35,6 @@ using lumora::testing::unnamedControls;
 class PrefsA11yTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        KeyboardShortcuts::reset();
-        KeyboardShortcuts::setStore(store_);
-        KeyboardShortcuts::setNotificationCenter(center_);
         settings_.setHueIP("10.0.0.2");
         std::vector<HueLight> lights;
         for (auto [id, name] : {std::pair{"1", "Desk lamp"}, {"2", "Kitchen"}}) {
@@ -54,15 +51,15 @@ class PrefsA11yTest : public ::testing::Test {
         kitchen.type = "Room";
         settings_.setGroups({kitchen});
         // A recorded shortcut shows the recorder's clear button.
-        KeyboardShortcuts::setShortcut(Shortcut(40, 4096 | 2048),
-                                       KeyboardShortcuts::Name::actionTogglePanel);
+        shortcuts_.setShortcut(Shortcut(40, 4096 | 2048),
+                               KeyboardShortcuts::Name::actionTogglePanel);
 
         window_ = std::make_unique<PreferencesWindow>(
-            lumora::testing::settingsPanes(settings_, login_, "file:///site/"), *store_);
+            lumora::testing::settingsPanes(settings_, shortcuts_, login_, "file:///site/"),
+            *store_);
     }
     void TearDown() override {
         window_.reset();
-        KeyboardShortcuts::reset();
         exec_->runPending();
         installDispatcher(previous_);
     }
@@ -77,6 +74,8 @@ class PrefsA11yTest : public ::testing::Test {
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
     AppSettings settings_{store_, *center_};
+    CarbonKeyboardShortcuts hotKeys_;
+    KeyboardShortcuts shortcuts_{store_, center_, hotKeys_};
     QTemporaryDir config_;
     LaunchAtLogin login_{config_.path().toStdString(), "/usr/bin/lumora"};
     std::unique_ptr<PreferencesWindow> window_;

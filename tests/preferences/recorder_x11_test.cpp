@@ -17,7 +17,6 @@
 namespace lumora::prefs {
 namespace {
 
-using KS = KeyboardShortcuts;
 using Name = KeyboardShortcuts::Name;
 using lumora::testing::OtherClient;
 
@@ -31,14 +30,13 @@ class RecorderX11Test : public lumora::testing::XvfbTest {
         if (IsSkipped()) return;
         service_ = X11HotKeyService::connect(server->display.c_str());
         ASSERT_TRUE(service_);
-        KS::reset();
-        KS::setStore(store_);
-        KS::setNotificationCenter(center_);
-        KS::setHotKeyService(service_);
+        layer_ = std::make_unique<CarbonKeyboardShortcuts>(service_);
+        shortcuts_ = std::make_unique<KeyboardShortcuts>(store_, center_, *layer_);
     }
     void TearDown() override {
         window_.reset();
-        KS::reset();
+        shortcuts_.reset();
+        layer_.reset();
         service_.reset();
     }
     RecorderWidget* showFocused(RecorderWidget* rec) {
@@ -56,29 +54,31 @@ class RecorderX11Test : public lumora::testing::XvfbTest {
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
     std::shared_ptr<X11HotKeyService> service_;
+    std::unique_ptr<CarbonKeyboardShortcuts> layer_;
+    std::unique_ptr<KeyboardShortcuts> shortcuts_;
     std::unique_ptr<QWidget> window_;
 };
 
 TEST_F(RecorderX11Test, ABoundCombinationPressedIntoTheRecorderIsRecordedAndFiresNothing) {
     int offs = 0, ons = 0;
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
-    KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
-    KS::onKeyUp(Name::actionAllLightsOn, [&] { ++ons; });
+    shortcuts_->setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    shortcuts_->onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
+    shortcuts_->onKeyUp(Name::actionAllLightsOn, [&] { ++ons; });
     ASSERT_TRUE(press("ctrl+alt+l"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return offs == 1; }));
 
-    RecorderWidget* rec = showFocused(new RecorderWidget(Name::actionAllLightsOn));
+    RecorderWidget* rec = showFocused(new RecorderWidget(*shortcuts_, Name::actionAllLightsOn));
     EXPECT_EQ(rec->placeholderText(), "Press Shortcut");
     if (const QByteArray dir = qgetenv("LUMORA_SCREENSHOT_DIR"); !dir.isEmpty())
         window_->grab().save(QString::fromLocal8Bit(dir) + "/recorder-recording.png");
     ASSERT_TRUE(press("ctrl+alt+l"));
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return KS::getShortcut(Name::actionAllLightsOn).has_value(); }));
-    EXPECT_EQ(KS::getShortcut(Name::actionAllLightsOn), ctrlOptL);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return shortcuts_->getShortcut(Name::actionAllLightsOn).has_value(); }));
+    EXPECT_EQ(shortcuts_->getShortcut(Name::actionAllLightsOn), ctrlOptL);
     EXPECT_EQ(rec->text(), "⌃⌥L");
     QTest::qWait(200);
     EXPECT_EQ(offs, 1) << "the recorded press must not fire";
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(shortcuts_->isPaused());
 
     // Recording over: the combination acts again, for both names now.
     ASSERT_TRUE(press("ctrl+alt+l"));
@@ -89,7 +89,7 @@ TEST_F(RecorderX11Test, ACombinationTheDesktopHoldsGivesTheAlertNotTheDesktopsAc
     OtherClient desktop(server->display);
     const xcb_keycode_t k = desktop.keycode(XKB_KEY_k);
     ASSERT_TRUE(desktop.grab(XKB_KEY_k, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
-    auto* rec = new RecorderWidget(Name::actionCustomGroup1);
+    auto* rec = new RecorderWidget(*shortcuts_, Name::actionCustomGroup1);
     QStringList alerts;
     rec->setAlert([&](QWidget*, const QString& title, const QString&) { alerts << title; });
     showFocused(rec);
@@ -97,7 +97,7 @@ TEST_F(RecorderX11Test, ACombinationTheDesktopHoldsGivesTheAlertNotTheDesktopsAc
     ASSERT_TRUE(press("ctrl+alt+k"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.isEmpty(); }));
     EXPECT_EQ(alerts.front(), "This shortcut is already taken by the desktop or another program.");
-    EXPECT_FALSE(KS::userDefaultsContains(Name::actionCustomGroup1));
+    EXPECT_FALSE(shortcuts_->userDefaultsContains(Name::actionCustomGroup1));
 
     // The desktop's grab never went off.
     for (const auto& e : desktop.keyPresses()) EXPECT_NE(e.detail, k);
@@ -106,7 +106,7 @@ TEST_F(RecorderX11Test, ACombinationTheDesktopHoldsGivesTheAlertNotTheDesktopsAc
     ASSERT_TRUE(QTest::qWaitFor([&] { return rec->isRecording(); }));
     ASSERT_TRUE(press("ctrl+alt+j"));
     EXPECT_TRUE(QTest::qWaitFor([&] {
-        return KS::getShortcut(Name::actionCustomGroup1) ==
+        return shortcuts_->getShortcut(Name::actionCustomGroup1) ==
                Shortcut(Key::j, Modifier::control | Modifier::option);
     }));
 }

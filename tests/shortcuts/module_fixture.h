@@ -1,6 +1,6 @@
 #pragma once
-// Each test starts from a fresh module with an in-memory store, a fake
-// hot-key service and a record of the change notifications.
+// Each test has a module of its own over an in-memory store and a fake
+// hot-key service, and a record of the change notifications.
 
 #include <gtest/gtest.h>
 
@@ -21,23 +21,18 @@ class ShortcutModuleTest : public ::testing::Test {
     using Name = KeyboardShortcuts::Name;
 
     void SetUp() override {
-        KS::reset();
-        KS::setStore(store);
-        KS::setNotificationCenter(center);
-        KS::setHotKeyService(service);
         observer = center->addObserver(KS::shortcutByNameDidChange, [this](const Notification& n) {
             auto it = n.userInfo.find("name");
             posted.push_back(it == n.userInfo.end() ? "<none>" : std::get<std::string>(it->second));
         });
     }
-    void TearDown() override {
-        center->removeObserver(observer);
-        KS::reset();
-    }
+    void TearDown() override { center->removeObserver(observer); }
 
     std::shared_ptr<InMemoryDefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<NotificationCenter> center = std::make_shared<NotificationCenter>();
     std::shared_ptr<FakeHotKeyService> service = std::make_shared<FakeHotKeyService>();
+    CarbonKeyboardShortcuts layer{service};
+    KeyboardShortcuts ks{store, center, layer};
     std::vector<std::string> posted;
     NotificationCenter::Token observer = 0;
 };

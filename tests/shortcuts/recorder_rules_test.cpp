@@ -16,7 +16,7 @@ class RecorderRulesTest : public ShortcutModuleTest {
   protected:
     void SetUp() override {
         ShortcutModuleTest::SetUp();
-        rules = std::make_shared<RecorderRules>(Name::actionAllLightsOff, 130, 22);
+        rules = std::make_shared<RecorderRules>(ks, Name::actionAllLightsOff, 130, 22);
     }
     void TearDown() override {
         rules.reset();
@@ -25,7 +25,7 @@ class RecorderRulesTest : public ShortcutModuleTest {
     RecorderResponse key(Key k, EventModifiers m = {}) {
         return rules->handleEvent(Event::keyDown(static_cast<int>(k), m));
     }
-    std::optional<Shortcut> stored() { return KS::getShortcut(Name::actionAllLightsOff); }
+    std::optional<Shortcut> stored() { return ks.getShortcut(Name::actionAllLightsOff); }
 
     std::shared_ptr<RecorderRules> rules;
 };
@@ -38,11 +38,11 @@ TEST_F(RecorderRulesTest, FocusStartsAndEndsRecording) {
     EXPECT_TRUE(rules->caretHidden());
     EXPECT_EQ(rules->placeholderKey(), "press_shortcut");
     EXPECT_EQ(rules->placeholder(), "Press Shortcut");
-    EXPECT_TRUE(KS::isPaused());
+    EXPECT_TRUE(ks.isPaused());
     rules->focusLost();
     EXPECT_FALSE(rules->isRecording());
     EXPECT_EQ(rules->placeholderKey(), "record_shortcut");
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(ks.isPaused());
 }
 
 TEST_F(RecorderRulesTest, SavesAValidCombinationAndEndsRecording) {
@@ -57,11 +57,11 @@ TEST_F(RecorderRulesTest, SavesAValidCombinationAndEndsRecording) {
     EXPECT_EQ(rules->text(), "⌃⌥L");
     EXPECT_TRUE(rules->clearButtonVisible());
     EXPECT_FALSE(rules->isRecording());
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(ks.isPaused());
 }
 
 TEST_F(RecorderRulesTest, EscapeTabAndDeleteWithoutModifiers) {
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    ks.setShortcut(ctrlOptL, Name::actionAllLightsOff);
     rules->focusGained();
 
     auto r = key(Key::escape, {.capsLock = true});  // Caps Lock is not a modifier
@@ -97,7 +97,7 @@ TEST_F(RecorderRulesTest, ModifierRuleBeepsExceptForFunctionKeys) {
         EXPECT_TRUE(r.swallow);
         EXPECT_FALSE(r.saved || r.endRecording);
     }
-    EXPECT_FALSE(KS::userDefaultsContains(Name::actionAllLightsOff));
+    EXPECT_FALSE(ks.userDefaultsContains(Name::actionAllLightsOff));
     EXPECT_TRUE(rules->isRecording());
 
     const auto r = key(Key::f5, {.function = true});
@@ -116,8 +116,8 @@ TEST_F(RecorderRulesTest, SystemTakenCombinationShowsAlertAndStoresNothing) {
     EXPECT_EQ(r.alert->messageKey, "keyboard_shortcuts_can_be_changed");
     EXPECT_FALSE(r.alert->title.empty());
     EXPECT_FALSE(r.saved);
-    EXPECT_FALSE(KS::userDefaultsContains(Name::actionAllLightsOff));
-    EXPECT_FALSE(KS::isPaused());  // the alert is modal, nothing fires behind it anyway
+    EXPECT_FALSE(ks.userDefaultsContains(Name::actionAllLightsOff));
+    EXPECT_FALSE(ks.isPaused());  // the alert is modal, nothing fires behind it anyway
 
     // F12 alone is kept even though the service lists it.
     rules->focusGained();
@@ -127,8 +127,8 @@ TEST_F(RecorderRulesTest, SystemTakenCombinationShowsAlertAndStoresNothing) {
 
 TEST_F(RecorderRulesTest, BoundCombinationIsRecordedNotFired) {
     int fired = 0;
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOn);
-    KS::onKeyUp(Name::actionAllLightsOn, [&] { ++fired; });
+    ks.setShortcut(ctrlOptL, Name::actionAllLightsOn);
+    ks.onKeyUp(Name::actionAllLightsOn, [&] { ++fired; });
     rules->focusGained();
     service->tap(ctrlOptL);  // the system reports it while we record
     key(Key::l, kCtrlOpt);
@@ -150,7 +150,7 @@ TEST_F(RecorderRulesTest, MouseUpsEndRecordingOnlyOutsideTheMargin) {
     auto r = rules->handleEvent(Event::mouseUp(133, 10, true));
     EXPECT_TRUE(r.swallow && r.endRecording);
     EXPECT_FALSE(rules->isRecording());
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(ks.isPaused());
 
     rules->focusGained();
     rules->setSize(300, 22);
@@ -159,8 +159,8 @@ TEST_F(RecorderRulesTest, MouseUpsEndRecordingOnlyOutsideTheMargin) {
 }
 
 TEST_F(RecorderRulesTest, ClearButtonClearsAndKeepsRecording) {
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
-    RecorderRules fresh(Name::actionAllLightsOff, 130, 22);
+    ks.setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    RecorderRules fresh(ks, Name::actionAllLightsOff, 130, 22);
     EXPECT_EQ(fresh.text(), "⌃⌥L");
     EXPECT_TRUE(fresh.clearButtonVisible());
     const auto r = fresh.textChanged("");
@@ -171,8 +171,8 @@ TEST_F(RecorderRulesTest, ClearButtonClearsAndKeepsRecording) {
 }
 
 TEST_F(RecorderRulesTest, RecordersOfOneNameStayInStep) {
-    RecorderRules twin(Name::actionAllLightsOff, 130, 22);
-    RecorderRules other(Name::actionAllLightsOn, 130, 22);
+    RecorderRules twin(ks, Name::actionAllLightsOff, 130, 22);
+    RecorderRules other(ks, Name::actionAllLightsOn, 130, 22);
     int twinRedraws = 0, otherRedraws = 0;
     twin.setOnViewChange([&] { ++twinRedraws; });
     other.setOnViewChange([&] { ++otherRedraws; });
@@ -183,7 +183,7 @@ TEST_F(RecorderRulesTest, RecordersOfOneNameStayInStep) {
     EXPECT_TRUE(twin.clearButtonVisible());
     EXPECT_EQ(twinRedraws, 1);
 
-    KS::setShortcut(std::nullopt, Name::actionAllLightsOff);  // cleared elsewhere
+    ks.setShortcut(std::nullopt, Name::actionAllLightsOff);  // cleared elsewhere
     EXPECT_EQ(rules->text(), "");
     EXPECT_EQ(twin.text(), "");
     EXPECT_FALSE(twin.clearButtonVisible());
@@ -194,13 +194,13 @@ TEST_F(RecorderRulesTest, RecordersOfOneNameStayInStep) {
 TEST_F(RecorderRulesTest, GoneControlSwallowsAndDoesNotLeaveHandlersPaused) {
     std::weak_ptr<RecorderRules> weak = rules;
     rules->focusGained();
-    EXPECT_TRUE(KS::isPaused());
+    EXPECT_TRUE(ks.isPaused());
     rules.reset();
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_FALSE(ks.isPaused());
     const auto r = RecorderRules::handleEvent(weak, Event::keyDown(37, kCtrlOpt));
     EXPECT_TRUE(r.swallow);
     EXPECT_FALSE(r.saved);
-    EXPECT_FALSE(KS::userDefaultsContains(Name::actionAllLightsOff));
+    EXPECT_FALSE(ks.userDefaultsContains(Name::actionAllLightsOff));
 }
 
 }  // namespace

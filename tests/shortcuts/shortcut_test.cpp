@@ -91,21 +91,21 @@ TEST_F(DescriptionTest, NamedKeysUseTheirSymbols) {
 
 TEST_F(DescriptionTest, OtherKeysComeFromTheLayoutUpperCased) {
     auto layout = std::make_shared<FixedText>();
-    KS::setKeyTextProvider(layout);
+    const KeyboardShortcuts withLayout(store, center, layer, layout);
     layout->answer = "ö";
-    EXPECT_EQ(Shortcut(41, ctrl).description(), "⌃Ö");
+    EXPECT_EQ(withLayout.description(Shortcut(41, ctrl)), "⌃Ö");
     layout->answer = "я";
-    EXPECT_EQ(Shortcut(41, 0).description(), "Я");
+    EXPECT_EQ(withLayout.description(Shortcut(41, 0)), "Я");
     layout->answer = std::nullopt;  // no layout or no translation
-    EXPECT_EQ(Shortcut(41, cmd).description(), "⌘\uFFFD");
+    EXPECT_EQ(withLayout.description(Shortcut(41, cmd)), "⌘\uFFFD");
     layout->answer = "";
-    EXPECT_EQ(Shortcut(41, cmd).description(), "⌘");
+    EXPECT_EQ(withLayout.description(Shortcut(41, cmd)), "⌘");
     // Named keys never ask the layout.
-    EXPECT_EQ(Shortcut(Key::f5).description(), "F5");
+    EXPECT_EQ(withLayout.description(Shortcut(Key::f5)), "F5");
 
-    KS::setKeyTextProvider(nullptr);  // back to the US table
-    EXPECT_EQ(Shortcut(Key::backslash, Modifier::command).description(), "⌘\\");
-    EXPECT_EQ(Shortcut(Key::keypadClear, Modifier::command).description(), "⌘\uFFFD");
+    // A module without a layout of its own uses the US table.
+    EXPECT_EQ(ks.description(Shortcut(Key::backslash, Modifier::command)), "⌘\\");
+    EXPECT_EQ(ks.description(Shortcut(Key::keypadClear, Modifier::command)), "⌘\uFFFD");
 }
 
 TEST(UpperCased, MapsLettersOfCommonScriptsAndKeepsTheRest) {
@@ -122,14 +122,14 @@ class TakenTest : public ShortcutModuleTest {};
 
 TEST_F(TakenTest, SystemHeldCombinationsAreTakenButF12AloneNever) {
     service->heldElsewhere = {{111, 0}, {111, shift}, {37, ctrl | opt}};
-    EXPECT_FALSE(Shortcut(Key::f12).isTakenBySystem());
-    EXPECT_TRUE(Shortcut(Key::f12, Modifier::shift).isTakenBySystem());
-    EXPECT_TRUE(Shortcut(Key::l, Modifier::control | Modifier::option).isTakenBySystem());
-    EXPECT_FALSE(Shortcut(Key::l, Modifier::control).isTakenBySystem());
+    EXPECT_FALSE(Shortcut(Key::f12).isTakenBySystem(layer));
+    EXPECT_TRUE(Shortcut(Key::f12, Modifier::shift).isTakenBySystem(layer));
+    EXPECT_TRUE(Shortcut(Key::l, Modifier::control | Modifier::option).isTakenBySystem(layer));
+    EXPECT_FALSE(Shortcut(Key::l, Modifier::control).isTakenBySystem(layer));
     EXPECT_EQ(Shortcut(Key::l, Modifier::control).takenByMainMenu(), std::nullopt);
 
-    KS::setHotKeyService(nullptr);
-    EXPECT_FALSE(Shortcut(Key::l, Modifier::control | Modifier::option).isTakenBySystem());
+    ks.setHotKeyService(nullptr);
+    EXPECT_FALSE(Shortcut(Key::l, Modifier::control | Modifier::option).isTakenBySystem(layer));
 }
 
 }  // namespace

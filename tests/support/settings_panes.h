@@ -1,7 +1,7 @@
 #pragma once
-// The settings window's five panes over one AppSettings, in the program's
-// order, for tests that walk them all. Every action does nothing; titles go
-// through the translator like the program's own.
+// The settings window's five panes over one AppSettings (the recorders over
+// `shortcuts`), in the program's order, for tests that walk them all. Every action does nothing;
+// titles go through the translator like the program's own.
 
 #include <QCoreApplication>
 #include <string>
@@ -17,8 +17,9 @@
 
 namespace lumora::testing {
 
-inline std::vector<prefs::PaneEntry> settingsPanes(AppSettings& settings, LaunchAtLogin& login,
-                                                   const std::string& site) {
+inline std::vector<prefs::PaneEntry> settingsPanes(AppSettings& settings,
+                                                   KeyboardShortcuts& shortcuts,
+                                                   LaunchAtLogin& login, const std::string& site) {
     auto title = [](const char* english) {
         return QCoreApplication::translate("QObject", english);
     };
@@ -41,8 +42,8 @@ inline std::vector<prefs::PaneEntry> settingsPanes(AppSettings& settings, Launch
              return new prefs::LightsPane(settings, parent);
          }},
         {"hotkeys", title("Hotkeys"), "", ":/preferences/hotkeys.svg",
-         [&settings](QWidget* parent) -> QWidget* {
-             return new prefs::HotkeysPane(settings, parent);
+         [&settings, &shortcuts](QWidget* parent) -> QWidget* {
+             return new prefs::HotkeysPane(settings, shortcuts, parent);
          }},
         {"info", title("Information"), "", ":/preferences/information.svg",
          [site, none](QWidget* parent) -> QWidget* {

@@ -73,13 +73,12 @@ class X11HotKeyTest : public XvfbTest {
         previous = installDispatcher(executor);
         service = X11HotKeyService::connect(server->display.c_str());
         ASSERT_TRUE(service) << "cannot connect to " << server->display;
-        KS::reset();
-        KS::setStore(store);
-        KS::setHotKeyService(service);
-        KS::setKeyTextProvider(service);
+        layer = std::make_unique<CarbonKeyboardShortcuts>(service);
+        ks = std::make_unique<KS>(store, nullptr, *layer, service);
     }
     void TearDown() override {
-        KS::reset();
+        ks.reset();
+        layer.reset();
         service.reset();
         if (previous) installDispatcher(previous);
     }
@@ -91,13 +90,15 @@ class X11HotKeyTest : public XvfbTest {
     std::shared_ptr<Dispatcher> previous;
     std::shared_ptr<InMemoryDefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<X11HotKeyService> service;
+    std::unique_ptr<CarbonKeyboardShortcuts> layer;
+    std::unique_ptr<KS> ks;
 };
 
 TEST_F(X11HotKeyTest, PressFiresWithNumLockAndStopsOnceCleared) {
     int downs = 0, offs = 0, ons = 0;
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
-    KS::onKeyDown(Name::actionAllLightsOff, [&] { ++downs; });
-    KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
+    ks->setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    ks->onKeyDown(Name::actionAllLightsOff, [&] { ++downs; });
+    ks->onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
 
     ASSERT_TRUE(press("ctrl+alt+l"));
     ASSERT_TRUE(pumpUntil([&] { return offs == 1; }));
@@ -109,9 +110,9 @@ TEST_F(X11HotKeyTest, PressFiresWithNumLockAndStopsOnceCleared) {
 
     // Once cleared the key goes nowhere; a still bound key pressed after it
     // shows the server has delivered both.
-    KS::setShortcut(std::nullopt, Name::actionAllLightsOff);
-    KS::setShortcut(ctrlOptK, Name::actionAllLightsOn);
-    KS::onKeyUp(Name::actionAllLightsOn, [&] { ++ons; });
+    ks->setShortcut(std::nullopt, Name::actionAllLightsOff);
+    ks->setShortcut(ctrlOptK, Name::actionAllLightsOn);
+    ks->onKeyUp(Name::actionAllLightsOn, [&] { ++ons; });
     ASSERT_TRUE(xdotool({"key", "--clearmodifiers", "ctrl+alt+l", "ctrl+alt+k"}));
     ASSERT_TRUE(pumpUntil([&] { return ons == 1; }));
     EXPECT_EQ(offs, 2);
@@ -122,10 +123,10 @@ TEST_F(X11HotKeyTest, GrabsHeldByAnotherClientAreTakenAndNeverHalfMade) {
     const std::uint16_t ctrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
     ASSERT_TRUE(other.grab(XKB_KEY_k, ctrlAlt));
 
-    EXPECT_TRUE(ctrlOptK.isTakenBySystem());
-    KS::setShortcut(ctrlOptK, Name::actionAllLightsOn);
-    EXPECT_EQ(KS::getShortcut(Name::actionAllLightsOn), ctrlOptK);  // stored all the same
-    EXPECT_TRUE(CarbonKeyboardShortcuts::hotKeys().empty());
+    EXPECT_TRUE(ctrlOptK.isTakenBySystem(*layer));
+    ks->setShortcut(ctrlOptK, Name::actionAllLightsOn);
+    EXPECT_EQ(ks->getShortcut(Name::actionAllLightsOn), ctrlOptK);  // stored all the same
+    EXPECT_TRUE(layer->hotKeys().empty());
 
     // Only the Caps Lock variant is held: the whole registration fails and
     // the variants already grabbed are let go.
@@ -134,14 +135,14 @@ TEST_F(X11HotKeyTest, GrabsHeldByAnotherClientAreTakenAndNeverHalfMade) {
     EXPECT_TRUE(other.grab(XKB_KEY_m, ctrlAlt));
 
     // A free combination: the probe does not keep it.
-    EXPECT_FALSE(ctrlOptJ.isTakenBySystem());
+    EXPECT_FALSE(ctrlOptJ.isTakenBySystem(*layer));
     EXPECT_TRUE(other.grab(XKB_KEY_j, ctrlAlt));
 
     // Our own grab is not taken, and probing it does not drop it.
     int offs = 0;
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
-    KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
-    EXPECT_FALSE(ctrlOptL.isTakenBySystem());
+    ks->setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    ks->onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
+    EXPECT_FALSE(ctrlOptL.isTakenBySystem(*layer));
     EXPECT_FALSE(other.grab(XKB_KEY_l, ctrlAlt));
     ASSERT_TRUE(press("ctrl+alt+l"));
     EXPECT_TRUE(pumpUntil([&] { return offs == 1; }));
@@ -149,10 +150,10 @@ TEST_F(X11HotKeyTest, GrabsHeldByAnotherClientAreTakenAndNeverHalfMade) {
 
 TEST_F(X11HotKeyTest, ARecorderGetsABoundPressWhilePausedAndNothingFires) {
     int downs = 0, offs = 0, ons = 0;
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
-    KS::onKeyDown(Name::actionAllLightsOff, [&] { ++downs; });
-    KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
-    KS::onKeyUp(Name::actionAllLightsOn, [&] { ++ons; });
+    ks->setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    ks->onKeyDown(Name::actionAllLightsOff, [&] { ++downs; });
+    ks->onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
+    ks->onKeyUp(Name::actionAllLightsOn, [&] { ++ons; });
     FocusedWindow window(server->display);
     const xcb_keycode_t l = window.client.keycode(XKB_KEY_l);
     // The modifier keys reach the window either way; the L key is the test.
@@ -169,9 +170,9 @@ TEST_F(X11HotKeyTest, ARecorderGetsABoundPressWhilePausedAndNothingFires) {
 
     // A recorder for another name takes focus: the press reaches its window
     // and is recorded there; no handler runs.
-    auto recorder = std::make_shared<RecorderRules>(Name::actionAllLightsOn, 130, 22);
+    auto recorder = std::make_shared<RecorderRules>(*ks, Name::actionAllLightsOn, 130, 22);
     recorder->focusGained();
-    ASSERT_TRUE(KS::isPaused());
+    ASSERT_TRUE(ks->isPaused());
     ASSERT_TRUE(press("ctrl+alt+l"));
     std::vector<xcb_key_press_event_t> got;
     for (int i = 0; i < 50 && got.empty(); ++i, std::this_thread::sleep_for(10ms)) {
@@ -185,8 +186,8 @@ TEST_F(X11HotKeyTest, ARecorderGetsABoundPressWhilePausedAndNothingFires) {
     const RecorderResponse r = recorder->handleEvent(recorderEvent(*service, got[0]));
     EXPECT_TRUE(r.saved);
     EXPECT_FALSE(r.alert) << "our own grab is not the system's";
-    EXPECT_EQ(KS::getShortcut(Name::actionAllLightsOn), ctrlOptL);
-    EXPECT_FALSE(KS::isPaused());
+    EXPECT_EQ(ks->getShortcut(Name::actionAllLightsOn), ctrlOptL);
+    EXPECT_FALSE(ks->isPaused());
 
     // Recording over: grabbed again, and now both names fire.
     ASSERT_TRUE(press("ctrl+alt+l"));
@@ -197,8 +198,8 @@ TEST_F(X11HotKeyTest, ARecorderGetsABoundPressWhilePausedAndNothingFires) {
 TEST_F(X11HotKeyTest, GrabFollowsTheKeyAfterAMappingChange) {
     int offs = 0, changes = 0;
     service->setKeymapChangedHandler([&] { ++changes; });
-    KS::setShortcut(ctrlOptL, Name::actionAllLightsOff);
-    KS::onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
+    ks->setShortcut(ctrlOptL, Name::actionAllLightsOff);
+    ks->onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
 
     OtherClient other(server->display);
     const xcb_keycode_t old = other.keycode(XKB_KEY_l);
@@ -232,8 +233,8 @@ TEST_F(X11HotKeyTest, KeyTextComesFromTheLiveKeymap) {
     EXPECT_EQ(service->keyText(static_cast<int>(Key::keypadMultiply)), "*");
     EXPECT_EQ(service->keyText(static_cast<int>(Key::keypadEnter)), std::nullopt);
     EXPECT_EQ(service->keyText(52), std::nullopt);
-    EXPECT_EQ(Shortcut(Key::l, Modifier::command | Modifier::shift).description(), "⇧⌘L");
-    EXPECT_EQ(Shortcut(Key::quote, Modifier::control).description(), "⌃'");
+    EXPECT_EQ(ks->description(Shortcut(Key::l, Modifier::command | Modifier::shift)), "⇧⌘L");
+    EXPECT_EQ(ks->description(Shortcut(Key::quote, Modifier::control)), "⌃'");
     EXPECT_EQ(service->carbonKeyCodeForKeycode(other.keycode(XKB_KEY_KP_1)), 83);
     EXPECT_EQ(service->carbonKeyCodeForKeycode(other.keycode(XKB_KEY_F5)), 96);
 }
