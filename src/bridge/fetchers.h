@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -42,26 +43,13 @@ class FetchMemo {
     };
 
     template <typename T>
-    Slot<T>& slot();
+    Slot<T>& slot() {
+        return std::get<Slot<T>>(slots_);
+    }
 
   private:
-    Slot<HueLight> lights_;
-    Slot<HueGroup> groups_;
-    Slot<HueScene> scenes_;
+    std::tuple<Slot<HueLight>, Slot<HueGroup>, Slot<HueScene>> slots_;
 };
-
-template <>
-inline FetchMemo::Slot<HueLight>& FetchMemo::slot<HueLight>() {
-    return lights_;
-}
-template <>
-inline FetchMemo::Slot<HueGroup>& FetchMemo::slot<HueGroup>() {
-    return groups_;
-}
-template <>
-inline FetchMemo::Slot<HueScene>& FetchMemo::slot<HueScene>() {
-    return scenes_;
-}
 
 class HueDevicesProtocol {
   public:
