@@ -70,6 +70,7 @@ std::string randomUserName(std::mt19937_64& random) {
 BridgeModel::BridgeModel() : random_(std::random_device{}()) {}
 
 bool BridgeModel::load(const Json& fixture, SimTime now, std::string* error) {
+    ++revision_;
     if (!fixture.is_object()) {
         if (error) *error = "the fixture is not a JSON object";
         return false;
@@ -143,6 +144,7 @@ std::string BridgeModel::addUser(const std::string& devicetype, SimTime now) {
 }
 
 bool BridgeModel::setReachable(const std::string& lightId, bool reachable) {
+    ++revision_;
     auto it = lights_.find(lightId);
     if (it == lights_.end() || !it->is_object()) return false;
     Json& light = *it;
@@ -160,6 +162,8 @@ void BridgeModel::runDueSchedules(SimTime now) {
 
 Json BridgeModel::handle(std::string_view method, std::string_view path, const std::string& body,
                          SimTime now) {
+    // Schedules fire through here too, so every write passes this point.
+    if (method != "GET") ++revision_;
     if (path.rfind("/api", 0) == 0) path.remove_prefix(4);
     Segments segments = splitPath(path);
     if (segments.empty()) {
@@ -178,6 +182,25 @@ Json BridgeModel::handle(std::string_view method, std::string_view path, const s
     Json& entry = config_["whitelist"][user];
     if (entry.is_object()) entry["last use date"] = formatUtc(now);
     return route(method, rest, resource, body, now);
+}
+
+std::shared_ptr<const std::string> BridgeModel::cachedRead(std::string_view path, SimTime now) {
+    if (path.rfind("/api", 0) != 0) return nullptr;
+    const Segments segments = splitPath(path.substr(4));
+    if (segments.size() != 2) return nullptr;
+    const std::string& what = segments[1];
+    if (what != "lights" && what != "groups" && what != "scenes") return nullptr;
+    if (!knownUser(segments[0])) return nullptr;
+    KeptReply& kept = kept_[what];
+    if (!kept.text || kept.revision != revision_) {
+        const Json reply = handle("GET", path, {}, now);
+        kept = {revision_, std::make_shared<const std::string>(
+                               reply.dump(-1, ' ', false, Json::error_handler_t::replace))};
+        return kept.text;
+    }
+    Json& entry = config_["whitelist"][segments[0]];
+    if (entry.is_object()) entry["last use date"] = formatUtc(now);
+    return kept.text;
 }
 
 Json BridgeModel::pair(const std::string& bodyText, SimTime now) {

@@ -6,6 +6,9 @@
 //
 // Not thread-safe: the server serialises every call.
 
+#include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -29,6 +32,10 @@ class BridgeModel {
     // One request under /api ("/api", "/api/<user>/lights/1/state", ...).
     Json handle(std::string_view method, std::string_view path, const std::string& body,
                 SimTime now);
+    // The reply text of a GET of a known user's lights, groups or scenes,
+    // kept until the state next changes: a client reads these every few
+    // seconds and they rarely change in between. Nothing for any other read.
+    std::shared_ptr<const std::string> cachedRead(std::string_view path, SimTime now);
 
     void pressLinkButton(SimTime now) { linkPressedAt_ = now; }
     void releaseLinkButton() { linkPressedAt_.reset(); }
@@ -89,6 +96,14 @@ class BridgeModel {
     std::string ipAddress_ = "127.0.0.1";
     int port_ = 0;
     std::mt19937_64 random_;
+    // Bumped by whatever may change the state; a kept reply text is good
+    // only for the revision it was made at.
+    std::uint64_t revision_ = 0;
+    struct KeptReply {
+        std::uint64_t revision = 0;
+        std::shared_ptr<const std::string> text;
+    };
+    std::map<std::string, KeptReply, std::less<>> kept_;
 };
 
 // A fresh 40-character user name of letters, digits and '-'.

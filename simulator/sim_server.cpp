@@ -288,6 +288,18 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
         }
     }
 
+    if (api && request.method == "GET" && !fault) {
+        std::shared_ptr<const std::string> kept;
+        {
+            std::lock_guard lock(mutex);
+            kept = model.cachedRead(path, nowLocked());
+        }
+        if (kept) {
+            response.set_content(*kept, "application/json");
+            return;
+        }
+    }
+
     Json reply;
     if (api) {
         std::lock_guard lock(mutex);

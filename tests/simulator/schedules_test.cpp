@@ -49,6 +49,42 @@ TEST_F(SchedulesTest, OneShotTimerFiresOnTheAdvancedClockAndDeletesItself) {
     EXPECT_EQ(get(api("/schedules")), Json::object());
 }
 
+// The lists a client polls are served from a kept reply between changes; a
+// write, a fired timer, a control request and a new fixture each show in the
+// very next read.
+TEST_F(SchedulesTest, TheListReadsShowEveryChangeInTheNextRead) {
+    const Json first = get(api("/lights"));
+    EXPECT_EQ(get(api("/lights")), first);
+    EXPECT_EQ(get(api("/groups"))["2"]["state"]["any_on"], false);
+    EXPECT_TRUE(get(api("/scenes")).contains("sceneLounge"));
+
+    put(api("/lights/1/state"), R"({"bri":42})");
+    EXPECT_EQ(get(api("/lights"))["1"]["state"]["bri"], 42);
+    put(api("/groups/2/action"), R"({"on":true})");
+    EXPECT_EQ(get(api("/groups"))["2"]["state"]["all_on"], true);
+    EXPECT_EQ(get(api("/lights"))["4"]["state"]["on"], true);
+    ASSERT_TRUE(server_->setReachable("1", false));
+    EXPECT_EQ(get(api("/lights"))["1"]["state"]["reachable"], false);
+
+    createTimer("PT00:01:00", R"({"bri":7})");
+    EXPECT_EQ(get(api("/lights"))["1"]["state"]["bri"], 42);
+    server_->advanceClock(2min);
+    EXPECT_EQ(get(api("/lights"))["1"]["state"]["bri"], 7);
+
+    Json fixture = smallFixture();
+    fixture["lights"]["1"]["name"] = "Renamed";
+    fixture["scenes"].erase("sceneLounge");
+    TempFile file(fixture.dump());
+    ASSERT_TRUE(server_->loadFixture(file.path()));
+    EXPECT_EQ(get(api("/lights"))["1"]["name"], "Renamed");
+    EXPECT_FALSE(get(api("/scenes")).contains("sceneLounge"));
+
+    // Another user's read is refused until that user is made, then served.
+    EXPECT_EQ(get("/api/nobody-here/lights")[0]["error"]["type"], 1);
+    const std::string user = server_->addUser("app#test");
+    EXPECT_EQ(get("/api/" + user + "/lights")["1"]["name"], "Renamed");
+}
+
 TEST_F(SchedulesTest, TimerWithoutAutodeleteIsDisabledAfterFiring) {
     std::string id = createTimer("PT00:05:00", R"({"bri":20})", R"(,"autodelete":false)");
     server_->advanceClock(10min);
