@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace lumora {
 
@@ -45,6 +47,18 @@ Utf8Char lastUtf8Char(std::string_view text) {
 
 bool isValidUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
+        // Bridge replies are nearly all ASCII: skip it eight bytes at a time.
+        std::uint64_t word;
+        while (i + sizeof word <= text.size()) {
+            std::memcpy(&word, text.data() + i, sizeof word);
+            if (word & 0x8080808080808080ull) break;
+            i += sizeof word;
+        }
+        if (i == text.size()) break;
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         const Utf8Char c = decodeUtf8(text, i);
         if (!c.valid) return false;
         i += c.length;

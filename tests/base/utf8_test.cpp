@@ -67,6 +67,14 @@ TEST(Utf8, RefusesEveryMalformedSequenceOneByteAtATime) {
     for (const auto& b : bad) {
         EXPECT_FALSE(isValidUtf8(b.bytes)) << b.what;
         EXPECT_FALSE(isValidUtf8("ok " + b.bytes + " ok")) << b.what;
+        // Long ASCII runs are read a word at a time: a bad sequence at any
+        // offset from the word, and at the very end, is still found.
+        for (std::size_t lead = 0; lead < 17; ++lead) {
+            const std::string run(lead, 'x');
+            EXPECT_FALSE(isValidUtf8(run + b.bytes + run)) << b.what << " after " << lead;
+            EXPECT_FALSE(isValidUtf8(run + b.bytes)) << b.what << " after " << lead;
+            EXPECT_TRUE(isValidUtf8(run + "\xc3\xbc" + run)) << lead;
+        }
         const Utf8Char c = decodeUtf8(b.bytes, 0);
         EXPECT_FALSE(c.valid) << b.what;
         EXPECT_EQ(c.length, 1u) << b.what;
