@@ -115,14 +115,44 @@ JsonFileDefaultsStore::JsonFileDefaultsStore(fs::path directory)
     std::error_code ec;
     fs::create_directories(dir_, ec);
     FileLock lock(dir_);
-    if (auto j = readFile(true)) *values_ = std::move(*j);
+    if (auto j = readFile(true)) {
+        *values_ = std::move(*j);
+        noteFileSeen();
+    }
+}
+
+std::optional<JsonFileDefaultsStore::FileLook> JsonFileDefaultsStore::lookOf(const fs::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+    return JsonFileDefaultsStore::FileLook{st.st_dev,         st.st_ino,          st.st_size,
+                                           st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
+                                           st.st_ctim.tv_nsec};
+}
+
+namespace {
+// File times come from a coarse clock: a file changed in place within the
+// same tick as our look would keep its times. Past this age it cannot.
+constexpr long long kSettledSeconds = 2;
+}  // namespace
+
+void JsonFileDefaultsStore::noteFileSeen() {
+    seen_ = lookOf(file_);
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (seen_ && now.tv_sec - seen_->mtimeSec < kSettledSeconds) seen_.reset();
+}
+
+bool JsonFileDefaultsStore::fileUnchangedSinceSeen() const {
+    return seen_ && lookOf(file_) == seen_;
 }
 
 JsonFileDefaultsStore::~JsonFileDefaultsStore() = default;
 
 std::optional<json> JsonFileDefaultsStore::readFile(bool moveAsideIfCorrupt) {
+    seen_.reset();
     std::ifstream in(file_, std::ios::binary);
     if (!in) return std::nullopt;
+    ++reads_;
     std::stringstream ss;
     ss << in.rdbuf();
     const std::string text = ss.str();
@@ -162,6 +192,11 @@ std::uint64_t JsonFileDefaultsStore::writes() const {
     return writes_;
 }
 
+std::uint64_t JsonFileDefaultsStore::reads() const {
+    std::lock_guard guard(mutex_);
+    return reads_;
+}
+
 void JsonFileDefaultsStore::set(const std::string& key, DefaultsValue value) {
     update(key, std::move(value));
 }
@@ -173,6 +208,14 @@ void JsonFileDefaultsStore::remove(const std::string& key) {
 void JsonFileDefaultsStore::update(const std::string& key,
                                    const std::optional<DefaultsValue>& value) {
     std::lock_guard guard(mutex_);
+    auto holds = [&] {
+        auto it = values_->find(key);
+        const bool stored = it != values_->end();
+        return value ? stored && toValue(*it) == *value : !stored;
+    };
+    // The refresh stores the same address and user name every few seconds:
+    // while the file is as we last saw it, our copy answers without a read.
+    if (fileUnchangedSinceSeen() && holds()) return;
     std::error_code ec;
     fs::create_directories(dir_, ec);
     FileLock lock(dir_);
@@ -180,14 +223,15 @@ void JsonFileDefaultsStore::update(const std::string& key,
     // meanwhile is not merged (our copy wins) but neither is it thrown away.
     auto onDisk = readFile(true);
     const bool fileRead = onDisk.has_value();
-    if (fileRead) *values_ = std::move(*onDisk);
+    if (fileRead) {
+        *values_ = std::move(*onDisk);
+        noteFileSeen();
+    }
     // What the file already says is not written again: the refresh stores the
     // same address and user name every few seconds. The comparison is with
-    // the file just read, never with our copy alone, and kinds count (1 is
-    // not true, nor "1").
-    auto it = values_->find(key);
-    const bool stored = it != values_->end();
-    if (fileRead && (value ? stored && toValue(*it) == *value : !stored)) return;
+    // the file just read, never with a copy that may differ from it, and
+    // kinds count (1 is not true, nor "1").
+    if (fileRead && holds()) return;
     if (value)
         (*values_)[key] = toJson(*value);
     else
@@ -201,6 +245,7 @@ void JsonFileDefaultsStore::update(const std::string& key,
         return;
     }
     ++writes_;
+    noteFileSeen();
 }
 
 }  // namespace lumora

@@ -37,6 +37,8 @@ class JsonFileDefaultsStore : public DefaultsStore {
     // How many times this store has replaced the file. Setting a value the
     // file already holds, or removing one it lacks, writes nothing.
     std::uint64_t writes() const;
+    // How many times it has read the file, at load and before changes.
+    std::uint64_t reads() const;
     // Where a corrupt file was moved at load, if it was.
     const std::optional<std::filesystem::path>& movedAside() const { return movedAside_; }
 
@@ -45,6 +47,20 @@ class JsonFileDefaultsStore : public DefaultsStore {
     // so that another process sharing the file (lumora-ctl) loses nothing.
     void update(const std::string& key, const std::optional<DefaultsValue>& value);
     std::optional<nlohmann::json> readFile(bool moveAsideIfCorrupt);
+    // Notes what the file looks like now, under the lock, right after it was
+    // read or written: the copy in memory is the file for as long as it looks so.
+    void noteFileSeen();
+    bool fileUnchangedSinceSeen() const;
+
+    // What stat() told of the file when it was last read or written; set only
+    // when its modification time was old enough that a change in place within
+    // the same clock tick cannot pass for no change.
+    struct FileLook {
+        unsigned long device = 0, inode = 0;
+        long long size = 0, mtimeSec = 0, mtimeNsec = 0, ctimeSec = 0, ctimeNsec = 0;
+        bool operator==(const FileLook&) const = default;
+    };
+    static std::optional<FileLook> lookOf(const std::filesystem::path& file);
 
     std::filesystem::path dir_;
     std::filesystem::path file_;
@@ -53,6 +69,8 @@ class JsonFileDefaultsStore : public DefaultsStore {
     std::unique_ptr<nlohmann::json> values_;
     std::optional<std::filesystem::path> movedAside_;
     std::uint64_t writes_ = 0;
+    std::uint64_t reads_ = 0;
+    std::optional<FileLook> seen_;
 };
 
 }  // namespace lumora

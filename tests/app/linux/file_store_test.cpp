@@ -158,3 +158,39 @@ TEST_F(FileStoreTest, WritesOnlyWhatChangesInTheFile) {
     EXPECT_EQ(ctl.writes(), 2u);
     EXPECT_FALSE(JsonFileDefaultsStore(dir_).contains("bridgeIP"));
 }
+
+// Once the file has settled, setting what it already holds reads nothing;
+// a change to the file, in place or by replacement, is still seen.
+TEST_F(FileStoreTest, ASettledFileIsNotReadAgainForWhatItHoldsYetEveryChangeIsSeen) {
+    const fs::path file = dir_ / "defaults.json";
+    JsonFileDefaultsStore tray(dir_);
+    tray.setString("bridgeIP", "10.0.0.2");
+    auto settle = [&] {
+        fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+        tray.setString("bridgeIP", "10.0.0.2");
+    };
+    settle();
+    const auto reads = tray.reads();
+    for (int i = 0; i < 5; ++i) tray.setString("bridgeIP", "10.0.0.2");
+    EXPECT_EQ(tray.reads(), reads);
+    EXPECT_EQ(tray.writes(), 1u);
+
+    // Edited in place to the same length.
+    std::string text = read();
+    text.replace(text.find("10.0.0.2"), 8, "10.0.0.9");
+    std::ofstream(file) << text;
+    tray.setString("bridgeIP", "10.0.0.2");
+    EXPECT_EQ(tray.writes(), 2u);
+    EXPECT_EQ(JsonFileDefaultsStore(dir_).string("bridgeIP"), "10.0.0.2");
+
+    settle();
+    JsonFileDefaultsStore(dir_).setString("bridgeIP", "10.0.0.3");
+    tray.setString("bridgeIP", "10.0.0.2");
+    EXPECT_EQ(tray.writes(), 3u);
+
+    settle();
+    fs::remove(file);
+    tray.setString("bridgeIP", "10.0.0.2");
+    EXPECT_EQ(tray.writes(), 4u);
+    EXPECT_EQ(JsonFileDefaultsStore(dir_).string("bridgeIP"), "10.0.0.2");
+}
