@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/dispatcher_teardown.h"
 #include "support/manual_executor.h"
 
 using namespace lumora;
@@ -46,4 +47,12 @@ TEST(Dispatch, TimersInterleaveInTimeOrder) {
     auto b = exec.scheduleRepeating(1000ms, [&] { log.push_back("R"); });
     exec.advance(1000ms);
     EXPECT_EQ(log, (std::vector<std::string>{"q", "q", "q", "R"}));
+}
+
+TEST(Dispatch, AManualExecutorGoneWhileAWorkerRunsWaitsForItAndDropsItsUIWork) {
+    const auto t = lumora::testing::destroyWhileAWorkerRuns(
+        std::make_unique<ManualExecutor>(ManualExecutor::Background::Threads));
+    EXPECT_TRUE(t.workerFinished);
+    EXPECT_EQ(t.laterBackground, 1) << "a thread started during the teardown is joined too";
+    EXPECT_FALSE(t.uiRan);
 }

@@ -21,6 +21,7 @@
 #include "panel/qt_shell.h"
 #include "preferences/debug_view.h"
 #include "preferences/image_player.h"
+#include "support/dispatcher_teardown.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
 
@@ -384,6 +385,14 @@ TEST(QtExecutorTest, UIWorkIsQueuedInOrderAndInvalidatedTimersStop) {
     exec.postBG([&] { ran = true; });
     spinUntil([&] { return ran.load(); });
     EXPECT_TRUE(ran);
+}
+
+TEST(QtExecutorTest, GoneWhileAWorkerRunsItWaitsForItAndDropsItsUIWork) {
+    const auto t = lumora::testing::destroyWhileAWorkerRuns(
+        std::make_unique<QtExecutor>(1), [] { QCoreApplication::processEvents(); });
+    EXPECT_TRUE(t.workerFinished);
+    EXPECT_EQ(t.laterBackground, 1) << "queued work still runs before the pool closes";
+    EXPECT_FALSE(t.uiRan) << "nothing runs on the loop for a gone executor";
 }
 
 TEST(QtExecutorTest, ALateTickPushesTheNextOneBackInsteadOfCatchingUp) {

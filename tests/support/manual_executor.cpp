@@ -10,13 +10,17 @@ ManualExecutor::ManualExecutor(Background bg, TimePoint start)
       wallOffset_(WallClock::now().time_since_epoch() -
                   std::chrono::duration_cast<WallClock::duration>(start.time_since_epoch())) {}
 
+// A block still running may start another: wait until none is left.
 ManualExecutor::~ManualExecutor() {
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard lock(mutex_);
-        threads.swap(threads_);
+    for (;;) {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(mutex_);
+            threads.swap(threads_);
+        }
+        if (threads.empty()) return;
+        for (auto& t : threads) t.join();
     }
-    for (auto& t : threads) t.join();
 }
 
 void ManualExecutor::postUI(Work work) {

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/dispatcher_teardown.h"
+
 using namespace lumora;
 using namespace std::chrono_literals;
 
@@ -22,9 +24,16 @@ TEST(Dispatch, LoopDispatcherRunsWorkersAndTimersForReal) {
     installDispatcher(prev);
 }
 
+TEST(Dispatch, ALoopDispatcherGoneWhileAWorkerRunsWaitsForItAndDropsItsUIWork) {
+    const auto t = lumora::testing::destroyWhileAWorkerRuns(std::make_unique<LoopDispatcher>(1));
+    EXPECT_TRUE(t.workerFinished);
+    EXPECT_EQ(t.laterBackground, 1) << "queued work still runs before the pool closes";
+    EXPECT_FALSE(t.uiRan);
+}
+
 TEST(Dispatch, AWorkerOutlivesTasksThatThrow) {
     std::atomic<int> ran{0};
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     {
         // One thread: the last task runs only if that thread survived the others.
         WorkerPool pool(1);
@@ -32,7 +41,7 @@ TEST(Dispatch, AWorkerOutlivesTasksThatThrow) {
         pool.post([] { throw 42; });
         pool.post([&] { ++ran; });
     }
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(ran, 1);
     EXPECT_NE(err.find("a background task failed: odd reply\n"), std::string::npos) << err;
     EXPECT_NE(err.find("a background task failed with an unknown exception\n"), std::string::npos)
