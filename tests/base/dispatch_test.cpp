@@ -7,18 +7,16 @@ using namespace lumora;
 using namespace std::chrono_literals;
 
 TEST(Dispatch, UIWorkNeverRunsInlineAndKeepsOrder) {
-    auto exec = std::make_shared<ManualExecutor>();
-    auto prev = installDispatcher(exec);
+    ManualExecutor exec;
     std::vector<int> order;
-    UI([&] {
+    exec.postUI([&] {
         order.push_back(1);
-        UI([&] { order.push_back(3); });
+        exec.postUI([&] { order.push_back(3); });
         order.push_back(2);
     });
     EXPECT_TRUE(order.empty());
-    exec->runPending();
+    exec.runPending();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-    installDispatcher(prev);
 }
 
 TEST(Dispatch, TimersFireOnVirtualTimeAndExpireWhenInvalidated) {

@@ -200,10 +200,9 @@ TEST_F(WindowControllerTest, TheHeightGivenIsStoredPerPanelAtLeast200) {
 class ShellTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
         store_->setString("bridgeIP", "10.0.0.2");
         store_->setString("bridgeUser", "key");
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, store_));
         QtShell::Options options;
         options.monitorClicks = false;
         options.watchSleep = false;
@@ -217,7 +216,6 @@ class ShellTest : public ::testing::Test {
         exec_->runPending();
         shell_.reset();
         delegate_.reset();
-        installDispatcher(previous_);
     }
     QAction* action(const QString& title) {
         for (QAction* a : shell_->contextMenu()->actions()) {
@@ -231,7 +229,6 @@ class ShellTest : public ::testing::Test {
     }
 
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<QtShell> shell_;

@@ -14,14 +14,12 @@ using namespace std::chrono_literals;
 
 TEST(Dispatch, LoopDispatcherRunsWorkersAndTimersForReal) {
     auto loop = std::make_shared<LoopDispatcher>(2);
-    auto prev = installDispatcher(loop);
     std::atomic<int> fromWorker{0};
     int ticks = 0;
-    BG([&] { UI([&] { fromWorker = 1; }); });
+    loop->postBG([&] { loop->postUI([&] { fromWorker = 1; }); });
     auto t = loop->scheduleRepeating(10ms, [&] { ++ticks; });
     EXPECT_TRUE(loop->runUntil([&] { return fromWorker == 1 && ticks >= 3; }, 5s));
     invalidate(t);
-    installDispatcher(prev);
 }
 
 TEST(Dispatch, ALoopDispatcherGoneWhileAWorkerRunsWaitsForItAndDropsItsUIWork) {
