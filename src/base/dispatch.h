@@ -27,10 +27,10 @@ class RepeatingTimer {
 };
 
 // A dispatcher outlives the work it runs: its destructor waits for the
-// background blocks still running, and they may post to it until they end
-// (what they post then is dropped). So a block may hold the dispatcher that
-// runs it by reference; a thread of its own holds a std::shared_ptr. Destroy
-// it on the thread that owns it, never on one of its workers.
+// background blocks still running, which may post to it until they end (what
+// they queue in the background runs, what they post to the UI thread is
+// dropped). So a block may hold the dispatcher that runs it by reference; a
+// thread of its own holds a std::shared_ptr. Destroy it on its owner's thread.
 class Dispatcher {
   public:
     virtual ~Dispatcher() = default;

@@ -11,6 +11,7 @@
 
 #include "app/app_delegate.h"
 #include "simulator/sim_server.h"
+#include "support/manual_executor.h"
 
 namespace lumora {
 namespace {
@@ -62,17 +63,7 @@ class ThreadsDispatcher : public Dispatcher {
         return timer;
     }
     // Waits until every background block so far (and any it started) has ended.
-    void joinWorkers() {
-        for (;;) {
-            std::vector<std::thread> threads;
-            {
-                std::lock_guard lock(mutex_);
-                threads.swap(threads_);
-            }
-            if (threads.empty()) return;
-            for (auto& t : threads) t.join();
-        }
-    }
+    void joinWorkers() { joinAll(mutex_, threads_); }
     int runUI() {
         int ran = 0;
         for (;;) {

@@ -10,17 +10,20 @@ ManualExecutor::ManualExecutor(Background bg, TimePoint start)
       wallOffset_(WallClock::now().time_since_epoch() -
                   std::chrono::duration_cast<WallClock::duration>(start.time_since_epoch())) {}
 
-// A block still running may start another: wait until none is left.
-ManualExecutor::~ManualExecutor() {
+void joinAll(std::mutex& mutex, std::vector<std::thread>& threads) {
     for (;;) {
-        std::vector<std::thread> threads;
+        std::vector<std::thread> taken;
         {
-            std::lock_guard lock(mutex_);
-            threads.swap(threads_);
+            std::lock_guard lock(mutex);
+            taken.swap(threads);
         }
-        if (threads.empty()) return;
-        for (auto& t : threads) t.join();
+        if (taken.empty()) return;
+        for (auto& t : taken) t.join();
     }
+}
+
+ManualExecutor::~ManualExecutor() {
+    joinAll(mutex_, threads_);
 }
 
 void ManualExecutor::postUI(Work work) {
