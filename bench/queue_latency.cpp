@@ -15,10 +15,9 @@ using namespace std::chrono_literals;
 
 int main() {
     auto loop = std::make_shared<LoopDispatcher>(4);
-    installDispatcher(loop);
     sim::SimServer server;
     if (!server.start()) return 1;
-    AppDelegate delegate(servicesWith(std::make_shared<InMemoryDefaultsStore>()));
+    AppDelegate delegate(servicesWith(loop, std::make_shared<InMemoryDefaultsStore>()));
     delegate.settings().setHueIP(server.address());
     delegate.settings().setHueKey(sim::kDemoUser);
     auto lights = std::get<std::vector<HueLight>>(fetchLightsNow(server.address(), sim::kDemoUser));
@@ -48,6 +47,5 @@ int main() {
     std::printf(
         "addActionItem to bridge: median %.1f ms, best %.1f ms, worst %.1f ms (50 actions)\n",
         (ms[24] + ms[25]) / 2, ms.front(), ms.back());
-    installDispatcher(nullptr);
     return 0;
 }

@@ -28,13 +28,12 @@ int main(int argc, char** argv) {
     }
     const int seconds = argc > 3 ? std::atoi(argv[3]) : 60;
     auto loop = std::make_shared<LoopDispatcher>(4);
-    installDispatcher(loop);
     {
         std::shared_ptr<JsonFileDefaultsStore> file;
         if (argc > 4) file = std::make_shared<JsonFileDefaultsStore>(argv[4]);
         std::shared_ptr<DefaultsStore> store = file;
         if (!store) store = std::make_shared<InMemoryDefaultsStore>();
-        AppDelegate delegate(servicesWith(store));
+        AppDelegate delegate(servicesWith(loop, store));
         delegate.settings().setHueIP(argv[1]);
         delegate.settings().setHueKey(argv[2]);
         delegate.settings().setLastUserActionAt(Clock::now() - std::chrono::hours(1));
@@ -51,6 +50,5 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "settings file written %llu times\n",
                          static_cast<unsigned long long>(file->writes()));
     }
-    installDispatcher(nullptr);
     return 0;
 }

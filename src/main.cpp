@@ -159,7 +159,9 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/icons/lumora.svg")));
     applySchemeOverride();
 
-    lumora::installDispatcher(std::make_shared<lumora::QtExecutor>());
+    // Made after the application and let go of before it: its timers and
+    // queued calls live on the Qt loop.
+    auto dispatcher = std::make_shared<lumora::QtExecutor>();
 
     // The demo's bridge lives as long as the program, on loopback only.
     std::unique_ptr<lumora::sim::SimServer> sim;
@@ -190,11 +192,10 @@ int main(int argc, char** argv) {
     // What everything below works with, chosen here once. Detection asks the
     // local network's DNS-SD daemon after the web lookup; the demo's bridge
     // is only on loopback, so the demo leaves the network alone.
-    lumora::Services services;
-    services.store = store;
+    lumora::Services services = lumora::servicesWith(dispatcher, store);
     if (!demo) services.browserFactory = [] { return lumora::makeAvahiBrowser(); };
     // No X display, no global shortcuts; the rest works all the same.
-    services.hotKeyService = lumora::X11HotKeyService::connect();
+    services.hotKeyService = lumora::X11HotKeyService::connect(dispatcher);
     lumora::AppDelegate delegate(std::move(services));
     const QString resources = resourceDirectory();
     // The bundled pages unless the build points at a web site.
@@ -224,12 +225,12 @@ int main(int argc, char** argv) {
         actions.version = LUMORA_VERSION;
         return new lumora::panel::ContentView(delegate.settings(), delegate, std::move(actions));
     };
-    auto sendDebug = [&delegate, resources] {
+    auto sendDebug = [&delegate, &dispatcher, resources] {
         // Copies taken here, on the user-interface thread; the report is
         // written on a worker.
         const auto& settings = delegate.settings();
-        lumora::BG([ip = settings.hueIP(), user = settings.hueKey(), log = settings.log(),
-                    resources] { sendDebugData(ip, user, log, resources); });
+        dispatcher->postBG([ip = settings.hueIP(), user = settings.hueKey(), log = settings.log(),
+                            resources] { sendDebugData(ip, user, log, resources); });
     };
     // Made the first time it is asked for: the tray program stays small
     // until someone opens its settings.

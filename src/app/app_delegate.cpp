@@ -1,6 +1,8 @@
 #include "app/app_delegate.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <set>
 
@@ -14,11 +16,13 @@
 namespace lumora {
 namespace {
 
-// UI work that must not touch a delegate that has gone away meanwhile.
-void uiIfAlive(const std::weak_ptr<int>& alive, std::function<void()> work) {
-    UI([alive, work = std::move(work)] {
-        if (alive.lock()) work();
-    });
+// A delegate without a dispatcher is a programming error: say so at once.
+Dispatcher& required(const std::shared_ptr<Dispatcher>& dispatcher) {
+    if (!dispatcher) {
+        std::fputs("lumora: the services carry no dispatcher\n", stderr);
+        std::abort();
+    }
+    return *dispatcher;
 }
 
 int localMinute(WallTime t) {
@@ -32,7 +36,8 @@ int localMinute(WallTime t) {
 
 AppDelegate::AppDelegate(Services services, Shell* shell)
     : services_(std::move(services)),
-      settings_(std::make_unique<AppSettings>(services_.store, *services_.center)),
+      dispatcher_(required(services_.dispatcher)),
+      settings_(std::make_unique<AppSettings>(services_.store, *services_.center, dispatcher_)),
       fetchMemo_(std::make_shared<FetchMemo>()),
       hotKeyLayer_(services_.hotKeyService),
       // The recorded combinations live in the settings' own store.
@@ -46,11 +51,13 @@ AppDelegate::~AppDelegate() {
 }
 
 void AppDelegate::onUI(std::function<void()> work) {
-    uiIfAlive(alive_, std::move(work));
+    dispatcher_.postUI([alive = std::weak_ptr<int>(alive_), work = std::move(work)] {
+        if (alive.lock()) work();
+    });
 }
 
 void AppDelegate::UiHandle::post(std::function<void(AppDelegate&)> work) const {
-    UI([delegate = delegate_, alive = alive_, work = std::move(work)] {
+    dispatcher_->postUI([delegate = delegate_, alive = alive_, work = std::move(work)] {
         if (alive.lock()) work(*delegate);
     });
 }
@@ -78,28 +85,29 @@ void AppDelegate::connectToBridge() {
     // background part never reads state the UI thread may be writing.
     const std::string ip = settings_->hueIP();
     const std::string key = settings_->hueKey();
-    BG([self = uiHandle(), ip, key, console = services_.console, memo = fetchMemo_] {
-        if (self.gone()) return;
-        if (!key.empty()) {
-            self.post([key](AppDelegate& d) {
-                d.settings_->logger("Connecting to Bridge... [" + key + "]");
-            });
-            fetchLightsWith(self, ip, key, console, memo);
-            fetchGroupsWith(self, ip, key, console, memo);
-            fetchScenesWith(self, ip, key, console, memo);
-            self.post([](AppDelegate& d) { d.ensureBridgeStateRefresherIsRunning(); });
-        } else {
-            self.post([](AppDelegate& d) {
-                d.settings_->logger("We have a Bridge IP, but no API key yet...");
-            });
-            pairWith(self, ip);
-        }
-    });
+    dispatcher_.postBG(
+        [self = uiHandle(), ip, key, console = services_.console, memo = fetchMemo_] {
+            if (self.gone()) return;
+            if (!key.empty()) {
+                self.post([key](AppDelegate& d) {
+                    d.settings_->logger("Connecting to Bridge... [" + key + "]");
+                });
+                fetchLightsWith(self, ip, key, console, memo);
+                fetchGroupsWith(self, ip, key, console, memo);
+                fetchScenesWith(self, ip, key, console, memo);
+                self.post([](AppDelegate& d) { d.ensureBridgeStateRefresherIsRunning(); });
+            } else {
+                self.post([](AppDelegate& d) {
+                    d.settings_->logger("We have a Bridge IP, but no API key yet...");
+                });
+                pairWith(self, ip);
+            }
+        });
 }
 
 void AppDelegate::fetchBridgeAccess() {
     if (!useTypedAddress()) return;
-    BG([self = uiHandle(), ip = settings_->hueIP()] {
+    dispatcher_.postBG([self = uiHandle(), ip = settings_->hueIP()] {
         if (!self.gone()) pairWith(self, ip);
     });
 }
@@ -149,65 +157,68 @@ void AppDelegate::fetchScenes() {
 // The fetches' completions run on a worker and only hand the result back.
 void AppDelegate::fetchLightsWith(UiHandle self, const std::string& ip, const std::string& key,
                                   const ConsoleSink& console, std::shared_ptr<FetchMemo> memo) {
-    HueCommunicationLights(ip, key, console, std::move(memo)).fetch([self](LightsResult result) {
-        self.post([result = std::move(result)](AppDelegate& d) {
-            AppSettings& s = *d.settings_;
-            if (auto* lights = std::get_if<std::vector<HueLight>>(&result)) {
-                s.setLights(d.mergeOrderedLightListWithNew(s.lights(), *lights));
-                s.setBridgeConnected(true);
-                s.setConnectionErrorMessage("");
-                if (!s.hueIP().empty()) {
-                    s.defaults().setString(keys::bridgeIP, trimmed(s.hueIP()));
-                    s.defaults().setString(keys::bridgeUser, trimmed(s.hueKey()));
+    HueCommunicationLights(self.dispatcher(), ip, key, console, std::move(memo))
+        .fetch([self](LightsResult result) {
+            self.post([result = std::move(result)](AppDelegate& d) {
+                AppSettings& s = *d.settings_;
+                if (auto* lights = std::get_if<std::vector<HueLight>>(&result)) {
+                    s.setLights(d.mergeOrderedLightListWithNew(s.lights(), *lights));
+                    s.setBridgeConnected(true);
+                    s.setConnectionErrorMessage("");
+                    if (!s.hueIP().empty()) {
+                        s.defaults().setString(keys::bridgeIP, trimmed(s.hueIP()));
+                        s.defaults().setString(keys::bridgeUser, trimmed(s.hueKey()));
+                    }
+                    return;
                 }
-                return;
-            }
-            switch (std::get<BridgeError>(result)) {
-                case BridgeError::connectionFailed:
-                case BridgeError::invalidData:
-                    s.setBridgeConnected(false);
-                    break;
-                case BridgeError::noDevices:
-                    s.setConnectionErrorMessage("We were unable to find any devices");
-                    break;
-            }
+                switch (std::get<BridgeError>(result)) {
+                    case BridgeError::connectionFailed:
+                    case BridgeError::invalidData:
+                        s.setBridgeConnected(false);
+                        break;
+                    case BridgeError::noDevices:
+                        s.setConnectionErrorMessage("We were unable to find any devices");
+                        break;
+                }
+            });
         });
-    });
 }
 
 void AppDelegate::fetchGroupsWith(UiHandle self, const std::string& ip, const std::string& key,
                                   const ConsoleSink& console, std::shared_ptr<FetchMemo> memo) {
-    HueCommunicationGroups(ip, key, console, std::move(memo)).fetch([self](GroupsResult result) {
-        if (auto* groups = std::get_if<std::vector<HueGroup>>(&result))
-            self.post([groups = std::move(*groups)](AppDelegate& d) mutable {
-                d.settings_->setGroups(std::move(groups));
-            });
-    });
+    HueCommunicationGroups(self.dispatcher(), ip, key, console, std::move(memo))
+        .fetch([self](GroupsResult result) {
+            if (auto* groups = std::get_if<std::vector<HueGroup>>(&result))
+                self.post([groups = std::move(*groups)](AppDelegate& d) mutable {
+                    d.settings_->setGroups(std::move(groups));
+                });
+        });
 }
 
 void AppDelegate::fetchScenesWith(UiHandle self, const std::string& ip, const std::string& key,
                                   const ConsoleSink& console, std::shared_ptr<FetchMemo> memo) {
-    HueCommunicationScenes(ip, key, console, std::move(memo)).fetch([self](ScenesResult result) {
-        if (auto* scenes = std::get_if<std::vector<HueScene>>(&result))
-            self.post([scenes = std::move(*scenes)](AppDelegate& d) mutable {
-                d.settings_->setScenes(std::move(scenes));
-            });
-    });
+    HueCommunicationScenes(self.dispatcher(), ip, key, console, std::move(memo))
+        .fetch([self](ScenesResult result) {
+            if (auto* scenes = std::get_if<std::vector<HueScene>>(&result))
+                self.post([scenes = std::move(*scenes)](AppDelegate& d) mutable {
+                    d.settings_->setScenes(std::move(scenes));
+                });
+        });
 }
 
 void AppDelegate::ensureBridgeStateRefresherIsRunning() {
     if (!bridgeStateRefresher_.expired()) return;
     bridgeStateRefresher_ =
-        dispatcher().scheduleRepeating(kRefreshPeriod, [this] { refreshTick(); });
+        dispatcher_.scheduleRepeating(kRefreshPeriod, [this] { refreshTick(); });
 }
 
 void AppDelegate::refreshTick() {
     // Leave the lists alone right after a user action, so a fetch answered
     // before the queued command reached the bridge does not undo it.
-    if (now() - settings_->lastUserActionAt() <= kQuietAfterUserAction) return;
+    if (dispatcher_.now() - settings_->lastUserActionAt() <= kQuietAfterUserAction) return;
     fetchLights();
     fetchGroups();
-    if (localMinute(wallNow()) % 15 == 0) fetchScenes();
+    if (localMinute(dispatcher_.wallNow()) % 15 == 0) fetchScenes();
 }
 
 void AppDelegate::disconnectBridge() {
@@ -279,7 +290,7 @@ void AppDelegate::updateLocalGroup(const HueGroup& group,
 
 void AppDelegate::addActionItem(ActionQueueItem item) {
     onUI([this, item = std::move(item)] {
-        settings_->setLastUserActionAt(now());
+        settings_->markUserAction();
         settings_->mutateActionQueue([&](std::vector<ActionQueueItem>& queue) {
             // A newer item replaces waiting ones for the same target and
             // property; an older light item survives a newer group item.
@@ -295,7 +306,7 @@ void AppDelegate::addActionItem(ActionQueueItem item) {
 
 void AppDelegate::ensureQueueProcessorIsRunning() {
     if (!actionQueueProcessor_.expired()) return;
-    actionQueueProcessor_ = dispatcher().scheduleRepeating(kQueuePeriod, [this] {
+    actionQueueProcessor_ = dispatcher_.scheduleRepeating(kQueuePeriod, [this] {
         processActionQueue();
         if (settings_->actionQueue().empty()) invalidate(actionQueueProcessor_);
     });
@@ -321,12 +332,15 @@ void AppDelegate::send(const ActionQueueItem& item) {
     inFlight_->fetch_add(1);
     // The reply is ignored: a failed command is dropped, and the next refresh
     // shows the bridge's real state.
-    BG([req = std::move(req), counter = inFlight_, transport = services_.transport] {
+    // The worker posts back to the dispatcher that runs it, which waits for
+    // it before going away.
+    dispatcher_.postBG([req = std::move(req), counter = inFlight_, transport = services_.transport,
+                        dispatcher = &dispatcher_] {
         transport(req);
         // Counted down on the UI thread: whoever waits there for the queue to
         // drain wakes up, and once it sees zero this worker has nothing left
         // to post.
-        UI([counter] { counter->fetch_sub(1); });
+        dispatcher->postUI([counter] { counter->fetch_sub(1); });
     });
 }
 

@@ -87,6 +87,7 @@ class AppDelegate : public CommandQueue {
     void updateLocalGroup(const HueGroup& group,
                           const std::function<void(HueGroup&)>& change) override;
     void commandLog(const std::string& line) override { settings_->logger(line); }
+    WallTime commandTime() const override { return dispatcher_.wallNow(); }
     void ensureQueueProcessorIsRunning();
     void processActionQueue();
 
@@ -123,21 +124,25 @@ class AppDelegate : public CommandQueue {
     // back to it on the UI thread. The token is checked there, where the
     // delegate is also destroyed, so a worker never reads the delegate and
     // the delegate may go while a read or pairing is still on its way.
+    // Only the dispatcher's own workers hold one: the dispatcher waits for
+    // them before it goes, so it is there for every post.
     class UiHandle {
       public:
         // Runs `work` with the delegate on the UI thread, if it still exists then.
         void post(std::function<void(AppDelegate&)> work) const;
         // A hint for a worker to skip work nobody waits for; decides nothing.
         bool gone() const { return alive_.expired(); }
+        Dispatcher& dispatcher() const { return *dispatcher_; }
 
       private:
         friend class AppDelegate;
-        UiHandle(AppDelegate* delegate, std::weak_ptr<int> alive)
-            : delegate_(delegate), alive_(std::move(alive)) {}
+        UiHandle(AppDelegate* delegate, Dispatcher* dispatcher, std::weak_ptr<int> alive)
+            : delegate_(delegate), dispatcher_(dispatcher), alive_(std::move(alive)) {}
         AppDelegate* delegate_;  // followed only on the UI thread, after the check
+        Dispatcher* dispatcher_;
         std::weak_ptr<int> alive_;
     };
-    UiHandle uiHandle() { return UiHandle(this, alive_); }
+    UiHandle uiHandle() { return UiHandle(this, &dispatcher_, alive_); }
 
     // Brings hueIP to its bare HOST[:PORT]; false, with the reason shown, when
     // what was typed is no address.
@@ -156,6 +161,8 @@ class AppDelegate : public CommandQueue {
     void onUI(std::function<void()> work);
 
     Services services_;
+    // The services' dispatcher, which they keep alive as long as this delegate.
+    Dispatcher& dispatcher_;
     std::unique_ptr<AppSettings> settings_;
     // This delegate's last replies; shared with the reads still on a worker.
     std::shared_ptr<FetchMemo> fetchMemo_;

@@ -37,7 +37,8 @@ void AppDelegate::applicationDidFinishLaunching() {
 
     // The workers hold the detector and a way back, never the delegate.
     if (!settings_->hueIP().empty()) {
-        BG([self = uiHandle()] { self.post([](AppDelegate& d) { d.connectToBridge(); }); });
+        dispatcher_.postBG(
+            [self = uiHandle()] { self.post([](AppDelegate& d) { d.connectToBridge(); }); });
     } else {
         Detector detect = detector_
                               ? detector_
@@ -47,7 +48,7 @@ void AppDelegate::applicationDidFinishLaunching() {
                                     options.console = console;
                                     return detectBridge(options);
                                 };
-        BG([self = uiHandle(), detect] {
+        dispatcher_.postBG([self = uiHandle(), detect] {
             const std::string found = detect();
             // Nothing found: the user connects from the settings.
             if (found.empty()) return;

@@ -18,8 +18,12 @@ std::string trimmed(const std::string& s) {
     return trimUnicodeSpace(s);
 }
 
-AppSettings::AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center)
-    : store_(std::move(store)), center_(center), lastUserActionAt_(now()) {}
+AppSettings::AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center,
+                         Dispatcher& dispatcher)
+    : store_(std::move(store)),
+      center_(center),
+      dispatcher_(dispatcher),
+      lastUserActionAt_(dispatcher.now()) {}
 
 int AppSettings::addObserver(Observer observer) {
     int t = nextObserver_++;
@@ -157,7 +161,7 @@ void AppSettings::setShowColorBarsForLights(bool v) {
 void AppSettings::setActiveMainPanel(MainPanels v) {
     // Queued first, so it runs after the notification below has gone out with
     // the heights held in memory now.
-    UI([this, alive = std::weak_ptr<int>(alive_)] {
+    dispatcher_.postUI([this, alive = std::weak_ptr<int>(alive_)] {
         if (alive.lock()) reloadPreferredHeights();
     });
     activeMainPanel_ = v;

@@ -52,8 +52,10 @@ class AppSettings {
     using Observer = std::function<void(Field)>;
 
     // Initial values only; reads nothing from the store. The centre receives
-    // the panel's resize requests and must outlive this object.
-    AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center);
+    // the panel's resize requests; it and the dispatcher, whose user-interface
+    // thread this state lives on, must outlive this object.
+    AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center,
+                Dispatcher& dispatcher);
 
     // Observers are called after the new value is stored.
     int addObserver(Observer observer);
@@ -68,6 +70,9 @@ class AppSettings {
 
     DefaultsStore& defaults() const { return *store_; }
     const std::shared_ptr<DefaultsStore>& defaultsPtr() const { return store_; }
+    // The dispatcher this state lives on; the views that show it post and
+    // time their work through it.
+    Dispatcher& dispatcher() const { return dispatcher_; }
 
     const std::vector<ActionQueueItem>& actionQueue() const { return actionQueue_; }
     const std::vector<HueLight>& lights() const { return lights_; }
@@ -106,6 +111,8 @@ class AppSettings {
     void setHueKey(std::string v);
     void setConnectionErrorMessage(std::string v);
     void setLastUserActionAt(TimePoint v);
+    // The user acted just now, on the dispatcher's clock.
+    void markUserAction() { setLastUserActionAt(dispatcher_.now()); }
     void setShowReviewRequest(bool v);
     void setAppIcon(std::string v);
     void setKeyIncrement(std::int64_t v);
@@ -123,6 +130,7 @@ class AppSettings {
 
     std::shared_ptr<DefaultsStore> store_;
     NotificationCenter& center_;
+    Dispatcher& dispatcher_;
     // Lets queued work notice that this object is gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     std::vector<std::pair<int, Observer>> observers_;

@@ -46,7 +46,7 @@ void AppDelegate::registerKeyboardHotkeys() {
     std::weak_ptr<int> alive = alive_;
     for (const auto& [name, action] : all) {
         shortcuts_.onKeyUp(*name, [this, alive, action = action] {
-            UI([this, alive, action] {
+            dispatcher_.postUI([this, alive, action] {
                 if (alive.lock()) applyToAllGroups(action);
             });
         });
@@ -56,14 +56,14 @@ void AppDelegate::registerKeyboardHotkeys() {
                             &Names::actionCustomGroup5};
     for (int k = 0; k < 5; ++k) {
         shortcuts_.onKeyUp(*slots[k], [this, alive, k] {
-            UI([this, alive, k] {
+            dispatcher_.postUI([this, alive, k] {
                 if (alive.lock()) applyGroupSlot(k);
             });
         });
     }
     // The panel without the mouse: the same as a left click on the icon.
     shortcuts_.onKeyUp(Names::actionTogglePanel, [this, alive] {
-        UI([this, alive] {
+        dispatcher_.postUI([this, alive] {
             if (alive.lock()) togglePopover(Click::left);
         });
     });

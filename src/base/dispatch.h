@@ -1,7 +1,7 @@
 #pragma once
 // Moving work between the user-interface thread and the worker pool, and the
-// clock and repeating timers the application runs on. Everything goes through
-// one installable Dispatcher so tests can run on virtual time.
+// clock and repeating timers the application runs on. Each program makes one
+// Dispatcher and hands it to whoever needs it, so tests can run on virtual time.
 
 #include <chrono>
 #include <functional>
@@ -26,6 +26,11 @@ class RepeatingTimer {
     virtual bool isValid() const = 0;
 };
 
+// A dispatcher outlives the work it runs: its destructor waits for the
+// background blocks still running, which may post to it until they end (what
+// they queue in the background runs, what they post to the UI thread is
+// dropped). So a block may hold the dispatcher that runs it by reference; a
+// thread of its own holds a std::shared_ptr. Destroy it on its owner's thread.
 class Dispatcher {
   public:
     virtual ~Dispatcher() = default;
@@ -40,16 +45,6 @@ class Dispatcher {
     virtual std::weak_ptr<RepeatingTimer> scheduleRepeating(std::chrono::milliseconds period,
                                                             Work tick) = 0;
 };
-
-// Installs the process-wide dispatcher; returns the previous one.
-std::shared_ptr<Dispatcher> installDispatcher(std::shared_ptr<Dispatcher> dispatcher);
-// The installed dispatcher. Aborts when none is installed: a programming error.
-Dispatcher& dispatcher();
-
-void UI(Work work);
-void BG(Work work);
-TimePoint now();
-WallTime wallNow();
 
 // Invalidates the timer behind `timer` if it is still alive.
 void invalidate(std::weak_ptr<RepeatingTimer>& timer);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "base/dispatch.h"
 #include "bridge/http.h"
 
 namespace lumora {
@@ -28,8 +27,8 @@ CommandQueue* usable(CommandQueue& q, const std::string& address) {
 template <typename Body>
 void queue(CommandQueue* d, const std::string& address, const Body& body, bool light, bool group,
            const std::string& itemId, const char* property) {
-    d->addActionItem(
-        ActionQueueItem{address, encodeBody(body), wallNow(), light, group, itemId, property});
+    d->addActionItem(ActionQueueItem{address, encodeBody(body), d->commandTime(), light, group,
+                                     itemId, property});
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "base/dispatch.h"
 #include "bridge/records.h"
 
 namespace lumora {
@@ -27,6 +28,8 @@ class CommandQueue {
     virtual void updateLocalGroup(const HueGroup& group,
                                   const std::function<void(HueGroup&)>& change) = 0;
     virtual void commandLog(const std::string& line) = 0;
+    // The time of day a command is stamped with as it is queued.
+    virtual WallTime commandTime() const = 0;
 };
 
 void setLampOn(CommandQueue& queue, const HueLight& lamp, bool on);

@@ -123,21 +123,24 @@ ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiK
                                                            decodeScenes, console, memo);
 }
 
-HueCommunicationLights::HueCommunicationLights(std::string bridgeIp, std::string key,
+HueCommunicationLights::HueCommunicationLights(Dispatcher& d, std::string bridgeIp, std::string key,
                                                ConsoleSink sink, std::shared_ptr<FetchMemo> m)
-    : bridgeIP(std::move(bridgeIp)),
+    : dispatcher(d),
+      bridgeIP(std::move(bridgeIp)),
       apiKey(std::move(key)),
       console(std::move(sink)),
       memo(std::move(m)) {}
-HueCommunicationGroups::HueCommunicationGroups(std::string bridgeIp, std::string key,
+HueCommunicationGroups::HueCommunicationGroups(Dispatcher& d, std::string bridgeIp, std::string key,
                                                ConsoleSink sink, std::shared_ptr<FetchMemo> m)
-    : bridgeIP(std::move(bridgeIp)),
+    : dispatcher(d),
+      bridgeIP(std::move(bridgeIp)),
       apiKey(std::move(key)),
       console(std::move(sink)),
       memo(std::move(m)) {}
-HueCommunicationScenes::HueCommunicationScenes(std::string bridgeIp, std::string key,
+HueCommunicationScenes::HueCommunicationScenes(Dispatcher& d, std::string bridgeIp, std::string key,
                                                ConsoleSink sink, std::shared_ptr<FetchMemo> m)
-    : bridgeIP(std::move(bridgeIp)),
+    : dispatcher(d),
+      bridgeIP(std::move(bridgeIp)),
       apiKey(std::move(key)),
       console(std::move(sink)),
       memo(std::move(m)) {}
@@ -145,20 +148,20 @@ HueCommunicationScenes::HueCommunicationScenes(std::string bridgeIp, std::string
 // Each fetch copies its two texts and holds the memo, so the fetcher object
 // (and whoever owns the memo) may go away before the completion runs.
 void HueCommunicationLights::fetch(std::function<void(LightsResult)> completion) {
-    BG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
-        completion = std::move(completion)] {
+    dispatcher.postBG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
+                       completion = std::move(completion)] {
         completion(fetchLightsNow(ip, key, console, memo.get()));
     });
 }
 void HueCommunicationGroups::fetch(std::function<void(GroupsResult)> completion) {
-    BG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
-        completion = std::move(completion)] {
+    dispatcher.postBG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
+                       completion = std::move(completion)] {
         completion(fetchGroupsNow(ip, key, console, memo.get()));
     });
 }
 void HueCommunicationScenes::fetch(std::function<void(ScenesResult)> completion) {
-    BG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
-        completion = std::move(completion)] {
+    dispatcher.postBG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
+                       completion = std::move(completion)] {
         completion(fetchScenesNow(ip, key, console, memo.get()));
     });
 }

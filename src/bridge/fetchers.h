@@ -1,6 +1,7 @@
 #pragma once
 // Reading the bridge's lights, groups and scenes. Each fetch returns at once;
-// its completion runs once, on a worker thread, with the list or an error.
+// its completion runs once, on a worker of the fetcher's dispatcher, with the
+// list or an error.
 
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/dispatch.h"
 #include "bridge/console.h"
 #include "bridge/records.h"
 
@@ -69,9 +71,10 @@ class HueScenesProtocol {
 
 class HueCommunicationLights : public HueDevicesProtocol {
   public:
-    HueCommunicationLights(std::string bridgeIp, std::string apiKey, ConsoleSink console = {},
-                           std::shared_ptr<FetchMemo> memo = nullptr);
+    HueCommunicationLights(Dispatcher& dispatcher, std::string bridgeIp, std::string apiKey,
+                           ConsoleSink console = {}, std::shared_ptr<FetchMemo> memo = nullptr);
     void fetch(std::function<void(LightsResult)> completion) override;
+    Dispatcher& dispatcher;
     std::string bridgeIP, apiKey;
     ConsoleSink console;
     std::shared_ptr<FetchMemo> memo;
@@ -79,9 +82,10 @@ class HueCommunicationLights : public HueDevicesProtocol {
 
 class HueCommunicationGroups : public HueGroupsProtocol {
   public:
-    HueCommunicationGroups(std::string bridgeIp, std::string apiKey, ConsoleSink console = {},
-                           std::shared_ptr<FetchMemo> memo = nullptr);
+    HueCommunicationGroups(Dispatcher& dispatcher, std::string bridgeIp, std::string apiKey,
+                           ConsoleSink console = {}, std::shared_ptr<FetchMemo> memo = nullptr);
     void fetch(std::function<void(GroupsResult)> completion) override;
+    Dispatcher& dispatcher;
     std::string bridgeIP, apiKey;
     ConsoleSink console;
     std::shared_ptr<FetchMemo> memo;
@@ -89,9 +93,10 @@ class HueCommunicationGroups : public HueGroupsProtocol {
 
 class HueCommunicationScenes : public HueScenesProtocol {
   public:
-    HueCommunicationScenes(std::string bridgeIp, std::string apiKey, ConsoleSink console = {},
-                           std::shared_ptr<FetchMemo> memo = nullptr);
+    HueCommunicationScenes(Dispatcher& dispatcher, std::string bridgeIp, std::string apiKey,
+                           ConsoleSink console = {}, std::shared_ptr<FetchMemo> memo = nullptr);
     void fetch(std::function<void(ScenesResult)> completion) override;
+    Dispatcher& dispatcher;
     std::string bridgeIP, apiKey;
     ConsoleSink console;
     std::shared_ptr<FetchMemo> memo;

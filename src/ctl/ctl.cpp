@@ -105,7 +105,6 @@ class Session {
   public:
     Session(const Options& o, std::ostream& out, std::ostream& err)
         : opts_(o), out_(out), err_(err) {
-        previous_ = installDispatcher(loop_);
         if (o.demo) {
             store_ = std::make_shared<InMemoryDefaultsStore>();
             sim::ServerOptions so;
@@ -126,10 +125,7 @@ class Session {
                                           "the stored address: ");
         user_ = o.user.value_or(store_->string(keys::bridgeUser).value_or(""));
     }
-    ~Session() {
-        delegate_.reset();
-        installDispatcher(previous_);
-    }
+    ~Session() { delegate_.reset(); }
 
     int pair();
     int discover();
@@ -154,8 +150,9 @@ class Session {
         std::lock_guard lock(consoleMutex_);
         err_ << line << "\n";
     };
+    // The session's own loop, handed to its delegate; it outlives the
+    // delegate and waits for its workers before the sink above goes.
     std::shared_ptr<LoopDispatcher> loop_ = std::make_shared<LoopDispatcher>(2);
-    std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<DefaultsStore> store_;
     std::string storeFile_;
     std::unique_ptr<sim::SimServer> sim_;
@@ -398,7 +395,7 @@ int Session::command(const std::vector<std::string>& words) {
     }
 
     if (int rc = read(verb == "scene")) return rc;
-    Services services = servicesWith(store_);
+    Services services = servicesWith(loop_, store_);
     services.console = console_;
     delegate_ = std::make_unique<AppDelegate>(std::move(services));
     auto& s = delegate_->settings();

@@ -104,11 +104,12 @@ QString addressError(AddressProblem problem, const std::string& typed) {
     return {};
 }
 
-// Runs `work` once, `delay` from now, on the dispatcher's clock; the returned
+// Runs `work` once, `delay` from now, on `dispatcher`'s clock; the returned
 // handle cancels it.
-std::weak_ptr<RepeatingTimer> once(std::chrono::milliseconds delay, std::function<void()> work) {
+std::weak_ptr<RepeatingTimer> once(Dispatcher& dispatcher, std::chrono::milliseconds delay,
+                                   std::function<void()> work) {
     auto self = std::make_shared<std::weak_ptr<RepeatingTimer>>();
-    *self = dispatcher().scheduleRepeating(delay, [self, work = std::move(work)] {
+    *self = dispatcher.scheduleRepeating(delay, [self, work = std::move(work)] {
         invalidate(*self);
         work();
     });
@@ -134,7 +135,8 @@ void LinkLabel::setColor(const QColor& color) {
 
 // ---------------------------------------------------------------------------
 
-LinkExplainer::LinkExplainer(QWidget* parent) : QWidget(parent) {
+LinkExplainer::LinkExplainer(Dispatcher& dispatcher, QWidget* parent)
+    : QWidget(parent), dispatcher_(dispatcher) {
     initLinkFrames();
     for (int i = 0; i < 2; ++i) frames_[i] = new QSvgRenderer(imageName(i), this);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
@@ -164,7 +166,7 @@ void LinkExplainer::paintEvent(QPaintEvent*) {
 
 void LinkExplainer::showEvent(QShowEvent*) {
     invalidate(timer_);
-    timer_ = dispatcher().scheduleRepeating(kPeriod, [this] {
+    timer_ = dispatcher_.scheduleRepeating(kPeriod, [this] {
         imageIndex_ = 1 - imageIndex_;
         update();
     });
@@ -287,7 +289,7 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     linkHintText_->setAlignment(Qt::AlignCenter);
     hintLayout->addWidget(linkHintText_);
     hintLayout->addSpacing(15);
-    explainer_ = new LinkExplainer;
+    explainer_ = new LinkExplainer(settings_.dispatcher());
     hintLayout->addWidget(explainer_);
     hintLayout->addSpacing(6);
     layout->addWidget(linkHint_);
@@ -380,7 +382,7 @@ void ConfigurationPart::changeEvent(QEvent* e) {
 void ConfigurationPart::afterDelay(std::function<void()> work) {
     settings_.setConnectionErrorMessage("");
     invalidate(delayed_);
-    delayed_ = once(kActionDelay, std::move(work));
+    delayed_ = once(settings_.dispatcher(), kActionDelay, std::move(work));
 }
 
 void ConfigurationPart::detect() {
@@ -389,10 +391,13 @@ void ConfigurationPart::detect() {
     refresh();
     afterDelay([this] {
         // The worker holds the detector and this way back only; the pane is
-        // touched on the UI thread, once the token says it still exists.
-        auto back = [this, alive = std::weak_ptr<int>(alive_)](std::string found) {
+        // touched on the UI thread, once the token says it still exists. The
+        // dispatcher runs the worker and waits for it before going away.
+        Dispatcher& dispatcher = settings_.dispatcher();
+        auto back = [this, alive = std::weak_ptr<int>(alive_),
+                     dispatcher = &dispatcher](std::string found) {
             // One block: the address is in place before the connection starts.
-            UI([this, alive, found = std::move(found)] {
+            dispatcher->postUI([this, alive, found = std::move(found)] {
                 if (!alive.lock()) return;
                 detecting_ = false;
                 if (found.empty()) {
@@ -406,7 +411,7 @@ void ConfigurationPart::detect() {
                 refresh();
             });
         };
-        BG([find = actions_.detect, back] { back(find ? find() : std::string()); });
+        dispatcher.postBG([find = actions_.detect, back] { back(find ? find() : std::string()); });
     });
 }
 

@@ -51,7 +51,8 @@ class LinkExplainer : public QWidget {
   public:
     static constexpr auto kPeriod = std::chrono::milliseconds(1000);
 
-    explicit LinkExplainer(QWidget* parent = nullptr);
+    // The frames change on `dispatcher`'s timer, which must outlive this widget.
+    explicit LinkExplainer(Dispatcher& dispatcher, QWidget* parent = nullptr);
     ~LinkExplainer() override;
 
     int imageIndex() const { return imageIndex_; }
@@ -71,6 +72,7 @@ class LinkExplainer : public QWidget {
     void hideEvent(QHideEvent*) override;
 
   private:
+    Dispatcher& dispatcher_;
     int imageIndex_ = 0;
     std::weak_ptr<RepeatingTimer> timer_;
     std::array<QSvgRenderer*, 2> frames_{};

@@ -11,6 +11,7 @@
 
 #include "app/app_delegate.h"
 #include "simulator/sim_server.h"
+#include "support/manual_executor.h"
 
 namespace lumora {
 namespace {
@@ -62,17 +63,7 @@ class ThreadsDispatcher : public Dispatcher {
         return timer;
     }
     // Waits until every background block so far (and any it started) has ended.
-    void joinWorkers() {
-        for (;;) {
-            std::vector<std::thread> threads;
-            {
-                std::lock_guard lock(mutex_);
-                threads.swap(threads_);
-            }
-            if (threads.empty()) return;
-            for (auto& t : threads) t.join();
-        }
-    }
+    void joinWorkers() { joinAll(mutex_, threads_); }
     int runUI() {
         int ran = 0;
         for (;;) {
@@ -107,15 +98,13 @@ class ThreadsDispatcher : public Dispatcher {
 class DelegateLifetimeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
         ASSERT_TRUE(sim_.start());
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, store_));
         delegate_->settings().setHueIP(sim_.address());
     }
     void TearDown() override {
         exec_->joinWorkers();
         exec_->runUI();
-        installDispatcher(previous_);
     }
     // The bridge holds every request until it stops; waits until `n` are in.
     bool requestsArrive(std::size_t n) {
@@ -137,7 +126,6 @@ class DelegateLifetimeTest : public ::testing::Test {
     }
 
     std::shared_ptr<ThreadsDispatcher> exec_ = std::make_shared<ThreadsDispatcher>();
-    std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     sim::SimServer sim_;
     std::unique_ptr<AppDelegate> delegate_;
@@ -164,7 +152,7 @@ TEST_F(DelegateLifetimeTest, ReadsThatOutliveTheDelegateReportToNobody) {
     delegate_->settings().setHueKey(sim::kDemoUser);
     sim_.injectFault(sim::Fault::delay, 10, 60s);
     // The refresh reads lights and groups.
-    delegate_->settings().setLastUserActionAt(now() - 1h);
+    delegate_->settings().setLastUserActionAt(exec_->now() - 1h);
     delegate_->refreshTick();
     ASSERT_TRUE(requestsArrive(2));
     // The failed light read at least reports back.

@@ -38,7 +38,6 @@ class RecordingShell : public Shell {
 class LifecycleTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
         sim::ServerOptions options;
         options.linkButtonPressed = true;
         sim_ = std::make_unique<sim::SimServer>(options);
@@ -47,11 +46,10 @@ class LifecycleTest : public ::testing::Test {
     void TearDown() override {
         exec_->runPending();
         delegate_.reset();
-        installDispatcher(previous_);
     }
     AppDelegate& delegate() {
         if (!delegate_) {
-            delegate_ = std::make_unique<AppDelegate>(servicesWith(store_), &shell_);
+            delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, store_), &shell_);
             delegate_->setDetector([this] {
                 ++detections_;
                 return detected_;
@@ -66,7 +64,6 @@ class LifecycleTest : public ::testing::Test {
     }
 
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     RecordingShell shell_;
     std::unique_ptr<AppDelegate> delegate_;
@@ -237,8 +234,14 @@ TEST_F(LifecycleTest, APanelSwitchAsksForTheNewHeightOnTheNextTurn) {
 }
 
 TEST_F(LifecycleTest, TwoDelegatesWithTheirOwnServicesDoNotSeeEachOther) {
-    // A second program in the same process: its own store, centre and shell.
-    Services otherServices;
+    // A second program in the same process: its own dispatcher, store, centre
+    // and shell.
+    auto otherExec = std::make_shared<ManualExecutor>();
+    Services otherServices = servicesWith(otherExec, std::make_shared<InMemoryDefaultsStore>());
+    const auto runBoth = [&] {
+        exec_->runPending();
+        otherExec->runPending();
+    };
     RecordingShell otherShell;
     auto other = std::make_unique<AppDelegate>(otherServices, &otherShell);
     other->setDetector([] { return std::string(); });
@@ -250,14 +253,14 @@ TEST_F(LifecycleTest, TwoDelegatesWithTheirOwnServicesDoNotSeeEachOther) {
     otherServices.store->setInteger("preferredWindowHeightRooms", 390);
     delegate().applicationDidFinishLaunching();
     other->applicationDidFinishLaunching();
-    exec_->runPending();
+    runBoth();
     shell_.calls.clear();
     otherShell.calls.clear();
 
     // One delegate's panel switch is stored and answered in its own world only.
     delegate().settings().setGroups({HueGroup{}});
     delegate().settings().setActiveMainPanel(MainPanels::rooms);
-    exec_->runPending();
+    runBoth();
     EXPECT_EQ(std::count(shell_.calls.begin(), shell_.calls.end(), "reposition 410"), 1);
     EXPECT_TRUE(otherShell.calls.empty());
     EXPECT_EQ(store_->integer("activePanel"), 1);
@@ -266,7 +269,7 @@ TEST_F(LifecycleTest, TwoDelegatesWithTheirOwnServicesDoNotSeeEachOther) {
     // A request posted in the other centre reaches the other delegate alone.
     otherServices.center->post(kWindowResizePlease,
                                {{"height", NotificationValue(std::int64_t{390})}});
-    exec_->runPending();
+    runBoth();
     EXPECT_EQ(std::count(otherShell.calls.begin(), otherShell.calls.end(), "reposition 390"), 1);
     EXPECT_EQ(std::count(shell_.calls.begin(), shell_.calls.end(), "reposition 390"), 0);
 

@@ -9,13 +9,8 @@ namespace {
 
 class SettingsTest : public ::testing::Test {
   protected:
-    void SetUp() override { previous_ = installDispatcher(exec_); }
-    void TearDown() override {
-        exec_->runPending();
-        installDispatcher(previous_);
-    }
-    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
+    void TearDown() override { exec_.runPending(); }
+    ManualExecutor exec_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     NotificationCenter center_;
 };
@@ -23,7 +18,7 @@ class SettingsTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(SettingsTest, FirstStartStoresExactlyTheDisplayDefaults) {
-    AppSettings s(store_, center_);
+    AppSettings s(store_, center_, exec_);
     EXPECT_TRUE(store_->snapshot().empty()) << "construction reads and writes nothing";
     s.loadFromStore();
 
@@ -59,7 +54,7 @@ TEST_F(SettingsTest, LoadsStoredValuesAndIgnoresWrongKinds) {
     store_->setBool("showColorBarsForRooms", false);
     store_->setBool("showZones", true);
     store_->setInteger("activePanel", 2);
-    AppSettings s(store_, center_);
+    AppSettings s(store_, center_, exec_);
     s.loadFromStore();
     EXPECT_EQ(s.hueIP(), "192.168.1.20");
     EXPECT_EQ(s.hueKey(), "abc");
@@ -75,7 +70,7 @@ TEST_F(SettingsTest, LoadsStoredValuesAndIgnoresWrongKinds) {
 
 TEST_F(SettingsTest, AStoredUrlLoadsAsTheBareAddressAndNonsenseStaysVisible) {
     store_->setString("bridgeIP", " http://192.168.1.20:80/\xE2\x80\xA8");
-    AppSettings s(store_, center_);
+    AppSettings s(store_, center_, exec_);
     s.loadFromStore();
     EXPECT_EQ(s.hueIP(), "192.168.1.20:80");
     store_->setString("bridgeIP",
@@ -86,7 +81,7 @@ TEST_F(SettingsTest, AStoredUrlLoadsAsTheBareAddressAndNonsenseStaysVisible) {
 }
 
 TEST_F(SettingsTest, PreferredHeightFollowsTheActiveList) {
-    AppSettings s(store_, center_);
+    AppSettings s(store_, center_, exec_);
     s.loadFromStore();
     EXPECT_EQ(s.getCurrentPreferredWindowHeight(), 330);
     s.setLights({HueLight{}});
@@ -106,7 +101,7 @@ TEST_F(SettingsTest, PreferredHeightFollowsTheActiveList) {
 }
 
 TEST_F(SettingsTest, ChangingTheActiveListAsksForAResizeBeforeReloadingHeights) {
-    AppSettings s(store_, center_);
+    AppSettings s(store_, center_, exec_);
     s.setGroups({HueGroup{}});
     s.setPresetWindowHeightRooms(300);                      // in memory
     store_->setInteger("preferredWindowHeightRooms", 500);  // on disk
@@ -118,12 +113,12 @@ TEST_F(SettingsTest, ChangingTheActiveListAsksForAResizeBeforeReloadingHeights) 
     EXPECT_EQ(heights, std::vector<std::int64_t>{300});
     EXPECT_EQ(store_->integer("activePanel"), 1);
     EXPECT_EQ(s.presetWindowHeightRooms(), 300) << "the reload is queued, not inline";
-    exec_->runPending();
+    exec_.runPending();
     EXPECT_EQ(s.presetWindowHeightRooms(), 500);
 }
 
 TEST_F(SettingsTest, SwitchSideEffectsAndObservers) {
-    AppSettings s(store_, center_);
+    AppSettings s(store_, center_, exec_);
     std::vector<AppSettings::Field> seen;
     s.addObserver([&](AppSettings::Field f) {
         // Observers see the new value already stored.
@@ -145,7 +140,7 @@ TEST_F(SettingsTest, SwitchSideEffectsAndObservers) {
 }
 
 TEST_F(SettingsTest, LogKeepsAtMostAThousandAndOneLines) {
-    AppSettings s(store_, center_);
+    AppSettings s(store_, center_, exec_);
     testing::internal::CaptureStdout();
     for (int i = 1; i <= 1001; ++i) s.logger("line " + std::to_string(i));
     EXPECT_EQ(s.log().size(), 1001u);

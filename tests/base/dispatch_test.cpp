@@ -1,23 +1,22 @@
 #include <gtest/gtest.h>
 
+#include "support/dispatcher_teardown.h"
 #include "support/manual_executor.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
 
 TEST(Dispatch, UIWorkNeverRunsInlineAndKeepsOrder) {
-    auto exec = std::make_shared<ManualExecutor>();
-    auto prev = installDispatcher(exec);
+    ManualExecutor exec;
     std::vector<int> order;
-    UI([&] {
+    exec.postUI([&] {
         order.push_back(1);
-        UI([&] { order.push_back(3); });
+        exec.postUI([&] { order.push_back(3); });
         order.push_back(2);
     });
     EXPECT_TRUE(order.empty());
-    exec->runPending();
+    exec.runPending();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-    installDispatcher(prev);
 }
 
 TEST(Dispatch, TimersFireOnVirtualTimeAndExpireWhenInvalidated) {
@@ -46,4 +45,12 @@ TEST(Dispatch, TimersInterleaveInTimeOrder) {
     auto b = exec.scheduleRepeating(1000ms, [&] { log.push_back("R"); });
     exec.advance(1000ms);
     EXPECT_EQ(log, (std::vector<std::string>{"q", "q", "q", "R"}));
+}
+
+TEST(Dispatch, AManualExecutorGoneWhileAWorkerRunsWaitsForItAndDropsItsUIWork) {
+    const auto t = lumora::testing::destroyWhileAWorkerRuns(
+        std::make_unique<ManualExecutor>(ManualExecutor::Background::Threads));
+    EXPECT_TRUE(t.workerFinished);
+    EXPECT_EQ(t.laterBackground, 1) << "a thread started during the teardown is joined too";
+    EXPECT_FALSE(t.uiRan);
 }

@@ -32,15 +32,13 @@ WallTime atLocalMinute(int minute) {
 class ConnectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
         ASSERT_TRUE(server_.start());
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, store_));
         s().setHueIP(server_.address());
     }
     void TearDown() override {
         exec_->runPending();
         delegate_.reset();
-        installDispatcher(previous_);
     }
     AppSettings& s() { return delegate_->settings(); }
     int requests(const std::string& suffix) {
@@ -57,7 +55,6 @@ class ConnectionTest : public ::testing::Test {
         e->setWallNow(atLocalMinute(7));
         return e;
     }();
-    std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     sim::SimServer server_;
     std::unique_ptr<AppDelegate> delegate_;
@@ -225,7 +222,7 @@ TEST_F(ConnectionTest, AMinuteOfRefreshOnTheSettingsFileWritesThePairOnce) {
         std::filesystem::temp_directory_path() / ("lumora-refresh-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     auto file = std::make_shared<JsonFileDefaultsStore>(dir);
-    delegate_ = std::make_unique<AppDelegate>(servicesWith(file));
+    delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, file));
     s().setHueIP(server_.address());
     s().setHueKey(sim::kDemoUser);
     s().setLastUserActionAt(exec_->now() - 1h);
@@ -245,12 +242,11 @@ TEST(Pairing, ASuccessWithoutAUserNameStopsWithAnError) {
     // Real threads and a bounded wait: were pairing to start over, it would do
     // so without end.
     auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
-    auto previous = installDispatcher(exec);
     support::CannedBridge bridge;
     bridge.answer("POST", "/api", R"([{"success":{"username":""}}])");
     auto store = std::make_shared<InMemoryDefaultsStore>();
     {
-        AppDelegate delegate(servicesWith(store));
+        AppDelegate delegate(servicesWith(exec, store));
         delegate.settings().setHueIP(bridge.address());
         delegate.connectToBridge();
         exec->runUntil([&] {
@@ -267,5 +263,4 @@ TEST(Pairing, ASuccessWithoutAUserNameStopsWithAnError) {
         EXPECT_FALSE(store->contains("bridgeUser"));
     }
     exec->runUntil([] { return false; }, 100ms);
-    installDispatcher(previous);
 }

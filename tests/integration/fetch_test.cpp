@@ -21,11 +21,9 @@ namespace {
 class FetchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
         std::string err;
         ASSERT_TRUE(server_.start(&err)) << err;
     }
-    void TearDown() override { installDispatcher(previous_); }
 
     // Runs a fetch through its completion, which must arrive off the test
     // thread exactly once.
@@ -43,12 +41,11 @@ class FetchTest : public ::testing::Test {
     }
     LightsResult lights(const std::string& key = sim::kDemoUser) {
         return run<HueCommunicationLights, LightsResult>(
-            HueCommunicationLights(server_.address(), key));
+            HueCommunicationLights(*exec_, server_.address(), key));
     }
 
     std::shared_ptr<ManualExecutor> exec_ =
         std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
-    std::shared_ptr<Dispatcher> previous_;
     sim::SimServer server_;
 };
 
@@ -79,7 +76,7 @@ TEST_F(FetchTest, DemoHomeReadsInBridgeOrderWithRoomsSorted) {
     EXPECT_LT(got.size(), state["lights"].size()) << "the demo home has an unreachable light";
 
     auto groups = run<HueCommunicationGroups, GroupsResult>(
-        HueCommunicationGroups(server_.address(), sim::kDemoUser));
+        HueCommunicationGroups(*exec_, server_.address(), sim::kDemoUser));
     ASSERT_TRUE(std::holds_alternative<std::vector<HueGroup>>(groups));
     const auto& gs = std::get<std::vector<HueGroup>>(groups);
     ASSERT_FALSE(gs.empty());
@@ -88,7 +85,7 @@ TEST_F(FetchTest, DemoHomeReadsInBridgeOrderWithRoomsSorted) {
     for (const auto& g : gs) EXPECT_TRUE(g.type == "Room" || g.type == "Zone") << g.type;
 
     auto scenes = run<HueCommunicationScenes, ScenesResult>(
-        HueCommunicationScenes(server_.address(), sim::kDemoUser));
+        HueCommunicationScenes(*exec_, server_.address(), sim::kDemoUser));
     ASSERT_TRUE(std::holds_alternative<std::vector<HueScene>>(scenes));
     EXPECT_FALSE(std::get<std::vector<HueScene>>(scenes).empty());
 }
@@ -145,13 +142,13 @@ TEST_F(FetchTest, SlowBridgeTimesOutAfterFourSeconds) {
     std::promise<LightsResult> l;
     std::promise<GroupsResult> g;
     std::promise<ScenesResult> s;
-    HueCommunicationLights(server_.address(), sim::kDemoUser).fetch([&](LightsResult r) {
+    HueCommunicationLights(*exec_, server_.address(), sim::kDemoUser).fetch([&](LightsResult r) {
         l.set_value(r);
     });
-    HueCommunicationGroups(server_.address(), sim::kDemoUser).fetch([&](GroupsResult r) {
+    HueCommunicationGroups(*exec_, server_.address(), sim::kDemoUser).fetch([&](GroupsResult r) {
         g.set_value(r);
     });
-    HueCommunicationScenes(server_.address(), sim::kDemoUser).fetch([&](ScenesResult r) {
+    HueCommunicationScenes(*exec_, server_.address(), sim::kDemoUser).fetch([&](ScenesResult r) {
         s.set_value(r);
     });
     EXPECT_EQ(errorOf(l.get_future().get()), BridgeError::connectionFailed);
@@ -166,15 +163,15 @@ TEST_F(FetchTest, SlowBridgeTimesOutAfterFourSeconds) {
 TEST_F(FetchTest, NothingListeningOrNoAddressIsConnectionFailed) {
     const std::string address = server_.address();
     server_.stop();
-    EXPECT_EQ(
-        errorOf(run<HueCommunicationLights, LightsResult>(HueCommunicationLights(address, "u"))),
-        BridgeError::connectionFailed);
     EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(
-                  HueCommunicationLights("my bridge", "u"))),
+                  HueCommunicationLights(*exec_, address, "u"))),
               BridgeError::connectionFailed);
-    EXPECT_EQ(
-        errorOf(run<HueCommunicationGroups, GroupsResult>(HueCommunicationGroups("1.2.3.4 ", "u"))),
-        BridgeDataType_Groups_Error::connectionFailed);
+    EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(
+                  HueCommunicationLights(*exec_, "my bridge", "u"))),
+              BridgeError::connectionFailed);
+    EXPECT_EQ(errorOf(run<HueCommunicationGroups, GroupsResult>(
+                  HueCommunicationGroups(*exec_, "1.2.3.4 ", "u"))),
+              BridgeDataType_Groups_Error::connectionFailed);
 }
 
 TEST_F(FetchTest, AnUnchangedBridgeGivesTheSameRecordsAndNobodyHearsOfIt) {
@@ -182,12 +179,12 @@ TEST_F(FetchTest, AnUnchangedBridgeGivesTheSameRecordsAndNobodyHearsOfIt) {
     const auto memo = std::make_shared<FetchMemo>();
     auto groups = [&](const std::string& address, std::shared_ptr<FetchMemo> through = nullptr) {
         auto r = run<HueCommunicationGroups, GroupsResult>(
-            HueCommunicationGroups(address, sim::kDemoUser, {}, through ? through : memo));
+            HueCommunicationGroups(*exec_, address, sim::kDemoUser, {}, through ? through : memo));
         EXPECT_TRUE(std::holds_alternative<Groups>(r));
         return std::holds_alternative<Groups>(r) ? std::get<Groups>(r) : Groups{};
     };
     NotificationCenter center;
-    AppSettings settings(std::make_shared<InMemoryDefaultsStore>(), center);
+    AppSettings settings(std::make_shared<InMemoryDefaultsStore>(), center, *exec_);
     int told = 0;
     settings.addObserver([&](AppSettings::Field f) {
         if (f == AppSettings::Field::groups) ++told;

@@ -25,11 +25,10 @@ class HotkeysEndToEnd : public XvfbTest {
     void SetUp() override {
         XvfbTest::SetUp();
         if (IsSkipped()) return;
-        previous_ = installDispatcher(exec_);
         ASSERT_TRUE(server_.start());
-        service_ = X11HotKeyService::connect(server->display.c_str());
+        service_ = X11HotKeyService::connect(exec_, server->display.c_str());
         ASSERT_TRUE(service_);
-        Services services = servicesWith(store_);
+        Services services = servicesWith(exec_, store_);
         services.hotKeyService = service_;
         delegate_ = std::make_unique<AppDelegate>(std::move(services));
         delegate_->settings().setHueIP(server_.address());
@@ -42,7 +41,6 @@ class HotkeysEndToEnd : public XvfbTest {
     void TearDown() override {
         delegate_.reset();
         service_.reset();
-        if (previous_) installDispatcher(previous_);
     }
     // Group actions the bridge received with this body.
     std::set<std::string> groupsSent(const json& body) {
@@ -68,7 +66,6 @@ class HotkeysEndToEnd : public XvfbTest {
 
     std::shared_ptr<ManualExecutor> exec_ =
         std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
-    std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     sim::SimServer server_;
     std::shared_ptr<X11HotKeyService> service_;

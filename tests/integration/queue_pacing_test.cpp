@@ -28,10 +28,9 @@ constexpr auto kPacedGap = 250ms;
 class QueuePacingTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = installDispatcher(loop_);
         ASSERT_TRUE(server_.start());
-        delegate_ =
-            std::make_unique<AppDelegate>(servicesWith(std::make_shared<InMemoryDefaultsStore>()));
+        delegate_ = std::make_unique<AppDelegate>(
+            servicesWith(loop_, std::make_shared<InMemoryDefaultsStore>()));
         auto& s = delegate_->settings();
         s.setHueIP(server_.address());
         s.setHueKey(sim::kDemoUser);
@@ -40,10 +39,7 @@ class QueuePacingTest : public ::testing::Test {
         s.setLights(std::get<std::vector<HueLight>>(lights));
         server_.clearLog();
     }
-    void TearDown() override {
-        delegate_.reset();
-        installDispatcher(previous_);
-    }
+    void TearDown() override { delegate_.reset(); }
     bool drain(std::chrono::milliseconds limit = 10s) {
         return loop_->runUntil([&] { return delegate_->queueDrained(); }, limit);
     }
@@ -56,7 +52,6 @@ class QueuePacingTest : public ::testing::Test {
     const HueLight& light(size_t i = 0) { return delegate_->settings().lights().at(i); }
 
     std::shared_ptr<LoopDispatcher> loop_ = std::make_shared<LoopDispatcher>(4);
-    std::shared_ptr<Dispatcher> previous_;
     sim::SimServer server_;
     std::unique_ptr<AppDelegate> delegate_;
 };
@@ -133,11 +128,11 @@ TEST_F(QueuePacingTest, SlowFetchesAndPairingDoNotHoldBackTheQueue) {
     s.setBridgeConnected(true);  // the failed light read clears it: its completion has run
     server_.injectFault(Fault::delay, 100, 5s);
     delegate_->fetchBridgeAccess();
-    s.setLastUserActionAt(now() - 1h);  // past the quiet time: the refresh reads
+    s.setLastUserActionAt(loop_->now() - 1h);  // past the quiet time: the refresh reads
     delegate_->refreshTick();
     std::atomic<int> scenesRead{0};
     for (int i = 0; i < 2; ++i)
-        HueCommunicationScenes(server_.address(), sim::kDemoUser).fetch([&](ScenesResult) {
+        HueCommunicationScenes(*loop_, server_.address(), sim::kDemoUser).fetch([&](ScenesResult) {
             ++scenesRead;
         });
     {

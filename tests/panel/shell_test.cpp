@@ -21,6 +21,7 @@
 #include "panel/qt_shell.h"
 #include "preferences/debug_view.h"
 #include "preferences/image_player.h"
+#include "support/dispatcher_teardown.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
 
@@ -199,10 +200,9 @@ TEST_F(WindowControllerTest, TheHeightGivenIsStoredPerPanelAtLeast200) {
 class ShellTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
         store_->setString("bridgeIP", "10.0.0.2");
         store_->setString("bridgeUser", "key");
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, store_));
         QtShell::Options options;
         options.monitorClicks = false;
         options.watchSleep = false;
@@ -216,7 +216,6 @@ class ShellTest : public ::testing::Test {
         exec_->runPending();
         shell_.reset();
         delegate_.reset();
-        installDispatcher(previous_);
     }
     QAction* action(const QString& title) {
         for (QAction* a : shell_->contextMenu()->actions()) {
@@ -230,7 +229,6 @@ class ShellTest : public ::testing::Test {
     }
 
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<QtShell> shell_;
@@ -384,6 +382,14 @@ TEST(QtExecutorTest, UIWorkIsQueuedInOrderAndInvalidatedTimersStop) {
     exec.postBG([&] { ran = true; });
     spinUntil([&] { return ran.load(); });
     EXPECT_TRUE(ran);
+}
+
+TEST(QtExecutorTest, GoneWhileAWorkerRunsItWaitsForItAndDropsItsUIWork) {
+    const auto t = lumora::testing::destroyWhileAWorkerRuns(
+        std::make_unique<QtExecutor>(1), [] { QCoreApplication::processEvents(); });
+    EXPECT_TRUE(t.workerFinished);
+    EXPECT_EQ(t.laterBackground, 1) << "queued work still runs before the pool closes";
+    EXPECT_FALSE(t.uiRan) << "nothing runs on the loop for a gone executor";
 }
 
 TEST(QtExecutorTest, ALateTickPushesTheNextOneBackInsteadOfCatchingUp) {

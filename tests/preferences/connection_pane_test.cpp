@@ -33,7 +33,6 @@ class ConnectionPaneTest : public ::testing::Test {
     void TearDown() override {
         view_.reset();
         exec_->runPending();
-        installDispatcher(previous_);
     }
 
     // The pane as the window shows it, with every call it makes recorded.
@@ -88,12 +87,11 @@ class ConnectionPaneTest : public ::testing::Test {
         return out;
     }
 
+    // Before the settings, which read its clock when built.
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    // Installed before the settings, which read the clock when built.
-    std::shared_ptr<Dispatcher> previous_ = installDispatcher(exec_);
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     NotificationCenter center_;
-    AppSettings settings_{store_, center_};
+    AppSettings settings_{store_, center_, *exec_};
     std::unique_ptr<ConnectionView> view_;
     std::function<std::string()> detect_;
     int detects_ = 0;
@@ -378,10 +376,9 @@ TEST_F(ConnectionPaneTest, APaneClosedMidwayDropsWhatComesBack) {
 // thread, and its result still arrives there.
 TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThread) {
     auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
-    auto previous = installDispatcher(exec);
     {
         NotificationCenter center;
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center);
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, *exec);
         const auto ui = std::this_thread::get_id();
         std::atomic<bool> onWorker{false};
         std::thread::id connectedOn;
@@ -400,15 +397,14 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThrea
         EXPECT_EQ(connectedOn, ui);
         EXPECT_EQ(s.hueIP(), "192.168.1.40");
     }
-    installDispatcher(previous);
 }
 
 // The program's own dispatcher: QTimers and the worker pool, in real time.
 TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
-    auto previous = installDispatcher(std::make_shared<QtExecutor>(2));
+    QtExecutor dispatcher(2);
     {
         NotificationCenter center;
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center);
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, dispatcher);
         int connects = 0;
         ConnectionActions a;
         a.detect = [] { return std::string("192.168.1.50"); };
@@ -429,20 +425,18 @@ TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
         view.hide();
         EXPECT_FALSE(explainer->isTicking());
     }
-    installDispatcher(previous);
 }
 
 // The real application core against the simulator on loopback: the pane's
 // buttons pair with a bridge for real.
 TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects) {
     auto exec = std::make_shared<ManualExecutor>();
-    auto previous = installDispatcher(exec);
     sim::SimServer server;
     ASSERT_TRUE(server.start());
     auto store = std::make_shared<InMemoryDefaultsStore>();
     store->setString("bridgeUser", "stale-user");
     {
-        AppDelegate delegate(servicesWith(store));
+        AppDelegate delegate(servicesWith(exec, store));
         AppSettings& s = delegate.settings();
         s.loadFromStore();
         ConnectionActions a;
@@ -479,7 +473,6 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
         EXPECT_EQ(s.hueKey(), "");
         exec->runPending();
     }
-    installDispatcher(previous);
 }
 
 }  // namespace

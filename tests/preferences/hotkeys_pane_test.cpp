@@ -43,15 +43,13 @@ HueGroup room(const std::string& id, const std::string& name) {
 class PrefsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        previous_ = installDispatcher(executor_);
-        settings_ = std::make_unique<AppSettings>(store_, *center_);
+        settings_ = std::make_unique<AppSettings>(store_, *center_, *executor_);
         settings_->setGroups({room("3", "Hall"), room("8", "Hall"), room("11", "Attic")});
     }
     void TearDown() override {
         window_.reset();
         settings_.reset();
         executor_->runPending();
-        installDispatcher(previous_);
     }
     // A window holding `w`, shown and active so focus works.
     template <typename W>
@@ -72,7 +70,6 @@ class PrefsTest : public ::testing::Test {
     std::optional<Shortcut> stored(const Name& n) { return shortcuts_.getShortcut(n); }
 
     std::shared_ptr<ManualExecutor> executor_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<FakeHotKeyService> service_ = std::make_shared<FakeHotKeyService>();

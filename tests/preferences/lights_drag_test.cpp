@@ -25,11 +25,11 @@ TEST(LightsDrag, DraggingTheThirdLightAboveTheFirstStoresTheNewOrder) {
     char name[] = "lumora_lights_drag_tests";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    auto previous = installDispatcher(std::make_shared<ManualExecutor>());
     {
+        ManualExecutor exec;
         auto store = std::make_shared<InMemoryDefaultsStore>();
         NotificationCenter center;
-        AppSettings settings(store, center);
+        AppSettings settings(store, center, exec);
         std::vector<HueLight> lights;
         for (const char* id : {"1", "2", "7"}) {
             HueLight l;
@@ -80,7 +80,6 @@ TEST(LightsDrag, DraggingTheThirdLightAboveTheFirstStoresTheNewOrder) {
         EXPECT_NE(pane.selector()->toggle(0), nullptr);
         EXPECT_EQ(settings.lights().front().lamp_id, "7");
     }
-    installDispatcher(previous);
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 static int saveScreenshots(const QString& dir) {
     using namespace lumora;
     auto exec = std::make_shared<ManualExecutor>();
-    installDispatcher(exec);
     QApplication::setStyle(QStringLiteral("Fusion"));
     for (bool dark : {false, true}) {
         QPalette p = QApplication::style()->standardPalette();
@@ -22,7 +21,7 @@ static int saveScreenshots(const QString& dir) {
         QApplication::setPalette(p);
         for (bool connected : {false, true}) {
             NotificationCenter center;
-            AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center);
+            AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, *exec);
             s.setHueIP("http://192.168.1.20/api");
             s.setBridgeConnected(connected);
             prefs::ConnectionActions a;

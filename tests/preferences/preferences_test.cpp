@@ -219,7 +219,7 @@ TEST_F(AdvancedTest, ChoosingAnIconSetsTheTrayAtOnceAndSurvivesARestart) {
     EXPECT_EQ(store_->string("appIcon"), "Icon_Lamp2");
 
     NotificationCenter center;
-    AppSettings restarted(store_, center);
+    AppSettings restarted(store_, center, *exec_);
     restarted.loadFromStore();
     EXPECT_EQ(restarted.appIcon(), "Icon_Lamp2");
     // The next pane starts at the stored choice.

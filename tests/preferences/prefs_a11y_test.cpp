@@ -61,7 +61,6 @@ class PrefsA11yTest : public ::testing::Test {
     void TearDown() override {
         window_.reset();
         exec_->runPending();
-        installDispatcher(previous_);
     }
     QWidget* showPane(const std::string& id) {
         window_->show(id);
@@ -70,10 +69,9 @@ class PrefsA11yTest : public ::testing::Test {
     }
 
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_ = installDispatcher(exec_);
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
-    AppSettings settings_{store_, *center_};
+    AppSettings settings_{store_, *center_, *exec_};
     CarbonKeyboardShortcuts hotKeys_;
     KeyboardShortcuts shortcuts_{store_, center_, hotKeys_};
     QTemporaryDir config_;

@@ -34,11 +34,11 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(out);
     QTemporaryDir config;
-    installDispatcher(std::make_shared<QtExecutor>(1));
+    QtExecutor dispatcher(1);
 
     auto store = std::make_shared<InMemoryDefaultsStore>();
     NotificationCenter center;
-    AppSettings settings(store, center);
+    AppSettings settings(store, center, dispatcher);
     settings.loadFromStore();
     std::vector<HueLight> lights;
     for (auto [id, name] : {std::pair{"1", "Desk lamp"},

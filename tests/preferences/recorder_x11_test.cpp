@@ -28,7 +28,7 @@ class RecorderX11Test : public lumora::testing::XvfbTest {
     void SetUp() override {
         XvfbTest::SetUp();
         if (IsSkipped()) return;
-        service_ = X11HotKeyService::connect(server->display.c_str());
+        service_ = X11HotKeyService::connect(dispatcher_, server->display.c_str());
         ASSERT_TRUE(service_);
         layer_ = std::make_unique<CarbonKeyboardShortcuts>(service_);
         shortcuts_ = std::make_unique<KeyboardShortcuts>(store_, center_, *layer_);
@@ -53,6 +53,8 @@ class RecorderX11Test : public lumora::testing::XvfbTest {
 
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
+    // The presses come through the Qt loop, as in the program.
+    std::shared_ptr<lumora::QtExecutor> dispatcher_ = std::make_shared<lumora::QtExecutor>(1);
     std::shared_ptr<X11HotKeyService> service_;
     std::unique_ptr<CarbonKeyboardShortcuts> layer_;
     std::unique_ptr<KeyboardShortcuts> shortcuts_;
@@ -126,8 +128,5 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     QApplication app(argc, argv);
-    auto previous = lumora::installDispatcher(std::make_shared<lumora::QtExecutor>(1));
-    const int rc = RUN_ALL_TESTS();
-    lumora::installDispatcher(previous);
-    return rc;
+    return RUN_ALL_TESTS();
 }

@@ -14,8 +14,7 @@ class DelegateFixture : public ::testing::Test {
     static constexpr const char* kBridge = "10.0.0.2";
 
     void SetUp() override {
-        previous_ = installDispatcher(exec_);
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(store_));
+        delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, store_));
         settings().setHueIP(kBridge);
         settings().setHueKey("key");
         lamp_ = light("3");
@@ -26,7 +25,6 @@ class DelegateFixture : public ::testing::Test {
     void TearDown() override {
         exec_->runPending();
         delegate_.reset();
-        installDispatcher(previous_);
     }
 
     static HueLight light(const std::string& id) {
@@ -51,7 +49,6 @@ class DelegateFixture : public ::testing::Test {
     }
 
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    std::shared_ptr<Dispatcher> previous_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::unique_ptr<AppDelegate> delegate_;
     HueLight lamp_;

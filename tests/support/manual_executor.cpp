@@ -10,13 +10,20 @@ ManualExecutor::ManualExecutor(Background bg, TimePoint start)
       wallOffset_(WallClock::now().time_since_epoch() -
                   std::chrono::duration_cast<WallClock::duration>(start.time_since_epoch())) {}
 
-ManualExecutor::~ManualExecutor() {
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard lock(mutex_);
-        threads.swap(threads_);
+void joinAll(std::mutex& mutex, std::vector<std::thread>& threads) {
+    for (;;) {
+        std::vector<std::thread> taken;
+        {
+            std::lock_guard lock(mutex);
+            taken.swap(threads);
+        }
+        if (taken.empty()) return;
+        for (auto& t : taken) t.join();
     }
-    for (auto& t : threads) t.join();
+}
+
+ManualExecutor::~ManualExecutor() {
+    joinAll(mutex_, threads_);
 }
 
 void ManualExecutor::postUI(Work work) {

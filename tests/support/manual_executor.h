@@ -14,6 +14,10 @@
 
 namespace lumora {
 
+// Joins the threads in `threads`, taken out under `mutex`, until none is
+// left: a block still running may start another.
+void joinAll(std::mutex& mutex, std::vector<std::thread>& threads);
+
 class ManualExecutor : public Dispatcher {
   public:
     enum class Background {

@@ -6,8 +6,9 @@ namespace lumora {
 
 LoopDispatcher::LoopDispatcher(unsigned workers) : pool_(std::make_unique<WorkerPool>(workers)) {}
 
+// Stopped, not reset: a worker may still post while the pool waits for it.
 LoopDispatcher::~LoopDispatcher() {
-    pool_.reset();
+    pool_->stop();
 }
 
 void LoopDispatcher::postUI(Work work) {

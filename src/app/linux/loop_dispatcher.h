@@ -37,7 +37,7 @@ class LoopDispatcher : public Dispatcher {
     std::deque<Work> queue_;
     TimerSet timers_;
     bool quit_ = false;
-    // Declared last: destroyed first, so workers finish while the queue still exists.
+    // Stopped first by the destructor, so workers finish while the queue still exists.
     std::unique_ptr<WorkerPool> pool_;
 };
 

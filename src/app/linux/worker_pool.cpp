@@ -15,6 +15,10 @@ WorkerPool::WorkerPool(unsigned threads, unsigned maxThreads, std::chrono::milli
 }
 
 WorkerPool::~WorkerPool() {
+    stop();
+}
+
+void WorkerPool::stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;

@@ -28,7 +28,7 @@ class WorkerPool {
 
     explicit WorkerPool(unsigned threads = 4, unsigned maxThreads = kMaxThreads,
                         std::chrono::milliseconds idleRetire = kIdleRetire);
-    ~WorkerPool();  // finishes queued work, then joins
+    ~WorkerPool();  // stop()
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
@@ -36,6 +36,11 @@ class WorkerPool {
     // `maxThreads` exist, else queues it. A task that throws is reported on
     // standard error; the pool goes on.
     void post(std::function<void()> work);
+
+    // Finishes queued work, including what the tasks post meanwhile, and
+    // joins every worker. The pool stays usable for posting: its owner's
+    // workers may still post while it stops; what arrives after is dropped.
+    void stop();
 
     // Workers alive now (busy or idle); for tests and diagnostics.
     std::size_t threadCount() const;

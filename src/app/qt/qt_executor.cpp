@@ -48,8 +48,9 @@ class QtExecutor::Timer : public ScheduledTimer {
 QtExecutor::QtExecutor(unsigned workers)
     : context_(std::make_unique<QObject>()), pool_(std::make_unique<WorkerPool>(workers)) {}
 
+// Stopped, not reset: a worker may still post while the pool waits for it.
 QtExecutor::~QtExecutor() {
-    pool_.reset();
+    pool_->stop();
     for (const auto& t : timers_.takeAll()) t->invalidate();
 }
 

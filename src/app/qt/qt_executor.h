@@ -33,7 +33,7 @@ class QtExecutor : public Dispatcher {
     // Lives on the user-interface thread; queued calls run in its thread.
     std::unique_ptr<QObject> context_;
     TimerSet timers_;
-    // Declared last: destroyed first, so workers finish while the rest exists.
+    // Stopped first by the destructor, so workers finish while the rest exists.
     std::unique_ptr<WorkerPool> pool_;
 };
 

@@ -265,12 +265,12 @@ void ContentView::paintEvent(QPaintEvent*) {
 
 void ContentView::showEvent(QShowEvent* e) {
     if (queued_) sync();
-    settings_.setLastUserActionAt(now());
+    settings_.markUserAction();
     QWidget::showEvent(e);
 }
 
 void ContentView::hideEvent(QHideEvent* e) {
-    settings_.setLastUserActionAt(now());
+    settings_.markUserAction();
     QWidget::hideEvent(e);
 }
 

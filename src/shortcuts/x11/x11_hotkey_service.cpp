@@ -32,7 +32,8 @@ using Reply = std::unique_ptr<T, FreeDeleter<T>>;
 
 }  // namespace
 
-std::shared_ptr<X11HotKeyService> X11HotKeyService::connect(const char* displayName) {
+std::shared_ptr<X11HotKeyService> X11HotKeyService::connect(std::shared_ptr<Dispatcher> dispatcher,
+                                                            const char* displayName) {
     int screen = 0;
     xcb_connection_t* c = xcb_connect(displayName, &screen);
     if (!c) return nullptr;
@@ -40,11 +41,12 @@ std::shared_ptr<X11HotKeyService> X11HotKeyService::connect(const char* displayN
         xcb_disconnect(c);
         return nullptr;
     }
-    return std::make_shared<X11HotKeyService>(Private{}, c, screen);
+    return std::make_shared<X11HotKeyService>(Private{}, std::move(dispatcher), c, screen);
 }
 
-X11HotKeyService::X11HotKeyService(Private, xcb_connection_t* connection, int screen)
-    : conn_(connection) {
+X11HotKeyService::X11HotKeyService(Private, std::shared_ptr<Dispatcher> dispatcher,
+                                   xcb_connection_t* connection, int screen)
+    : dispatcher_(std::move(dispatcher)), conn_(connection) {
     auto roots = xcb_setup_roots_iterator(xcb_get_setup(conn_));
     for (int i = 0; i < screen && roots.rem > 0; ++i) xcb_screen_next(&roots);
     root_ = roots.data->root;
@@ -401,7 +403,7 @@ void X11HotKeyService::keymapChanged() {
         regrabAll();
         changed = keymapChanged_;
     }
-    if (changed) UI(std::move(changed));
+    if (changed) dispatcher_->postUI(std::move(changed));
 }
 
 void X11HotKeyService::post(std::uint32_t id, int kind) {
@@ -411,7 +413,8 @@ void X11HotKeyService::post(std::uint32_t id, int kind) {
         handler = handler_;
     }
     if (!handler) return;
-    UI([handler = std::move(handler), event = HotKeyEvent{id, kind}] { handler(event); });
+    dispatcher_->postUI(
+        [handler = std::move(handler), event = HotKeyEvent{id, kind}] { handler(event); });
 }
 
 }  // namespace lumora

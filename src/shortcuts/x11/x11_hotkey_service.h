@@ -2,8 +2,8 @@
 // Global hot keys on X11 through a connection of their own (no toolkit
 // needed): passive key grabs on the root window, one for each Num Lock /
 // Caps Lock variant, watched by a thread that posts press and release with
-// the registration id through UI(). Also answers the text of keys from the
-// live keymap.
+// the registration id to the user-interface thread of the dispatcher it is
+// given. Also answers the text of keys from the live keymap.
 
 #include <atomic>
 #include <cstdint>
@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/dispatch.h"
 #include "shortcuts/hotkey_service.h"
 #include "shortcuts/key_text.h"
 
@@ -28,11 +29,13 @@ class X11HotKeyService final : public HotKeyService, public KeyTextProvider {
     struct Private {};
 
   public:
-    // Connects to `displayName` (nullptr: $DISPLAY) and starts the watcher.
-    // Nothing when no X server answers.
-    static std::shared_ptr<X11HotKeyService> connect(const char* displayName = nullptr);
+    // Connects to `displayName` (nullptr: $DISPLAY) and starts the watcher,
+    // which posts to `dispatcher`. Nothing when no X server answers.
+    static std::shared_ptr<X11HotKeyService> connect(std::shared_ptr<Dispatcher> dispatcher,
+                                                     const char* displayName = nullptr);
 
-    X11HotKeyService(Private, xcb_connection_t* connection, int screen);
+    X11HotKeyService(Private, std::shared_ptr<Dispatcher> dispatcher, xcb_connection_t* connection,
+                     int screen);
     ~X11HotKeyService() override;
     X11HotKeyService(const X11HotKeyService&) = delete;
     X11HotKeyService& operator=(const X11HotKeyService&) = delete;
@@ -79,6 +82,9 @@ class X11HotKeyService final : public HotKeyService, public KeyTextProvider {
     void handleEvent(void* event);
     void post(std::uint32_t id, int kind);
 
+    // Held, not borrowed: the watcher posts from a thread of its own, and
+    // the service is joined before it lets go.
+    std::shared_ptr<Dispatcher> dispatcher_;
     xcb_connection_t* conn_;
     std::uint32_t root_ = 0;
     _XCBKeySymbols* symbols_ = nullptr;

@@ -66,8 +66,7 @@ TEST_F(FileStoreTest, KeepsKindsAcrossRestartsWithPrivateMode) {
 
 TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
     write("{\"bridgeIP\": \"10.0.0.2\", trailing garbage");
-    auto installed = std::make_shared<ManualExecutor>();
-    auto previous = installDispatcher(installed);
+    ManualExecutor exec;
     testing::internal::CaptureStderr();
     auto store = std::make_shared<JsonFileDefaultsStore>(dir_);
     std::string err = testing::internal::GetCapturedStderr();
@@ -78,13 +77,12 @@ TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
               "{\"bridgeIP\": \"10.0.0.2\", trailing garbage");
 
     NotificationCenter center;
-    AppSettings s(store, center);
+    AppSettings s(store, center, exec);
     s.loadFromStore();
     EXPECT_EQ(s.hueIP(), "");
     EXPECT_TRUE(s.showColorBarsForRooms());
     EXPECT_TRUE(JsonFileDefaultsStore(dir_).boolean("showColorBarsForRooms"));
-    installed->runPending();
-    installDispatcher(previous);
+    exec.runPending();
 }
 
 TEST_F(FileStoreTest, NonObjectFileIsCorruptToo) {

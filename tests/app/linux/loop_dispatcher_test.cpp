@@ -7,24 +7,31 @@
 #include <thread>
 #include <vector>
 
+#include "support/dispatcher_teardown.h"
+
 using namespace lumora;
 using namespace std::chrono_literals;
 
 TEST(Dispatch, LoopDispatcherRunsWorkersAndTimersForReal) {
     auto loop = std::make_shared<LoopDispatcher>(2);
-    auto prev = installDispatcher(loop);
     std::atomic<int> fromWorker{0};
     int ticks = 0;
-    BG([&] { UI([&] { fromWorker = 1; }); });
+    loop->postBG([&] { loop->postUI([&] { fromWorker = 1; }); });
     auto t = loop->scheduleRepeating(10ms, [&] { ++ticks; });
     EXPECT_TRUE(loop->runUntil([&] { return fromWorker == 1 && ticks >= 3; }, 5s));
     invalidate(t);
-    installDispatcher(prev);
+}
+
+TEST(Dispatch, ALoopDispatcherGoneWhileAWorkerRunsWaitsForItAndDropsItsUIWork) {
+    const auto t = lumora::testing::destroyWhileAWorkerRuns(std::make_unique<LoopDispatcher>(1));
+    EXPECT_TRUE(t.workerFinished);
+    EXPECT_EQ(t.laterBackground, 1) << "queued work still runs before the pool closes";
+    EXPECT_FALSE(t.uiRan);
 }
 
 TEST(Dispatch, AWorkerOutlivesTasksThatThrow) {
     std::atomic<int> ran{0};
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     {
         // One thread: the last task runs only if that thread survived the others.
         WorkerPool pool(1);
@@ -32,7 +39,7 @@ TEST(Dispatch, AWorkerOutlivesTasksThatThrow) {
         pool.post([] { throw 42; });
         pool.post([&] { ++ran; });
     }
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(ran, 1);
     EXPECT_NE(err.find("a background task failed: odd reply\n"), std::string::npos) << err;
     EXPECT_NE(err.find("a background task failed with an unknown exception\n"), std::string::npos)

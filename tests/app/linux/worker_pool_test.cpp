@@ -109,6 +109,15 @@ TEST(WorkerPool, DestructionRunsWhatIsQueuedIncludingWhatTasksPostMeanwhile) {
         pool.post([&] { pool.post([&] { ++ran; }); });
     }
     EXPECT_EQ(ran, 6);
+
+    // Stopped, the pool still takes posts, which nobody runs.
+    {
+        WorkerPool pool(1, 1);
+        pool.stop();
+        EXPECT_EQ(pool.threadCount(), 0u);
+        pool.post([&] { ++ran; });
+    }
+    EXPECT_EQ(ran, 6);
 }
 
 TEST(WorkerPool, AnExtraWorkerSurvivesATaskThatThrows) {

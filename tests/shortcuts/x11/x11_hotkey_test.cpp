@@ -70,8 +70,7 @@ class X11HotKeyTest : public XvfbTest {
     void SetUp() override {
         XvfbTest::SetUp();
         if (IsSkipped()) return;
-        previous = installDispatcher(executor);
-        service = X11HotKeyService::connect(server->display.c_str());
+        service = X11HotKeyService::connect(executor, server->display.c_str());
         ASSERT_TRUE(service) << "cannot connect to " << server->display;
         layer = std::make_unique<CarbonKeyboardShortcuts>(service);
         ks = std::make_unique<KS>(store, nullptr, *layer, service);
@@ -80,14 +79,12 @@ class X11HotKeyTest : public XvfbTest {
         ks.reset();
         layer.reset();
         service.reset();
-        if (previous) installDispatcher(previous);
     }
 
     bool pumpUntil(const std::function<bool()>& done) { return executor->runUntil(done, 3s); }
 
     std::shared_ptr<ManualExecutor> executor =
         std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
-    std::shared_ptr<Dispatcher> previous;
     std::shared_ptr<InMemoryDefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<X11HotKeyService> service;
     std::unique_ptr<CarbonKeyboardShortcuts> layer;
