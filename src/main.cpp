@@ -110,6 +110,19 @@ void sendDebugData(const std::string& ip, const std::string& user,
     if (!written.empty()) std::fprintf(stdout, "Debug report: %s", written.c_str());
 }
 
+// The port of a loopback address the demo stored ("127.0.0.1:41234"), else 0.
+int lastDemoPort(const std::string& address) {
+    const std::string prefix = "127.0.0.1:";
+    if (address.rfind(prefix, 0) != 0) return 0;
+    const std::string digits = address.substr(prefix.size());
+    if (digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return 0;
+    }
+    const int port = std::stoi(digits);
+    return port >= 1024 && port <= 65535 ? port : 0;
+}
+
 // LUMORA_COLOR_SCHEME=dark|light overrides the desktop's palette, for
 // desktops that give Qt none and for screenshots.
 void applySchemeOverride() {
@@ -171,9 +184,18 @@ int main(int argc, char** argv) {
         lumora::sim::ServerOptions options;
         options.fixture = "demo";
         options.linkButtonPressed = true;
+        // The port it had last time, so that a repeat start finds its
+        // settings as they are and writes nothing on the way to the tray;
+        // any free one when that is taken.
+        options.port = lastDemoPort(store->string(lumora::keys::bridgeIP).value_or(""));
         sim = std::make_unique<lumora::sim::SimServer>(options);
         std::string error;
-        if (!sim->start(&error)) {
+        if (!sim->start(&error) && options.port != 0) {
+            options.port = 0;
+            sim = std::make_unique<lumora::sim::SimServer>(options);
+            error.clear();
+        }
+        if (!sim->running() && !sim->start(&error)) {
             std::fprintf(stderr, "lumora: the demo bridge did not start: %s\n", error.c_str());
             return 1;
         }

@@ -2,7 +2,12 @@
 // the panel under it, a room dimmed by dragging, an outside click, the
 // context menu; the StatusNotifierItem path; sleep and wake.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -11,6 +16,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
+#include <tuple>
 
 #include "bridge/http.h"
 #include "simulator/sim_server.h"
@@ -330,6 +336,50 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
         50);
     EXPECT_FALSE(user.empty());
     EXPECT_NE(user, sim::kDemoUser) << "a fresh user name";
+}
+
+// A second start of the demo takes the port it had, so its profile is not
+// rewritten on the way to the tray; when another program holds that port it
+// takes a free one and stores it.
+TEST_F(TrayEndToEnd, TheDemoKeepsItsPortAcrossStartsAndTakesAnotherWhenItIsBusy) {
+    ASSERT_NO_FATAL_FAILURE(start({}));
+    if (IsSkipped()) return;
+    app->terminate();
+    const auto file = std::filesystem::path(session_->variables().at("XDG_CONFIG_HOME")) /
+                      "lumora-demo" / "defaults.json";
+    auto look = [&file] {
+        struct stat st {};
+        ::stat(file.c_str(), &st);
+        return std::tuple(st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    };
+    auto bridgeOf = [](ChildProcess* p) {
+        const auto line = p ? p->waitLine("lumora: demo bridge at ", 10s) : std::nullopt;
+        return line ? line->substr(std::string("lumora: demo bridge at ").size()) : "";
+    };
+    const auto before = look();
+
+    ChildProcess* again = session_->spawn("lumora-again", {LUMORA_BINARY, "--demo"});
+    EXPECT_EQ(bridgeOf(again), bridge);
+    EXPECT_EQ(look(), before) << "the profile was written again";
+    again->terminate();
+
+    // Another program on that port.
+    const int port = std::stoi(bridge.substr(bridge.rfind(':') + 1));
+    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<std::uint16_t>(port));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    ChildProcess* third = session_->spawn("lumora-third", {LUMORA_BINARY, "--demo"});
+    const std::string moved = bridgeOf(third);
+    ::close(holder);
+    ASSERT_FALSE(moved.empty()) << (third ? third->stderrText() : "");
+    EXPECT_NE(moved, bridge);
+    EXPECT_TRUE(get(moved, "/api/config").contains("name")) << "the moved bridge answers";
+    std::ifstream in(file);
+    EXPECT_EQ(nlohmann::json::parse(in, nullptr, false).value("bridgeIP", ""), moved);
 }
 
 }  // namespace
