@@ -64,6 +64,7 @@ struct SimServer::Impl {
 
     std::unique_ptr<SimHttpServer> http;
     std::thread listener;
+    std::atomic<bool> listenerEnded{false};  // its accept loop has returned
     std::thread ticker;
     std::atomic<int> port{0};
     std::mutex stopMutex;

@@ -389,11 +389,13 @@ bool SimServer::start(std::string* error) {
     }
     d.port = port;
     d.http = std::move(http);
-    d.listener = std::thread([&d] { d.http->listen_after_bind(); });
-    // stop() only takes effect once the accept loop runs; wait for it.
-    for (int i = 0; i < 5000 && !d.http->is_running(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    // The socket listens already, so a client may connect at once; the
+    // accept loop takes what waits in the backlog when it starts.
+    d.listenerEnded = false;
+    d.listener = std::thread([&d] {
+        d.http->listen_after_bind();
+        d.listenerEnded = true;
+    });
     // Wakes when the next schedule is due rather than every tick, so an idle
     // simulator costs nothing between requests; at least once a second, so a
     // clock moved by other means is noticed.
@@ -421,6 +423,9 @@ void SimServer::stop() {
         d.stopping = true;
     }
     d.stopSignal.notify_all();
+    // The library's stop() ends only an accept loop that has begun; right
+    // after start() it may not have.
+    while (!d.http->is_running() && !d.listenerEnded) std::this_thread::yield();
     d.http->stopAll();
     if (d.listener.joinable()) d.listener.join();
     if (d.ticker.joinable()) d.ticker.join();
