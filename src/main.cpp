@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "app/app_delegate.h"
 #include "app/linux/file_store.h"
@@ -123,6 +124,23 @@ int lastDemoPort(const std::string& address) {
     return port >= 1024 && port <= 65535 ? port : 0;
 }
 
+// The demo's bridge on `port` (the one it had last time, so that a repeat
+// start finds its settings as they are and writes nothing on the way to the
+// tray), else on any free port. Nothing, and `error` says why, on failure.
+std::unique_ptr<lumora::sim::SimServer> startDemoBridge(int port, std::string* error) {
+    lumora::sim::ServerOptions options;
+    options.fixture = "demo";
+    options.linkButtonPressed = true;
+    options.port = port;
+    auto sim = std::make_unique<lumora::sim::SimServer>(options);
+    if (sim->start(error)) return sim;
+    if (port == 0) return nullptr;
+    options.port = 0;
+    sim = std::make_unique<lumora::sim::SimServer>(options);
+    error->clear();
+    return sim->start(error) ? std::move(sim) : nullptr;
+}
+
 // LUMORA_COLOR_SCHEME=dark|light overrides the desktop's palette, for
 // desktops that give Qt none and for screenshots.
 void applySchemeOverride() {
@@ -159,6 +177,22 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // The demo's bridge lives as long as the program, on loopback only. Its
+    // home is read and it starts listening on a thread of its own while the
+    // toolkit starts; both take some milliseconds.
+    auto store = std::make_shared<lumora::JsonFileDefaultsStore>(
+        lumora::configDirectory(demo ? "lumora-demo" : "lumora"));
+    std::unique_ptr<lumora::sim::SimServer> sim;
+    std::string simError;
+    std::thread simStarter;
+    if (demo) {
+        simStarter =
+            std::thread([&sim, &simError,
+                         port = lastDemoPort(store->string(lumora::keys::bridgeIP).value_or(""))] {
+                sim = startDemoBridge(port, &simError);
+            });
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lumora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Lumora"));
@@ -176,27 +210,10 @@ int main(int argc, char** argv) {
     // queued calls live on the Qt loop.
     auto dispatcher = std::make_shared<lumora::QtExecutor>();
 
-    // The demo's bridge lives as long as the program, on loopback only.
-    std::unique_ptr<lumora::sim::SimServer> sim;
-    auto store = std::make_shared<lumora::JsonFileDefaultsStore>(
-        lumora::configDirectory(demo ? "lumora-demo" : "lumora"));
     if (demo) {
-        lumora::sim::ServerOptions options;
-        options.fixture = "demo";
-        options.linkButtonPressed = true;
-        // The port it had last time, so that a repeat start finds its
-        // settings as they are and writes nothing on the way to the tray;
-        // any free one when that is taken.
-        options.port = lastDemoPort(store->string(lumora::keys::bridgeIP).value_or(""));
-        sim = std::make_unique<lumora::sim::SimServer>(options);
-        std::string error;
-        if (!sim->start(&error) && options.port != 0) {
-            options.port = 0;
-            sim = std::make_unique<lumora::sim::SimServer>(options);
-            error.clear();
-        }
-        if (!sim->running() && !sim->start(&error)) {
-            std::fprintf(stderr, "lumora: the demo bridge did not start: %s\n", error.c_str());
+        simStarter.join();
+        if (!sim) {
+            std::fprintf(stderr, "lumora: the demo bridge did not start: %s\n", simError.c_str());
             return 1;
         }
         store->setString(lumora::keys::bridgeIP, sim->address());
