@@ -158,12 +158,11 @@ TEST_F(FetchTest, SlowBridgeTimesOutAfterFourSeconds) {
 TEST_F(FetchTest, NothingListeningOrNoAddressIsConnectionFailed) {
     const std::string address = server_.address();
     server_.stop();
-    EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(
-                  HueCommunicationLights(*exec_, address, "u"))),
-              BridgeError::connectionFailed);
-    EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(
-                  HueCommunicationLights(*exec_, "my bridge", "u"))),
-              BridgeError::connectionFailed);
+    for (const std::string& at : {address, std::string("my bridge")})
+        EXPECT_EQ(errorOf(run<HueCommunicationLights, LightsResult>(
+                      HueCommunicationLights(*exec_, at, "u"))),
+                  BridgeError::connectionFailed)
+            << at;
     EXPECT_EQ(errorOf(run<HueCommunicationGroups, GroupsResult>(
                   HueCommunicationGroups(*exec_, "1.2.3.4 ", "u"))),
               BridgeDataType_Groups_Error::connectionFailed);
