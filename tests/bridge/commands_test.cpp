@@ -34,68 +34,33 @@ class CommandsTest : public DelegateFixture {
 TEST_F(CommandsTest, ItemsCarryAddressBodyFlagsAndProperty) {
     struct Case {
         std::function<void()> call;
-        std::string path;
-        json body;
-        bool light, group;
+        std::string path, body;
+        char kind;  // 'l' a light update, 'g' a group update, 's' neither
         std::string id, property;
     } cases[] = {
-        {[&] { setLampOn(*delegate_, lamp_, false); },
-         "/lights/3/state",
-         {{"on", false}},
-         true,
-         false,
-         "3",
-         "on"},
-        {[&] { setLampHue(*delegate_, lamp_, 46920); },
-         "/lights/3/state",
-         {{"hue", 46920}, {"sat", 0}, {"on", true}, {"transitiontime", 2}},
-         true,
-         false,
-         "3",
-         "hue"},
-        {[&] { setLampTemperature(*delegate_, lamp_, 366); },
-         "/lights/3/state",
-         {{"ct", 366}, {"on", true}, {"transitiontime", 2}},
-         true,
-         false,
-         "3",
-         "ct"},
-        {[&] { setGroupOn(*delegate_, room_, true); },
-         "/groups/5/action",
-         {{"on", true}},
-         false,
-         true,
-         "5",
-         "on"},
-        {[&] { setGroupHue(*delegate_, room_, 1913); },
-         "/groups/5/action",
-         {{"hue", 1913}, {"sat", 0}, {"on", true}, {"transitiontime", 2}},
-         false,
-         true,
-         "5",
-         "hue"},
-        {[&] { setGroupTemperature(*delegate_, room_, 250); },
-         "/groups/5/action",
-         {{"ct", 250}, {"on", true}, {"transitiontime", 2}},
-         false,
-         true,
-         "5",
-         "ct"},
-        {[&] { recallScene(*delegate_, "ReanQJmt8t8kpQf"); },
-         "/groups/0/action",
-         {{"scene", "ReanQJmt8t8kpQf"}},
-         false,
-         false,
-         "ReanQJmt8t8kpQf",
-         "scene"},
+        {[&] { setLampOn(*delegate_, lamp_, false); }, "/lights/3/state", R"({"on":false})", 'l',
+         "3", "on"},
+        {[&] { setLampHue(*delegate_, lamp_, 46920); }, "/lights/3/state",
+         R"({"hue":46920,"sat":0,"on":true,"transitiontime":2})", 'l', "3", "hue"},
+        {[&] { setLampTemperature(*delegate_, lamp_, 366); }, "/lights/3/state",
+         R"({"ct":366,"on":true,"transitiontime":2})", 'l', "3", "ct"},
+        {[&] { setGroupOn(*delegate_, room_, true); }, "/groups/5/action", R"({"on":true})", 'g',
+         "5", "on"},
+        {[&] { setGroupHue(*delegate_, room_, 1913); }, "/groups/5/action",
+         R"({"hue":1913,"sat":0,"on":true,"transitiontime":2})", 'g', "5", "hue"},
+        {[&] { setGroupTemperature(*delegate_, room_, 250); }, "/groups/5/action",
+         R"({"ct":250,"on":true,"transitiontime":2})", 'g', "5", "ct"},
+        {[&] { recallScene(*delegate_, "ReanQJmt8t8kpQf"); }, "/groups/0/action",
+         R"({"scene":"ReanQJmt8t8kpQf"})", 's', "ReanQJmt8t8kpQf", "scene"},
     };
     for (auto& c : cases) {
+        SCOPED_TRACE(c.path + " " + c.property);
         c.call();
         ActionQueueItem item = last();
-        EXPECT_EQ(item.url, "http://10.0.0.2:8080/api/key" + c.path) << c.property;
-        EXPECT_EQ(json::parse(item.body), c.body) << c.property;
-        EXPECT_EQ(item.is_light_update, c.light) << c.property;
-        EXPECT_EQ(item.is_group_update, c.group) << c.property;
+        EXPECT_EQ(item.url, "http://10.0.0.2:8080/api/key" + c.path);
+        EXPECT_EQ(json::parse(item.body), json::parse(c.body));
+        EXPECT_EQ(item.is_light_update, c.kind == 'l');
+        EXPECT_EQ(item.is_group_update, c.kind == 'g');
         EXPECT_EQ(item.item_id, c.id);
         EXPECT_EQ(item.property, c.property);
         EXPECT_EQ(item.issued_at, exec_->wallNow());

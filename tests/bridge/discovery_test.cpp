@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 
+#include "base/scoped_env.h"
 #include "bridge/fetchers.h"
 
 namespace lumora {
@@ -195,18 +196,12 @@ TEST(FetchString, GivesEmptyTextForAnAddressThatIsNoUrl) {
 }
 
 TEST(DiscoveryUrl, EnvironmentOverridesTheVendorService) {
-    const char* saved = std::getenv(kDiscoveryUrlVariable);
-    std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
-    unsetenv(kDiscoveryUrlVariable);
+    ScopedEnv url(kDiscoveryUrlVariable, std::nullopt);
     EXPECT_EQ(discoveryUrl(), "https://discovery.meethue.com/");
-    setenv(kDiscoveryUrlVariable, "", 1);
+    url.set("");
     EXPECT_EQ(discoveryUrl(), "https://discovery.meethue.com/");
-    setenv(kDiscoveryUrlVariable, "http://127.0.0.1:8080/discovery", 1);
+    url.set("http://127.0.0.1:8080/discovery");
     EXPECT_EQ(discoveryUrl(), "http://127.0.0.1:8080/discovery");
-    if (previous)
-        setenv(kDiscoveryUrlVariable, previous->c_str(), 1);
-    else
-        unsetenv(kDiscoveryUrlVariable);
 }
 
 TEST(ResolveIPv4, PicksTheFirstIPv4RecordInOrder) {

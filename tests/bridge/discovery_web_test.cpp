@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "base/scoped_env.h"
 #include "bridge/discovery.h"
 #include "simulator/sim_server.h"
 
@@ -13,22 +13,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Sets LUMORA_DISCOVERY_URL for one test and puts the old value back.
-class DiscoveryUrlOverride {
-  public:
-    explicit DiscoveryUrlOverride(const std::string& url) {
-        if (const char* old = std::getenv(kDiscoveryUrlVariable)) saved_ = old;
-        setenv(kDiscoveryUrlVariable, url.c_str(), 1);
-    }
-    ~DiscoveryUrlOverride() {
-        if (saved_)
-            setenv(kDiscoveryUrlVariable, saved_->c_str(), 1);
-        else
-            unsetenv(kDiscoveryUrlVariable);
-    }
-
-  private:
-    std::optional<std::string> saved_;
+// LUMORA_DISCOVERY_URL for one test.
+struct DiscoveryUrlOverride : ScopedEnv {
+    explicit DiscoveryUrlOverride(const std::string& url) : ScopedEnv(kDiscoveryUrlVariable, url) {}
 };
 
 class DiscoveryWeb : public testing::Test {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/linux/file_store.h"
+#include "base/scoped_env.h"
 #include "ctl/names_cache.h"
 #include "simulator/sim_server.h"
 #include "support/canned_bridge.h"
@@ -22,17 +23,10 @@ namespace {
 class CtlTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("lumora-ctl-" + std::to_string(::getpid()));
         fs::remove_all(dir_);
-        ::setenv("LUMORA_CONFIG_DIR", dir_.c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", (dir_ / "cache").c_str(), 1);
         ASSERT_TRUE(server_.start());
     }
-    void TearDown() override {
-        ::unsetenv("LUMORA_CONFIG_DIR");
-        ::unsetenv("XDG_CACHE_HOME");
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { fs::remove_all(dir_); }
     int ctl(std::vector<std::string> args, bool withBridge = true) {
         if (withBridge) {
             args.insert(args.begin(), {"--bridge", server_.address(), "--user", sim::kDemoUser});
@@ -43,7 +37,9 @@ class CtlTest : public ::testing::Test {
     }
     json group(const std::string& id) { return server_.state()["groups"][id]; }
 
-    fs::path dir_;
+    const fs::path dir_ = fs::temp_directory_path() / ("lumora-ctl-" + std::to_string(::getpid()));
+    ScopedEnv config_{"LUMORA_CONFIG_DIR", dir_.string()};
+    ScopedEnv cache_{"XDG_CACHE_HOME", (dir_ / "cache").string()};
     sim::SimServer server_;
     std::ostringstream out_, err_;
 };
@@ -161,10 +157,8 @@ TEST_F(CtlTest, AddressesAsPeopleTypeThem) {
 }
 
 TEST_F(CtlTest, DiscoverPrintsTheAddressFoundOnTheWeb) {
-    ::setenv("LUMORA_DISCOVERY_URL", (server_.baseUrl() + "/discovery").c_str(), 1);
-    const int rc = ctl({"discover"}, false);
-    ::unsetenv("LUMORA_DISCOVERY_URL");
-    EXPECT_EQ(rc, 0) << err_.str();
+    ScopedEnv url("LUMORA_DISCOVERY_URL", server_.baseUrl() + "/discovery");
+    EXPECT_EQ(ctl({"discover"}, false), 0) << err_.str();
     EXPECT_EQ(out_.str(), "127.0.0.1\n");
     EXPECT_NE(err_.str().find("[detectBridge] [SUCCESS] Found at: 127.0.0.1"), std::string::npos)
         << err_.str();
@@ -174,18 +168,11 @@ TEST_F(CtlTest, DiscoverKeepsStandardOutputForTheAddressAlone) {
     // Neither stage can find anything, and neither can leave the machine: the web
     // stage asks a closed loopback port, the DNS-SD stage a system bus that does
     // not exist. Both say why, and only on the error stream.
-    const char* bus = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-    const std::string savedBus = bus ? bus : "";
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + (dir_ / "no-bus").string()).c_str(), 1);
-    ::setenv("LUMORA_DISCOVERY_URL", "http://127.0.0.1:1/", 1);
+    ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (dir_ / "no-bus").string());
+    ScopedEnv url("LUMORA_DISCOVERY_URL", "http://127.0.0.1:1/");
     testing::internal::CaptureStdout();
     const int rc = ctl({"discover"}, false);
     const std::string stdoutText = testing::internal::GetCapturedStdout();
-    ::unsetenv("LUMORA_DISCOVERY_URL");
-    if (bus)
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", savedBus.c_str(), 1);
-    else
-        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 
     EXPECT_EQ(rc, 1);
     EXPECT_EQ(stdoutText, "");
@@ -230,16 +217,14 @@ TEST_F(CtlTest, AnyRefusalEndsInAMessageAndAnExitCode) {
         {R"({"error":{"type":1,"description":null}})", 0, ""},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
         bridge.reply(c.reply);
         EXPECT_EQ(ctl({"--bridge", bridge.address(), "--user", "u", "off", "light:1"}, false), c.rc)
-            << c.reply << "\n"
             << err_.str();
         if (*c.message)
-            EXPECT_NE(err_.str().find(c.message), std::string::npos) << c.reply << "\n"
-                                                                     << err_.str();
+            EXPECT_NE(err_.str().find(c.message), std::string::npos) << err_.str();
         else
-            EXPECT_EQ(err_.str().find("refused"), std::string::npos) << c.reply << "\n"
-                                                                     << err_.str();
+            EXPECT_EQ(err_.str().find("refused"), std::string::npos) << err_.str();
     }
 }
 

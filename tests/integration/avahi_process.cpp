@@ -37,24 +37,15 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }
 
 const char* stepName(int step) {
-    switch (step) {
-        case 1:
-            return "set the parent-death signal";
-        case 2:
-            return "enter the network namespace";
-        case 3:
-            return "make a mount namespace";
-        case 4:
-            return "make mounts private";
-        case 5:
-            return "bind-mount";
-        case 6:
-            return "redirect output";
-        case 7:
-            return "exec";
-        default:
-            return "start";
-    }
+    static const char* const names[] = {"start",
+                                        "set the parent-death signal",
+                                        "enter the network namespace",
+                                        "make a mount namespace",
+                                        "make mounts private",
+                                        "bind-mount",
+                                        "redirect output",
+                                        "exec"};
+    return step > 0 && step < 8 ? names[step] : names[0];
 }
 
 }  // namespace

@@ -41,6 +41,13 @@ class ConnectionTest : public ::testing::Test {
         delegate_.reset();
     }
     AppSettings& s() { return delegate_->settings(); }
+    // Connects with the demo user, as a paired program starts.
+    void connectAsDemoUser() {
+        s().setHueKey(sim::kDemoUser);
+        delegate_->connectToBridge();
+        exec_->runPending();
+        ASSERT_TRUE(s().bridgeConnected());
+    }
     int requests(const std::string& suffix) {
         int n = 0;
         for (const auto& r : server_.requestLog())
@@ -125,10 +132,7 @@ TEST_F(ConnectionTest, APastedUrlConnectsBareAndAMangledAddressSendsNothing) {
 }
 
 TEST_F(ConnectionTest, RefreshTracksTheConnectionAndRespectsTheQuietTime) {
-    s().setHueKey(sim::kDemoUser);
-    delegate_->connectToBridge();
-    exec_->runPending();
-    ASSERT_TRUE(s().bridgeConnected());
+    ASSERT_NO_FATAL_FAILURE(connectAsDemoUser());
     const auto lightsBefore = s().lights();
     server_.clearLog();
 
@@ -173,10 +177,7 @@ TEST_F(ConnectionTest, ScenesRefreshOnlyInTheQuarterHourMinutes) {
 }
 
 TEST_F(ConnectionTest, SettingTheSystemClockBackAnHourDoesNotStopTheRefresh) {
-    s().setHueKey(sim::kDemoUser);
-    delegate_->connectToBridge();
-    exec_->runPending();
-    ASSERT_TRUE(s().bridgeConnected());
+    ASSERT_NO_FATAL_FAILURE(connectAsDemoUser());
     exec_->advance(1500ms);
     setLampOn(*delegate_, s().lights().front(), true);
     server_.clearLog();
@@ -201,9 +202,7 @@ TEST_F(ConnectionTest, UnknownUserMarksTheBridgeNotConnected) {
 }
 
 TEST_F(ConnectionTest, DisconnectForgetsTheUserButKeepsScenesAndAddress) {
-    s().setHueKey(sim::kDemoUser);
-    delegate_->connectToBridge();
-    exec_->runPending();
+    ASSERT_NO_FATAL_FAILURE(connectAsDemoUser());
     ASSERT_FALSE(s().scenes().empty());
     delegate_->disconnectBridge();
     exec_->runPending();
@@ -224,11 +223,8 @@ TEST_F(ConnectionTest, AMinuteOfRefreshOnTheSettingsFileWritesThePairOnce) {
     auto file = std::make_shared<JsonFileDefaultsStore>(dir);
     delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, file));
     s().setHueIP(server_.address());
-    s().setHueKey(sim::kDemoUser);
     s().setLastUserActionAt(exec_->now() - 1h);
-    delegate_->connectToBridge();
-    exec_->runPending();
-    ASSERT_TRUE(s().bridgeConnected());
+    ASSERT_NO_FATAL_FAILURE(connectAsDemoUser());
     exec_->advance(60s);
     EXPECT_GE(requests("/lights"), 18);
     EXPECT_EQ(file->writes(), 2u) << "bridgeIP and bridgeUser, each once";

@@ -1,7 +1,6 @@
 // A global shortcut end to end: a real key press on a private X server, the
 // hot-key service, the program's action, the queue and the simulated bridge.
 #include <gtest/gtest.h>
-#include <xkbcommon/xkbcommon-keysyms.h>
 
 #include <nlohmann/json.hpp>
 
@@ -95,13 +94,4 @@ TEST_F(HotkeysEndToEnd, AllLightsOffSwitchesEveryRoomAndZoneOffThenStopsWhenClea
     ASSERT_TRUE(press("ctrl+alt+k"));
     ASSERT_TRUE(until([&] { return groupsSent({{"on", true}}) == everyGroup; }));
     EXPECT_TRUE(groupsSent({{"on", false}}).empty());
-}
-
-TEST_F(HotkeysEndToEnd, ACombinationAnotherClientHoldsIsTaken) {
-    OtherClient other(server->display);
-    ASSERT_TRUE(other.grab(XKB_KEY_j, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
-    const Shortcut ctrlAltJ(Key::j, Modifier::control | Modifier::option);
-    EXPECT_TRUE(ctrlAltJ.isTakenBySystem(shortcuts().hotKeyLayer()));
-    EXPECT_FALSE(Shortcut(Key::h, Modifier::control | Modifier::option)
-                     .isTakenBySystem(shortcuts().hotKeyLayer()));
 }

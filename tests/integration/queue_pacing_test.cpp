@@ -79,16 +79,6 @@ TEST_F(QueuePacingTest, ABurstOfSliderMovesBecomesAFewPacedRequestsEndingWithThe
     EXPECT_EQ(server_.state()["lights"][light().lamp_id]["state"]["bri"], 200);
 }
 
-TEST_F(QueuePacingTest, OnOffAndBrightnessForOneLightBothArriveInOrder) {
-    setLampOn(*delegate_, light(), true);
-    setLampBrightness(*delegate_, light(), 77);
-    ASSERT_TRUE(drain());
-    const auto sent = puts();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(json::parse(sent[0].body), json({{"on", true}}));
-    EXPECT_EQ(json::parse(sent[1].body)["bri"], 77);
-}
-
 TEST_F(QueuePacingTest, DelayedAllOffBecomesOneScheduleThatRunsAnHourLater) {
     // The demo home's own recurring schedules would run in that hour too.
     const auto before = server_.state();

@@ -132,18 +132,6 @@ TEST_F(KeyboardShortcutsTest, HandlersFollowTheCombinationStoredAtThePress) {
     EXPECT_EQ(fired, std::vector<std::string>{"on"});
 }
 
-TEST_F(KeyboardShortcutsTest, NothingFiresWhilePaused) {
-    int ups = 0;
-    ks.setShortcut(f5, off);
-    ks.onKeyUp(off, [&] { ++ups; });
-    ks.setPaused(true);
-    service->tap(f5);
-    EXPECT_EQ(ups, 0);
-    ks.setPaused(false);
-    service->tap(f5);
-    EXPECT_EQ(ups, 1);
-}
-
 TEST_F(KeyboardShortcutsTest, PausingLetsGoOfEveryRegistrationUntilResumed) {
     int offs = 0, ons = 0;
     ks.setShortcut(f5, off);       // id 1
@@ -157,6 +145,8 @@ TEST_F(KeyboardShortcutsTest, PausingLetsGoOfEveryRegistrationUntilResumed) {
     EXPECT_EQ(layer.hotKeys().size(), 2u) << "kept for the resume";
     ks.setPaused(true);  // a second pause changes nothing
     EXPECT_TRUE(service->active.empty());
+    service->tap(f5);
+    EXPECT_EQ(offs, 0);
 
     // Recorded while paused: tried (so a refusal is known) but not held.
     service->calls.clear();

@@ -73,20 +73,6 @@ TEST_F(ApiAccessTest, PairingChecksTheBodyFirst) {
     EXPECT_EQ(key.find_first_not_of("0123456789ABCDEF"), std::string::npos);
 }
 
-TEST_F(ApiAccessTest, LinkButtonPressedAtStartOpensPairing) {
-    ServerOptions options;
-    options.fixture = LUMORA_SMALL_FIXTURE;
-    options.linkButtonPressed = true;
-    SimServer other(options);
-    ASSERT_TRUE(other.start());
-    Json reply = other.call("POST", "/api", R"({"devicetype":"a#b"})");
-    EXPECT_TRUE(reply[0].contains("success")) << reply.dump();
-    // addUser whitelists without the button.
-    std::string user = server_->addUser("tests#direct");
-    EXPECT_EQ(user.size(), 40u);
-    EXPECT_TRUE(get("/api/" + user + "/groups").is_object());
-}
-
 TEST_F(ApiAccessTest, UnknownUserIsType1AddressedByThePathAsked) {
     struct Case {
         const char* method;

@@ -52,35 +52,23 @@ class Program {
         if (err_ >= 0) ::close(err_);
     }
 
-    // Reads one line of stdout, waiting at most `timeout`.
-    std::string firstLine(std::chrono::milliseconds timeout = 5s) {
-        std::string line;
+    // Reads `fd` until it ends (or, with `line`, up to the first newline),
+    // waiting at most `timeout`.
+    std::string read(int fd, bool line = false, std::chrono::milliseconds timeout = 5s) {
+        std::string text;
         auto deadline = std::chrono::steady_clock::now() + timeout;
         char c;
         while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{out_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            if (::read(out_, &c, 1) != 1 || c == '\n') break;
-            line += c;
-        }
-        return line;
-    }
-
-    std::string readAll(int fd, std::chrono::milliseconds timeout = 5s) {
-        std::string text;
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        char buffer[4096];
-        while (std::chrono::steady_clock::now() < deadline) {
             pollfd p{fd, POLLIN, 0};
             if (poll(&p, 1, 50) <= 0) continue;
-            ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0) break;
-            text.append(buffer, static_cast<std::size_t>(n));
+            if (::read(fd, &c, 1) != 1 || (line && c == '\n')) break;
+            text += c;
         }
         return text;
     }
-    std::string stdoutText() { return readAll(out_); }
-    std::string stderrText() { return readAll(err_); }
+    std::string firstLine() { return read(out_, true); }
+    std::string stdoutText() { return read(out_); }
+    std::string stderrText() { return read(err_); }
 
     // The exit code, or -1 when the program has not ended within `timeout`.
     int exitCode(std::chrono::milliseconds timeout = 5s) {

@@ -36,46 +36,38 @@ TempFile::~TempFile() {
     std::remove(path_.c_str());
 }
 
-RawReply rawRequest(int port, const std::string& method, const std::string& path,
-                    const std::string& body, std::chrono::milliseconds timeout) {
-    RawReply reply;
+std::string requestBytes(const std::string& method, const std::string& path,
+                         const std::string& body, const std::string& headers) {
+    return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+int connectLoopback(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return reply;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
-        return reply;
+        return -1;
     }
-    reply.connected = true;
-    std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                          "Connection: close\r\nContent-Length: " + std::to_string(body.size()) +
-                          "\r\n\r\n" + body;
-    for (std::size_t sent = 0; sent < request.size();) {
-        ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
+    return fd;
+}
+
+bool sendAll(int fd, const std::string& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
         sent += static_cast<std::size_t>(n);
     }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    char buffer[1 << 16];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        reply.bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
+    return true;
+}
 
-    auto headerEnd = reply.bytes.find("\r\n\r\n");
-    if (headerEnd == std::string::npos) return reply;
-    std::string head = reply.bytes.substr(0, headerEnd);
-    reply.body = reply.bytes.substr(headerEnd + 4);
+std::size_t parseHead(const std::string& bytes, RawReply& reply) {
+    const auto headerEnd = bytes.find("\r\n\r\n");
+    if (headerEnd == std::string::npos) return headerEnd;
+    const std::string head = bytes.substr(0, headerEnd);
     std::sscanf(head.c_str(), "HTTP/1.%*d %d", &reply.status);
     for (std::size_t line = head.find("\r\n"); line != std::string::npos;) {
         std::size_t next = head.find("\r\n", line + 2);
@@ -91,6 +83,31 @@ RawReply rawRequest(int port, const std::string& method, const std::string& path
         }
         line = next;
     }
+    return headerEnd + 4;
+}
+
+RawReply rawRequest(int port, const std::string& method, const std::string& path,
+                    const std::string& body, std::chrono::milliseconds timeout) {
+    RawReply reply;
+    const int fd = connectLoopback(port);
+    if (fd < 0) return reply;
+    reply.connected = true;
+    sendAll(fd, requestBytes(method, path, body, "Connection: close\r\n"));
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    char buffer[1 << 16];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        reply.bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (const auto bodyAt = parseHead(reply.bytes, reply); bodyAt != std::string::npos)
+        reply.body = reply.bytes.substr(bodyAt);
     return reply;
 }
 

@@ -45,6 +45,16 @@ struct RawReply {
     std::string body;
 };
 
+// A request's bytes; `headers` are extra lines, each ending in CRLF.
+std::string requestBytes(const std::string& method, const std::string& path,
+                         const std::string& body = {}, const std::string& headers = {});
+// A socket connected to the loopback port, or -1.
+int connectLoopback(int port);
+bool sendAll(int fd, const std::string& bytes);
+// Reads the status line and headers of `bytes` into `reply`; the offset of
+// the body, or npos while the head is incomplete.
+std::size_t parseHead(const std::string& bytes, RawReply& reply);
+
 // Sends one request with "Connection: close" and reads until the server
 // closes or `timeout` passes.
 RawReply rawRequest(int port, const std::string& method, const std::string& path,

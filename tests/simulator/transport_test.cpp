@@ -1,16 +1,11 @@
 // The simulator's connections: keep-alive, pipelining, one write per reply,
 // room for new connections while others idle, a prompt stop.
 
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -27,17 +22,7 @@ using Clock = std::chrono::steady_clock;
 // at a time by their Content-Length.
 class KeepAliveClient {
   public:
-    explicit KeepAliveClient(int port) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
+    explicit KeepAliveClient(int port) : fd_(connectLoopback(port)) {}
     ~KeepAliveClient() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -45,57 +30,28 @@ class KeepAliveClient {
     KeepAliveClient& operator=(const KeepAliveClient&) = delete;
 
     int fd() const { return fd_; }
-
-    static std::string request(const std::string& method, const std::string& path,
-                               const std::string& body = {}) {
-        return method + " " + path +
-               " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(body.size()) +
-               "\r\n\r\n" + body;
-    }
-
-    bool send(const std::string& bytes) {
-        for (std::size_t sent = 0; sent < bytes.size();) {
-            ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            sent += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
+    bool send(const std::string& bytes) { return sendAll(fd_, bytes); }
 
     // The next whole reply; status 0 when it did not come in time.
     RawReply read(std::chrono::milliseconds timeout = 5s) {
         RawReply reply;
         const auto deadline = Clock::now() + timeout;
-        std::size_t headerEnd;
-        while ((headerEnd = pending_.find("\r\n\r\n")) == std::string::npos) {
+        std::size_t bodyAt;
+        while ((bodyAt = parseHead(pending_, reply)) == std::string::npos) {
             if (!receive(deadline)) return reply;
-        }
-        std::string head = pending_.substr(0, headerEnd);
-        std::sscanf(head.c_str(), "HTTP/1.%*d %d", &reply.status);
-        for (std::size_t line = head.find("\r\n"); line != std::string::npos;) {
-            std::size_t next = head.find("\r\n", line + 2);
-            std::string text = head.substr(
-                line + 2, next == std::string::npos ? std::string::npos : next - line - 2);
-            if (auto colon = text.find(':'); colon != std::string::npos) {
-                std::string name = text.substr(0, colon);
-                std::transform(name.begin(), name.end(), name.begin(),
-                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-                reply.headers[name] = text.substr(text.find_first_not_of(' ', colon + 1));
-            }
-            line = next;
         }
         const std::size_t length =
             reply.headers.count("content-length") ? std::stoul(reply.headers["content-length"]) : 0;
-        while (pending_.size() < headerEnd + 4 + length) {
+        while (pending_.size() < bodyAt + length) {
             if (!receive(deadline)) {
                 reply.status = 0;
                 return reply;
             }
         }
         reply.connected = true;
-        reply.bytes = pending_.substr(0, headerEnd + 4 + length);
-        reply.body = pending_.substr(headerEnd + 4, length);
-        pending_.erase(0, headerEnd + 4 + length);
+        reply.bytes = pending_.substr(0, bodyAt + length);
+        reply.body = pending_.substr(bodyAt, length);
+        pending_.erase(0, bodyAt + length);
         return reply;
     }
 
@@ -124,7 +80,19 @@ class KeepAliveClient {
     std::string pending_;
 };
 
-class SimTransportTest : public SimServerTest {};
+class SimTransportTest : public SimServerTest {
+  protected:
+    // `n` connections that each had one reply and now sit idle.
+    std::vector<std::unique_ptr<KeepAliveClient>> idleConnections(int n) {
+        std::vector<std::unique_ptr<KeepAliveClient>> idle;
+        for (int i = 0; i < n; ++i) {
+            idle.push_back(std::make_unique<KeepAliveClient>(server_->port()));
+            EXPECT_TRUE(idle.back()->send(requestBytes("GET", "/discovery")));
+            EXPECT_EQ(idle.back()->read(3s).status, 200) << "connection " << i;
+        }
+        return idle;
+    }
+};
 
 TEST_F(SimTransportTest, OneConnectionCarriesManyRequestsInTurnAndPipelined) {
     KeepAliveClient client(server_->port());
@@ -132,8 +100,7 @@ TEST_F(SimTransportTest, OneConnectionCarriesManyRequestsInTurnAndPipelined) {
     const Json light1 = server_->call("GET", api("/lights/1"));
     for (int i = 0; i < 30; ++i) {
         const bool discovery = i % 3 == 2;
-        ASSERT_TRUE(client.send(
-            KeepAliveClient::request("GET", discovery ? "/discovery" : api("/lights/1"))));
+        ASSERT_TRUE(client.send(requestBytes("GET", discovery ? "/discovery" : api("/lights/1"))));
         RawReply reply = client.read();
         ASSERT_EQ(reply.status, 200) << "request " << i;
         EXPECT_NE(reply.headers["connection"], "close") << "request " << i;
@@ -146,10 +113,9 @@ TEST_F(SimTransportTest, OneConnectionCarriesManyRequestsInTurnAndPipelined) {
     }
 
     // Three requests in one write are answered in order, each on its own.
-    ASSERT_TRUE(
-        client.send(KeepAliveClient::request("PUT", api("/lights/1/state"), R"({"on":false})") +
-                    KeepAliveClient::request("GET", api("/lights/1")) +
-                    KeepAliveClient::request("GET", "/no/such/page")));
+    ASSERT_TRUE(client.send(requestBytes("PUT", api("/lights/1/state"), R"({"on":false})") +
+                            requestBytes("GET", api("/lights/1")) +
+                            requestBytes("GET", "/no/such/page")));
     RawReply put = client.read();
     ASSERT_EQ(put.status, 200);
     EXPECT_EQ(successValue(Json::parse(put.body)[0], "/lights/1/state/on"), false);
@@ -175,7 +141,7 @@ TEST_F(SimTransportTest, EachReplyLeavesInOneSegment) {
     for (const std::string& path : {api("/lights"), std::string("/no/such/page"),
                                     std::string("/sim/state"), api("/groups/0")}) {
         const long before = dataSegmentsIn(client.fd());
-        ASSERT_TRUE(client.send(KeepAliveClient::request("GET", path)));
+        ASSERT_TRUE(client.send(requestBytes("GET", path)));
         RawReply reply = client.read();
         ASSERT_NE(reply.status, 0) << path;
         // Loopback carries up to 64 KiB in one segment.
@@ -188,10 +154,9 @@ TEST_F(SimTransportTest, ExpectContinueIsAnsweredBeforeTheBodyIsSent) {
     KeepAliveClient client(server_->port());
     ASSERT_GE(client.fd(), 0);
     const std::string body = R"({"bri":77})";
-    ASSERT_TRUE(client.send("PUT " + api("/lights/2/state") +
-                            " HTTP/1.1\r\nHost: 127.0.0.1\r\nExpect: 100-continue\r\n"
-                            "Content-Length: " +
-                            std::to_string(body.size()) + "\r\n\r\n"));
+    const std::string head =
+        requestBytes("PUT", api("/lights/2/state"), body, "Expect: 100-continue\r\n");
+    ASSERT_TRUE(client.send(head.substr(0, head.size() - body.size())));
     RawReply goOn = client.read(3s);
     ASSERT_EQ(goOn.status, 100);
     ASSERT_TRUE(client.send(body));
@@ -203,27 +168,19 @@ TEST_F(SimTransportTest, ExpectContinueIsAnsweredBeforeTheBodyIsSent) {
 TEST_F(SimTransportTest, IdleKeepAliveConnectionsLeaveRoomForNewOnes) {
     // More idle connections than a small fixed pool of workers would hold.
     constexpr int kIdle = 40;
-    std::vector<std::unique_ptr<KeepAliveClient>> idle;
-    for (int i = 0; i < kIdle; ++i) {
-        idle.push_back(std::make_unique<KeepAliveClient>(server_->port()));
-        ASSERT_TRUE(idle.back()->send(KeepAliveClient::request("GET", "/discovery")));
-        ASSERT_EQ(idle.back()->read(3s).status, 200) << "connection " << i;
-    }
+    auto idle = idleConnections(kIdle);
+    ASSERT_FALSE(HasFailure());
     EXPECT_EQ(rawRequest(server_->port(), "GET", api("/config"), {}, 3s).status, 200);
     // Nobody was put out to make room.
     for (int i = 0; i < kIdle; ++i) {
-        ASSERT_TRUE(idle[i]->send(KeepAliveClient::request("GET", api("/lights/3"))));
+        ASSERT_TRUE(idle[i]->send(requestBytes("GET", api("/lights/3"))));
         EXPECT_EQ(idle[i]->read(3s).status, 200) << "connection " << i;
     }
 }
 
 TEST_F(SimTransportTest, StopEndsIdleConnectionsWithoutWaitingForThem) {
-    std::vector<std::unique_ptr<KeepAliveClient>> idle;
-    for (int i = 0; i < 20; ++i) {
-        idle.push_back(std::make_unique<KeepAliveClient>(server_->port()));
-        ASSERT_TRUE(idle.back()->send(KeepAliveClient::request("GET", "/discovery")));
-        ASSERT_EQ(idle.back()->read().status, 200);
-    }
+    auto idle = idleConnections(20);
+    ASSERT_FALSE(HasFailure());
     // An idle connection is kept for 5 s; stop() must not sit that out.
     const auto start = Clock::now();
     server_->stop();
@@ -263,7 +220,7 @@ TEST_F(SimHttpServerTest, AnIdleConnectionGivesWayWhenEveryWorkerIsTaken) {
     start(2);
     KeepAliveClient first(port_), second(port_);
     for (KeepAliveClient* client : {&first, &second}) {
-        ASSERT_TRUE(client->send(KeepAliveClient::request("GET", "/")));
+        ASSERT_TRUE(client->send(requestBytes("GET", "/")));
         ASSERT_EQ(client->read().body, "ok");
     }
     RawReply third = rawRequest(port_, "GET", "/", {}, 3s);
@@ -276,7 +233,7 @@ TEST_F(SimHttpServerTest, AnIdleConnectionGivesWayWhenEveryWorkerIsTaken) {
     // With the third done, whoever stayed is still served.
     if (firstGone != secondGone) {
         KeepAliveClient& kept = firstGone ? second : first;
-        ASSERT_TRUE(kept.send(KeepAliveClient::request("GET", "/")));
+        ASSERT_TRUE(kept.send(requestBytes("GET", "/")));
         EXPECT_EQ(kept.read().body, "ok");
     }
 }

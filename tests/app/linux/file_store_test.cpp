@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "app/app_settings.h"
+#include "base/scoped_env.h"
 #include "support/manual_executor.h"
 
 using namespace lumora;
@@ -65,33 +66,29 @@ TEST_F(FileStoreTest, KeepsKindsAcrossRestartsWithPrivateMode) {
 }
 
 TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
-    write("{\"bridgeIP\": \"10.0.0.2\", trailing garbage");
-    ManualExecutor exec;
-    testing::internal::CaptureStderr();
-    auto store = std::make_shared<JsonFileDefaultsStore>(dir_);
-    std::string err = testing::internal::GetCapturedStderr();
-    ASSERT_TRUE(store->movedAside());
-    EXPECT_NE(err.find("could not be read"), std::string::npos);
-    std::ifstream kept(*store->movedAside());
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}),
-              "{\"bridgeIP\": \"10.0.0.2\", trailing garbage");
+    // Not JSON, or JSON that is no object.
+    for (const std::string text : {"{\"bridgeIP\": \"10.0.0.2\", trailing garbage", "[1,2,3]"}) {
+        SCOPED_TRACE(text);
+        write(text);
+        ManualExecutor exec;
+        testing::internal::CaptureStderr();
+        auto store = std::make_shared<JsonFileDefaultsStore>(dir_);
+        std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(store->movedAside());
+        EXPECT_NE(err.find("could not be read"), std::string::npos);
+        std::ifstream kept(*store->movedAside());
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), text);
+        EXPECT_FALSE(fs::exists(dir_ / "defaults.json"));
 
-    NotificationCenter center;
-    AppSettings s(store, center, exec);
-    s.loadFromStore();
-    EXPECT_EQ(s.hueIP(), "");
-    EXPECT_TRUE(s.showColorBarsForRooms());
-    EXPECT_TRUE(JsonFileDefaultsStore(dir_).boolean("showColorBarsForRooms"));
-    exec.runPending();
-}
-
-TEST_F(FileStoreTest, NonObjectFileIsCorruptToo) {
-    write("[1,2,3]");
-    testing::internal::CaptureStderr();
-    JsonFileDefaultsStore s(dir_);
-    testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(s.movedAside());
-    EXPECT_FALSE(fs::exists(dir_ / "defaults.json"));
+        NotificationCenter center;
+        AppSettings s(store, center, exec);
+        s.loadFromStore();
+        EXPECT_EQ(s.hueIP(), "");
+        EXPECT_TRUE(s.showColorBarsForRooms());
+        EXPECT_TRUE(JsonFileDefaultsStore(dir_).boolean("showColorBarsForRooms"));
+        exec.runPending();
+        fs::remove_all(dir_);
+    }
 }
 
 TEST_F(FileStoreTest, TwoProgramsSharingTheFileLoseNothing) {
@@ -115,13 +112,12 @@ TEST_F(FileStoreTest, EntriesOfOtherKindsSurviveWrites) {
 }
 
 TEST(ConfigDirectory, HonoursOverrides) {
-    ::setenv("LUMORA_CONFIG_DIR", "/tmp/lumora-x", 1);
+    ScopedEnv own("LUMORA_CONFIG_DIR", "/tmp/lumora-x");
+    ScopedEnv xdg("XDG_CONFIG_HOME", "/tmp/xdg");
     EXPECT_EQ(configDirectory(), fs::path("/tmp/lumora-x"));
-    ::unsetenv("LUMORA_CONFIG_DIR");
-    ::setenv("XDG_CONFIG_HOME", "/tmp/xdg", 1);
+    own.set(std::nullopt);
     EXPECT_EQ(configDirectory(), fs::path("/tmp/xdg/lumora"));
     EXPECT_EQ(configDirectory("lumora-demo"), fs::path("/tmp/xdg/lumora-demo"));
-    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(FileStoreTest, WritesOnlyWhatChangesInTheFile) {

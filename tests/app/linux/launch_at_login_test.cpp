@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/scoped_env.h"
+
 namespace lumora {
 namespace {
 namespace fs = std::filesystem;
@@ -145,17 +147,11 @@ TEST(DesktopExec, QuotingRoundTripsAwkwardPaths) {
 }
 
 TEST(LaunchAtLoginPaths, ConfigHomeHonoursXdgConfigHome) {
-    const char* saved = std::getenv("XDG_CONFIG_HOME");
-    const std::string keep = saved ? saved : "";
-    ::setenv("XDG_CONFIG_HOME", "/tmp/somewhere", 1);
+    ScopedEnv config("XDG_CONFIG_HOME", "/tmp/somewhere");
     EXPECT_EQ(LaunchAtLogin::configHome(), fs::path("/tmp/somewhere"));
     // A relative value is invalid by the base directory rules and ignored.
-    ::setenv("XDG_CONFIG_HOME", "relative", 1);
+    config.set("relative");
     EXPECT_EQ(LaunchAtLogin::configHome(), fs::path(std::getenv("HOME")) / ".config");
-    if (saved)
-        ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_TRUE(fs::exists(LaunchAtLogin::currentProgram()));
 }
 

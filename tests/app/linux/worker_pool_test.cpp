@@ -120,15 +120,17 @@ TEST(WorkerPool, DestructionRunsWhatIsQueuedIncludingWhatTasksPostMeanwhile) {
     EXPECT_EQ(ran, 6);
 }
 
-TEST(WorkerPool, AnExtraWorkerSurvivesATaskThatThrows) {
+TEST(WorkerPool, WorkersSurviveTasksThatThrow) {
     testing::internal::CaptureStderr();
     std::atomic<int> ran{0};
     {
         Gate gate;
         WorkerPool pool(1, 2);
         pool.post(gate.blocker());
-        // Both run on the one extra worker, in turn.
+        // All run on the one extra worker, in turn: the last only if that
+        // worker survived the others.
         pool.post([] { throw std::runtime_error("odd reply"); });
+        pool.post([] { throw 42; });
         pool.post([&] { ++ran; });
         EXPECT_TRUE(eventually([&] { return ran == 1; }));
         gate.open();
@@ -136,4 +138,6 @@ TEST(WorkerPool, AnExtraWorkerSurvivesATaskThatThrows) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ran, 1);
     EXPECT_NE(err.find("a background task failed: odd reply\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("a background task failed with an unknown exception\n"), std::string::npos)
+        << err;
 }
