@@ -293,9 +293,15 @@ void HueSatField::resizeEvent(QResizeEvent*) {
 
 void HueSatField::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (strips_.isNull() || strips_.size() != size() * devicePixelRatioF()) {
+    // Every field of one size shows the same pixels: the rows share one
+    // image (QImage shares its data) instead of keeping one each.
+    static QImage shared;
+    const qreal dpr = devicePixelRatioF();
+    if (strips_.isNull() && shared.size() == size() * dpr && shared.devicePixelRatio() == dpr) {
+        strips_ = shared;
+    }
+    if (strips_.isNull() || strips_.size() != size() * dpr) {
         // 24 strips, each a 1-point line 2k points down, through 71 hues.
-        const qreal dpr = devicePixelRatioF();
         strips_ = QImage(size() * dpr, QImage::Format_ARGB32_Premultiplied);
         strips_.setDevicePixelRatio(dpr);
         strips_.fill(Qt::transparent);
@@ -311,6 +317,8 @@ void HueSatField::paintEvent(QPaintEvent*) {
             const qreal height = std::max<qreal>(1, std::round(dpr)) / dpr;
             sp.fillRect(QRectF(0, top, width(), height), g);
         }
+        sp.end();
+        shared = strips_;
     }
     p.drawImage(0, 0, strips_);
     p.setRenderHint(QPainter::Antialiasing);
