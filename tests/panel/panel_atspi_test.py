@@ -32,6 +32,8 @@ TOKEN = f"{os.getpid()}-{uuid.uuid4().hex}"  # the owner's pid, and this run
 LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 # control-option-K in the stored form of a recorded shortcut.
 PANEL_SHORTCUT = {"carbonKeyCode": 40, "carbonModifiers": 6144}
+EVENTS = ("object:property-change:accessible-value", "object:value-changed",
+          "object:state-changed:checked", "object:property-change:accessible-name")
 
 failures = []
 children = []
@@ -384,9 +386,7 @@ def run(lumora, root):
     events = []
     def on_event(e):
         events.append((e.type, e.source_name if hasattr(e, "source_name") else ""))
-    pyatspi.Registry.registerEventListener(on_event, "object:property-change:accessible-value",
-                                           "object:value-changed", "object:state-changed:checked",
-                                           "object:property-change:accessible-name")
+    pyatspi.Registry.registerEventListener(on_event, *EVENTS)
 
     # Open it with the shortcut: no mouse anywhere.
     subprocess.run(["xdotool", "key", "ctrl+alt+k"], env=env, timeout=5)
@@ -446,14 +446,15 @@ def run(lumora, root):
     print(f"{controls} controls in the panel", flush=True)
     if controls < 15:  # three in the title and tabs, four in each of four rooms
         fail(f"only {controls} controls: the tree is not all there")
-    expect_role(named, "Kitchen on", pyatspi.ROLE_CHECK_BOX)
-    expect_role(named, "Kitchen brightness, 39 %", pyatspi.ROLE_SLIDER)
-    expect_role(named, "Kitchen scenes", pyatspi.ROLE_PUSH_BUTTON)
-    expect_role(named, "Kitchen colour temperature", pyatspi.ROLE_SLIDER)
-    expect_role(named, "Living room colour", pyatspi.ROLE_COLOR_CHOOSER)
-    expect_role(named, "ROOMS", pyatspi.ROLE_PAGE_TAB)
-    expect_role(named, "Settings", pyatspi.ROLE_PUSH_BUTTON)
-    expect_role(named, "Kitchen", pyatspi.ROLE_PANEL)
+    for name, role in (("Kitchen on", pyatspi.ROLE_CHECK_BOX),
+                       ("Kitchen brightness, 39 %", pyatspi.ROLE_SLIDER),
+                       ("Kitchen scenes", pyatspi.ROLE_PUSH_BUTTON),
+                       ("Kitchen colour temperature", pyatspi.ROLE_SLIDER),
+                       ("Living room colour", pyatspi.ROLE_COLOR_CHOOSER),
+                       ("ROOMS", pyatspi.ROLE_PAGE_TAB), ("Settings", pyatspi.ROLE_PUSH_BUTTON),
+                       ("Kitchen", pyatspi.ROLE_PANEL)):
+        if role not in named.get(name, []):
+            fail(f"{name!r}: roles {[str(r) for r in named.get(name, [])]}, expected {role}")
     on = find(pyatspi, panel, "Kitchen on")
     if on and not on.getState().contains(pyatspi.STATE_CHECKED):
         fail("the kitchen is on, its switch is not checked")
@@ -501,10 +502,7 @@ def run(lumora, root):
     if not wait_for("closed", lambda: panel_window() is None, 5, pump):
         fail("Escape left the panel open")
 
-    pyatspi.Registry.deregisterEventListener(on_event, "object:property-change:accessible-value",
-                                             "object:value-changed",
-                                             "object:state-changed:checked",
-                                             "object:property-change:accessible-name")
+    pyatspi.Registry.deregisterEventListener(on_event, *EVENTS)
     if proc.poll() is not None:
         fail("lumora exited: " + app_log())
     return 1 if failures else 0
@@ -548,12 +546,6 @@ def path_of(acc):
 
 def describe(pyatspi, root):
     return "; ".join(f"{a.getRoleName()}[{a.name}]" for a in walk(pyatspi, root))
-
-
-def expect_role(named, name, role):
-    roles = named.get(name, [])
-    if role not in roles:
-        fail(f"{name!r}: roles {[str(r) for r in roles]}, expected {role}")
 
 
 if __name__ == "__main__":

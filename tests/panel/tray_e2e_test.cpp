@@ -23,6 +23,7 @@ using namespace std::chrono_literals;
 
 constexpr int kTitle = 32 + 9;  // title bar and divider
 constexpr int kBodyTop = kTitle + 20 + 5;
+const std::string kPanel = "Lumora panel";
 
 // A profile that has seen the welcome and shows rooms without zone headers.
 void writeProfile(const DesktopSession& session, const std::string& extra = "") {
@@ -35,20 +36,21 @@ void writeProfile(const DesktopSession& session, const std::string& extra = "") 
         << extra << "}";
 }
 
-std::optional<DesktopSession::Window> panel(DesktopSession& s) {
+// The mapped top level whose title starts with `title`.
+std::optional<DesktopSession::Window> named(DesktopSession& s, const std::string& title) {
     for (const auto& w : s.topLevels()) {
-        if (w.name.rfind("Lumora panel", 0) == 0 && w.mapped) return w;
+        if (w.name.rfind(title, 0) == 0 && w.mapped) return w;
     }
     return std::nullopt;
 }
 
-std::optional<DesktopSession::Window> waitPanel(DesktopSession& s, bool shown,
-                                                std::chrono::milliseconds limit = 5s) {
+// Waits until such a window is `shown` or not; what is there at the end.
+std::optional<DesktopSession::Window> waitNamed(DesktopSession& s, const std::string& title,
+                                                bool shown, std::chrono::milliseconds limit = 5s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        auto p = panel(s);
-        if (p.has_value() == shown) return p ? p : std::optional<DesktopSession::Window>{};
-        if (std::chrono::steady_clock::now() > end) return shown ? std::nullopt : p;
+        auto w = named(s, title);
+        if (w.has_value() == shown || std::chrono::steady_clock::now() > end) return w;
         std::this_thread::sleep_for(20ms);
     }
 }
@@ -118,11 +120,11 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
         << app->stderrText();
 
     ASSERT_TRUE(clickIcon());
-    auto p = waitPanel(s, true);
+    auto p = waitNamed(s, kPanel, true);
     ASSERT_TRUE(p) << "the panel did not open";
     // Under the icon, pulled in 5 points from the right edge.
     std::this_thread::sleep_for(200ms);
-    p = panel(s);
+    p = named(s, kPanel);
     ASSERT_TRUE(p);
     EXPECT_EQ(p->y, icon.y + icon.height + 5);
     EXPECT_EQ(p->x + p->width, 1280 - 5);
@@ -163,14 +165,14 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
 
     // A click elsewhere closes the panel.
     ASSERT_TRUE(s.click(300, 700));
-    EXPECT_FALSE(waitPanel(s, false, 3s)) << "the panel stayed open";
+    EXPECT_FALSE(waitNamed(s, kPanel, false, 3s)) << "the panel stayed open";
 
     // A right click while the panel is open swaps it for the menu, and
     // "Darkness!" by its key switches every light off.
     ASSERT_TRUE(clickIcon());
-    ASSERT_TRUE(waitPanel(s, true));
+    ASSERT_TRUE(waitNamed(s, kPanel, true));
     ASSERT_TRUE(clickIcon(3));
-    EXPECT_FALSE(waitPanel(s, false, 3s)) << "the panel stayed open";
+    EXPECT_FALSE(waitNamed(s, kPanel, false, 3s)) << "the panel stayed open";
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "x"}));
     const bool allOff = eventually(
@@ -195,10 +197,10 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
     ASSERT_TRUE(s.xdotool({"mousemove", "640", "300"}));
     ASSERT_TRUE(s.sniWatcher()->waitLine("REGISTERED", 10s)) << app->stderrText();
     ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 640 300"));
-    auto p = waitPanel(s, true);
+    auto p = waitNamed(s, kPanel, true);
     ASSERT_TRUE(p) << app->stderrText();
     std::this_thread::sleep_for(200ms);
-    p = panel(s);
+    p = named(s, kPanel);
     ASSERT_TRUE(p);
     EXPECT_GE(p->x, 0);
     EXPECT_LE(p->x + p->width, 1280);
@@ -237,17 +239,6 @@ TEST_F(TrayEndToEnd, SleepStopsBothTimersAndWakeBringsThemBack) {
     EXPECT_EQ(*woke, "System woke: queue timer running, refresh timer running");
 }
 
-// The settings window's top level, titled after the pane it shows.
-std::optional<DesktopSession::Window> settingsWindow(DesktopSession& s, const std::string& pane) {
-    for (int i = 0; i < 100; ++i) {
-        for (const auto& w : s.topLevels()) {
-            if (w.name.rfind(pane, 0) == 0 && w.mapped) return w;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return std::nullopt;
-}
-
 std::string storedUser(const DesktopSession& s) {
     const auto file = std::filesystem::path(s.variables().at("XDG_CONFIG_HOME")) / "lumora-demo" /
                       "defaults.json";
@@ -274,27 +265,20 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
     ASSERT_TRUE(clickIcon(3));
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "s"}));
-    auto w = settingsWindow(s, "Connection");
+    auto w = waitNamed(s, "Connection", true);
     ASSERT_TRUE(w) << "no settings window";
     auto at = [&](int x, int y) { return s.click(w->x + x, w->y + y); };
 
     // Hotkeys, the "On" recorder, then a real ctrl+alt+K.
     ASSERT_TRUE(at(252, 30));
-    ASSERT_TRUE(settingsWindow(s, "Hotkeys"));
+    ASSERT_TRUE(waitNamed(s, "Hotkeys", true));
     ASSERT_TRUE(at(302, 141));
     std::this_thread::sleep_for(300ms);
     ASSERT_TRUE(s.xdotool({"key", "ctrl+alt+k"}));
     std::this_thread::sleep_for(300ms);
     // Escape closes the window once nothing records.
     ASSERT_TRUE(s.xdotool({"key", "Escape"}));
-    const bool closed = eventually(
-        [&] {
-            for (const auto& t : s.topLevels())
-                if (t.name.rfind("Hotkeys", 0) == 0 && t.mapped) return false;
-            return true;
-        },
-        60, 50ms);
-    EXPECT_TRUE(closed) << "Escape left the settings window open";
+    EXPECT_FALSE(waitNamed(s, "Hotkeys", false, 3s)) << "Escape left the settings window open";
 
     for (int room = 1; room <= 8; ++room)
         get(bridge,
@@ -310,7 +294,7 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
     ASSERT_TRUE(clickIcon(3));
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "s"}));
-    w = settingsWindow(s, "Connection");
+    w = waitNamed(s, "Connection", true);
     ASSERT_TRUE(w);
     ASSERT_TRUE(at(237, 157));  // Disconnect
     std::this_thread::sleep_for(500ms);
