@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "bridge/http.h"
 #include "simulator/sim_server.h"
 #include "support/desktop_session.h"
+#include "support/x11_support.h"  // findProgram
 
 namespace lumora::testing {
 namespace {
@@ -26,14 +28,14 @@ constexpr int kBodyTop = kTitle + 20 + 5;
 const std::string kPanel = "Lumora panel";
 
 // A profile that has seen the welcome and shows rooms without zone headers.
-void writeProfile(const DesktopSession& session, const std::string& extra = "") {
+void writeProfile(const DesktopSession& session, int height, const std::string& extra) {
     const auto dir =
         std::filesystem::path(session.variables().at("XDG_CONFIG_HOME")) / "lumora-demo";
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "defaults.json")
         << "{\"hasSeenWelcomeScreen\": true, \"showZones\": false, "
-           "\"preferredWindowHeightRooms\": 420, \"preferredWindowHeightLights\": 420"
-        << extra << "}";
+        << "\"preferredWindowHeightRooms\": " << height
+        << ", \"preferredWindowHeightLights\": " << height << extra << "}";
 }
 
 // The mapped top level whose title starts with `title`.
@@ -84,16 +86,21 @@ class TrayEndToEnd : public ::testing::Test {
     void start(DesktopSession::Options o) {
         session_ = std::make_unique<DesktopSession>(o);
         LUMORA_REQUIRE_DESKTOP(*session_);
-        writeProfile(*session_);
-        app = session_->spawn("lumora", {LUMORA_BINARY, "--demo"});
+        launch();
+        if (!o.tray || HasFatalFailure()) return;
+        const auto found = session_->waitForTrayIcon("lumora", 10s);
+        ASSERT_TRUE(found) << app->stderrText();
+        icon = *found;
+    }
+    // The demo in the session, with its bridge's address.
+    void launch(const std::map<std::string, std::string>& env = {}, int height = 420,
+                const std::string& profile = "") {
+        writeProfile(*session_, height, profile);
+        app = session_->spawn("lumora", {LUMORA_BINARY, "--demo"}, env);
         ASSERT_TRUE(app) << "not started";
         const auto line = app->waitLine("lumora: demo bridge at ", 10s);
         ASSERT_TRUE(line) << app->stderrText();
         bridge = line->substr(std::string("lumora: demo bridge at ").size());
-        if (!o.tray) return;
-        const auto found = session_->waitForTrayIcon("lumora", 10s);
-        ASSERT_TRUE(found) << app->stderrText();
-        icon = *found;
     }
     bool clickIcon(int button = 1) {
         return session_->click(icon.x + icon.width / 2, icon.y + icon.height / 2, button);
@@ -314,6 +321,48 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
         50);
     EXPECT_FALSE(user.empty());
     EXPECT_NE(user, sim::kDemoUser) << "a fresh user name";
+}
+
+// What a screen reader gets over a real accessibility bus: the script reads
+// the panel's tree and drives it by keys alone (see panel_atspi_test.py).
+TEST_F(TrayEndToEnd, AScreenReaderReadsThePanelOverTheAccessibilityBusAndStepsItByKeys) {
+    const std::string launcher = "/usr/libexec/at-spi-bus-launcher";
+    if (access(launcher.c_str(), X_OK) != 0) GTEST_SKIP() << "no at-spi2-core: " << launcher;
+    if (findProgram("dbus-send").empty()) GTEST_SKIP() << "no dbus-send";
+    session_ = std::make_unique<DesktopSession>(DesktopSession::Options{.sessionBus = true});
+    LUMORA_REQUIRE_DESKTOP(*session_);
+    DesktopSession& s = *session_;
+    // No settings daemon to be activated on the private bus.
+    std::map<std::string, std::string> env{{"GSETTINGS_BACKEND", "memory"}, {"NO_AT_BRIDGE", "0"}};
+    // Without the display the bus address travels only over the session bus,
+    // the way Qt takes it up: one it finds on the X root window at start it
+    // connects to without ever publishing its tree.
+    ASSERT_TRUE(s.spawn(
+        "a11y-bus", {"env", "-u", "DISPLAY", launcher, "--launch-immediately", "--a11y=1"}, env));
+    ChildProcess* reader = s.spawn("reader", {"/usr/bin/python3", LUMORA_ATSPI_SCRIPT}, env);
+    ASSERT_TRUE(reader);
+    auto said = [reader] {
+        std::string out;
+        for (const auto& l : reader->lines()) out += l + "\n";
+        return out + reader->stderrText();
+    };
+    if (!reader->waitLine("READY", 30s)) {
+        if (reader->waitExit(2s) == 77) GTEST_SKIP() << said();
+        FAIL() << said();
+    }
+
+    // English, whatever this machine speaks, and the panel's shortcut
+    // (control-option-K) recorded.
+    env.insert({{"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                {"LANG", "C.UTF-8"},
+                {"LC_ALL", "C.UTF-8"},
+                {"LANGUAGE", ""}});
+    ASSERT_NO_FATAL_FAILURE(launch(env, 520,
+                                   R"(, "KeyboardShortcuts_togglePanel": )"
+                                   R"("{\"carbonKeyCode\": 40, \"carbonModifiers\": 6144}")"));
+    ASSERT_TRUE(reader->send("BRIDGE " + bridge + " " + storedUser(s)));
+    EXPECT_EQ(reader->waitExit(90s), 0) << said() << app->stderrText();
+    EXPECT_TRUE(app->running()) << app->stderrText();
 }
 
 }  // namespace
