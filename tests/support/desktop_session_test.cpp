@@ -278,35 +278,31 @@ GLib.MainLoop().run()
     EXPECT_EQ(watcher->ask("ACTIVATE 1 2"), "ERR no item registered");
 }
 
-TEST(DesktopSessionTest, ChildLinesCanBeTakenInAnyOrderAndExitStatusIsKept) {
-    DesktopSession session({});
-    LUMORA_REQUIRE_DESKTOP(session);
-    ChildProcess* talk =
-        session.spawn("talk", {"sh", "-c", "echo A1; echo B1; echo A2; read x; echo got $x"});
-    ASSERT_NE(talk, nullptr);
-    EXPECT_EQ(talk->waitLine("B"), "B1");
-    EXPECT_EQ(talk->waitLine("A"), "A1");
-    EXPECT_EQ(talk->waitLine("A"), "A2");
-    EXPECT_EQ(talk->ask("hello", {"got"}), "got hello");
-    EXPECT_EQ(talk->waitExit(5s), 0);
-    EXPECT_FALSE(talk->waitLine("A", 10ms)) << "each line is taken once";
-    EXPECT_EQ(talk->lines().size(), 4u);
-
-    ChildProcess* failing = session.spawn("failing", {"sh", "-c", "echo oops >&2; exit 3"});
-    ASSERT_NE(failing, nullptr);
-    EXPECT_EQ(failing->waitExit(5s), 3);
-    EXPECT_EQ(failing->stderrText(), "oops\n");
-    EXPECT_EQ(session.spawn("missing", {"no-such-program-here"}), nullptr);
-    EXPECT_NE(session.failure().find("no-such-program-here"), std::string::npos);
-}
-
-TEST(DesktopSessionTest, EverythingItStartedDiesWithIt) {
+TEST(DesktopSessionTest, ChildLinesCanBeTakenInAnyOrderAndEverythingItStartedDiesWithIt) {
     pid_t sleeper = 0;
     std::filesystem::path dir;
     {
         DesktopSession session({.sessionBus = true});
         LUMORA_REQUIRE_DESKTOP(session);
         dir = session.dir();
+        ChildProcess* talk =
+            session.spawn("talk", {"sh", "-c", "echo A1; echo B1; echo A2; read x; echo got $x"});
+        ASSERT_NE(talk, nullptr);
+        EXPECT_EQ(talk->waitLine("B"), "B1");
+        EXPECT_EQ(talk->waitLine("A"), "A1");
+        EXPECT_EQ(talk->waitLine("A"), "A2");
+        EXPECT_EQ(talk->ask("hello", {"got"}), "got hello");
+        EXPECT_EQ(talk->waitExit(5s), 0);
+        EXPECT_FALSE(talk->waitLine("A", 10ms)) << "each line is taken once";
+        EXPECT_EQ(talk->lines().size(), 4u);
+
+        ChildProcess* failing = session.spawn("failing", {"sh", "-c", "echo oops >&2; exit 3"});
+        ASSERT_NE(failing, nullptr);
+        EXPECT_EQ(failing->waitExit(5s), 3);
+        EXPECT_EQ(failing->stderrText(), "oops\n");
+        EXPECT_EQ(session.spawn("missing", {"no-such-program-here"}), nullptr);
+        EXPECT_NE(session.failure().find("no-such-program-here"), std::string::npos);
+
         ChildProcess* shell = session.spawn("shell", {"sh", "-c", "sleep 30 & echo $!; wait"});
         ASSERT_NE(shell, nullptr);
         const auto line = shell->waitLine("");
