@@ -40,56 +40,38 @@ bool spinUntil(const std::function<bool()>& done, int limitMs = 3000) {
 
 const QRect kScreen(0, 0, 1280, 1000);
 
-TEST(PanelPlacementTest, UnderTheIconPulledInAtTheRightEdgeOnly) {
-    PlacementInput in;
-    in.screen = kScreen;
-    in.preferredHeight = 300;
-    in.icon = QRect(600, 0, 24, 24);
-    EXPECT_EQ(panelFrame(in), QRect(512, 29, 200, 300));
-
-    in.icon = QRect(1256, 0, 24, 24);
-    const QRect right = panelFrame(in);
-    EXPECT_EQ(right.x() + right.width(), 1280 - kPanelMargin);
-
-    in.icon = QRect(0, 0, 24, 24);
-    EXPECT_LT(panelFrame(in).x(), 0) << "no correction at the left edge";
-
-    for (double h : {0.0, -20.0}) {
-        in.preferredHeight = h;
-        EXPECT_EQ(panelFrame(in).height(), kDefaultPanelHeight);
+// What repositionWindow computes: under the icon, or at the pointer when the
+// tray gives no icon geometry (a StatusNotifierItem tray).
+TEST(PanelPlacementTest, UnderTheIconOrAtThePointer) {
+    const struct {
+        const char* what;
+        QRect frame;
+        std::optional<QRect> icon;
+        QPoint pointer = {};
+        double height = 300;
+        QRect screen = kScreen;
+    } cases[] = {
+        {"under the icon", {512, 29, 200, 300}, QRect(600, 0, 24, 24)},
+        {"pulled in 5 at the right edge", {1075, 29, 200, 300}, QRect(1256, 0, 24, 24)},
+        {"not at the left edge", {-88, 29, 200, 300}, QRect(0, 0, 24, 24)},
+        {"height 0", {-88, 29, 200, kDefaultPanelHeight}, QRect(0, 0, 24, 24), {}, 0},
+        {"height < 0", {-88, 29, 200, kDefaultPanelHeight}, QRect(0, 0, 24, 24), {}, -20},
+        {"a bottom tray: upwards", {512, 671, 200, 300}, QRect(600, 976, 24, 24)},
+        {"no icon: under the pointer", {540, 15, 200, 300}, QRect(), {640, 10}},
+        {"lower half: above the pointer", {540, 685, 200, 300}, std::nullopt, {640, 990}},
+        {"top right corner", {1075, 7, 200, 300}, std::nullopt, {1279, 2}},
+        {"bottom left corner", {5, 694, 200, 300}, std::nullopt, {2, 999}},
+        {"small screen", {300, 5, 200, 230}, std::nullopt, {400, 10}, 300, {0, 0, 800, 240}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlacementInput in;
+        in.screen = c.screen;
+        in.icon = c.icon;
+        in.pointer = c.pointer;
+        in.preferredHeight = c.height;
+        EXPECT_EQ(panelFrame(in), c.frame);
     }
-
-    // A tray along the bottom opens the panel upwards.
-    in.preferredHeight = 300;
-    in.icon = QRect(600, 976, 24, 24);
-    const QRect up = panelFrame(in);
-    EXPECT_EQ(up.y() + up.height(), 976 - kPanelMargin);
-}
-
-TEST(PanelPlacementTest, WithoutIconGeometryAtThePointerInsideTheScreen) {
-    PlacementInput in;
-    in.screen = kScreen;
-    in.preferredHeight = 300;
-    in.icon = QRect();  // what a StatusNotifierItem tray gives
-    in.pointer = QPoint(640, 10);
-    EXPECT_EQ(panelFrame(in), QRect(540, 15, 200, 300));
-
-    // Lower half: above the pointer.
-    in.pointer = QPoint(640, 990);
-    const QRect up = panelFrame(in);
-    EXPECT_EQ(up.y() + up.height(), 990 - kPanelMargin);
-
-    // In a corner: kept inside the available area.
-    in.pointer = QPoint(1279, 2);
-    const QRect corner = panelFrame(in);
-    EXPECT_TRUE(kScreen.contains(corner)) << corner.x() << "," << corner.y();
-    in.pointer = QPoint(2, 999);
-    EXPECT_TRUE(kScreen.contains(panelFrame(in)));
-
-    // A screen smaller than the panel: the panel shrinks to fit.
-    in.screen = QRect(0, 0, 800, 240);
-    in.pointer = QPoint(400, 10);
-    EXPECT_TRUE(in.screen.contains(panelFrame(in)));
 }
 
 class FakeMonitor : public ClickMonitor {
@@ -237,51 +219,48 @@ class ShellTest : public ::testing::Test {
 TEST_F(ShellTest, TheContextMenuHasItsTitlesAndKeysInOrder) {
     QStringList titles;
     for (QAction* a : shell_->contextMenu()->actions()) {
-        titles << (a->isSeparator() ? "-" : a->text());
+        const QString key = a->shortcut().toString();
+        titles << (a->isSeparator() ? "-"
+                   : key.isEmpty()  ? a->text()
+                                    : a->text() + "[" + key + "]");
     }
     EXPECT_EQ(titles.join("|").toStdString(),
-              "Darkness!|Off in 5 minutes|Off in 30 minutes|Off in 60 minutes|-|Settings|-|Help|"
-              "Provide Feedback|-|Quit Lumora");
-    EXPECT_EQ(action("Darkness!")->shortcut(), QKeySequence(Qt::Key_X));
-    EXPECT_EQ(action("Settings")->shortcut(), QKeySequence(Qt::Key_S));
-    EXPECT_EQ(action("Help")->shortcut(), QKeySequence(Qt::Key_H));
-    EXPECT_EQ(action("Provide Feedback")->shortcut(), QKeySequence(Qt::Key_F));
-    EXPECT_EQ(action("Quit Lumora")->shortcut(), QKeySequence(Qt::Key_Q));
-    EXPECT_TRUE(action("Off in 5 minutes")->shortcut().isEmpty());
+              "Darkness![X]|Off in 5 minutes|Off in 30 minutes|Off in 60 minutes|-|Settings[S]|-|"
+              "Help[H]|Provide Feedback[F]|-|Quit Lumora[Q]");
 }
 
 TEST_F(ShellTest, DarknessSwitchesEveryKnownLightOffAndNothingWithoutLights) {
     action("Darkness!")->trigger();
     EXPECT_TRUE(queued().empty());
 
-    HueLight a, b;
-    a.lamp_id = "1";
-    b.lamp_id = "2";
-    for (HueLight* l : {&a, &b}) {
-        l->hue_ip = "10.0.0.2";
-        l->hue_key = "key";
+    std::vector<HueLight> lights(2);
+    for (size_t i = 0; i < lights.size(); ++i) {
+        lights[i].lamp_id = std::to_string(i + 1);
+        lights[i].hue_ip = "10.0.0.2";
+        lights[i].hue_key = "key";
     }
-    delegate_->settings().setLights({a, b});
+    delegate_->settings().setLights(lights);
     action("Darkness!")->trigger();
     const auto items = queued();
     ASSERT_EQ(items.size(), 2u);
-    EXPECT_NE(items[0].url.find("/lights/1/state"), std::string::npos);
-    EXPECT_NE(items[1].url.find("/lights/2/state"), std::string::npos);
-    EXPECT_NE(items[0].body.find("\"on\":false"), std::string::npos);
+    for (size_t i = 0; i < items.size(); ++i) {
+        EXPECT_NE(items[i].url.find("/lights/" + std::to_string(i + 1) + "/state"),
+                  std::string::npos);
+        EXPECT_NE(items[i].body.find("\"on\":false"), std::string::npos) << items[i].body;
+    }
 }
 
 TEST_F(ShellTest, TheDelayedOffTitlesSchedule5_30And60Minutes) {
-    std::vector<std::string> times;
-    for (const char* title : {"Off in 5 minutes", "Off in 30 minutes", "Off in 60 minutes"}) {
+    for (auto [title, time] : {std::pair{"Off in 5 minutes", "PT00:05:00"},
+                               {"Off in 30 minutes", "PT00:30:00"},
+                               {"Off in 60 minutes", "PT01:00:00"}}) {
+        SCOPED_TRACE(title);
         action(title)->trigger();
         const auto items = queued();
-        ASSERT_FALSE(items.empty()) << title;
-        times.push_back(items.back().body);
+        ASSERT_FALSE(items.empty());
+        EXPECT_NE(items.back().body.find(time), std::string::npos) << items.back().body;
         delegate_->settings().setActionQueue({});
     }
-    EXPECT_NE(times[0].find("PT00:05:00"), std::string::npos) << times[0];
-    EXPECT_NE(times[1].find("PT00:30:00"), std::string::npos) << times[1];
-    EXPECT_NE(times[2].find("PT01:00:00"), std::string::npos) << times[2];
 }
 
 TEST_F(ShellTest, ARightClickClosesThePanelAndTheNextLeftClickOpensIt) {

@@ -200,37 +200,13 @@ class TranslatedLayout : public DelegateFixture, public ::testing::WithParamInte
         DelegateFixture::TearDown();
     }
     void furnish() {
-        std::vector<HueLight> lights;
-        for (auto [id, name, colour] : {std::tuple{"1", "Kitchen", true},
-                                        {"2", "Reading light by the big window", false},
-                                        {"3", "Hallway", true}}) {
-            HueLight l = light(id);
-            l.name = name;
-            l.unique_id = std::string("uid-") + id;
-            l.allows_brightness = true;
-            l.allows_color = colour;
-            l.allows_ambient = true;
-            l.ct_min = 153;
-            l.ct_max = 500;
-            lights.push_back(l);
-        }
-        settings().setLights(lights);
-        std::vector<HueGroup> groups;
-        for (auto [id, name, type] : {std::tuple{"1", "Living room", "Room"},
-                                      {"2", "Kitchen", "Room"},
-                                      {"3", "Downstairs", "Zone"}}) {
-            HueGroup g = group(id);
-            g.name = name;
-            g.type = type;
-            g.lights = {"1", "2"};
-            groups.push_back(g);
-        }
-        settings().setGroups(groups);
-        HueScene relax;
-        relax.scene_id = "s1";
-        relax.name = "Relax";
-        relax.group = "1";
-        settings().setScenes({relax});
+        settings().setLights({lamp("1", true, true, true, "Kitchen"),
+                              lamp("2", false, true, true, "Reading light by the big window"),
+                              lamp("3", true, true, true, "Hallway")});
+        settings().setGroups({room("1", "Living room", "Room", {"1", "2"}),
+                              room("2", "Kitchen", "Room", {"1", "2"}),
+                              room("3", "Downstairs", "Zone", {"1", "2"})});
+        settings().setScenes({scene("s1", "Relax", "1")});
         settings().setShowZones(true);
         settings().setShowScenes(true);
         settings().setShowColorBarsForRooms(true);

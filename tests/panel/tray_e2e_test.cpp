@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "bridge/http.h"
 #include "simulator/sim_server.h"
 #include "support/desktop_session.h"
+#include "support/x11_support.h"  // findProgram
 
 namespace lumora::testing {
 namespace {
@@ -29,32 +31,34 @@ using namespace std::chrono_literals;
 
 constexpr int kTitle = 32 + 9;  // title bar and divider
 constexpr int kBodyTop = kTitle + 20 + 5;
+const std::string kPanel = "Lumora panel";
 
 // A profile that has seen the welcome and shows rooms without zone headers.
-void writeProfile(const DesktopSession& session, const std::string& extra = "") {
+void writeProfile(const DesktopSession& session, int height, const std::string& extra) {
     const auto dir =
         std::filesystem::path(session.variables().at("XDG_CONFIG_HOME")) / "lumora-demo";
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "defaults.json")
         << "{\"hasSeenWelcomeScreen\": true, \"showZones\": false, "
-           "\"preferredWindowHeightRooms\": 420, \"preferredWindowHeightLights\": 420"
-        << extra << "}";
+        << "\"preferredWindowHeightRooms\": " << height
+        << ", \"preferredWindowHeightLights\": " << height << extra << "}";
 }
 
-std::optional<DesktopSession::Window> panel(DesktopSession& s) {
+// The mapped top level whose title starts with `title`.
+std::optional<DesktopSession::Window> named(DesktopSession& s, const std::string& title) {
     for (const auto& w : s.topLevels()) {
-        if (w.name.rfind("Lumora panel", 0) == 0 && w.mapped) return w;
+        if (w.name.rfind(title, 0) == 0 && w.mapped) return w;
     }
     return std::nullopt;
 }
 
-std::optional<DesktopSession::Window> waitPanel(DesktopSession& s, bool shown,
-                                                std::chrono::milliseconds limit = 5s) {
+// Waits until such a window is `shown` or not; what is there at the end.
+std::optional<DesktopSession::Window> waitNamed(DesktopSession& s, const std::string& title,
+                                                bool shown, std::chrono::milliseconds limit = 5s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        auto p = panel(s);
-        if (p.has_value() == shown) return p ? p : std::optional<DesktopSession::Window>{};
-        if (std::chrono::steady_clock::now() > end) return shown ? std::nullopt : p;
+        auto w = named(s, title);
+        if (w.has_value() == shown || std::chrono::steady_clock::now() > end) return w;
         std::this_thread::sleep_for(20ms);
     }
 }
@@ -88,16 +92,21 @@ class TrayEndToEnd : public ::testing::Test {
     void start(DesktopSession::Options o) {
         session_ = std::make_unique<DesktopSession>(o);
         LUMORA_REQUIRE_DESKTOP(*session_);
-        writeProfile(*session_);
-        app = session_->spawn("lumora", {LUMORA_BINARY, "--demo"});
+        launch();
+        if (!o.tray || HasFatalFailure()) return;
+        const auto found = session_->waitForTrayIcon("lumora", 10s);
+        ASSERT_TRUE(found) << app->stderrText();
+        icon = *found;
+    }
+    // The demo in the session, with its bridge's address.
+    void launch(const std::map<std::string, std::string>& env = {}, int height = 420,
+                const std::string& profile = "") {
+        writeProfile(*session_, height, profile);
+        app = session_->spawn("lumora", {LUMORA_BINARY, "--demo"}, env);
         ASSERT_TRUE(app) << "not started";
         const auto line = app->waitLine("lumora: demo bridge at ", 10s);
         ASSERT_TRUE(line) << app->stderrText();
         bridge = line->substr(std::string("lumora: demo bridge at ").size());
-        if (!o.tray) return;
-        const auto found = session_->waitForTrayIcon("lumora", 10s);
-        ASSERT_TRUE(found) << app->stderrText();
-        icon = *found;
     }
     bool clickIcon(int button = 1) {
         return session_->click(icon.x + icon.width / 2, icon.y + icon.height / 2, button);
@@ -124,11 +133,11 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
         << app->stderrText();
 
     ASSERT_TRUE(clickIcon());
-    auto p = waitPanel(s, true);
+    auto p = waitNamed(s, kPanel, true);
     ASSERT_TRUE(p) << "the panel did not open";
     // Under the icon, pulled in 5 points from the right edge.
     std::this_thread::sleep_for(200ms);
-    p = panel(s);
+    p = named(s, kPanel);
     ASSERT_TRUE(p);
     EXPECT_EQ(p->y, icon.y + icon.height + 5);
     EXPECT_EQ(p->x + p->width, 1280 - 5);
@@ -169,14 +178,14 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
 
     // A click elsewhere closes the panel.
     ASSERT_TRUE(s.click(300, 700));
-    EXPECT_FALSE(waitPanel(s, false, 3s)) << "the panel stayed open";
+    EXPECT_FALSE(waitNamed(s, kPanel, false, 3s)) << "the panel stayed open";
 
     // A right click while the panel is open swaps it for the menu, and
     // "Darkness!" by its key switches every light off.
     ASSERT_TRUE(clickIcon());
-    ASSERT_TRUE(waitPanel(s, true));
+    ASSERT_TRUE(waitNamed(s, kPanel, true));
     ASSERT_TRUE(clickIcon(3));
-    EXPECT_FALSE(waitPanel(s, false, 3s)) << "the panel stayed open";
+    EXPECT_FALSE(waitNamed(s, kPanel, false, 3s)) << "the panel stayed open";
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "x"}));
     const bool allOff = eventually(
@@ -201,10 +210,10 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
     ASSERT_TRUE(s.xdotool({"mousemove", "640", "300"}));
     ASSERT_TRUE(s.sniWatcher()->waitLine("REGISTERED", 10s)) << app->stderrText();
     ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 640 300"));
-    auto p = waitPanel(s, true);
+    auto p = waitNamed(s, kPanel, true);
     ASSERT_TRUE(p) << app->stderrText();
     std::this_thread::sleep_for(200ms);
-    p = panel(s);
+    p = named(s, kPanel);
     ASSERT_TRUE(p);
     EXPECT_GE(p->x, 0);
     EXPECT_LE(p->x + p->width, 1280);
@@ -243,17 +252,6 @@ TEST_F(TrayEndToEnd, SleepStopsBothTimersAndWakeBringsThemBack) {
     EXPECT_EQ(*woke, "System woke: queue timer running, refresh timer running");
 }
 
-// The settings window's top level, titled after the pane it shows.
-std::optional<DesktopSession::Window> settingsWindow(DesktopSession& s, const std::string& pane) {
-    for (int i = 0; i < 100; ++i) {
-        for (const auto& w : s.topLevels()) {
-            if (w.name.rfind(pane, 0) == 0 && w.mapped) return w;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return std::nullopt;
-}
-
 std::string storedUser(const DesktopSession& s) {
     const auto file = std::filesystem::path(s.variables().at("XDG_CONFIG_HOME")) / "lumora-demo" /
                       "defaults.json";
@@ -280,27 +278,20 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
     ASSERT_TRUE(clickIcon(3));
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "s"}));
-    auto w = settingsWindow(s, "Connection");
+    auto w = waitNamed(s, "Connection", true);
     ASSERT_TRUE(w) << "no settings window";
     auto at = [&](int x, int y) { return s.click(w->x + x, w->y + y); };
 
     // Hotkeys, the "On" recorder, then a real ctrl+alt+K.
     ASSERT_TRUE(at(252, 30));
-    ASSERT_TRUE(settingsWindow(s, "Hotkeys"));
+    ASSERT_TRUE(waitNamed(s, "Hotkeys", true));
     ASSERT_TRUE(at(302, 141));
     std::this_thread::sleep_for(300ms);
     ASSERT_TRUE(s.xdotool({"key", "ctrl+alt+k"}));
     std::this_thread::sleep_for(300ms);
     // Escape closes the window once nothing records.
     ASSERT_TRUE(s.xdotool({"key", "Escape"}));
-    const bool closed = eventually(
-        [&] {
-            for (const auto& t : s.topLevels())
-                if (t.name.rfind("Hotkeys", 0) == 0 && t.mapped) return false;
-            return true;
-        },
-        60, 50ms);
-    EXPECT_TRUE(closed) << "Escape left the settings window open";
+    EXPECT_FALSE(waitNamed(s, "Hotkeys", false, 3s)) << "Escape left the settings window open";
 
     for (int room = 1; room <= 8; ++room)
         get(bridge,
@@ -316,7 +307,7 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
     ASSERT_TRUE(clickIcon(3));
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(s.xdotool({"key", "s"}));
-    w = settingsWindow(s, "Connection");
+    w = waitNamed(s, "Connection", true);
     ASSERT_TRUE(w);
     ASSERT_TRUE(at(237, 157));  // Disconnect
     std::this_thread::sleep_for(500ms);
@@ -380,6 +371,48 @@ TEST_F(TrayEndToEnd, TheDemoKeepsItsPortAcrossStartsAndTakesAnotherWhenItIsBusy)
     EXPECT_TRUE(get(moved, "/api/config").contains("name")) << "the moved bridge answers";
     std::ifstream in(file);
     EXPECT_EQ(nlohmann::json::parse(in, nullptr, false).value("bridgeIP", ""), moved);
+}
+
+// What a screen reader gets over a real accessibility bus: the script reads
+// the panel's tree and drives it by keys alone (see panel_atspi_test.py).
+TEST_F(TrayEndToEnd, AScreenReaderReadsThePanelOverTheAccessibilityBusAndStepsItByKeys) {
+    const std::string launcher = "/usr/libexec/at-spi-bus-launcher";
+    if (access(launcher.c_str(), X_OK) != 0) GTEST_SKIP() << "no at-spi2-core: " << launcher;
+    if (findProgram("dbus-send").empty()) GTEST_SKIP() << "no dbus-send";
+    session_ = std::make_unique<DesktopSession>(DesktopSession::Options{.sessionBus = true});
+    LUMORA_REQUIRE_DESKTOP(*session_);
+    DesktopSession& s = *session_;
+    // No settings daemon to be activated on the private bus.
+    std::map<std::string, std::string> env{{"GSETTINGS_BACKEND", "memory"}, {"NO_AT_BRIDGE", "0"}};
+    // Without the display the bus address travels only over the session bus,
+    // the way Qt takes it up: one it finds on the X root window at start it
+    // connects to without ever publishing its tree.
+    ASSERT_TRUE(s.spawn(
+        "a11y-bus", {"env", "-u", "DISPLAY", launcher, "--launch-immediately", "--a11y=1"}, env));
+    ChildProcess* reader = s.spawn("reader", {"/usr/bin/python3", LUMORA_ATSPI_SCRIPT}, env);
+    ASSERT_TRUE(reader);
+    auto said = [reader] {
+        std::string out;
+        for (const auto& l : reader->lines()) out += l + "\n";
+        return out + reader->stderrText();
+    };
+    if (!reader->waitLine("READY", 30s)) {
+        if (reader->waitExit(2s) == 77) GTEST_SKIP() << said();
+        FAIL() << said();
+    }
+
+    // English, whatever this machine speaks, and the panel's shortcut
+    // (control-option-K) recorded.
+    env.insert({{"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                {"LANG", "C.UTF-8"},
+                {"LC_ALL", "C.UTF-8"},
+                {"LANGUAGE", ""}});
+    ASSERT_NO_FATAL_FAILURE(launch(env, 520,
+                                   R"(, "KeyboardShortcuts_togglePanel": )"
+                                   R"("{\"carbonKeyCode\": 40, \"carbonModifiers\": 6144}")"));
+    ASSERT_TRUE(reader->send("BRIDGE " + bridge + " " + storedUser(s)));
+    EXPECT_EQ(reader->waitExit(90s), 0) << said() << app->stderrText();
+    EXPECT_TRUE(app->running()) << app->stderrText();
 }
 
 }  // namespace

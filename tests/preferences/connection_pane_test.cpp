@@ -180,17 +180,6 @@ TEST_F(ConnectionPaneTest, DetectWithNothingFoundKeepsTheAddressAndRunsOnlyOnce)
     EXPECT_EQ(detects_, 2);
 }
 
-TEST_F(ConnectionPaneTest, DetectFoundSetsTheAddressThenConnects) {
-    show();
-    detect_ = [] { return std::string("192.168.1.20\n"); };
-    click(part()->detectButton());
-    exec_->advance(500ms);
-    EXPECT_EQ(settings_.hueIP(), "192.168.1.20");
-    ASSERT_EQ(calls_.size(), 1u);
-    EXPECT_EQ(calls_[0], "connect ip=192.168.1.20 key=") << "the address is in place first";
-    EXPECT_EQ(settings_.connectionErrorMessage(), "");
-}
-
 TEST_F(ConnectionPaneTest, ConnectErasesTheStoredUserAndPairsAfresh) {
     store_->setString("bridgeUser", "olduser");
     settings_.setHueKey("olduser");
@@ -373,29 +362,32 @@ TEST_F(ConnectionPaneTest, APaneClosedMidwayDropsWhatComesBack) {
 }
 
 // With real worker threads: the search must not block the user-interface
-// thread, and its result still arrives there.
-TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndReportsOnTheUserInterfaceThread) {
+// thread, and what it found is in place, trimmed, when the pane connects there.
+TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndConnectsOnTheUserInterfaceThread) {
     auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
     {
         NotificationCenter center;
         AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, *exec);
+        s.setConnectionErrorMessage("earlier failure");
         const auto ui = std::this_thread::get_id();
         std::atomic<bool> onWorker{false};
-        std::thread::id connectedOn;
+        std::vector<std::string> connects;
         ConnectionActions a;
         a.detect = [&] {
             onWorker = std::this_thread::get_id() != ui;
-            return std::string("192.168.1.40");
+            return std::string("192.168.1.40\n");
         };
-        a.connectToBridge = [&] { connectedOn = std::this_thread::get_id(); };
+        a.connectToBridge = [&] {
+            connects.push_back(s.hueIP() + (std::this_thread::get_id() == ui ? " on ui" : ""));
+        };
         ConnectionView view(s, a);
         view.show();
         QTest::mouseClick(view.configuration()->detectButton(), Qt::LeftButton);
         exec->advance(500ms);
         ASSERT_TRUE(exec->runUntil([&] { return !view.configuration()->isDetecting(); }));
         EXPECT_TRUE(onWorker);
-        EXPECT_EQ(connectedOn, ui);
-        EXPECT_EQ(s.hueIP(), "192.168.1.40");
+        EXPECT_EQ(connects, std::vector<std::string>{"192.168.1.40 on ui"});
+        EXPECT_EQ(s.connectionErrorMessage(), "");
     }
 }
 

@@ -1,5 +1,6 @@
 // Draws the settings window's panes offscreen, light and dark, into PNG files
-// for looking at: prefs_screenshots OUTPUT_DIR.
+// for docs/, on virtual time: prefs_screenshots OUTPUT_DIR. The connection
+// pane is drawn on its own, with an address error and connected.
 
 #include <QApplication>
 #include <QCursor>
@@ -8,16 +9,18 @@
 #include <QPalette>
 #include <QStyleFactory>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cstdio>
 
 #include "app/app_settings.h"
 #include "app/linux/launch_at_login.h"
-#include "app/qt/qt_executor.h"
 #include "panel/views/palette.h"
 #include "preferences/advanced_pane.h"
+#include "preferences/connection_pane.h"
 #include "preferences/information_view.h"
 #include "preferences/lights_pane.h"
 #include "preferences/preferences_window.h"
+#include "support/manual_executor.h"
 
 using namespace lumora;
 
@@ -34,11 +37,11 @@ int main(int argc, char** argv) {
     const QString out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(out);
     QTemporaryDir config;
-    QtExecutor dispatcher(1);
+    ManualExecutor exec;
 
     auto store = std::make_shared<InMemoryDefaultsStore>();
     NotificationCenter center;
-    AppSettings settings(store, center, dispatcher);
+    AppSettings settings(store, center, exec);
     settings.loadFromStore();
     std::vector<HueLight> lights;
     for (auto [id, name] : {std::pair{"1", "Desk lamp"},
@@ -78,13 +81,36 @@ int main(int argc, char** argv) {
     for (bool dark : {false, true}) {
         QApplication::setPalette(dark ? lumora::panel::darkPalette() : light);
         prefs::PreferencesWindow w(panes, *store);
+        auto save = [&](QWidget& shown, const QString& name) {
+            exec.runPending();
+            QApplication::processEvents();
+            const QString file =
+                QStringLiteral("%1/prefs-%2%3.png").arg(out, name, dark ? "-dark" : "");
+            shown.grab().save(file);
+            std::printf("%s %dx%d\n", qPrintable(file), shown.width(), shown.height());
+        };
         for (const char* id : {"advanced", "lights", "info"}) {
             w.show(id);
-            QApplication::processEvents();
-            const QString file = QStringLiteral("%1/prefs-%2%3.png")
-                                     .arg(out, QString::fromLatin1(id), dark ? "-dark" : "");
-            w.grab().save(file);
-            std::printf("%s %dx%d\n", qPrintable(file), w.width(), w.height());
+            save(w, QString::fromLatin1(id));
+        }
+        for (bool connected : {false, true}) {
+            AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, exec);
+            s.setHueIP("http://192.168.1.20/api");
+            s.setBridgeConnected(connected);
+            prefs::ConnectionActions a;
+            a.version = "1.4.2";
+            prefs::ConnectionView view(s, a);
+            view.resize(480, 300);
+            view.show();
+            if (!connected) {
+                // A pasted address with a path: the pane says what is wrong.
+                view.configuration()->setConnectionType(1);
+                QTest::mouseClick(view.configuration()->formConnectButton(), Qt::LeftButton);
+                exec.advance(std::chrono::milliseconds(500));
+            }
+            view.resize(480, view.heightForWidth(480) > 0 ? view.heightForWidth(480)
+                                                          : view.sizeHint().height());
+            save(view, connected ? "connection-connected" : "connection");
         }
     }
     return 0;

@@ -179,24 +179,20 @@ std::optional<std::string> ChildProcess::waitLine(
     const std::function<bool(const std::string&)>& match, std::chrono::milliseconds limit) {
     const auto deadline = SteadyClock::now() + limit;
     std::unique_lock lock(mutex_);
-    for (;;) {
+    auto take = [&]() -> std::optional<std::string> {
         for (size_t i = 0; i < lines_.size(); ++i) {
             if (!taken_[i] && match(lines_[i])) {
                 taken_[i] = true;
                 return lines_[i];
             }
         }
+        return std::nullopt;
+    };
+    for (;;) {
+        if (auto line = take()) return line;
         if (closed_) return std::nullopt;
-        if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout) {
-            // One last look at what came with the time-out.
-            for (size_t i = 0; i < lines_.size(); ++i) {
-                if (!taken_[i] && match(lines_[i])) {
-                    taken_[i] = true;
-                    return lines_[i];
-                }
-            }
-            return std::nullopt;
-        }
+        // One last look at what came with the time-out.
+        if (arrived_.wait_until(lock, deadline) == std::cv_status::timeout) return take();
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // An application delegate on virtual time, holding one light ("3") and one
-// room ("5") of a made-up bridge.
+// room ("5") of a made-up bridge, and makers of lights, rooms and scenes.
 
 #include <gtest/gtest.h>
 
@@ -40,6 +40,35 @@ class DelegateFixture : public ::testing::Test {
         g.hue_ip = kBridge;
         g.hue_key = "key";
         return g;
+    }
+    // A light that allows colour, colour temperature (153 to 500) and
+    // dimming as given; named "Lamp ID" unless named.
+    static HueLight lamp(const std::string& id, bool color, bool ambient, bool dim,
+                         const std::string& name = "") {
+        HueLight l = light(id);
+        l.name = name.empty() ? "Lamp " + id : name;
+        l.unique_id = "uid-" + id;
+        l.allows_color = color;
+        l.allows_ambient = ambient;
+        l.allows_brightness = dim;
+        l.ct_min = 153;
+        l.ct_max = 500;
+        return l;
+    }
+    static HueGroup room(const std::string& id, const std::string& name, const std::string& type,
+                         std::vector<std::string> lights = {}) {
+        HueGroup g = group(id);
+        g.name = name;
+        g.type = type;
+        g.lights = std::move(lights);
+        return g;
+    }
+    static HueScene scene(const std::string& id, const std::string& name, const std::string& grp) {
+        HueScene s;
+        s.scene_id = id;
+        s.name = name;
+        s.group = grp;
+        return s;
     }
     AppSettings& settings() { return delegate_->settings(); }
     // The waiting items once queued work has run.

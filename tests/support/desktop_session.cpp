@@ -112,25 +112,6 @@ void sweepLeftovers() {
     }
 }
 
-// Reads one line from `fd` within `limit`, for the programs that report
-// readiness on a descriptor (Xvfb's display, the bus address).
-std::optional<std::string> readLine(int fd, std::chrono::milliseconds limit) {
-    const auto deadline = SteadyClock::now() + limit;
-    std::string text;
-    while (text.find('\n') == std::string::npos) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-        if (left <= 0ms) return std::nullopt;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        char buffer[256];
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) return std::nullopt;  // the program ended first
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    return text.substr(0, text.find('\n'));
-}
-
 }  // namespace
 
 DesktopSession::DesktopSession(Options options) : options_(options) {

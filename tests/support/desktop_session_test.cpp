@@ -11,6 +11,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +49,10 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     const xcb_atom_t a = reply ? reply->atom : XCB_NONE;
     std::free(reply);
     return a;
+}
+
+std::array<int, 4> frame(const DesktopSession::Window& w) {
+    return {w.x, w.y, w.width, w.height};
 }
 
 // A client of the test's own: one window with a class and a name, which can
@@ -114,10 +119,14 @@ class TestClient {
     xcb_window_t window = 0;
 };
 
-TEST(DesktopSessionTest, FindsTopLevelWindowsWhereTheyAreAndHandsOutItsEnvironment) {
-    DesktopSession session({.width = 1024, .height = 768});
+TEST(DesktopSessionTest, FindsWindowsAndDockedIconsWhereTheyAreAndHandsOutItsEnvironment) {
+    DesktopSession session({.width = 1024, .height = 768, .tray = true});
     LUMORA_REQUIRE_DESKTOP(session);
-    EXPECT_FALSE(session.display().empty());
+    auto tray = session.trayWindow();
+    ASSERT_TRUE(tray);
+    EXPECT_EQ(frame(*tray), (std::array{1024 - 120, 0, 120, 24}));
+    EXPECT_TRUE(session.trayIcons().empty());
+    EXPECT_FALSE(session.findWindow("no-such-class"));
 
     TestClient client(session.display(), "lumora", 100, 200, 300, 150);
     const auto unmapped = session.findWindow("lumora");
@@ -129,10 +138,7 @@ TEST(DesktopSessionTest, FindsTopLevelWindowsWhereTheyAreAndHandsOutItsEnvironme
     EXPECT_EQ(found->client, client.window);
     EXPECT_EQ(found->name, "Lumora \xE2\x9C\x93");
     EXPECT_EQ(found->className, "lumora");
-    EXPECT_EQ(found->x, 100);
-    EXPECT_EQ(found->y, 200);
-    EXPECT_EQ(found->width, 300);
-    EXPECT_EQ(found->height, 150);
+    EXPECT_EQ(frame(*found), (std::array{100, 200, 300, 150}));
     EXPECT_TRUE(found->mapped);
 
     ASSERT_TRUE(session.xdotool({"windowmove", std::to_string(client.window), "40", "60"}));
@@ -143,9 +149,21 @@ TEST(DesktopSessionTest, FindsTopLevelWindowsWhereTheyAreAndHandsOutItsEnvironme
         moved = session.findWindow("lumora");
     }
     ASSERT_TRUE(moved);
-    EXPECT_EQ(moved->x, 40);
-    EXPECT_EQ(moved->y, 60);
-    EXPECT_FALSE(session.findWindow("trayer"));
+    EXPECT_EQ(frame(*moved), (std::array{40, 60, 300, 150}));
+
+    TestClient icon(session.display(), "lumora-dock-test", 0, 0, 16, 16);
+    const auto asked = SteadyClock::now();
+    ASSERT_TRUE(icon.dock(20));
+    const auto docked = session.waitForTrayIcon("lumora-dock-test");
+    ASSERT_TRUE(docked) << "no icon docked";
+    std::cout
+        << "[ dock    ] "
+        << std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - asked).count()
+        << " ms; trayer up after " << session.startupSeconds() << " s\n";
+    EXPECT_EQ(docked->id, icon.window);
+    // Right-aligned with a 1-pixel inset, as the README promises.
+    EXPECT_EQ(frame(*docked), (std::array{1024 - 21, 1, 20, 22}));
+    EXPECT_FALSE(session.findWindow("lumora-dock-test")) << "a docked icon is no top level";
 
     // The machine's own desktop, if any, stays out of the child's.
     setenv("WAYLAND_DISPLAY", "wayland-9", 1);
@@ -160,52 +178,26 @@ TEST(DesktopSessionTest, FindsTopLevelWindowsWhereTheyAreAndHandsOutItsEnvironme
     EXPECT_FALSE(std::any_of(env.begin(), env.end(), [](const std::string& e) {
         return e.starts_with("WAYLAND_DISPLAY=");
     }));
-    const auto vars = session.variables();
-    EXPECT_TRUE(
-        vars.at("DBUS_SESSION_BUS_ADDRESS").starts_with("unix:path=" + session.dir().string()))
+    EXPECT_TRUE(session.variables()
+                    .at("DBUS_SESSION_BUS_ADDRESS")
+                    .starts_with("unix:path=" + session.dir().string()))
         << "without a bus of its own a child must reach none";
 }
 
-TEST(DesktopSessionTest, TrayerDocksAnXEmbedClientWhereTheHarnessFindsIt) {
-    DesktopSession session({.tray = true});
-    LUMORA_REQUIRE_DESKTOP(session);
-    auto tray = session.trayWindow();
-    ASSERT_TRUE(tray);
-    EXPECT_EQ(tray->x, 1280 - 120);
-    EXPECT_EQ(tray->y, 0);
-    EXPECT_EQ(tray->width, 120);
-    EXPECT_EQ(tray->height, 24);
-    EXPECT_TRUE(session.trayIcons().empty());
-
-    TestClient icon(session.display(), "lumora-dock-test", 0, 0, 16, 16);
-    const auto asked = SteadyClock::now();
-    ASSERT_TRUE(icon.dock(20));
-    const auto docked = session.waitForTrayIcon("lumora-dock-test");
-    ASSERT_TRUE(docked) << "no icon docked";
-    std::cout
-        << "[ dock    ] "
-        << std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - asked).count()
-        << " ms; trayer up after " << session.startupSeconds() << " s; icon at " << docked->x << ","
-        << docked->y << " " << docked->width << "x" << docked->height << "\n";
-    EXPECT_EQ(docked->id, icon.window);
-    EXPECT_GE(docked->x, tray->x);
-    EXPECT_LE(docked->x + docked->width, tray->x + tray->width);
-    EXPECT_GE(docked->y, tray->y);
-    EXPECT_LE(docked->y + docked->height, tray->y + tray->height);
-    EXPECT_EQ(docked->width, 20);
-    EXPECT_FALSE(session.findWindow("lumora-dock-test")) << "a docked icon is no top level";
-}
-
-TEST(DesktopSessionTest, TheStandInWatcherRegistersItemsAndCallsThem) {
-    DesktopSession session({.sniWatcher = true});
+TEST(DesktopSessionTest, TheStandInWatcherAndLoginManagerAnswerOnTheirBuses) {
+    DesktopSession session({.sniWatcher = true, .logind = true});
     LUMORA_REQUIRE_DESKTOP(session);
     ChildProcess* watcher = session.sniWatcher();
-    ASSERT_NE(watcher, nullptr);
+    ChildProcess* logind = session.logind();
+    ASSERT_TRUE(watcher && logind);
     EXPECT_EQ(watcher->ask("ACTIVATE 1 2"), "ERR no item registered");
+    EXPECT_EQ(logind->ask("WAITSUB 0.1", {"SUBSCRIBED", "ERR"}), "ERR no subscriber");
 
-    // An item the way toolkits make one: a name of its own, the usual path.
-    const char* item = R"(
-import dbus, dbus.service, os, sys
+    // A tray item the way toolkits make one (a name of its own, the usual
+    // path), which also listens for sleep on the "system" bus of its
+    // environment and takes a delay lock, as the program does.
+    const char* program = R"(
+import dbus, dbus.service, os, stat
 from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
 DBusGMainLoop(set_as_default=True)
@@ -224,21 +216,28 @@ item = Item(bus, '/StatusNotifierItem')
 name = dbus.service.BusName('org.kde.StatusNotifierItem-%d-1' % os.getpid(), bus)
 bus.get_object('org.kde.StatusNotifierWatcher', '/StatusNotifierWatcher').RegisterStatusNotifierItem(
     name.get_name(), dbus_interface='org.kde.StatusNotifierWatcher')
+system = dbus.SystemBus()
+system.add_signal_receiver(lambda start: print('SLEEP', 'true' if start else 'false', flush=True),
+    'PrepareForSleep', 'org.freedesktop.login1.Manager', 'org.freedesktop.login1',
+    '/org/freedesktop/login1')
+manager = system.get_object('org.freedesktop.login1', '/org/freedesktop/login1')
+fd = manager.Inhibit('sleep', 'lumora', 'test', 'delay',
+    dbus_interface='org.freedesktop.login1.Manager').take()
+print('LOCK', 'chr' if stat.S_ISCHR(os.fstat(fd).st_mode) else 'other', flush=True)
 GLib.MainLoop().run()
 )";
-    ChildProcess* program = session.spawn("item", {"/usr/bin/python3", "-c", item});
-    ASSERT_NE(program, nullptr);
+    ChildProcess* client = session.spawn("client", {"/usr/bin/python3", "-c", program});
+    ASSERT_NE(client, nullptr);
     const auto registered = watcher->waitLine("REGISTERED");
-    ASSERT_TRUE(registered) << program->stderrText();
+    ASSERT_TRUE(registered) << client->stderrText();
     EXPECT_EQ(*registered, "REGISTERED org.kde.StatusNotifierItem-" +
-                               std::to_string(program->pid()) + "-1 /StatusNotifierItem");
-
-    EXPECT_EQ(watcher->ask("ACTIVATE 10 20"), "OK");
-    EXPECT_EQ(program->waitLine("ACTIVATED"), "ACTIVATED 10 20");
-    EXPECT_EQ(watcher->ask("CONTEXT 3 4"), "OK");
-    EXPECT_EQ(program->waitLine("MENU"), "MENU 3 4");
-    EXPECT_EQ(watcher->ask("SECONDARY 5 6"), "OK");
-    EXPECT_EQ(program->waitLine("SECONDARY"), "SECONDARY 5 6");
+                               std::to_string(client->pid()) + "-1 /StatusNotifierItem");
+    for (auto [command, reply] : {std::pair{"ACTIVATE 10 20", "ACTIVATED 10 20"},
+                                  {"CONTEXT 3 4", "MENU 3 4"},
+                                  {"SECONDARY 5 6", "SECONDARY 5 6"}}) {
+        EXPECT_EQ(watcher->ask(command), "OK") << command;
+        EXPECT_EQ(client->waitLine(reply), reply);
+    }
     EXPECT_EQ(watcher->ask("GET Title", {"VALUE", "ERR"}), "VALUE Title Lumora test");
 
     // What a tray icon asks before it registers, through the session bus of
@@ -265,77 +264,45 @@ GLib.MainLoop().run()
     EXPECT_TRUE(other->ends_with(" /Other")) << *other;
     EXPECT_EQ(watcher->waitLine("UNREGISTERED"), "UN" + *other);
 
-    program->terminate();
+    EXPECT_EQ(client->waitLine("LOCK"), "LOCK chr") << client->stderrText();
+    EXPECT_EQ(logind->waitLine("INHIBIT"), "INHIBIT sleep lumora test delay");
+    const auto subscribed = logind->ask("WAITSUB 5", {"SUBSCRIBED", "ERR"});
+    ASSERT_TRUE(subscribed && subscribed->starts_with("SUBSCRIBED :1.")) << client->stderrText();
+    for (auto [command, start] : {std::pair{"SLEEP", "true"}, {"WAKE", "false"}}) {
+        EXPECT_EQ(logind->ask(command, {"EMITTED", "ERR"}), std::string("EMITTED ") + start);
+        EXPECT_EQ(client->waitLine("SLEEP"), std::string("SLEEP ") + start);
+    }
+
+    client->terminate();
     EXPECT_TRUE(watcher->waitLine("UNREGISTERED"));
     EXPECT_EQ(watcher->ask("ACTIVATE 1 2"), "ERR no item registered");
 }
 
-TEST(DesktopSessionTest, TheStandInLoginManagerSignalsSleepAndWake) {
-    DesktopSession session({.logind = true});
-    LUMORA_REQUIRE_DESKTOP(session);
-    ChildProcess* logind = session.logind();
-    ASSERT_NE(logind, nullptr);
-    EXPECT_EQ(logind->ask("WAITSUB 0.1", {"SUBSCRIBED", "ERR"}), "ERR no subscriber");
-
-    // A subscriber on the "system" bus of its environment that also takes a
-    // delay lock, as the program would.
-    const char* subscriber = R"(
-import dbus, os, stat
-from dbus.mainloop.glib import DBusGMainLoop
-from gi.repository import GLib
-DBusGMainLoop(set_as_default=True)
-bus = dbus.SystemBus()
-bus.add_signal_receiver(lambda start: print('SLEEP', 'true' if start else 'false', flush=True),
-    'PrepareForSleep', 'org.freedesktop.login1.Manager', 'org.freedesktop.login1',
-    '/org/freedesktop/login1')
-manager = bus.get_object('org.freedesktop.login1', '/org/freedesktop/login1')
-fd = manager.Inhibit('sleep', 'lumora', 'test', 'delay',
-    dbus_interface='org.freedesktop.login1.Manager').take()
-print('LOCK', 'chr' if stat.S_ISCHR(os.fstat(fd).st_mode) else 'other', flush=True)
-GLib.MainLoop().run()
-)";
-    ChildProcess* program = session.spawn("subscriber", {"/usr/bin/python3", "-c", subscriber});
-    ASSERT_NE(program, nullptr);
-    EXPECT_EQ(program->waitLine("LOCK"), "LOCK chr") << program->stderrText();
-    EXPECT_EQ(logind->waitLine("INHIBIT"), "INHIBIT sleep lumora test delay");
-    const auto subscribed = logind->ask("WAITSUB 5", {"SUBSCRIBED", "ERR"});
-    ASSERT_TRUE(subscribed && subscribed->starts_with("SUBSCRIBED :1.")) << program->stderrText();
-
-    EXPECT_EQ(logind->ask("SLEEP", {"EMITTED", "ERR"}), "EMITTED true");
-    EXPECT_EQ(program->waitLine("SLEEP"), "SLEEP true");
-    EXPECT_EQ(logind->ask("WAKE", {"EMITTED", "ERR"}), "EMITTED false");
-    EXPECT_EQ(program->waitLine("SLEEP"), "SLEEP false");
-}
-
-TEST(DesktopSessionTest, ChildLinesCanBeTakenInAnyOrderAndExitStatusIsKept) {
-    DesktopSession session({});
-    LUMORA_REQUIRE_DESKTOP(session);
-    ChildProcess* talk =
-        session.spawn("talk", {"sh", "-c", "echo A1; echo B1; echo A2; read x; echo got $x"});
-    ASSERT_NE(talk, nullptr);
-    EXPECT_EQ(talk->waitLine("B"), "B1");
-    EXPECT_EQ(talk->waitLine("A"), "A1");
-    EXPECT_EQ(talk->waitLine("A"), "A2");
-    EXPECT_EQ(talk->ask("hello", {"got"}), "got hello");
-    EXPECT_EQ(talk->waitExit(5s), 0);
-    EXPECT_FALSE(talk->waitLine("A", 10ms)) << "each line is taken once";
-    EXPECT_EQ(talk->lines().size(), 4u);
-
-    ChildProcess* failing = session.spawn("failing", {"sh", "-c", "echo oops >&2; exit 3"});
-    ASSERT_NE(failing, nullptr);
-    EXPECT_EQ(failing->waitExit(5s), 3);
-    EXPECT_EQ(failing->stderrText(), "oops\n");
-    EXPECT_EQ(session.spawn("missing", {"no-such-program-here"}), nullptr);
-    EXPECT_NE(session.failure().find("no-such-program-here"), std::string::npos);
-}
-
-TEST(DesktopSessionTest, EverythingItStartedDiesWithIt) {
+TEST(DesktopSessionTest, ChildLinesCanBeTakenInAnyOrderAndEverythingItStartedDiesWithIt) {
     pid_t sleeper = 0;
     std::filesystem::path dir;
     {
         DesktopSession session({.sessionBus = true});
         LUMORA_REQUIRE_DESKTOP(session);
         dir = session.dir();
+        ChildProcess* talk =
+            session.spawn("talk", {"sh", "-c", "echo A1; echo B1; echo A2; read x; echo got $x"});
+        ASSERT_NE(talk, nullptr);
+        EXPECT_EQ(talk->waitLine("B"), "B1");
+        EXPECT_EQ(talk->waitLine("A"), "A1");
+        EXPECT_EQ(talk->waitLine("A"), "A2");
+        EXPECT_EQ(talk->ask("hello", {"got"}), "got hello");
+        EXPECT_EQ(talk->waitExit(5s), 0);
+        EXPECT_FALSE(talk->waitLine("A", 10ms)) << "each line is taken once";
+        EXPECT_EQ(talk->lines().size(), 4u);
+
+        ChildProcess* failing = session.spawn("failing", {"sh", "-c", "echo oops >&2; exit 3"});
+        ASSERT_NE(failing, nullptr);
+        EXPECT_EQ(failing->waitExit(5s), 3);
+        EXPECT_EQ(failing->stderrText(), "oops\n");
+        EXPECT_EQ(session.spawn("missing", {"no-such-program-here"}), nullptr);
+        EXPECT_NE(session.failure().find("no-such-program-here"), std::string::npos);
+
         ChildProcess* shell = session.spawn("shell", {"sh", "-c", "sleep 30 & echo $!; wait"});
         ASSERT_NE(shell, nullptr);
         const auto line = shell->waitLine("");

@@ -19,28 +19,17 @@ Commands on stdin, one a line:
 Exits when stdin closes. Exits with 77 when its Python modules are missing.
 """
 
-import argparse
 import os
 import sys
 import time
 
-try:
-    import dbus
-    import dbus.service
-    from dbus.mainloop.glib import DBusGMainLoop
-    from gi.repository import GLib
-except ImportError as error:
-    print(f"fake_logind: {error} (python3-dbus and python3-gi)", file=sys.stderr)
-    sys.exit(77)
+sys.dont_write_bytecode = True  # nothing written next to the sources
+from fake_service import GLib, dbus, say, serve  # noqa: E402
 
 NAME = "org.freedesktop.login1"
 PATH = "/org/freedesktop/login1"
 MANAGER = "org.freedesktop.login1.Manager"
 PROPERTIES = "org.freedesktop.DBus.Properties"
-
-
-def say(line):
-    print(line, flush=True)
 
 
 class Manager(dbus.service.Object):
@@ -92,19 +81,13 @@ def subscriber(bus):
     return None
 
 
-class Commands:
-    def __init__(self, bus, manager, loop):
-        self.bus = bus
-        self.manager = manager
-        self.loop = loop
-        self.pending = b""
-
-    def wait_subscriber(self, seconds):
+def commands(bus, manager):
+    def wait_subscriber(seconds):
         deadline = time.monotonic() + seconds
 
         def look():
             try:
-                found = subscriber(self.bus)
+                found = subscriber(bus)
             except dbus.DBusException as error:
                 say(f"ERR {error.get_dbus_name()}")
                 return False
@@ -119,55 +102,24 @@ class Commands:
         if look():
             GLib.timeout_add(20, look)
 
-    def run(self, line):
-        words = line.split()
-        if not words:
-            return
+    def run(words):
         command = words[0].upper()
         if command == "SLEEP":
-            self.manager.emit(True)
+            manager.emit(True)
         elif command == "WAKE":
-            self.manager.emit(False)
+            manager.emit(False)
         elif command == "WAITSUB":
             try:
                 seconds = float(words[1]) if len(words) > 1 else 5.0
             except ValueError:
                 say("ERR bad time")
                 return
-            self.wait_subscriber(seconds)
+            wait_subscriber(seconds)
         else:
             say(f"ERR unknown command {words[0]}")
 
-    def readable(self, fd, condition):
-        # Raw reads: a buffered readline could keep a second line in its
-        # buffer where the watch on the descriptor never sees it.
-        chunk = os.read(fd, 4096)
-        if not chunk:
-            self.loop.quit()  # the test is gone
-            return False
-        self.pending += chunk
-        while b"\n" in self.pending:
-            line, self.pending = self.pending.split(b"\n", 1)
-            self.run(line.decode(errors="replace").strip())
-        return True
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--address", help="the bus to serve (default: the system bus)")
-    args = parser.parse_args()
-
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.bus.BusConnection(args.address) if args.address else dbus.SystemBus()
-    manager = Manager(bus)
-    name = dbus.service.BusName(NAME, bus, do_not_queue=True)
-    loop = GLib.MainLoop()
-    commands = Commands(bus, manager, loop)
-    GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, commands.readable)
-    say("READY")
-    loop.run()
-    del name
+    return run
 
 
 if __name__ == "__main__":
-    main()
+    serve(__doc__, dbus.SystemBus, NAME, lambda bus: commands(bus, Manager(bus)))

@@ -22,18 +22,10 @@ the target is the item registered last, or the one whose service is named:
 Exits when stdin closes. Exits with 77 when its Python modules are missing.
 """
 
-import argparse
-import os
 import sys
 
-try:
-    import dbus
-    import dbus.service
-    from dbus.mainloop.glib import DBusGMainLoop
-    from gi.repository import GLib
-except ImportError as error:
-    print(f"fake_sni_watcher: {error} (python3-dbus and python3-gi)", file=sys.stderr)
-    sys.exit(77)
+sys.dont_write_bytecode = True  # nothing written next to the sources
+from fake_service import dbus, say, serve  # noqa: E402
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
@@ -45,10 +37,6 @@ PROPERTY_XML = """
     <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
     <property name="ProtocolVersion" type="i" access="read"/>
 """
-
-
-def say(line):
-    print(line, flush=True)
 
 
 def text(value):
@@ -175,10 +163,8 @@ class Watcher(dbus.service.Object):
 
 
 class Commands:
-    def __init__(self, watcher, loop):
+    def __init__(self, watcher):
         self.watcher = watcher
-        self.loop = loop
-        self.pending = b""
 
     def reply(self, *_):
         say("OK")
@@ -223,10 +209,7 @@ class Commands:
             error_handler=self.error,
         )
 
-    def run(self, line):
-        words = line.split()
-        if not words:
-            return
+    def run(self, words):
         command, rest = words[0].upper(), words[1:]
         if command == "ACTIVATE":
             self.call(rest, "Activate", "ii")
@@ -243,37 +226,12 @@ class Commands:
         else:
             say(f"ERR unknown command {words[0]}")
 
-    def readable(self, fd, condition):
-        # Raw reads: a buffered readline could keep a second line in its
-        # buffer where the watch on the descriptor never sees it.
-        chunk = os.read(fd, 4096)
-        if not chunk:
-            self.loop.quit()  # the test is gone
-            return False
-        self.pending += chunk
-        while b"\n" in self.pending:
-            line, self.pending = self.pending.split(b"\n", 1)
-            self.run(line.decode(errors="replace").strip())
-        return True
 
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--address", help="the bus to serve (default: the session bus)")
-    args = parser.parse_args()
-
-    DBusGMainLoop(set_as_default=True)
-    bus = dbus.bus.BusConnection(args.address) if args.address else dbus.SessionBus()
+def start(bus):
     watcher = Watcher(bus)
-    name = dbus.service.BusName(WATCHER, bus, do_not_queue=True)
-    loop = GLib.MainLoop()
-    commands = Commands(watcher, loop)
-    GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, commands.readable)
     watcher.StatusNotifierHostRegistered()
-    say("READY")
-    loop.run()
-    del name
+    return Commands(watcher).run
 
 
 if __name__ == "__main__":
-    main()
+    serve(__doc__, dbus.SessionBus, WATCHER, start)

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +52,26 @@ inline bool waitChild(pid_t pid, std::chrono::milliseconds limit) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Reads one line from `fd` within `limit`, for the programs that report
+// readiness on a descriptor (Xvfb's display, a bus address); nothing when the
+// time runs out or the program ends first.
+inline std::optional<std::string> readLine(int fd, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::string text;
+    while (text.find('\n') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) return std::nullopt;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[256];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) return std::nullopt;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return text.substr(0, text.find('\n'));
+}
+
 // A private X server on a display it picks itself.
 class Xvfb {
   public:
@@ -87,23 +108,13 @@ class Xvfb {
             return;
         }
         // The server writes its display number once it accepts connections.
-        std::string number;
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (number.find('\n') == std::string::npos &&
-               std::chrono::steady_clock::now() < deadline) {
-            pollfd p{fds[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buffer[32];
-            const ssize_t n = read(fds[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            number.append(buffer, static_cast<size_t>(n));
-        }
+        const auto number = readLine(fds[0], 10s);
         close(fds[0]);
-        if (number.find('\n') == std::string::npos) {
+        if (!number) {
             failure = "Xvfb did not report a display";
             return;
         }
-        display = ":" + number.substr(0, number.find('\n'));
+        display = ":" + *number;
     }
     ~Xvfb() {
         if (pid_ <= 0) return;

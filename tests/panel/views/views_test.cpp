@@ -17,32 +17,6 @@ namespace {
 
 class ViewsTest : public DelegateFixture {
   protected:
-    static HueGroup room(const std::string& id, const std::string& name, const std::string& type,
-                         std::vector<std::string> lights = {}) {
-        HueGroup g = group(id);
-        g.name = name;
-        g.type = type;
-        g.lights = std::move(lights);
-        return g;
-    }
-    static HueLight lamp(const std::string& id, bool color, bool ambient, bool dim) {
-        HueLight l = light(id);
-        l.name = "Lamp " + id;
-        l.unique_id = "uid-" + id;
-        l.allows_color = color;
-        l.allows_ambient = ambient;
-        l.allows_brightness = dim;
-        l.ct_min = 153;
-        l.ct_max = 500;
-        return l;
-    }
-    static HueScene scene(const std::string& id, const std::string& name, const std::string& grp) {
-        HueScene s;
-        s.scene_id = id;
-        s.name = name;
-        s.group = grp;
-        return s;
-    }
     // Shows a widget 200 wide so rows get their real geometry.
     template <typename W>
     std::unique_ptr<W> shown(std::unique_ptr<W> w) {
