@@ -1,5 +1,5 @@
 #pragma once
-// Finding the bridge's address without the user's help: the vendor's web discovery
+// Finding the bridge's address without the user's help: the public web discovery
 // service first, then DNS service discovery of "_hue._tcp" on the local network.
 
 #include <atomic>
@@ -43,7 +43,7 @@ std::optional<HueDiscoveryBridgeDetails> decodeHueDiscoveryBridgeDetails(std::st
 std::optional<std::string> parseHueDiscoveryResponse(std::string_view jsonData);
 
 // The web discovery address: $LUMORA_DISCOVERY_URL when set and not empty, else the
-// vendor's service.
+// public discovery service.
 std::string discoveryUrl();
 
 // One DNS-SD discovery run. Events may arrive on the back-end's thread; status() and
