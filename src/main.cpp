@@ -113,15 +113,9 @@ void sendDebugData(const std::string& ip, const std::string& user,
 
 // The port of a loopback address the demo stored ("127.0.0.1:41234"), else 0.
 int lastDemoPort(const std::string& address) {
-    const std::string prefix = "127.0.0.1:";
-    if (address.rfind(prefix, 0) != 0) return 0;
-    const std::string digits = address.substr(prefix.size());
-    if (digits.empty() || digits.size() > 5 ||
-        digits.find_first_not_of("0123456789") != std::string::npos) {
-        return 0;
-    }
-    const int port = std::stoi(digits);
-    return port >= 1024 && port <= 65535 ? port : 0;
+    const auto url = lumora::parseUrl("http://" + address);
+    if (!url || url->host != "127.0.0.1" || url->port < 1024) return 0;
+    return url->port;
 }
 
 // The demo's bridge on `port` (the one it had last time, so that a repeat

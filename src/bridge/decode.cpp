@@ -484,10 +484,6 @@ std::string userCollationLocale() {
     return "";
 }
 
-}  // namespace
-
-namespace {
-
 // The root order at secondary strength puts printable ASCII as below, each
 // capital with its small letter, with no contractions or expansions among
 // them: for names of these characters alone a rank per character decides,
