@@ -150,7 +150,7 @@ std::optional<json> parseSettings(const std::string& text) {
     json j = json::parse(
         text,
         [&](int depth, json::parse_event_t, json&) {
-            if (depth <= kMaxSettingsDepth) return true;
+            if (depth < kMaxSettingsDepth) return true;
             tooDeep = true;
             return false;
         },

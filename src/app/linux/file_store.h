@@ -26,8 +26,8 @@ std::filesystem::path configDirectory(const std::string& profile = "lumora");
 // writes a few kilobytes, and parsing tens of megabytes costs seconds and
 // gigabytes. The store never writes a file it would refuse.
 inline constexpr std::size_t kMaxSettingsFileSize = 1024 * 1024;
-// Deeper nesting is refused too: the program writes flat objects, and deep
-// values overflow the stack when copied or written out.
+// So is nesting deeper than this, the object itself counted: the program
+// writes flat objects, and deep values overflow the stack when written out.
 inline constexpr int kMaxSettingsDepth = 64;
 
 class JsonFileDefaultsStore : public DefaultsStore {
