@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -108,7 +109,9 @@ Contents readBounded(const fs::path& file) {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         c.state = Contents::State::Unreadable;
-        c.reason = S_ISDIR(st.st_mode) ? reasonOf(EISDIR) : "not a regular file";
+        c.reason = S_ISDIR(st.st_mode) ? reasonOf(EISDIR)
+                   : st.st_mode == 0   ? reasonOf(errno)
+                                       : "not a regular file";
         return c;
     }
     if (static_cast<unsigned long long>(st.st_size) > kMaxSettingsFileSize) {
@@ -116,10 +119,13 @@ Contents readBounded(const fs::path& file) {
         c.size = st.st_size;
         return c;
     }
-    // One byte past the cap tells a file that grew since fstat.
-    c.text.resize(kMaxSettingsFileSize + 1);
+    // Room for what fstat told and one byte more, which tells a file that grew
+    // since; it grows up to one byte past the cap.
+    c.text.resize(static_cast<std::size_t>(st.st_size) + 1);
     std::size_t got = 0;
-    while (got < c.text.size()) {
+    while (got < kMaxSettingsFileSize + 1) {
+        if (got == c.text.size())
+            c.text.resize(std::min(c.text.size() * 2, kMaxSettingsFileSize + 1));
         const ssize_t n = ::read(fd.get(), c.text.data() + got, c.text.size() - got);
         if (n < 0) {
             if (errno == EINTR) continue;
