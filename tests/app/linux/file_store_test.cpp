@@ -118,12 +118,13 @@ TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
 // What is just inside the limits is read, kept and written back inside them:
 // the store never writes a file it would refuse at the next start.
 TEST_F(FileStoreTest, AFileAtTheLimitsIsKeptAndWrittenWithinThem) {
-    const std::string deep = "{\"a\":" + std::string(kMaxSettingsDepth - 1, '[') +
-                             std::string(kMaxSettingsDepth - 1, ']');
-    // Indented, a list of small numbers takes three times its compact size.
-    std::string wide = "{\"b\":[0";
-    while (wide.size() + deep.size() + 100 < kMaxSettingsFileSize) wide += ",0";
-    std::string text = wide + "]," + deep.substr(1) + "}";
+    // A long string fills the file; indented, a list of small numbers takes
+    // three times its compact size and so no longer fits.
+    std::string text = "{\"a\":" + std::string(kMaxSettingsDepth - 1, '[') +
+                       std::string(kMaxSettingsDepth - 1, ']') + ",\"b\":[0";
+    for (int i = 0; i < 500; ++i) text += ",0";
+    text += "],\"pad\":\"";
+    text += std::string(kMaxSettingsFileSize - 100 - text.size(), 'x') + "\"}";
     text.insert(text.size() - 1, std::string(kMaxSettingsFileSize - text.size(), ' '));
     ASSERT_EQ(text.size(), kMaxSettingsFileSize);
     write(text);
