@@ -213,7 +213,10 @@ bool LaunchAtLogin::migrateIfNeeded() {
     auto exec = entryValue(*text, "Exec");
     auto program = exec ? desktopExecProgram(*exec) : std::nullopt;
     // A bare name is looked up on PATH by the desktop; only paths can go stale.
-    if (program && (program->find('/') == std::string::npos || fs::exists(*program))) return false;
+    // One the system cannot even look up (a name too long) is stale as well.
+    std::error_code ec;
+    if (program && (program->find('/') == std::string::npos || fs::exists(*program, ec)))
+        return false;
     // Everything else in the entry, a Hidden=true the user set included, stays.
     const std::string execLine = "Exec=" + desktopExecValue(program_) + "\n";
     std::string out;
