@@ -2,8 +2,6 @@
 // program keeps the user's on/off choice, and afterwards it names the program
 // (with every character that needs quoting in its path), so a second start
 // leaves it alone.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -11,23 +9,17 @@
 #include <string>
 
 #include "app/linux/launch_at_login.h"
+#include "scratch_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// On tmpfs where there is one: the entry is written with fsync each time.
-fs::path scratch() {
-    std::error_code ec;
-    const fs::path base =
-        fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
-    return base / ("lumora-fuzz-autostart-" + std::to_string(::getpid()));
-}
-
 struct Setup {
-    fs::path config;
-    fs::path program;
-    Setup() : config(scratch() / "config"), program(scratch() / "bin \"x\"" / "lumora $a`b' %f\\") {
+    ScratchDir scratch{"autostart"};
+    fs::path config = scratch.path / "config";
+    fs::path program = scratch.path / "bin \"x\"" / "lumora $a`b' %f\\";
+    Setup() {
         fs::create_directories(config / "autostart");
         fs::create_directories(program.parent_path());
         std::ofstream(program) << "";
