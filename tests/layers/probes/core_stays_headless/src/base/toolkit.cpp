@@ -1,0 +1,4 @@
+#include <httplib.h>  // refused: base may not include http
+
+#include <QtCore/QObject>  // refused: base may not include Qt
+#include <string>
