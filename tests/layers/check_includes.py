@@ -53,7 +53,7 @@ FAMILIES = {
     "icu": lambda h: h.startswith("unicode/"),
     "http": lambda h: h == "httplib.h",
     "tls": lambda h: h.startswith("openssl/"),
-    "Qt": lambda h: re.fullmatch(r"Q\w*|Qt\w+/\w+", h) is not None,
+    "Qt": lambda h: re.fullmatch(r"Q\w*|Qt\w+/[\w.]+", h) is not None,
     "X11": lambda h: h.split("/")[0] in ("xcb", "X11", "xkbcommon"),
     "Avahi": lambda h: h.startswith("avahi-"),
 }
