@@ -208,13 +208,13 @@ def scan(root):
 
 def check_tree(root):
     refused, used = scan(root)
-    for relpath, number, reason in refused:
-        print(f"{relpath}:{number}: {reason}")
-    for relpath, header in sorted(EXCEPTIONS - used):
-        print(f'{relpath}: no longer includes "{header}": drop its exception')
-        refused.append(None)
-    if refused:
-        print(f"{len(refused)} finding(s) against the layer rules "
+    findings = [f"{relpath}:{number}: {reason}" for relpath, number, reason in refused]
+    findings += [f'{relpath}: the exception for "{header}" is no longer needed: drop it'
+                 for relpath, header in sorted(EXCEPTIONS - used)]
+    for finding in findings:
+        print(finding)
+    if findings:
+        print(f"{len(findings)} finding(s) against the layer rules "
               "(tests/layers/check_includes.py)")
         return 1
     return 0
