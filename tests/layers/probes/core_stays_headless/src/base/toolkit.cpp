@@ -1,0 +1,5 @@
+#include <QtCore/qglobal.h>  // refused: base may not include Qt
+#include <httplib.h>         // refused: base may not include http
+
+#include <QtCore/QObject>  // refused: base may not include Qt
+#include <string>
