@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "simulator/request_body.h"
 #include "simulator/server_impl.h"
 
 namespace lumora::sim {
@@ -32,7 +33,7 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
 
     Json body = Json::object();
     if (!request.body.empty()) {
-        body = Json::parse(request.body, nullptr, false);
+        body = parseBody(request.body);
         if (body.is_discarded() || !body.is_object()) {
             return refuse(400, "the body is not a JSON object");
         }

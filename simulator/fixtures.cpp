@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "simulator/request_body.h"
+
 namespace lumora::sim {
 
 Json readFixture(const std::string& nameOrPath, std::string* error) {
@@ -34,7 +36,7 @@ Json readFixture(const std::string& nameOrPath, std::string* error) {
         text = content.str();
         origin = "'" + nameOrPath + "'";
     }
-    Json fixture = Json::parse(text, nullptr, false);
+    Json fixture = parseBody(text);
     if (fixture.is_discarded()) return fail(origin + " is not valid JSON");
     if (!fixture.is_object()) return fail(origin + " is not a JSON object");
     return fixture;
