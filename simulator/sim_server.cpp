@@ -1,5 +1,6 @@
 #include "simulator/sim_server.h"
 
+#include <malloc.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -191,6 +192,7 @@ Json SimServer::Impl::logJson() const {
         item["method"] = entry.method;
         item["path"] = entry.path;
         item["body"] = entry.body;
+        item["body_size"] = entry.bodySize;
         item["sim_time"] = formatUtcMillis(entry.simTime);
         item["wall_ms"] =
             std::chrono::duration_cast<std::chrono::milliseconds>(entry.wallTime - startedAt)
@@ -202,8 +204,15 @@ Json SimServer::Impl::logJson() const {
 }
 
 void SimServer::Impl::clearLog() {
-    std::lock_guard lock(mutex);
-    log.clear();
+    std::deque<LoggedRequest> dropped;
+    {
+        std::lock_guard lock(mutex);
+        dropped.swap(log);
+    }
+    dropped.clear();
+    // Freed blocks stay with the allocator otherwise, and a full log of
+    // large requests would keep the process large long after it is cleared.
+    malloc_trim(0);
 }
 
 Json SimServer::Impl::state() const {
@@ -252,7 +261,8 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
             fault = faults.front();
             if (--faults.front().remaining <= 0) faults.pop_front();
         }
-        log.push_back({request.method, path, request.body, nowLocked(),
+        log.push_back({request.method, path.substr(0, kLogExcerptBytes),
+                       request.body.substr(0, kLogExcerptBytes), request.body.size(), nowLocked(),
                        std::chrono::steady_clock::now(), fault ? toString(fault->kind) : ""});
         while (log.size() > kLogLimit) log.pop_front();
     }
@@ -356,9 +366,8 @@ bool SimServer::start(std::string* error) {
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     // A client may keep its connection for as many requests as it likes;
-    // an idle one gives way when all workers are taken, and stop() ends it.
+    // one that sends no whole request for 5 s is closed, and stop() ends it.
     http->set_keep_alive_max_count(std::numeric_limits<int>::max());
-    http->set_keep_alive_timeout(5);
     auto handler = [&d](const httplib::Request& request, httplib::Response& response) {
         d.serve(request, response);
     };

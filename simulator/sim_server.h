@@ -46,10 +46,15 @@ enum class Fault {
 const char* toString(Fault kind);
 std::optional<Fault> faultFromString(std::string_view name);
 
+// The log keeps this much of each path and body: enough to tell requests
+// apart, never the whole of a large one.
+inline constexpr std::size_t kLogExcerptBytes = 1024;
+
 struct LoggedRequest {
     std::string method;
-    std::string path;
-    std::string body;
+    std::string path;                                // its first kLogExcerptBytes
+    std::string body;                                // its first kLogExcerptBytes
+    std::size_t bodySize = 0;                        // of the whole body
     std::chrono::system_clock::time_point simTime;   // simulator clock at receipt
     std::chrono::steady_clock::time_point wallTime;  // steady clock at receipt
     std::string fault;                               // toString() of the fault applied, or ""
@@ -93,7 +98,7 @@ class SimServer {
     std::string addUser(const std::string& devicetype);
 
     std::vector<LoggedRequest> requestLog() const;  // oldest first, the last 10,000
-    void clearLog();
+    void clearLog();  // and gives the memory it held back to the system
 
     // {"config","lights","groups","scenes" (with lightstates),"schedules",
     //  "sensors","rules","resourcelinks","linkbutton","sim_time"}
