@@ -108,8 +108,10 @@ struct Link {
     RequestFramer framer;
     Clock::time_point deadline;
     std::size_t served = 0;
-    bool peerDone = false;  // the client has shut its sending side
-    bool closing = false;   // refused: only drained until the deadline
+    std::size_t counted = 0;  // bytes counted against the hub's buffer limit
+    bool peerDone = false;    // the client has shut its sending side
+    bool closing = false;     // refused: only drained until the deadline
+    bool busy = false;        // a worker has it (the hub's lock guards this)
 };
 
 namespace {
@@ -204,18 +206,18 @@ class Exchange final : public httplib::Stream {
 };
 
 // Workers started as requests need them, up to a limit; a worker stays for
-// the next request once its own is answered.
+// the next connection once it is done with its own.
 class WorkerPool {
   public:
-    using Work = std::function<void(std::unique_ptr<Link>)>;
+    using Work = std::function<void(Link&)>;
     WorkerPool(std::size_t maxWorkers, Work work)
         : max_(std::max<std::size_t>(maxWorkers, 1)), work_(std::move(work)) {}
     ~WorkerPool() { shutdown(); }
 
-    void submit(std::unique_ptr<Link> link) {
+    void submit(Link& link) {
         std::lock_guard lock(mutex_);
         if (stopping_) return;
-        links_.push_back(std::move(link));
+        links_.push_back(&link);
         if (links_.size() > idle_ && workers_.size() < max_) {
             workers_.emplace_back([this] { run(); });
         } else {
@@ -223,13 +225,12 @@ class WorkerPool {
         }
     }
 
-    // Drops what waits, lets running requests finish, joins every worker.
+    // Forgets what waits, lets running work finish, joins every worker.
     void shutdown() {
-        std::deque<std::unique_ptr<Link>> dropped;
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
-            dropped.swap(links_);
+            links_.clear();
         }
         wake_.notify_all();
         for (auto& worker : workers_) {
@@ -245,10 +246,10 @@ class WorkerPool {
             wake_.wait(lock, [this] { return stopping_ || !links_.empty(); });
             --idle_;
             if (links_.empty()) return;
-            auto link = std::move(links_.front());
+            Link* link = links_.front();
             links_.pop_front();
             lock.unlock();
-            work_(std::move(link));
+            work_(*link);
             lock.lock();
         }
     }
@@ -257,7 +258,7 @@ class WorkerPool {
     const Work work_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::unique_ptr<Link>> links_;
+    std::deque<Link*> links_;  // owned by the hub
     std::vector<std::thread> workers_;
     std::size_t idle_ = 0;
     bool stopping_ = false;
@@ -265,20 +266,18 @@ class WorkerPool {
 
 }  // namespace
 
-// Every connection between requests: one thread waits on all of them with
-// epoll, reads what arrives and hands a connection to a worker once a whole
-// request is buffered. The library's accept loop sees it as its task queue.
+// Every connection, busy or waiting. One thread waits on the waiting ones with
+// epoll and hands a connection to a worker when bytes arrive; the worker reads
+// them, answers each whole request there is, and puts the connection back to
+// wait. The library's accept loop sees the hub as its task queue.
 class ConnectionHub final : public httplib::TaskQueue {
   public:
     explicit ConnectionHub(SimHttpServer& server)
         : server_(server),
           limits_(server.limits_),
           epollFd_(::epoll_create1(EPOLL_CLOEXEC)),
-          inboxFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
           stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-          pool_(limits_.maxWorkers,
-                [this](std::unique_ptr<Link> link) { serve(std::move(link)); }) {
-        watch(inboxFd_);
+          pool_(limits_.maxWorkers, [this](Link& link) { serve(link); }) {
         watch(stopFd_);
         watch(server_.wakeFd_);
         reactor_ = std::thread([this] { run(); });
@@ -287,7 +286,6 @@ class ConnectionHub final : public httplib::TaskQueue {
         shutdown();
         server_.hub_ = nullptr;
         ::close(epollFd_);
-        ::close(inboxFd_);
         ::close(stopFd_);
     }
     ConnectionHub(const ConnectionHub&) = delete;
@@ -298,15 +296,17 @@ class ConnectionHub final : public httplib::TaskQueue {
 
     void shutdown() override {
         {
-            std::lock_guard lock(inboxMutex_);
+            std::lock_guard lock(mutex_);
             if (stopping_) return;
             stopping_ = true;
         }
-        signal(stopFd_);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(stopFd_, &one, sizeof one);
         if (reactor_.joinable()) reactor_.join();
         pool_.shutdown();
-        std::lock_guard lock(inboxMutex_);
-        inbox_.clear();
+        std::unordered_map<int, std::unique_ptr<Link>> closing;
+        std::lock_guard lock(mutex_);
+        closing.swap(links_);
     }
 
     void adopt(int sock) {
@@ -315,10 +315,17 @@ class ConnectionHub final : public httplib::TaskQueue {
         // before the next would only add latency.
         int yes = 1;
         ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        giveBack(std::make_unique<Link>(sock, limits_.request));
+        auto link = std::make_unique<Link>(sock, limits_.request);
+        link->deadline = Clock::now() + limits_.requestTimeout;
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        arm(*link, EPOLL_CTL_ADD);
+        links_[sock] = std::move(link);
     }
 
   private:
+    using Result = RequestFramer::Result;
+
     void watch(int fd) {
         epoll_event event{};
         event.events = EPOLLIN;
@@ -326,194 +333,169 @@ class ConnectionHub final : public httplib::TaskQueue {
         ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event);
     }
 
-    static void signal(int eventFd) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto written = ::write(eventFd, &one, sizeof one);
-    }
-
-    // From a worker, or a fresh connection: to be parked until its next request.
-    void giveBack(std::unique_ptr<Link> link) {
-        {
-            std::lock_guard lock(inboxMutex_);
-            if (stopping_) return;  // the link closes as it goes
-            inbox_.push_back(std::move(link));
-        }
-        signal(inboxFd_);
-    }
-
-    // On a worker: answers every whole request buffered, then parks the link.
-    void serve(std::unique_ptr<Link> link) {
-        for (;;) {
-            if (!server_.answer(*link)) return;
-            link->in.erase(0, link->framer.length());
-            if (link->in.capacity() > kKeptCapacity) link->in.shrink_to_fit();
-            link->framer.reset();
-            if (link->in.empty() ||
-                link->framer.advance(link->in) != RequestFramer::Result::complete) {
-                break;
-            }
-            link->meetExpectation();
-        }
-        giveBack(std::move(link));
+    // One wake-up for the next bytes, then the link is the worker's until
+    // it is armed again.
+    void arm(Link& link, int op) {
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+        event.data.fd = link.fd;
+        ::epoll_ctl(epollFd_, op, link.fd, &event);
     }
 
     void run() {
-        using Parked = std::unordered_map<int, std::unique_ptr<Link>>;
         const milliseconds sweepEvery =
             std::clamp(limits_.requestTimeout / 4, milliseconds(10), milliseconds(250));
         auto nextSweep = Clock::now() + sweepEvery;
         std::vector<epoll_event> events(256);
+        std::vector<Link*> ready;
         for (;;) {
             const auto wait = std::chrono::ceil<milliseconds>(nextSweep - Clock::now()).count();
             const int n = ::epoll_wait(epollFd_, events.data(), static_cast<int>(events.size()),
                                        static_cast<int>(std::max<milliseconds::rep>(wait, 0)));
-            if (n < 0 && errno != EINTR) break;
-            bool stop = false;
-            for (int i = 0; i < n; ++i) {
-                const int fd = events[i].data.fd;
-                if (fd == stopFd_ || fd == server_.wakeFd_) {
-                    stop = true;
-                } else if (fd == inboxFd_) {
-                    std::uint64_t count;
-                    [[maybe_unused]] auto got = ::read(inboxFd_, &count, sizeof count);
-                    std::vector<std::unique_ptr<Link>> arrived;
-                    {
-                        std::lock_guard lock(inboxMutex_);
-                        arrived.swap(inbox_);
-                    }
-                    for (auto& link : arrived) park(std::move(link));
-                } else if (auto it = parked_.find(fd); it != parked_.end()) {
-                    receive(it);
+            if (n < 0 && errno != EINTR) return;
+            ready.clear();
+            {
+                std::lock_guard lock(mutex_);
+                for (int i = 0; i < n; ++i) {
+                    const int fd = events[i].data.fd;
+                    if (fd == stopFd_ || fd == server_.wakeFd_) return;
+                    auto it = links_.find(fd);
+                    if (it == links_.end() || it->second->busy) continue;
+                    it->second->busy = true;
+                    ready.push_back(it->second.get());
                 }
             }
-            if (stop) break;
+            for (Link* link : ready) pool_.submit(*link);
             if (Clock::now() >= nextSweep) {
                 sweep();
                 nextSweep = Clock::now() + sweepEvery;
             }
         }
-        Parked closing;
-        closing.swap(parked_);
-        buffered_ = 0;
     }
 
-    void park(std::unique_ptr<Link> link) {
-        link->deadline = Clock::now() + limits_.requestTimeout;
-        epoll_event event{};
-        event.events = EPOLLIN | EPOLLRDHUP;
-        event.data.fd = link->fd;
-        if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, link->fd, &event) != 0) return;
-        buffered_ += link->in.size();
-        auto [it, added] = parked_.emplace(link->fd, std::move(link));
-        // A worker leaves the beginning of the next request behind it.
-        if (!it->second->in.empty()) examine(it);
-    }
-
-    void close(std::unordered_map<int, std::unique_ptr<Link>>::iterator it) {
-        buffered_ -= it->second->in.size();
-        parked_.erase(it);  // the socket leaves the epoll set as it closes
-    }
-
-    void receive(std::unordered_map<int, std::unique_ptr<Link>>::iterator it) {
-        Link& link = *it->second;
-        if (link.closing) {
-            char scratch[kReadChunk];
-            ssize_t n;
-            while ((n = ::recv(link.fd, scratch, sizeof scratch, 0)) > 0) {
-            }
-            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) close(it);
-            return;
-        }
-        for (std::size_t taken = 0; taken < kReadPerWake;) {
-            const std::size_t had = link.in.size();
-            link.in.resize(had + kReadChunk);
-            const ssize_t n = ::recv(link.fd, link.in.data() + had, kReadChunk, 0);
-            link.in.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-            if (n > 0) {
-                taken += static_cast<std::size_t>(n);
-                buffered_ += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n == 0) {
-                link.peerDone = true;
-            } else if (errno == EINTR) {
-                continue;
-            } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                return close(it);
-            }
-            break;
-        }
-        examine(it);
-    }
-
-    // What the buffered bytes of a parked link call for.
-    void examine(std::unordered_map<int, std::unique_ptr<Link>>::iterator it) {
-        Link& link = *it->second;
-        switch (link.framer.advance(link.in)) {
-            case RequestFramer::Result::complete:
-                link.meetExpectation();
-                ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, link.fd, nullptr);
-                buffered_ -= link.in.size();
-                pool_.submit(std::move(it->second));
-                parked_.erase(it);
-                return;
-            case RequestFramer::Result::headTooLarge:
-                return refuse(it, 431, "Request Header Fields Too Large");
-            case RequestFramer::Result::bodyTooLarge:
-                return refuse(it, 413, "Payload Too Large");
-            case RequestFramer::Result::malformed:
-                return refuse(it, 400, "Bad Request");
-            case RequestFramer::Result::needMore:
-                break;
-        }
-        if (link.peerDone) return close(it);
-        if (buffered_ > limits_.maxBufferedBytes) return refuse(it, 503, "Service Unavailable");
-        if (link.framer.headComplete() && link.framer.expectsContinue() && link.meetExpectation()) {
-            sendNow(link.fd, kContinue);
-        }
-    }
-
-    void refuse(std::unordered_map<int, std::unique_ptr<Link>>::iterator it, int status,
-                const char* reason) {
-        Link& link = *it->second;
-        sendNow(link.fd, refusal(status, reason));
-        ::shutdown(link.fd, SHUT_WR);
-        buffered_ -= link.in.size();
-        link.in = std::string();
-        link.closing = true;
-        link.deadline = Clock::now() + kLinger;
-        if (link.peerDone) close(it);
-    }
-
-    // Closes every parked link past its deadline; one that has sent part of
+    // Closes every waiting link past its deadline; one that has sent part of
     // a request is told why first.
     void sweep() {
         const auto now = Clock::now();
-        for (auto it = parked_.begin(); it != parked_.end();) {
+        std::lock_guard lock(mutex_);
+        for (auto it = links_.begin(); it != links_.end();) {
             Link& link = *it->second;
-            if (link.deadline > now) {
+            if (link.busy || link.deadline > now) {
                 ++it;
                 continue;
             }
             if (!link.closing && !link.in.empty())
                 sendNow(link.fd, refusal(408, "Request Timeout"));
-            buffered_ -= link.in.size();
-            it = parked_.erase(it);
+            count(link, 0);
+            it = links_.erase(it);
         }
+    }
+
+    // On a worker: reads what has come, answers every whole request, then
+    // puts the link back to wait, or closes it.
+    void serve(Link& link) {
+        for (;;) {
+            if (!receive(link)) return close(link);
+            if (link.closing) break;
+            const Result result = link.framer.advance(link.in);
+            if (result == Result::needMore) break;
+            if (result != Result::complete) return refuse(link, result);
+            link.meetExpectation();
+            count(link, 0);
+            if (!server_.answer(link)) return close(link);
+            link.in.erase(0, link.framer.length());
+            if (link.in.capacity() > kKeptCapacity) link.in.shrink_to_fit();
+            link.framer.reset();
+            link.deadline = Clock::now() + limits_.requestTimeout;
+        }
+        if (link.peerDone) return close(link);
+        if (!link.closing) {
+            if (count(link, link.in.size()) > limits_.maxBufferedBytes) {
+                return refuse(link, Result::needMore);
+            }
+            if (link.framer.headComplete() && link.framer.expectsContinue() &&
+                link.meetExpectation()) {
+                sendNow(link.fd, kContinue);
+            }
+        }
+        std::lock_guard lock(mutex_);
+        link.busy = false;
+        arm(link, EPOLL_CTL_MOD);
+    }
+
+    // Reads what the socket holds (a fair share of it); false on an error.
+    // A refused link's bytes are dropped.
+    bool receive(Link& link) {
+        char scratch[kReadChunk];
+        for (std::size_t taken = 0; taken < kReadPerWake && !link.peerDone;) {
+            const std::size_t had = link.in.size();
+            char* into = scratch;
+            if (!link.closing) {
+                link.in.resize(had + kReadChunk);
+                into = link.in.data() + had;
+            }
+            const ssize_t n = ::recv(link.fd, into, kReadChunk, 0);
+            if (!link.closing)
+                link.in.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+            if (n > 0) {
+                taken += static_cast<std::size_t>(n);
+            } else if (n == 0) {
+                link.peerDone = true;
+            } else if (errno == EINTR) {
+                continue;
+            } else {
+                return errno == EAGAIN || errno == EWOULDBLOCK;
+            }
+        }
+        return true;
+    }
+
+    // Sets the bytes a link holds for a request still arriving; the total
+    // over all links.
+    std::size_t count(Link& link, std::size_t bytes) {
+        buffered_ += bytes;
+        buffered_ -= link.counted;
+        link.counted = bytes;
+        return buffered_;
+    }
+
+    // Answers with the status `why` calls for, then drops whatever the
+    // client still sends until the link closes.
+    void refuse(Link& link, Result why) {
+        const std::string reply =
+            why == Result::headTooLarge   ? refusal(431, "Request Header Fields Too Large")
+            : why == Result::bodyTooLarge ? refusal(413, "Payload Too Large")
+            : why == Result::malformed
+                ? refusal(400, "Bad Request")
+                : refusal(503, "Service Unavailable");  // over the buffer limit
+        sendNow(link.fd, reply);
+        ::shutdown(link.fd, SHUT_WR);
+        count(link, 0);
+        link.in = std::string();
+        link.closing = true;
+        link.deadline = Clock::now() + kLinger;
+        if (link.peerDone) return close(link);
+        std::lock_guard lock(mutex_);
+        link.busy = false;
+        arm(link, EPOLL_CTL_MOD);
+    }
+
+    void close(Link& link) {
+        count(link, 0);
+        std::lock_guard lock(mutex_);
+        links_.erase(link.fd);  // the socket leaves the epoll set as it closes
     }
 
     SimHttpServer& server_;
     const TransportLimits limits_;
     const int epollFd_;
-    const int inboxFd_;
     const int stopFd_;
     std::thread reactor_;
-    // The reactor thread's own.
-    std::unordered_map<int, std::unique_ptr<Link>> parked_;
-    std::size_t buffered_ = 0;  // bytes in parked links' buffers
+    std::atomic<std::size_t> buffered_{0};  // held for requests still arriving
 
-    std::mutex inboxMutex_;
-    std::vector<std::unique_ptr<Link>> inbox_;
+    std::mutex mutex_;
+    // A link marked busy is its worker's alone; the others wait in epoll.
+    std::unordered_map<int, std::unique_ptr<Link>> links_;
     bool stopping_ = false;
 
     WorkerPool pool_;  // last: its workers use everything above
