@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "simulator/fixtures.h"
 #include "simulator/request_body.h"
 #include "simulator/server_impl.h"
 
@@ -55,11 +56,24 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
         return reply(200, Json{{"linkbutton", pressed->get<bool>()}});
     }
     if (what == "fixture" && segments.size() == 1 && method == "POST") {
-        std::string source = stringOr(body, "name", stringOr(body, "path", ""));
-        if (source.empty()) return refuse(400, "expected {\"name\": ...} or {\"path\": ...}");
+        const std::string name = stringOr(body, "name", "");
+        const std::string path = stringOr(body, "path", "");
+        if (name.empty() == path.empty()) {
+            return refuse(400, "expected {\"name\": ...} or {\"path\": ...}");
+        }
+        // Files only from the folder the simulator was started with: anyone
+        // who reaches the port could otherwise read any JSON this process can.
+        if (!path.empty() && options.fixtureDir.empty()) {
+            return refuse(403, "no fixture folder was given (--fixture-dir)");
+        }
         std::string error;
-        if (!loadFixture(source, &error)) return refuse(400, error);
-        return reply(200, Json{{"fixture", source}});
+        bool outside = false;
+        const Json fixture = name.empty()
+                                 ? readFixtureIn(options.fixtureDir, path, &error, &outside)
+                                 : readEmbeddedFixture(name, &error);
+        if (outside) return refuse(403, error);
+        if (!applyFixture(fixture, &error)) return refuse(400, error);
+        return reply(200, Json{{"fixture", name.empty() ? path : name}});
     }
     if (what == "lights" && segments.size() == 2 && method == "PUT") {
         auto reachable = body.find("reachable");

@@ -22,7 +22,7 @@ struct Link;
 
 struct TransportLimits {
     std::size_t maxWorkers = 256;  // requests handled at a time; more wait
-    FramingLimits request;         // head 64 KiB (else 431), body 1 MiB (else 413)
+    FramingLimits request = {};    // head 64 KiB (else 431), body 1 MiB (else 413)
     // A waiting connection has this long to send one whole request, counted
     // from its accept or its last reply; then it is closed (408 when part of
     // a request came).

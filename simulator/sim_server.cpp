@@ -146,7 +146,10 @@ void SimServer::Impl::releaseLinkButton() {
 }
 
 bool SimServer::Impl::loadFixture(const std::string& nameOrPath, std::string* error) {
-    Json fixture = readFixture(nameOrPath, error);
+    return applyFixture(readFixture(nameOrPath, error), error);
+}
+
+bool SimServer::Impl::applyFixture(const Json& fixture, std::string* error) {
     if (fixture.is_discarded()) return false;
     std::lock_guard lock(mutex);
     return model.load(fixture, nowLocked(), error);

@@ -23,8 +23,10 @@ static_assert(std::char_traits<char>::length(kDemoUser) == 40);
 
 struct ServerOptions {
     std::string bind = "127.0.0.1";
-    int port = 0;                    // 0 = any free port
-    std::string fixture = "demo";    // an embedded fixture's name, else a file path
+    int port = 0;                  // 0 = any free port
+    std::string fixture = "demo";  // an embedded fixture's name, else a file path
+    // The only folder whose files POST /sim/fixture may load; none when empty.
+    std::string fixtureDir = {};
     bool linkButtonPressed = false;  // counts as pressed at start-up
 };
 
