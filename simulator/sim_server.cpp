@@ -474,6 +474,10 @@ bool SimServer::loadFixture(const std::string& nameOrPath, std::string* error) {
     return impl_->loadFixture(nameOrPath, error);
 }
 
+bool SimServer::loadFixtureJson(const nlohmann::ordered_json& fixture, std::string* error) {
+    return impl_->applyFixture(fixture, error);
+}
+
 bool SimServer::setReachable(const std::string& lightId, bool reachable) {
     return impl_->setReachable(lightId, reachable);
 }
@@ -520,6 +524,35 @@ nlohmann::ordered_json SimServer::call(const std::string& method, const std::str
         reply = impl_->model.handle(method, path, body, impl_->nowLocked());
     }
     if (method != "GET") impl_->wakeTicker();
+    return reply;
+}
+
+SimServer::Reply SimServer::handle(const std::string& method, const std::string& path,
+                                   const std::string& body) {
+    httplib::Request request;
+    request.method = method;
+    request.path = path;
+    request.body = body;
+    httplib::Response response;
+    impl_->serve(request, response);
+    Reply reply{response.status < 0 ? 200 : response.status,
+                response.get_header_value("Content-Type"), response.body};
+    if (response.content_provider_) {
+        // What a socket would have carried: up to where the provider stops.
+        bool more = true;
+        httplib::DataSink sink;
+        sink.write = [&](const char* data, std::size_t length) {
+            reply.body.append(data, length);
+            return true;
+        };
+        sink.done = [&] { more = false; };
+        sink.is_writable = [] { return true; };
+        while (more && reply.body.size() < response.content_length_) {
+            const std::size_t before = reply.body.size();
+            more = response.content_provider_(before, response.content_length_ - before, sink) &&
+                   reply.body.size() > before;
+        }
+    }
     return reply;
 }
 

@@ -85,6 +85,7 @@ class SimServer {
     // Replaces lights, groups, scenes, schedules and config (whitelist included).
     // Link button, faults, clock and log are kept. On failure nothing changes.
     bool loadFixture(const std::string& nameOrPath, std::string* error = nullptr);
+    bool loadFixtureJson(const nlohmann::ordered_json& fixture, std::string* error = nullptr);
     bool setReachable(const std::string& lightId, bool reachable);  // false: no such light
     // Queues a fault for the next `count` /api requests (after any queued
     // before). `delay` is waited before every kind, not only Fault::delay.
@@ -110,6 +111,16 @@ class SimServer {
     // (path such as "/api/<user>/lights"); not logged, no faults.
     nlohmann::ordered_json call(const std::string& method, const std::string& path,
                                 const std::string& body = {});
+
+    struct Reply {
+        int status = 0;
+        std::string contentType;
+        std::string body;  // as much as would be sent
+    };
+    // Any request as the HTTP server hands it on, without a socket: the
+    // bridge API, discovery and the control API, logged, and faults applied.
+    // `path` is decoded and holds no query. For fuzzing and tools.
+    Reply handle(const std::string& method, const std::string& path, const std::string& body = {});
 
   private:
     struct Impl;
