@@ -23,7 +23,10 @@ std::string getBridgeAccess(const std::string& address) {
 }
 
 std::string manageBridge(const std::string& hueIP) {
-    const std::string text = getBridgeAccess("http://" + hueIP + "/api");
+    return pairingOutcome(getBridgeAccess("http://" + hueIP + "/api"));
+}
+
+std::string pairingOutcome(std::string_view text) {
     if (text.empty()) return kNoConnection;
 
     using nlohmann::json;

@@ -3,6 +3,7 @@
 // block for one HTTP request: run them on a worker, never on the UI thread.
 
 #include <string>
+#include <string_view>
 
 namespace lumora {
 
@@ -18,5 +19,9 @@ std::string getBridgeAccess(const std::string& address);
 
 // The new user name, "press_button", "no_connection" or "no_user_name".
 std::string manageBridge(const std::string& hueIP);
+
+// What the bridge's reply body to the pairing request says, with the same
+// answers as manageBridge.
+std::string pairingOutcome(std::string_view reply);
 
 }  // namespace lumora
