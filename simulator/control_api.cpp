@@ -1,5 +1,6 @@
 // The control API under /sim: JSON in, JSON out, for tests and demos.
 
+#include <limits>
 #include <vector>
 
 #include "simulator/fixtures.h"
@@ -9,6 +10,17 @@
 namespace lumora::sim {
 
 namespace {
+
+constexpr long long kMaxFaultDelayMs = 10 * 60 * 1000;
+
+// An integer from `low` (at most 0) to `high`.
+bool within(const Json& value, long long low, long long high) {
+    if (value.is_number_unsigned()) {
+        return value.get<unsigned long long>() <= static_cast<unsigned long long>(high);
+    }
+    return value.is_number_integer() && value.get<long long>() >= low &&
+           value.get<long long>() <= high;
+}
 
 std::vector<std::string> controlSegments(const std::string& path) {
     std::vector<std::string> segments;
@@ -94,8 +106,11 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
         auto kind = faultFromString(kindName);
         auto count = body.value("count", Json(1));
         auto delay = body.value("delay_ms", Json(0));
-        if (!kind || !count.is_number_integer() || !delay.is_number_integer() ||
-            delay.get<long long>() < 0) {
+        // Counts that fit an int; delays up to ten minutes, so that a
+        // request never waits longer than anyone would watch it.
+        if (!kind ||
+            !within(count, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()) ||
+            !within(delay, 0, kMaxFaultDelayMs)) {
             return refuse(400,
                           "expected {\"kind\": \"delay|close|garbage|truncated|http500|http503|"
                           "http429|huge|notutf8\", \"count\": N, \"delay_ms\": M}");
@@ -106,10 +121,13 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
     if (what == "clock" && segments.size() == 1 && (method == "POST" || method == "GET")) {
         if (method == "POST") {
             auto advance = body.find("advance_s");
-            if (advance == body.end() || !advance->is_number() || advance->get<double>() < 0) {
-                return refuse(400, "expected {\"advance_s\": seconds}");
+            const double seconds =
+                advance != body.end() && advance->is_number() ? advance->get<double>() : -1.0;
+            // NaN fails both comparisons.
+            if (!(seconds >= 0 && seconds <= static_cast<double>(kMaxClockOffset.count()))) {
+                return refuse(400, "expected {\"advance_s\": seconds, up to a century}");
             }
-            advanceClock(std::chrono::seconds(advance->get<long long>()));
+            advanceClock(std::chrono::seconds(static_cast<long long>(seconds)));
         }
         std::lock_guard lock(mutex);
         return reply(200, Json{{"sim_time", formatUtcMillis(nowLocked())},

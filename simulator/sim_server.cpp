@@ -178,7 +178,10 @@ void SimServer::Impl::clearFaults() {
 
 void SimServer::Impl::advanceClock(std::chrono::seconds by) {
     std::lock_guard lock(mutex);
-    if (by.count() > 0) clockOffset += by;
+    if (by.count() > 0) {
+        clockOffset = std::min<std::chrono::milliseconds>(
+            clockOffset + std::min(by, kMaxClockOffset), kMaxClockOffset);
+    }
     model.runDueSchedules(nowLocked());
 }
 

@@ -62,6 +62,10 @@ struct LoggedRequest {
     std::string fault;                               // toString() of the fault applied, or ""
 };
 
+// A century: far enough for any schedule, near enough that every time the
+// simulator computes stays within the clock's range.
+inline constexpr std::chrono::seconds kMaxClockOffset{100LL * 365 * 24 * 3600};
+
 class SimServer {
   public:
     // Loads options.fixture at once; a failure is reported by start().
@@ -95,7 +99,9 @@ class SimServer {
 
     // Simulator clock: real time plus the sum of all advances.
     std::chrono::system_clock::time_point now() const;
-    void advanceClock(std::chrono::seconds by);  // runs every schedule that falls due
+    // Runs every schedule that falls due. The clock goes at most
+    // kMaxClockOffset ahead of real time, whatever the advances add up to.
+    void advanceClock(std::chrono::seconds by);
 
     // Whitelists a fresh random 40-character user name and returns it.
     std::string addUser(const std::string& devicetype);

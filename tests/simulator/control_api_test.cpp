@@ -102,6 +102,12 @@ TEST_F(ControlApiTest, FaultsAreQueuedAndCleared) {
     controlJson("POST", "/sim/fault", R"({"kind":"close","count":1,"delay_ms":10})");
     EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).bytes, "");
     controlJson("POST", "/sim/fault", R"({"kind":"meltdown"})", 400);
+    for (const char* beyond :
+         {R"({"kind":"delay","delay_ms":9223372036854775807})",
+          R"({"kind":"delay","delay_ms":600001})", R"({"kind":"close","count":5000000000})",
+          R"({"kind":"close","count":18446744073709551615})"}) {
+        controlJson("POST", "/sim/fault", beyond, 400);
+    }
     for (const char* name : {"delay", "close", "garbage", "truncated", "http500", "http503",
                              "http429", "huge", "notutf8"}) {
         auto kind = faultFromString(name);
@@ -120,6 +126,13 @@ TEST_F(ControlApiTest, ClockAdvanceRunsSchedules) {
     EXPECT_GT(after["sim_time"].get<std::string>(), before["sim_time"].get<std::string>());
     EXPECT_EQ(lightState("1")["on"], false);
     controlJson("POST", "/sim/clock", R"({"advance_s":-5})", 400);
+    controlJson("POST", "/sim/clock", R"({"advance_s":1e300})", 400);
+    // However often it is moved on, the clock stays within a century of now.
+    const long long century = kMaxClockOffset.count();
+    for (int i = 0; i < 3; ++i) {
+        controlJson("POST", "/sim/clock", Json{{"advance_s", century}}.dump());
+    }
+    EXPECT_EQ(controlJson("GET", "/sim/clock")["offset_s"], century);
 }
 
 TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimes) {
