@@ -98,7 +98,7 @@ struct Link {
     // in; true the first time.
     bool meetExpectation() {
         const std::size_t at = framer.expectAt();
-        if (at == std::string_view::npos || in.compare(at, 6, "Expect") != 0) return false;
+        if (at == std::string_view::npos || in.compare(at, 6, kAnsweredExpect) == 0) return false;
         in.replace(at, 6, kAnsweredExpect);
         return true;
     }
