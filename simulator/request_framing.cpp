@@ -143,25 +143,28 @@ RequestFramer::Result RequestFramer::advanceChunks(std::string_view bytes) {
         const std::size_t newline = bytes.find('\n', std::max(at_, searched_));
         if (newline == std::string_view::npos) {
             searched_ = bytes.size();
-            if (phase_ == Phase::chunkSize && bytes.size() - at_ > kMaxChunkLine) {
+            // Whatever comes, the line (newline included) will be too long:
+            // the same verdict as when it is here whole.
+            if (phase_ == Phase::chunkSize && bytes.size() - at_ >= kMaxChunkLine) {
                 return fail(Result::malformed);
             }
-            if (phase_ == Phase::trailer && bytes.size() - trailerAt_ > limits_.maxHeadBytes) {
+            if (phase_ == Phase::trailer && bytes.size() - trailerAt_ >= limits_.maxHeadBytes) {
                 return fail(Result::headTooLarge);
             }
             return Result::needMore;
+        }
+        if (phase_ == Phase::chunkSize && newline + 1 - at_ > kMaxChunkLine) {
+            return fail(Result::malformed);
         }
         std::size_t next = 0;
         const std::string_view line = lineAt(bytes, at_, newline, &next);
         at_ = next;
         if (phase_ == Phase::trailer) {
-            if (line.empty()) {
-                end_ = at_;
-                phase_ = Phase::done;
-                return Result::complete;
-            }
             if (at_ - trailerAt_ > limits_.maxHeadBytes) return fail(Result::headTooLarge);
-            continue;
+            if (!line.empty()) continue;
+            end_ = at_;
+            phase_ = Phase::done;
+            return Result::complete;
         }
         // A size line: hex digits, then nothing or a chunk extension.
         std::size_t size = 0;

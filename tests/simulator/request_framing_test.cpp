@@ -73,6 +73,16 @@ TEST(RequestFramingTest, FindsTheEndOfHeadAndBody) {
          Result::bodyTooLarge},
         {"a huge chunk size", put + "Transfer-Encoding: chunked\r\n\r\nffffffffffffffffffff\r\n",
          Result::bodyTooLarge},
+        // Trailers count like a head, their closing empty line included.
+        {"trailer at the cap",
+         put + "Transfer-Encoding: chunked\r\n\r\n0\r\nX-T: " + std::string(87, 't') + "\r\n\r\n",
+         Result::complete},
+        {"trailer over the cap",
+         put + "Transfer-Encoding: chunked\r\n\r\n0\r\nX-T: " + std::string(88, 't') + "\r\n\r\n",
+         Result::headTooLarge},
+        {"chunk extension without end",
+         put + "Transfer-Encoding: chunked\r\n\r\n1;" + std::string(1100, 'e') + "\r\nx\r\n",
+         Result::malformed},
     };
     for (const auto& c : cases) check(c, {.maxHeadBytes = 96, .maxBodyBytes = 32});
 }
