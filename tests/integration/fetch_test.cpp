@@ -177,8 +177,7 @@ TEST_F(FetchTest, AnUnchangedBridgeGivesTheSameRecordsAndNobodyHearsOfIt) {
         EXPECT_TRUE(std::holds_alternative<Groups>(r));
         return std::holds_alternative<Groups>(r) ? std::get<Groups>(r) : Groups{};
     };
-    NotificationCenter center;
-    AppSettings settings(std::make_shared<InMemoryDefaultsStore>(), center, *exec_);
+    AppSettings settings(std::make_shared<InMemoryDefaultsStore>(), *exec_);
     int told = 0;
     settings.addObserver([&](AppSettings::Field f) {
         if (f == AppSettings::Field::groups) ++told;

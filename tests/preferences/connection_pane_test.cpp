@@ -91,7 +91,7 @@ class ConnectionPaneTest : public ::testing::Test {
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     NotificationCenter center_;
-    AppSettings settings_{store_, center_, *exec_};
+    AppSettings settings_{store_, *exec_};
     std::unique_ptr<ConnectionView> view_;
     std::function<std::string()> detect_;
     int detects_ = 0;
@@ -366,8 +366,7 @@ TEST_F(ConnectionPaneTest, APaneClosedMidwayDropsWhatComesBack) {
 TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndConnectsOnTheUserInterfaceThread) {
     auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
     {
-        NotificationCenter center;
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, *exec);
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), *exec);
         s.setConnectionErrorMessage("earlier failure");
         const auto ui = std::this_thread::get_id();
         std::atomic<bool> onWorker{false};
@@ -395,8 +394,7 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndConnectsOnTheUserInterfaceThre
 TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
     QtExecutor dispatcher(2);
     {
-        NotificationCenter center;
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, dispatcher);
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), dispatcher);
         int connects = 0;
         ConnectionActions a;
         a.detect = [] { return std::string("192.168.1.50"); };

@@ -218,8 +218,7 @@ TEST_F(AdvancedTest, ChoosingAnIconSetsTheTrayAtOnceAndSurvivesARestart) {
     EXPECT_EQ(settings().appIcon(), "Icon_Lamp2");
     EXPECT_EQ(store_->string("appIcon"), "Icon_Lamp2");
 
-    NotificationCenter center;
-    AppSettings restarted(store_, center, *exec_);
+    AppSettings restarted(store_, *exec_);
     restarted.loadFromStore();
     EXPECT_EQ(restarted.appIcon(), "Icon_Lamp2");
     // The next pane starts at the stored choice.

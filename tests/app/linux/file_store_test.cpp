@@ -80,8 +80,7 @@ TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), text);
         EXPECT_FALSE(fs::exists(dir_ / "defaults.json"));
 
-        NotificationCenter center;
-        AppSettings s(store, center, exec);
+        AppSettings s(store, exec);
         s.loadFromStore();
         EXPECT_EQ(s.hueIP(), "");
         EXPECT_TRUE(s.showColorBarsForRooms());
