@@ -127,20 +127,6 @@ TEST_F(BridgeControllerTest, EveryFailedReadIsLoggedAndTheLightsOneDisconnects) 
     EXPECT_TRUE(logHas("Could not reach the bridge to read its scenes"));
 }
 
-TEST_F(BridgeControllerTest, ATypedAddressThatIsNoneIsRefusedWithItsProblem) {
-    for (const auto& [typed, problem] : {std::pair<std::string, ConnectionProblem>{
-                                             "https://10.0.0.9", ConnectionProblem::httpsAddress},
-                                         {"my bridge", ConnectionProblem::invalidAddress}}) {
-        settings().setHueIP(typed);
-        settings().setNeedsLinkButton(true);
-        controller().connectToBridge();
-        exec_->runPending();
-        EXPECT_EQ(settings().connectionError(), (ConnectionError{problem, typed}));
-        EXPECT_FALSE(settings().needsLinkButton());
-    }
-    EXPECT_TRUE(paths().empty()) << "nothing went out";
-}
-
 TEST_F(BridgeControllerTest, TwoControllersWithTheirOwnServicesDoNotSeeEachOther) {
     auto otherExec = std::make_shared<ManualExecutor>();
     Services otherServices = servicesWith(otherExec, std::make_shared<InMemoryDefaultsStore>());
