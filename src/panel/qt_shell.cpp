@@ -110,10 +110,13 @@ void QtShell::applicationDidFinishLaunching() {
     hotkeys_.registerKeyboardHotkeys();
     // The panel without the mouse: the same as a left click on the icon, on
     // the next turn rather than inside the key handler.
-    hotkeys_.shortcuts().onKeyUp(KeyboardShortcuts::Name::actionTogglePanel, [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { togglePopover(Click::left); }, Qt::QueuedConnection);
-    });
+    // The module may outlive this shell: the handler holds a guarded pointer.
+    hotkeys_.shortcuts().onKeyUp(
+        KeyboardShortcuts::Name::actionTogglePanel, [self = QPointer<QtShell>(this)] {
+            if (!self) return;
+            QMetaObject::invokeMethod(
+                self, [self] { self->togglePopover(Click::left); }, Qt::QueuedConnection);
+        });
     settings().loadFromStore();
     buildInterface();
     controller_.start();
