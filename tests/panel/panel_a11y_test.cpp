@@ -60,7 +60,7 @@ class PanelA11yTest : public ControllerFixture {
         PanelActions actions;
         actions.closePanel = [this] { controller_->close(); };
         actions.showSettings = [] {};
-        content_ = new ContentView(settings(), *controller_, actions);
+        content_ = new ContentView(settings(), *ControllerFixture::controller_, actions);
         controller_ =
             std::make_unique<StatusBarMenuWindowController>(content_, settings().defaults(), env);
     }
