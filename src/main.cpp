@@ -18,8 +18,6 @@
 #include "app/qt/qt_executor.h"
 #include "bridge/avahi/avahi_browser.h"
 #include "panel/qt_shell.h"
-#include "panel/translations.h"
-#include "panel/views/content_view.h"
 #include "preferences/advanced_pane.h"
 #include "preferences/connection_pane.h"
 #include "preferences/hotkeys_pane.h"
@@ -67,14 +65,8 @@ int main(int argc, char** argv) {
     bool demo = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (a == "--version") {
-            std::printf("lumora %s\n", LUMORA_VERSION);
-            return 0;
-        }
+        if (a == "--help" || a == "-h") return std::fputs(kUsage, stdout), 0;
+        if (a == "--version") return std::printf("lumora %s\n", LUMORA_VERSION), 0;
         if (a == "--demo") {
             demo = true;
             continue;
@@ -98,17 +90,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("lumora"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Lumora"));
-    QApplication::setApplicationVersion(QStringLiteral(LUMORA_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("lumora"));
-    QApplication::setQuitOnLastWindowClosed(false);
-    Q_INIT_RESOURCE(lumora);
-    Q_INIT_RESOURCE(views_resources);
-    Q_INIT_RESOURCE(preferences);
-    lumora::panel::installTranslations(QLocale::system());
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/icons/lumora.svg")));
-    lumora::panel::applyColorSchemeOverride();
+    lumora::panel::setUpApplication();
 
     // Made after the application and let go of before it: its timers and
     // queued calls live on the Qt loop.
@@ -155,17 +137,6 @@ int main(int argc, char** argv) {
     lumora::panel::QtShell::Options options;
     options.helpURL = lumora::prefs::sitePage(siteBase, "");
     options.feedbackURL = lumora::prefs::sitePage(siteBase, "feedback");
-    options.makeContent = [&controller, siteBase](lumora::panel::QtShell& shell) -> QWidget* {
-        lumora::panel::PanelActions actions;
-        actions.closePanel = [&shell] { shell.closePanel(); };
-        actions.showSettings = [&shell] { shell.openSettings(); };
-        actions.connectToBridge = [&controller] { controller.connectToBridge(); };
-        actions.openURL = [&shell](const std::string& url) { shell.openURL(url); };
-        actions.reviewURL = lumora::prefs::sitePage(siteBase, "feedback");
-        actions.version = LUMORA_VERSION;
-        return new lumora::panel::ContentView(controller.settings(), controller,
-                                              std::move(actions));
-    };
     // Made the first time it is asked for: the tray program stays small
     // until someone opens its settings.
     std::unique_ptr<lumora::prefs::PreferencesWindow> preferences;

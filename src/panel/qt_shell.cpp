@@ -17,10 +17,19 @@
 
 #include "app/x11/event_monitor.h"
 #include "base/setting_keys.h"
+#include "panel/translations.h"
 #include "panel/views/content_view.h"
 #include "panel/views/palette.h"
 #include "preferences/debug_view.h"
 #include "preferences/welcome_view.h"
+
+// The resources live in static libraries; they are pulled in by name, outside
+// any namespace.
+static void initResources() {
+    Q_INIT_RESOURCE(lumora);
+    Q_INIT_RESOURCE(views_resources);
+    Q_INIT_RESOURCE(preferences);
+}
 
 namespace lumora::panel {
 
@@ -86,6 +95,18 @@ QScreen* getScreenWithMouse() {
     return nullptr;
 }
 
+void setUpApplication() {
+    QApplication::setApplicationName(QStringLiteral("lumora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Lumora"));
+    QApplication::setApplicationVersion(QStringLiteral(LUMORA_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("lumora"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    initResources();
+    installTranslations(QLocale::system());
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/icons/lumora.svg")));
+    applyColorSchemeOverride();
+}
+
 void applyColorSchemeOverride() {
     const QByteArray scheme = qgetenv("LUMORA_COLOR_SCHEME");
     if (scheme != "dark" && scheme != "light") return;
@@ -130,7 +151,15 @@ void QtShell::buildInterface() {
     // The panel's view is made when the panel first opens.
     auto* content = new LazyContent(
         [this]() -> QWidget* {
-            return options_.makeContent ? options_.makeContent(*this) : new QWidget;
+            if (options_.makeContent) return options_.makeContent(*this);
+            PanelActions actions;
+            actions.closePanel = [this] { closePanel(); };
+            actions.showSettings = [this] { openSettings(); };
+            actions.connectToBridge = [this] { controller_.connectToBridge(); };
+            actions.openURL = [this](const std::string& url) { openURL(url); };
+            actions.reviewURL = options_.feedbackURL;
+            actions.version = LUMORA_VERSION;
+            return new ContentView(this->settings(), controller_, std::move(actions));
         },
         kPanelWidth);
     content_ = content;

@@ -22,6 +22,10 @@ namespace lumora::panel {
 // The first screen that holds the pointer; none when no screen does.
 QScreen* getScreenWithMouse();
 
+// The application's names, resources, translations, icon and palette; once,
+// right after the QApplication is made.
+void setUpApplication();
+
 // LUMORA_COLOR_SCHEME=dark|light overrides the desktop's palette, for
 // desktops that give Qt none and for screenshots.
 void applyColorSchemeOverride();
@@ -30,7 +34,8 @@ class QtShell : public QObject {
     Q_OBJECT
   public:
     struct Options {
-        // The panel's root view; called once, when the panel first opens.
+        // The panel's root view, made when the panel first opens; the
+        // program's own ContentView unless given.
         std::function<QWidget*(QtShell&)> makeContent;
         // The settings window at its default pane.
         std::function<void(QtShell&)> showSettings;
