@@ -132,21 +132,6 @@ TEST_F(QueueTest, DelayedOffIsAPostedScheduleOnTheStoredBridge) {
     EXPECT_EQ(scheduleLocaltime(125), "PT02:05:00");
 }
 
-TEST_F(QueueTest, DarknessSwitchesEveryKnownLightOff) {
-    HueLight other = light_;
-    other.lamp_id = "7";
-    controller_->settings().setLights({light_, other});
-    controller_->allOff();
-    exec_->advance(2s);
-    EXPECT_EQ(sentProperties(), (std::vector<std::string>{"/lights/3/state {\"on\":false}",
-                                                          "/lights/7/state {\"on\":false}"}));
-    sent_.clear();
-    controller_->settings().setLights({});
-    controller_->allOff();
-    exec_->advance(2s);
-    EXPECT_TRUE(sent_.empty());
-}
-
 TEST_F(QueueTest, CommandsFindTheirRecordByBridgeIdOnly) {
     HueGroup a = group("1"), b = group("2");
     settings().setLights({light("5"), light("6")});

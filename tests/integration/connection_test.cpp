@@ -192,14 +192,6 @@ TEST_F(ConnectionTest, SettingTheSystemClockBackAnHourDoesNotStopTheRefresh) {
     EXPECT_EQ(requests("/lights"), 3) << "every tick goes on fetching";
 }
 
-TEST_F(ConnectionTest, UnknownUserMarksTheBridgeNotConnected) {
-    s().setHueKey("someone-the-bridge-forgot");
-    s().setBridgeConnected(true);
-    controller_->fetchLights();
-    exec_->runPending();
-    EXPECT_FALSE(s().bridgeConnected());
-}
-
 TEST_F(ConnectionTest, DisconnectForgetsTheUserButKeepsScenesAndAddress) {
     ASSERT_NO_FATAL_FAILURE(connectAsDemoUser());
     ASSERT_FALSE(s().scenes().empty());
