@@ -5,32 +5,17 @@
 #include <QTranslator>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
+
+#include "base/utf8.h"
 
 namespace lumora::panel {
 
 namespace {
 
-// Every text the core hands to a view, as it produces it; lupdate reads
-// these lists into the translation files.
-constexpr const char* kAppSettingsTexts[] = {
-    QT_TRANSLATE_NOOP("AppSettings", "Bridge responded: Press LINK BUTTON and retry"),
-    QT_TRANSLATE_NOOP("AppSettings",
-                      "Unable to connect to the Hue bridge. Is the IP address correct?"),
-    QT_TRANSLATE_NOOP("AppSettings",
-                      "The bridge accepted pairing but sent no user name. Please pair again."),
-    QT_TRANSLATE_NOOP("AppSettings", "We were unable to find any devices"),
-    QT_TRANSLATE_NOOP("AppSettings", "No bridge address given."),
-    QT_TRANSLATE_NOOP("AppSettings",
-                      "\"%1\" is an HTTPS address; only plain HTTP bridges are supported for "
-                      "now. Use HOST or HOST:PORT, for example 192.168.1.20 or "
-                      "http://192.168.1.20:80."),
-    QT_TRANSLATE_NOOP("AppSettings",
-                      "\"%1\" is not a valid bridge address. Use HOST or HOST:PORT, for example "
-                      "192.168.1.20, bridge.local:80 or [fe80::1]:80; http://HOST[:PORT] is "
-                      "accepted too."),
-};
-
+// The shortcut module's texts as it produces them; lupdate reads this list
+// into the translation files.
 constexpr const char* kShortcutTexts[] = {
     QT_TRANSLATE_NOOP("KeyboardShortcuts", "Record Shortcut"),
     QT_TRANSLATE_NOOP("KeyboardShortcuts", "Press Shortcut"),
@@ -59,9 +44,14 @@ std::span<const char* const> all(const char* const (&texts)[N]) {
 }
 
 std::span<const char* const> textsOf(const char* context) {
-    if (qstrcmp(context, kCoreTextContext) == 0) return all(kAppSettingsTexts);
     if (qstrcmp(context, kShortcutTextContext) == 0) return all(kShortcutTexts);
     return {};
+}
+
+// Long pastes would fill the error bar; the start says enough.
+QString shownAddress(const std::string& typed) {
+    const QString t = QString::fromStdString(trimUnicodeSpace(typed));
+    return t.size() > 48 ? t.left(47) + QChar(0x2026) : t;
 }
 
 std::vector<std::unique_ptr<QTranslator>>& installed() {
@@ -94,6 +84,43 @@ int installTranslations(const QLocale& locale) {
 void removeTranslations() {
     for (auto& t : installed()) QCoreApplication::removeTranslator(t.get());
     installed().clear();
+}
+
+QString connectionErrorText(const ConnectionError& error) {
+    // The address problems are worded where the address is typed, in the
+    // connection pane's own context.
+    switch (error.problem) {
+        case ConnectionProblem::none:
+            break;
+        case ConnectionProblem::pressLinkButton:
+            return QCoreApplication::translate("AppSettings",
+                                               "Bridge responded: Press LINK BUTTON and retry");
+        case ConnectionProblem::unreachable:
+            return QCoreApplication::translate(
+                "AppSettings", "Unable to connect to the Hue bridge. Is the IP address correct?");
+        case ConnectionProblem::noUserName:
+            return QCoreApplication::translate(
+                "AppSettings",
+                "The bridge accepted pairing but sent no user name. Please pair again.");
+        case ConnectionProblem::noAddress:
+            return QCoreApplication::translate(
+                "lumora::prefs::ConfigurationPart",
+                "No bridge address yet. Press Detect, or choose Manual and type it, for example "
+                "192.168.1.20.");
+        case ConnectionProblem::httpsAddress:
+            return QCoreApplication::translate(
+                       "lumora::prefs::ConfigurationPart",
+                       "\"%1\" is an HTTPS address, but the bridge is reached over plain HTTP. "
+                       "Type its address alone, for example 192.168.1.20.")
+                .arg(shownAddress(error.address));
+        case ConnectionProblem::invalidAddress:
+            return QCoreApplication::translate(
+                       "lumora::prefs::ConfigurationPart",
+                       "\"%1\" is not a bridge address. Type the address alone, without spaces "
+                       "or a path, for example 192.168.1.20 or 192.168.1.20:80.")
+                .arg(shownAddress(error.address));
+    }
+    return {};
 }
 
 QString translatedCoreText(const char* context, std::string_view english) {

@@ -78,8 +78,10 @@ RULES = {
     "app/x11": (CORE + ["app/x11"], ["std", "X11"]),
     "bridge/avahi": (CORE + ["bridge/avahi"], ["std", "Avahi"]),
     "shortcuts/x11": (CORE + ["shortcuts/x11"], ["std", "X11"]),
+    # The demo modes' bridge: the core's settings over the simulated bridge.
+    "app/demo": (CORE + ["app/demo", "simulator"], ["std"]),
     # The command-line program: no toolkit, no display.
-    "ctl": (CORE + ["app/linux", "bridge/avahi", "ctl", "simulator"], CORE_LIBS),
+    "ctl": (CORE + ["app/linux", "app/demo", "bridge/avahi", "ctl", "simulator"], CORE_LIBS),
     # The shell. Panel and preferences stand side by side on ui/.
     "app/qt": (CORE + PLATFORM + ["app/qt"], ["std", "Qt"]),
     "ui": (SHELL_BELOW, ["std", "Qt"]),
@@ -89,7 +91,7 @@ RULES = {
     # The web view plugin links nothing of ours: the interface header only.
     "preferences/webview": (["preferences"], ["std", "Qt"]),
     # lumora's main: it puts the program together.
-    "": (SHELL_BELOW + ["panel", "panel/views", "preferences", "simulator"],
+    "": (SHELL_BELOW + ["app/demo", "panel", "panel/views", "preferences", "simulator"],
          ["std", "json", "Qt"]),
     # The simulated bridge shares no code with the client.
     "simulator": (["simulator"], ["std", "json", "http", "tls", "Avahi"]),

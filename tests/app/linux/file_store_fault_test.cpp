@@ -209,8 +209,7 @@ TEST_F(FileStoreFaultTest, AFileThatCannotBeReadIsNeverWrittenAndIsTakenUpOnceRe
                 auto store = std::make_shared<JsonFileDefaultsStore>(dir_);
                 // The tray's start stores its defaults; pairing stores the pair.
                 ManualExecutor exec;
-                NotificationCenter center;
-                AppSettings settings(store, center, exec);
+                AppSettings settings(store, exec);
                 settings.loadFromStore();
                 exec.runPending();
                 StoreResult r = store->trySetString("bridgeUser", "issued-now");

@@ -104,8 +104,7 @@ TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
         }
         EXPECT_FALSE(fs::exists(dir_ / "defaults.json"));
 
-        NotificationCenter center;
-        AppSettings s(store, center, exec);
+        AppSettings s(store, exec);
         s.loadFromStore();
         EXPECT_EQ(s.hueIP(), "");
         EXPECT_TRUE(s.showColorBarsForRooms());

@@ -1,6 +1,6 @@
-// A delegate destroyed while its background work is still on its way: the
+// A controller destroyed while its background work is still on its way: the
 // workers finish later and must not touch it. Real threads and a real bridge
-// read, so the sanitizer build sees any access to the gone delegate.
+// read, so the sanitizer build sees any access to the gone controller.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/app_delegate.h"
+#include "app/bridge_controller.h"
 #include "simulator/sim_server.h"
 #include "support/manual_executor.h"
 
@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 // Background blocks on threads of their own, which the test can wait for;
 // UI blocks wait until the test runs them. Timers never fire. On request a
 // worker that posts to the UI thread is held there: the moment right after
-// its own checks, when the delegate may go.
+// its own checks, when the controller may go.
 class ThreadsDispatcher : public Dispatcher {
   public:
     ~ThreadsDispatcher() override {
@@ -95,12 +95,15 @@ class ThreadsDispatcher : public Dispatcher {
     std::vector<std::shared_ptr<Idle>> timers_;
 };
 
-class DelegateLifetimeTest : public ::testing::Test {
+class ControllerLifetimeTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(sim_.start());
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, store_));
-        delegate_->settings().setHueIP(sim_.address());
+        make(servicesWith(exec_, store_));
+    }
+    void make(Services services) {
+        controller_ = std::make_unique<BridgeController>(std::move(services));
+        controller_->settings().setHueIP(sim_.address());
     }
     void TearDown() override {
         exec_->joinWorkers();
@@ -115,10 +118,10 @@ class DelegateLifetimeTest : public ::testing::Test {
         }
         return true;
     }
-    // Destroys the delegate while the workers wait for the bridge, then lets
+    // Destroys the controller while the workers wait for the bridge, then lets
     // them finish. Returns how many blocks they sent back to the UI thread.
     int destroyThenFinish() {
-        delegate_.reset();
+        controller_.reset();
         exec_->releaseWorkers();
         sim_.stop();  // cuts the held replies short
         exec_->joinWorkers();
@@ -128,47 +131,47 @@ class DelegateLifetimeTest : public ::testing::Test {
     std::shared_ptr<ThreadsDispatcher> exec_ = std::make_shared<ThreadsDispatcher>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     sim::SimServer sim_;
-    std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<BridgeController> controller_;
 };
 
-TEST_F(DelegateLifetimeTest, PairingThatOutlivesTheDelegateReportsToNobody) {
+TEST_F(ControllerLifetimeTest, PairingThatOutlivesTheControllerReportsToNobody) {
     sim_.pressLinkButton();
     sim_.injectFault(sim::Fault::delay, 10, 60s);
-    delegate_->fetchBridgeAccess();
+    controller_->fetchBridgeAccess();
     ASSERT_TRUE(requestsArrive(1));
     EXPECT_EQ(sim_.requestLog().front().method, "POST");
     EXPECT_GE(destroyThenFinish(), 1) << "the pairing's outcome came back";
     EXPECT_FALSE(store_->string("bridgeUser").has_value());
 }
 
-TEST_F(DelegateLifetimeTest, ConnectingWithoutAUserNamePairsAndOutlivesTheDelegate) {
+TEST_F(ControllerLifetimeTest, ConnectingWithoutAUserNamePairsAndOutlivesTheController) {
     sim_.injectFault(sim::Fault::delay, 10, 60s);
-    delegate_->connectToBridge();
+    controller_->connectToBridge();
     ASSERT_TRUE(requestsArrive(1));
     EXPECT_GE(destroyThenFinish(), 2) << "the log line and the pairing's outcome";
 }
 
-TEST_F(DelegateLifetimeTest, ReadsThatOutliveTheDelegateReportToNobody) {
-    delegate_->settings().setHueKey(sim::kDemoUser);
+TEST_F(ControllerLifetimeTest, ReadsThatOutliveTheControllerReportToNobody) {
+    controller_->settings().setHueKey(sim::kDemoUser);
     sim_.injectFault(sim::Fault::delay, 10, 60s);
     // The refresh reads lights and groups.
-    delegate_->settings().setLastUserActionAt(exec_->now() - 1h);
-    delegate_->refreshTick();
+    controller_->settings().setLastUserActionAt(exec_->now() - 1h);
+    controller_->refreshTick();
     ASSERT_TRUE(requestsArrive(2));
     // The failed light read at least reports back.
     EXPECT_GE(destroyThenFinish(), 1);
     EXPECT_FALSE(store_->string("bridgeIP").has_value());
 }
 
-TEST_F(DelegateLifetimeTest, ConnectingGoesOnAfterTheDelegateWentWithoutTouchingIt) {
-    delegate_->settings().setHueKey(sim::kDemoUser);
+TEST_F(ControllerLifetimeTest, ConnectingGoesOnAfterTheControllerWentWithoutTouchingIt) {
+    controller_->settings().setHueKey(sim::kDemoUser);
     sim_.injectFault(sim::Fault::delay, 10, 60s);
     // The connecting worker is held where it reports its first line, after
-    // it looked at the delegate's token and before it starts the reads.
+    // it looked at the controller's token and before it starts the reads.
     exec_->holdWorkers();
-    delegate_->connectToBridge();
+    controller_->connectToBridge();
     ASSERT_TRUE(exec_->workerHeld());
-    delegate_.reset();
+    controller_.reset();
     exec_->releaseWorkers();
     // It starts the three reads all the same; they report to nobody.
     ASSERT_TRUE(requestsArrive(3));
@@ -176,19 +179,21 @@ TEST_F(DelegateLifetimeTest, ConnectingGoesOnAfterTheDelegateWentWithoutTouching
     EXPECT_FALSE(store_->string("bridgeIP").has_value());
 }
 
-TEST_F(DelegateLifetimeTest, ADetectionThatOutlivesTheDelegateConnectsNothing) {
-    delegate_->settings().setHueIP("");
+TEST_F(ControllerLifetimeTest, ADetectionThatOutlivesTheControllerConnectsNothing) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::promise<void> detecting;
-    delegate_->setDetector([&, released] {
+    Services services = servicesWith(exec_, store_);
+    services.detector = [&, released] {
         detecting.set_value();
         released.wait();
         return sim_.address();
-    });
-    delegate_->applicationDidFinishLaunching();
+    };
+    make(services);
+    controller_->settings().setHueIP("");
+    controller_->start();
     ASSERT_EQ(detecting.get_future().wait_for(10s), std::future_status::ready);
-    delegate_.reset();
+    controller_.reset();
     release.set_value();
     exec_->joinWorkers();
     exec_->runUI();

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
+#include "app/light_order.h"
 
-#include "support/delegate_fixture.h"
+#include <gtest/gtest.h>
 
 using namespace lumora;
 
@@ -23,10 +23,10 @@ std::vector<std::string> ids(const std::vector<HueLight>& ls) {
     return out;
 }
 
-using OrderingTest = DelegateFixture;
 }  // namespace
 
-TEST_F(OrderingTest, StoredOrderComesFirstThenTheRestInBridgeOrder) {
+TEST(LightOrder, StoredOrderComesFirstThenTheRestInBridgeOrder) {
+    auto store_ = std::make_shared<InMemoryDefaultsStore>();
     store_->setString("lightOrder", "3,1");
     EXPECT_EQ(ids(orderedLights(lights({"1", "2", "3"}), *store_)),
               (std::vector<std::string>{"3", "1", "2"}));
@@ -39,37 +39,21 @@ TEST_F(OrderingTest, StoredOrderComesFirstThenTheRestInBridgeOrder) {
     EXPECT_EQ(store_->string("lightOrder"), "4,2");
 }
 
-TEST_F(OrderingTest, MergeKeepsKnownOrderTakesFreshRecordsAndAppendsNewcomers) {
+TEST(LightOrder, MergeKeepsKnownOrderTakesFreshRecordsAndAppendsNewcomers) {
+    InMemoryDefaultsStore noOrder;
     auto merged =
-        delegate_->mergeOrderedLightListWithNew(lights({"2", "1"}, "old"), lights({"1", "2", "4"}));
+        mergeOrderedLightListWithNew(lights({"2", "1"}, "old"), lights({"1", "2", "4"}), noOrder);
     EXPECT_EQ(ids(merged), (std::vector<std::string>{"2", "1", "4"}));
     for (auto& l : merged) EXPECT_EQ(l.name, "fresh");
 
     // A light that went away drops out and comes back at the end.
-    merged = delegate_->mergeOrderedLightListWithNew(merged, lights({"2", "4"}));
+    merged = mergeOrderedLightListWithNew(merged, lights({"2", "4"}), noOrder);
     EXPECT_EQ(ids(merged), (std::vector<std::string>{"2", "4"}));
-    merged = delegate_->mergeOrderedLightListWithNew(merged, lights({"1", "2", "4"}));
+    merged = mergeOrderedLightListWithNew(merged, lights({"1", "2", "4"}), noOrder);
     EXPECT_EQ(ids(merged), (std::vector<std::string>{"2", "4", "1"}));
 }
 
-TEST_F(OrderingTest, IndexLookupsCompareBridgeIdsOnly) {
-    delegate_->settings().setLights(lights({"5", "6"}));
-    HueGroup a, b;
-    a.group_id = "1";
-    b.group_id = "2";
-    delegate_->settings().setGroups({a, b});
-    HueLight old;
-    old.lamp_id = "6";
-    old.name = "an older copy";
-    EXPECT_EQ(delegate_->getLampIndex(old), 1);
-    old.lamp_id = "7";
-    EXPECT_EQ(delegate_->getLampIndex(old), -1);
-    HueGroup copy;  // fresh identity, same bridge id
-    copy.group_id = "2";
-    EXPECT_EQ(delegate_->getGroupIndex(copy), 1);
-}
-
-TEST_F(OrderingTest, ScenesSortByIdStably) {
+TEST(LightOrder, ScenesSortByIdStably) {
     std::vector<HueScene> scenes(3);
     scenes[0].scene_id = "b";
     scenes[1].scene_id = "a";

@@ -1,20 +1,31 @@
 #pragma once
-// An application delegate on virtual time, holding one light ("3") and one
-// room ("5") of a made-up bridge, and makers of lights, rooms and scenes.
+// A bridge controller on virtual time, holding one light ("3") and one room
+// ("5") of a made-up bridge, and makers of lights, rooms and scenes. Nothing
+// it sends leaves the process: requests go to `transport_`, or fail as
+// unreachable when a test gives none.
 
 #include <gtest/gtest.h>
 
-#include "app/app_delegate.h"
+#include <functional>
+
+#include "app/bridge_controller.h"
 #include "support/manual_executor.h"
 
 namespace lumora {
 
-class DelegateFixture : public ::testing::Test {
+class ControllerFixture : public ::testing::Test {
   protected:
     static constexpr const char* kBridge = "10.0.0.2";
 
     void SetUp() override {
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, store_));
+        Services services = servicesWith(exec_, store_);
+        services.transport = [this](const HttpRequest& request) {
+            if (transport_) return transport_(request);
+            HttpResponse refused;
+            refused.error = HttpError::connectionFailed;
+            return refused;
+        };
+        controller_ = std::make_unique<BridgeController>(std::move(services));
         settings().setHueIP(kBridge);
         settings().setHueKey("key");
         lamp_ = light("3");
@@ -24,7 +35,7 @@ class DelegateFixture : public ::testing::Test {
     }
     void TearDown() override {
         exec_->runPending();
-        delegate_.reset();
+        controller_.reset();
     }
 
     static HueLight light(const std::string& id) {
@@ -70,7 +81,7 @@ class DelegateFixture : public ::testing::Test {
         s.group = grp;
         return s;
     }
-    AppSettings& settings() { return delegate_->settings(); }
+    AppSettings& settings() { return controller_->settings(); }
     // The waiting items once queued work has run.
     const std::vector<ActionQueueItem>& queued() {
         exec_->runPending();
@@ -79,7 +90,9 @@ class DelegateFixture : public ::testing::Test {
 
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
-    std::unique_ptr<AppDelegate> delegate_;
+    // Called on the workers, which the manual executor runs on the test's thread.
+    HttpTransport transport_;
+    std::unique_ptr<BridgeController> controller_;
     HueLight lamp_;
     HueGroup room_;
 };
