@@ -44,6 +44,7 @@ POSIX = set("""
 arpa/inet.h dirent.h dlfcn.h fcntl.h fnmatch.h glob.h grp.h ifaddrs.h
 langinfo.h net/if.h netdb.h poll.h pthread.h pwd.h sched.h semaphore.h spawn.h
 strings.h syslog.h termios.h unistd.h
+malloc.h
 """.split())
 
 FAMILIES = {
