@@ -343,7 +343,6 @@ struct HttpSession::State {
     std::atomic<std::size_t> connections{0};
 
     void release(const std::string& key, std::unique_ptr<Connection> conn) {
-        std::unique_ptr<Connection> drop;
         {
             std::lock_guard lock(mutex);
             Pool& pool = pools[key];

@@ -81,7 +81,7 @@ AddrList resolve(const ParsedUrl& url, Deadline deadline, HttpError& error) {
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+        hints.ai_flags = AI_NUMERICSERV;
         addrinfo* res = nullptr;
         if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0) res = nullptr;
         std::lock_guard lock(lookup->m);
