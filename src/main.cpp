@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     lumora::panel::setUpApplication();
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(lumora::kApplicationId));
 
     // Made after the application and let go of before it: its timers and
     // queued calls live on the Qt loop.
