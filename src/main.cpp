@@ -118,9 +118,11 @@ int main(int argc, char** argv) {
     // On a Wayland session the desktop holds global keys through its portal
     // where it has one; elsewhere the X11 grabs. No X display, no global
     // shortcuts; the rest works all the same.
-    const auto portalVersion = lumora::isWaylandSession()
-                                   ? lumora::portalShortcutsVersion(QDBusConnection::sessionBus())
-                                   : std::nullopt;
+    const auto portalVersion =
+        lumora::isWaylandSession()
+            ? lumora::portalShortcutsVersion(QDBusConnection::sessionBus(),
+                                             QString::fromLatin1(lumora::kApplicationId))
+            : std::nullopt;
     if (!portalVersion) services.hotKeyService = lumora::X11HotKeyService::connect(dispatcher);
     const char* keys = portalVersion            ? "the desktop portal"
                        : services.hotKeyService ? "X11 key grabs"
@@ -136,8 +138,7 @@ int main(int argc, char** argv) {
     if (portalVersion) {
         portalShortcuts = std::make_unique<lumora::PortalShortcuts>(
             hotkeys.shortcuts(), QDBusConnection::sessionBus(),
-            lumora::PortalShortcuts::Options{QString::fromLatin1(lumora::kApplicationId),
-                                             lumora::shortcutTitle, *portalVersion});
+            lumora::PortalShortcuts::Options{lumora::shortcutTitle, *portalVersion});
         portalShortcuts->start();
     }
 

@@ -48,8 +48,21 @@ bool isWaylandSession() {
            qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
 }
 
-std::optional<unsigned> portalShortcutsVersion(const QDBusConnection& bus, int timeoutMs) {
+std::optional<unsigned> portalShortcutsVersion(const QDBusConnection& bus,
+                                               const QString& applicationId, int timeoutMs) {
     if (!bus.isConnected()) return std::nullopt;
+    QDBusMessage registration = portalCall(kRegistry, "Register");
+    registration << applicationId << QVariantMap{};
+    const QDBusMessage registered = bus.call(registration, QDBus::Block, timeoutMs);
+    if (registered.type() == QDBusMessage::ErrorMessage) {
+        const QString error = registered.errorName();
+        if (error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.NoReply"))
+            return std::nullopt;  // no portal at all
+        if (error != QLatin1String("org.freedesktop.DBus.Error.UnknownMethod") &&
+            error != QLatin1String("org.freedesktop.DBus.Error.UnknownInterface"))
+            log(QStringLiteral("registering the application id: ") + registered.errorMessage());
+    }
     QDBusMessage m =
         QDBusMessage::createMethodCall(kService, kPath, "org.freedesktop.DBus.Properties", "Get");
     m << QString::fromLatin1(kShortcuts) << QStringLiteral("version");
@@ -113,22 +126,7 @@ void PortalShortcuts::start() {
         changeObserver_ = center->addObserver(KeyboardShortcuts::shortcutByNameDidChange,
                                               [this](const Notification&) { scheduleRebind(); });
     }
-    // A program outside a sandbox tells the portal who it is first; a portal
-    // without the registry knows it from the desktop file name anyway.
-    QDBusMessage m = portalCall(kRegistry, "Register");
-    m << options_.applicationId << QVariantMap{};
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(m), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        if (watcher->isError()) {
-            const QString error = watcher->error().name();
-            if (error != QLatin1String("org.freedesktop.DBus.Error.UnknownMethod") &&
-                error != QLatin1String("org.freedesktop.DBus.Error.UnknownInterface"))
-                log(QStringLiteral("registering the application id: ") +
-                    watcher->error().message());
-        }
-        createSession();
-    });
+    createSession();
 }
 
 void PortalShortcuts::request(const QString& method, QList<QVariant> arguments, QVariantMap options,

@@ -8,6 +8,8 @@
 //
 // Takes the place of the X11 hot-key service: the program uses one or the
 // other (see portalShortcutsVersion). Lives on the user-interface thread.
+// Deactivated (the key let go) is not listened to: an activation is a whole
+// press, and not every desktop reports the release.
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -27,10 +29,15 @@ namespace lumora {
 // A Wayland session: WAYLAND_DISPLAY set or XDG_SESSION_TYPE=wayland.
 bool isWaylandSession();
 
-// The version of the portal's GlobalShortcuts interface on `bus`, or nothing
-// when no portal answers with it (none installed; sway and other compositors
-// whose portal has no such interface). Blocks for at most `timeoutMs`.
-std::optional<unsigned> portalShortcutsVersion(const QDBusConnection& bus, int timeoutMs = 3000);
+// Introduces the program to the portal on `bus` and asks for its
+// GlobalShortcuts interface: the application id (which must match the desktop
+// file's name) is registered with the portal's host registry first, since the
+// portal takes it only before any other call from the connection; a portal
+// without the registry is fine. Then the interface's version, or nothing when
+// no portal answers with the interface (none installed; sway and other
+// compositors whose portal has none). Blocks for at most `timeoutMs` a call.
+std::optional<unsigned> portalShortcutsVersion(const QDBusConnection& bus,
+                                               const QString& applicationId, int timeoutMs = 3000);
 
 // The title of each name as the Hotkeys pane shows it, translated with the
 // pane's own texts; the colour actions and the slots, which the pane shows
@@ -42,9 +49,6 @@ class PortalShortcuts : public QObject {
 
   public:
     struct Options {
-        // Registered with the portal's host registry before anything else,
-        // where it has one; must match the desktop file's name.
-        QString applicationId;
         // What the desktop's shortcut settings list for each name.
         std::function<QString(const KeyboardShortcuts::Name&)> describe = shortcutTitle;
         // The interface version (portalShortcutsVersion); 2 offers
@@ -59,8 +63,8 @@ class PortalShortcuts : public QObject {
     PortalShortcuts(const PortalShortcuts&) = delete;
     PortalShortcuts& operator=(const PortalShortcuts&) = delete;
 
-    // Registers the application id, then creates a session and binds the
-    // thirteen names; returns at once, the replies come on the event loop.
+    // Creates a session and binds the thirteen names; returns at once, the
+    // replies come on the event loop. Call portalShortcutsVersion first.
     // A recorded combination changed later makes a new session bound afresh
     // (the portal reads preferred triggers only when shortcuts are bound).
     void start();

@@ -94,8 +94,9 @@ TEST_F(PortalShortcutsTest, BindsTheThirteenActionsAndRunsTheirHandlersOnActivat
                           Name::actionAllLightsBrighter);
     hotkeys_.registerKeyboardHotkeys();
 
-    PortalShortcuts portal(shortcuts, bus_,
-                           {QStringLiteral("io.github.lumora.Lumora"), shortcutTitle, 2});
+    const auto version = portalShortcutsVersion(bus_, QStringLiteral("io.github.lumora.Lumora"));
+    ASSERT_EQ(version, 2u);
+    PortalShortcuts portal(shortcuts, bus_, {shortcutTitle, *version});
     int changes = 0;
     QObject::connect(&portal, &PortalShortcuts::triggersChanged, [&] { ++changes; });
     EXPECT_FALSE(portal.canConfigure());
@@ -183,7 +184,7 @@ TEST_F(PortalShortcutsTest, BindsTheThirteenActionsAndRunsTheirHandlersOnActivat
 
 TEST_F(PortalShortcutsTest, ANewRecordingIsOfferedInAFreshSessionAndTheOldOneCloses) {
     KeyboardShortcuts& shortcuts = hotkeys_.shortcuts();
-    PortalShortcuts portal(shortcuts, bus_, {QStringLiteral("io.github.lumora.Lumora")});
+    PortalShortcuts portal(shortcuts, bus_, {});
     portal.start();
     ASSERT_TRUE(pumpUntil([&] { return portal.bound(); }));
     const QString first = portal.session();
