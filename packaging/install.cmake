@@ -10,7 +10,7 @@ set(_res ${PROJECT_SOURCE_DIR}/resources)
 install(DIRECTORY ${_res}/site DESTINATION share/lumora)
 install(PROGRAMS ${_res}/send_debug DESTINATION share/lumora)
 
-install(FILES ${_pkg}/lumora.desktop DESTINATION share/applications)
+install(FILES ${_pkg}/io.github.lumora.Lumora.desktop DESTINATION share/applications)
 install(FILES ${_pkg}/io.github.lumora.Lumora.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${_res}/icons/lumora.svg DESTINATION share/icons/hicolor/scalable/apps)
 # The tray images under theme names: the drawing for dark panels, and the

@@ -1,6 +1,7 @@
 // lumora: the tray program. `lumora --demo` brings its own simulated bridge.
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
@@ -25,6 +26,7 @@
 #include "preferences/lights_pane.h"
 #include "preferences/preferences_window.h"
 #include "preferences/site_pages.h"
+#include "shortcuts/portal/portal_shortcuts.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
 
 namespace {
@@ -91,6 +93,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     lumora::panel::setUpApplication();
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(lumora::kApplicationId));
 
     // Made after the application and let go of before it: its timers and
     // queued calls live on the Qt loop.
@@ -112,14 +115,32 @@ int main(int argc, char** argv) {
     const QString resources = resourceDirectory();
     lumora::Services services = lumora::servicesWith(dispatcher, store);
     if (!demo) services.browserFactory = [] { return lumora::makeAvahiBrowser(); };
-    // No X display, no global shortcuts; the rest works all the same.
-    services.hotKeyService = lumora::X11HotKeyService::connect(dispatcher);
+    // On a Wayland session the desktop holds global keys through its portal
+    // where it has one; elsewhere the X11 grabs. No X display, no global
+    // shortcuts; the rest works all the same.
+    const auto portalVersion =
+        lumora::isWaylandSession()
+            ? lumora::portalShortcutsVersion(QDBusConnection::sessionBus(),
+                                             QString::fromLatin1(lumora::kApplicationId))
+            : std::nullopt;
+    if (!portalVersion) services.hotKeyService = lumora::X11HotKeyService::connect(dispatcher);
+    const char* keys = portalVersion            ? "the desktop portal"
+                       : services.hotKeyService ? "X11 key grabs"
+                                                : "nothing (no X display, no portal)";
+    std::fprintf(stderr, "lumora: global shortcuts through %s\n", keys);
     services.runScript = [dir = resources.toStdString()](const std::string& name,
                                                          const std::vector<std::string>& env) {
         return lumora::runScript(dir, name, {}, env);
     };
     lumora::BridgeController controller(services);
     lumora::HotkeyActions hotkeys(controller, services);
+    std::unique_ptr<lumora::PortalShortcuts> portalShortcuts;
+    if (portalVersion) {
+        portalShortcuts = std::make_unique<lumora::PortalShortcuts>(
+            hotkeys.shortcuts(), QDBusConnection::sessionBus(),
+            lumora::PortalShortcuts::Options{lumora::shortcutTitle, *portalVersion});
+        portalShortcuts->start();
+    }
 
     // The bundled pages unless the build points at a web site.
     const std::string siteBase =

@@ -149,6 +149,17 @@ void KeyboardShortcuts::handleOnKeyUp(const Shortcut& shortcut) {
     runHandlers(legacyKeyUpHandlers_, shortcut);
 }
 
+void KeyboardShortcuts::handleActivated(const Name& name) {
+    if (isPaused_) return;
+    // Copied first: an action may add handlers.
+    std::vector<Action> due;
+    for (const auto* handlers : {&legacyKeyDownHandlers_, &legacyKeyUpHandlers_}) {
+        if (auto it = handlers->find(name); it != handlers->end())
+            due.insert(due.end(), it->second.begin(), it->second.end());
+    }
+    for (const auto& action : due) action();
+}
+
 void KeyboardShortcuts::setPaused(bool paused) {
     if (isPaused_ == paused) return;
     isPaused_ = paused;

@@ -121,6 +121,11 @@ class KeyboardShortcuts {
     // the pressed one. Nothing runs while paused.
     void handleOnKeyDown(const Shortcut& shortcut);
     void handleOnKeyUp(const Shortcut& shortcut);
+    // A service that binds names rather than keys (the desktop portal, which
+    // chooses the key itself) reports one activation: the name's key-down
+    // actions run, then its key-up ones, whatever combination is recorded.
+    // Nothing runs while paused.
+    void handleActivated(const Name& name);
 
     // True while a recorder records, so a bound combination gets recorded
     // instead of firing. Pausing also lets go of every registration with the

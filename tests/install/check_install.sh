@@ -78,7 +78,7 @@ zsh_complete() { # PREFIX LINE
 }
 
 layout() {
-    need cmake desktop-file-validate appstreamcli man bash python3
+    need cmake desktop-file-validate appstreamcli man bash python3 strings
     local stage=$tmp/stage
     prefix=$stage/opt/lumora
     DESTDIR=$stage cmake --install "$build" --prefix /opt/lumora >"$tmp/install.log" 2>&1 ||
@@ -87,7 +87,7 @@ layout() {
 
     local f
     for f in bin/lumora bin/lumora-ctl bin/lumora-bridge-sim \
-        share/applications/lumora.desktop share/metainfo/io.github.lumora.Lumora.metainfo.xml \
+        share/applications/io.github.lumora.Lumora.desktop share/metainfo/io.github.lumora.Lumora.metainfo.xml \
         share/icons/hicolor/scalable/apps/lumora.svg \
         share/icons/hicolor/scalable/status/lumora-lamp{0,1,2,3}{,-symbolic}.svg \
         share/lumora/site/index.html share/lumora/site/faq/index.html share/lumora/site/feedback/index.html \
@@ -110,18 +110,28 @@ layout() {
         [[ $colours == "#bebebe " ]] || fail "$(basename "$f") is not single-colour #bebebe: $colours"
     done
 
-    desktop-file-validate "$prefix/share/applications/lumora.desktop" >"$tmp/dfv" 2>&1 ||
+    # One application id everywhere: the metainfo's id, the desktop file's
+    # name, the file the metainfo launches, and the name the program gives
+    # the desktop (which the portal matches against the desktop file).
+    local app_id=io.github.lumora.Lumora
+    local desktop=$prefix/share/applications/$app_id.desktop
+    desktop-file-validate "$desktop" >"$tmp/dfv" 2>&1 ||
         fail "desktop-file-validate: $(cat "$tmp/dfv")"
-    local desktop=$prefix/share/applications/lumora.desktop
     for key in Categories Keywords; do
-        grep -q "^$key=." "$desktop" || fail "lumora.desktop has no $key"
+        grep -q "^$key=." "$desktop" || fail "$app_id.desktop has no $key"
     done
-    grep -qx 'StartupNotify=false' "$desktop" || fail "lumora.desktop must say StartupNotify=false"
-    grep -q '^NoDisplay' "$desktop" && fail "lumora.desktop must not hide itself"
-    local metainfo=$prefix/share/metainfo/io.github.lumora.Lumora.metainfo.xml
+    grep -qx 'StartupNotify=false' "$desktop" || fail "$app_id.desktop must say StartupNotify=false"
+    grep -q '^NoDisplay' "$desktop" && fail "$app_id.desktop must not hide itself"
+    [[ -z $(find "$prefix/share/applications" -name '*.desktop' ! -name "$app_id.desktop") ]] ||
+        fail "more than one desktop file: $(ls "$prefix/share/applications")"
+    local metainfo=$prefix/share/metainfo/$app_id.metainfo.xml
     appstreamcli validate --no-net "$metainfo" >"$tmp/asv" 2>&1 || fail "appstreamcli validate: $(cat "$tmp/asv")"
-    grep -q '<launchable type="desktop-id">lumora.desktop</launchable>' "$metainfo" ||
-        fail "the metainfo does not launch lumora.desktop"
+    grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo's id is not $app_id"
+    grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
+        fail "the metainfo does not launch $app_id.desktop"
+    strings "$prefix/bin/lumora" >"$tmp/strings"
+    grep -qx "$app_id" "$tmp/strings" ||
+        fail "the program does not name $app_id as its desktop file"
 
     # The staged programs run from where they are, the newest release named
     # in the metainfo is the program's version.

@@ -63,7 +63,7 @@ FAMILIES = {
 
 CORE = ["base", "bridge", "shortcuts", "app"]
 PLATFORM = ["app/linux", "app/x11", "bridge/avahi", "shortcuts/x11"]
-SHELL_BELOW = CORE + PLATFORM + ["app/qt", "ui"]
+SHELL_BELOW = CORE + PLATFORM + ["app/qt", "shortcuts/portal", "ui"]
 CORE_LIBS = ["std", "json", "icu", "http", "tls"]
 
 # folder: (project folders it may include, header families it may include)
@@ -85,6 +85,9 @@ RULES = {
     "ctl": (CORE + ["app/linux", "app/demo", "bridge/avahi", "ctl", "simulator"], CORE_LIBS),
     # The shell. Panel and preferences stand side by side on ui/.
     "app/qt": (CORE + PLATFORM + ["app/qt"], ["std", "Qt"]),
+    # Global shortcuts through the desktop portal: the core's shortcut module
+    # over Qt D-Bus, beside the X11 service rather than on it.
+    "shortcuts/portal": (CORE + ["shortcuts/portal"], ["std", "Qt"]),
     "ui": (SHELL_BELOW, ["std", "Qt"]),
     "panel": (SHELL_BELOW + ["panel", "panel/views"], ["std", "Qt", "X11"]),
     "panel/views": (SHELL_BELOW + ["panel", "panel/views"], ["std", "Qt"]),

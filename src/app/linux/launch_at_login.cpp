@@ -13,7 +13,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kEntryName = "lumora.desktop";
+// Before the program had a reverse-DNS application id.
+constexpr const char* kOldEntryName = "lumora.desktop";
 
 // Characters after which the desktop would split or expand the argument.
 bool needsQuoting(const std::string& s) {
@@ -150,7 +151,9 @@ std::optional<std::string> desktopExecProgram(const std::string& execValue) {
 }
 
 LaunchAtLogin::LaunchAtLogin(fs::path configDir, fs::path program)
-    : program_(std::move(program)), entry_(std::move(configDir) / "autostart" / kEntryName) {}
+    : program_(std::move(program)),
+      entry_(configDir / "autostart" / (std::string(kApplicationId) + ".desktop")),
+      oldEntry_(configDir / "autostart" / kOldEntryName) {}
 
 fs::path LaunchAtLogin::configHome() {
     if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x && fs::path(x).is_absolute())
@@ -207,16 +210,39 @@ bool LaunchAtLogin::setEnabled(bool on) {
     return replaceFileAtomically(entry_, entryText(), 0644);
 }
 
+bool LaunchAtLogin::moveOldEntry() {
+    auto text = readText(oldEntry_);
+    if (!text) return false;
+    // Ours: named Lumora and starting a program called lumora, or this very
+    // program (an image file has a name of its own). Anything else under that
+    // name is someone else's and stays.
+    auto exec = entryValue(*text, "Exec");
+    auto program = exec ? desktopExecProgram(*exec) : std::nullopt;
+    const bool ours = entryValue(*text, "Name") == "Lumora" && program &&
+                      (fs::path(*program).filename() == "lumora" || *program == program_.string());
+    if (!ours) return false;
+    std::error_code ec;
+    const bool current = fs::exists(entry_, ec);
+    if (ec) return false;
+    if (current) {
+        fs::remove(oldEntry_, ec);
+        return !ec;
+    }
+    fs::rename(oldEntry_, entry_, ec);
+    return !ec;
+}
+
 bool LaunchAtLogin::migrateIfNeeded() {
+    const bool moved = moveOldEntry();
     auto text = readText(entry_);
-    if (!text || program_.empty()) return false;
+    if (!text || program_.empty()) return moved;
     auto exec = entryValue(*text, "Exec");
     auto program = exec ? desktopExecProgram(*exec) : std::nullopt;
     // A bare name is looked up on PATH by the desktop; only paths can go stale.
     // One the system cannot even look up (a name too long) is stale as well.
     std::error_code ec;
     if (program && (program->find('/') == std::string::npos || fs::exists(*program, ec)))
-        return false;
+        return moved;
     // Everything else in the entry, a Hidden=true the user set included, stays.
     const std::string execLine = "Exec=" + desktopExecValue(program_) + "\n";
     std::string out;
@@ -238,7 +264,7 @@ bool LaunchAtLogin::migrateIfNeeded() {
     // An entry without Exec keeps its other keys (Hidden among them) too.
     if (!replaced && afterHeader) out.insert(*afterHeader, execLine);
     if (!replaced && !afterHeader) out = entryText();
-    return replaceFileAtomically(entry_, out, 0644);
+    return replaceFileAtomically(entry_, out, 0644) || moved;
 }
 
 }  // namespace lumora

@@ -63,7 +63,8 @@ TEST_F(LaunchAtLoginTest, OnWritesAValidEntryThatStartsThisProgramAndOffRemovesI
     EXPECT_FALSE(login.isEnabled());
     ASSERT_TRUE(login.setEnabled(true));
     EXPECT_TRUE(login.isEnabled());
-    EXPECT_EQ(login.entryFile(), root_ / "config" / "autostart" / "lumora.desktop");
+    EXPECT_EQ(login.entryFile(),
+              root_ / "config" / "autostart" / "io.github.lumora.Lumora.desktop");
 
     const std::string text = slurp(login.entryFile());
     for (const char* line : {"Type=Application\n", "Icon=lumora\n",
@@ -127,6 +128,46 @@ TEST_F(LaunchAtLoginTest, MigrationPointsAStaleEntryAtTheCurrentProgramAndKeepsT
     EXPECT_FALSE(login.migrateIfNeeded());
     fs::remove(login.entryFile());
     EXPECT_FALSE(login.migrateIfNeeded());
+    EXPECT_FALSE(fs::exists(login.entryFile()));
+}
+
+TEST_F(LaunchAtLoginTest, OurEntryUnderTheOldNameMovesToTheApplicationIdAsItIs) {
+    LaunchAtLogin login(root_, program_);
+    const fs::path old = root_ / "autostart" / "lumora.desktop";
+    // Switched off in the desktop's own settings: it must stay off.
+    const std::string off =
+        "[Desktop Entry]\nType=Application\nName=Lumora\nExec=" + desktopExecValue(program_) +
+        "\nHidden=true\nX-GNOME-Autostart-enabled=false\n";
+    writeText(old, off);
+    EXPECT_TRUE(login.migrateIfNeeded());
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_EQ(slurp(login.entryFile()), off);
+    EXPECT_FALSE(login.isEnabled());
+
+    // Moved, and a stale program path pointed at this one in the same start.
+    writeText(old, "[Desktop Entry]\nType=Application\nName=Lumora\nExec=/gone/lumora\n");
+    fs::remove(login.entryFile());
+    EXPECT_TRUE(login.migrateIfNeeded());
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_NE(slurp(login.entryFile()).find("Exec=\"" + program_.string() + "\"\n"),
+              std::string::npos);
+    EXPECT_TRUE(login.isEnabled());
+
+    // Beside a current entry the old one would start the program twice: it
+    // goes, and the current one is kept as it is.
+    const std::string current = slurp(login.entryFile());
+    writeText(old, "[Desktop Entry]\nType=Application\nName=Lumora\nExec=lumora\n");
+    EXPECT_TRUE(login.migrateIfNeeded());
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_EQ(slurp(login.entryFile()), current);
+
+    // Someone else's file of that name is left alone.
+    const std::string theirs =
+        "[Desktop Entry]\nType=Application\nName=Lumora\nExec=/opt/x/other\n";
+    writeText(old, theirs);
+    fs::remove(login.entryFile());
+    EXPECT_FALSE(login.migrateIfNeeded());
+    EXPECT_EQ(slurp(old), theirs);
     EXPECT_FALSE(fs::exists(login.entryFile()));
 }
 
