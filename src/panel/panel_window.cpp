@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "base/setting_keys.h"
+#include "ui/theme.h"
 
 namespace lumora::panel {
 
@@ -84,7 +85,7 @@ PanelWindow::PanelWindow(QWidget* content) : content_(content) {
 void PanelWindow::paintEvent(QPaintEvent*) {
     if (testAttribute(Qt::WA_TranslucentBackground)) return;
     QPainter p(this);
-    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    const bool dark = ui::isDarkScheme(this);
     p.fillRect(rect(), dark ? QColor::fromRgbF(0.1, 0.1, 0.1) : QColor(250, 250, 250));
 }
 

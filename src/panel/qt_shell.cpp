@@ -16,8 +16,6 @@
 #include "app/x11/event_monitor.h"
 #include "base/setting_keys.h"
 #include "panel/views/content_view.h"
-#include "preferences/debug_view.h"
-#include "preferences/welcome_view.h"
 
 namespace lumora::panel {
 
@@ -291,7 +289,8 @@ void QtShell::showWelcomeWindow() {
         welcomeWindow_->close();
         welcomeWindow_ = nullptr;
     }
-    auto* view = new WelcomeView([this] { welcomeDone(); });
+    if (!options_.makeWelcomeView) return;
+    QWidget* view = options_.makeWelcomeView([this] { welcomeDone(); });
     welcomeWindow_ = makeSmallWindow(tr("Welcome to Lumora"), {320, 500}, view);
 }
 
@@ -312,7 +311,8 @@ void QtShell::showDebugWindow() {
         debugWindow_->close();
         debugWindow_ = nullptr;
     }
-    auto* view = new DebugView(delegate_.settings(), options_.sendDebugData, [this] {
+    if (!options_.makeDebugView) return;
+    QWidget* view = options_.makeDebugView(delegate_.settings(), options_.sendDebugData, [this] {
         if (debugWindow_) debugWindow_->close();
     });
     debugWindow_ = makeSmallWindow(tr("Lumora Debug"), {320, 300}, view);

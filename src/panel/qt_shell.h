@@ -33,6 +33,14 @@ class QtShell : public QObject, public Shell {
         // Starts the debug report; called on the user-interface thread, does
         // its blocking part on a worker.
         std::function<void()> sendDebugData;
+        // The welcome window's view; `done` is for its closing button. No
+        // factory, no window.
+        std::function<QWidget*(std::function<void()> done)> makeWelcomeView;
+        // The debug window's view over the log, with the report's start
+        // (sendDebugData) and the window's close.
+        std::function<QWidget*(AppSettings&, std::function<void()> sendDebugData,
+                               std::function<void()> close)>
+            makeDebugView;
         // Off in tests: no global click monitor, no system bus.
         bool monitorClicks = true;
         bool watchSleep = true;

@@ -8,9 +8,11 @@
 #include <QImage>
 #include <QPalette>
 
-#include "panel/views/panel_controls.h"
+#include "ui/icon_button.h"
+#include "ui/on_off_button.h"
+#include "ui/temperature_bar.h"
 
-namespace lumora::panel {
+namespace lumora::ui {
 namespace {
 
 QImage grabbed(QWidget& w) {
@@ -72,7 +74,7 @@ TEST(Theme, OnTakesTheDesktopsAccent) {
 }
 
 }  // namespace
-}  // namespace lumora::panel
+}  // namespace lumora::ui
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

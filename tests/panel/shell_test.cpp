@@ -21,6 +21,7 @@
 #include "panel/qt_shell.h"
 #include "preferences/debug_view.h"
 #include "preferences/image_player.h"
+#include "preferences/welcome_view.h"
 #include "support/dispatcher_teardown.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
@@ -189,6 +190,10 @@ class ShellTest : public ::testing::Test {
         options.monitorClicks = false;
         options.watchSleep = false;
         options.fadeMilliseconds = 10;
+        options.makeWelcomeView = [](auto done) { return new WelcomeView(std::move(done)); };
+        options.makeDebugView = [](AppSettings& s, auto send, auto close) {
+            return new DebugView(s, std::move(send), std::move(close));
+        };
         shell_ = std::make_unique<QtShell>(*delegate_, options);
         delegate_->setShell(shell_.get());
         delegate_->settings().loadFromStore();

@@ -18,10 +18,10 @@
 #include <QVBoxLayout>
 #include <map>
 
-#include "panel/views/palette.h"
 #include "support/fake_hotkey_service.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
+#include "ui/theme.h"
 
 namespace lumora::prefs {
 namespace {
@@ -366,7 +366,7 @@ TEST_F(PrefsTest, PaneLaysOutWithoutClippingInBothSchemes) {
     QApplication::setStyle(fusion);
     for (const bool dark : {false, true}) {
         QPalette p = fusion->standardPalette();
-        if (dark) p = lumora::panel::darkPalette();
+        if (dark) p = lumora::ui::darkPalette();
         QApplication::setPalette(p);
         HotkeysPane pane(*settings_, shortcuts_);
         pane.show();

@@ -11,6 +11,7 @@
 #include "panel/views/panel_lists.h"
 #include "support/delegate_fixture.h"
 #include "support/qt_test_main.h"
+#include "ui/panel_tab.h"
 
 namespace lumora::panel {
 namespace {
