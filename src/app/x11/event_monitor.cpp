@@ -1,17 +1,13 @@
 #include "app/x11/event_monitor.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
+
+#include "base/x11/xcb_watch.h"
 
 namespace lumora {
 namespace {
@@ -56,48 +52,18 @@ struct EventMonitor::Session : std::enable_shared_from_this<Session> {
     Connection conn;  // empty once closed; guarded by `mutex` after start
     xcb_window_t root = XCB_NONE;
     std::uint8_t xiOpcode = 0;
-    int wakeFd = -1;
+    x11::XcbWatch watch;
     Mask mask = Mask::none;
     Handler handler;
     Post post;
     WindowIds ownWindows;
 
     std::mutex mutex;
-    std::atomic<bool> stopping{false};
-    std::thread watcher;
-
-    ~Session() {
-        if (wakeFd >= 0) ::close(wakeFd);
-    }
-
-    void wake() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = write(wakeFd, &one, sizeof one);
-    }
 
     void close() {
-        stopping = true;
-        wake();
-        if (watcher.joinable()) watcher.join();
+        watch.stop();
         std::lock_guard lock(mutex);
         conn.reset();
-    }
-
-    void watch() {
-        xcb_connection_t* c = conn.get();
-        pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        while (!stopping) {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-                handle(event);
-                std::free(event);
-            }
-            if (xcb_connection_has_error(c)) return;  // the server went away
-            if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
-            if (fds[1].revents & POLLIN) {
-                std::uint64_t count;
-                [[maybe_unused]] auto n = read(wakeFd, &count, sizeof count);
-            }
-        }
     }
 
     void handle(xcb_generic_event_t* event) {
@@ -145,7 +111,7 @@ struct EventMonitor::Session : std::enable_shared_from_this<Session> {
         }
         // Our replies may have pulled events into xcb's queue behind the
         // watcher's back.
-        wake();
+        watch.wake();
         if (!ours && handler) handler(e);
     }
 
@@ -207,8 +173,7 @@ bool EventMonitor::start() {
     if (error) return false;
 
     auto session = std::make_shared<Session>();
-    session->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (session->wakeFd < 0) return false;
+    if (!session->watch.ready()) return false;
     session->conn = std::move(conn);
     session->root = root;
     session->xiOpcode = opcode;
@@ -216,7 +181,8 @@ bool EventMonitor::start() {
     session->handler = handler_;
     session->post = options_.post;
     session->ownWindows = options_.ownWindows;
-    session->watcher = std::thread([s = session.get()] { s->watch(); });
+    session->watch.start(session->conn.get(),
+                         [s = session.get()](xcb_generic_event_t* event) { s->handle(event); });
     session_ = std::move(session);
     return true;
 }
