@@ -71,15 +71,15 @@ void HueSatField::pick(const QPointF& pos) {
 }
 
 void HueSatField::mousePressEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton) pick(e->position());
+    if (e->button() == Qt::LeftButton) pick({onScale(e->position().x()), e->position().y()});
 }
 
 void HueSatField::mouseMoveEvent(QMouseEvent* e) {
-    if (e->buttons() & Qt::LeftButton) pick(e->position());
+    if (e->buttons() & Qt::LeftButton) pick({onScale(e->position().x()), e->position().y()});
 }
 
 void HueSatField::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton) pick(e->position());
+    if (e->button() == Qt::LeftButton) pick({onScale(e->position().x()), e->position().y()});
 }
 
 void HueSatField::keyPressEvent(QKeyEvent* e) {

@@ -16,6 +16,9 @@ class PanelControl : public QWidget {
     bool showsFocusRing() const { return hasFocus() && keyboardFocus_; }
 
   protected:
+    // The colour bars compute on a 180-point scale; the bar may be narrower
+    // (beside a scroll bar), and its right end must still be the scale's.
+    double onScale(double x) const { return width() > 0 ? x * 180.0 / width() : x; }
     void drawFocusRing(QPainter& p, const QRectF& r, qreal radius);
     void focusInEvent(QFocusEvent* e) override;
 

@@ -46,8 +46,9 @@ void TemperatureBar::paintEvent(QPaintEvent*) {
 
 void TemperatureBar::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
-    setPosition(e->position().x());
-    emit released(e->position().x());
+    const double x = onScale(e->position().x());
+    setPosition(x);
+    emit released(x);
 }
 
 void TemperatureBar::keyPressEvent(QKeyEvent* e) {

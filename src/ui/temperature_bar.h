@@ -11,7 +11,8 @@ class TemperatureBar : public PanelControl {
     Q_OBJECT
   public:
     explicit TemperatureBar(QWidget* parent = nullptr);
-    // The bar is taken to be 180 points wide, as it is in the panel.
+    // Positions are on a 180-point scale, the bar's width in the panel
+    // without a scroll bar; a pointer on a narrower bar is scaled to it.
     static constexpr double kWidth = 180;
     static constexpr double kKeyStep = 9;  // an arrow key's move
     static std::int64_t temperatureAt(double x, std::int64_t ctMin, std::int64_t ctMax);
