@@ -24,14 +24,18 @@ test-asan:
 bench: build
 	$(BUILD_DIR)/bench/lumora-bench
 
-# Short libFuzzer runs of the reply decoders and the settings-file reader.
+# libFuzzer on every target in fuzz/, FUZZ_SECONDS each (default 60), starting
+# from its seeds in fuzz/corpus/<name>. What it finds goes to build/fuzz/corpus
+# and build/fuzz/findings; the seeds in the repository are left as they are.
 fuzz: deps
 	@test -f build/fuzz/build.ninja || cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DLUMORA_FUZZ=ON -DLUMORA_BENCHMARKS=OFF
-	cmake --build build/fuzz --target decode_fuzz defaults_store_fuzz
-	mkdir -p build/fuzz/corpus/decode && cp simulator/fixtures/*.json build/fuzz/corpus/decode/
-	build/fuzz/fuzz/decode_fuzz -max_total_time=$${FUZZ_SECONDS:-60} -max_len=65536 build/fuzz/corpus/decode
-	build/fuzz/fuzz/defaults_store_fuzz -max_total_time=$${FUZZ_SECONDS:-60} -max_len=4096
+	cmake --build build/fuzz --target fuzz_targets
+	@set -e; mkdir -p build/fuzz/findings; for src in fuzz/*_fuzz.cpp; do \
+	  name=$$(basename $$src _fuzz.cpp); echo "== $$name"; mkdir -p build/fuzz/corpus/$$name; \
+	  build/fuzz/fuzz/$${name}_fuzz -max_total_time=$${FUZZ_SECONDS:-60} -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/findings/$$name- build/fuzz/corpus/$$name fuzz/corpus/$$name; \
+	done
 
 # `make install PREFIX=~/.local`, or DESTDIR=/tmp/root for a staged tree.
 PREFIX ?= /usr/local

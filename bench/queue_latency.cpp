@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/app_delegate.h"
+#include "app/bridge_controller.h"
 #include "app/linux/loop_dispatcher.h"
 #include "bridge/commands.h"
 #include "bridge/fetchers.h"
@@ -17,11 +17,12 @@ int main() {
     auto loop = std::make_shared<LoopDispatcher>(4);
     sim::SimServer server;
     if (!server.start()) return 1;
-    AppDelegate delegate(servicesWith(loop, std::make_shared<InMemoryDefaultsStore>()));
-    delegate.settings().setHueIP(server.address());
-    delegate.settings().setHueKey(sim::kDemoUser);
-    auto lights = std::get<std::vector<HueLight>>(fetchLightsNow(server.address(), sim::kDemoUser));
-    delegate.settings().setLights(lights);
+    BridgeController controller(servicesWith(loop, std::make_shared<InMemoryDefaultsStore>()));
+    controller.settings().setHueIP(server.address());
+    controller.settings().setHueKey(sim::kDemoUser);
+    auto lights = std::get<std::vector<HueLight>>(
+        fetchLightsNow(httpSend, {server.address(), sim::kDemoUser}));
+    controller.settings().setLights(lights);
     server.clearLog();
 
     std::vector<std::chrono::steady_clock::time_point> issued;
@@ -29,8 +30,8 @@ int main() {
         // Spread the actions over the queue's period so every phase is seen.
         loop->runUntil([] { return false; }, std::chrono::milliseconds(150 + (i * 37) % 300));
         issued.push_back(std::chrono::steady_clock::now());
-        setLampBrightness(delegate, lights[static_cast<size_t>(i) % lights.size()], 10 + i);
-        loop->runUntil([&] { return delegate.queueDrained(); }, 5s);
+        setLampBrightness(controller, lights[static_cast<size_t>(i) % lights.size()], 10 + i);
+        loop->runUntil([&] { return controller.queueDrained(); }, 5s);
     }
     const auto log = server.requestLog();
     std::vector<double> ms;

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_delegate.h"
+#include "app/bridge_controller.h"
 #include "app/linux/file_store.h"
 #include "app/linux/loop_dispatcher.h"
 
@@ -33,19 +33,19 @@ int main(int argc, char** argv) {
         if (argc > 4) file = std::make_shared<JsonFileDefaultsStore>(argv[4]);
         std::shared_ptr<DefaultsStore> store = file;
         if (!store) store = std::make_shared<InMemoryDefaultsStore>();
-        AppDelegate delegate(servicesWith(loop, store));
-        delegate.settings().setHueIP(argv[1]);
-        delegate.settings().setHueKey(argv[2]);
-        delegate.settings().setLastUserActionAt(Clock::now() - std::chrono::hours(1));
+        BridgeController controller(servicesWith(loop, store));
+        controller.settings().setHueIP(argv[1]);
+        controller.settings().setHueKey(argv[2]);
+        controller.settings().setLastUserActionAt(Clock::now() - std::chrono::hours(1));
         std::freopen("/dev/null", "w", stdout);  // the log lines are not the point
         const double before = cpuSeconds();
-        delegate.connectToBridge();
+        controller.connectToBridge();
         loop->runUntil([] { return false; }, std::chrono::seconds(seconds));
         const double used = cpuSeconds() - before;
         std::fprintf(stderr,
                      "connected: %s, lights: %zu; CPU %.3f s over %d s = %.3f s per minute\n",
-                     delegate.settings().bridgeConnected() ? "yes" : "no",
-                     delegate.settings().lights().size(), used, seconds, used * 60.0 / seconds);
+                     controller.settings().bridgeConnected() ? "yes" : "no",
+                     controller.settings().lights().size(), used, seconds, used * 60.0 / seconds);
         if (file)
             std::fprintf(stderr, "settings file written %llu times\n",
                          static_cast<unsigned long long>(file->writes()));

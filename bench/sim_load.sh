@@ -7,10 +7,17 @@
 #
 # --ctl also times `lumora-ctl lights` against the same simulator with
 # hyperfine (when it is installed).
+#
+# --hostile instead plays hostile clients against it, all on loopback and
+# bounded in count and time: a body nested 100,000 deep, 100 bodies of 10 MiB
+# and 100 of 1 MiB, a 64 MiB header and 200,000 headers, 300 and 1,000
+# connections that send a request a line at a time, 2,000 that send nothing.
+# It prints the replies, the resident memory (VmRSS) along the way and the
+# time of ordinary GETs beside the slow and idle connections.
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 BUILD_DIR [--seconds N] [--ctl]" >&2
+  echo "usage: $0 BUILD_DIR [--seconds N] [--ctl] [--hostile]" >&2
   exit 2
 }
 
@@ -19,10 +26,12 @@ build=$1
 shift
 seconds=5
 ctl=0
+hostile=0
 while [[ $# -gt 0 ]]; do
   case $1 in
     --seconds) [[ $# -ge 2 ]] || usage; seconds=$2; shift 2 ;;
     --ctl) ctl=1; shift ;;
+    --hostile) hostile=1; shift ;;
     *) usage ;;
   esac
 done
@@ -65,6 +74,118 @@ user=$(sed -n 's/.*"username":"\([^"]*\)".*/\1/p' <<<"$reply")
 [[ -n $user ]] || { echo "pairing failed: $reply" >&2; exit 1; }
 url=$base/api/$user/lights
 echo "simulator at $address, user $user, reply $(curl -sf "$url" | wc -c) bytes"
+
+if [[ $hostile -eq 1 ]]; then
+  python3 - "${address%:*}" "${address##*:}" "$sim_pid" "$user" <<'PYTHON'
+import os, socket, sys, time
+
+host, port, pid, user = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+
+
+def rss():
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS"):
+                return f"{int(line.split()[1]) // 1024} MB"
+    return "gone"
+
+
+def exchange(data, timeout=30.0):
+    """Sends `data` on a connection of its own; the reply until the server closes."""
+    s = socket.create_connection((host, port), timeout=timeout)
+    try:
+        s.sendall(data)
+    except OSError:
+        pass  # the server may refuse before it has read everything
+    reply = b""
+    try:
+        while chunk := s.recv(65536):
+            reply += chunk
+    except OSError:
+        pass
+    s.close()
+    return reply
+
+
+def request(method, path, body=b"", extra=b""):
+    head = f"{method} {path} HTTP/1.1\r\nHost: {host}\r\nConnection: close\r\n"
+    return exchange(head.encode() + f"Content-Length: {len(body)}\r\n".encode() + extra + b"\r\n" + body)
+
+
+def status(reply):
+    parts = reply.split(b" ", 2)
+    return int(parts[1]) if len(parts) > 1 and parts[1].isdigit() else 0
+
+
+def tally(replies):
+    counts = {}
+    for reply in replies:
+        counts[status(reply)] = counts.get(status(reply), 0) + 1
+    return ", ".join(f"{n} x {code or 'none'}" for code, n in sorted(counts.items()))
+
+
+def ordinary_get():
+    start = time.monotonic()
+    try:
+        ok = status(request("GET", f"/api/{user}/config")) == 200
+    except OSError:
+        ok = False
+    return (time.monotonic() - start) * 1000, ok
+
+
+print(f"memory at start: {rss()}")
+deep = b'{"devicetype":' + b"[" * 100000 + b"]" * 100000 + b"}"
+reply = request("POST", "/api", deep)
+answer = reply.split(b"\r\n\r\n", 1)[-1][:80].decode(errors="replace")
+print(f"deep body: status {status(reply)}, {answer}")
+
+state = f"/api/{user}/lights/1/state"
+tenMiB = b"x" * (10 << 20)
+print(f"100 PUTs of 10 MiB: {tally(request('PUT', state, tenMiB) for _ in range(100))}; memory {rss()}")
+oneMiB = b'{"on":true,"x":"' + b"y" * ((1 << 20) - 18) + b'"}'
+print(f"100 PUTs of 1 MiB: {tally(request('PUT', state, oneMiB) for _ in range(100))}; memory {rss()}")
+log = request("GET", "/sim/log")
+print(f"request log: {len(log)} bytes; memory {rss()}")
+request("DELETE", "/sim/log")
+print(f"log cleared: memory {rss()}")
+
+line = b"X-Big: " + b"a" * (64 << 20) + b"\r\n"
+many = b"".join(b"X-H%d: v\r\n" % i for i in range(200000))
+print(f"64 MiB header: status {status(request('GET', '/discovery', extra=line))}; "
+      f"200,000 headers: status {status(request('GET', '/discovery', extra=many))}; memory {rss()}")
+
+for slow_count in (300, 1000):
+    slow = []
+    for _ in range(slow_count):
+        s = socket.create_connection((host, port))
+        s.sendall(b"GET /discovery HTTP/1.1\r\nHost: x\r\n")
+        slow.append(s)
+    times = []
+    for i in range(7):
+        for s in slow:  # one more header line each, a request that never ends
+            try:
+                s.send(b"X-%d: y\r\n" % i)
+            except OSError:
+                pass
+        times.append(ordinary_get())
+        time.sleep(0.3)
+    shown = " ".join(f"{ms:.1f}" for ms, _ in times)
+    print(f"{slow_count} slow connections: GET ms {shown}; max {max(ms for ms, _ in times):.1f}, "
+          f"{sum(ok for _, ok in times)}/7 answered; memory {rss()}")
+    for s in slow:
+        s.close()
+
+idle = [socket.create_connection((host, port)) for _ in range(2000)]
+first, ok = ordinary_get()
+second, _ = ordinary_get()
+print(f"2,000 idle connections: first GET {first:.1f} ms ({'answered' if ok else 'not answered'}), "
+      f"second {second:.1f} ms; memory {rss()}")
+for s in idle:
+    s.close()
+print(f"simulator {'still up' if os.path.exists(f'/proc/{pid}') else 'gone'}; memory {rss()}")
+PYTHON
+  exit
+fi
 
 # Prints one line from wrk's report: req/s, mean, p99, max, time-outs.
 summarise() {

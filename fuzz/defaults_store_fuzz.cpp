@@ -1,18 +1,17 @@
 // Any bytes as the settings file: the store must start, keep a bad file aside
 // and write a readable file afterwards.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "app/linux/file_store.h"
+#include "scratch_dir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     namespace fs = std::filesystem;
-    static const fs::path dir =
-        fs::temp_directory_path() / ("lumora-fuzz-" + std::to_string(::getpid()));
+    static const ScratchDir scratch("defaults");
+    const fs::path dir = scratch.path / "config";
     fs::remove_all(dir);
     fs::create_directories(dir);
     std::ofstream(dir / "defaults.json", std::ios::binary)

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "simulator/light_values.h"
+#include "simulator/request_body.h"
 
 namespace lumora::sim {
 
@@ -204,7 +205,7 @@ std::shared_ptr<const std::string> BridgeModel::cachedRead(std::string_view path
 }
 
 Json BridgeModel::pair(const std::string& bodyText, SimTime now) {
-    Json body = Json::parse(bodyText, nullptr, false);
+    Json body = parseBody(bodyText);
     if (body.is_discarded() || !body.is_object()) return invalidJson("/");
     auto devicetype = body.find("devicetype");
     if (devicetype == body.end()) return missingParameters("/");
@@ -340,7 +341,7 @@ Json BridgeModel::routeConfig(std::string_view method, const std::string& resour
                               const std::string& bodyText, SimTime now) {
     if (method == "GET") return fullConfig(now);
     if (method != "PUT") return methodNotAvailable(std::string(method), resource);
-    Json body = Json::parse(bodyText, nullptr, false);
+    Json body = parseBody(bodyText);
     if (body.is_discarded() || !body.is_object()) return invalidJson(resource);
     Json reply = Json::array();
     for (const auto& [key, value] : body.items()) {

@@ -1,12 +1,26 @@
 // The control API under /sim: JSON in, JSON out, for tests and demos.
 
+#include <limits>
 #include <vector>
 
+#include "simulator/fixtures.h"
+#include "simulator/request_body.h"
 #include "simulator/server_impl.h"
 
 namespace lumora::sim {
 
 namespace {
+
+constexpr long long kMaxFaultDelayMs = 10 * 60 * 1000;
+
+// An integer from `low` (at most 0) to `high`.
+bool within(const Json& value, long long low, long long high) {
+    if (value.is_number_unsigned()) {
+        return value.get<unsigned long long>() <= static_cast<unsigned long long>(high);
+    }
+    return value.is_number_integer() && value.get<long long>() >= low &&
+           value.get<long long>() <= high;
+}
 
 std::vector<std::string> controlSegments(const std::string& path) {
     std::vector<std::string> segments;
@@ -32,7 +46,7 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
 
     Json body = Json::object();
     if (!request.body.empty()) {
-        body = Json::parse(request.body, nullptr, false);
+        body = parseBody(request.body);
         if (body.is_discarded() || !body.is_object()) {
             return refuse(400, "the body is not a JSON object");
         }
@@ -54,11 +68,24 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
         return reply(200, Json{{"linkbutton", pressed->get<bool>()}});
     }
     if (what == "fixture" && segments.size() == 1 && method == "POST") {
-        std::string source = stringOr(body, "name", stringOr(body, "path", ""));
-        if (source.empty()) return refuse(400, "expected {\"name\": ...} or {\"path\": ...}");
+        const std::string name = stringOr(body, "name", "");
+        const std::string path = stringOr(body, "path", "");
+        if (name.empty() == path.empty()) {
+            return refuse(400, "expected {\"name\": ...} or {\"path\": ...}");
+        }
+        // Files only from the folder the simulator was started with: anyone
+        // who reaches the port could otherwise read any JSON this process can.
+        if (!path.empty() && options.fixtureDir.empty()) {
+            return refuse(403, "no fixture folder was given (--fixture-dir)");
+        }
         std::string error;
-        if (!loadFixture(source, &error)) return refuse(400, error);
-        return reply(200, Json{{"fixture", source}});
+        bool outside = false;
+        const Json fixture = name.empty()
+                                 ? readFixtureIn(options.fixtureDir, path, &error, &outside)
+                                 : readEmbeddedFixture(name, &error);
+        if (outside) return refuse(403, error);
+        if (!applyFixture(fixture, &error)) return refuse(400, error);
+        return reply(200, Json{{"fixture", name.empty() ? path : name}});
     }
     if (what == "lights" && segments.size() == 2 && method == "PUT") {
         auto reachable = body.find("reachable");
@@ -79,8 +106,11 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
         auto kind = faultFromString(kindName);
         auto count = body.value("count", Json(1));
         auto delay = body.value("delay_ms", Json(0));
-        if (!kind || !count.is_number_integer() || !delay.is_number_integer() ||
-            delay.get<long long>() < 0) {
+        // Counts that fit an int; delays up to ten minutes, so that a
+        // request never waits longer than anyone would watch it.
+        if (!kind ||
+            !within(count, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()) ||
+            !within(delay, 0, kMaxFaultDelayMs)) {
             return refuse(400,
                           "expected {\"kind\": \"delay|close|garbage|truncated|http500|http503|"
                           "http429|huge|notutf8\", \"count\": N, \"delay_ms\": M}");
@@ -91,10 +121,13 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
     if (what == "clock" && segments.size() == 1 && (method == "POST" || method == "GET")) {
         if (method == "POST") {
             auto advance = body.find("advance_s");
-            if (advance == body.end() || !advance->is_number() || advance->get<double>() < 0) {
-                return refuse(400, "expected {\"advance_s\": seconds}");
+            const double seconds =
+                advance != body.end() && advance->is_number() ? advance->get<double>() : -1.0;
+            // NaN fails both comparisons.
+            if (!(seconds >= 0 && seconds <= static_cast<double>(kMaxClockOffset.count()))) {
+                return refuse(400, "expected {\"advance_s\": seconds, up to a century}");
             }
-            advanceClock(std::chrono::seconds(advance->get<long long>()));
+            advanceClock(std::chrono::seconds(static_cast<long long>(seconds)));
         }
         std::lock_guard lock(mutex);
         return reply(200, Json{{"sim_time", formatUtcMillis(nowLocked())},

@@ -23,4 +23,14 @@ const std::vector<EmbeddedFixture>& embeddedFixtures();
 // discarded value when the fixture cannot be found or read.
 Json readFixture(const std::string& nameOrPath, std::string* error);
 
+// An embedded fixture by name only.
+Json readEmbeddedFixture(const std::string& name, std::string* error);
+
+// A fixture file that lies inside `folder` once every link is followed:
+// `path` relative to the folder or absolute. A regular file of at most
+// kMaxFixtureBytes. Sets *outside when the file lies elsewhere.
+inline constexpr std::size_t kMaxFixtureBytes = 16u * 1024u * 1024u;
+Json readFixtureIn(const std::string& folder, const std::string& path, std::string* error,
+                   bool* outside);
+
 }  // namespace lumora::sim

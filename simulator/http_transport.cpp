@@ -1,23 +1,26 @@
 #include "simulator/http_transport.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace lumora::sim {
@@ -27,11 +30,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// A waiting connection looks this often whether others need its worker.
-constexpr milliseconds kYieldCheck{100};
 // Replies up to this size are gathered and sent in one write; larger pieces
 // (the huge fault) go out as they come.
 constexpr std::size_t kGatherLimit = 256 * 1024;
+constexpr std::size_t kReadChunk = 16 * 1024;
+// Read from one connection per wake-up before the others get their turn.
+constexpr std::size_t kReadPerWake = 64 * 1024;
+// A buffer that held a large body is given back rather than kept.
+constexpr std::size_t kKeptCapacity = 64 * 1024;
+// After a refusal the client's remaining bytes are read and dropped for this
+// long, so that closing does not reset the connection before the refusal is read.
+constexpr milliseconds kLinger{1000};
+// Replaces the name "Expect" (same length, so no offset moves) once the
+// expectation is met here, so that the library does not answer it again.
+constexpr char kAnsweredExpect[] = "X-Done";
+constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 
 thread_local int tlsSocket = -1;
 
@@ -39,102 +52,87 @@ milliseconds toMillis(time_t sec, time_t usec) {
     return milliseconds(sec * 1000 + usec / 1000);
 }
 
+enum class Wait { ready, timedOut, woken };
+
+// Readiness of the socket, or the server's wake-up, whichever comes first.
+// Hang-up and errors count as ready: the next read or write reports them.
+Wait waitFor(int sock, short events, int wakeFd, milliseconds timeout) {
+    pollfd fds[2] = {{sock, events, 0}, {wakeFd, POLLIN, 0}};
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        int n = ::poll(fds, 2, static_cast<int>(std::max<milliseconds::rep>(left.count(), 0)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Wait::woken;
+        if (fds[1].revents != 0) return Wait::woken;
+        if (fds[0].revents != 0) return Wait::ready;
+        return Wait::timedOut;
+    }
+}
+
+// One try, never waiting: for short answers to clients that may not read.
+void sendNow(int sock, std::string_view bytes) {
+    [[maybe_unused]] auto sent =
+        ::send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+std::string refusal(int status, const char* reason) {
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+           "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
 }  // namespace
 
-// Starts a worker whenever a connection finds none free, up to a limit; a
-// worker stays for the next connection once its own has closed.
-class WorkerPool final : public httplib::TaskQueue {
-  public:
-    explicit WorkerPool(std::size_t maxWorkers) : max_(std::max<std::size_t>(maxWorkers, 1)) {}
-    ~WorkerPool() override { shutdown(); }
+// One client connection and the bytes it has sent that are not answered yet,
+// from the start of its next request.
+struct Link {
+    Link(int sock, FramingLimits limits) : fd(sock), framer(limits) {}
+    ~Link() {
+        ::shutdown(fd, SHUT_RDWR);
+        ::close(fd);
+    }
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
 
-    void enqueue(std::function<void()> job) override {
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-        if (jobs_.size() > idle_ && workers_.size() < max_) {
-            workers_.emplace_back([this] { work(); });
-        } else {
-            wake_.notify_one();
-        }
+    // The expectation is answered here, or needs no answer as the body is
+    // in; true the first time.
+    bool meetExpectation() {
+        const std::size_t at = framer.expectAt();
+        if (at == std::string_view::npos || in.compare(at, 6, kAnsweredExpect) == 0) return false;
+        in.replace(at, 6, kAnsweredExpect);
+        return true;
     }
 
-    // Runs what is queued, then joins every worker.
-    void shutdown() override {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        for (auto& worker : workers_) {
-            if (worker.joinable()) worker.join();
-        }
-    }
-
-    // A connection is queued with every worker taken.
-    bool starved() const {
-        std::lock_guard lock(mutex_);
-        return jobs_.size() > idle_ && workers_.size() >= max_;
-    }
-
-  private:
-    void work() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            ++idle_;
-            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            --idle_;
-            if (jobs_.empty()) return;
-            auto job = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            job();
-            lock.lock();
-        }
-    }
-
-    const std::size_t max_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
-    std::vector<std::thread> workers_;
-    std::size_t idle_ = 0;
-    bool stopping_ = false;
+    const int fd;
+    std::string in;
+    RequestFramer framer;
+    Clock::time_point deadline;
+    std::size_t served = 0;
+    std::size_t counted = 0;  // bytes counted against the hub's buffer limit
+    bool peerDone = false;    // the client has shut its sending side
+    bool closing = false;     // refused: only drained until the deadline
+    bool busy = false;        // a worker has it (the hub's lock guards this)
 };
 
 namespace {
 
-enum class Wait { ready, timedOut, woken };
-
-// One accepted connection as the library's request parser sees it. Reads are
-// buffered (the parser reads header lines byte by byte); writes are gathered
-// until flush(), so headers and body leave together.
-class Connection final : public httplib::Stream {
+// The request at the start of a link's buffer as the library's parser sees
+// it, with nothing beyond it; replies are gathered until flush(), so headers
+// and body leave together.
+class Exchange final : public httplib::Stream {
   public:
-    Connection(int sock, int wakeFd, milliseconds readTimeout, milliseconds writeTimeout)
-        : sock_(sock), wakeFd_(wakeFd), readTimeout_(readTimeout), writeTimeout_(writeTimeout) {}
+    Exchange(Link& link, int wakeFd, milliseconds writeTimeout)
+        : link_(link), end_(link.framer.length()), wakeFd_(wakeFd), writeTimeout_(writeTimeout) {}
 
-    bool is_readable() const override {
-        return inPos_ < inEnd_ || waitFor(POLLIN, readTimeout_) == Wait::ready;
+    bool is_readable() const override { return pos_ < end_; }
+    bool is_writable() const override {
+        return waitFor(link_.fd, POLLOUT, wakeFd_, writeTimeout_) == Wait::ready;
     }
-    bool is_writable() const override { return waitFor(POLLOUT, writeTimeout_) == Wait::ready; }
 
     ssize_t read(char* ptr, std::size_t size) override {
-        // Whatever is gathered goes first: the peer may wait for it
-        // ("100 Continue") before it sends more.
-        if (!flush()) return -1;
-        if (inPos_ == inEnd_) {
-            if (waitFor(POLLIN, readTimeout_) != Wait::ready) return -1;
-            ssize_t n;
-            do {
-                n = ::recv(sock_, in_, sizeof in_, 0);
-            } while (n < 0 && errno == EINTR);
-            if (n <= 0) return n;
-            inPos_ = 0;
-            inEnd_ = static_cast<std::size_t>(n);
-        }
-        const std::size_t count = std::min(size, inEnd_ - inPos_);
-        std::memcpy(ptr, in_ + inPos_, count);
-        inPos_ += count;
+        const std::size_t count = std::min(size, end_ - pos_);
+        std::memcpy(ptr, link_.in.data() + pos_, count);
+        pos_ += count;
         return static_cast<ssize_t>(count);
     }
 
@@ -153,7 +151,7 @@ class Connection final : public httplib::Stream {
     void get_local_ip_and_port(std::string& ip, int& port) const override {
         describe(::getsockname, ip, port);
     }
-    socket_t socket() const override { return sock_; }
+    socket_t socket() const override { return link_.fd; }
 
     bool flush() {
         if (out_.empty()) return true;
@@ -162,47 +160,17 @@ class Connection final : public httplib::Stream {
         return sent;
     }
 
-    // Until the next request starts (bytes already buffered count), the
-    // keep-alive time passes, or `yield` says another connection needs the worker.
-    Wait waitForRequest(milliseconds keepAlive, const std::function<bool()>& yield) const {
-        if (inPos_ < inEnd_) return Wait::ready;
-        const auto deadline = Clock::now() + keepAlive;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return Wait::timedOut;
-            Wait got = waitFor(POLLIN, std::min(left, kYieldCheck));
-            if (got != Wait::timedOut) return got;
-            if (yield()) return Wait::timedOut;
-        }
-    }
-
   private:
-    // Readiness of the socket, or the server's wake-up, whichever comes first.
-    // Hang-up and errors count as ready: the next read or write reports them.
-    Wait waitFor(short events, milliseconds timeout) const {
-        pollfd fds[2] = {{sock_, events, 0}, {wakeFd_, POLLIN, 0}};
-        const auto deadline = Clock::now() + timeout;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-            int n = ::poll(fds, 2, static_cast<int>(std::max<milliseconds::rep>(left.count(), 0)));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return Wait::woken;
-            if (fds[1].revents != 0) return Wait::woken;
-            if (fds[0].revents != 0) return Wait::ready;
-            return Wait::timedOut;
-        }
-    }
-
     bool sendAll(const char* data, std::size_t size) const {
         while (size > 0) {
-            ssize_t n = ::send(sock_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+            ssize_t n = ::send(link_.fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
                 data += n;
                 size -= static_cast<std::size_t>(n);
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (waitFor(POLLOUT, writeTimeout_) != Wait::ready) return false;
+                if (waitFor(link_.fd, POLLOUT, wakeFd_, writeTimeout_) != Wait::ready) return false;
             } else {
                 return false;
             }
@@ -216,7 +184,7 @@ class Connection final : public httplib::Stream {
         socklen_t length = sizeof address;
         ip.clear();
         port = 0;
-        if (query(sock_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return;
+        if (query(link_.fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return;
         char host[NI_MAXHOST] = {};
         if (::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, nullptr,
                           0, NI_NUMERICHOST) == 0) {
@@ -229,24 +197,316 @@ class Connection final : public httplib::Stream {
         }
     }
 
-    const int sock_;
+    Link& link_;
+    const std::size_t end_;
     const int wakeFd_;
-    const milliseconds readTimeout_;
     const milliseconds writeTimeout_;
-    char in_[16384];
-    std::size_t inPos_ = 0;
-    std::size_t inEnd_ = 0;
+    std::size_t pos_ = 0;
     std::string out_;
+};
+
+// Workers started as requests need them, up to a limit; a worker stays for
+// the next connection once it is done with its own.
+class WorkerPool {
+  public:
+    using Work = std::function<void(Link&)>;
+    WorkerPool(std::size_t maxWorkers, Work work)
+        : max_(std::max<std::size_t>(maxWorkers, 1)), work_(std::move(work)) {}
+    ~WorkerPool() { shutdown(); }
+
+    void submit(Link& link) {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        links_.push_back(&link);
+        if (links_.size() > idle_ && workers_.size() < max_) {
+            workers_.emplace_back([this] { run(); });
+        } else {
+            wake_.notify_one();
+        }
+    }
+
+    // Forgets what waits, lets running work finish, joins every worker.
+    void shutdown() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            links_.clear();
+        }
+        wake_.notify_all();
+        for (auto& worker : workers_) {
+            if (worker.joinable()) worker.join();
+        }
+    }
+
+  private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ++idle_;
+            wake_.wait(lock, [this] { return stopping_ || !links_.empty(); });
+            --idle_;
+            if (links_.empty()) return;
+            Link* link = links_.front();
+            links_.pop_front();
+            lock.unlock();
+            work_(*link);
+            lock.lock();
+        }
+    }
+
+    const std::size_t max_;
+    const Work work_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Link*> links_;  // owned by the hub
+    std::vector<std::thread> workers_;
+    std::size_t idle_ = 0;
+    bool stopping_ = false;
 };
 
 }  // namespace
 
-SimHttpServer::SimHttpServer(std::size_t maxWorkers)
-    : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    new_task_queue = [this, maxWorkers]() -> httplib::TaskQueue* {
-        auto* pool = new WorkerPool(maxWorkers);
-        pool_ = pool;
-        return pool;
+// Every connection, busy or waiting. One thread waits on the waiting ones with
+// epoll and hands a connection to a worker when bytes arrive; the worker reads
+// them, answers each whole request there is, and puts the connection back to
+// wait. The library's accept loop sees the hub as its task queue.
+class ConnectionHub final : public httplib::TaskQueue {
+  public:
+    explicit ConnectionHub(SimHttpServer& server)
+        : server_(server),
+          limits_(server.limits_),
+          epollFd_(::epoll_create1(EPOLL_CLOEXEC)),
+          stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          pool_(limits_.maxWorkers, [this](Link& link) { serve(link); }) {
+        watch(stopFd_);
+        watch(server_.wakeFd_);
+        reactor_ = std::thread([this] { run(); });
+    }
+    ~ConnectionHub() override {
+        shutdown();
+        server_.hub_ = nullptr;
+        ::close(epollFd_);
+        ::close(stopFd_);
+    }
+    ConnectionHub(const ConnectionHub&) = delete;
+    ConnectionHub& operator=(const ConnectionHub&) = delete;
+
+    // The accept loop's job only parks its socket here: run it at once.
+    void enqueue(std::function<void()> job) override { job(); }
+
+    void shutdown() override {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            stopping_ = true;
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(stopFd_, &one, sizeof one);
+        if (reactor_.joinable()) reactor_.join();
+        pool_.shutdown();
+        std::unordered_map<int, std::unique_ptr<Link>> closing;
+        std::lock_guard lock(mutex_);
+        closing.swap(links_);
+    }
+
+    void adopt(int sock) {
+        ::fcntl(sock, F_SETFL, ::fcntl(sock, F_GETFL) | O_NONBLOCK);
+        // Replies leave in one write; waiting for the peer's delayed ACK
+        // before the next would only add latency.
+        int yes = 1;
+        ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        auto link = std::make_unique<Link>(sock, limits_.request);
+        link->deadline = Clock::now() + limits_.requestTimeout;
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        arm(*link, EPOLL_CTL_ADD);
+        links_[sock] = std::move(link);
+    }
+
+  private:
+    using Result = RequestFramer::Result;
+
+    void watch(int fd) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = fd;
+        ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event);
+    }
+
+    // One wake-up for the next bytes, then the link is the worker's until
+    // it is armed again.
+    void arm(Link& link, int op) {
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+        event.data.fd = link.fd;
+        ::epoll_ctl(epollFd_, op, link.fd, &event);
+    }
+
+    void run() {
+        const milliseconds sweepEvery =
+            std::clamp(limits_.requestTimeout / 4, milliseconds(10), milliseconds(250));
+        auto nextSweep = Clock::now() + sweepEvery;
+        std::vector<epoll_event> events(256);
+        std::vector<Link*> ready;
+        for (;;) {
+            const auto wait = std::chrono::ceil<milliseconds>(nextSweep - Clock::now()).count();
+            const int n = ::epoll_wait(epollFd_, events.data(), static_cast<int>(events.size()),
+                                       static_cast<int>(std::max<milliseconds::rep>(wait, 0)));
+            if (n < 0 && errno != EINTR) return;
+            ready.clear();
+            {
+                std::lock_guard lock(mutex_);
+                for (int i = 0; i < n; ++i) {
+                    const int fd = events[i].data.fd;
+                    if (fd == stopFd_ || fd == server_.wakeFd_) return;
+                    auto it = links_.find(fd);
+                    if (it == links_.end() || it->second->busy) continue;
+                    it->second->busy = true;
+                    ready.push_back(it->second.get());
+                }
+            }
+            for (Link* link : ready) pool_.submit(*link);
+            if (Clock::now() >= nextSweep) {
+                sweep();
+                nextSweep = Clock::now() + sweepEvery;
+            }
+        }
+    }
+
+    // Closes every waiting link past its deadline; one that has sent part of
+    // a request is told why first.
+    void sweep() {
+        const auto now = Clock::now();
+        std::lock_guard lock(mutex_);
+        for (auto it = links_.begin(); it != links_.end();) {
+            Link& link = *it->second;
+            if (link.busy || link.deadline > now) {
+                ++it;
+                continue;
+            }
+            if (!link.closing && !link.in.empty())
+                sendNow(link.fd, refusal(408, "Request Timeout"));
+            count(link, 0);
+            it = links_.erase(it);
+        }
+    }
+
+    // On a worker: reads what has come, answers every whole request, then
+    // puts the link back to wait, or closes it.
+    void serve(Link& link) {
+        for (;;) {
+            if (!receive(link)) return close(link);
+            if (link.closing) break;
+            const Result result = link.framer.advance(link.in);
+            if (result == Result::needMore) break;
+            if (result != Result::complete) return refuse(link, result);
+            link.meetExpectation();
+            count(link, 0);
+            if (!server_.answer(link)) return close(link);
+            link.in.erase(0, link.framer.length());
+            if (link.in.capacity() > kKeptCapacity) link.in.shrink_to_fit();
+            link.framer.reset();
+            link.deadline = Clock::now() + limits_.requestTimeout;
+        }
+        if (link.peerDone) return close(link);
+        if (!link.closing) {
+            if (count(link, link.in.size()) > limits_.maxBufferedBytes) {
+                return refuse(link, Result::needMore);
+            }
+            if (link.framer.headComplete() && link.framer.expectsContinue() &&
+                link.meetExpectation()) {
+                sendNow(link.fd, kContinue);
+            }
+        }
+        std::lock_guard lock(mutex_);
+        link.busy = false;
+        arm(link, EPOLL_CTL_MOD);
+    }
+
+    // Reads what the socket holds (a fair share of it); false on an error.
+    // A refused link's bytes are dropped.
+    bool receive(Link& link) {
+        char scratch[kReadChunk];
+        for (std::size_t taken = 0; taken < kReadPerWake && !link.peerDone;) {
+            const std::size_t had = link.in.size();
+            char* into = scratch;
+            if (!link.closing) {
+                link.in.resize(had + kReadChunk);
+                into = link.in.data() + had;
+            }
+            const ssize_t n = ::recv(link.fd, into, kReadChunk, 0);
+            if (!link.closing)
+                link.in.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+            if (n > 0) {
+                taken += static_cast<std::size_t>(n);
+            } else if (n == 0) {
+                link.peerDone = true;
+            } else if (errno == EINTR) {
+                continue;
+            } else {
+                return errno == EAGAIN || errno == EWOULDBLOCK;
+            }
+        }
+        return true;
+    }
+
+    // Sets the bytes a link holds for a request still arriving; the total
+    // over all links.
+    std::size_t count(Link& link, std::size_t bytes) {
+        buffered_ += bytes;
+        buffered_ -= link.counted;
+        link.counted = bytes;
+        return buffered_;
+    }
+
+    // Answers with the status `why` calls for, then drops whatever the
+    // client still sends until the link closes.
+    void refuse(Link& link, Result why) {
+        const std::string reply =
+            why == Result::headTooLarge   ? refusal(431, "Request Header Fields Too Large")
+            : why == Result::bodyTooLarge ? refusal(413, "Payload Too Large")
+            : why == Result::malformed
+                ? refusal(400, "Bad Request")
+                : refusal(503, "Service Unavailable");  // over the buffer limit
+        sendNow(link.fd, reply);
+        ::shutdown(link.fd, SHUT_WR);
+        count(link, 0);
+        link.in = std::string();
+        link.closing = true;
+        link.deadline = Clock::now() + kLinger;
+        if (link.peerDone) return close(link);
+        std::lock_guard lock(mutex_);
+        link.busy = false;
+        arm(link, EPOLL_CTL_MOD);
+    }
+
+    void close(Link& link) {
+        count(link, 0);
+        std::lock_guard lock(mutex_);
+        links_.erase(link.fd);  // the socket leaves the epoll set as it closes
+    }
+
+    SimHttpServer& server_;
+    const TransportLimits limits_;
+    const int epollFd_;
+    const int stopFd_;
+    std::thread reactor_;
+    std::atomic<std::size_t> buffered_{0};  // held for requests still arriving
+
+    std::mutex mutex_;
+    // A link marked busy is its worker's alone; the others wait in epoll.
+    std::unordered_map<int, std::unique_ptr<Link>> links_;
+    bool stopping_ = false;
+
+    WorkerPool pool_;  // last: its workers use everything above
+};
+
+SimHttpServer::SimHttpServer(TransportLimits limits)
+    : limits_(limits), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    new_task_queue = [this]() -> httplib::TaskQueue* {
+        auto* hub = new ConnectionHub(*this);
+        hub_ = hub;
+        return hub;
     };
 }
 
@@ -272,33 +532,25 @@ int SimHttpServer::currentSocket() {
 }
 
 bool SimHttpServer::process_and_close_socket(socket_t sock) {
-    // Replies leave in one write; waiting for the peer's delayed ACK before
-    // the next would only add latency.
-    int yes = 1;
-    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-
-    Connection connection(sock, wakeFd_, toMillis(read_timeout_sec_, read_timeout_usec_),
-                          toMillis(write_timeout_sec_, write_timeout_usec_));
-    WorkerPool* pool = pool_;
-    auto yield = [pool] { return pool != nullptr && pool->starved(); };
-    const milliseconds keepAlive = toMillis(keep_alive_timeout_sec_, 0);
-
-    tlsSocket = sock;
-    bool served = true;
-    for (std::size_t left = keep_alive_max_count_; left > 0 && svr_sock_ != INVALID_SOCKET;
-         --left) {
-        if (connection.waitForRequest(keepAlive, yield) != Wait::ready) break;
-        bool closed = false;
-        served = process_request(connection, left == 1, closed, nullptr);
-        // Also after a failed reply: a deliberately cut one must still go out.
-        const bool flushed = connection.flush();
-        if (!served || !flushed || closed) break;
+    ConnectionHub* hub = hub_;
+    if (hub == nullptr) {
+        ::close(sock);
+        return false;
     }
-    tlsSocket = -1;
+    hub->adopt(sock);
+    return true;
+}
 
-    ::shutdown(sock, SHUT_RDWR);
-    ::close(sock);
-    return served;
+bool SimHttpServer::answer(Link& link) {
+    Exchange exchange(link, wakeFd_, toMillis(write_timeout_sec_, write_timeout_usec_));
+    const bool last = ++link.served >= keep_alive_max_count_ || link.peerDone;
+    bool closed = false;
+    tlsSocket = link.fd;
+    const bool served = process_request(exchange, last, closed, nullptr);
+    // Also after a failed reply: a deliberately cut one must still go out.
+    const bool flushed = exchange.flush();
+    tlsSocket = -1;
+    return served && flushed && !closed && !last && svr_sock_ != INVALID_SOCKET;
 }
 
 }  // namespace lumora::sim

@@ -1,22 +1,40 @@
 #pragma once
 // The simulator's HTTP server: the library parses requests and routes them,
-// the connections are ours. Each reply is gathered and leaves in one write on
-// a socket without Nagle's delay, workers are started as connections need
-// them, and a connection waiting for its next request gives way when every
-// worker is taken. stopAll() ends waiting connections at once.
+// the connections are ours. One thread watches every connection that is
+// waiting for a request and reads what arrives; a connection goes to a worker
+// only once a whole request is here, and comes back when its reply is sent.
+// So clients that send slowly, or nothing at all, hold no worker, and a
+// request's head and body are bounded before the library sees a byte of them.
+// Each reply is gathered and leaves in one write on a socket without Nagle's
+// delay. stopAll() ends every connection at once.
 
 #include <httplib.h>
 
 #include <atomic>
+#include <chrono>
+
+#include "simulator/request_framing.h"
 
 namespace lumora::sim {
 
-class WorkerPool;
+class ConnectionHub;
+struct Link;
+
+struct TransportLimits {
+    std::size_t maxWorkers = 256;  // requests handled at a time; more wait
+    FramingLimits request = {};    // head 64 KiB (else 431), body 1 MiB (else 413)
+    // A waiting connection has this long to send one whole request, counted
+    // from its accept or its last reply; then it is closed (408 when part of
+    // a request came).
+    std::chrono::milliseconds requestTimeout{5000};
+    // Bytes held for requests still arriving, over all connections; past it
+    // the connection that adds more is answered 503.
+    std::size_t maxBufferedBytes = 64u * 1024u * 1024u;
+};
 
 class SimHttpServer : public httplib::Server {
   public:
-    // At most `maxWorkers` connections are served at a time; more wait.
-    explicit SimHttpServer(std::size_t maxWorkers = 256);
+    explicit SimHttpServer(TransportLimits limits = {});
     ~SimHttpServer() override;
     SimHttpServer(const SimHttpServer&) = delete;
     SimHttpServer& operator=(const SimHttpServer&) = delete;
@@ -34,10 +52,16 @@ class SimHttpServer : public httplib::Server {
     static int currentSocket();
 
   private:
-    bool process_and_close_socket(socket_t sock) override;
+    friend class ConnectionHub;
 
+    bool process_and_close_socket(socket_t sock) override;
+    // Answers the whole request at the start of the link's buffer; false
+    // when the connection is to close.
+    bool answer(Link& link);
+
+    const TransportLimits limits_;
     int wakeFd_ = -1;  // an eventfd, readable once stopAll() ran
-    std::atomic<WorkerPool*> pool_{nullptr};
+    std::atomic<ConnectionHub*> hub_{nullptr};
 };
 
 }  // namespace lumora::sim

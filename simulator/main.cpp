@@ -1,10 +1,12 @@
 // lumora-bridge-sim: the simulated bridge as a stand-alone server.
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -67,6 +69,16 @@ const std::vector<OptionRow>& optionTable() {
              std::string error;
              if (lumora::sim::readFixture(v, &error).is_discarded()) return error;
              o.server.fixture = v;
+             return {};
+         }},
+        {"--fixture-dir", "DIR",
+         "folder whose JSON files POST /sim/fixture may load (default none)",
+         [](Options& o, const std::string& v) -> std::string {
+             std::error_code failure;
+             if (v.empty() || !std::filesystem::is_directory(v, failure)) {
+                 return "--fixture-dir wants a folder, not '" + v + "'";
+             }
+             o.server.fixtureDir = v;
              return {};
          }},
         {"--link-button", "pressed|released", "link button at start (default released)",
@@ -157,6 +169,13 @@ int main(int argc, char** argv) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+
+    // Each client costs a descriptor: take all the system allows rather than
+    // the customary 1024, so that thousands of idle clients are not refused.
+    if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     lumora::sim::SimServer server(options.server);
     std::string error;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "simulator/request_body.h"
+
 namespace lumora::sim {
 
 namespace {
@@ -232,7 +234,7 @@ Json ScheduleTable::list() const {
 
 Json ScheduleTable::create(const std::string& bodyText, SimTime now) {
     const std::string address = "/schedules";
-    Json body = Json::parse(bodyText, nullptr, false);
+    Json body = parseBody(bodyText);
     if (body.is_discarded() || !body.is_object()) return invalidJson(address);
     if (entries_.size() >= kMaxSchedules) {
         return errorList(errors::scheduleListFull, address, "Schedule list is full");
@@ -289,7 +291,7 @@ Json ScheduleTable::modify(const std::string& id, const std::string& bodyText, S
     const std::string address = "/schedules/" + id;
     Entry* e = entry(id);
     if (!e) return notAvailable(address);
-    Json body = Json::parse(bodyText, nullptr, false);
+    Json body = parseBody(bodyText);
     if (body.is_discarded() || !body.is_object()) return invalidJson(address);
 
     static const char* const kWritable[] = {"name", "description", "command",    "localtime",

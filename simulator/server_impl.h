@@ -33,6 +33,7 @@ struct SimServer::Impl {
     void pressLinkButton();
     void releaseLinkButton();
     bool loadFixture(const std::string& nameOrPath, std::string* error);
+    bool applyFixture(const Json& fixture, std::string* error);
     bool setReachable(const std::string& lightId, bool reachable);
     void injectFault(Fault kind, int count, std::chrono::milliseconds delay);
     void clearFaults();

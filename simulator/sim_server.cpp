@@ -1,5 +1,6 @@
 #include "simulator/sim_server.h"
 
+#include <malloc.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -145,7 +146,10 @@ void SimServer::Impl::releaseLinkButton() {
 }
 
 bool SimServer::Impl::loadFixture(const std::string& nameOrPath, std::string* error) {
-    Json fixture = readFixture(nameOrPath, error);
+    return applyFixture(readFixture(nameOrPath, error), error);
+}
+
+bool SimServer::Impl::applyFixture(const Json& fixture, std::string* error) {
     if (fixture.is_discarded()) return false;
     std::lock_guard lock(mutex);
     return model.load(fixture, nowLocked(), error);
@@ -174,7 +178,10 @@ void SimServer::Impl::clearFaults() {
 
 void SimServer::Impl::advanceClock(std::chrono::seconds by) {
     std::lock_guard lock(mutex);
-    if (by.count() > 0) clockOffset += by;
+    if (by.count() > 0) {
+        clockOffset = std::min<std::chrono::milliseconds>(
+            clockOffset + std::min(by, kMaxClockOffset), kMaxClockOffset);
+    }
     model.runDueSchedules(nowLocked());
 }
 
@@ -191,6 +198,7 @@ Json SimServer::Impl::logJson() const {
         item["method"] = entry.method;
         item["path"] = entry.path;
         item["body"] = entry.body;
+        item["body_size"] = entry.bodySize;
         item["sim_time"] = formatUtcMillis(entry.simTime);
         item["wall_ms"] =
             std::chrono::duration_cast<std::chrono::milliseconds>(entry.wallTime - startedAt)
@@ -202,8 +210,15 @@ Json SimServer::Impl::logJson() const {
 }
 
 void SimServer::Impl::clearLog() {
-    std::lock_guard lock(mutex);
-    log.clear();
+    std::deque<LoggedRequest> dropped;
+    {
+        std::lock_guard lock(mutex);
+        dropped.swap(log);
+    }
+    dropped.clear();
+    // Freed blocks stay with the allocator otherwise, and a full log of
+    // large requests would keep the process large long after it is cleared.
+    malloc_trim(0);
 }
 
 Json SimServer::Impl::state() const {
@@ -252,7 +267,8 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
             fault = faults.front();
             if (--faults.front().remaining <= 0) faults.pop_front();
         }
-        log.push_back({request.method, path, request.body, nowLocked(),
+        log.push_back({request.method, path.substr(0, kLogExcerptBytes),
+                       request.body.substr(0, kLogExcerptBytes), request.body.size(), nowLocked(),
                        std::chrono::steady_clock::now(), fault ? toString(fault->kind) : ""});
         while (log.size() > kLogLimit) log.pop_front();
     }
@@ -356,9 +372,8 @@ bool SimServer::start(std::string* error) {
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     // A client may keep its connection for as many requests as it likes;
-    // an idle one gives way when all workers are taken, and stop() ends it.
+    // one that sends no whole request for 5 s is closed, and stop() ends it.
     http->set_keep_alive_max_count(std::numeric_limits<int>::max());
-    http->set_keep_alive_timeout(5);
     auto handler = [&d](const httplib::Request& request, httplib::Response& response) {
         d.serve(request, response);
     };
@@ -462,6 +477,10 @@ bool SimServer::loadFixture(const std::string& nameOrPath, std::string* error) {
     return impl_->loadFixture(nameOrPath, error);
 }
 
+bool SimServer::loadFixtureJson(const nlohmann::ordered_json& fixture, std::string* error) {
+    return impl_->applyFixture(fixture, error);
+}
+
 bool SimServer::setReachable(const std::string& lightId, bool reachable) {
     return impl_->setReachable(lightId, reachable);
 }
@@ -508,6 +527,35 @@ nlohmann::ordered_json SimServer::call(const std::string& method, const std::str
         reply = impl_->model.handle(method, path, body, impl_->nowLocked());
     }
     if (method != "GET") impl_->wakeTicker();
+    return reply;
+}
+
+SimServer::Reply SimServer::handle(const std::string& method, const std::string& path,
+                                   const std::string& body) {
+    httplib::Request request;
+    request.method = method;
+    request.path = path;
+    request.body = body;
+    httplib::Response response;
+    impl_->serve(request, response);
+    Reply reply{response.status < 0 ? 200 : response.status,
+                response.get_header_value("Content-Type"), response.body};
+    if (response.content_provider_) {
+        // What a socket would have carried: up to where the provider stops.
+        bool more = true;
+        httplib::DataSink sink;
+        sink.write = [&](const char* data, std::size_t length) {
+            reply.body.append(data, length);
+            return true;
+        };
+        sink.done = [&] { more = false; };
+        sink.is_writable = [] { return true; };
+        while (more && reply.body.size() < response.content_length_) {
+            const std::size_t before = reply.body.size();
+            more = response.content_provider_(before, response.content_length_ - before, sink) &&
+                   reply.body.size() > before;
+        }
+    }
     return reply;
 }
 

@@ -23,8 +23,10 @@ static_assert(std::char_traits<char>::length(kDemoUser) == 40);
 
 struct ServerOptions {
     std::string bind = "127.0.0.1";
-    int port = 0;                    // 0 = any free port
-    std::string fixture = "demo";    // an embedded fixture's name, else a file path
+    int port = 0;                  // 0 = any free port
+    std::string fixture = "demo";  // an embedded fixture's name, else a file path
+    // The only folder whose files POST /sim/fixture may load; none when empty.
+    std::string fixtureDir = {};
     bool linkButtonPressed = false;  // counts as pressed at start-up
 };
 
@@ -46,14 +48,23 @@ enum class Fault {
 const char* toString(Fault kind);
 std::optional<Fault> faultFromString(std::string_view name);
 
+// The log keeps this much of each path and body: enough to tell requests
+// apart, never the whole of a large one.
+inline constexpr std::size_t kLogExcerptBytes = 1024;
+
 struct LoggedRequest {
     std::string method;
-    std::string path;
-    std::string body;
+    std::string path;                                // its first kLogExcerptBytes
+    std::string body;                                // its first kLogExcerptBytes
+    std::size_t bodySize = 0;                        // of the whole body
     std::chrono::system_clock::time_point simTime;   // simulator clock at receipt
     std::chrono::steady_clock::time_point wallTime;  // steady clock at receipt
     std::string fault;                               // toString() of the fault applied, or ""
 };
+
+// A century: far enough for any schedule, near enough that every time the
+// simulator computes stays within the clock's range.
+inline constexpr std::chrono::seconds kMaxClockOffset{100LL * 365 * 24 * 3600};
 
 class SimServer {
   public:
@@ -78,6 +89,7 @@ class SimServer {
     // Replaces lights, groups, scenes, schedules and config (whitelist included).
     // Link button, faults, clock and log are kept. On failure nothing changes.
     bool loadFixture(const std::string& nameOrPath, std::string* error = nullptr);
+    bool loadFixtureJson(const nlohmann::ordered_json& fixture, std::string* error = nullptr);
     bool setReachable(const std::string& lightId, bool reachable);  // false: no such light
     // Queues a fault for the next `count` /api requests (after any queued
     // before). `delay` is waited before every kind, not only Fault::delay.
@@ -87,13 +99,15 @@ class SimServer {
 
     // Simulator clock: real time plus the sum of all advances.
     std::chrono::system_clock::time_point now() const;
-    void advanceClock(std::chrono::seconds by);  // runs every schedule that falls due
+    // Runs every schedule that falls due. The clock goes at most
+    // kMaxClockOffset ahead of real time, whatever the advances add up to.
+    void advanceClock(std::chrono::seconds by);
 
     // Whitelists a fresh random 40-character user name and returns it.
     std::string addUser(const std::string& devicetype);
 
     std::vector<LoggedRequest> requestLog() const;  // oldest first, the last 10,000
-    void clearLog();
+    void clearLog();  // and gives the memory it held back to the system
 
     // {"config","lights","groups","scenes" (with lightstates),"schedules",
     //  "sensors","rules","resourcelinks","linkbutton","sim_time"}
@@ -103,6 +117,16 @@ class SimServer {
     // (path such as "/api/<user>/lights"); not logged, no faults.
     nlohmann::ordered_json call(const std::string& method, const std::string& path,
                                 const std::string& body = {});
+
+    struct Reply {
+        int status = 0;
+        std::string contentType;
+        std::string body;  // as much as would be sent
+    };
+    // Any request as the HTTP server hands it on, without a socket: the
+    // bridge API, discovery and the control API, logged, and faults applied.
+    // `path` is decoded and holds no query. For fuzzing and tools.
+    Reply handle(const std::string& method, const std::string& path, const std::string& body = {});
 
   private:
     struct Impl;

@@ -60,7 +60,9 @@ std::optional<SimTime> parseDateTime(std::string_view text, bool local) {
         !readDigits(text, 14, 2, &minute) || !readDigits(text, 17, 2, &second)) {
         return std::nullopt;
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) {
+    // Years the clock can hold with room to spare, beyond any real schedule.
+    if (year < 1970 || year > 2199 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+        minute > 59 || second > 59) {
         return std::nullopt;
     }
     std::tm tm{};

@@ -16,7 +16,8 @@ std::string formatLocal(SimTime t);  // in the process's time zone
 // "2024-05-01T18:30:00.123Z", for the request log.
 std::string formatUtcMillis(SimTime t);
 
-// Reads "YYYY-MM-DDThh:mm:ss" as UTC or as local time; nullopt if malformed.
+// Reads "YYYY-MM-DDThh:mm:ss" (years 1970 to 2199) as UTC or as local
+// time; nullopt if malformed.
 std::optional<SimTime> parseDateTime(std::string_view text, bool local);
 
 // Reads "hh:mm:ss" (two digits each, minutes and seconds below 60).

@@ -5,6 +5,7 @@
 
 #include "simulator/bridge_model.h"
 #include "simulator/light_values.h"
+#include "simulator/request_body.h"
 
 namespace lumora::sim {
 
@@ -43,7 +44,7 @@ void setColourMode(Json& state, ColourMode mode) {
 
 Json BridgeModel::putLightState(const std::string& id, const std::string& bodyText) {
     const std::string address = "/lights/" + id + "/state";
-    Json body = Json::parse(bodyText, nullptr, false);
+    Json body = parseBody(bodyText);
     if (body.is_discarded() || !body.is_object()) return invalidJson(address);
     auto it = lights_.find(id);
     if (it == lights_.end() || !it->is_object()) return notAvailable(address);
@@ -90,7 +91,7 @@ Json BridgeModel::putLightState(const std::string& id, const std::string& bodyTe
 
 Json BridgeModel::putGroupAction(const std::string& id, const std::string& bodyText) {
     const std::string address = "/groups/" + id + "/action";
-    Json body = Json::parse(bodyText, nullptr, false);
+    Json body = parseBody(bodyText);
     if (body.is_discarded() || !body.is_object()) return invalidJson(address);
     Json* action = &groupZeroAction_;
     if (id != "0") {
@@ -199,7 +200,7 @@ void BridgeModel::recallScene(const std::string& sceneId, const std::vector<std:
 
 Json BridgeModel::renameLight(const std::string& id, const std::string& bodyText) {
     const std::string address = "/lights/" + id;
-    Json body = Json::parse(bodyText, nullptr, false);
+    Json body = parseBody(bodyText);
     if (body.is_discarded() || !body.is_object()) return invalidJson(address);
     auto it = lights_.find(id);
     if (it == lights_.end() || !it->is_object()) return notAvailable(address);

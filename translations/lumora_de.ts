@@ -15,22 +15,6 @@
         <source>The bridge accepted pairing but sent no user name. Please pair again.</source>
         <translation>Die Bridge hat die Kopplung angenommen, aber keinen Benutzernamen gesendet. Bitte koppeln Sie erneut.</translation>
     </message>
-    <message>
-        <source>We were unable to find any devices</source>
-        <translation>Es wurden keine Geräte gefunden</translation>
-    </message>
-    <message>
-        <source>No bridge address given.</source>
-        <translation>Keine Bridge-Adresse angegeben.</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is an HTTPS address; only plain HTTP bridges are supported for now. Use HOST or HOST:PORT, for example 192.168.1.20 or http://192.168.1.20:80.</source>
-        <translation>„%1“ ist eine HTTPS-Adresse; derzeit werden nur Bridges mit einfachem HTTP unterstützt. Verwenden Sie HOST oder HOST:PORT, zum Beispiel 192.168.1.20 oder http://192.168.1.20:80.</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not a valid bridge address. Use HOST or HOST:PORT, for example 192.168.1.20, bridge.local:80 or [fe80::1]:80; http://HOST[:PORT] is accepted too.</source>
-        <translation>„%1“ ist keine gültige Bridge-Adresse. Verwenden Sie HOST oder HOST:PORT, zum Beispiel 192.168.1.20, bridge.local:80 oder [fe80::1]:80; http://HOST[:PORT] geht auch.</translation>
-    </message>
 </context>
 <context>
     <name>KeyboardShortcuts</name>

@@ -15,22 +15,6 @@
         <source>The bridge accepted pairing but sent no user name. Please pair again.</source>
         <translation>Le pont a accepté l’association mais n’a envoyé aucun nom d’utilisateur. Veuillez l’associer à nouveau.</translation>
     </message>
-    <message>
-        <source>We were unable to find any devices</source>
-        <translation>Aucun appareil n’a été trouvé</translation>
-    </message>
-    <message>
-        <source>No bridge address given.</source>
-        <translation>Aucune adresse de pont indiquée.</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is an HTTPS address; only plain HTTP bridges are supported for now. Use HOST or HOST:PORT, for example 192.168.1.20 or http://192.168.1.20:80.</source>
-        <translation>«&#xa0;%1&#xa0;» est une adresse HTTPS&#xa0;; seuls les ponts en HTTP simple sont pris en charge pour l’instant. Utilisez HÔTE ou HÔTE:PORT, par exemple 192.168.1.20 ou http://192.168.1.20:80.</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not a valid bridge address. Use HOST or HOST:PORT, for example 192.168.1.20, bridge.local:80 or [fe80::1]:80; http://HOST[:PORT] is accepted too.</source>
-        <translation>«&#xa0;%1&#xa0;» n’est pas une adresse de pont valide. Utilisez HÔTE ou HÔTE:PORT, par exemple 192.168.1.20, bridge.local:80 ou [fe80::1]:80&#xa0;; http://HÔTE[:PORT] est aussi accepté.</translation>
-    </message>
 </context>
 <context>
     <name>KeyboardShortcuts</name>

@@ -14,16 +14,26 @@ std::optional<MainPanels> mainPanelsFromRaw(std::int64_t raw) {
     return std::nullopt;
 }
 
+ConnectionProblem connectionProblem(AddressProblem problem) {
+    switch (problem) {
+        case AddressProblem::none:
+            break;
+        case AddressProblem::empty:
+            return ConnectionProblem::noAddress;
+        case AddressProblem::https:
+            return ConnectionProblem::httpsAddress;
+        case AddressProblem::invalid:
+            return ConnectionProblem::invalidAddress;
+    }
+    return ConnectionProblem::none;
+}
+
 std::string trimmed(const std::string& s) {
     return trimUnicodeSpace(s);
 }
 
-AppSettings::AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center,
-                         Dispatcher& dispatcher)
-    : store_(std::move(store)),
-      center_(center),
-      dispatcher_(dispatcher),
-      lastUserActionAt_(dispatcher.now()) {}
+AppSettings::AppSettings(std::shared_ptr<DefaultsStore> store, Dispatcher& dispatcher)
+    : store_(std::move(store)), dispatcher_(dispatcher), lastUserActionAt_(dispatcher.now()) {}
 
 int AppSettings::addObserver(Observer observer) {
     int t = nextObserver_++;
@@ -106,8 +116,7 @@ LUMORA_SETTER(setBridgeConnected, bridgeConnected_, bool, bridgeConnected)
 LUMORA_SETTER(setNeedsLinkButton, needsLinkButton_, bool, needsLinkButton)
 LUMORA_SETTER(setHueIP, hueIP_, std::string, hueIP)
 LUMORA_SETTER(setHueKey, hueKey_, std::string, hueKey)
-LUMORA_SETTER(setConnectionErrorMessage, connectionErrorMessage_, std::string,
-              connectionErrorMessage)
+LUMORA_SETTER(setConnectionError, connectionError_, ConnectionError, connectionError)
 LUMORA_SETTER(setLastUserActionAt, lastUserActionAt_, TimePoint, lastUserActionAt)
 LUMORA_SETTER(setShowReviewRequest, showReviewRequest_, bool, showReviewRequest)
 LUMORA_SETTER(setAppIcon, appIcon_, std::string, appIcon)
@@ -159,16 +168,14 @@ void AppSettings::setShowColorBarsForLights(bool v) {
 }
 
 void AppSettings::setActiveMainPanel(MainPanels v) {
-    // Queued first, so it runs after the notification below has gone out with
-    // the heights held in memory now.
+    // Queued, so the observers below see the heights held in memory now: the
+    // panel takes the height it had when the user switched.
     dispatcher_.postUI([this, alive = std::weak_ptr<int>(alive_)] {
         if (alive.lock()) reloadPreferredHeights();
     });
     activeMainPanel_ = v;
     store_->setInteger(keys::activePanel, static_cast<std::int64_t>(v));
     changed(Field::activeMainPanel);
-    center_.post(kWindowResizePlease,
-                 {{"height", NotificationValue(getCurrentPreferredWindowHeight())}});
 }
 
 }  // namespace lumora

@@ -12,8 +12,8 @@
 
 #include "base/defaults_store.h"
 #include "base/dispatch.h"
-#include "base/notification_center.h"
 #include "base/setting_keys.h"
+#include "bridge/bridge_address.h"
 #include "bridge/records.h"
 
 namespace lumora {
@@ -21,7 +21,28 @@ namespace lumora {
 enum class MainPanels : std::int64_t { lights = 0, rooms = 1, scenes = 2 };
 std::optional<MainPanels> mainPanelsFromRaw(std::int64_t raw);
 
-inline constexpr const char* kWindowResizePlease = "windowResizePlease";
+// Why connecting failed. The core names the case; the shell words it.
+enum class ConnectionProblem {
+    none,
+    pressLinkButton,  // the bridge wants its link button pressed before pairing
+    unreachable,      // no bridge answered at the address (or none was found)
+    noUserName,       // the bridge accepted pairing but sent an empty user name
+    noAddress,        // nothing typed
+    httpsAddress,     // an https:// address; the bridge is reached over plain HTTP
+    invalidAddress,   // what was typed forms no HOST[:PORT]
+};
+
+struct ConnectionError {
+    ConnectionProblem problem = ConnectionProblem::none;
+    // What was typed, for the address problems; shown in the message.
+    std::string address;
+
+    bool empty() const { return problem == ConnectionProblem::none; }
+    bool operator==(const ConnectionError&) const = default;
+};
+
+// The problem of an address as typed; `none` for a usable one.
+ConnectionProblem connectionProblem(AddressProblem problem);
 
 class AppSettings {
   public:
@@ -34,7 +55,7 @@ class AppSettings {
         needsLinkButton,
         hueIP,
         hueKey,
-        connectionErrorMessage,
+        connectionError,
         log,
         lastUserActionAt,
         showReviewRequest,
@@ -51,11 +72,9 @@ class AppSettings {
     };
     using Observer = std::function<void(Field)>;
 
-    // Initial values only; reads nothing from the store. The centre receives
-    // the panel's resize requests; it and the dispatcher, whose user-interface
-    // thread this state lives on, must outlive this object.
-    AppSettings(std::shared_ptr<DefaultsStore> store, NotificationCenter& center,
-                Dispatcher& dispatcher);
+    // Initial values only; reads nothing from the store. The dispatcher, whose
+    // user-interface thread this state lives on, must outlive this object.
+    AppSettings(std::shared_ptr<DefaultsStore> store, Dispatcher& dispatcher);
 
     // Observers are called after the new value is stored.
     int addObserver(Observer observer);
@@ -82,7 +101,7 @@ class AppSettings {
     bool needsLinkButton() const { return needsLinkButton_; }
     const std::string& hueIP() const { return hueIP_; }
     const std::string& hueKey() const { return hueKey_; }
-    const std::string& connectionErrorMessage() const { return connectionErrorMessage_; }
+    const ConnectionError& connectionError() const { return connectionError_; }
     const std::vector<std::string>& log() const { return log_; }
     TimePoint lastUserActionAt() const { return lastUserActionAt_; }
     bool showReviewRequest() const { return showReviewRequest_; }
@@ -109,7 +128,7 @@ class AppSettings {
     void setNeedsLinkButton(bool v);
     void setHueIP(std::string v);
     void setHueKey(std::string v);
-    void setConnectionErrorMessage(std::string v);
+    void setConnectionError(ConnectionError v);
     void setLastUserActionAt(TimePoint v);
     // The user acted just now, on the dispatcher's clock.
     void markUserAction() { setLastUserActionAt(dispatcher_.now()); }
@@ -129,7 +148,6 @@ class AppSettings {
     void changed(Field f);
 
     std::shared_ptr<DefaultsStore> store_;
-    NotificationCenter& center_;
     Dispatcher& dispatcher_;
     // Lets queued work notice that this object is gone.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
@@ -144,7 +162,7 @@ class AppSettings {
     bool needsLinkButton_ = false;
     std::string hueIP_;
     std::string hueKey_;
-    std::string connectionErrorMessage_;
+    ConnectionError connectionError_;
     std::vector<std::string> log_;
     TimePoint lastUserActionAt_;
     bool showReviewRequest_ = false;

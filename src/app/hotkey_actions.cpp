@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/app_delegate.h"
+#include "app/bridge_controller.h"
 #include "base/setting_keys.h"
 #include "bridge/commands.h"
 #include "shortcuts/keyboard_shortcuts.h"
@@ -32,7 +32,17 @@ HotKeyGroupAction getHotKeyGroupAction(int hotkeyIndex, const DefaultsStore& sto
     return {action, pieces[0]};
 }
 
-void AppDelegate::registerKeyboardHotkeys() {
+HotkeyActions::HotkeyActions(BridgeController& controller, const Services& services)
+    : controller_(controller),
+      dispatcher_(*services.dispatcher),
+      hotKeyLayer_(services.hotKeyService),
+      // The recorded combinations live in the settings' own store.
+      shortcuts_(controller.settings().defaultsPtr(), services.center, hotKeyLayer_,
+                 services.keyText) {}
+
+HotkeyActions::~HotkeyActions() = default;
+
+void HotkeyActions::registerKeyboardHotkeys() {
     using Names = KeyboardShortcuts::Name;
     const std::pair<const Names*, AllGroupsAction> all[] = {
         {&Names::actionAllLightsOff, AllGroupsAction::off},
@@ -61,21 +71,16 @@ void AppDelegate::registerKeyboardHotkeys() {
             });
         });
     }
-    // The panel without the mouse: the same as a left click on the icon.
-    shortcuts_.onKeyUp(Names::actionTogglePanel, [this, alive] {
-        dispatcher_.postUI([this, alive] {
-            if (alive.lock()) togglePopover(Click::left);
-        });
-    });
 }
 
-void AppDelegate::applyToAllGroups(AllGroupsAction action) {
-    const std::int64_t step = settings_->keyIncrement();
-    const size_t count = settings_->groups().size();
+void HotkeyActions::applyToAllGroups(AllGroupsAction action) {
+    AppSettings& settings = controller_.settings();
+    const std::int64_t step = settings.keyIncrement();
+    const size_t count = settings.groups().size();
     for (size_t i = 0; i < count; ++i) {
         // Update the record first so the panel shows the change at once, then
         // send the command with the updated record.
-        settings_->mutateGroups([&](std::vector<HueGroup>& groups) {
+        settings.mutateGroups([&](std::vector<HueGroup>& groups) {
             HueGroup& g = groups[i];
             g.is_on = action != AllGroupsAction::off;
             if (action == AllGroupsAction::red) {
@@ -89,52 +94,53 @@ void AppDelegate::applyToAllGroups(AllGroupsAction action) {
                 g.hue = 43413;
             }
         });
-        if (i >= settings_->groups().size()) break;
-        const HueGroup g = settings_->groups()[i];
+        if (i >= settings.groups().size()) break;
+        const HueGroup g = settings.groups()[i];
         switch (action) {
             case AllGroupsAction::off:
-                setGroupOn(*this, g, false);
+                setGroupOn(controller_, g, false);
                 break;
             case AllGroupsAction::on:
-                setGroupOn(*this, g, true);
+                setGroupOn(controller_, g, true);
                 break;
             case AllGroupsAction::brighter:
-                groupBrightnessIncrease(*this, g, step);
+                groupBrightnessIncrease(controller_, g, step);
                 break;
             case AllGroupsAction::darker:
-                groupBrightnessIncrease(*this, g, -step);
+                groupBrightnessIncrease(controller_, g, -step);
                 break;
             case AllGroupsAction::red:
             case AllGroupsAction::blue:
             case AllGroupsAction::white:
-                setGroupHue(*this, g, g.hue);
+                setGroupHue(controller_, g, g.hue);
                 break;
         }
     }
 }
 
-void AppDelegate::applyGroupSlot(int slot) {
-    const HotKeyGroupAction a = getHotKeyGroupAction(slot, settings_->defaults());
+void HotkeyActions::applyGroupSlot(int slot) {
+    AppSettings& settings = controller_.settings();
+    const HotKeyGroupAction a = getHotKeyGroupAction(slot, settings.defaults());
     if (a.action == HotKeyGroupActions::nothing) return;
-    const std::int64_t step = settings_->keyIncrement();
-    for (size_t i = 0; i < settings_->groups().size(); ++i) {
-        if (settings_->groups()[i].group_id != a.groupId) continue;
-        settings_->mutateGroups([&](std::vector<HueGroup>& groups) {
+    const std::int64_t step = settings.keyIncrement();
+    for (size_t i = 0; i < settings.groups().size(); ++i) {
+        if (settings.groups()[i].group_id != a.groupId) continue;
+        settings.mutateGroups([&](std::vector<HueGroup>& groups) {
             groups[i].is_on = a.action != HotKeyGroupActions::off;
         });
-        const HueGroup g = settings_->groups()[i];
+        const HueGroup g = settings.groups()[i];
         switch (a.action) {
             case HotKeyGroupActions::on:
-                setGroupOn(*this, g, true);
+                setGroupOn(controller_, g, true);
                 break;
             case HotKeyGroupActions::off:
-                setGroupOn(*this, g, false);
+                setGroupOn(controller_, g, false);
                 break;
             case HotKeyGroupActions::brighter:
-                groupBrightnessIncrease(*this, g, step);
+                groupBrightnessIncrease(controller_, g, step);
                 break;
             case HotKeyGroupActions::darker:
-                groupBrightnessIncrease(*this, g, -step);
+                groupBrightnessIncrease(controller_, g, -step);
                 break;
             case HotKeyGroupActions::nothing:
                 break;

@@ -6,20 +6,28 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "base/defaults_store.h"
 #include "base/dispatch.h"
 #include "base/notification_center.h"
+#include "bridge/bridge_endpoint.h"
 #include "bridge/console.h"
 #include "bridge/dnssd.h"
-#include "bridge/http.h"
 #include "shortcuts/hotkey_service.h"
 #include "shortcuts/key_text.h"
 
 namespace lumora {
 
 struct Services {
-    using Transport = std::function<HttpResponse(const HttpRequest&)>;
+    using Transport = HttpTransport;
+    // Finds a bridge's address on the network; "" when none answers.
+    using Detector = std::function<std::string()>;
+    // Runs a script that ships with the program with KEY=VALUE entries added
+    // to its environment, and returns what it wrote.
+    using ScriptRunner = std::function<std::string(const std::string& name,
+                                                   const std::vector<std::string>& environment)>;
 
     // The user-interface thread, the workers and the clock everything runs
     // on. Required: there is no sensible default, the program's loop or a
@@ -27,13 +35,18 @@ struct Services {
     std::shared_ptr<Dispatcher> dispatcher;
     // Where the settings persist; in memory unless the program gives a file.
     std::shared_ptr<DefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
-    // Carries the panel's resize requests and the shortcut changes.
+    // Carries the shortcut changes.
     std::shared_ptr<NotificationCenter> center = std::make_shared<NotificationCenter>();
-    // How queued commands reach the bridge.
+    // How every request reaches the bridge: reads, commands, pairing.
     Transport transport = httpSend;
     // The DNS-SD back-end of the bridge detection; empty finds nothing.
     DnsSdBrowserFactory browserFactory;
-    // Diagnostics of reads and discovery; empty means standard output.
+    // How a bridge is found; empty runs the web lookup, then DNS-SD through
+    // the factory above.
+    Detector detector;
+    // Runs the debug report's script; empty sends no report.
+    ScriptRunner runScript;
+    // Diagnostics of discovery; empty means standard output.
     ConsoleSink console;
     // The system's hot-key service of the global shortcuts; none registers nothing.
     std::shared_ptr<HotKeyService> hotKeyService;

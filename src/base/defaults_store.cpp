@@ -9,6 +9,13 @@
 
 namespace lumora {
 
+std::string StoreProblem::describe() const {
+    if (kind == Kind::Unreadable)
+        return "cannot read " + path + ": " + reason +
+               "; settings are kept in memory and nothing is written until it can be read";
+    return "cannot write settings to " + path + ": " + reason;
+}
+
 std::optional<std::string> DefaultsStore::string(const std::string& key) const {
     auto v = object(key);
     if (!v) return std::nullopt;

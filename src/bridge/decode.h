@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bridge/collation.h"
 #include "bridge/records.h"
 
 namespace lumora {
@@ -28,12 +29,5 @@ std::optional<std::vector<HueGroup>> decodeGroups(std::string_view body,
 std::optional<std::vector<HueScene>> decodeScenes(std::string_view body,
                                                   const std::string& bridgeIP,
                                                   const std::string& apiKey);
-
-// Locale-aware, case-insensitive ordering of names: true when `a` sorts
-// strictly before `b`. Letters with diacritics sort with their base letter.
-// The collation of the user's locale (LC_ALL, LC_COLLATE, LANG).
-bool localizedCaseInsensitiveLess(std::string_view a, std::string_view b);
-// The same for a given locale ("de_DE", "sv_SE"; "" for the root order).
-bool collatedLess(std::string_view a, std::string_view b, const std::string& locale);
 
 }  // namespace lumora

@@ -1,10 +1,9 @@
 #include "bridge/fetchers.h"
 
 #include <chrono>
-#include <cstdio>
 #include <mutex>
+#include <nlohmann/json.hpp>
 
-#include "base/dispatch.h"
 #include "base/utf8.h"
 #include "bridge/decode.h"
 #include "bridge/http.h"
@@ -12,23 +11,15 @@
 namespace lumora {
 namespace {
 
-constexpr auto kReadTimeout = std::chrono::seconds(4);
-
-struct Messages {
-    const char* noData;
-    const char* unreadable;
-};
-
-enum class Outcome { body, connectionFailed, noData, unreadable };
-
-// GET one collection. On success `body` holds a reply that is valid UTF-8.
-Outcome read(const std::string& bridgeIP, const std::string& apiKey, const char* resource,
-             std::string& body) {
+// GET one resource of the bridge. On success `body` holds a reply that is
+// valid UTF-8.
+std::optional<FetchError> read(const HttpTransport& transport, const BridgeEndpoint& bridge,
+                               const char* resource, std::string& body) {
     HttpRequest req;
     req.method = "GET";
-    req.url = "http://" + bridgeIP + "/api/" + apiKey + resource;
+    req.url = bridge.url(resource);
     req.timeout = kReadTimeout;
-    HttpResponse res = httpSend(req);
+    HttpResponse res = transport(req);
     switch (res.error) {
         case HttpError::none:
             break;
@@ -36,134 +27,84 @@ Outcome read(const std::string& bridgeIP, const std::string& apiKey, const char*
         case HttpError::invalidUrl:
         case HttpError::connectionFailed:
         case HttpError::timedOut:
-            return Outcome::connectionFailed;
+            return FetchError::connectionFailed;
         case HttpError::bodyTooLarge:
-            return Outcome::unreadable;
+            return FetchError::unreadable;
     }
-    if (!res.body || res.body->empty()) return Outcome::noData;
-    if (!isValidUtf8(*res.body)) return Outcome::unreadable;
+    if (!res.body || res.body->empty()) return FetchError::noData;
+    if (!isValidUtf8(*res.body)) return FetchError::unreadable;
     body = std::move(*res.body);
-    return Outcome::body;
+    return std::nullopt;
 }
 
-template <typename T, typename E, typename Decode>
-FetchResult<T, E> fetchNow(const std::string& bridgeIP, const std::string& apiKey,
-                           const char* resource, const Messages& messages, Decode decode,
-                           const ConsoleSink& console, FetchMemo* memoOwner) {
+template <typename T, typename Decode>
+FetchResult<T> fetchNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
+                        const char* resource, Decode decode, FetchMemo* memoOwner) {
     std::string body;
-    switch (read(bridgeIP, apiKey, resource, body)) {
-        case Outcome::connectionFailed:
-            return E::connectionFailed;
-        case Outcome::noData:
-            consoleLine(console, messages.noData);
-            return E::invalidData;
-        case Outcome::unreadable:
-            consoleLine(console, messages.unreadable);
-            return E::invalidData;
-        case Outcome::body:
-            break;
-    }
+    if (auto error = read(transport, bridge, resource, body)) return *error;
     FetchMemo::Slot<T>* memo = memoOwner ? &memoOwner->slot<T>() : nullptr;
     if (memo) {
         std::lock_guard<std::mutex> lock(memo->mutex);
-        if (memo->valid && memo->body == body && memo->bridgeIP == bridgeIP &&
-            memo->apiKey == apiKey)
-            return memo->list;
+        if (memo->valid && memo->body == body && memo->endpoint == bridge) return memo->list;
     }
-    auto list = decode(body, bridgeIP, apiKey);
-    if (!list) {
-        consoleLine(console, messages.unreadable);
-        return E::invalidData;
-    }
+    auto list = decode(body, bridge.hostPort, bridge.user);
+    if (!list) return FetchError::unreadable;
     if (memo) {
         std::lock_guard<std::mutex> lock(memo->mutex);
-        memo->bridgeIP = bridgeIP;
-        memo->apiKey = apiKey;
+        memo->endpoint = bridge;
         memo->body = std::move(body);
         memo->list = *list;
         memo->valid = true;
     }
-    // A reply object always yields a list (empty when it has no members), so
-    // the "no devices" errors are never produced here.
     return std::move(*list);
 }
 
-constexpr Messages kLights{"ERROR: No data received. Giving up.",
-                           "Error: Couldn't decode Hue data due to unknown JSON data."};
-constexpr Messages kGroups{"ERROR: No GROUPS data received. Giving up.",
-                           "Error: Couldn't decode Hue GROUPS data due to unknown JSON data."};
-constexpr Messages kScenes{"ERROR: No SCENE data received. Giving up.",
-                           "Error: Couldn't decode Hue SCENE data due to unknown JSON data."};
-
 }  // namespace
 
-void consoleLine(const ConsoleSink& sink, const std::string& line) {
-    if (sink) {
-        sink(line);
-        return;
+std::string fetchErrorLine(FetchError error, Collection collection) {
+    const char* what = collection == Collection::lights   ? "Hue"
+                       : collection == Collection::groups ? "Hue GROUPS"
+                                                          : "Hue SCENE";
+    const char* noun = collection == Collection::lights   ? "lights"
+                       : collection == Collection::groups ? "groups"
+                                                          : "scenes";
+    switch (error) {
+        case FetchError::connectionFailed:
+            return std::string("ERROR: Could not reach the bridge to read its ") + noun + ".";
+        case FetchError::noData:
+            return collection == Collection::lights
+                       ? std::string("ERROR: No data received. Giving up.")
+                       : std::string("ERROR: No ") +
+                             (collection == Collection::groups ? "GROUPS" : "SCENE") +
+                             " data received. Giving up.";
+        case FetchError::unreadable:
+            return std::string("Error: Couldn't decode ") + what +
+                   " data due to unknown JSON data.";
     }
-    // One call per line: lines from several threads do not interleave.
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
+    return {};
 }
 
-LightsResult fetchLightsNow(const std::string& bridgeIP, const std::string& apiKey,
-                            const ConsoleSink& console, FetchMemo* memo) {
-    return fetchNow<HueLight, BridgeError>(bridgeIP, apiKey, "/lights", kLights, decodeLights,
-                                           console, memo);
+LightsResult fetchLightsNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
+                            FetchMemo* memo) {
+    return fetchNow<HueLight>(transport, bridge, "/lights", decodeLights, memo);
 }
-GroupsResult fetchGroupsNow(const std::string& bridgeIP, const std::string& apiKey,
-                            const ConsoleSink& console, FetchMemo* memo) {
-    return fetchNow<HueGroup, BridgeDataType_Groups_Error>(bridgeIP, apiKey, "/groups", kGroups,
-                                                           decodeGroups, console, memo);
+GroupsResult fetchGroupsNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
+                            FetchMemo* memo) {
+    return fetchNow<HueGroup>(transport, bridge, "/groups", decodeGroups, memo);
 }
-ScenesResult fetchScenesNow(const std::string& bridgeIP, const std::string& apiKey,
-                            const ConsoleSink& console, FetchMemo* memo) {
-    return fetchNow<HueScene, BridgeDataType_Scenes_Error>(bridgeIP, apiKey, "/scenes", kScenes,
-                                                           decodeScenes, console, memo);
+ScenesResult fetchScenesNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
+                            FetchMemo* memo) {
+    return fetchNow<HueScene>(transport, bridge, "/scenes", decodeScenes, memo);
 }
 
-HueCommunicationLights::HueCommunicationLights(Dispatcher& d, std::string bridgeIp, std::string key,
-                                               ConsoleSink sink, std::shared_ptr<FetchMemo> m)
-    : dispatcher(d),
-      bridgeIP(std::move(bridgeIp)),
-      apiKey(std::move(key)),
-      console(std::move(sink)),
-      memo(std::move(m)) {}
-HueCommunicationGroups::HueCommunicationGroups(Dispatcher& d, std::string bridgeIp, std::string key,
-                                               ConsoleSink sink, std::shared_ptr<FetchMemo> m)
-    : dispatcher(d),
-      bridgeIP(std::move(bridgeIp)),
-      apiKey(std::move(key)),
-      console(std::move(sink)),
-      memo(std::move(m)) {}
-HueCommunicationScenes::HueCommunicationScenes(Dispatcher& d, std::string bridgeIp, std::string key,
-                                               ConsoleSink sink, std::shared_ptr<FetchMemo> m)
-    : dispatcher(d),
-      bridgeIP(std::move(bridgeIp)),
-      apiKey(std::move(key)),
-      console(std::move(sink)),
-      memo(std::move(m)) {}
-
-// Each fetch copies its two texts and holds the memo, so the fetcher object
-// (and whoever owns the memo) may go away before the completion runs.
-void HueCommunicationLights::fetch(std::function<void(LightsResult)> completion) {
-    dispatcher.postBG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
-                       completion = std::move(completion)] {
-        completion(fetchLightsNow(ip, key, console, memo.get()));
-    });
-}
-void HueCommunicationGroups::fetch(std::function<void(GroupsResult)> completion) {
-    dispatcher.postBG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
-                       completion = std::move(completion)] {
-        completion(fetchGroupsNow(ip, key, console, memo.get()));
-    });
-}
-void HueCommunicationScenes::fetch(std::function<void(ScenesResult)> completion) {
-    dispatcher.postBG([ip = bridgeIP, key = apiKey, console = console, memo = memo,
-                       completion = std::move(completion)] {
-        completion(fetchScenesNow(ip, key, console, memo.get()));
-    });
+std::string fetchBridgeModelNow(const HttpTransport& transport, const BridgeEndpoint& bridge) {
+    std::string body;
+    if (bridge.hostPort.empty() || bridge.user.empty() || read(transport, bridge, "/config", body))
+        return {};
+    const auto config = nlohmann::json::parse(body, nullptr, false);
+    if (!config.is_object()) return {};
+    const auto model = config.find("modelid");
+    return model != config.end() && model->is_string() ? model->get<std::string>() : std::string();
 }
 
 }  // namespace lumora

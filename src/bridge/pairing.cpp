@@ -9,7 +9,7 @@
 
 namespace lumora {
 
-std::string getBridgeAccess(const std::string& address) {
+std::string getBridgeAccess(const std::string& address, const HttpTransport& transport) {
     // Every call builds a fresh request and client: no reply is ever cached.
     HttpRequest req;
     req.method = "POST";
@@ -17,13 +17,16 @@ std::string getBridgeAccess(const std::string& address) {
     req.headers = {{"Content-Type", "application/json"}};
     req.body = R"({"devicetype":"lumora#osx"})";
     req.timeout = std::chrono::seconds(60);
-    HttpResponse res = httpSend(req);
+    HttpResponse res = transport(req);
     if (!res.ok() || !res.body || !isValidUtf8(*res.body)) return {};
     return *res.body;
 }
 
-std::string manageBridge(const std::string& hueIP) {
-    const std::string text = getBridgeAccess("http://" + hueIP + "/api");
+std::string manageBridge(const std::string& hueIP, const HttpTransport& transport) {
+    return pairingOutcome(getBridgeAccess("http://" + hueIP + "/api", transport));
+}
+
+std::string pairingOutcome(std::string_view text) {
     if (text.empty()) return kNoConnection;
 
     using nlohmann::json;

@@ -3,6 +3,9 @@
 // block for one HTTP request: run them on a worker, never on the UI thread.
 
 #include <string>
+#include <string_view>
+
+#include "bridge/bridge_endpoint.h"
 
 namespace lumora {
 
@@ -14,9 +17,13 @@ inline constexpr const char* kNoUserName = "no_user_name";
 // POSTs the fixed pairing body to `address`; the reply body, or the empty
 // text when the address is not a URL, the request fails or the reply is not
 // UTF-8.
-std::string getBridgeAccess(const std::string& address);
+std::string getBridgeAccess(const std::string& address, const HttpTransport& transport = httpSend);
 
 // The new user name, "press_button", "no_connection" or "no_user_name".
-std::string manageBridge(const std::string& hueIP);
+std::string manageBridge(const std::string& hueIP, const HttpTransport& transport = httpSend);
+
+// What the bridge's reply body to the pairing request says, with the same
+// answers as manageBridge.
+std::string pairingOutcome(std::string_view reply);
 
 }  // namespace lumora

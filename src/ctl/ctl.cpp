@@ -9,7 +9,9 @@
 #include <optional>
 #include <sstream>
 
-#include "app/app_delegate.h"
+#include "app/bridge_controller.h"
+#include "app/demo/demo_bridge.h"
+#include "app/light_order.h"
 #include "app/linux/file_store.h"
 #include "app/linux/loop_dispatcher.h"
 #include "base/setting_keys.h"
@@ -21,7 +23,6 @@
 #include "bridge/pairing.h"
 #include "ctl/names_cache.h"
 #include "ctl/targets.h"
-#include "simulator/sim_server.h"
 
 namespace lumora::ctl {
 namespace {
@@ -106,15 +107,11 @@ class Session {
     Session(const Options& o, std::ostream& out, std::ostream& err)
         : opts_(o), out_(out), err_(err) {
         if (o.demo) {
+            // Nothing of a demo run is kept.
             store_ = std::make_shared<InMemoryDefaultsStore>();
-            sim::ServerOptions so;
-            so.linkButtonPressed = true;
-            sim_ = std::make_unique<sim::SimServer>(so);
             std::string why;
-            if (!sim_->start(&why))
-                throw std::runtime_error("cannot start the demo bridge: " + why);
-            store_->setString(keys::bridgeIP, sim_->address());
-            store_->setString(keys::bridgeUser, sim::kDemoUser);
+            sim_ = startDemo(*store_, &why);
+            if (!sim_) throw std::runtime_error("cannot start the demo bridge: " + why);
         } else {
             auto file = std::make_shared<JsonFileDefaultsStore>(configDirectory());
             storeFile_ = file->file().string();
@@ -125,7 +122,7 @@ class Session {
                                           "the stored address: ");
         user_ = o.user.value_or(store_->string(keys::bridgeUser).value_or(""));
     }
-    ~Session() { delegate_.reset(); }
+    ~Session() { controller_.reset(); }
 
     int pair();
     int discover();
@@ -150,16 +147,17 @@ class Session {
         std::lock_guard lock(consoleMutex_);
         err_ << line << "\n";
     };
-    // The session's own loop, handed to its delegate; it outlives the
-    // delegate and waits for its workers before the sink above goes.
+    // The session's own loop, handed to its controller; it outlives the
+    // controller and waits for its workers before the sink above goes.
     std::shared_ptr<LoopDispatcher> loop_ = std::make_shared<LoopDispatcher>(2);
     std::shared_ptr<DefaultsStore> store_;
     std::string storeFile_;
     std::unique_ptr<sim::SimServer> sim_;
     std::string address_, user_;
+    BridgeEndpoint bridge() const { return {address_, user_}; }
     // The session's reads: a read-back from an unchanged bridge is not decoded again.
     FetchMemo fetchMemo_;
-    std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<BridgeController> controller_;
     std::vector<HueLight> lights_;
     std::vector<HueGroup> groups_;
     std::vector<HueScene> scenes_;
@@ -183,27 +181,26 @@ int Session::requireBridge() {
 
 int Session::read(bool scenes) {
     if (int rc = requireBridge()) return rc;
-    auto failed = [&](bool connection) {
-        if (connection)
+    auto failed = [&](FetchError error, Collection what) {
+        if (error == FetchError::connectionFailed) {
             err_ << "lumora-ctl: cannot reach the bridge at " << address_ << "\n";
-        else
-            err_ << "lumora-ctl: the bridge at " << address_
-                 << " refused the stored user name or answered with something unreadable; pair "
-                    "again with "
-                    "'lumora-ctl pair'\n";
+            return kBridgeFailed;
+        }
+        consoleLine(console_, fetchErrorLine(error, what));
+        err_ << "lumora-ctl: the bridge at " << address_
+             << " refused the stored user name or answered with something unreadable; pair "
+                "again with 'lumora-ctl pair'\n";
         return kBridgeFailed;
     };
-    auto l = fetchLightsNow(address_, user_, console_, &fetchMemo_);
-    if (auto* e = std::get_if<BridgeError>(&l)) return failed(*e == BridgeError::connectionFailed);
+    auto l = fetchLightsNow(httpSend, bridge(), &fetchMemo_);
+    if (auto* e = std::get_if<FetchError>(&l)) return failed(*e, Collection::lights);
     lights_ = orderedLights(std::get<std::vector<HueLight>>(l), *store_);
-    auto g = fetchGroupsNow(address_, user_, console_, &fetchMemo_);
-    if (auto* e = std::get_if<BridgeDataType_Groups_Error>(&g))
-        return failed(*e == BridgeDataType_Groups_Error::connectionFailed);
+    auto g = fetchGroupsNow(httpSend, bridge(), &fetchMemo_);
+    if (auto* e = std::get_if<FetchError>(&g)) return failed(*e, Collection::groups);
     groups_ = std::get<std::vector<HueGroup>>(g);
     if (scenes) {
-        auto s = fetchScenesNow(address_, user_, console_, &fetchMemo_);
-        if (auto* e = std::get_if<BridgeDataType_Scenes_Error>(&s))
-            return failed(*e == BridgeDataType_Scenes_Error::connectionFailed);
+        auto s = fetchScenesNow(httpSend, bridge(), &fetchMemo_);
+        if (auto* e = std::get_if<FetchError>(&s)) return failed(*e, Collection::scenes);
         scenes_ = orderedScenes(std::get<std::vector<HueScene>>(s));
     }
     rememberNames(scenes);
@@ -232,7 +229,7 @@ int Session::pair() {
     if (address.empty())
         throw UsageError{"pair needs the bridge's address (or run 'lumora-ctl discover')"};
     err_ << "Asking the bridge at " << address << " for a user name...\n";
-    const std::string r = manageBridge(address);
+    const std::string r = manageBridge(address, httpSend);
     if (r == kPressButton) {
         err_ << "lumora-ctl: the bridge wants its link button pressed; press it, then run "
                 "'lumora-ctl pair "
@@ -331,7 +328,7 @@ int Session::status() {
         return kBridgeFailed;
     }
     out_ << "bridge: " << address_ << "\n";
-    out_ << "user: " << (user_.empty() ? "not paired" : user_.substr(0, 6) + "...") << "\n";
+    out_ << "user: " << (user_.empty() ? "not paired" : userNameHint(user_)) << "\n";
     if (user_.empty()) return kBridgeFailed;
     int rc = read(true);
     out_ << "connected: " << (rc == kDone ? "yes" : "no") << "\n";
@@ -342,7 +339,7 @@ int Session::status() {
 }
 
 int Session::drain() {
-    if (!loop_->runUntil([&] { return delegate_->queueDrained(); }, std::chrono::seconds(60))) {
+    if (!loop_->runUntil([&] { return controller_->queueDrained(); }, std::chrono::seconds(60))) {
         err_ << "lumora-ctl: the bridge did not take the commands in time\n";
         return kBridgeFailed;
     }
@@ -354,7 +351,7 @@ int Session::drain() {
 void Session::report(const HueLight* light, const HueGroup* group) {
     // Read back what the bridge now reports.
     if (light) {
-        auto l = fetchLightsNow(address_, user_, console_, &fetchMemo_);
+        auto l = fetchLightsNow(httpSend, bridge(), &fetchMemo_);
         if (auto* ls = std::get_if<std::vector<HueLight>>(&l))
             for (const auto& x : *ls)
                 if (x.lamp_id == light->lamp_id)
@@ -364,7 +361,7 @@ void Session::report(const HueLight* light, const HueGroup* group) {
                          << "\n";
     }
     if (group) {
-        auto g = fetchGroupsNow(address_, user_, console_, &fetchMemo_);
+        auto g = fetchGroupsNow(httpSend, bridge(), &fetchMemo_);
         if (auto* gs = std::get_if<std::vector<HueGroup>>(&g))
             for (const auto& x : *gs)
                 if (x.group_id == group->group_id)
@@ -397,15 +394,8 @@ int Session::command(const std::vector<std::string>& words) {
     if (int rc = read(verb == "scene")) return rc;
     Services services = servicesWith(loop_, store_);
     services.console = console_;
-    delegate_ = std::make_unique<AppDelegate>(std::move(services));
-    auto& s = delegate_->settings();
-    s.setHueIP(address_);
-    s.setHueKey(user_);
-    s.setLights(lights_);
-    s.setGroups(groups_);
-    s.setScenes(scenes_);
     // Keep the bridge's complaints: the queue itself ignores replies.
-    delegate_->setTransport([this](const HttpRequest& req) {
+    services.transport = [this](const HttpRequest& req) {
         HttpResponse res = httpSend(req);
         std::lock_guard lock(problemsMutex_);
         if (!res.ok()) {
@@ -420,7 +410,14 @@ int Session::command(const std::vector<std::string>& words) {
                             problems_.push_back("the bridge refused: " + refusalReason(*it));
         }
         return res;
-    });
+    };
+    controller_ = std::make_unique<BridgeController>(std::move(services));
+    auto& s = controller_->settings();
+    s.setHueIP(address_);
+    s.setHueKey(user_);
+    s.setLights(lights_);
+    s.setGroups(groups_);
+    s.setScenes(scenes_);
 
     std::optional<HueLight> light;
     std::optional<HueGroup> group;
@@ -428,15 +425,15 @@ int Session::command(const std::vector<std::string>& words) {
         auto found = findScene(words[1], scenes_);
         if (auto* e = std::get_if<TargetError>(&found)) throw UsageError{e->message};
         const auto& scene = std::get<HueScene>(found);
-        recallScene(*delegate_, scene.scene_id);
+        recallScene(*controller_, scene.scene_id);
         err_ << "Recalling scene \"" << scene.name << "\"...\n";
     } else if (verb == "all-off") {
         if (opts_.in) {
-            delegate_->allOffInMinutes(static_cast<int>(*opts_.in));
+            controller_->allOffInMinutes(static_cast<int>(*opts_.in));
             err_ << "Asking the bridge to switch every light off in " << *opts_.in
                  << " minutes...\n";
         } else {
-            delegate_->allOff();
+            controller_->allOff();
             err_ << "Switching " << lights_.size() << " lights off...\n";
         }
     } else {
@@ -449,24 +446,24 @@ int Session::command(const std::vector<std::string>& words) {
             group = std::get<HueGroup>(t);
         if (verb == "on" || verb == "off") {
             if (light)
-                setLampOn(*delegate_, *light, verb == "on");
+                setLampOn(*controller_, *light, verb == "on");
             else
-                setGroupOn(*delegate_, *group, verb == "on");
+                setGroupOn(*controller_, *group, verb == "on");
         } else if (verb == "bri") {
             if (light)
-                setLampBrightness(*delegate_, *light, value);
+                setLampBrightness(*controller_, *light, value);
             else
-                setGroupBrightness(*delegate_, *group, value);
+                setGroupBrightness(*controller_, *group, value);
         } else if (verb == "hue") {
             if (light)
-                setLampHue(*delegate_, *light, value);
+                setLampHue(*controller_, *light, value);
             else
-                setGroupHue(*delegate_, *group, value);
+                setGroupHue(*controller_, *group, value);
         } else {
             if (light)
-                setLampTemperature(*delegate_, *light, value);
+                setLampTemperature(*controller_, *light, value);
             else
-                setGroupTemperature(*delegate_, *group, value);
+                setGroupTemperature(*controller_, *group, value);
         }
     }
     const int rc = drain();

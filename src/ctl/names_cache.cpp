@@ -22,12 +22,12 @@ fs::path namesCacheFile() {
     return base / "lumora" / "names";
 }
 
-bool updateNamesCache(const fs::path& file, const Names& names) {
+std::string namesCacheText(std::string_view oldText, const Names& names) {
     const std::pair<const char*, const std::optional<std::vector<std::string>>*> kinds[] = {
         {"light", &names.lights}, {"room", &names.rooms}, {"scene", &names.scenes}};
 
     std::ostringstream text;
-    std::ifstream old(file);
+    std::istringstream old{std::string(oldText)};
     for (std::string line; std::getline(old, line);) {
         const auto tab = line.find('\t');
         if (tab == std::string::npos) continue;
@@ -46,13 +46,20 @@ bool updateNamesCache(const fs::path& file, const Names& names) {
             text << kind << '\t' << name << '\n';
         }
     }
+    return text.str();
+}
+
+bool updateNamesCache(const fs::path& file, const Names& names) {
+    std::ostringstream old;
+    if (std::ifstream in{file, std::ios::binary}) old << in.rdbuf();
+    const std::string text = namesCacheText(old.str(), names);
 
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
     const fs::path temp = file.string() + ".tmp-" + std::to_string(::getpid());
     {
         std::ofstream out(temp, std::ios::trunc);
-        out << text.str();
+        out << text;
         out.flush();
         if (!out) {
             fs::remove(temp, ec);

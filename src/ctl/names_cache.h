@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumora::ctl {
@@ -17,6 +18,10 @@ struct Names {
 
 // $XDG_CACHE_HOME/lumora/names, else ~/.cache/lumora/names.
 std::filesystem::path namesCacheFile();
+
+// The file's new text from its current text `old`: the lines kept for the
+// kinds not read this time, then the names read.
+std::string namesCacheText(std::string_view old, const Names& names);
 
 // Replaces the file atomically. Completion is a convenience: a failure to
 // write is reported as false and never fails the command that read.

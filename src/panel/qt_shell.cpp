@@ -6,7 +6,9 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMetaObject>
+#include <QPalette>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -16,6 +18,15 @@
 #include "app/x11/event_monitor.h"
 #include "base/setting_keys.h"
 #include "panel/views/content_view.h"
+#include "ui/theme.h"
+#include "ui/translations.h"
+
+// The resources live in static libraries; they are pulled in by name, outside
+// any namespace.
+static void initResources() {
+    Q_INIT_RESOURCE(lumora);
+    Q_INIT_RESOURCE(views_resources);
+}
 
 namespace lumora::panel {
 
@@ -81,21 +92,71 @@ QScreen* getScreenWithMouse() {
     return nullptr;
 }
 
-QtShell::QtShell(AppDelegate& delegate, Options options)
-    : delegate_(delegate), options_(std::move(options)) {}
+void setUpApplication() {
+    QApplication::setApplicationName(QStringLiteral("lumora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Lumora"));
+    QApplication::setApplicationVersion(QStringLiteral(LUMORA_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("lumora"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    initResources();
+    ui::installTranslations(QLocale::system());
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/icons/lumora.svg")));
+    applyColorSchemeOverride();
+}
+
+void applyColorSchemeOverride() {
+    const QByteArray scheme = qgetenv("LUMORA_COLOR_SCHEME");
+    if (scheme != "dark" && scheme != "light") return;
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    if (scheme == "light") {
+        QApplication::setPalette(QApplication::style()->standardPalette());
+        return;
+    }
+    QApplication::setPalette(ui::darkPalette());
+}
+
+QtShell::QtShell(BridgeController& controller, HotkeyActions& hotkeys, Options options)
+    : controller_(controller), hotkeys_(hotkeys), options_(std::move(options)) {}
 
 QtShell::~QtShell() {
-    if (iconObserver_) delegate_.settings().removeObserver(iconObserver_);
+    if (settingsObserver_) settings().removeObserver(settingsObserver_);
     delete welcomeWindow_.data();
     delete debugWindow_.data();
 }
 
+void QtShell::applicationDidFinishLaunching() {
+    hotkeys_.registerKeyboardHotkeys();
+    // The panel without the mouse: the same as a left click on the icon, on
+    // the next turn rather than inside the key handler.
+    // The module may outlive this shell: the handler holds a guarded pointer.
+    hotkeys_.shortcuts().onKeyUp(
+        KeyboardShortcuts::Name::actionTogglePanel, [self = QPointer<QtShell>(this)] {
+            if (!self) return;
+            QMetaObject::invokeMethod(
+                self, [self] { self->togglePopover(Click::left); }, Qt::QueuedConnection);
+        });
+    settings().loadFromStore();
+    buildInterface();
+    controller_.start();
+    const auto seen = settings().defaults().object(keys::hasSeenWelcomeScreen);
+    const bool seenIt = seen && std::holds_alternative<bool>(*seen) && std::get<bool>(*seen);
+    if (!seenIt) showWelcomeWindow();
+}
+
 void QtShell::buildInterface() {
-    AppSettings& settings = delegate_.settings();
+    AppSettings& settings = this->settings();
     // The panel's view is made when the panel first opens.
     auto* content = new LazyContent(
         [this]() -> QWidget* {
-            return options_.makeContent ? options_.makeContent(*this) : new QWidget;
+            if (options_.makeContent) return options_.makeContent(*this);
+            PanelActions actions;
+            actions.closePanel = [this] { closePanel(); };
+            actions.showSettings = [this] { openSettings(); };
+            actions.connectToBridge = [this] { controller_.connectToBridge(); };
+            actions.openURL = [this](const std::string& url) { openURL(url); };
+            actions.reviewURL = options_.feedbackURL;
+            actions.version = LUMORA_VERSION;
+            return new ContentView(this->settings(), controller_, std::move(actions));
         },
         kPanelWidth);
     content_ = content;
@@ -103,12 +164,23 @@ void QtShell::buildInterface() {
     statusItem_ = std::make_unique<StatusItem>();
     statusItem_->setImage(QString::fromStdString(settings.appIcon()));
     connect(statusItem_.get(), &StatusItem::leftClicked, this,
-            [this] { delegate_.togglePopover(AppDelegate::Click::left); });
+            [this] { togglePopover(Click::left); });
     connect(statusItem_.get(), &StatusItem::rightClicked, this,
-            [this] { delegate_.togglePopover(AppDelegate::Click::right); });
-    iconObserver_ = settings.addObserver([this](AppSettings::Field f) {
+            [this] { togglePopover(Click::right); });
+    settingsObserver_ = settings.addObserver([this](AppSettings::Field f) {
         if (f == AppSettings::Field::appIcon) {
-            statusItem_->setImage(QString::fromStdString(delegate_.settings().appIcon()));
+            statusItem_->setImage(QString::fromStdString(this->settings().appIcon()));
+        } else if (f == AppSettings::Field::activeMainPanel && windowController_) {
+            // The panel switched: it takes the height it had then, once the
+            // switch has been drawn.
+            const double height =
+                static_cast<double>(this->settings().getCurrentPreferredWindowHeight());
+            QMetaObject::invokeMethod(
+                this,
+                [this, height] {
+                    if (windowController_) windowController_->repositionWindow(height);
+                },
+                Qt::QueuedConnection);
         }
     });
     statusItem_->show();
@@ -135,24 +207,67 @@ void QtShell::buildInterface() {
     if (options_.watchSleep) {
         sleepWatcher_ = std::make_unique<SleepWatcher>(
             [this] {
-                delegate_.onSleepNote();
-                delegate_.settings().logger(
-                    std::string("System will sleep: queue timer ") +
-                    (delegate_.actionQueueProcessor().expired() ? "stopped" : "running") +
-                    ", refresh timer " +
-                    (delegate_.bridgeStateRefresher().expired() ? "stopped" : "running"));
+                controller_.onSleepNote();
+                this->settings().logger("System will sleep: " + timersState());
             },
             [this] {
-                delegate_.onWakeNote();
-                delegate_.settings().logger(
-                    std::string("System woke: queue timer ") +
-                    (delegate_.actionQueueProcessor().expired() ? "stopped" : "running") +
-                    ", refresh timer " +
-                    (delegate_.bridgeStateRefresher().expired() ? "stopped" : "running"));
+                controller_.onWakeNote();
+                this->settings().logger("System woke: " + timersState());
             });
     }
     connect(qApp, &QCoreApplication::aboutToQuit, this,
-            [this] { delegate_.applicationWillTerminate(); });
+            [this] { controller_.applicationWillTerminate(); });
+}
+
+std::string QtShell::timersState() const {
+    return std::string("queue timer ") +
+           (controller_.actionQueueProcessor().expired() ? "stopped" : "running") +
+           ", refresh timer " +
+           (controller_.bridgeStateRefresher().expired() ? "stopped" : "running");
+}
+
+void QtShell::togglePopover(Click click) {
+    if (click == Click::right) {
+        if (isPanelShown()) closePanel();
+        popUpContextMenu();
+        return;
+    }
+    if (!windowController_) return;
+    if (isPanelShown()) {
+        closePanel();
+        return;
+    }
+    settings().reloadPreferredHeights();
+    showPanel(settings().getCurrentPreferredWindowHeight());
+    // Queued, so it runs once the panel is on screen.
+    QMetaObject::invokeMethod(
+        this, [this] { reviewCheck(); }, Qt::QueuedConnection);
+}
+
+void QtShell::reviewCheck() {
+    DefaultsStore& store = settings().defaults();
+    const std::int64_t n = store.integer(keys::appInvocations);
+    store.setInteger(keys::appInvocations, n + 1);
+    if (store.boolean(keys::noMoreReviewRequests)) return;
+    if (settings().showReviewRequest()) {
+        if (n >= 41) settings().setShowReviewRequest(false);
+    }
+    if (!settings().showReviewRequest()) {
+        if (n >= 26 && n <= 39) settings().setShowReviewRequest(true);
+    }
+}
+
+void QtShell::openSettings() {
+    if (options_.showSettings) options_.showSettings(*this);
+    if (isPanelShown()) closePanel();
+}
+
+void QtShell::openHelp() {
+    if (!options_.helpURL.empty()) openURL(options_.helpURL);
+}
+
+void QtShell::openFeedback() {
+    if (!options_.feedbackURL.empty()) openURL(options_.feedbackURL);
 }
 
 namespace {
@@ -197,22 +312,24 @@ void QtShell::buildContextMenu() {
             a->setShortcut(QKeySequence(key));
             a->setShortcutContext(Qt::WidgetShortcut);
         }
-        connect(a, &QAction::triggered, this, std::move(run));
+        if (run) connect(a, &QAction::triggered, this, std::move(run));
         return a;
     };
-    add(tr("Darkness!"), Qt::Key_X, [this] { delegate_.allOff(); });
-    // The minutes come from the English title, whatever the translation.
-    for (const char* english : {QT_TR_NOOP("Off in 5 minutes"), QT_TR_NOOP("Off in 30 minutes"),
-                                QT_TR_NOOP("Off in 60 minutes")}) {
-        add(tr(english), Qt::Key_unknown, [this, english] {
-            delegate_.allOffInMinutes(AppDelegate::minutesFromMenuTitle(english));
-        });
+    add(tr("Darkness!"), Qt::Key_X, [this] { controller_.allOff(); });
+    // Each delayed-off item carries its minutes, whatever its title says.
+    const std::pair<QString, int> delayed[] = {
+        {tr("Off in 5 minutes"), 5}, {tr("Off in 30 minutes"), 30}, {tr("Off in 60 minutes"), 60}};
+    for (const auto& [title, minutes] : delayed) {
+        QAction* item = add(title, Qt::Key_unknown, {});
+        item->setData(minutes);
+        connect(item, &QAction::triggered, this,
+                [this, item] { controller_.allOffInMinutes(item->data().toInt()); });
     }
     contextMenu_->addSeparator();
-    add(tr("Settings"), Qt::Key_S, [this] { delegate_.openSettings(); });
+    add(tr("Settings"), Qt::Key_S, [this] { openSettings(); });
     contextMenu_->addSeparator();
-    add(tr("Help"), Qt::Key_H, [this] { delegate_.openHelp(); });
-    add(tr("Provide Feedback"), Qt::Key_F, [this] { delegate_.openFeedback(); });
+    add(tr("Help"), Qt::Key_H, [this] { openHelp(); });
+    add(tr("Provide Feedback"), Qt::Key_F, [this] { openFeedback(); });
     contextMenu_->addSeparator();
     add(tr("Quit Lumora"), Qt::Key_Q, [] { QCoreApplication::quit(); });
     connect(contextMenu_.get(), &QMenu::aboutToHide, this, [this] { menuDidClose(); });
@@ -220,10 +337,6 @@ void QtShell::buildContextMenu() {
 
 void QtShell::menuDidClose() {
     menuOpen_ = false;
-}
-
-void QtShell::repositionWindow(double preferredHeight) {
-    if (windowController_) windowController_->repositionWindow(preferredHeight);
 }
 
 void QtShell::openURL(const std::string& url) {
@@ -300,10 +413,10 @@ void QtShell::welcomeDone() {
         welcomeWindow_ = nullptr;
     }
     if (windowController_) {
-        delegate_.settings().reloadPreferredHeights();
-        showPanel(delegate_.settings().getCurrentPreferredWindowHeight());
+        settings().reloadPreferredHeights();
+        showPanel(settings().getCurrentPreferredWindowHeight());
     }
-    delegate_.settings().defaults().setBool(keys::hasSeenWelcomeScreen, true);
+    settings().defaults().setBool(keys::hasSeenWelcomeScreen, true);
 }
 
 void QtShell::showDebugWindow() {
@@ -312,14 +425,12 @@ void QtShell::showDebugWindow() {
         debugWindow_ = nullptr;
     }
     if (!options_.makeDebugView) return;
-    QWidget* view = options_.makeDebugView(delegate_.settings(), options_.sendDebugData, [this] {
-        if (debugWindow_) debugWindow_->close();
-    });
+    QWidget* view = options_.makeDebugView(
+        settings(), [this] { controller_.sendDebugReport(); },
+        [this] {
+            if (debugWindow_) debugWindow_->close();
+        });
     debugWindow_ = makeSmallWindow(tr("Lumora Debug"), {320, 300}, view);
-}
-
-void QtShell::showSettings() {
-    if (options_.showSettings) options_.showSettings();
 }
 
 }  // namespace lumora::panel

@@ -1,7 +1,7 @@
 #pragma once
-// The Qt side of the program: tray icon, panel window, context menu, the
-// welcome and debug windows, sleep and wake. The application logic reaches
-// all of it through the Shell interface.
+// The top of the tray program: tray icon, panel window, context menu, the
+// welcome and debug windows, the review request, sleep and wake. It calls the
+// bridge controller and hears back through AppSettings' observers only.
 
 #include <QMenu>
 #include <QObject>
@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/app_delegate.h"
-#include "app/shell.h"
+#include "app/bridge_controller.h"
+#include "app/hotkey_actions.h"
 #include "panel/panel_window.h"
 #include "panel/sleep_watcher.h"
 #include "panel/status_item.h"
@@ -22,44 +22,66 @@ namespace lumora::panel {
 // The first screen that holds the pointer; none when no screen does.
 QScreen* getScreenWithMouse();
 
-class QtShell : public QObject, public Shell {
+// The application's names, resources, translations, icon and palette; once,
+// right after the QApplication is made.
+void setUpApplication();
+
+// LUMORA_COLOR_SCHEME=dark|light overrides the desktop's palette, for
+// desktops that give Qt none and for screenshots.
+void applyColorSchemeOverride();
+
+class QtShell : public QObject {
     Q_OBJECT
   public:
     struct Options {
-        // The panel's root view; called once, in buildInterface.
+        // The panel's root view, made when the panel first opens; the
+        // program's own ContentView unless given.
         std::function<QWidget*(QtShell&)> makeContent;
         // The settings window at its default pane.
-        std::function<void()> showSettings;
-        // Starts the debug report; called on the user-interface thread, does
-        // its blocking part on a worker.
-        std::function<void()> sendDebugData;
+        std::function<void(QtShell&)> showSettings;
         // The welcome window's view; `done` is for its closing button. No
         // factory, no window.
         std::function<QWidget*(std::function<void()> done)> makeWelcomeView;
-        // The debug window's view over the log, with the report's start
-        // (sendDebugData) and the window's close.
-        std::function<QWidget*(AppSettings&, std::function<void()> sendDebugData,
+        // The debug window's view over the log, with the report's start and
+        // the window's close.
+        std::function<QWidget*(AppSettings&, std::function<void()> sendDebugReport,
                                std::function<void()> close)>
             makeDebugView;
+        // The product's home and feedback pages.
+        std::string helpURL, feedbackURL;
         // Off in tests: no global click monitor, no system bus.
         bool monitorClicks = true;
         bool watchSleep = true;
         int fadeMilliseconds = 180;
     };
 
-    QtShell(AppDelegate& delegate, Options options);
+    QtShell(BridgeController& controller, HotkeyActions& hotkeys, Options options);
     ~QtShell() override;
 
-    void buildInterface() override;
-    void repositionWindow(double preferredHeight) override;
-    void openURL(const std::string& url) override;
-    bool isPanelShown() const override;
-    void showPanel(std::int64_t preferredHeight) override;
-    void closePanel() override;
-    void popUpContextMenu() override;
-    void showWelcomeWindow() override;
-    void showDebugWindow() override;
-    void showSettings() override;
+    // The start-up sequence: the shortcuts, the stored settings, the
+    // interface, the connection, and the welcome for a first start.
+    void applicationDidFinishLaunching();
+    // Makes the status item, the panel window and the context menu.
+    void buildInterface();
+
+    enum class Click { left, right };
+    // A click on the status item; a control-click counts as `right`.
+    void togglePopover(Click click);
+    // Counts the panel's openings and shows or withdraws the review request.
+    void reviewCheck();
+    void openSettings();
+    void openHelp();
+    void openFeedback();
+
+    void openURL(const std::string& url);
+    // True from showing the panel until its fade-out has ended.
+    bool isPanelShown() const;
+    void showPanel(std::int64_t preferredHeight);
+    void closePanel();
+    // Attaches the context menu to the status item and pops it up.
+    void popUpContextMenu();
+    void showWelcomeWindow();
+    void showDebugWindow();
 
     StatusItem* statusItem() const { return statusItem_.get(); }
     StatusBarMenuWindowController* windowController() const { return windowController_.get(); }
@@ -79,7 +101,12 @@ class QtShell : public QObject, public Shell {
     void traceFirstPaints();
     QWidget* makeSmallWindow(const QString& title, QSize size, QWidget* content);
 
-    AppDelegate& delegate_;
+    AppSettings& settings() const { return controller_.settings(); }
+    // The timers' state, for the sleep and wake lines of the log.
+    std::string timersState() const;
+
+    BridgeController& controller_;
+    HotkeyActions& hotkeys_;
     Options options_;
     std::unique_ptr<StatusItem> statusItem_;
     LazyContent* content_ = nullptr;  // owned by the panel window
@@ -89,7 +116,7 @@ class QtShell : public QObject, public Shell {
     QPointer<QWidget> welcomeWindow_;
     QPointer<QWidget> debugWindow_;
     bool menuOpen_ = false;
-    int iconObserver_ = 0;
+    int settingsObserver_ = 0;
 };
 
 }  // namespace lumora::panel

@@ -13,11 +13,10 @@
 #include <mutex>
 
 #include "base/setting_keys.h"
-#include "base/utf8.h"
 #include "bridge/bridge_address.h"
-#include "panel/translations.h"
 #include "ui/divider.h"
 #include "ui/theme.h"
+#include "ui/translations.h"
 
 // The link frames live in their own resource file inside a static library;
 // it has to be pulled in by name, outside any namespace.
@@ -64,34 +63,6 @@ void setTextColor(QWidget* w, const QColor& c) {
     p.setColor(QPalette::WindowText, c);
     p.setColor(QPalette::ButtonText, c);
     w->setPalette(p);
-}
-
-// Long pastes would fill the error bar; the start says enough.
-QString shownAddress(const std::string& typed) {
-    const QString t = QString::fromStdString(trimUnicodeSpace(typed));
-    return t.size() > 48 ? t.left(47) + QChar(0x2026) : t;
-}
-
-QString addressError(AddressProblem problem, const std::string& typed) {
-    switch (problem) {
-        case AddressProblem::none:
-            break;
-        case AddressProblem::empty:
-            return ConfigurationPart::tr(
-                "No bridge address yet. Press Detect, or choose Manual and type it, for example "
-                "192.168.1.20.");
-        case AddressProblem::https:
-            return ConfigurationPart::tr(
-                       "\"%1\" is an HTTPS address, but the bridge is reached over plain HTTP. "
-                       "Type its address alone, for example 192.168.1.20.")
-                .arg(shownAddress(typed));
-        case AddressProblem::invalid:
-            return ConfigurationPart::tr(
-                       "\"%1\" is not a bridge address. Type the address alone, without spaces "
-                       "or a path, for example 192.168.1.20 or 192.168.1.20:80.")
-                .arg(shownAddress(typed));
-    }
-    return {};
 }
 
 // Runs `work` once, `delay` from now, on `dispatcher`'s clock; the returned
@@ -237,7 +208,7 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     formLayout->addWidget(manualRow_, 0, Qt::AlignHCenter);
     connect(address_, &QLineEdit::textEdited, this, [this](const QString& text) {
         // Any edit makes an old error stale.
-        settings_.setConnectionErrorMessage("");
+        settings_.setConnectionError({});
         settings_.setHueIP(text.toStdString());
     });
     connect(address_, &QLineEdit::returnPressed, this, [this] { formConnect(); });
@@ -308,8 +279,7 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     applyColors();
     observer_ = settings_.addObserver([this](AppSettings::Field f) {
         using F = AppSettings::Field;
-        if (f == F::bridgeConnected || f == F::connectionErrorMessage || f == F::hueIP ||
-            f == F::hueKey)
+        if (f == F::bridgeConnected || f == F::connectionError || f == F::hueIP || f == F::hueKey)
             refresh();
     });
     refresh();
@@ -329,8 +299,7 @@ void ConfigurationPart::setConnectionType(int type) {
 
 void ConfigurationPart::refresh() {
     const bool connected = settings_.bridgeConnected();
-    const QString error =
-        panel::translatedCoreText(panel::kCoreTextContext, settings_.connectionErrorMessage());
+    const QString error = ui::connectionErrorText(settings_.connectionError());
     title_->setVisible(error.isEmpty());
     errorBar_->setVisible(!error.isEmpty());
     if (errorBar_->text() != error) errorBar_->setText(error);
@@ -370,7 +339,7 @@ void ConfigurationPart::changeEvent(QEvent* e) {
 }
 
 void ConfigurationPart::afterDelay(std::function<void()> work) {
-    settings_.setConnectionErrorMessage("");
+    settings_.setConnectionError({});
     invalidate(delayed_);
     delayed_ = once(settings_.dispatcher(), kActionDelay, std::move(work));
 }
@@ -391,9 +360,7 @@ void ConfigurationPart::detect() {
                 if (!alive.lock()) return;
                 detecting_ = false;
                 if (found.empty()) {
-                    // Stored in English like the core's own messages; shown translated.
-                    settings_.setConnectionErrorMessage(
-                        "Unable to connect to the Hue bridge. Is the IP address correct?");
+                    settings_.setConnectionError({ConnectionProblem::unreachable, {}});
                 } else {
                     settings_.setHueIP(trimmed(found));
                     if (actions_.connectToBridge) actions_.connectToBridge();
@@ -422,8 +389,7 @@ void ConfigurationPart::reconnect() {
     // after a long wait; say what is wrong with it instead.
     const BridgeAddress address = parseBridgeAddress(settings_.hueIP());
     if (!address.ok()) {
-        settings_.setConnectionErrorMessage(
-            addressError(address.problem, settings_.hueIP()).toStdString());
+        settings_.setConnectionError({connectionProblem(address.problem), settings_.hueIP()});
         return;
     }
     if (address.hostPort != settings_.hueIP()) settings_.setHueIP(address.hostPort);

@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/app_delegate.h"
+#include "app/light_order.h"
 #include "base/setting_keys.h"
 #include "preferences/settings_form.h"
 

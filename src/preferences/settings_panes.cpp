@@ -2,10 +2,13 @@
 
 #include <QObject>
 
+#include "app/bridge_controller.h"
 #include "preferences/advanced_pane.h"
+#include "preferences/debug_view.h"
 #include "preferences/hotkeys_pane.h"
 #include "preferences/information_view.h"
 #include "preferences/lights_pane.h"
+#include "preferences/welcome_view.h"
 
 namespace lumora::prefs {
 
@@ -33,6 +36,34 @@ std::vector<PaneEntry> makeSettingsPanes(const SettingsPaneDeps& deps) {
                          return new InformationPane(deps.siteBase, deps.openURL, parent);
                      }});
     return panes;
+}
+
+std::unique_ptr<PreferencesWindow> makeSettingsWindow(const SettingsPaneDeps& deps) {
+    auto window =
+        std::make_unique<PreferencesWindow>(makeSettingsPanes(deps), deps.settings.defaults());
+    window->setWindowTitle(QObject::tr("Lumora Settings"));
+    return window;
+}
+
+ConnectionActions connectionActions(BridgeController& controller,
+                                    std::function<void()> showDebugWindow) {
+    ConnectionActions a;
+    a.detect = controller.detector();
+    a.connectToBridge = [&controller] { controller.connectToBridge(); };
+    a.disconnectBridge = [&controller] { controller.disconnectBridge(); };
+    a.sendDebug = [&controller] { controller.sendDebugReport(); };
+    a.showDebugWindow = std::move(showDebugWindow);
+    a.version = LUMORA_VERSION;
+    return a;
+}
+
+QWidget* makeWelcomeView(std::function<void()> done) {
+    return new WelcomeView(std::move(done));
+}
+
+QWidget* makeDebugView(AppSettings& settings, std::function<void()> sendDebugReport,
+                       std::function<void()> close) {
+    return new DebugView(settings, std::move(sendDebugReport), std::move(close));
 }
 
 }  // namespace lumora::prefs

@@ -1,10 +1,12 @@
+#include "app/hotkey_actions.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "shortcuts/keyboard_shortcuts.h"
-#include "support/delegate_fixture.h"
+#include "support/controller_fixture.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -12,10 +14,11 @@ using nlohmann::json;
 
 namespace {
 
-class HotkeyActionsTest : public DelegateFixture {
+class HotkeyActionsTest : public ControllerFixture {
   protected:
     void SetUp() override {
-        DelegateFixture::SetUp();
+        ControllerFixture::SetUp();
+        hotkeys_ = std::make_unique<HotkeyActions>(*controller_, controller_->services());
         std::vector<HueGroup> groups{group("3"), group("7")};
         for (auto& g : groups) {
             g.brightness = 100;
@@ -24,7 +27,12 @@ class HotkeyActionsTest : public DelegateFixture {
         settings().setGroups(groups);
     }
     const HueGroup& group(size_t i) { return settings().groups()[i]; }
-    using DelegateFixture::group;
+    void TearDown() override {
+        hotkeys_.reset();
+        ControllerFixture::TearDown();
+    }
+    using ControllerFixture::group;
+    std::unique_ptr<HotkeyActions> hotkeys_;
 };
 }  // namespace
 
@@ -49,9 +57,9 @@ TEST(HotkeySlots, ParseGroupAndActionOrNothing) {
 }
 
 TEST_F(HotkeyActionsTest, SlotActsOnlyOnItsGroup) {
-    delegate_->settings().mutateGroups([](auto& g) { g[0].is_on = g[1].is_on = true; });
+    settings().mutateGroups([](auto& g) { g[0].is_on = g[1].is_on = true; });
     store_->setString("hotkeyCustomGroupAction0", "7_off");
-    delegate_->applyGroupSlot(0);
+    hotkeys_->applyGroupSlot(0);
     auto q = queued();
     ASSERT_EQ(q.size(), 1u);
     EXPECT_EQ(q[0].item_id, "7");
@@ -60,13 +68,13 @@ TEST_F(HotkeyActionsTest, SlotActsOnlyOnItsGroup) {
     EXPECT_TRUE(group(0).is_on);
 
     store_->setString("hotkeyCustomGroupAction1", "9_on");
-    delegate_->applyGroupSlot(1);
+    hotkeys_->applyGroupSlot(1);
     EXPECT_EQ(queued().size(), 1u) << "a group that is gone does nothing";
 }
 
 TEST_F(HotkeyActionsTest, DarkerStepsEveryGroupDownAndMarksItOn) {
-    delegate_->settings().setKeyIncrement(50);
-    delegate_->applyToAllGroups(AllGroupsAction::darker);
+    settings().setKeyIncrement(50);
+    hotkeys_->applyToAllGroups(AllGroupsAction::darker);
     auto q = queued();
     ASSERT_EQ(q.size(), 2u);
     for (const auto& item : q)
@@ -77,22 +85,22 @@ TEST_F(HotkeyActionsTest, DarkerStepsEveryGroupDownAndMarksItOn) {
 }
 
 TEST_F(HotkeyActionsTest, WhiteUpdatesRecordsBeforeSending) {
-    delegate_->applyToAllGroups(AllGroupsAction::white);
+    hotkeys_->applyToAllGroups(AllGroupsAction::white);
     EXPECT_EQ(group(0).saturation, 0);
     EXPECT_EQ(group(1).hue, 43413);
     auto q = queued();
     ASSERT_EQ(q.size(), 2u);
     EXPECT_EQ(json::parse(q[1].body),
               json({{"hue", 43413}, {"sat", 0}, {"on", true}, {"transitiontime", 2}}));
-    delegate_->applyToAllGroups(AllGroupsAction::red);
+    hotkeys_->applyToAllGroups(AllGroupsAction::red);
     EXPECT_EQ(json::parse(queued().back().body)["sat"], 255);
 }
 
 TEST_F(HotkeyActionsTest, RepeatedBrighterLeavesOnlyTheLastIncrementWaiting) {
     store_->setString("hotkeyCustomGroupAction4", "3_brighter");
-    delegate_->applyGroupSlot(4);
-    delegate_->applyGroupSlot(4);
-    delegate_->applyGroupSlot(4);
+    hotkeys_->applyGroupSlot(4);
+    hotkeys_->applyGroupSlot(4);
+    hotkeys_->applyGroupSlot(4);
     auto q = queued();
     ASSERT_EQ(q.size(), 1u);
     EXPECT_EQ(q[0].property, "brightness_increase");
@@ -103,16 +111,16 @@ TEST_F(HotkeyActionsTest, ReleasedShortcutQueuesItsActionOnTheUIThread) {
     // Recorded in an earlier run: in the settings' store before start-up.
     const Shortcut combo(37, 4096 | 2048);  // control-option-L
     store_->setString("KeyboardShortcuts_allLightsOff", combo.json());
-    delegate_->registerKeyboardHotkeys();
-    EXPECT_EQ(delegate_->shortcuts().registeredShortcuts(), std::set<Shortcut>{combo});
+    hotkeys_->registerKeyboardHotkeys();
+    EXPECT_EQ(hotkeys_->shortcuts().registeredShortcuts(), std::set<Shortcut>{combo});
 
-    delegate_->shortcuts().handleOnKeyDown(combo);
+    hotkeys_->shortcuts().handleOnKeyDown(combo);
     EXPECT_EQ(queued().size(), 0u) << "nothing runs on key-down";
-    delegate_->shortcuts().handleOnKeyUp(combo);
+    hotkeys_->shortcuts().handleOnKeyUp(combo);
     EXPECT_EQ(exec_->pendingUI(), 1u) << "the action is queued, not run inline";
     EXPECT_EQ(queued().size(), 2u);
 
-    delegate_->shortcuts().setPaused(true);
-    delegate_->shortcuts().handleOnKeyUp(combo);
+    hotkeys_->shortcuts().setPaused(true);
+    hotkeys_->shortcuts().handleOnKeyUp(combo);
     EXPECT_EQ(exec_->pendingUI(), 0u);
 }

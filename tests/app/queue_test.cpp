@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bridge/commands.h"
-#include "support/delegate_fixture.h"
+#include "support/controller_fixture.h"
 
 using namespace lumora;
 using namespace std::chrono_literals;
@@ -17,14 +17,14 @@ struct Sent {
     TimePoint at;
 };
 
-class QueueTest : public DelegateFixture {
+class QueueTest : public ControllerFixture {
   protected:
     void SetUp() override {
-        DelegateFixture::SetUp();
-        delegate_->setTransport([this](const HttpRequest& r) {
+        ControllerFixture::SetUp();
+        transport_ = [this](const HttpRequest& r) {
             sent_.push_back({r.method, r.url, json::parse(r.body), exec_->now()});
             return HttpResponse{};
-        });
+        };
         // The same id for a light and a room, for the superseding rules.
         room_ = group("3");
         settings().setGroups({room_});
@@ -42,8 +42,8 @@ class QueueTest : public DelegateFixture {
 }  // namespace
 
 TEST_F(QueueTest, NewerItemForTheSameTargetAndPropertyReplacesTheWaitingOne) {
-    setLampBrightness(*delegate_, light_, 100);
-    setLampBrightness(*delegate_, light_, 180);
+    setLampBrightness(*controller_, light_, 100);
+    setLampBrightness(*controller_, light_, 180);
     exec_->advance(2s);
     ASSERT_EQ(sent_.size(), 1u);
     EXPECT_EQ(sent_[0].body, json({{"bri", 180}, {"on", true}, {"transitiontime", 2}}));
@@ -53,9 +53,9 @@ TEST_F(QueueTest, NewerItemForTheSameTargetAndPropertyReplacesTheWaitingOne) {
 
 TEST_F(QueueTest, DifferentPropertiesAreAllSentInOrderOnePerTick) {
     const auto start = exec_->now();
-    setLampOn(*delegate_, light_, true);
-    setLampBrightness(*delegate_, light_, 90);
-    setLampTemperature(*delegate_, light_, 300);
+    setLampOn(*controller_, light_, true);
+    setLampBrightness(*controller_, light_, 90);
+    setLampTemperature(*controller_, light_, 300);
     exec_->advance(5s);
     EXPECT_EQ(sentProperties(),
               (std::vector<std::string>{
@@ -69,82 +69,77 @@ TEST_F(QueueTest, DifferentPropertiesAreAllSentInOrderOnePerTick) {
 }
 
 TEST_F(QueueTest, LightAndGroupItemsForTheSameIdSupersedeOneWayOnly) {
-    setLampOn(*delegate_, light_, false);
-    setGroupOn(*delegate_, room_, false);
+    setLampOn(*controller_, light_, false);
+    setGroupOn(*controller_, room_, false);
     exec_->advance(2s);
     EXPECT_EQ(sent_.size(), 2u) << "an older light item survives a newer group item";
 
     sent_.clear();
-    setGroupOn(*delegate_, room_, true);
-    setLampOn(*delegate_, light_, true);
+    setGroupOn(*controller_, room_, true);
+    setLampOn(*controller_, light_, true);
     exec_->advance(2s);
     ASSERT_EQ(sent_.size(), 1u) << "an older group item is dropped by a newer light item";
     EXPECT_NE(sent_[0].url.find("/lights/3/state"), std::string::npos);
 }
 
 TEST_F(QueueTest, TimerStopsOnTheEmptyingTickAndRestartsOnTheNextAction) {
-    EXPECT_TRUE(delegate_->actionQueueProcessor().expired());
-    setGroupOn(*delegate_, room_, true);
-    EXPECT_FALSE(delegate_->actionQueueProcessor().expired())
+    EXPECT_TRUE(controller_->actionQueueProcessor().expired());
+    setGroupOn(*controller_, room_, true);
+    EXPECT_FALSE(controller_->actionQueueProcessor().expired())
         << "the timer exists before the item is queued";
-    EXPECT_TRUE(delegate_->settings().actionQueue().empty()) << "the item is queued with UI";
+    EXPECT_TRUE(controller_->settings().actionQueue().empty()) << "the item is queued with UI";
     exec_->runPending();
-    EXPECT_EQ(delegate_->settings().actionQueue().size(), 1u);
+    EXPECT_EQ(controller_->settings().actionQueue().size(), 1u);
 
     exec_->advance(300ms);
     EXPECT_EQ(sent_.size(), 1u);
-    EXPECT_TRUE(delegate_->actionQueueProcessor().expired()) << "stopped on the same tick";
+    EXPECT_TRUE(controller_->actionQueueProcessor().expired()) << "stopped on the same tick";
     EXPECT_EQ(exec_->liveTimers(), 0u);
 
-    setGroupOn(*delegate_, room_, false);
-    EXPECT_FALSE(delegate_->actionQueueProcessor().expired());
+    setGroupOn(*controller_, room_, false);
+    EXPECT_FALSE(controller_->actionQueueProcessor().expired());
     exec_->advance(300ms);
     EXPECT_EQ(sent_.size(), 2u);
-    EXPECT_TRUE(delegate_->queueDrained());
+    EXPECT_TRUE(controller_->queueDrained());
 }
 
 TEST_F(QueueTest, SleepKeepsWaitingItemsAndWakeSendsThem) {
-    setLampOn(*delegate_, light_, true);
+    setLampOn(*controller_, light_, true);
     exec_->runPending();
-    delegate_->onSleepNote();
+    controller_->onSleepNote();
     exec_->advance(5s);
     EXPECT_TRUE(sent_.empty());
-    EXPECT_EQ(delegate_->settings().actionQueue().size(), 1u);
-    delegate_->onWakeNote();
+    EXPECT_EQ(controller_->settings().actionQueue().size(), 1u);
+    controller_->onWakeNote();
     exec_->advance(300ms);
     EXPECT_EQ(sent_.size(), 1u);
-    EXPECT_FALSE(delegate_->bridgeStateRefresher().expired()) << "wake also restarts the refresher";
-    delegate_->applicationWillTerminate();
-    EXPECT_TRUE(delegate_->bridgeStateRefresher().expired());
+    EXPECT_FALSE(controller_->bridgeStateRefresher().expired())
+        << "wake also restarts the refresher";
+    controller_->applicationWillTerminate();
+    EXPECT_TRUE(controller_->bridgeStateRefresher().expired());
 }
 
 TEST_F(QueueTest, DelayedOffIsAPostedScheduleOnTheStoredBridge) {
-    delegate_->allOffInMinutes(AppDelegate::minutesFromMenuTitle("Off in 60 minutes"));
+    controller_->allOffInMinutes(60);
     exec_->advance(1s);
     ASSERT_EQ(sent_.size(), 1u);
     EXPECT_EQ(sent_[0].method, "POST");
     EXPECT_EQ(sent_[0].url, "http://10.0.0.2/api/key/schedules");
     EXPECT_EQ(sent_[0].body, json::parse(R"({"command":{"address":"/api/key/groups/0/action",
         "method":"PUT","body":{"on":false}},"autodelete":true,"localtime":"PT01:00:00","recycle":true})"));
-    EXPECT_EQ(AppDelegate::minutesFromMenuTitle("Off in 30 minutes"), 30);
-    EXPECT_EQ(AppDelegate::minutesFromMenuTitle("Off in 5 minutes"), 5);
-    EXPECT_EQ(AppDelegate::minutesFromMenuTitle("Off in 300"), 5) << "needs the trailing space";
     EXPECT_EQ(scheduleLocaltime(5), "PT00:05:00");
     EXPECT_EQ(scheduleLocaltime(30), "PT00:30:00");
     EXPECT_EQ(scheduleLocaltime(125), "PT02:05:00");
 }
 
-TEST_F(QueueTest, DarknessSwitchesEveryKnownLightOff) {
-    HueLight other = light_;
-    other.lamp_id = "7";
-    delegate_->settings().setLights({light_, other});
-    delegate_->allOff();
-    exec_->advance(2s);
-    EXPECT_EQ(sentProperties(), (std::vector<std::string>{"/lights/3/state {\"on\":false}",
-                                                          "/lights/7/state {\"on\":false}"}));
-    sent_.clear();
-    delegate_->settings().setLights({});
-    delegate_->allOff();
-    exec_->advance(2s);
-    EXPECT_TRUE(sent_.empty());
+TEST_F(QueueTest, CommandsFindTheirRecordByBridgeIdOnly) {
+    HueGroup a = group("1"), b = group("2");
+    settings().setLights({light("5"), light("6")});
+    settings().setGroups({a, b});
+    HueLight old = light("6");
+    old.name = "an older copy";
+    EXPECT_EQ(controller_->getLampIndex(old), 1);
+    old.lamp_id = "7";
+    EXPECT_EQ(controller_->getLampIndex(old), -1);
+    EXPECT_EQ(controller_->getGroupIndex(group("2")), 1);
 }

@@ -12,13 +12,12 @@ class SettingsTest : public ::testing::Test {
     void TearDown() override { exec_.runPending(); }
     ManualExecutor exec_;
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
-    NotificationCenter center_;
 };
 
 }  // namespace
 
 TEST_F(SettingsTest, FirstStartStoresExactlyTheDisplayDefaults) {
-    AppSettings s(store_, center_, exec_);
+    AppSettings s(store_, exec_);
     EXPECT_TRUE(store_->snapshot().empty()) << "construction reads and writes nothing";
     s.loadFromStore();
     // What is read back matches what was stored.
@@ -46,7 +45,7 @@ TEST_F(SettingsTest, LoadsStoredValuesAndIgnoresWrongKinds) {
     store_->setBool("showColorBarsForRooms", false);
     store_->setBool("showZones", true);
     store_->setInteger("activePanel", 2);
-    AppSettings s(store_, center_, exec_);
+    AppSettings s(store_, exec_);
     s.loadFromStore();
     EXPECT_EQ(s.hueIP(), "192.168.1.20");
     EXPECT_EQ(s.hueKey(), "abc");
@@ -62,7 +61,7 @@ TEST_F(SettingsTest, LoadsStoredValuesAndIgnoresWrongKinds) {
 
 TEST_F(SettingsTest, AStoredUrlLoadsAsTheBareAddressAndNonsenseStaysVisible) {
     store_->setString("bridgeIP", " http://192.168.1.20:80/\xE2\x80\xA8");
-    AppSettings s(store_, center_, exec_);
+    AppSettings s(store_, exec_);
     s.loadFromStore();
     EXPECT_EQ(s.hueIP(), "192.168.1.20:80");
     store_->setString("bridgeIP",
@@ -73,7 +72,7 @@ TEST_F(SettingsTest, AStoredUrlLoadsAsTheBareAddressAndNonsenseStaysVisible) {
 }
 
 TEST_F(SettingsTest, PreferredHeightFollowsTheActiveList) {
-    AppSettings s(store_, center_, exec_);
+    AppSettings s(store_, exec_);
     s.loadFromStore();
     EXPECT_EQ(s.getCurrentPreferredWindowHeight(), 330);
     s.setLights({HueLight{}});
@@ -92,14 +91,15 @@ TEST_F(SettingsTest, PreferredHeightFollowsTheActiveList) {
     EXPECT_EQ(mainPanelsFromRaw(1), MainPanels::rooms);
 }
 
-TEST_F(SettingsTest, ChangingTheActiveListAsksForAResizeBeforeReloadingHeights) {
-    AppSettings s(store_, center_, exec_);
+TEST_F(SettingsTest, ObserversOfASwitchSeeTheHeightsHeldBeforeTheReload) {
+    AppSettings s(store_, exec_);
     s.setGroups({HueGroup{}});
     s.setPresetWindowHeightRooms(300);                      // in memory
     store_->setInteger("preferredWindowHeightRooms", 500);  // on disk
     std::vector<std::int64_t> heights;
-    center_.addObserver(kWindowResizePlease, [&](const Notification& n) {
-        heights.push_back(std::get<std::int64_t>(n.userInfo.at("height")));
+    s.addObserver([&](AppSettings::Field f) {
+        if (f == AppSettings::Field::activeMainPanel)
+            heights.push_back(s.getCurrentPreferredWindowHeight());
     });
     s.setActiveMainPanel(MainPanels::rooms);
     EXPECT_EQ(heights, std::vector<std::int64_t>{300});
@@ -110,7 +110,7 @@ TEST_F(SettingsTest, ChangingTheActiveListAsksForAResizeBeforeReloadingHeights) 
 }
 
 TEST_F(SettingsTest, SwitchSideEffectsAndObservers) {
-    AppSettings s(store_, center_, exec_);
+    AppSettings s(store_, exec_);
     std::vector<AppSettings::Field> seen;
     s.addObserver([&](AppSettings::Field f) {
         // Observers see the new value already stored.
@@ -132,7 +132,7 @@ TEST_F(SettingsTest, SwitchSideEffectsAndObservers) {
 }
 
 TEST_F(SettingsTest, LogKeepsAtMostAThousandAndOneLines) {
-    AppSettings s(store_, center_, exec_);
+    AppSettings s(store_, exec_);
     testing::internal::CaptureStdout();
     for (int i = 1; i <= 1001; ++i) s.logger("line " + std::to_string(i));
     EXPECT_EQ(s.log().size(), 1001u);

@@ -4,7 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/app_delegate.h"
+#include "app/bridge_controller.h"
+#include "app/hotkey_actions.h"
 #include "shortcuts/keyboard_shortcuts.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
 #include "simulator/sim_server.h"
@@ -29,16 +30,18 @@ class HotkeysEndToEnd : public XvfbTest {
         ASSERT_TRUE(service_);
         Services services = servicesWith(exec_, store_);
         services.hotKeyService = service_;
-        delegate_ = std::make_unique<AppDelegate>(std::move(services));
-        delegate_->settings().setHueIP(server_.address());
-        delegate_->settings().setHueKey(sim::kDemoUser);
-        delegate_->registerKeyboardHotkeys();
-        delegate_->fetchGroups();
-        ASSERT_TRUE(exec_->runUntil([&] { return !delegate_->settings().groups().empty(); }, 5s));
+        controller_ = std::make_unique<BridgeController>(services);
+        hotkeys_ = std::make_unique<HotkeyActions>(*controller_, services);
+        controller_->settings().setHueIP(server_.address());
+        controller_->settings().setHueKey(sim::kDemoUser);
+        hotkeys_->registerKeyboardHotkeys();
+        controller_->fetchGroups();
+        ASSERT_TRUE(exec_->runUntil([&] { return !controller_->settings().groups().empty(); }, 5s));
         server_.clearLog();
     }
     void TearDown() override {
-        delegate_.reset();
+        hotkeys_.reset();
+        controller_.reset();
         service_.reset();
     }
     // Group actions the bridge received with this body.
@@ -68,15 +71,16 @@ class HotkeysEndToEnd : public XvfbTest {
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     sim::SimServer server_;
     std::shared_ptr<X11HotKeyService> service_;
-    std::unique_ptr<AppDelegate> delegate_;
-    KS& shortcuts() { return delegate_->shortcuts(); }
+    std::unique_ptr<BridgeController> controller_;
+    std::unique_ptr<HotkeyActions> hotkeys_;
+    KS& shortcuts() { return hotkeys_->shortcuts(); }
 };
 
 }  // namespace
 
 TEST_F(HotkeysEndToEnd, AllLightsOffSwitchesEveryRoomAndZoneOffThenStopsWhenCleared) {
     std::set<std::string> everyGroup;
-    for (const auto& g : delegate_->settings().groups()) everyGroup.insert(g.group_id);
+    for (const auto& g : controller_->settings().groups()) everyGroup.insert(g.group_id);
 
     const Shortcut ctrlAltL(Key::l, Modifier::control | Modifier::option);
     const Shortcut ctrlAltK(Key::k, Modifier::control | Modifier::option);

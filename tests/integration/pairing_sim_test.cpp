@@ -16,8 +16,8 @@ TEST(PairingWithBridge, LinkButtonDecidesAndTheNewUserCanRead) {
     ASSERT_NE(user, kPressButton);
     ASSERT_NE(user, kNoConnection);
     EXPECT_EQ(user.size(), 40u);
-    EXPECT_TRUE(
-        std::holds_alternative<std::vector<HueLight>>(fetchLightsNow(server.address(), user)));
+    EXPECT_TRUE(std::holds_alternative<std::vector<HueLight>>(
+        fetchLightsNow(httpSend, {server.address(), user})));
 
     // The request is the fixed pairing body.
     const auto log = server.requestLog();

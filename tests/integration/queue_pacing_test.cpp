@@ -6,7 +6,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "app/app_delegate.h"
+#include "app/bridge_controller.h"
 #include "app/linux/loop_dispatcher.h"
 #include "bridge/commands.h"
 #include "bridge/fetchers.h"
@@ -29,19 +29,19 @@ class QueuePacingTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(server_.start());
-        delegate_ = std::make_unique<AppDelegate>(
+        controller_ = std::make_unique<BridgeController>(
             servicesWith(loop_, std::make_shared<InMemoryDefaultsStore>()));
-        auto& s = delegate_->settings();
+        auto& s = controller_->settings();
         s.setHueIP(server_.address());
         s.setHueKey(sim::kDemoUser);
-        auto lights = fetchLightsNow(server_.address(), sim::kDemoUser);
+        auto lights = fetchLightsNow(httpSend, {server_.address(), sim::kDemoUser});
         ASSERT_TRUE(std::holds_alternative<std::vector<HueLight>>(lights));
         s.setLights(std::get<std::vector<HueLight>>(lights));
         server_.clearLog();
     }
-    void TearDown() override { delegate_.reset(); }
+    void TearDown() override { controller_.reset(); }
     bool drain(std::chrono::milliseconds limit = 10s) {
-        return loop_->runUntil([&] { return delegate_->queueDrained(); }, limit);
+        return loop_->runUntil([&] { return controller_->queueDrained(); }, limit);
     }
     std::vector<sim::LoggedRequest> puts() {
         std::vector<sim::LoggedRequest> out;
@@ -49,11 +49,11 @@ class QueuePacingTest : public ::testing::Test {
             if (r.method != "GET") out.push_back(r);
         return out;
     }
-    const HueLight& light(size_t i = 0) { return delegate_->settings().lights().at(i); }
+    const HueLight& light(size_t i = 0) { return controller_->settings().lights().at(i); }
 
     std::shared_ptr<LoopDispatcher> loop_ = std::make_shared<LoopDispatcher>(4);
     sim::SimServer server_;
-    std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<BridgeController> controller_;
 };
 
 }  // namespace
@@ -63,7 +63,7 @@ TEST_F(QueuePacingTest, ABurstOfSliderMovesBecomesAFewPacedRequestsEndingWithThe
     int issued = 0;
     std::weak_ptr<RepeatingTimer> slider = loop_->scheduleRepeating(20ms, [&] {
         ++issued;
-        setLampBrightness(*delegate_, light(), 100 + issued);
+        setLampBrightness(*controller_, light(), 100 + issued);
         if (issued == 100) invalidate(slider);
     });
     ASSERT_TRUE(loop_->runUntil([&] { return issued == 100; }, 5s));
@@ -84,8 +84,8 @@ TEST_F(QueuePacingTest, DelayedAllOffBecomesOneScheduleThatRunsAnHourLater) {
     const auto before = server_.state();
     for (const auto& [id, sched] : before["schedules"].items())
         server_.call("DELETE", std::string("/api/") + sim::kDemoUser + "/schedules/" + id);
-    setLampOn(*delegate_, light(), true);
-    delegate_->allOffInMinutes(60);
+    setLampOn(*controller_, light(), true);
+    controller_->allOffInMinutes(60);
     ASSERT_TRUE(drain());
     const auto schedules = server_.state()["schedules"];
     ASSERT_EQ(schedules.size(), 1u);
@@ -101,28 +101,29 @@ TEST_F(QueuePacingTest, DelayedAllOffBecomesOneScheduleThatRunsAnHourLater) {
 TEST_F(QueuePacingTest, WithTheBridgeGoneItemsAreDroppedAtTheNormalPace) {
     server_.stop();
     const auto start = std::chrono::steady_clock::now();
-    for (size_t i = 0; i < 4 && i < delegate_->settings().lights().size(); ++i)
-        setLampOn(*delegate_, light(i), false);
+    for (size_t i = 0; i < 4 && i < controller_->settings().lights().size(); ++i)
+        setLampOn(*controller_, light(i), false);
     ASSERT_TRUE(drain());
     // Four ticks of 0.3 s; a refused connection costs nothing more.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
-    EXPECT_TRUE(delegate_->settings().actionQueue().empty());
-    EXPECT_TRUE(delegate_->actionQueueProcessor().expired());
+    EXPECT_TRUE(controller_->settings().actionQueue().empty());
+    EXPECT_TRUE(controller_->actionQueueProcessor().expired());
 }
 
 TEST_F(QueuePacingTest, SlowFetchesAndPairingDoNotHoldBackTheQueue) {
     // A bridge that answers everything after 5 s: the reads give up after
     // 4 s, pairing and the commands wait. More blocking reads and a pairing
     // than the pool has workers are in flight before the first command.
-    auto& s = delegate_->settings();
+    auto& s = controller_->settings();
     s.setBridgeConnected(true);  // the failed light read clears it: its completion has run
     server_.injectFault(Fault::delay, 100, 5s);
-    delegate_->fetchBridgeAccess();
+    controller_->fetchBridgeAccess();
     s.setLastUserActionAt(loop_->now() - 1h);  // past the quiet time: the refresh reads
-    delegate_->refreshTick();
+    controller_->refreshTick();
     std::atomic<int> scenesRead{0};
     for (int i = 0; i < 2; ++i)
-        HueCommunicationScenes(*loop_, server_.address(), sim::kDemoUser).fetch([&](ScenesResult) {
+        loop_->postBG([&] {
+            fetchScenesNow(httpSend, {server_.address(), sim::kDemoUser});
             ++scenesRead;
         });
     {
@@ -136,7 +137,7 @@ TEST_F(QueuePacingTest, SlowFetchesAndPairingDoNotHoldBackTheQueue) {
     // Five slider values for five lights, queued at once.
     const auto queued = std::chrono::steady_clock::now();
     for (size_t i = 0; i < 5; ++i)
-        setLampBrightness(*delegate_, light(i), 50 + static_cast<int>(i));
+        setLampBrightness(*controller_, light(i), 50 + static_cast<int>(i));
     ASSERT_TRUE(drain(40s));
     // Everything that reports back on the UI thread has done so before the
     // dispatcher goes.

@@ -12,7 +12,7 @@
 #include "panel/views/content_view.h"
 #include "panel/views/panel_lists.h"
 #include "support/accessible_tree.h"
-#include "support/delegate_fixture.h"
+#include "support/controller_fixture.h"
 #include "support/qt_test_main.h"
 #include "ui/panel_tab.h"
 
@@ -29,14 +29,14 @@ struct Send {
     TimePoint at;
 };
 
-class PanelA11yTest : public DelegateFixture {
+class PanelA11yTest : public ControllerFixture {
   protected:
     void SetUp() override {
-        DelegateFixture::SetUp();
-        delegate_->setTransport([this](const HttpRequest& r) {
+        ControllerFixture::SetUp();
+        transport_ = [this](const HttpRequest& r) {
             sends_.push_back({r.url, nlohmann::json::parse(r.body, nullptr, false), exec_->now()});
             return HttpResponse{};
-        });
+        };
         HueLight kitchen = lamp("3", true, true, true, "Kitchen lamp");
         kitchen.brightness = 100;
         settings().setLights({kitchen, lamp("4", false, false, false, "Hall plug")});
@@ -61,13 +61,13 @@ class PanelA11yTest : public DelegateFixture {
         PanelActions actions;
         actions.closePanel = [this] { controller_->close(); };
         actions.showSettings = [] {};
-        content_ = new ContentView(settings(), *delegate_, actions);
+        content_ = new ContentView(settings(), *ControllerFixture::controller_, actions);
         controller_ =
             std::make_unique<StatusBarMenuWindowController>(content_, settings().defaults(), env);
     }
     void TearDown() override {
         controller_.reset();
-        DelegateFixture::TearDown();
+        ControllerFixture::TearDown();
     }
 
     // The panel on screen and holding the keyboard.

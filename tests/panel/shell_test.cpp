@@ -1,10 +1,11 @@
 // The tray program's Qt layer under the offscreen platform: placement, the
-// panel window's life, the context menu, the small windows, the executor and
-// the script runner.
+// panel window's life, start-up, clicks, the context menu, the review
+// request, the small windows, the executor and the script runner.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QSignalSpy>
@@ -13,7 +14,8 @@
 #include <fstream>
 #include <thread>
 
-#include "app/app_delegate.h"
+#include "app/bridge_controller.h"
+#include "app/hotkey_actions.h"
 #include "app/linux/run_script.h"
 #include "app/qt/qt_executor.h"
 #include "panel/panel_placement.h"
@@ -21,7 +23,7 @@
 #include "panel/qt_shell.h"
 #include "preferences/debug_view.h"
 #include "preferences/image_player.h"
-#include "preferences/welcome_view.h"
+#include "preferences/settings_panes.h"
 #include "support/dispatcher_teardown.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
@@ -180,30 +182,53 @@ TEST_F(WindowControllerTest, TheHeightGivenIsStoredPerPanelAtLeast200) {
     EXPECT_EQ(store_.integer("preferredWindowHeightLights"), 380);
 }
 
+// Takes the URLs the shell asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QStringList opened;
+    Q_INVOKABLE void open(const QUrl& url) { opened << url.toString(); }
+};
+
 class ShellTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        store_->setString("bridgeIP", "10.0.0.2");
+        store_->setString("bridgeIP", "127.0.0.1:9");
         store_->setString("bridgeUser", "key");
-        delegate_ = std::make_unique<AppDelegate>(servicesWith(exec_, store_));
-        QtShell::Options options;
-        options.monitorClicks = false;
-        options.watchSleep = false;
-        options.fadeMilliseconds = 10;
-        options.makeWelcomeView = [](auto done) { return new WelcomeView(std::move(done)); };
-        options.makeDebugView = [](AppSettings& s, auto send, auto close) {
-            return new DebugView(s, std::move(send), std::move(close));
+        Services services = servicesWith(exec_, store_);
+        // Nothing leaves the process: no bridge answers, none is found.
+        services.transport = [](const HttpRequest&) {
+            HttpResponse refused;
+            refused.error = HttpError::connectionFailed;
+            return refused;
         };
-        shell_ = std::make_unique<QtShell>(*delegate_, options);
-        delegate_->setShell(shell_.get());
-        delegate_->settings().loadFromStore();
-        shell_->buildInterface();
+        services.detector = [] { return std::string(); };
+        controller_ = std::make_unique<BridgeController>(services);
+        hotkeys_ = std::make_unique<HotkeyActions>(*controller_, services);
+        options_.monitorClicks = false;
+        options_.watchSleep = false;
+        options_.fadeMilliseconds = 10;
+        options_.helpURL = "file:///site/index.html";
+        options_.feedbackURL = "file:///site/feedback/index.html";
+        options_.showSettings = [this](QtShell&) { calls_.push_back("settings"); };
+        options_.makeWelcomeView = prefs::makeWelcomeView;
+        options_.makeDebugView = prefs::makeDebugView;
+        shell_ = std::make_unique<QtShell>(*controller_, *hotkeys_, options_);
+        QDesktopServices::setUrlHandler("file", &urls_, "open");
     }
     void TearDown() override {
+        QDesktopServices::unsetUrlHandler("file");
         exec_->runPending();
         shell_.reset();
-        delegate_.reset();
+        hotkeys_.reset();
+        controller_.reset();
     }
+    // The start-up of a program that has seen its welcome.
+    void launch() {
+        store_->setBool("hasSeenWelcomeScreen", true);
+        shell_->applicationDidFinishLaunching();
+    }
+    AppSettings& settings() { return controller_->settings(); }
     QAction* action(const QString& title) {
         for (QAction* a : shell_->contextMenu()->actions()) {
             if (a->text() == title) return a;
@@ -212,16 +237,41 @@ class ShellTest : public ::testing::Test {
     }
     std::vector<ActionQueueItem> queued() {
         exec_->runPending();
-        return delegate_->settings().actionQueue();
+        return settings().actionQueue();
     }
 
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
-    std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<BridgeController> controller_;
+    std::unique_ptr<HotkeyActions> hotkeys_;
+    QtShell::Options options_;
     std::unique_ptr<QtShell> shell_;
+    std::vector<std::string> calls_;
+    UrlCatcher urls_;
 };
 
+TEST_F(ShellTest, StartUpBuildsTheInterfaceAndWelcomesUntilATrueIsStored) {
+    // Only a stored true Boolean counts.
+    const std::pair<DefaultsValue, bool> cases[] = {{DefaultsValue(std::string("true")), true},
+                                                    {DefaultsValue(std::int64_t{1}), true},
+                                                    {DefaultsValue(true), false}};
+    store_->remove("bridgeIP");
+    for (const auto& [value, welcomed] : cases) {
+        store_->set("hasSeenWelcomeScreen", value);
+        store_->setInteger("keyIncrement", 30);
+        auto shell = std::make_unique<QtShell>(*controller_, *hotkeys_, options_);
+        shell->applicationDidFinishLaunching();
+        EXPECT_TRUE(shell->statusItem());
+        EXPECT_TRUE(shell->contextMenu());
+        EXPECT_EQ(settings().keyIncrement(), 30) << "the settings loaded";
+        EXPECT_EQ(shell->welcomeWindow() != nullptr, welcomed);
+        exec_->runPending();
+    }
+    EXPECT_TRUE(settings().hueIP().empty()) << "nothing found, nothing connected";
+}
+
 TEST_F(ShellTest, TheContextMenuHasItsTitlesAndKeysInOrder) {
+    launch();
     QStringList titles;
     for (QAction* a : shell_->contextMenu()->actions()) {
         const QString key = a->shortcut().toString();
@@ -235,6 +285,7 @@ TEST_F(ShellTest, TheContextMenuHasItsTitlesAndKeysInOrder) {
 }
 
 TEST_F(ShellTest, DarknessSwitchesEveryKnownLightOffAndNothingWithoutLights) {
+    launch();
     action("Darkness!")->trigger();
     EXPECT_TRUE(queued().empty());
 
@@ -244,7 +295,7 @@ TEST_F(ShellTest, DarknessSwitchesEveryKnownLightOffAndNothingWithoutLights) {
         lights[i].hue_ip = "10.0.0.2";
         lights[i].hue_key = "key";
     }
-    delegate_->settings().setLights(lights);
+    settings().setLights(lights);
     action("Darkness!")->trigger();
     const auto items = queued();
     ASSERT_EQ(items.size(), 2u);
@@ -255,7 +306,8 @@ TEST_F(ShellTest, DarknessSwitchesEveryKnownLightOffAndNothingWithoutLights) {
     }
 }
 
-TEST_F(ShellTest, TheDelayedOffTitlesSchedule5_30And60Minutes) {
+TEST_F(ShellTest, TheDelayedOffItemsSchedule5_30And60Minutes) {
+    launch();
     for (auto [title, time] : {std::pair{"Off in 5 minutes", "PT00:05:00"},
                                {"Off in 30 minutes", "PT00:30:00"},
                                {"Off in 60 minutes", "PT01:00:00"}}) {
@@ -264,25 +316,104 @@ TEST_F(ShellTest, TheDelayedOffTitlesSchedule5_30And60Minutes) {
         const auto items = queued();
         ASSERT_FALSE(items.empty());
         EXPECT_NE(items.back().body.find(time), std::string::npos) << items.back().body;
-        delegate_->settings().setActionQueue({});
+        settings().setActionQueue({});
     }
 }
 
-TEST_F(ShellTest, ARightClickClosesThePanelAndTheNextLeftClickOpensIt) {
-    delegate_->togglePopover(AppDelegate::Click::left);
+TEST_F(ShellTest, ClicksToggleThePanelAndARightClickSwapsItForTheMenu) {
+    launch();
+    store_->setInteger("preferredWindowHeightLights", 333);
+    settings().setLights({HueLight{}});
+    shell_->togglePopover(QtShell::Click::left);
     EXPECT_TRUE(shell_->isPanelShown());
-    delegate_->togglePopover(AppDelegate::Click::right);
+    EXPECT_EQ(shell_->windowController()->preferredHeight(), 333);
+    // The review check waits for the next turn.
+    EXPECT_FALSE(store_->contains("appInvocations"));
+    ASSERT_TRUE(spinUntil([&] { return store_->integer("appInvocations") == 1; }));
+
+    shell_->togglePopover(QtShell::Click::right);
     EXPECT_TRUE(shell_->isMenuOpen());
     ASSERT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
     // The menu opens once the panel has faded out.
     ASSERT_TRUE(spinUntil([&] { return shell_->contextMenu()->isVisible(); }));
     shell_->contextMenu()->hide();
     EXPECT_FALSE(shell_->isMenuOpen()) << "menuDidClose";
-    delegate_->togglePopover(AppDelegate::Click::left);
+    shell_->togglePopover(QtShell::Click::left);
     EXPECT_TRUE(shell_->isPanelShown());
+    shell_->togglePopover(QtShell::Click::left);
+    EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+}
+
+TEST_F(ShellTest, ThePanelShortcutTogglesThePanelAsALeftClickDoes) {
+    const Shortcut panelKeys(40, 4096 | 2048);  // control-option-K
+    const Shortcut offKeys(37, 4096 | 2048);    // control-option-L
+    store_->setString("KeyboardShortcuts_togglePanel", panelKeys.json());
+    store_->setString("KeyboardShortcuts_allLightsOff", offKeys.json());
+    launch();
+    EXPECT_EQ(hotkeys_->shortcuts().registeredShortcuts(),
+              (std::set<Shortcut>{panelKeys, offKeys}));
+    hotkeys_->shortcuts().handleOnKeyDown(panelKeys);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(shell_->isPanelShown()) << "it opens on release, as the others act";
+    hotkeys_->shortcuts().handleOnKeyUp(panelKeys);
+    EXPECT_FALSE(shell_->isPanelShown()) << "on the next turn, not inside the key handler";
+    ASSERT_TRUE(spinUntil([&] { return shell_->isPanelShown(); }));
+    hotkeys_->shortcuts().handleOnKeyUp(offKeys);
+    exec_->runPending();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(shell_->isPanelShown()) << "another shortcut leaves the panel alone";
+    hotkeys_->shortcuts().handleOnKeyUp(panelKeys);
+    EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+}
+
+TEST_F(ShellTest, APanelSwitchResizesThePanelToTheNewListsHeight) {
+    launch();
+    store_->setInteger("preferredWindowHeightRooms", 410);
+    settings().setGroups({HueGroup{}});
+    settings().setLights({HueLight{}});
+    shell_->togglePopover(QtShell::Click::left);
+    ASSERT_TRUE(shell_->isPanelShown());
+    const int before = shell_->windowController()->window()->height();
+    settings().setActiveMainPanel(MainPanels::rooms);
+    EXPECT_EQ(shell_->windowController()->window()->height(), before) << "once the switch is drawn";
+    EXPECT_TRUE(spinUntil([&] { return shell_->windowController()->window()->height() == 410; }))
+        << shell_->windowController()->window()->height();
+}
+
+TEST_F(ShellTest, TheReviewRequestShowsFromThe27thToThe41stOpening) {
+    std::vector<int> shownAt;
+    for (int opening = 1; opening <= 50; ++opening) {
+        shell_->reviewCheck();
+        if (settings().showReviewRequest()) shownAt.push_back(opening);
+    }
+    ASSERT_FALSE(shownAt.empty());
+    EXPECT_EQ(shownAt.front(), 27);
+    EXPECT_EQ(shownAt.back(), 41);
+    EXPECT_EQ(shownAt.size(), 15u);
+    EXPECT_EQ(store_->integer("appInvocations"), 50);
+
+    // After acting on it, never again.
+    store_->setInteger("appInvocations", 26);
+    store_->setBool("noMoreReviewRequests", true);
+    shell_->reviewCheck();
+    EXPECT_FALSE(settings().showReviewRequest());
+    EXPECT_EQ(store_->integer("appInvocations"), 27);
+}
+
+TEST_F(ShellTest, SettingsOpenBeforeThePanelClosesAndThePagesOpenTheirURLs) {
+    launch();
+    shell_->togglePopover(QtShell::Click::left);
+    action("Settings")->trigger();
+    EXPECT_EQ(calls_, std::vector<std::string>{"settings"});
+    EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+    action("Help")->trigger();
+    action("Provide Feedback")->trigger();
+    EXPECT_EQ(urls_.opened,
+              (QStringList{"file:///site/index.html", "file:///site/feedback/index.html"}));
 }
 
 TEST_F(ShellTest, SmallWindowsAreReplacedAndTheWelcomeOpensThePanel) {
+    shell_->buildInterface();
     shell_->showDebugWindow();
     QPointer<QWidget> first = shell_->debugWindow();
     ASSERT_TRUE(first);
@@ -296,7 +427,7 @@ TEST_F(ShellTest, SmallWindowsAreReplacedAndTheWelcomeOpensThePanel) {
     // The log shows live.
     auto* view = shell_->debugWindow()->findChild<DebugView*>();
     ASSERT_TRUE(view);
-    delegate_->settings().logger("a line for the log");
+    settings().logger("a line for the log");
     spinUntil([&] { return view->logText().contains("a line for the log"); });
     EXPECT_TRUE(view->logText().contains("a line for the log"));
 
@@ -410,7 +541,7 @@ TEST(RunScriptTest, RunsThroughTheShellWithArgumentsAndEnvironment) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(RunScriptTest, TheDebugReportNeverHoldsTheUserName) {
+TEST(RunScriptTest, TheReportScriptWritesWhatItIsGiven) {
     const auto cache =
         std::filesystem::temp_directory_path() / ("lumora-report-" + std::to_string(getpid()));
     std::filesystem::create_directories(cache);
@@ -437,3 +568,5 @@ TEST(RunScriptTest, TheDebugReportNeverHoldsTheUserName) {
 }  // namespace lumora::panel
 
 LUMORA_QT_TEST_MAIN(Q_INIT_RESOURCE(lumora);)
+
+#include "shell_test.moc"

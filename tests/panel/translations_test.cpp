@@ -1,8 +1,8 @@
 // The program in German and French: the translations load for a locale and
-// are complete, the core's English texts come out translated, and the longer
+// are complete, the core's problems and texts come out translated, and the longer
 // texts still fit the 200-point panel and the settings panes.
 
-#include "panel/translations.h"
+#include "ui/translations.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 #include <QXmlStreamReader>
 
+#include "app/hotkey_actions.h"
 #include "app/linux/launch_at_login.h"
 #include "panel/views/content_view.h"
 #include "panel/views/panel_controls.h"
@@ -33,12 +34,18 @@
 #include "preferences/lights_pane.h"
 #include "preferences/preferences_window.h"
 #include "preferences/welcome_view.h"
-#include "support/delegate_fixture.h"
+#include "support/controller_fixture.h"
 #include "support/qt_test_main.h"
 #include "support/settings_panes.h"
 
 namespace lumora::panel {
 namespace {
+
+using ui::connectionErrorText;
+using ui::installTranslations;
+using ui::kShortcutTextContext;
+using ui::removeTranslations;
+using ui::translatedCoreText;
 
 QString tr(const char* context, const char* english) {
     return QCoreApplication::translate(context, english);
@@ -73,26 +80,39 @@ TEST_F(Translations, LoadForTheLanguageOfTheLocaleAndNotForEnglish) {
     EXPECT_EQ(tr("lumora::panel::QtShell", "Quit Lumora"), "Quit Lumora");
 }
 
-TEST_F(Translations, CoreTextsAreTranslatedWithTheirArgument) {
+TEST_F(Translations, CoreProblemsAndTextsAreTranslatedWithTheirArgument) {
     installTranslations(QLocale(QStringLiteral("de_DE")));
-    EXPECT_EQ(translatedCoreText(kCoreTextContext,
-                                 "Unable to connect to the Hue bridge. Is the IP address correct?"),
+    EXPECT_EQ(connectionErrorText({ConnectionProblem::unreachable, {}}),
               "Keine Verbindung zur Bridge möglich. Ist die IP-Adresse richtig?");
-    // The typed address sits in the middle of the core's sentence.
-    const QString invalid = translatedCoreText(
-        kCoreTextContext,
-        "\"10.0.0.1/api x\" is not a valid bridge address. Use HOST or HOST:PORT, for example "
-        "192.168.1.20, bridge.local:80 or [fe80::1]:80; http://HOST[:PORT] is accepted too.");
-    EXPECT_TRUE(invalid.startsWith(QStringLiteral("„10.0.0.1/api x“ ist keine gültige")))
-        << invalid.toStdString();
+    EXPECT_EQ(connectionErrorText({}), "");
+    // The typed address sits in the middle of the sentence; a long paste is cut.
+    EXPECT_TRUE(connectionErrorText({ConnectionProblem::invalidAddress, " 10.0.0.1/api x "})
+                    .startsWith(QStringLiteral("„10.0.0.1/api x“ ist keine Bridge-Adresse")));
+    const QString https =
+        connectionErrorText({ConnectionProblem::httpsAddress, "https://" + std::string(60, 'b')});
+    EXPECT_TRUE(https.startsWith("„https://" + QString(39, 'b') + QChar(0x2026) + "“ ist eine"))
+        << https.toStdString();
+    // Every problem has its words in both languages.
+    for (const char* language : {"de_DE", "fr_FR"}) {
+        installTranslations(QLocale(QString::fromLatin1(language)));
+        for (auto problem : {ConnectionProblem::pressLinkButton, ConnectionProblem::unreachable,
+                             ConnectionProblem::noUserName, ConnectionProblem::noAddress,
+                             ConnectionProblem::httpsAddress, ConnectionProblem::invalidAddress}) {
+            const ConnectionError error{problem, "x"};
+            const QString shown = connectionErrorText(error);
+            removeTranslations();
+            EXPECT_NE(shown, connectionErrorText(error)) << language << " " << int(problem);
+            installTranslations(QLocale(QString::fromLatin1(language)));
+        }
+    }
+    installTranslations(QLocale(QStringLiteral("de_DE")));
     const QString menu = translatedCoreText(
         kShortcutTextContext, "This shortcut is already used by the menu item \u201CQuit\u201D.");
     EXPECT_EQ(menu, "Dieses Tastenkürzel wird bereits vom Menüeintrag „Quit“ verwendet.");
     // A context holds only its own texts; what is unknown stays as it came.
     EXPECT_EQ(translatedCoreText(kShortcutTextContext, "No bridge address given."),
               "No bridge address given.");
-    EXPECT_EQ(translatedCoreText(kCoreTextContext, "Bridge says no"), "Bridge says no");
-    EXPECT_EQ(translatedCoreText(kCoreTextContext, ""), "");
+    EXPECT_EQ(translatedCoreText(kShortcutTextContext, ""), "");
     // A text that only shares the template's ends is not taken for it.
     EXPECT_EQ(translatedCoreText(kShortcutTextContext,
                                  "This shortcut is already used by the "
@@ -189,15 +209,18 @@ void expectNothingClipsOrOverlaps(QWidget* root, const std::string& where) {
     }
 }
 
-class TranslatedLayout : public DelegateFixture, public ::testing::WithParamInterface<const char*> {
+class TranslatedLayout : public ControllerFixture,
+                         public ::testing::WithParamInterface<const char*> {
   protected:
     void SetUp() override {
-        DelegateFixture::SetUp();
+        ControllerFixture::SetUp();
+        hotkeys_ = std::make_unique<HotkeyActions>(*controller_, controller_->services());
         ASSERT_GE(installTranslations(QLocale(QString::fromLatin1(GetParam()))), 1);
     }
     void TearDown() override {
         removeTranslations();
-        DelegateFixture::TearDown();
+        hotkeys_.reset();
+        ControllerFixture::TearDown();
     }
     void furnish() {
         settings().setLights({lamp("1", true, true, true, "Kitchen"),
@@ -213,13 +236,14 @@ class TranslatedLayout : public DelegateFixture, public ::testing::WithParamInte
         settings().setShowColorBarsForLights(true);
     }
     std::unique_ptr<ContentView> panel() {
-        auto view = std::make_unique<ContentView>(settings(), *delegate_, PanelActions{});
+        auto view = std::make_unique<ContentView>(settings(), *controller_, PanelActions{});
         view->resize(200, 600);
         view->show();
         view->sync();
         QCoreApplication::processEvents();
         return view;
     }
+    std::unique_ptr<HotkeyActions> hotkeys_;
 };
 
 TEST_P(TranslatedLayout, PanelFitsItsTextsInEveryState) {
@@ -271,7 +295,7 @@ TEST_P(TranslatedLayout, SettingsPanesGrowToTheirTexts) {
     QTemporaryDir config;
     LaunchAtLogin login(config.path().toStdString(), "/usr/bin/lumora");
     prefs::PreferencesWindow window(
-        lumora::testing::settingsPanes(settings(), delegate_->shortcuts(), login,
+        lumora::testing::settingsPanes(settings(), hotkeys_->shortcuts(), login,
                                        "file:///nonexistent/site/"),
         settings().defaults());
     auto check = [&](const std::string& id, const std::string& state) {
@@ -282,17 +306,16 @@ TEST_P(TranslatedLayout, SettingsPanesGrowToTheirTexts) {
             if (b->isVisible()) expectNothingClipsOrOverlaps(b, lang + " toolbar");
     };
     // The error bar shows the core's message, translated, at its full length.
-    settings().setConnectionErrorMessage(
-        "The bridge accepted pairing but sent no user name. Please pair again.");
+    settings().setConnectionError({ConnectionProblem::noUserName, {}});
     check("general", " with an error");
     auto* pane = window.currentPane();
     bool shown = false;
     for (QLabel* l : pane->findChildren<QLabel*>())
-        shown |= l->isVisible() && l->text() == tr(kCoreTextContext,
+        shown |= l->isVisible() && l->text() == tr("AppSettings",
                                                    "The bridge accepted pairing but sent no "
                                                    "user name. Please pair again.");
     EXPECT_TRUE(shown) << lang << ": the error bar shows the translated message";
-    settings().setConnectionErrorMessage("");
+    settings().setConnectionError({});
     settings().setBridgeConnected(true);
     check("general", " connected");
     for (const char* id : {"advanced", "lights", "hotkeys", "info"}) check(id, "");

@@ -16,7 +16,7 @@
 #include <atomic>
 #include <thread>
 
-#include "app/app_delegate.h"
+#include "app/bridge_controller.h"
 #include "app/qt/qt_executor.h"
 #include "simulator/sim_server.h"
 #include "support/manual_executor.h"
@@ -91,7 +91,7 @@ class ConnectionPaneTest : public ::testing::Test {
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     NotificationCenter center_;
-    AppSettings settings_{store_, center_, *exec_};
+    AppSettings settings_{store_, *exec_};
     std::unique_ptr<ConnectionView> view_;
     std::function<std::string()> detect_;
     int detects_ = 0;
@@ -124,7 +124,7 @@ TEST_F(ConnectionPaneTest, TheErrorBarReplacesTheTitleAndOneTypedCharacterClears
     EXPECT_EQ(onScreen(), "title form detect linkHint debug");
     EXPECT_EQ(part()->title()->text(), "Connect to Hue Bridge");
 
-    settings_.setConnectionErrorMessage("Bridge responded: Press LINK BUTTON and retry");
+    settings_.setConnectionError({ConnectionProblem::pressLinkButton, {}});
     EXPECT_EQ(onScreen(), "error form detect linkHint debug");
     EXPECT_EQ(part()->errorBar()->text(), "Bridge responded: Press LINK BUTTON and retry");
 
@@ -133,16 +133,16 @@ TEST_F(ConnectionPaneTest, TheErrorBarReplacesTheTitleAndOneTypedCharacterClears
     f->setFocus();
     f->end(false);
     QTest::keyClick(f, Qt::Key_5);
-    EXPECT_EQ(settings_.connectionErrorMessage(), "");
+    EXPECT_TRUE(settings_.connectionError().empty());
     EXPECT_EQ(settings_.hueIP(), "10.0.0.25");
     EXPECT_EQ(onScreen(), "title form field connect linkHint debug");
 
     // An address set elsewhere (start-up detection) shows in the field and
     // is not taken for an edit.
-    settings_.setConnectionErrorMessage("old");
+    settings_.setConnectionError({ConnectionProblem::noUserName, {}});
     settings_.setHueIP("10.0.0.77");
     EXPECT_EQ(f->text(), "10.0.0.77");
-    EXPECT_EQ(settings_.connectionErrorMessage(), "old");
+    EXPECT_EQ(settings_.connectionError().problem, ConnectionProblem::noUserName);
 }
 
 TEST_F(ConnectionPaneTest, DetectWithNothingFoundKeepsTheAddressAndRunsOnlyOnce) {
@@ -155,9 +155,9 @@ TEST_F(ConnectionPaneTest, DetectWithNothingFoundKeepsTheAddressAndRunsOnlyOnce)
         click(detect);
         return std::string();
     };
-    settings_.setConnectionErrorMessage("earlier failure");
+    settings_.setConnectionError({ConnectionProblem::noUserName, {}});
     click(detect);
-    EXPECT_EQ(settings_.connectionErrorMessage(), "") << "cleared at once";
+    EXPECT_TRUE(settings_.connectionError().empty()) << "cleared at once";
     EXPECT_FALSE(detect->isEnabled());
     click(detect);
 
@@ -166,7 +166,8 @@ TEST_F(ConnectionPaneTest, DetectWithNothingFoundKeepsTheAddressAndRunsOnlyOnce)
     exec_->advance(1ms);
     EXPECT_EQ(detects_, 1);
     EXPECT_TRUE(busyWhileRunning);
-    EXPECT_EQ(settings_.connectionErrorMessage(),
+    EXPECT_EQ(settings_.connectionError().problem, ConnectionProblem::unreachable);
+    EXPECT_EQ(part()->errorBar()->text(),
               "Unable to connect to the Hue bridge. Is the IP address correct?");
     EXPECT_TRUE(part()->errorBar()->isVisible());
     EXPECT_EQ(settings_.hueIP(), "10.0.0.2");
@@ -183,12 +184,11 @@ TEST_F(ConnectionPaneTest, DetectWithNothingFoundKeepsTheAddressAndRunsOnlyOnce)
 TEST_F(ConnectionPaneTest, ConnectErasesTheStoredUserAndPairsAfresh) {
     store_->setString("bridgeUser", "olduser");
     settings_.setHueKey("olduser");
-    settings_.setConnectionErrorMessage(
-        "Unable to connect to the Hue bridge. Is the IP address correct?");
+    settings_.setConnectionError({ConnectionProblem::unreachable, {}});
     show();
     chooseManual();
     click(part()->formConnectButton());
-    EXPECT_EQ(settings_.connectionErrorMessage(), "");
+    EXPECT_TRUE(settings_.connectionError().empty());
     EXPECT_TRUE(calls_.empty());
     EXPECT_EQ(storedUser(), "olduser") << "nothing changes during the delay";
     exec_->advance(500ms);
@@ -199,13 +199,14 @@ TEST_F(ConnectionPaneTest, ConnectErasesTheStoredUserAndPairsAfresh) {
     // The status row's Connect does the same at once, without the delay.
     settings_.setHueKey("newuser");
     store_->setString("bridgeUser", "newuser");
-    settings_.setConnectionErrorMessage("kept");
+    settings_.setConnectionError({ConnectionProblem::noUserName, {}});
     EXPECT_EQ(part()->statusButton()->text(), "Connect");
     click(part()->statusButton());
     EXPECT_EQ(storedUser(), "");
     EXPECT_EQ(calls_.size(), 2u);
     EXPECT_EQ(calls_.back(), "connect ip=10.0.0.2 key=");
-    EXPECT_EQ(settings_.connectionErrorMessage(), "kept") << "the core decides about the message";
+    EXPECT_EQ(settings_.connectionError().problem, ConnectionProblem::noUserName)
+        << "the core decides about the message";
 
     // Two quick clicks of the form's Connect pair once.
     click(part()->formConnectButton());
@@ -237,8 +238,8 @@ TEST_F(ConnectionPaneTest, ATypedAddressThatIsNoAddressShowsWhyAndSendsNothing) 
         type(c.typed);
         click(part()->formConnectButton());
         exec_->advance(500ms);
-        EXPECT_NE(settings_.connectionErrorMessage().find(c.shows), std::string::npos)
-            << settings_.connectionErrorMessage();
+        const std::string shown = part()->errorBar()->text().toStdString();
+        EXPECT_NE(shown.find(c.shows), std::string::npos) << shown;
         EXPECT_TRUE(part()->errorBar()->isVisible());
         EXPECT_TRUE(calls_.empty());
         EXPECT_EQ(storedUser(), "olduser");
@@ -261,7 +262,7 @@ TEST_F(ConnectionPaneTest, ATypedAddressThatIsNoAddressShowsWhyAndSendsNothing) 
         type(c.typed);
         click(part()->formConnectButton());
         exec_->advance(500ms);
-        EXPECT_EQ(settings_.connectionErrorMessage(), "");
+        EXPECT_TRUE(settings_.connectionError().empty());
         EXPECT_EQ(settings_.hueIP(), c.kept);
         EXPECT_EQ(part()->addressField()->text().toStdString(), c.kept);
         EXPECT_EQ(calls_, std::vector<std::string>{"connect ip=" + c.kept + " key="});
@@ -366,9 +367,8 @@ TEST_F(ConnectionPaneTest, APaneClosedMidwayDropsWhatComesBack) {
 TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndConnectsOnTheUserInterfaceThread) {
     auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
     {
-        NotificationCenter center;
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, *exec);
-        s.setConnectionErrorMessage("earlier failure");
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), *exec);
+        s.setConnectionError({ConnectionProblem::noUserName, {}});
         const auto ui = std::this_thread::get_id();
         std::atomic<bool> onWorker{false};
         std::vector<std::string> connects;
@@ -387,7 +387,7 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndConnectsOnTheUserInterfaceThre
         ASSERT_TRUE(exec->runUntil([&] { return !view.configuration()->isDetecting(); }));
         EXPECT_TRUE(onWorker);
         EXPECT_EQ(connects, std::vector<std::string>{"192.168.1.40 on ui"});
-        EXPECT_EQ(s.connectionErrorMessage(), "");
+        EXPECT_TRUE(s.connectionError().empty());
     }
 }
 
@@ -395,8 +395,7 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndConnectsOnTheUserInterfaceThre
 TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
     QtExecutor dispatcher(2);
     {
-        NotificationCenter center;
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, dispatcher);
+        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), dispatcher);
         int connects = 0;
         ConnectionActions a;
         a.detect = [] { return std::string("192.168.1.50"); };
@@ -428,12 +427,12 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
     auto store = std::make_shared<InMemoryDefaultsStore>();
     store->setString("bridgeUser", "stale-user");
     {
-        AppDelegate delegate(servicesWith(exec, store));
-        AppSettings& s = delegate.settings();
+        BridgeController controller(servicesWith(exec, store));
+        AppSettings& s = controller.settings();
         s.loadFromStore();
         ConnectionActions a;
-        a.connectToBridge = [&delegate] { delegate.connectToBridge(); };
-        a.disconnectBridge = [&delegate] { delegate.disconnectBridge(); };
+        a.connectToBridge = [&controller] { controller.connectToBridge(); };
+        a.disconnectBridge = [&controller] { controller.disconnectBridge(); };
         ConnectionView view(s, a);
         view.resize(480, 560);
         view.show();

@@ -43,7 +43,7 @@ HueGroup room(const std::string& id, const std::string& name) {
 class PrefsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        settings_ = std::make_unique<AppSettings>(store_, *center_, *executor_);
+        settings_ = std::make_unique<AppSettings>(store_, *executor_);
         settings_->setGroups({room("3", "Hall"), room("8", "Hall"), room("11", "Attic")});
     }
     void TearDown() override {

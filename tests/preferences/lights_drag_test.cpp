@@ -28,8 +28,7 @@ TEST(LightsDrag, DraggingTheThirdLightAboveTheFirstStoresTheNewOrder) {
     {
         ManualExecutor exec;
         auto store = std::make_shared<InMemoryDefaultsStore>();
-        NotificationCenter center;
-        AppSettings settings(store, center, exec);
+        AppSettings settings(store, exec);
         std::vector<HueLight> lights;
         for (const char* id : {"1", "2", "7"}) {
             HueLight l;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/light_order.h"
 #include "app/linux/launch_at_login.h"
 #include "panel/views/panel_lists.h"
 #include "preferences/advanced_pane.h"
@@ -22,7 +23,7 @@
 #include "preferences/preferences_window.h"
 #include "preferences/settings_form.h"
 #include "preferences/site_pages.h"
-#include "support/delegate_fixture.h"
+#include "support/controller_fixture.h"
 #include "support/qt_test_main.h"
 
 namespace lumora::prefs {
@@ -146,10 +147,10 @@ TEST_F(WindowTest, TheFrameIsRememberedAcrossWindowsButNotRestoredOffScreen) {
 
 // ---- Advanced ----------------------------------------------------------------------------
 
-class AdvancedTest : public DelegateFixture {
+class AdvancedTest : public ControllerFixture {
   protected:
     void SetUp() override {
-        DelegateFixture::SetUp();
+        ControllerFixture::SetUp();
         char tmpl[] = "/tmp/lumora-prefs-XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
@@ -158,7 +159,7 @@ class AdvancedTest : public DelegateFixture {
     void TearDown() override {
         pane_.reset();
         fs::remove_all(dir_);
-        DelegateFixture::TearDown();
+        ControllerFixture::TearDown();
     }
     AdvancedPane& pane() {
         pane_ = std::make_unique<AdvancedPane>(
@@ -218,8 +219,7 @@ TEST_F(AdvancedTest, ChoosingAnIconSetsTheTrayAtOnceAndSurvivesARestart) {
     EXPECT_EQ(settings().appIcon(), "Icon_Lamp2");
     EXPECT_EQ(store_->string("appIcon"), "Icon_Lamp2");
 
-    NotificationCenter center;
-    AppSettings restarted(store_, center, *exec_);
+    AppSettings restarted(store_, *exec_);
     restarted.loadFromStore();
     EXPECT_EQ(restarted.appIcon(), "Icon_Lamp2");
     // The next pane starts at the stored choice.
@@ -255,7 +255,7 @@ TEST_F(AdvancedTest, SupportButtonsOpenBundledPagesThatExist) {
 
 // ---- Lights ------------------------------------------------------------------------------
 
-class LightsTest : public DelegateFixture {
+class LightsTest : public ControllerFixture {
   protected:
     static HueLight named(const std::string& id, const std::string& name, const std::string& uid) {
         HueLight l = light(id);
@@ -276,7 +276,7 @@ class LightsTest : public DelegateFixture {
         QCoreApplication::processEvents();
     }
     std::vector<std::string> panelIds(AppSettings& s) {
-        panel::ListLights panelList(s, *delegate_);
+        panel::ListLights panelList(s, *controller_);
         std::vector<std::string> ids;
         for (auto* row : panelList.rows()) ids.push_back(row->light().lamp_id);
         return ids;
@@ -304,7 +304,8 @@ TEST_F(LightsTest, DraggingTheThirdLightToTheTopStoresTheOrderAndThePanelShowsIt
     // The bridge's next list, in its own order, keeps the user's; a new light goes last.
     auto fresh = std::vector<HueLight>{named("1", "Desk", "u1"), named("2", "Hall", "u2"),
                                        named("7", "Porch", "u7"), named("9", "Attic", "u9")};
-    settings().setLights(delegate_->mergeOrderedLightListWithNew(settings().lights(), fresh));
+    settings().setLights(
+        mergeOrderedLightListWithNew(settings().lights(), fresh, settings().defaults()));
     EXPECT_EQ(panelIds(settings()), (std::vector<std::string>{"7", "1", "2", "9"}));
 
     // The second row dropped below the last.
@@ -316,7 +317,7 @@ TEST_F(LightsTest, HidingALightTakesItOffThePanelButNotOffThePane) {
     settings().setLights(
         {named("1", "Desk", "u1"), named("2", "Hall", "u2"), named("7", "Porch", "u7")});
     // The panel's list is open all the while.
-    panel::ListLights open(settings(), *delegate_);
+    panel::ListLights open(settings(), *controller_);
     open.show();
     auto openIds = [&] {
         QCoreApplication::processEvents();

@@ -71,7 +71,7 @@ class PrefsA11yTest : public ::testing::Test {
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::shared_ptr<NotificationCenter> center_ = std::make_shared<NotificationCenter>();
-    AppSettings settings_{store_, *center_, *exec_};
+    AppSettings settings_{store_, *exec_};
     CarbonKeyboardShortcuts hotKeys_;
     KeyboardShortcuts shortcuts_{store_, center_, hotKeys_};
     QTemporaryDir config_;
@@ -107,7 +107,7 @@ TEST_F(PrefsA11yTest, EveryPaneNamesEveryControl) {
     QCoreApplication::processEvents();
     EXPECT_EQ(unnamedControls(window_.get()), "") << "connected";
     settings_.setBridgeConnected(false);
-    settings_.setConnectionErrorMessage("No route to host");
+    settings_.setConnectionError({ConnectionProblem::unreachable, {}});
     exec_->runPending();
     QCoreApplication::processEvents();
     EXPECT_EQ(unnamedControls(window_.get()), "") << "error";

@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
     ManualExecutor exec;
 
     auto store = std::make_shared<InMemoryDefaultsStore>();
-    NotificationCenter center;
-    AppSettings settings(store, center, exec);
+    AppSettings settings(store, exec);
     settings.loadFromStore();
     std::vector<HueLight> lights;
     for (auto [id, name] : {std::pair{"1", "Desk lamp"},
@@ -94,7 +93,7 @@ int main(int argc, char** argv) {
             save(w, QString::fromLatin1(id));
         }
         for (bool connected : {false, true}) {
-            AppSettings s(std::make_shared<InMemoryDefaultsStore>(), center, exec);
+            AppSettings s(std::make_shared<InMemoryDefaultsStore>(), exec);
             s.setHueIP("http://192.168.1.20/api");
             s.setBridgeConnected(connected);
             prefs::ConnectionActions a;

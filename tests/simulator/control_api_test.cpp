@@ -1,5 +1,8 @@
 // The control API under /sim, spoken over HTTP as tests and demos use it.
 
+#include <filesystem>
+#include <fstream>
+
 #include "sim_test_support.h"
 
 namespace lumora::sim::test {
@@ -28,20 +31,57 @@ TEST_F(ControlApiTest, LinkButtonOpensAndClosesPairing) {
     controlJson("POST", "/sim/linkbutton", R"({"pressed":"yes"})", 400);
 }
 
-TEST_F(ControlApiTest, FixturesLoadByNameOrPathAndBadOnesChangeNothing) {
+TEST_F(ControlApiTest, FixturesLoadByNameAndBadOnesChangeNothing) {
     controlJson("POST", "/sim/fixture", R"({"name":"edge"})");
     EXPECT_EQ(get(api("/config"))["name"], "Edge bridge");
-
     Json error = controlJson("POST", "/sim/fixture", R"({"name":"no-such-fixture"})", 400);
     EXPECT_NE(error["error"].get<std::string>().find("no-such-fixture"), std::string::npos);
-    TempFile broken(R"({"lights":[1,2]})");
-    controlJson("POST", "/sim/fixture", Json{{"path", broken.path()}}.dump(), 400);
-    TempFile notJson("{");
-    controlJson("POST", "/sim/fixture", Json{{"path", notJson.path()}}.dump(), 400);
+    // A name is an embedded fixture, never a file; without a folder no path loads.
+    controlJson("POST", "/sim/fixture", Json{{"name", LUMORA_SMALL_FIXTURE}}.dump(), 400);
+    controlJson("POST", "/sim/fixture", Json{{"path", LUMORA_SMALL_FIXTURE}}.dump(), 403);
     EXPECT_EQ(get(api("/config"))["name"], "Edge bridge");
+}
 
-    controlJson("POST", "/sim/fixture", Json{{"path", LUMORA_SMALL_FIXTURE}}.dump());
-    EXPECT_EQ(get(api("/config"))["name"], "Test bridge");
+TEST_F(ControlApiTest, FixtureFilesLoadOnlyFromInsideTheFixtureFolder) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::path(TempFile("").path() + ".d");
+    fs::create_directories(dir / "sub");
+    struct Cleanup {
+        fs::path dir;
+        ~Cleanup() { fs::remove_all(dir); }
+    } cleanup{dir};
+    Json fixture = smallFixture();
+    fixture["config"]["name"] = "Folder bridge";
+    std::ofstream(dir / "sub" / "home.json") << fixture.dump();
+    std::ofstream(dir / "broken.json") << R"({"lights":[1,2]})";
+    std::ofstream(dir / "not.json") << "{";
+    TempFile outside(smallFixture().dump());
+    fs::create_symlink(outside.path(), dir / "escape.json");
+    fs::create_symlink(dir / "sub" / "home.json", dir / "alias.json");
+
+    SimServer server(ServerOptions{.fixture = "edge", .fixtureDir = dir.string()});
+    ASSERT_TRUE(server.start());
+    const std::string name = fs::path(outside.path()).filename();
+    const struct {
+        std::string path;
+        int status;
+    } cases[] = {
+        {"sub/home.json", 200}, {(dir / "sub" / "home.json").string(), 200},
+        {"alias.json", 200},  // a link that stays inside
+        {"escape.json", 403},   {"../" + name, 403},
+        {outside.path(), 403},  {LUMORA_SMALL_FIXTURE, 403},
+        {"broken.json", 400},   {"not.json", 400},
+        {"missing.json", 400},  {"sub", 400},
+    };
+    for (const auto& c : cases) {
+        server.loadFixture("edge");
+        RawReply reply =
+            rawRequest(server.port(), "POST", "/sim/fixture", Json{{"path", c.path}}.dump());
+        EXPECT_EQ(reply.status, c.status) << c.path << ": " << reply.body;
+        EXPECT_EQ(server.call("GET", "/api/config")["name"],
+                  c.status == 200 ? "Folder bridge" : "Edge bridge")
+            << c.path;
+    }
 }
 
 TEST_F(ControlApiTest, LightsCanBeMadeUnreachable) {
@@ -62,6 +102,12 @@ TEST_F(ControlApiTest, FaultsAreQueuedAndCleared) {
     controlJson("POST", "/sim/fault", R"({"kind":"close","count":1,"delay_ms":10})");
     EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).bytes, "");
     controlJson("POST", "/sim/fault", R"({"kind":"meltdown"})", 400);
+    for (const char* beyond :
+         {R"({"kind":"delay","delay_ms":9223372036854775807})",
+          R"({"kind":"delay","delay_ms":600001})", R"({"kind":"close","count":5000000000})",
+          R"({"kind":"close","count":18446744073709551615})"}) {
+        controlJson("POST", "/sim/fault", beyond, 400);
+    }
     for (const char* name : {"delay", "close", "garbage", "truncated", "http500", "http503",
                              "http429", "huge", "notutf8"}) {
         auto kind = faultFromString(name);
@@ -80,6 +126,13 @@ TEST_F(ControlApiTest, ClockAdvanceRunsSchedules) {
     EXPECT_GT(after["sim_time"].get<std::string>(), before["sim_time"].get<std::string>());
     EXPECT_EQ(lightState("1")["on"], false);
     controlJson("POST", "/sim/clock", R"({"advance_s":-5})", 400);
+    controlJson("POST", "/sim/clock", R"({"advance_s":1e300})", 400);
+    // However often it is moved on, the clock stays within a century of now.
+    const long long century = kMaxClockOffset.count();
+    for (int i = 0; i < 3; ++i) {
+        controlJson("POST", "/sim/clock", Json{{"advance_s", century}}.dump());
+    }
+    EXPECT_EQ(controlJson("GET", "/sim/clock")["offset_s"], century);
 }
 
 TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimes) {

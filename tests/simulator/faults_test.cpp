@@ -112,6 +112,24 @@ TEST_F(FaultsTest, FaultsHitTheNextApiRequestsInOrderAndAreLogged) {
     EXPECT_EQ(lights().status, 200);
 }
 
+TEST_F(FaultsTest, InProcessRequestsAnswerAsOverHttpFaultsIncluded) {
+    for (const std::string& path : {api("/lights"), std::string("/discovery"),
+                                    std::string("/no/such/page"), std::string("/sim/state")}) {
+        RawReply http = rawRequest(server_->port(), "GET", path);
+        const auto direct = server_->handle("GET", path);
+        EXPECT_EQ(direct.status, http.status) << path;
+        EXPECT_EQ(direct.contentType, http.headers["content-type"]) << path;
+        // The state holds the time, which moves between the two.
+        if (path != "/sim/state") {
+            EXPECT_EQ(direct.body, http.body) << path;
+        }
+    }
+    server_->injectFault(Fault::truncatedBody, 1);
+    const std::string whole = normalLights().dump();
+    EXPECT_EQ(server_->handle("GET", api("/lights")).body, whole.substr(0, whole.size() / 2));
+    EXPECT_EQ(server_->requestLog().back().fault, "truncated");
+}
+
 TEST_F(FaultsTest, StoppingCutsALongDelayShort) {
     server_->injectFault(Fault::delay, 1, 20s);
     std::thread client(

@@ -131,6 +131,7 @@ TEST(Program, BadArgumentsExitWithTwoAndSayWhy) {
         {"--frobnicate"},
         {"--link-button", "maybe"},
         {"--fixture", "no-such-fixture"},
+        {"--fixture-dir", "/no/such/folder"},
         {"--help=yes"},
         {"--bind", ""},
     };
@@ -155,7 +156,8 @@ TEST(Program, HelpListsTheOptions) {
     Program program({"--help"});
     EXPECT_EQ(program.exitCode(), 0);
     std::string help = program.stdoutText();
-    for (const char* option : {"--port", "--fixture", "--link-button", "--bind", kDemoUser}) {
+    for (const char* option :
+         {"--port", "--fixture", "--fixture-dir", "--link-button", "--bind", kDemoUser}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }

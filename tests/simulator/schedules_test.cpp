@@ -138,6 +138,8 @@ TEST_F(SchedulesTest, CreationIsCheckedLikeTheBridge) {
         {"{" + command + R"(,"localtime":"PT1:00"})", 7, "/schedules/localtime"},
         {"{" + command + R"(,"localtime":"R00/PT00:01:00"})", 7, "/schedules/localtime"},
         {"{" + command + R"(,"localtime":"2001-01-01T00:00:00"})", 7, "/schedules/localtime"},
+        // Past what the clock holds.
+        {"{" + command + R"(,"time":"2250-01-01T00:00:00"})", 7, "/schedules/time"},
         {"{" + command + R"(,"localtime":"PT00:01:00","status":"paused"})", 7, "/schedules/status"},
         {"{" + command + R"(,"localtime":"PT00:01:00","name":"123456789012345678901234567890123"})",
          7, "/schedules/name"},

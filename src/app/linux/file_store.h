@@ -14,24 +14,39 @@ namespace lumora {
 
 // Replaces `file` with `text` so that a reader sees the old content or the new,
 // never a part: a temporary file beside it, fsync, rename, fsync of the folder.
-// On failure the old file is left as it was and `error` says why.
+// On failure the old file is left as it was, no temporary file is left, and
+// `error` says why (errno too).
 bool replaceFileAtomically(const std::filesystem::path& file, const std::string& text,
                            unsigned mode, std::string* error = nullptr);
 
 // $LUMORA_CONFIG_DIR, else $XDG_CONFIG_HOME/<profile>, else ~/.config/<profile>.
 std::filesystem::path configDirectory(const std::string& profile = "lumora");
 
+// Settings files larger than this are refused like corrupt ones: the program
+// writes a few kilobytes, and parsing tens of megabytes costs seconds and
+// gigabytes. The store never writes a file it would refuse.
+inline constexpr std::size_t kMaxSettingsFileSize = 1024 * 1024;
+// So is nesting deeper than this, the object itself counted: the program
+// writes flat objects, and deep values overflow the stack when written out.
+inline constexpr int kMaxSettingsDepth = 64;
+
 class JsonFileDefaultsStore : public DefaultsStore {
   public:
-    // Loads the file. An unreadable file is moved aside as
-    // defaults.json.corrupt-<time> with a line on standard error, and the
-    // store starts empty.
+    // Loads the file. A corrupt or oversized file is moved aside as
+    // defaults.json.corrupt-<time> with a line on standard error, and the store
+    // starts empty. A file that is there but cannot be read (permissions, a
+    // folder in its place) is left alone: the store says so once on standard
+    // error, runs in memory and writes nothing until a later change finds the
+    // file readable. Temporary files of writers that died are removed.
     explicit JsonFileDefaultsStore(std::filesystem::path directory);
     ~JsonFileDefaultsStore() override;
 
     std::optional<DefaultsValue> object(const std::string& key) const override;
     void set(const std::string& key, DefaultsValue value) override;
     void remove(const std::string& key) override;
+    StoreResult trySet(const std::string& key, DefaultsValue value) override;
+    StoreResult tryRemove(const std::string& key) override;
+    std::optional<StoreProblem> problem() const override;
 
     const std::filesystem::path& file() const { return file_; }
     // How many times this store has replaced the file. Setting a value the
@@ -43,10 +58,15 @@ class JsonFileDefaultsStore : public DefaultsStore {
     const std::optional<std::filesystem::path>& movedAside() const { return movedAside_; }
 
   private:
+    enum class ReadState { Read, Missing, Unreadable, MovedAside };
     // Re-reads the file under a lock, applies one change and writes it back,
     // so that another process sharing the file (lumora-ctl) loses nothing.
-    void update(const std::string& key, const std::optional<DefaultsValue>& value);
-    std::optional<nlohmann::json> readFile(bool moveAsideIfCorrupt);
+    StoreResult update(const std::string& key, const std::optional<DefaultsValue>& value);
+    // Reads the file into `out`; records an unreadable file as the problem.
+    ReadState readFile(nlohmann::json& out);
+    void moveAside(const std::string& why);
+    // Prints a problem when it differs from the one already reported.
+    void setProblem(std::optional<StoreProblem> p);
     // Notes what the file looks like now, under the lock, right after it was
     // read or written: the copy in memory is the file for as long as it looks so.
     void noteFileSeen();
@@ -68,6 +88,7 @@ class JsonFileDefaultsStore : public DefaultsStore {
     // Held apart so that the header needs only the library's declarations.
     std::unique_ptr<nlohmann::json> values_;
     std::optional<std::filesystem::path> movedAside_;
+    std::optional<StoreProblem> problem_;
     std::uint64_t writes_ = 0;
     std::uint64_t reads_ = 0;
     std::optional<FileLook> seen_;

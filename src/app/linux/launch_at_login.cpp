@@ -213,23 +213,31 @@ bool LaunchAtLogin::migrateIfNeeded() {
     auto exec = entryValue(*text, "Exec");
     auto program = exec ? desktopExecProgram(*exec) : std::nullopt;
     // A bare name is looked up on PATH by the desktop; only paths can go stale.
-    if (program && (program->find('/') == std::string::npos || fs::exists(*program))) return false;
+    // One the system cannot even look up (a name too long) is stale as well.
+    std::error_code ec;
+    if (program && (program->find('/') == std::string::npos || fs::exists(*program, ec)))
+        return false;
     // Everything else in the entry, a Hidden=true the user set included, stays.
+    const std::string execLine = "Exec=" + desktopExecValue(program_) + "\n";
     std::string out;
     bool inMain = false;
     bool replaced = false;
+    std::optional<size_t> afterHeader;
     for (const std::string& line : splitLines(*text)) {
         if (!line.empty() && line[0] == '[') inMain = line == "[Desktop Entry]";
         if (inMain && !replaced && line.rfind("Exec", 0) == 0 &&
             line.find_first_not_of(' ', 4) != std::string::npos &&
             line[line.find_first_not_of(' ', 4)] == '=') {
-            out += "Exec=" + desktopExecValue(program_) + "\n";
+            out += execLine;
             replaced = true;
             continue;
         }
         out += line + "\n";
+        if (inMain && !afterHeader) afterHeader = out.size();
     }
-    if (!replaced) out = entryText();
+    // An entry without Exec keeps its other keys (Hidden among them) too.
+    if (!replaced && afterHeader) out.insert(*afterHeader, execLine);
+    if (!replaced && !afterHeader) out = entryText();
     return replaceFileAtomically(entry_, out, 0644);
 }
 

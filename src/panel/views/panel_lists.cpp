@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/light_order.h"
 #include "base/letter_case.h"
 #include "base/setting_keys.h"
 

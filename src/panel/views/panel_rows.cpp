@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/app_delegate.h"
+#include "app/light_order.h"
 #include "ui/theme.h"
 
 namespace lumora::panel {

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "app/app_settings.h"
 #include "base/scoped_env.h"
@@ -66,22 +70,41 @@ TEST_F(FileStoreTest, KeepsKindsAcrossRestartsWithPrivateMode) {
 }
 
 TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
-    // Not JSON, or JSON that is no object.
-    for (const std::string text : {"{\"bridgeIP\": \"10.0.0.2\", trailing garbage", "[1,2,3]"}) {
-        SCOPED_TRACE(text);
-        write(text);
+    const std::string deep =
+        "{\"a\":" + std::string(kMaxSettingsDepth, '[') + std::string(kMaxSettingsDepth, ']') + "}";
+    const std::string large = "{\"pad\":\"" + std::string(kMaxSettingsFileSize, 'x') + "\"}";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::uintmax_t sparseSize;  // a file of zeros that takes no disk
+        std::string message;
+    } cases[] = {
+        {"not JSON", "{\"bridgeIP\": \"10.0.0.2\", trailing garbage", 0, "could not be read"},
+        {"no object", "[1,2,3]", 0, "could not be read"},
+        {"nested too deep", deep, 0, "could not be read"},
+        {"over the size cap", large, 0, "is " + std::to_string(large.size()) + " bytes"},
+        // Refused by its size alone: a reader that read it first would spend
+        // seconds and fail on its content.
+        {"huge", "", 64u << 20, "is 67108864 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        write(c.text);
+        if (c.sparseSize) fs::resize_file(dir_ / "defaults.json", c.sparseSize);
         ManualExecutor exec;
         testing::internal::CaptureStderr();
         auto store = std::make_shared<JsonFileDefaultsStore>(dir_);
         std::string err = testing::internal::GetCapturedStderr();
         ASSERT_TRUE(store->movedAside());
-        EXPECT_NE(err.find("could not be read"), std::string::npos);
-        std::ifstream kept(*store->movedAside());
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), text);
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        EXPECT_EQ(fs::file_size(*store->movedAside()), c.sparseSize ? c.sparseSize : c.text.size());
+        if (!c.sparseSize && c.text.size() < 100) {
+            std::ifstream kept(*store->movedAside());
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), c.text);
+        }
         EXPECT_FALSE(fs::exists(dir_ / "defaults.json"));
 
-        NotificationCenter center;
-        AppSettings s(store, center, exec);
+        AppSettings s(store, exec);
         s.loadFromStore();
         EXPECT_EQ(s.hueIP(), "");
         EXPECT_TRUE(s.showColorBarsForRooms());
@@ -89,6 +112,72 @@ TEST_F(FileStoreTest, CorruptFileIsKeptAsideAndTheProgramStartsWithDefaults) {
         exec.runPending();
         fs::remove_all(dir_);
     }
+}
+
+// What is just inside the limits is read, kept and written back inside them:
+// the store never writes a file it would refuse at the next start.
+TEST_F(FileStoreTest, AFileAtTheLimitsIsKeptAndWrittenWithinThem) {
+    // A long string fills the file; indented, a list of small numbers takes
+    // three times its compact size and so no longer fits.
+    std::string text = "{\"a\":" + std::string(kMaxSettingsDepth - 1, '[') +
+                       std::string(kMaxSettingsDepth - 1, ']') + ",\"b\":[0";
+    for (int i = 0; i < 500; ++i) text += ",0";
+    text += "],\"pad\":\"";
+    text += std::string(kMaxSettingsFileSize - 100 - text.size(), 'x') + "\"}";
+    text.insert(text.size() - 1, std::string(kMaxSettingsFileSize - text.size(), ' '));
+    ASSERT_EQ(text.size(), kMaxSettingsFileSize);
+    write(text);
+    JsonFileDefaultsStore s(dir_);
+    EXPECT_FALSE(s.movedAside());
+    EXPECT_TRUE(s.trySet("showZones", DefaultsValue(true)));
+    EXPECT_LE(fs::file_size(dir_ / "defaults.json"), kMaxSettingsFileSize);
+    JsonFileDefaultsStore again(dir_);
+    EXPECT_FALSE(again.movedAside());
+    EXPECT_TRUE(again.boolean("showZones"));
+
+    // One more value and it would not fit at all: refused, the file as it was.
+    const std::string before = read();
+    testing::internal::CaptureStderr();
+    StoreResult r = again.trySetString("pad", std::string(kMaxSettingsFileSize, 'x'));
+    testing::internal::GetCapturedStderr();
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.problem->kind, StoreProblem::Kind::WriteFailed);
+    EXPECT_EQ(read(), before);
+}
+
+// A write killed before its rename leaves its temporary file: those of
+// processes that are gone are removed at start, nothing else is.
+TEST_F(FileStoreTest, StaleTemporaryFilesOfDeadWritersAreRemovedAtStart) {
+    fs::create_directories(dir_);
+    auto deadPid = [] {
+        const pid_t pid = ::fork();
+        if (pid == 0) ::_exit(0);
+        ::waitpid(pid, nullptr, 0);
+        return std::to_string(pid);
+    };
+    const std::string dead = deadPid(), deadToo = deadPid();
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    auto make = [&](const std::string& name, bool aged = true) {
+        std::ofstream(dir_ / name) << "partial";
+        if (aged) fs::last_write_time(dir_ / name, old);
+    };
+    make("defaults.json.tmp-" + dead);
+    const std::vector<std::string> kept = {
+        "defaults.json.tmp-" + std::to_string(::getpid()),  // a live writer
+        "defaults.json.tmp-0" + dead,
+        "defaults.json.tmp-" + dead + "x",
+        "defaults.json.tmp-",
+        "other.json.tmp-" + dead,
+        "defaults.json.tmp-" + deadToo,  // just written: maybe a writer we cannot see
+    };
+    for (const auto& name : kept) make(name, name != kept.back());
+    JsonFileDefaultsStore s(dir_);
+    std::vector<std::string> files;
+    for (auto& e : fs::directory_iterator(dir_)) files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files, expected);
 }
 
 TEST_F(FileStoreTest, TwoProgramsSharingTheFileLoseNothing) {
@@ -109,6 +198,19 @@ TEST_F(FileStoreTest, EntriesOfOtherKindsSurviveWrites) {
     EXPECT_FALSE(s.contains("future")) << "typed reads see only the four kinds";
     s.setBool("showZones", false);
     EXPECT_NE(read().find("nested"), std::string::npos);
+}
+
+TEST_F(FileStoreTest, ValuesOutsideWhatTheKindsHoldAreReadSafelyAndWritten) {
+    // Past the signed range: clamped, not wrapped to a negative number.
+    write(R"({"huge":18446744073709551615,"showZones":true})");
+    JsonFileDefaultsStore s(dir_);
+    EXPECT_GT(s.integer("huge"), std::numeric_limits<std::int64_t>::max() / 2);
+    // Bytes that are not UTF-8 do not stop the write, nor lose the other keys.
+    s.setString("name", std::string("Lamp \xff"));
+    JsonFileDefaultsStore again(dir_);
+    EXPECT_FALSE(again.movedAside());
+    EXPECT_EQ(again.string("name"), "Lamp \xef\xbf\xbd");
+    EXPECT_TRUE(again.boolean("showZones"));
 }
 
 TEST(ConfigDirectory, HonoursOverrides) {

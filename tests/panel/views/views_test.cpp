@@ -9,14 +9,14 @@
 
 #include "panel/views/content_view.h"
 #include "panel/views/panel_lists.h"
-#include "support/delegate_fixture.h"
+#include "support/controller_fixture.h"
 #include "support/qt_test_main.h"
 #include "ui/panel_tab.h"
 
 namespace lumora::panel {
 namespace {
 
-class ViewsTest : public DelegateFixture {
+class ViewsTest : public ControllerFixture {
   protected:
     // Shows a widget 200 wide so rows get their real geometry.
     template <typename W>
@@ -43,7 +43,7 @@ TEST_F(ViewsTest, RoomRowControlsWriteTheRecordAtOnceAndQueueOneCommand) {
     warm.ct_min = 153;
     warm.ct_max = 500;
     settings().setGroups({warm, room("6", "Kitchen", "room", {"3", "4"})});
-    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *controller_));
     ASSERT_EQ(list->rows().size(), 2u);
     GroupRow* bedroom = list->rows()[0];
     GroupRow* kitchen = list->rows()[1];
@@ -90,7 +90,7 @@ TEST_F(ViewsTest, RoomRowControlsWriteTheRecordAtOnceAndQueueOneCommand) {
 
 TEST_F(ViewsTest, ARowWhoseRecordVanishedIgnoresInput) {
     settings().setGroups({room("5", "Hall", "room")});
-    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *controller_));
     GroupRow* hall = list->rows().at(0);
     HueGroup other = room("9", "Attic", "room");
     other.brightness = 17;
@@ -106,7 +106,7 @@ TEST_F(ViewsTest, ZonesAndRoomsSectionsAndTheirHeaders) {
     settings().setGroups({room("1", "Upstairs", "Zone"), room("2", "Kitchen", "Room"),
                           room("3", "TV area", "Entertainment"), room("4", "Bath", "room")});
     settings().setShowZones(true);
-    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *controller_));
     EXPECT_EQ(list->headers(), (QStringList{"ZONES", "ROOMS"}));
     ASSERT_EQ(list->rows().size(), 3u);
     EXPECT_EQ(list->rows()[0]->group().name, "Upstairs");
@@ -129,7 +129,7 @@ TEST_F(ViewsTest, TheSceneButtonNeedsScenesAndTheSwitchAndRecallsOncePerClick) {
     settings().setGroups({room("5", "Living", "room"), room("6", "Hall", "room")});
     settings().setScenes({scene("s1", "Relax", "5"), scene("s2", "Read", "5")});
     settings().setShowScenes(false);
-    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *controller_));
     EXPECT_FALSE(list->rows()[0]->sceneButton());
     settings().setShowScenes(true);
     list->sync();
@@ -152,7 +152,7 @@ TEST_F(ViewsTest, TheSceneButtonNeedsScenesAndTheSwitchAndRecallsOncePerClick) {
 
     // The scenes panel: every scene, one recall each, hover raises the background.
     settings().setScenes({scene("a", "Morning", "5"), scene("b", "Night", "6")});
-    auto scenes = shown(std::make_unique<ListScenes>(settings(), *delegate_));
+    auto scenes = shown(std::make_unique<ListScenes>(settings(), *controller_));
     ASSERT_EQ(scenes->buttons().size(), 2u);
     SceneButton* night = scenes->buttons()[1];
     take();
@@ -173,7 +173,7 @@ TEST_F(ViewsTest, ALightRowHasTheControlsItsLightAllows) {
     settings().setLights({lamp("1", true, true, true), lamp("2", false, false, false),
                           lamp("3", false, true, true), lamp("4", true, false, true)});
     store_->setBool("hide_light_uid-4", true);
-    auto list = shown(std::make_unique<ListLights>(settings(), *delegate_));
+    auto list = shown(std::make_unique<ListLights>(settings(), *controller_));
     ASSERT_EQ(list->rows().size(), 3u) << "the hidden light is not listed";
     EXPECT_EQ(settings().lights().size(), 4u) << "but stays known";
     LightRow* full = list->rows()[0];
@@ -211,7 +211,7 @@ TEST_F(ViewsTest, TheColourBarsReachBothEndsBesideTheScrollBar) {
     std::vector<HueLight> lights;
     for (int i = 1; i <= 6; ++i) lights.push_back(lamp(std::to_string(i), true, true, true));
     settings().setLights(lights);
-    auto list = std::make_unique<ListLights>(settings(), *delegate_);
+    auto list = std::make_unique<ListLights>(settings(), *controller_);
     list->resize(200, 300);
     list->show();
     QCoreApplication::processEvents();
@@ -236,7 +236,7 @@ TEST_F(ViewsTest, TheColourBarsReachBothEndsBesideTheScrollBar) {
 
 TEST_F(ViewsTest, ARefreshThatChangesNothingRebuildsNothing) {
     settings().setGroups({room("5", "Living", "room")});
-    auto list = shown(std::make_unique<ListGroups>(settings(), *delegate_));
+    auto list = shown(std::make_unique<ListGroups>(settings(), *controller_));
     const int before = list->rebuilds();
     GroupRow* row = list->rows()[0];
     // What a refresh does: fresh records with the same content.
@@ -267,7 +267,7 @@ class ContentViewTest : public ViewsTest {
         a.openURL = [this](const std::string& u) { calls_.push_back("open " + u); };
         a.reviewURL = "file:///review";
         a.version = "1.2.3";
-        return shown(std::make_unique<ContentView>(settings(), *delegate_, a));
+        return shown(std::make_unique<ContentView>(settings(), *controller_, a));
     }
     std::vector<std::string> calls_;
 };

@@ -1,0 +1,160 @@
+#pragma once
+// The one bridge the program controls: connecting and pairing, finding it,
+// keeping AppSettings in step with it, pacing commands to it, and the debug
+// report. No toolkit: the tray program and lumora-ctl both drive it. It
+// reports only through AppSettings, whose observers the shell holds.
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_settings.h"
+#include "app/services.h"
+#include "base/dispatch.h"
+#include "bridge/bridge_endpoint.h"
+#include "bridge/commands.h"
+#include "bridge/fetchers.h"
+
+namespace lumora {
+
+inline constexpr auto kQueuePeriod = std::chrono::milliseconds(300);
+inline constexpr auto kRefreshPeriod = std::chrono::milliseconds(3500);
+inline constexpr auto kQuietAfterUserAction = std::chrono::milliseconds(3000);
+inline constexpr auto kCommandTimeout = std::chrono::seconds(3);
+
+class BridgeController : public CommandQueue {
+  public:
+    explicit BridgeController(Services services);
+    ~BridgeController() override;
+    BridgeController(const BridgeController&) = delete;
+    BridgeController& operator=(const BridgeController&) = delete;
+
+    AppSettings& settings() { return *settings_; }
+    const AppSettings& settings() const { return *settings_; }
+    const Services& services() const { return services_; }
+
+    // The start-up connection, once the settings are loaded: to the stored
+    // address, or to the one detection finds. Finding none ends quietly.
+    void start();
+    // The detection the services chose, safe to call on a worker; blocks.
+    Services::Detector detector() const;
+
+    // Connection and refresh.
+    void connectToBridge();
+    void fetchBridgeAccess();
+    void fetchLights();
+    void fetchGroups();
+    void fetchScenes();
+    void ensureBridgeStateRefresherIsRunning();
+    void refreshTick();
+    void disconnectBridge();
+    void updateHueIP(const std::string& newIP);
+    void updateHueKey(const std::string& newKey);
+    int getGroupIndex(const HueGroup& group) const;
+    int getLampIndex(const HueLight& lamp) const;
+
+    // The action queue, and what the command functions need of it.
+    void addActionItem(ActionQueueItem item) override;
+    std::string commandBridgeIP() const override { return settings_->hueIP(); }
+    std::string commandBridgeUser() const override { return settings_->hueKey(); }
+    void updateLocalLight(const HueLight& lamp,
+                          const std::function<void(HueLight&)>& change) override;
+    void updateLocalGroup(const HueGroup& group,
+                          const std::function<void(HueGroup&)>& change) override;
+    void commandLog(const std::string& line) override { settings_->logger(line); }
+    WallTime commandTime() const override { return dispatcher_.wallNow(); }
+    void ensureQueueProcessorIsRunning();
+    void processActionQueue();
+    // Requests started by the queue whose reply has not come back yet.
+    int sendsInFlight() const { return inFlight_->load(); }
+    // True when nothing waits in the queue and nothing is on its way.
+    bool queueDrained() const;
+
+    // Every light off now, or all at once after `minutes` by the bridge's own
+    // schedule.
+    void allOff();
+    void allOffInMinutes(int minutes);
+
+    // The timers stop for sleep and quit and start again on wake.
+    void applicationWillTerminate();
+    void onSleepNote();
+    void onWakeNote();
+    const std::weak_ptr<RepeatingTimer>& actionQueueProcessor() const {
+        return actionQueueProcessor_;
+    }
+    const std::weak_ptr<RepeatingTimer>& bridgeStateRefresher() const {
+        return bridgeStateRefresher_;
+    }
+
+    // Sends the debug report: the bridge's address and model, the program's
+    // version and its log without the user name, through the services' script
+    // runner on a worker. Where it went is logged once the script ends.
+    void sendDebugReport();
+
+  private:
+    // What background work holds instead of `this`: a way back on the UI
+    // thread. The token is checked there, where the controller is also
+    // destroyed, so a worker never reads the controller and the controller
+    // may go while a read or pairing is still on its way. Only the
+    // dispatcher's own workers hold one: the dispatcher waits for them
+    // before it goes, so it is there for every post.
+    class UiHandle {
+      public:
+        // Runs `work` with the controller on the UI thread, if it still exists then.
+        void post(std::function<void(BridgeController&)> work) const;
+        // A hint for a worker to skip work nobody waits for; decides nothing.
+        bool gone() const { return alive_.expired(); }
+
+      private:
+        friend class BridgeController;
+        UiHandle(BridgeController* controller, Dispatcher* dispatcher, std::weak_ptr<int> alive)
+            : controller_(controller), dispatcher_(dispatcher), alive_(std::move(alive)) {}
+        BridgeController* controller_;  // followed only on the UI thread, after the check
+        Dispatcher* dispatcher_;
+        std::weak_ptr<int> alive_;
+    };
+    UiHandle uiHandle() { return UiHandle(this, &dispatcher_, alive_); }
+
+    // The bridge as the settings name it now; taken on the UI thread, copied
+    // to the workers.
+    BridgeEndpoint endpoint() const { return {settings_->hueIP(), settings_->hueKey()}; }
+    // Brings hueIP to its bare HOST[:PORT]; false, with the problem shown,
+    // when what was typed is no address.
+    bool useTypedAddress();
+    // Static, so what runs on a worker cannot reach the controller but through `self`.
+    struct Reader {
+        UiHandle self;
+        HttpTransport transport;
+        BridgeEndpoint bridge;
+        std::shared_ptr<FetchMemo> memo;
+    };
+    Reader reader();
+    static void readLights(const Reader& r);
+    static void readGroups(const Reader& r);
+    static void readScenes(const Reader& r);
+    static void pairWith(UiHandle self, const HttpTransport& transport, const std::string& ip);
+    void send(const ActionQueueItem& item);
+    // Runs `work` on the UI thread if this controller still exists then. Only
+    // for callers on the UI thread; workers use a UiHandle.
+    void onUI(std::function<void()> work);
+
+    Services services_;
+    // The services' dispatcher, which they keep alive as long as this controller.
+    Dispatcher& dispatcher_;
+    std::unique_ptr<AppSettings> settings_;
+    // This controller's last replies; shared with the reads still on a worker.
+    std::shared_ptr<FetchMemo> fetchMemo_ = std::make_shared<FetchMemo>();
+    std::weak_ptr<RepeatingTimer> actionQueueProcessor_;
+    std::weak_ptr<RepeatingTimer> bridgeStateRefresher_;
+    std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+// The log as the debug report carries it: the user name (`user`, and any name
+// in a bridge path "/api/NAME") replaced by "<user>".
+std::vector<std::string> scrubbedLog(const std::vector<std::string>& log, const std::string& user);
+
+}  // namespace lumora

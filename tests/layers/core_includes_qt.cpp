@@ -1,2 +1,0 @@
-// Must not compile: the core has no toolkit on its include path.
-#include <QtCore/QObject>

@@ -1,0 +1,3 @@
+// The platform folders are where these belong.
+#include <avahi-client/client.h>
+#include <xcb/xcb.h>  // refused: bridge/avahi may not include X11

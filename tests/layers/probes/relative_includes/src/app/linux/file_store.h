@@ -1,0 +1,1 @@
+// Here so the probe's relative includes resolve.

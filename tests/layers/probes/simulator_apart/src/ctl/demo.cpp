@@ -1,0 +1,2 @@
+#include "panel/qt_shell.h"  // refused: ctl may not include panel/
+#include "simulator/sim_server.h"

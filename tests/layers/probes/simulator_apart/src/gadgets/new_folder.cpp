@@ -1,0 +1,2 @@
+// refused: folder gadgets/ has no include rules
+#include "base/dispatch.h"
