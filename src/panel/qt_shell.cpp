@@ -151,7 +151,11 @@ void QtShell::buildInterface() {
             if (options_.makeContent) return options_.makeContent(*this);
             PanelActions actions;
             actions.closePanel = [this] { closePanel(); };
-            actions.showSettings = [this] { openSettings(); };
+            // The window alone: the gear closes the panel itself, the
+            // welcome title bar's button leaves it open.
+            actions.showSettings = [this] {
+                if (options_.showSettings) options_.showSettings(*this);
+            };
             actions.connectToBridge = [this] { controller_.connectToBridge(); };
             actions.openURL = [this](const std::string& url) { openURL(url); };
             actions.reviewURL = options_.feedbackURL;

@@ -21,12 +21,14 @@
 #include "panel/panel_placement.h"
 #include "panel/panel_window.h"
 #include "panel/qt_shell.h"
+#include "panel/views/content_view.h"
 #include "preferences/debug_view.h"
 #include "preferences/image_player.h"
 #include "preferences/settings_panes.h"
 #include "support/dispatcher_teardown.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
+#include "ui/icon_button.h"
 
 namespace lumora::panel {
 namespace {
@@ -410,6 +412,27 @@ TEST_F(ShellTest, SettingsOpenBeforeThePanelClosesAndThePagesOpenTheirURLs) {
     action("Provide Feedback")->trigger();
     EXPECT_EQ(urls_.opened,
               (QStringList{"file:///site/index.html", "file:///site/feedback/index.html"}));
+}
+
+// The welcome title bar's button leaves the panel open; the gear of the
+// ordinary one closes it first.
+TEST_F(ShellTest, TheWelcomeSettingsButtonKeepsThePanelOpenAndTheGearClosesIt) {
+    launch();
+    shell_->togglePopover(QtShell::Click::left);
+    auto* view = shell_->windowController()->window()->findChild<ContentView*>();
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(view->welcomeSettingsButton()->isVisible()) << "no lights: the welcome";
+    QTest::mouseClick(view->welcomeSettingsButton(), Qt::LeftButton);
+    EXPECT_EQ(calls_, std::vector<std::string>{"settings"});
+    EXPECT_TRUE(shell_->isPanelShown());
+    EXPECT_FALSE(shell_->windowController()->isFading());
+
+    settings().setLights({HueLight{}});
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(view->settingsButton()->isVisible());
+    QTest::mouseClick(view->settingsButton(), Qt::LeftButton);
+    EXPECT_EQ(calls_, (std::vector<std::string>{"settings", "settings"}));
+    EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
 }
 
 TEST_F(ShellTest, SmallWindowsAreReplacedAndTheWelcomeOpensThePanel) {
