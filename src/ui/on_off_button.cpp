@@ -24,8 +24,7 @@ void OnOffButton::paintEvent(QPaintEvent*) {
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r(1, 1, 30, 12);
     p.setPen(Qt::NoPen);
-    // On shows in the desktop's accent colour.
-    p.setBrush(on_ ? palette().color(QPalette::Highlight) : grey(0.1));
+    p.setBrush(on_ ? onAmber() : grey(0.1));
     p.drawRoundedRect(r, 5, 5);
     if (!on_ && isDarkScheme(this)) {
         // Grey 0.1 on the dark panel's grey 0.1: a faint edge keeps its shape.
@@ -33,7 +32,7 @@ void OnOffButton::paintEvent(QPaintEvent*) {
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 4.5, 4.5);
     }
-    p.setPen(on_ ? palette().color(QPalette::HighlightedText) : QColor(Qt::white));
+    p.setPen(on_ ? QColor(Qt::black) : QColor(Qt::white));
     p.setFont(panelFont(10, QFont::Bold));
     p.drawText(r, Qt::AlignCenter, on_ ? tr("ON") : tr("OFF"));
     drawFocusRing(p, rect(), 6);

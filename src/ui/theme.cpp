@@ -13,6 +13,10 @@ bool isDarkScheme(const QWidget* w) {
     return pal.color(QPalette::Window).lightness() < 128;
 }
 
+QColor onAmber() {
+    return QColor::fromRgbF(1.0, 191 / 255.0, 0);
+}
+
 QPalette darkPalette() {
     QPalette p;
     p.setColor(QPalette::Window, QColor(36, 36, 38));
@@ -23,7 +27,7 @@ QPalette darkPalette() {
     p.setColor(QPalette::Button, QColor(52, 52, 55));
     p.setColor(QPalette::ButtonText, QColor(235, 235, 235));
     p.setColor(QPalette::Mid, QColor(90, 90, 94));
-    p.setColor(QPalette::Highlight, QColor(255, 191, 0));
+    p.setColor(QPalette::Highlight, onAmber());
     p.setColor(QPalette::HighlightedText, Qt::black);
     p.setColor(QPalette::ToolTipBase, QColor(52, 52, 55));
     p.setColor(QPalette::ToolTipText, QColor(235, 235, 235));

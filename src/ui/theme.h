@@ -26,6 +26,9 @@ QFont panelFont(int pixelSize, QFont::Weight weight = QFont::Normal);
 // Text colour of the scheme (white or black) at an opacity.
 QColor ink(bool dark, qreal opacity);
 QColor grey(qreal level, qreal opacity = 1.0);
+// The one colour of the product: a light that is on, in either scheme, with
+// black text on it. The desktop's accent stays for focus and selection.
+QColor onAmber();
 
 // Draws an SVG resource into `target`; with a tint, in that one colour (a
 // template image).
