@@ -174,12 +174,17 @@ void StatusBarMenuWindowController::showWindow() {
     window_->raise();
     window_->activateWindow();
 
+    closingClick_ = ClosingClick::none;
     if (eventMonitor_) eventMonitor_->stop();
     eventMonitor_ = env_.makeMonitor ? env_.makeMonitor() : nullptr;
     QPointer<StatusBarMenuWindowController> self(this);
-    const bool watching = eventMonitor_ && eventMonitor_->start([self] {
-        if (self) self->close();
-    });
+    const bool watching = eventMonitor_ && eventMonitor_->start(
+                                               [self](bool left) {
+                                                   if (self) self->outsideClick(left);
+                                               },
+                                               [self] {
+                                                   if (self) self->leftRelease();
+                                               });
     if (!watching) eventMonitor_.reset();
     closeOnDeactivation_ = !watching;
     isShown_ = true;
@@ -202,9 +207,48 @@ void StatusBarMenuWindowController::close() {
 void StatusBarMenuWindowController::finishClose() {
     windowWillClose();
     window_->hide();
+    isShown_ = false;
+    // Kept while the click that closed the panel may still activate the icon.
+    if (closingClick_ == ClosingClick::none) stopMonitor();
+}
+
+void StatusBarMenuWindowController::stopMonitor() {
     if (eventMonitor_) eventMonitor_->stop();
     eventMonitor_.reset();
-    isShown_ = false;
+}
+
+void StatusBarMenuWindowController::outsideClick(bool left) {
+    if (isShown_ && !isFading()) {
+        closingClick_ = left ? ClosingClick::held : ClosingClick::none;
+        close();
+        return;
+    }
+    // A new click: an activation from here on is its own.
+    forgetClosingClick();
+}
+
+void StatusBarMenuWindowController::leftRelease() {
+    if (closingClick_ != ClosingClick::held) return;
+    closingClick_ = ClosingClick::released;
+    releasedAt_ = env_.now();
+    QPointer<StatusBarMenuWindowController> self(this);
+    QTimer::singleShot(kReleaseToActivation, this, [self, at = releasedAt_] {
+        if (self && self->closingClick_ == ClosingClick::released && self->releasedAt_ == at)
+            self->forgetClosingClick();
+    });
+}
+
+void StatusBarMenuWindowController::forgetClosingClick() {
+    closingClick_ = ClosingClick::none;
+    if (!isShown_) stopMonitor();
+}
+
+bool StatusBarMenuWindowController::takeClosingClick() {
+    const bool closing =
+        closingClick_ == ClosingClick::held || (closingClick_ == ClosingClick::released &&
+                                                env_.now() - releasedAt_ <= kReleaseToActivation);
+    if (closingClick_ != ClosingClick::none) forgetClosingClick();
+    return closing;
 }
 
 QRect StatusBarMenuWindowController::computeFrame(double preferredHeight) const {

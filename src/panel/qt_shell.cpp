@@ -35,7 +35,8 @@ namespace {
 // Clicks anywhere outside the program, from XInput2 on a connection of its own.
 class XInputClickMonitor : public ClickMonitor {
   public:
-    bool start(std::function<void()> onOutsideClick) override {
+    bool start(std::function<void(bool left)> onOutsideClick,
+               std::function<void()> onLeftRelease) override {
         EventMonitor::Options options;
         options.post = [](std::function<void()> work) {
             QMetaObject::invokeMethod(qApp, std::move(work), Qt::QueuedConnection);
@@ -50,8 +51,16 @@ class XInputClickMonitor : public ClickMonitor {
             return ids;
         };
         monitor_ = std::make_unique<EventMonitor>(
-            EventMonitor::Mask::leftMouseDown | EventMonitor::Mask::rightMouseDown,
-            [onOutsideClick](const EventMonitor::Event&) { onOutsideClick(); }, options);
+            EventMonitor::Mask::leftMouseDown | EventMonitor::Mask::rightMouseDown |
+                EventMonitor::Mask::leftMouseUp,
+            [onOutsideClick, onLeftRelease](const EventMonitor::Event& e) {
+                if (e.kind == EventMonitor::Mask::leftMouseUp) {
+                    onLeftRelease();
+                } else {
+                    onOutsideClick(e.kind == EventMonitor::Mask::leftMouseDown);
+                }
+            },
+            options);
         return monitor_->start();
     }
     void stop() override {
@@ -167,8 +176,16 @@ void QtShell::buildInterface() {
 
     statusItem_ = std::make_unique<StatusItem>();
     statusItem_->setImage(QString::fromStdString(settings.appIcon()));
-    connect(statusItem_.get(), &StatusItem::leftClicked, this,
-            [this] { togglePopover(Click::left); });
+    connect(statusItem_.get(), &StatusItem::leftClicked, this, [this] {
+        // A tray that draws the icon itself (and tells us no geometry)
+        // activates on release: the click whose press closed the panel
+        // leaves it closed. An icon in a window of ours (XEmbed) is never
+        // the click that closed the panel, nor seen as one.
+        const bool closingClick =
+            windowController_ && !statusItem_->geometry() && windowController_->takeClosingClick();
+        if (closingClick) return;
+        togglePopover(Click::left);
+    });
     connect(statusItem_.get(), &StatusItem::rightClicked, this,
             [this] { togglePopover(Click::right); });
     settingsObserver_ = settings.addObserver([this](AppSettings::Field f) {

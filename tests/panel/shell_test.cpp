@@ -81,16 +81,20 @@ TEST(PanelPlacementTest, UnderTheIconOrAtThePointer) {
 
 class FakeMonitor : public ClickMonitor {
   public:
-    explicit FakeMonitor(bool works, std::function<void()>* hook) : works_(works), hook_(hook) {}
-    bool start(std::function<void()> onOutsideClick) override {
-        if (works_) *hook_ = std::move(onOutsideClick);
+    FakeMonitor(bool works, std::function<void(bool)>* press, std::function<void()>* release)
+        : works_(works), press_(press), release_(release) {}
+    bool start(std::function<void(bool)> onOutsideClick,
+               std::function<void()> onLeftRelease) override {
+        if (works_) *press_ = std::move(onOutsideClick);
+        if (works_) *release_ = std::move(onLeftRelease);
         return works_;
     }
-    void stop() override { *hook_ = nullptr; }
+    void stop() override { *press_ = nullptr, *release_ = nullptr; }
 
   private:
     bool works_;
-    std::function<void()>* hook_;
+    std::function<void(bool)>* press_;
+    std::function<void()>* release_;
 };
 
 class WindowControllerTest : public ::testing::Test {
@@ -103,15 +107,18 @@ class WindowControllerTest : public ::testing::Test {
         env.pointer = [] { return QPoint(100, 100); };
         env.screenAt = [](QPoint) { return kScreen; };
         env.makeMonitor = [this, monitorWorks] {
-            return std::make_unique<FakeMonitor>(monitorWorks, &outsideClick_);
+            return std::make_unique<FakeMonitor>(monitorWorks, &outsideClick_, &release_);
         };
         env.fadeMilliseconds = 30;
+        env.now = [this] { return now_; };
         auto* content = new QWidget;
         content->setFixedWidth(200);
         return std::make_unique<StatusBarMenuWindowController>(content, store_, std::move(env));
     }
     InMemoryDefaultsStore store_;
-    std::function<void()> outsideClick_;
+    std::function<void(bool left)> outsideClick_;
+    std::function<void()> release_;
+    std::chrono::steady_clock::time_point now_;
 };
 
 TEST_F(WindowControllerTest, ShowsUnderTheIconFadesOutAndClosesOnAnOutsideClick) {
@@ -132,7 +139,7 @@ TEST_F(WindowControllerTest, ShowsUnderTheIconFadesOutAndClosesOnAnOutsideClick)
     bool willClose = false;
     c->windowWillClose = [&] { willClose = true; };
     ASSERT_TRUE(outsideClick_);
-    outsideClick_();
+    outsideClick_(/*left=*/false);
     EXPECT_TRUE(c->isShown()) << "shown until the fade-out ends";
     EXPECT_TRUE(c->isFading());
     ASSERT_TRUE(spinUntil([&] { return !c->isShown(); }));
@@ -147,6 +154,39 @@ TEST_F(WindowControllerTest, ShowsUnderTheIconFadesOutAndClosesOnAnOutsideClick)
     QTest::qWait(80);
     EXPECT_TRUE(c->isShown());
     EXPECT_TRUE(c->window()->isVisible());
+}
+
+// A tray that activates on release: the activation of the left click whose
+// press closed the panel is that click's, once, until its time is up or
+// another press starts a new click.
+TEST_F(WindowControllerTest, TheClickThatClosedThePanelIsNotTakenForANewOne) {
+    using std::chrono::milliseconds;
+    const milliseconds window = StatusBarMenuWindowController::kReleaseToActivation;
+    const struct {
+        const char* what;
+        bool left, release, newPress;
+        milliseconds after;
+        bool itsOwn;
+    } cases[] = {
+        {"released, activation soon after", true, true, false, window, true},
+        {"still held", true, false, false, milliseconds(0), true},
+        {"activation too late", true, true, false, window + milliseconds(1), false},
+        {"another press since", true, true, true, milliseconds(0), false},
+        {"closed by a right click", false, false, false, milliseconds(0), false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        auto c = make();
+        c->showWindow();
+        outsideClick_(k.left);
+        if (k.release) release_();
+        ASSERT_TRUE(spinUntil([&] { return !c->isShown(); }));
+        if (k.newPress) outsideClick_(true);
+        now_ += k.after;
+        EXPECT_EQ(c->takeClosingClick(), k.itsOwn);
+        EXPECT_FALSE(c->takeClosingClick()) << "once";
+        EXPECT_FALSE(outsideClick_) << "nothing left to watch for";
+    }
 }
 
 TEST_F(WindowControllerTest, WithoutAMonitorLosingFocusCloses) {

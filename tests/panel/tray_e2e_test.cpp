@@ -266,6 +266,20 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
     EXPECT_LE(p->x, 640);
     EXPECT_GE(p->x + p->width, 640);
     EXPECT_EQ(p->y, 305) << "just under the pointer in the upper half";
+
+    // A slow click on the icon: the press closes the panel as any click
+    // outside it does, the host activates on the release; that activation
+    // belongs to the click that closed the panel and must not reopen it.
+    ASSERT_TRUE(s.xdotool({"mousemove", "100", "900"}));
+    ASSERT_TRUE(s.xdotool({"mousedown", "1"}));
+    ASSERT_FALSE(waitNamed(s, kPanel, false)) << "the press closes the panel";
+    ASSERT_TRUE(s.xdotool({"mouseup", "1"}));
+    ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 100 900"));
+    EXPECT_FALSE(waitNamed(s, kPanel, true, 1s)) << "the release reopened the panel";
+    // The next click on the icon opens it again.
+    ASSERT_TRUE(s.click(100, 900));
+    ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 100 900"));
+    EXPECT_TRUE(waitNamed(s, kPanel, true));
 }
 
 TEST_F(TrayEndToEnd, WithoutATrayItSaysSoAndWaits) {

@@ -69,11 +69,17 @@ struct EventMonitor::Session : std::enable_shared_from_this<Session> {
     void handle(xcb_generic_event_t* event) {
         if ((event->response_type & 0x7F) != XCB_GE_GENERIC) return;
         const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
-        if (ge->extension != xiOpcode || ge->event_type != XCB_INPUT_RAW_BUTTON_PRESS) return;
-        const auto* press = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event);
-        const Mask kind = press->detail == 1   ? Mask::leftMouseDown
-                          : press->detail == 3 ? Mask::rightMouseDown
-                                               : Mask::none;
+        if (ge->extension != xiOpcode) return;
+        const auto* raw = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event);
+        if (ge->event_type == XCB_INPUT_RAW_BUTTON_RELEASE) {
+            if (raw->detail != 1 || !(mask & Mask::leftMouseUp)) return;
+            post([self = shared_from_this()] { self->deliverRelease(); });
+            return;
+        }
+        if (ge->event_type != XCB_INPUT_RAW_BUTTON_PRESS) return;
+        const Mask kind = raw->detail == 1   ? Mask::leftMouseDown
+                          : raw->detail == 3 ? Mask::rightMouseDown
+                                             : Mask::none;
         if (!(kind & mask)) return;
 
         // Where the pointer is now, while the press is fresh: the chain of
@@ -113,6 +119,15 @@ struct EventMonitor::Session : std::enable_shared_from_this<Session> {
         // watcher's back.
         watch.wake();
         if (!ours && handler) handler(e);
+    }
+
+    // On the user-interface thread.
+    void deliverRelease() {
+        {
+            std::lock_guard lock(mutex);
+            if (!conn) return;  // stopped since the release
+        }
+        if (handler) handler(Event{Mask::leftMouseUp, 0, 0});
     }
 
     // Whether a window under the pointer is one of ours or holds one of
@@ -166,7 +181,9 @@ bool EventMonitor::start() {
     struct {
         xcb_input_event_mask_t head;
         std::uint32_t bits;
-    } select{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+    } select{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+             XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+                 (mask_ & Mask::leftMouseUp ? XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE : 0u)};
     // Checked, so that the selection is in force once start() returns.
     Reply<xcb_generic_error_t> error(xcb_request_check(
         conn.get(), xcb_input_xi_select_events_checked(conn.get(), root, 1, &select.head)));

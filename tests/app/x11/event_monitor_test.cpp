@@ -174,6 +174,18 @@ TEST_F(EventMonitorTest, OnlyTheKindsInTheMaskAreReported) {
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].kind, Mask::rightMouseDown);
     EXPECT_EQ(seen[0].x, 30);
+
+    // Left releases only when asked for; none of the other buttons'.
+    m->stop();
+    seen.clear();
+    auto releases = monitor(Mask::leftMouseUp);
+    ASSERT_TRUE(releases->start());
+    click(30, 30, 3);
+    click(10, 10, 1);
+    ASSERT_TRUE(waitSeen(1));
+    ui.runAll();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].kind, Mask::leftMouseUp);
 }
 
 TEST_F(EventMonitorTest, PressesOverOwnWindowsOrWindowsHoldingThemAreDroppedAndOthersPass) {
