@@ -154,7 +154,7 @@ TEST_F(Translations, FilesAreCompleteAndKeepTheirPlaceholders) {
     }
 }
 
-// ---- Layout in the longer languages --------------------------------------------
+// ---- Layout in each language ---------------------------------------------------
 
 std::string describe(const QWidget* w) {
     QString text;
@@ -215,7 +215,9 @@ class TranslatedLayout : public ControllerFixture,
     void SetUp() override {
         ControllerFixture::SetUp();
         hotkeys_ = std::make_unique<HotkeyActions>(*controller_, controller_->services());
-        ASSERT_GE(installTranslations(QLocale(QString::fromLatin1(GetParam()))), 1);
+        // English is the texts as written: nothing to install.
+        const int installed = installTranslations(QLocale(QString::fromLatin1(GetParam())));
+        if (std::string_view(GetParam()) != "en_GB") ASSERT_GE(installed, 1);
     }
     void TearDown() override {
         removeTranslations();
@@ -342,7 +344,7 @@ TEST_P(TranslatedLayout, WelcomeAndDebugWindowsHoldTheirTexts) {
     expectNothingClipsOrOverlaps(debug.get(), lang + " debug");
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, TranslatedLayout, ::testing::Values("de_DE", "fr_FR"),
+INSTANTIATE_TEST_SUITE_P(Languages, TranslatedLayout, ::testing::Values("en_GB", "de_DE", "fr_FR"),
                          [](const auto& info) { return std::string(info.param).substr(0, 2); });
 
 }  // namespace
