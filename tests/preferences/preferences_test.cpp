@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/light_order.h"
 #include "app/linux/launch_at_login.h"
 #include "panel/views/panel_lists.h"
 #include "preferences/advanced_pane.h"
@@ -301,21 +300,15 @@ TEST_F(LightsTest, DraggingTheThirdLightToTheTopStoresTheOrderAndThePanelShowsIt
     EXPECT_EQ(v->toggle(0)->text(), "Porch");
     EXPECT_EQ(panelIds(settings()), (std::vector<std::string>{"7", "1", "2"}));
 
-    // The bridge's next list, in its own order, keeps the user's; a new light goes last.
-    auto fresh = std::vector<HueLight>{named("1", "Desk", "u1"), named("2", "Hall", "u2"),
-                                       named("7", "Porch", "u7"), named("9", "Attic", "u9")};
-    settings().setLights(
-        mergeOrderedLightListWithNew(settings().lights(), fresh, settings().defaults()));
-    EXPECT_EQ(panelIds(settings()), (std::vector<std::string>{"7", "1", "2", "9"}));
-
     // The second row dropped below the last.
     v->list()->model()->moveRow(QModelIndex(), 1, QModelIndex(), 3);
     EXPECT_EQ(store_->string("lightOrder"), "7,2,1");
 }
 
+// Hidden is kept per unique id: two lights of one name are apart.
 TEST_F(LightsTest, HidingALightTakesItOffThePanelButNotOffThePane) {
     settings().setLights(
-        {named("1", "Desk", "u1"), named("2", "Hall", "u2"), named("7", "Porch", "u7")});
+        {named("1", "Desk", "u1"), named("2", "Desk", "u2"), named("7", "Porch", "u7")});
     // The panel's list is open all the while.
     panel::ListLights open(settings(), *controller_);
     open.show();
@@ -330,7 +323,9 @@ TEST_F(LightsTest, HidingALightTakesItOffThePanelButNotOffThePane) {
     EXPECT_FALSE(store_->contains("hide_light_u2"));
     flip(v, 1);
     EXPECT_TRUE(store_->boolean("hide_light_u2"));
+    EXPECT_FALSE(store_->contains("hide_light_u1"));
     EXPECT_TRUE(v->toggle(1)->lightHidden());
+    EXPECT_FALSE(v->toggle(0)->lightHidden());
     EXPECT_EQ(v->list()->count(), 3);
     EXPECT_EQ(openIds(), (std::vector<std::string>{"1", "7"}));
     EXPECT_EQ(panelIds(settings()), (std::vector<std::string>{"1", "7"}));
@@ -347,16 +342,6 @@ TEST_F(LightsTest, HidingALightTakesItOffThePanelButNotOffThePane) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->item(0)).center());
     EXPECT_FALSE(store_->contains("hide_light_u1"));
-}
-
-TEST_F(LightsTest, TwoLightsOfOneNameAreIndependent) {
-    settings().setLights({named("1", "Lamp", "aa:01"), named("2", "Lamp", "aa:02")});
-    auto p = pane();
-    flip(p->selector(), 0);
-    EXPECT_TRUE(store_->boolean("hide_light_aa:01"));
-    EXPECT_FALSE(store_->contains("hide_light_aa:02"));
-    EXPECT_FALSE(p->selector()->toggle(1)->lightHidden());
-    EXPECT_EQ(panelIds(settings()), std::vector<std::string>{"2"});
 }
 
 TEST_F(LightsTest, ThePaneKeepsTheCopyItWasMadeWith) {
