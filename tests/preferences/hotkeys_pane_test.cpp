@@ -191,22 +191,8 @@ TEST_F(PrefsTest, SlotFourRecordsUnderTheFifthGroupName) {
 
 // --- the recorder -----------------------------------------------------------
 
-TEST_F(PrefsTest, RecordingABoundCombinationRecordsItAndFiresNothing) {
-    int offs = 0;
-    shortcuts_.setShortcut(ctrlOptL, Name::actionAllLightsOff);
-    shortcuts_.onKeyUp(Name::actionAllLightsOff, [&] { ++offs; });
-    auto* rec = show(new RecorderWidget(shortcuts_, Name::actionAllLightsOn));
-    focus(rec);
-    EXPECT_TRUE(shortcuts_.isPaused());
-    EXPECT_TRUE(service_->active.empty()) << "no grab may take the key from the recorder";
-    service_->tap(ctrlOptL);
-    QTest::keyClick(rec, Qt::Key_L, kCtrlAlt);
-    EXPECT_EQ(offs, 0);
-    EXPECT_EQ(stored(Name::actionAllLightsOn), ctrlOptL);
-    EXPECT_FALSE(shortcuts_.isPaused());
-    service_->tap(ctrlOptL);
-    EXPECT_EQ(offs, 1);
-}
+// (A bound combination pressed into the recorder: recorder_x11_test, with
+// the real grabs.)
 
 TEST_F(PrefsTest, EscapeCancelsBackspaceClearsTabMovesOn) {
     auto* next = new QPushButton("next");
