@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -149,7 +150,7 @@ StatusBarMenuWindowController::StatusBarMenuWindowController(QWidget* content, D
         if (isShown_) close();
     });
     connect(window_.get(), &PanelWindow::activationChanged, this, [this](bool active) {
-        if (!active && closeOnDeactivation_ && isShown_ && !isFading()) close();
+        if (!active) closeIfProgramInactive();
     });
 }
 
@@ -187,6 +188,9 @@ void StatusBarMenuWindowController::showWindow() {
                                                });
     if (!watching) eventMonitor_.reset();
     closeOnDeactivation_ = !watching;
+    // The focus may pass to another window of the program (the settings)
+    // and leave the program from there.
+    if (closeOnDeactivation_) qApp->installEventFilter(this);
     isShown_ = true;
 }
 
@@ -208,8 +212,28 @@ void StatusBarMenuWindowController::finishClose() {
     windowWillClose();
     window_->hide();
     isShown_ = false;
+    qApp->removeEventFilter(this);
     // Kept while the click that closed the panel may still activate the icon.
     if (closingClick_ == ClosingClick::none) stopMonitor();
+}
+
+bool StatusBarMenuWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate) closeIfProgramInactive();
+    return QObject::eventFilter(watched, event);
+}
+
+void StatusBarMenuWindowController::closeIfProgramInactive() {
+    // Looked at on the next turn: the focus may be on its way to another of
+    // the program's windows.
+    QPointer<StatusBarMenuWindowController> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (self && self->closeOnDeactivation_ && self->isShown_ && !self->isFading() &&
+                !QApplication::activeWindow())
+                self->close();
+        },
+        Qt::QueuedConnection);
 }
 
 void StatusBarMenuWindowController::stopMonitor() {

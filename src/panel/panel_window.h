@@ -124,6 +124,8 @@ class StatusBarMenuWindowController : public QObject {
     PanelWindow* window() const { return window_.get(); }
     bool isFading() const;
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     // Whether an activation of the tray icon now comes from the left click
     // whose press closed the panel: a tray that activates on release sends
     // it after the press has started the fade, or even after the fade has
@@ -134,6 +136,8 @@ class StatusBarMenuWindowController : public QObject {
     void windowDidResize();
     void finishClose();
     void outsideClick(bool left);
+    // Without a monitor: closes once no window of the program is active.
+    void closeIfProgramInactive();
     void leftRelease();
     // Ends the watch for the closing click's activation.
     void forgetClosingClick();

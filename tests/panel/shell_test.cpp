@@ -189,8 +189,19 @@ TEST_F(WindowControllerTest, TheClickThatClosedThePanelIsNotTakenForANewOne) {
     }
 }
 
+// Without a monitor the program losing the focus closes the panel; the focus
+// moving to another of its windows (the settings) does not.
 TEST_F(WindowControllerTest, WithoutAMonitorLosingFocusCloses) {
     auto c = make(/*monitorWorks=*/false);
+    c->showWindow();
+    QWidget settingsWindow;
+    settingsWindow.show();
+    QApplication::setActiveWindow(&settingsWindow);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(c->isShown() && !c->isFading()) << "the focus is still the program's";
+    QApplication::setActiveWindow(nullptr);
+    EXPECT_TRUE(spinUntil([&] { return !c->isShown(); }));
+
     c->showWindow();
     emit c->window()->activationChanged(false);
     EXPECT_TRUE(spinUntil([&] { return !c->isShown(); }));
