@@ -19,12 +19,7 @@
 #include "app/qt/qt_executor.h"
 #include "bridge/avahi/avahi_browser.h"
 #include "panel/qt_shell.h"
-#include "preferences/advanced_pane.h"
-#include "preferences/connection_pane.h"
-#include "preferences/hotkeys_pane.h"
-#include "preferences/information_view.h"
-#include "preferences/lights_pane.h"
-#include "preferences/preferences_window.h"
+#include "preferences/settings_panes.h"
 #include "preferences/site_pages.h"
 #include "shortcuts/portal/portal_shortcuts.h"
 #include "shortcuts/x11/x11_hotkey_service.h"
@@ -93,7 +88,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     lumora::panel::setUpApplication();
-    QGuiApplication::setDesktopFileName(QString::fromLatin1(lumora::kApplicationId));
+    Q_INIT_RESOURCE(preferences);  // the settings window's images
 
     // Made after the application and let go of before it: its timers and
     // queued calls live on the Qt loop.
@@ -158,51 +153,19 @@ int main(int argc, char** argv) {
     lumora::panel::QtShell::Options options;
     options.helpURL = lumora::prefs::sitePage(siteBase, "");
     options.feedbackURL = lumora::prefs::sitePage(siteBase, "feedback");
+    options.makeWelcomeView = lumora::prefs::makeWelcomeView;
+    options.makeDebugView = lumora::prefs::makeDebugView;
     // Made the first time it is asked for: the tray program stays small
     // until someone opens its settings.
     std::unique_ptr<lumora::prefs::PreferencesWindow> preferences;
-    auto makePreferences = [&](lumora::panel::QtShell& shell) {
-        auto& settings = controller.settings();
-        auto openURL = [&shell](const std::string& url) { shell.openURL(url); };
-        std::vector<lumora::prefs::PaneEntry> panes;
-        panes.push_back(
-            {"general", QObject::tr("Connection"), "network-wired", ":/preferences/connection.svg",
-             [&](QWidget* parent) -> QWidget* {
-                 lumora::prefs::ConnectionActions actions;
-                 actions.detect = controller.detector();
-                 actions.connectToBridge = [&controller] { controller.connectToBridge(); };
-                 actions.disconnectBridge = [&controller] { controller.disconnectBridge(); };
-                 actions.sendDebug = [&controller] { controller.sendDebugReport(); };
-                 actions.showDebugWindow = [&shell] { shell.showDebugWindow(); };
-                 actions.version = LUMORA_VERSION;
-                 return new lumora::prefs::ConnectionView(settings, std::move(actions), parent);
-             }});
-        panes.push_back({"advanced", QObject::tr("Advanced"), "preferences-system",
-                         ":/preferences/advanced.svg", [&, openURL](QWidget* parent) -> QWidget* {
-                             // The status item follows appIcon itself.
-                             return new lumora::prefs::AdvancedPane(settings, launchAtLogin, {},
-                                                                    openURL, siteBase, parent);
-                         }});
-        panes.push_back({"lights", QObject::tr("Lights"), "format-justify-fill",
-                         ":/preferences/lights.svg", [&](QWidget* parent) -> QWidget* {
-                             return new lumora::prefs::LightsPane(settings, parent);
-                         }});
-        panes.push_back({"hotkeys", QObject::tr("Hotkeys"), "input-keyboard",
-                         ":/preferences/hotkeys.svg", [&](QWidget* parent) -> QWidget* {
-                             return new lumora::prefs::HotkeysPane(settings, hotkeys.shortcuts(),
-                                                                   parent);
-                         }});
-        panes.push_back({"info", QObject::tr("Information"), "help-about",
-                         ":/preferences/information.svg",
-                         [&, openURL](QWidget* parent) -> QWidget* {
-                             return new lumora::prefs::InformationPane(siteBase, openURL, parent);
-                         }});
-        preferences = std::make_unique<lumora::prefs::PreferencesWindow>(std::move(panes),
-                                                                         settings.defaults());
-        preferences->setWindowTitle(QObject::tr("Lumora Settings"));
-    };
     options.showSettings = [&](lumora::panel::QtShell& shell) {
-        if (!preferences) makePreferences(shell);
+        if (!preferences) {
+            preferences = lumora::prefs::makeSettingsWindow(
+                {controller.settings(), hotkeys.shortcuts(), launchAtLogin, siteBase,
+                 lumora::prefs::connectionActions(controller,
+                                                  [&shell] { shell.showDebugWindow(); }),
+                 [&shell](const std::string& url) { shell.openURL(url); }});
+        }
         preferences->show();
     };
     lumora::panel::QtShell shell(controller, hotkeys, std::move(options));

@@ -155,18 +155,14 @@
     </message>
 </context>
 <context>
-    <name>lumora::panel::GroupRow</name>
-    <message>
-        <source>%1 scenes</source>
-        <translation>Szenen von %1</translation>
-    </message>
+    <name>lumora::panel::ControlRow</name>
     <message>
         <source>%1 on</source>
         <translation>%1 an</translation>
     </message>
     <message>
         <source>%1 brightness, %2 %</source>
-        <translation>%1, Helligkeit %2 %</translation>
+        <translation>%1, Helligkeit %2&#xa0;%</translation>
     </message>
     <message>
         <source>%1 colour temperature</source>
@@ -178,22 +174,10 @@
     </message>
 </context>
 <context>
-    <name>lumora::panel::LightRow</name>
+    <name>lumora::panel::GroupRow</name>
     <message>
-        <source>%1 on</source>
-        <translation>%1 an</translation>
-    </message>
-    <message>
-        <source>%1 brightness, %2 %</source>
-        <translation>%1, Helligkeit %2 %</translation>
-    </message>
-    <message>
-        <source>%1 colour temperature</source>
-        <translation>%1, Farbtemperatur</translation>
-    </message>
-    <message>
-        <source>%1 colour</source>
-        <translation>%1, Farbe</translation>
+        <source>%1 scenes</source>
+        <translation>Szenen von %1</translation>
     </message>
 </context>
 <context>
@@ -205,28 +189,6 @@
     <message>
         <source>ROOMS</source>
         <translation>RÄUME</translation>
-    </message>
-</context>
-<context>
-    <name>lumora::panel::OnOffButton</name>
-    <message>
-        <source>ON</source>
-        <translation>AN</translation>
-    </message>
-    <message>
-        <source>OFF</source>
-        <translation>AUS</translation>
-    </message>
-</context>
-<context>
-    <name>lumora::panel::PanelAccessibility</name>
-    <message>
-        <source>%1 %</source>
-        <translation>%1 %</translation>
-    </message>
-    <message>
-        <source>hue %1°, saturation %2 %</source>
-        <translation>Farbton %1°, Sättigung %2 %</translation>
     </message>
 </context>
 <context>
@@ -270,13 +232,6 @@
     <message>
         <source>Lumora Debug</source>
         <translation>Lumora-Diagnose</translation>
-    </message>
-</context>
-<context>
-    <name>lumora::panel::SceneButton</name>
-    <message>
-        <source>Scene %1</source>
-        <translation>Szene %1</translation>
     </message>
 </context>
 <context>
@@ -523,6 +478,35 @@
     <message>
         <source>Clear</source>
         <translation>Löschen</translation>
+    </message>
+</context>
+<context>
+    <name>lumora::ui::ControlAccessibility</name>
+    <message>
+        <source>%1 %</source>
+        <translation>%1&#xa0;%</translation>
+    </message>
+    <message>
+        <source>hue %1°, saturation %2 %</source>
+        <translation>Farbton %1°, Sättigung %2&#xa0;%</translation>
+    </message>
+</context>
+<context>
+    <name>lumora::ui::OnOffButton</name>
+    <message>
+        <source>ON</source>
+        <translation>AN</translation>
+    </message>
+    <message>
+        <source>OFF</source>
+        <translation>AUS</translation>
+    </message>
+</context>
+<context>
+    <name>lumora::ui::SceneButton</name>
+    <message>
+        <source>Scene %1</source>
+        <translation>Szene %1</translation>
     </message>
 </context>
 </TS>

@@ -155,11 +155,7 @@
     </message>
 </context>
 <context>
-    <name>lumora::panel::GroupRow</name>
-    <message>
-        <source>%1 scenes</source>
-        <translation>Scènes de %1</translation>
-    </message>
+    <name>lumora::panel::ControlRow</name>
     <message>
         <source>%1 on</source>
         <translation>%1&#xa0;: marche</translation>
@@ -178,22 +174,10 @@
     </message>
 </context>
 <context>
-    <name>lumora::panel::LightRow</name>
+    <name>lumora::panel::GroupRow</name>
     <message>
-        <source>%1 on</source>
-        <translation>%1&#xa0;: marche</translation>
-    </message>
-    <message>
-        <source>%1 brightness, %2 %</source>
-        <translation>Luminosité de %1, %2&#xa0;%</translation>
-    </message>
-    <message>
-        <source>%1 colour temperature</source>
-        <translation>Température de couleur de %1</translation>
-    </message>
-    <message>
-        <source>%1 colour</source>
-        <translation>Couleur de %1</translation>
+        <source>%1 scenes</source>
+        <translation>Scènes de %1</translation>
     </message>
 </context>
 <context>
@@ -205,28 +189,6 @@
     <message>
         <source>ROOMS</source>
         <translation>PIÈCES</translation>
-    </message>
-</context>
-<context>
-    <name>lumora::panel::OnOffButton</name>
-    <message>
-        <source>ON</source>
-        <translation>ON</translation>
-    </message>
-    <message>
-        <source>OFF</source>
-        <translation>OFF</translation>
-    </message>
-</context>
-<context>
-    <name>lumora::panel::PanelAccessibility</name>
-    <message>
-        <source>%1 %</source>
-        <translation>%1&#xa0;%</translation>
-    </message>
-    <message>
-        <source>hue %1°, saturation %2 %</source>
-        <translation>teinte %1°, saturation %2&#xa0;%</translation>
     </message>
 </context>
 <context>
@@ -270,13 +232,6 @@
     <message>
         <source>Lumora Debug</source>
         <translation>Diagnostic de Lumora</translation>
-    </message>
-</context>
-<context>
-    <name>lumora::panel::SceneButton</name>
-    <message>
-        <source>Scene %1</source>
-        <translation>Scène %1</translation>
     </message>
 </context>
 <context>
@@ -523,6 +478,35 @@
     <message>
         <source>Clear</source>
         <translation>Effacer</translation>
+    </message>
+</context>
+<context>
+    <name>lumora::ui::ControlAccessibility</name>
+    <message>
+        <source>%1 %</source>
+        <translation>%1&#xa0;%</translation>
+    </message>
+    <message>
+        <source>hue %1°, saturation %2 %</source>
+        <translation>teinte %1°, saturation %2&#xa0;%</translation>
+    </message>
+</context>
+<context>
+    <name>lumora::ui::OnOffButton</name>
+    <message>
+        <source>ON</source>
+        <translation>ON</translation>
+    </message>
+    <message>
+        <source>OFF</source>
+        <translation>OFF</translation>
+    </message>
+</context>
+<context>
+    <name>lumora::ui::SceneButton</name>
+    <message>
+        <source>Scene %1</source>
+        <translation>Scène %1</translation>
     </message>
 </context>
 </TS>

@@ -2,6 +2,7 @@
 
 #include <xcb/xcb.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "base/setting_keys.h"
+#include "ui/theme.h"
 
 namespace lumora::panel {
 
@@ -84,7 +86,7 @@ PanelWindow::PanelWindow(QWidget* content) : content_(content) {
 void PanelWindow::paintEvent(QPaintEvent*) {
     if (testAttribute(Qt::WA_TranslucentBackground)) return;
     QPainter p(this);
-    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    const bool dark = ui::isDarkScheme(this);
     p.fillRect(rect(), dark ? QColor::fromRgbF(0.1, 0.1, 0.1) : QColor(250, 250, 250));
 }
 
@@ -148,7 +150,7 @@ StatusBarMenuWindowController::StatusBarMenuWindowController(QWidget* content, D
         if (isShown_) close();
     });
     connect(window_.get(), &PanelWindow::activationChanged, this, [this](bool active) {
-        if (!active && closeOnDeactivation_ && isShown_ && !isFading()) close();
+        if (!active) closeIfProgramInactive();
     });
 }
 
@@ -173,14 +175,22 @@ void StatusBarMenuWindowController::showWindow() {
     window_->raise();
     window_->activateWindow();
 
+    closingClick_ = ClosingClick::none;
     if (eventMonitor_) eventMonitor_->stop();
     eventMonitor_ = env_.makeMonitor ? env_.makeMonitor() : nullptr;
     QPointer<StatusBarMenuWindowController> self(this);
-    const bool watching = eventMonitor_ && eventMonitor_->start([self] {
-        if (self) self->close();
-    });
+    const bool watching = eventMonitor_ && eventMonitor_->start(
+                                               [self](bool left) {
+                                                   if (self) self->outsideClick(left);
+                                               },
+                                               [self] {
+                                                   if (self) self->leftRelease();
+                                               });
     if (!watching) eventMonitor_.reset();
     closeOnDeactivation_ = !watching;
+    // The focus may pass to another window of the program (the settings)
+    // and leave the program from there.
+    if (closeOnDeactivation_) qApp->installEventFilter(this);
     isShown_ = true;
 }
 
@@ -201,9 +211,68 @@ void StatusBarMenuWindowController::close() {
 void StatusBarMenuWindowController::finishClose() {
     windowWillClose();
     window_->hide();
+    isShown_ = false;
+    qApp->removeEventFilter(this);
+    // Kept while the click that closed the panel may still activate the icon.
+    if (closingClick_ == ClosingClick::none) stopMonitor();
+}
+
+bool StatusBarMenuWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate) closeIfProgramInactive();
+    return QObject::eventFilter(watched, event);
+}
+
+void StatusBarMenuWindowController::closeIfProgramInactive() {
+    // Looked at on the next turn: the focus may be on its way to another of
+    // the program's windows.
+    QPointer<StatusBarMenuWindowController> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (self && self->closeOnDeactivation_ && self->isShown_ && !self->isFading() &&
+                !QApplication::activeWindow())
+                self->close();
+        },
+        Qt::QueuedConnection);
+}
+
+void StatusBarMenuWindowController::stopMonitor() {
     if (eventMonitor_) eventMonitor_->stop();
     eventMonitor_.reset();
-    isShown_ = false;
+}
+
+void StatusBarMenuWindowController::outsideClick(bool left) {
+    if (isShown_ && !isFading()) {
+        closingClick_ = left ? ClosingClick::held : ClosingClick::none;
+        close();
+        return;
+    }
+    // A new click: an activation from here on is its own.
+    forgetClosingClick();
+}
+
+void StatusBarMenuWindowController::leftRelease() {
+    if (closingClick_ != ClosingClick::held) return;
+    closingClick_ = ClosingClick::released;
+    releasedAt_ = env_.now();
+    QPointer<StatusBarMenuWindowController> self(this);
+    QTimer::singleShot(kReleaseToActivation, this, [self, at = releasedAt_] {
+        if (self && self->closingClick_ == ClosingClick::released && self->releasedAt_ == at)
+            self->forgetClosingClick();
+    });
+}
+
+void StatusBarMenuWindowController::forgetClosingClick() {
+    closingClick_ = ClosingClick::none;
+    if (!isShown_) stopMonitor();
+}
+
+bool StatusBarMenuWindowController::takeClosingClick() {
+    const bool closing =
+        closingClick_ == ClosingClick::held || (closingClick_ == ClosingClick::released &&
+                                                env_.now() - releasedAt_ <= kReleaseToActivation);
+    if (closingClick_ != ClosingClick::none) forgetClosingClick();
+    return closing;
 }
 
 QRect StatusBarMenuWindowController::computeFrame(double preferredHeight) const {

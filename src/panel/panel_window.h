@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -71,8 +72,11 @@ class PanelWindow : public QWidget {
 class ClickMonitor {
   public:
     virtual ~ClickMonitor() = default;
-    // False when no global monitor can be had here.
-    virtual bool start(std::function<void()> onOutsideClick) = 0;
+    // `onOutsideClick` gets a press outside the program's windows (left or
+    // not), `onLeftRelease` every release of the left button. False when no
+    // global monitor can be had here.
+    virtual bool start(std::function<void(bool left)> onOutsideClick,
+                       std::function<void()> onLeftRelease) = 0;
     virtual void stop() = 0;
 };
 
@@ -91,7 +95,15 @@ class StatusBarMenuWindowController : public QObject {
         std::function<std::unique_ptr<ClickMonitor>()> makeMonitor;
         // Length of the fade-out.
         int fadeMilliseconds = 180;
+        // The clock of the closing click's release.
+        std::function<std::chrono::steady_clock::time_point()> now = [] {
+            return std::chrono::steady_clock::now();
+        };
     };
+
+    // How long after its release the click that closed the panel may still
+    // bring the tray's activation.
+    static constexpr std::chrono::milliseconds kReleaseToActivation{1000};
 
     StatusBarMenuWindowController(QWidget* content, DefaultsStore& store, Environment env);
     ~StatusBarMenuWindowController() override;
@@ -112,9 +124,24 @@ class StatusBarMenuWindowController : public QObject {
     PanelWindow* window() const { return window_.get(); }
     bool isFading() const;
 
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Whether an activation of the tray icon now comes from the left click
+    // whose press closed the panel: a tray that activates on release sends
+    // it after the press has started the fade, or even after the fade has
+    // ended. True once for that click; any later press starts afresh.
+    bool takeClosingClick();
+
   private:
     void windowDidResize();
     void finishClose();
+    void outsideClick(bool left);
+    // Without a monitor: closes once no window of the program is active.
+    void closeIfProgramInactive();
+    void leftRelease();
+    // Ends the watch for the closing click's activation.
+    void forgetClosingClick();
+    void stopMonitor();
 
     DefaultsStore& store_;
     Environment env_;
@@ -123,6 +150,9 @@ class StatusBarMenuWindowController : public QObject {
     QPointer<QPropertyAnimation> fade_;
     bool isShown_ = false;
     bool closeOnDeactivation_ = false;
+    // The left click that closed the panel: held, or released at a time.
+    enum class ClosingClick { none, held, released } closingClick_ = ClosingClick::none;
+    std::chrono::steady_clock::time_point releasedAt_;
     int preferredHeight_ = 320;
 };
 

@@ -15,20 +15,18 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/linux/launch_at_login.h"
 #include "app/x11/event_monitor.h"
 #include "base/setting_keys.h"
-#include "panel/translations.h"
 #include "panel/views/content_view.h"
-#include "panel/views/palette.h"
-#include "preferences/debug_view.h"
-#include "preferences/welcome_view.h"
+#include "ui/theme.h"
+#include "ui/translations.h"
 
 // The resources live in static libraries; they are pulled in by name, outside
 // any namespace.
 static void initResources() {
     Q_INIT_RESOURCE(lumora);
     Q_INIT_RESOURCE(views_resources);
-    Q_INIT_RESOURCE(preferences);
 }
 
 namespace lumora::panel {
@@ -38,7 +36,8 @@ namespace {
 // Clicks anywhere outside the program, from XInput2 on a connection of its own.
 class XInputClickMonitor : public ClickMonitor {
   public:
-    bool start(std::function<void()> onOutsideClick) override {
+    bool start(std::function<void(bool left)> onOutsideClick,
+               std::function<void()> onLeftRelease) override {
         EventMonitor::Options options;
         options.post = [](std::function<void()> work) {
             QMetaObject::invokeMethod(qApp, std::move(work), Qt::QueuedConnection);
@@ -53,8 +52,16 @@ class XInputClickMonitor : public ClickMonitor {
             return ids;
         };
         monitor_ = std::make_unique<EventMonitor>(
-            EventMonitor::Mask::leftMouseDown | EventMonitor::Mask::rightMouseDown,
-            [onOutsideClick](const EventMonitor::Event&) { onOutsideClick(); }, options);
+            EventMonitor::Mask::leftMouseDown | EventMonitor::Mask::rightMouseDown |
+                EventMonitor::Mask::leftMouseUp,
+            [onOutsideClick, onLeftRelease](const EventMonitor::Event& e) {
+                if (e.kind == EventMonitor::Mask::leftMouseUp) {
+                    onLeftRelease();
+                } else {
+                    onOutsideClick(e.kind == EventMonitor::Mask::leftMouseDown);
+                }
+            },
+            options);
         return monitor_->start();
     }
     void stop() override {
@@ -99,10 +106,11 @@ void setUpApplication() {
     QApplication::setApplicationName(QStringLiteral("lumora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Lumora"));
     QApplication::setApplicationVersion(QStringLiteral(LUMORA_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("lumora"));
+    // The desktop, the portal and the autostart entry know us by this id.
+    QApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
     QApplication::setQuitOnLastWindowClosed(false);
     initResources();
-    installTranslations(QLocale::system());
+    ui::installTranslations(QLocale::system());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/lumora/icons/lumora.svg")));
     applyColorSchemeOverride();
 }
@@ -115,7 +123,7 @@ void applyColorSchemeOverride() {
         QApplication::setPalette(QApplication::style()->standardPalette());
         return;
     }
-    QApplication::setPalette(darkPalette());
+    QApplication::setPalette(ui::darkPalette());
 }
 
 QtShell::QtShell(BridgeController& controller, HotkeyActions& hotkeys, Options options)
@@ -154,7 +162,11 @@ void QtShell::buildInterface() {
             if (options_.makeContent) return options_.makeContent(*this);
             PanelActions actions;
             actions.closePanel = [this] { closePanel(); };
-            actions.showSettings = [this] { openSettings(); };
+            // The window alone: the gear closes the panel itself, the
+            // welcome title bar's button leaves it open.
+            actions.showSettings = [this] {
+                if (options_.showSettings) options_.showSettings(*this);
+            };
             actions.connectToBridge = [this] { controller_.connectToBridge(); };
             actions.openURL = [this](const std::string& url) { openURL(url); };
             actions.reviewURL = options_.feedbackURL;
@@ -166,8 +178,16 @@ void QtShell::buildInterface() {
 
     statusItem_ = std::make_unique<StatusItem>();
     statusItem_->setImage(QString::fromStdString(settings.appIcon()));
-    connect(statusItem_.get(), &StatusItem::leftClicked, this,
-            [this] { togglePopover(Click::left); });
+    connect(statusItem_.get(), &StatusItem::leftClicked, this, [this] {
+        // A tray that draws the icon itself (and tells us no geometry)
+        // activates on release: the click whose press closed the panel
+        // leaves it closed. An icon in a window of ours (XEmbed) is never
+        // the click that closed the panel, nor seen as one.
+        const bool closingClick =
+            windowController_ && !statusItem_->geometry() && windowController_->takeClosingClick();
+        if (closingClick) return;
+        togglePopover(Click::left);
+    });
     connect(statusItem_.get(), &StatusItem::rightClicked, this,
             [this] { togglePopover(Click::right); });
     settingsObserver_ = settings.addObserver([this](AppSettings::Field f) {
@@ -405,7 +425,8 @@ void QtShell::showWelcomeWindow() {
         welcomeWindow_->close();
         welcomeWindow_ = nullptr;
     }
-    auto* view = new WelcomeView([this] { welcomeDone(); });
+    if (!options_.makeWelcomeView) return;
+    QWidget* view = options_.makeWelcomeView([this] { welcomeDone(); });
     welcomeWindow_ = makeSmallWindow(tr("Welcome to Lumora"), {320, 500}, view);
 }
 
@@ -426,7 +447,8 @@ void QtShell::showDebugWindow() {
         debugWindow_->close();
         debugWindow_ = nullptr;
     }
-    auto* view = new DebugView(
+    if (!options_.makeDebugView) return;
+    QWidget* view = options_.makeDebugView(
         settings(), [this] { controller_.sendDebugReport(); },
         [this] {
             if (debugWindow_) debugWindow_->close();

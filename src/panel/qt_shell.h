@@ -39,6 +39,14 @@ class QtShell : public QObject {
         std::function<QWidget*(QtShell&)> makeContent;
         // The settings window at its default pane.
         std::function<void(QtShell&)> showSettings;
+        // The welcome window's view; `done` is for its closing button. No
+        // factory, no window.
+        std::function<QWidget*(std::function<void()> done)> makeWelcomeView;
+        // The debug window's view over the log, with the report's start and
+        // the window's close.
+        std::function<QWidget*(AppSettings&, std::function<void()> sendDebugReport,
+                               std::function<void()> close)>
+            makeDebugView;
         // The product's home and feedback pages.
         std::string helpURL, feedbackURL;
         // Off in tests: no global click monitor, no system bus.

@@ -5,6 +5,8 @@
 #include <QPalette>
 #include <cstdio>
 
+#include "ui/theme.h"
+
 namespace lumora::panel {
 
 StatusItem::StatusItem(QObject* parent) : QObject(parent) {
@@ -45,7 +47,7 @@ QString StatusItem::imagePath(const QString& name, bool darkPanel) {
 void StatusItem::setImage(const QString& name) {
     image_ = name;
     // Trays follow the desktop's scheme more often than not.
-    const bool dark = QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    const bool dark = ui::isDarkScheme(nullptr);
     icon_.setIcon(QIcon(imagePath(name, dark)));
     icon_.setToolTip(QStringLiteral("Lumora"));
 }

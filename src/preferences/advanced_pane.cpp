@@ -6,9 +6,9 @@
 
 #include "app/linux/launch_at_login.h"
 #include "base/setting_keys.h"
-#include "panel/views/panel_controls.h"
 #include "preferences/settings_form.h"
 #include "preferences/site_pages.h"
+#include "ui/theme.h"
 
 namespace lumora::prefs {
 
@@ -16,7 +16,7 @@ namespace {
 
 // The tray icon in the scheme's ink, the way the tray shows it.
 QIcon lampIcon(const QWidget* w, const QString& name) {
-    const char* tone = panel::isDarkScheme(w) ? "dark" : "light";
+    const char* tone = ui::isDarkScheme(w) ? "dark" : "light";
     return QIcon(QStringLiteral(":/lumora/icons/%1-%2.svg").arg(name, QLatin1String(tone)));
 }
 

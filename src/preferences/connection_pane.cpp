@@ -14,7 +14,9 @@
 
 #include "base/setting_keys.h"
 #include "bridge/bridge_address.h"
-#include "panel/translations.h"
+#include "ui/divider.h"
+#include "ui/theme.h"
+#include "ui/translations.h"
 
 // The link frames live in their own resource file inside a static library;
 // it has to be pulled in by name, outside any namespace.
@@ -26,10 +28,6 @@ static void initLinkFrames() {
 namespace lumora::prefs {
 
 namespace {
-
-bool isDark(const QWidget* w) {
-    return w->palette().color(QPalette::Window).lightness() < 128;
-}
 
 // The system colours, a little brighter on a dark window so they stay legible.
 QColor red(bool dark) {
@@ -51,14 +49,6 @@ QString rgba(const QColor& c) {
         .arg(c.green())
         .arg(c.blue())
         .arg(c.alphaF(), 0, 'f', 2);
-}
-
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet(QStringLiteral("color: rgba(128,128,128,90);"));
-    return line;
 }
 
 QFont sized(const QFont& base, int pixels, QFont::Weight weight) {
@@ -172,7 +162,7 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     layout->addWidget(title_);
     layout->addWidget(errorBar_);
     layout->addSpacing(10);
-    layout->addWidget(divider());
+    layout->addWidget(ui::divider());
 
     // The form, while not connected.
     form_ = new QWidget;
@@ -239,7 +229,7 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     connect(detect_, &QPushButton::clicked, this, [this] { detect(); });
 
     formLayout->addSpacing(10);
-    formLayout->addWidget(divider());
+    formLayout->addWidget(ui::divider());
     layout->addWidget(form_);
 
     layout->addSpacing(10);
@@ -309,7 +299,7 @@ void ConfigurationPart::setConnectionType(int type) {
 
 void ConfigurationPart::refresh() {
     const bool connected = settings_.bridgeConnected();
-    const QString error = panel::connectionErrorText(settings_.connectionError());
+    const QString error = ui::connectionErrorText(settings_.connectionError());
     title_->setVisible(error.isEmpty());
     errorBar_->setVisible(!error.isEmpty());
     if (errorBar_->text() != error) errorBar_->setText(error);
@@ -323,13 +313,13 @@ void ConfigurationPart::refresh() {
 
     linkHint_->setVisible(!connected);
     status_->setText(connected ? tr("CONNECTED") : tr("DISCONNECTED"));
-    setTextColor(status_, connected ? green(isDark(this)) : red(isDark(this)));
+    setTextColor(status_, connected ? green(ui::isDarkScheme(this)) : red(ui::isDarkScheme(this)));
     statusButton_->setText(connected ? tr("Disconnect") : tr("Connect"));
     connectedHint_->setVisible(connected);
 }
 
 void ConfigurationPart::applyColors() {
-    const bool dark = isDark(this);
+    const bool dark = ui::isDarkScheme(this);
     setTextColor(linkHintText_, red(dark));
     setTextColor(status_, settings_.bridgeConnected() ? green(dark) : red(dark));
     QColor frame = palette().color(QPalette::WindowText);
@@ -432,7 +422,7 @@ ConnectionView::ConnectionView(AppSettings& settings, ConnectionActions actions,
     });
 
     layout->addSpacing(8);
-    layout->addWidget(divider());
+    layout->addWidget(ui::divider());
     layout->addSpacing(15);
     version_ = new LinkLabel;
     version_->setText(tr("Version ") + QString::fromStdString(actions_.version));
@@ -460,8 +450,8 @@ void ConnectionView::refresh() {
 }
 
 void ConnectionView::applyColors() {
-    debugLink_->setColor(blue(isDark(this)));
-    version_->setColor(grey(isDark(this)));
+    debugLink_->setColor(blue(ui::isDarkScheme(this)));
+    version_->setColor(grey(ui::isDarkScheme(this)));
 }
 
 void ConnectionView::changeEvent(QEvent* e) {

@@ -9,19 +9,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "ui/divider.h"
+
 namespace lumora {
-
-namespace {
-
-QFrame* divider() {
-    auto* line = new QFrame;
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet(QStringLiteral("color: rgba(128,128,128,90);"));
-    return line;
-}
-
-}  // namespace
 
 DebugView::DebugView(AppSettings& settings, std::function<void()> sendDebugData,
                      std::function<void()> close, QWidget* parent)
@@ -34,7 +24,7 @@ DebugView::DebugView(AppSettings& settings, std::function<void()> sendDebugData,
     hf.setBold(true);
     heading->setFont(hf);
     layout->addWidget(heading);
-    layout->addWidget(divider());
+    layout->addWidget(ui::divider());
 
     log_ = new QPlainTextEdit;
     log_->setReadOnly(true);
@@ -54,7 +44,7 @@ DebugView::DebugView(AppSettings& settings, std::function<void()> sendDebugData,
     logRow->setContentsMargins(0, 0, 15, 0);
     logRow->addWidget(log_);
     layout->addLayout(logRow, 1);
-    layout->addWidget(divider());
+    layout->addWidget(ui::divider());
 
     auto* buttons = new QHBoxLayout;
     send_ = new QPushButton(tr("Send Debug Data"));

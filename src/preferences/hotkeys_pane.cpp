@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "base/setting_keys.h"
+#include "ui/divider.h"
 
 namespace lumora::prefs {
 namespace {
@@ -38,13 +39,7 @@ class Form {
         label->setFont(f);
         row(label, nullptr);
     }
-    void divider() {
-        auto* line = new QFrame;
-        line->setFrameShape(QFrame::HLine);
-        line->setFrameShadow(QFrame::Plain);
-        line->setStyleSheet(QStringLiteral("color: rgba(128,128,128,110);"));
-        grid_->addWidget(line, next_++, 0, 1, 2);
-    }
+    void divider() { grid_->addWidget(ui::divider(110), next_++, 0, 1, 2); }
     void space(int height) {
         grid_->addItem(new QSpacerItem(0, height, QSizePolicy::Minimum, QSizePolicy::Fixed),
                        next_++, 0);

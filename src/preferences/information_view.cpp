@@ -11,9 +11,9 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-#include "panel/views/panel_controls.h"
 #include "preferences/site_pages.h"
 #include "preferences/web_view_plugin.h"
+#include "ui/theme.h"
 
 namespace lumora::prefs {
 
@@ -80,7 +80,7 @@ InformationView::InformationView(const std::string& siteBase,
     column->setSpacing(10);
     const QString address = QString::fromStdString(link_);
     if (WebViewPlugin* plugin = webViewPlugin()) {
-        webView_ = plugin->createView(this, QUrl(address), panel::isDarkScheme(this));
+        webView_ = plugin->createView(this, QUrl(address), ui::isDarkScheme(this));
     }
     if (webView_) {
         column->addWidget(webView_, 1);

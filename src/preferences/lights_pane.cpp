@@ -156,6 +156,9 @@ void LampSelectorView::storeSwitch(QListWidgetItem* item) {
     DefaultsStore& store = settings_.defaults();
     if (store.contains(hideLightKey(uid)) && store.boolean(hideLightKey(uid)) == hidden) return;
     store.setBool(hideLightKey(uid), hidden);
+    // Which lights the panel lists changed with it: an open panel drops or
+    // brings back the row now, as for any change to the lights.
+    settings_.mutateLights([](std::vector<HueLight>&) {});
 }
 
 void LampSelectorView::takeOrderFromList() {

@@ -13,8 +13,8 @@
 #include <array>
 #include <utility>
 
-#include "panel/translations.h"
 #include "shortcuts/carbon_keyboard_shortcuts.h"
+#include "ui/translations.h"
 
 namespace lumora::prefs {
 namespace {
@@ -170,7 +170,7 @@ int carbonKeyCodeForQtKey(int key, bool keypad) {
 // The rules speak English; a title with the menu item filled in still
 // finds its translation.
 QString translated(const std::string& english) {
-    return panel::translatedCoreText(panel::kShortcutTextContext, english);
+    return ui::translatedCoreText(ui::kShortcutTextContext, english);
 }
 
 }  // namespace

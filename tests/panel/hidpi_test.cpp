@@ -1,6 +1,6 @@
 // The panel's painted controls at twice the scale and in the desktop's
 // colours: images drawn at the screen's pixel density, not enlarged, and the
-// on state in the palette's accent.
+// on state in amber whatever the palette.
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,12 @@
 #include <QImage>
 #include <QPalette>
 
-#include "panel/views/panel_controls.h"
+#include "ui/icon_button.h"
+#include "ui/on_off_button.h"
+#include "ui/temperature_bar.h"
+#include "ui/theme.h"
 
-namespace lumora::panel {
+namespace lumora::ui {
 namespace {
 
 QImage grabbed(QWidget& w) {
@@ -54,25 +57,42 @@ TEST(HighDpi, ImagesAreDrawnAtTheScreensDensity) {
     EXPECT_TRUE(hasDevicePixelDetail(strip));
 }
 
-TEST(Theme, OnTakesTheDesktopsAccent) {
-    for (QColor accent : {QColor(200, 30, 120), QColor(20, 160, 90)}) {
-        QPalette pal = QApplication::palette();
-        pal.setColor(QPalette::Highlight, accent);
+// Whether some pixel of the pill (inside its frame) is near `ink`: its text.
+bool hasInk(const QImage& img, QColor ink) {
+    for (int y = 4; y < 24; ++y) {
+        for (int x = 4; x < 60; ++x) {
+            if (near(img.pixelColor(x, y), ink)) return true;
+        }
+    }
+    return false;
+}
+
+// On is amber with black text, light = on, whatever the desktop's accent and
+// scheme; off is grey 0.1 with white text.
+TEST(Theme, OnIsAmberWithBlackTextInEveryScheme) {
+    const QColor amber = QColor::fromRgbF(1.0, 191 / 255.0, 0);
+    for (bool dark : {false, true}) {
+        QPalette pal = dark ? darkPalette() : QApplication::palette();
+        pal.setColor(QPalette::Highlight, dark ? QColor(20, 160, 90) : QColor(200, 30, 120));
         pal.setColor(QPalette::HighlightedText, Qt::white);
-        OnOffButton on;
-        on.setPalette(pal);
-        on.setOn(true);
-        const QImage img = grabbed(on);
+        OnOffButton button;
+        button.setPalette(pal);
+        button.setOn(true);
+        QImage img = grabbed(button);
         // The pill's left end, clear of its text and its rounded corner.
-        EXPECT_TRUE(near(img.pixelColor(4 * 2, 7 * 2), accent))
-            << img.pixelColor(8, 14).name().toStdString() << " for " << accent.name().toStdString();
-        on.setOn(false);
-        EXPECT_FALSE(near(grabbed(on).pixelColor(4 * 2, 7 * 2), accent));
+        EXPECT_TRUE(near(img.pixelColor(4 * 2, 7 * 2), amber))
+            << img.pixelColor(8, 14).name().toStdString() << " dark " << dark;
+        EXPECT_TRUE(hasInk(img, Qt::black)) << "dark " << dark;
+        EXPECT_FALSE(hasInk(img, Qt::white)) << "dark " << dark;
+        button.setOn(false);
+        img = grabbed(button);
+        EXPECT_TRUE(near(img.pixelColor(4 * 2, 7 * 2), QColor::fromRgbF(0.1, 0.1, 0.1)));
+        EXPECT_TRUE(hasInk(img, Qt::white)) << "dark " << dark;
     }
 }
 
 }  // namespace
-}  // namespace lumora::panel
+}  // namespace lumora::ui
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -14,6 +14,7 @@
 #include "support/accessible_tree.h"
 #include "support/controller_fixture.h"
 #include "support/qt_test_main.h"
+#include "ui/panel_tab.h"
 
 namespace lumora::panel {
 namespace {

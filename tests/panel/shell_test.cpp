@@ -21,11 +21,14 @@
 #include "panel/panel_placement.h"
 #include "panel/panel_window.h"
 #include "panel/qt_shell.h"
+#include "panel/views/content_view.h"
 #include "preferences/debug_view.h"
 #include "preferences/image_player.h"
+#include "preferences/settings_panes.h"
 #include "support/dispatcher_teardown.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
+#include "ui/icon_button.h"
 
 namespace lumora::panel {
 namespace {
@@ -78,16 +81,20 @@ TEST(PanelPlacementTest, UnderTheIconOrAtThePointer) {
 
 class FakeMonitor : public ClickMonitor {
   public:
-    explicit FakeMonitor(bool works, std::function<void()>* hook) : works_(works), hook_(hook) {}
-    bool start(std::function<void()> onOutsideClick) override {
-        if (works_) *hook_ = std::move(onOutsideClick);
+    FakeMonitor(bool works, std::function<void(bool)>* press, std::function<void()>* release)
+        : works_(works), press_(press), release_(release) {}
+    bool start(std::function<void(bool)> onOutsideClick,
+               std::function<void()> onLeftRelease) override {
+        if (works_) *press_ = std::move(onOutsideClick);
+        if (works_) *release_ = std::move(onLeftRelease);
         return works_;
     }
-    void stop() override { *hook_ = nullptr; }
+    void stop() override { *press_ = nullptr, *release_ = nullptr; }
 
   private:
     bool works_;
-    std::function<void()>* hook_;
+    std::function<void(bool)>* press_;
+    std::function<void()>* release_;
 };
 
 class WindowControllerTest : public ::testing::Test {
@@ -100,15 +107,18 @@ class WindowControllerTest : public ::testing::Test {
         env.pointer = [] { return QPoint(100, 100); };
         env.screenAt = [](QPoint) { return kScreen; };
         env.makeMonitor = [this, monitorWorks] {
-            return std::make_unique<FakeMonitor>(monitorWorks, &outsideClick_);
+            return std::make_unique<FakeMonitor>(monitorWorks, &outsideClick_, &release_);
         };
         env.fadeMilliseconds = 30;
+        env.now = [this] { return now_; };
         auto* content = new QWidget;
         content->setFixedWidth(200);
         return std::make_unique<StatusBarMenuWindowController>(content, store_, std::move(env));
     }
     InMemoryDefaultsStore store_;
-    std::function<void()> outsideClick_;
+    std::function<void(bool left)> outsideClick_;
+    std::function<void()> release_;
+    std::chrono::steady_clock::time_point now_;
 };
 
 TEST_F(WindowControllerTest, ShowsUnderTheIconFadesOutAndClosesOnAnOutsideClick) {
@@ -129,7 +139,7 @@ TEST_F(WindowControllerTest, ShowsUnderTheIconFadesOutAndClosesOnAnOutsideClick)
     bool willClose = false;
     c->windowWillClose = [&] { willClose = true; };
     ASSERT_TRUE(outsideClick_);
-    outsideClick_();
+    outsideClick_(/*left=*/false);
     EXPECT_TRUE(c->isShown()) << "shown until the fade-out ends";
     EXPECT_TRUE(c->isFading());
     ASSERT_TRUE(spinUntil([&] { return !c->isShown(); }));
@@ -146,8 +156,52 @@ TEST_F(WindowControllerTest, ShowsUnderTheIconFadesOutAndClosesOnAnOutsideClick)
     EXPECT_TRUE(c->window()->isVisible());
 }
 
+// A tray that activates on release: the activation of the left click whose
+// press closed the panel is that click's, once, until its time is up or
+// another press starts a new click.
+TEST_F(WindowControllerTest, TheClickThatClosedThePanelIsNotTakenForANewOne) {
+    using std::chrono::milliseconds;
+    const milliseconds window = StatusBarMenuWindowController::kReleaseToActivation;
+    const struct {
+        const char* what;
+        bool left, release, newPress;
+        milliseconds after;
+        bool itsOwn;
+    } cases[] = {
+        {"released, activation soon after", true, true, false, window, true},
+        {"still held", true, false, false, milliseconds(0), true},
+        {"activation too late", true, true, false, window + milliseconds(1), false},
+        {"another press since", true, true, true, milliseconds(0), false},
+        {"closed by a right click", false, false, false, milliseconds(0), false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        auto c = make();
+        c->showWindow();
+        outsideClick_(k.left);
+        if (k.release) release_();
+        ASSERT_TRUE(spinUntil([&] { return !c->isShown(); }));
+        if (k.newPress) outsideClick_(true);
+        now_ += k.after;
+        EXPECT_EQ(c->takeClosingClick(), k.itsOwn);
+        EXPECT_FALSE(c->takeClosingClick()) << "once";
+        EXPECT_FALSE(outsideClick_) << "nothing left to watch for";
+    }
+}
+
+// Without a monitor the program losing the focus closes the panel; the focus
+// moving to another of its windows (the settings) does not.
 TEST_F(WindowControllerTest, WithoutAMonitorLosingFocusCloses) {
     auto c = make(/*monitorWorks=*/false);
+    c->showWindow();
+    QWidget settingsWindow;
+    settingsWindow.show();
+    QApplication::setActiveWindow(&settingsWindow);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(c->isShown() && !c->isFading()) << "the focus is still the program's";
+    QApplication::setActiveWindow(nullptr);
+    EXPECT_TRUE(spinUntil([&] { return !c->isShown(); }));
+
     c->showWindow();
     emit c->window()->activationChanged(false);
     EXPECT_TRUE(spinUntil([&] { return !c->isShown(); }));
@@ -204,14 +258,15 @@ class ShellTest : public ::testing::Test {
         services.detector = [] { return std::string(); };
         controller_ = std::make_unique<BridgeController>(services);
         hotkeys_ = std::make_unique<HotkeyActions>(*controller_, services);
-        QtShell::Options options;
-        options.monitorClicks = false;
-        options.watchSleep = false;
-        options.fadeMilliseconds = 10;
-        options.helpURL = "file:///site/index.html";
-        options.feedbackURL = "file:///site/feedback/index.html";
-        options.showSettings = [this](QtShell&) { calls_.push_back("settings"); };
-        shell_ = std::make_unique<QtShell>(*controller_, *hotkeys_, options);
+        options_.monitorClicks = false;
+        options_.watchSleep = false;
+        options_.fadeMilliseconds = 10;
+        options_.helpURL = "file:///site/index.html";
+        options_.feedbackURL = "file:///site/feedback/index.html";
+        options_.showSettings = [this](QtShell&) { calls_.push_back("settings"); };
+        options_.makeWelcomeView = prefs::makeWelcomeView;
+        options_.makeDebugView = prefs::makeDebugView;
+        shell_ = std::make_unique<QtShell>(*controller_, *hotkeys_, options_);
         QDesktopServices::setUrlHandler("file", &urls_, "open");
     }
     void TearDown() override {
@@ -242,6 +297,7 @@ class ShellTest : public ::testing::Test {
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
     std::unique_ptr<BridgeController> controller_;
     std::unique_ptr<HotkeyActions> hotkeys_;
+    QtShell::Options options_;
     std::unique_ptr<QtShell> shell_;
     std::vector<std::string> calls_;
     UrlCatcher urls_;
@@ -256,7 +312,7 @@ TEST_F(ShellTest, StartUpBuildsTheInterfaceAndWelcomesUntilATrueIsStored) {
     for (const auto& [value, welcomed] : cases) {
         store_->set("hasSeenWelcomeScreen", value);
         store_->setInteger("keyIncrement", 30);
-        auto shell = std::make_unique<QtShell>(*controller_, *hotkeys_, QtShell::Options{});
+        auto shell = std::make_unique<QtShell>(*controller_, *hotkeys_, options_);
         shell->applicationDidFinishLaunching();
         EXPECT_TRUE(shell->statusItem());
         EXPECT_TRUE(shell->contextMenu());
@@ -397,11 +453,25 @@ TEST_F(ShellTest, TheReviewRequestShowsFromThe27thToThe41stOpening) {
     EXPECT_EQ(store_->integer("appInvocations"), 27);
 }
 
-TEST_F(ShellTest, SettingsOpenBeforeThePanelClosesAndThePagesOpenTheirURLs) {
+// The menu's Settings and the ordinary title bar's gear close the panel;
+// the welcome title bar's button leaves it open.
+TEST_F(ShellTest, SettingsOpenWithOrWithoutThePanelAndThePagesOpenTheirURLs) {
     launch();
     shell_->togglePopover(QtShell::Click::left);
-    action("Settings")->trigger();
+    auto* view = shell_->windowController()->window()->findChild<ContentView*>();
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(view->welcomeSettingsButton()->isVisible()) << "no lights: the welcome";
+    QTest::mouseClick(view->welcomeSettingsButton(), Qt::LeftButton);
     EXPECT_EQ(calls_, std::vector<std::string>{"settings"});
+    EXPECT_TRUE(shell_->isPanelShown() && !shell_->windowController()->isFading());
+
+    settings().setLights({HueLight{}});
+    QCoreApplication::processEvents();
+    QTest::mouseClick(view->settingsButton(), Qt::LeftButton);
+    EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+    shell_->togglePopover(QtShell::Click::left);
+    action("Settings")->trigger();
+    EXPECT_EQ(calls_, (std::vector<std::string>{"settings", "settings", "settings"}));
     EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
     action("Help")->trigger();
     action("Provide Feedback")->trigger();

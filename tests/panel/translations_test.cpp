@@ -2,7 +2,7 @@
 // are complete, the core's problems and texts come out translated, and the longer
 // texts still fit the 200-point panel and the settings panes.
 
-#include "panel/translations.h"
+#include "ui/translations.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +40,12 @@
 
 namespace lumora::panel {
 namespace {
+
+using ui::connectionErrorText;
+using ui::installTranslations;
+using ui::kShortcutTextContext;
+using ui::removeTranslations;
+using ui::translatedCoreText;
 
 QString tr(const char* context, const char* english) {
     return QCoreApplication::translate(context, english);
@@ -148,7 +154,7 @@ TEST_F(Translations, FilesAreCompleteAndKeepTheirPlaceholders) {
     }
 }
 
-// ---- Layout in the longer languages --------------------------------------------
+// ---- Layout in each language ---------------------------------------------------
 
 std::string describe(const QWidget* w) {
     QString text;
@@ -209,7 +215,9 @@ class TranslatedLayout : public ControllerFixture,
     void SetUp() override {
         ControllerFixture::SetUp();
         hotkeys_ = std::make_unique<HotkeyActions>(*controller_, controller_->services());
-        ASSERT_GE(installTranslations(QLocale(QString::fromLatin1(GetParam()))), 1);
+        // English is the texts as written: nothing to install.
+        const int installed = installTranslations(QLocale(QString::fromLatin1(GetParam())));
+        if (std::string_view(GetParam()) != "en_GB") ASSERT_GE(installed, 1);
     }
     void TearDown() override {
         removeTranslations();
@@ -336,7 +344,7 @@ TEST_P(TranslatedLayout, WelcomeAndDebugWindowsHoldTheirTexts) {
     expectNothingClipsOrOverlaps(debug.get(), lang + " debug");
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, TranslatedLayout, ::testing::Values("de_DE", "fr_FR"),
+INSTANTIATE_TEST_SUITE_P(Languages, TranslatedLayout, ::testing::Values("en_GB", "de_DE", "fr_FR"),
                          [](const auto& info) { return std::string(info.param).substr(0, 2); });
 
 }  // namespace

@@ -85,6 +85,31 @@ bool eventually(const std::function<bool()>& done, int tries,
     return done();
 }
 
+// The tray menu: the program's one mapped pop-up besides the panel.
+bool menuShown(DesktopSession& s) {
+    for (const auto& w : s.topLevels()) {
+        if (w.mapped && w.overrideRedirect && w.instance == "lumora" &&
+            w.name.rfind(kPanel, 0) != 0)
+            return true;
+    }
+    return false;
+}
+
+// The bridge's request log holds one that `match` accepts.
+bool logged(const std::string& bridge, const std::function<bool(const nlohmann::json&)>& match) {
+    const auto log = get(bridge, "/sim/log");
+    if (!log.is_array()) return false;
+    return std::any_of(log.begin(), log.end(), match);
+}
+
+// The demo profile as stored now; null while unreadable.
+nlohmann::json storedProfile(const DesktopSession& s) {
+    const auto file = std::filesystem::path(s.variables().at("XDG_CONFIG_HOME")) / "lumora-demo" /
+                      "defaults.json";
+    std::ifstream in(file);
+    return nlohmann::json::parse(in, nullptr, false);
+}
+
 // One private desktop with the demo running in it.
 class TrayEndToEnd : public ::testing::Test {
   protected:
@@ -135,9 +160,13 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
     ASSERT_TRUE(clickIcon());
     auto p = waitNamed(s, kPanel, true);
     ASSERT_TRUE(p) << "the panel did not open";
-    // Under the icon, pulled in 5 points from the right edge.
-    std::this_thread::sleep_for(200ms);
-    p = named(s, kPanel);
+    // Under the icon, pulled in 5 points from the right edge, once placed.
+    eventually(
+        [&] {
+            p = named(s, kPanel);
+            return p && p->y == icon.y + icon.height + 5;
+        },
+        50, 20ms);
     ASSERT_TRUE(p);
     EXPECT_EQ(p->y, icon.y + icon.height + 5);
     EXPECT_EQ(p->x + p->width, 1280 - 5);
@@ -145,7 +174,13 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
 
     // The ROOMS tab, then a drag across the first room's slider.
     ASSERT_TRUE(s.click(p->x + 145, p->y + kTitle + 10));
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(eventually(
+        [&] {
+            const auto profile = storedProfile(s);
+            return profile.is_object() && profile.value("activePanel", 0) == 1;
+        },
+        50, 20ms))
+        << "the ROOMS tab did not take the click";
     get(bridge, "/sim/log");  // warm
     get(bridge, "/sim/log", "DELETE");
     const int sliderY = p->y + kBodyTop + 5 + 5 + 14 + 3 + 8;
@@ -157,7 +192,13 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
         std::this_thread::sleep_for(60ms);
     }
     ASSERT_TRUE(s.xdotool({"mouseup", "1"}));
-    std::this_thread::sleep_for(1500ms);
+    // The queue sends the drag's last value last.
+    const auto endsAtFull = [](const nlohmann::json& r) {
+        return r.value("method", "") == "PUT" &&
+               r.value("path", "").find("/groups/") != std::string::npos &&
+               r.value("body", "").find("\"bri\":255") != std::string::npos;
+    };
+    ASSERT_TRUE(eventually([&] { return logged(bridge, endsAtFull); }, 60, 50ms));
 
     const auto log = get(bridge, "/sim/log");
     ASSERT_TRUE(log.is_array());
@@ -186,7 +227,7 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
     ASSERT_TRUE(waitNamed(s, kPanel, true));
     ASSERT_TRUE(clickIcon(3));
     EXPECT_FALSE(waitNamed(s, kPanel, false, 3s)) << "the panel stayed open";
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(eventually([&] { return menuShown(s); }, 50, 20ms)) << "no menu";
     ASSERT_TRUE(s.xdotool({"key", "x"}));
     const bool allOff = eventually(
         [&] {
@@ -212,8 +253,12 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
     ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 640 300"));
     auto p = waitNamed(s, kPanel, true);
     ASSERT_TRUE(p) << app->stderrText();
-    std::this_thread::sleep_for(200ms);
-    p = named(s, kPanel);
+    eventually(
+        [&] {
+            p = named(s, kPanel);
+            return p && p->y == 305;
+        },
+        50, 20ms);
     ASSERT_TRUE(p);
     EXPECT_GE(p->x, 0);
     EXPECT_LE(p->x + p->width, 1280);
@@ -221,6 +266,20 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
     EXPECT_LE(p->x, 640);
     EXPECT_GE(p->x + p->width, 640);
     EXPECT_EQ(p->y, 305) << "just under the pointer in the upper half";
+
+    // A slow click on the icon: the press closes the panel as any click
+    // outside it does, the host activates on the release; that activation
+    // belongs to the click that closed the panel and must not reopen it.
+    ASSERT_TRUE(s.xdotool({"mousemove", "100", "900"}));
+    ASSERT_TRUE(s.xdotool({"mousedown", "1"}));
+    ASSERT_FALSE(waitNamed(s, kPanel, false)) << "the press closes the panel";
+    ASSERT_TRUE(s.xdotool({"mouseup", "1"}));
+    ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 100 900"));
+    EXPECT_FALSE(waitNamed(s, kPanel, true, 1s)) << "the release reopened the panel";
+    // The next click on the icon opens it again.
+    ASSERT_TRUE(s.click(100, 900));
+    ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 100 900"));
+    EXPECT_TRUE(waitNamed(s, kPanel, true));
 }
 
 TEST_F(TrayEndToEnd, WithoutATrayItSaysSoAndWaits) {
@@ -253,10 +312,7 @@ TEST_F(TrayEndToEnd, SleepStopsBothTimersAndWakeBringsThemBack) {
 }
 
 std::string storedUser(const DesktopSession& s) {
-    const auto file = std::filesystem::path(s.variables().at("XDG_CONFIG_HOME")) / "lumora-demo" /
-                      "defaults.json";
-    std::ifstream in(file);
-    const auto json = nlohmann::json::parse(in, nullptr, false);
+    const auto json = storedProfile(s);
     return json.is_object() ? json.value("bridgeUser", std::string("?")) : "?";
 }
 
@@ -276,7 +332,7 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
 
     // The tray menu's "Settings" by its key opens the window at Connection.
     ASSERT_TRUE(clickIcon(3));
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(eventually([&] { return menuShown(s); }, 50, 20ms)) << "no menu";
     ASSERT_TRUE(s.xdotool({"key", "s"}));
     auto w = waitNamed(s, "Connection", true);
     ASSERT_TRUE(w) << "no settings window";
@@ -285,10 +341,26 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
     // Hotkeys, the "On" recorder, then a real ctrl+alt+K.
     ASSERT_TRUE(at(252, 30));
     ASSERT_TRUE(waitNamed(s, "Hotkeys", true));
+    // Typed until the recorder, once it records, has stored something new.
+    const auto stored = [&] {
+        const auto profile = storedProfile(s);
+        if (!profile.is_object()) return std::string("?");
+        for (const auto& [key, value] : profile.items())
+            if (key.find("allLightsOn") != std::string::npos) return value.dump();
+        return std::string();
+    };
+    const std::string before = stored();
+    const auto recorded = [&] {
+        const std::string now = stored();
+        return now != "?" && now != before;
+    };
     ASSERT_TRUE(at(302, 141));
-    std::this_thread::sleep_for(300ms);
-    ASSERT_TRUE(s.xdotool({"key", "ctrl+alt+k"}));
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(eventually(
+        [&] {
+            return recorded() || (s.xdotool({"key", "ctrl+alt+k"}) && recorded());
+        },
+        30))
+        << "nothing recorded";
     // Escape closes the window once nothing records.
     ASSERT_TRUE(s.xdotool({"key", "Escape"}));
     EXPECT_FALSE(waitNamed(s, "Hotkeys", false, 3s)) << "Escape left the settings window open";
@@ -305,16 +377,23 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
     // Pairing afresh: disconnect, Connect before the link button is pressed
     // leaves no user, after it a new one is stored.
     ASSERT_TRUE(clickIcon(3));
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(eventually([&] { return menuShown(s); }, 50, 20ms)) << "no menu";
     ASSERT_TRUE(s.xdotool({"key", "s"}));
     w = waitNamed(s, "Connection", true);
     ASSERT_TRUE(w);
     ASSERT_TRUE(at(237, 157));  // Disconnect
-    std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(storedUser(s), "");
+    EXPECT_TRUE(eventually([&] { return storedUser(s).empty(); }, 50));
     get(bridge, "/sim/linkbutton", "POST", "{\"pressed\": false}");
+    get(bridge, "/sim/log", "DELETE");
     ASSERT_TRUE(at(250, 392));  // Connect, in the status row
-    std::this_thread::sleep_for(1500ms);
+    // The pairing request has been answered by the time the log holds it.
+    EXPECT_TRUE(eventually(
+        [&] {
+            return logged(bridge, [](const nlohmann::json& r) {
+                return r.value("method", "") == "POST" && r.value("path", "") == "/api";
+            });
+        },
+        50));
     EXPECT_EQ(storedUser(s), "") << "paired without the link button";
     get(bridge, "/sim/linkbutton", "POST", "{\"pressed\": true}");
     ASSERT_TRUE(at(250, 392));

@@ -14,13 +14,13 @@
 
 #include "app/app_settings.h"
 #include "app/linux/launch_at_login.h"
-#include "panel/views/palette.h"
 #include "preferences/advanced_pane.h"
 #include "preferences/connection_pane.h"
 #include "preferences/information_view.h"
 #include "preferences/lights_pane.h"
 #include "preferences/preferences_window.h"
 #include "support/manual_executor.h"
+#include "ui/theme.h"
 
 using namespace lumora;
 
@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     QCursor::setPos(5000, 5000);
     const QPalette light = QApplication::palette();
     for (bool dark : {false, true}) {
-        QApplication::setPalette(dark ? lumora::panel::darkPalette() : light);
+        QApplication::setPalette(dark ? lumora::ui::darkPalette() : light);
         prefs::PreferencesWindow w(panes, *store);
         auto save = [&](QWidget& shown, const QString& name) {
             exec.runPending();

@@ -1,17 +1,13 @@
 #include "app/x11/event_monitor.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
+
+#include "base/x11/xcb_watch.h"
 
 namespace lumora {
 namespace {
@@ -56,58 +52,34 @@ struct EventMonitor::Session : std::enable_shared_from_this<Session> {
     Connection conn;  // empty once closed; guarded by `mutex` after start
     xcb_window_t root = XCB_NONE;
     std::uint8_t xiOpcode = 0;
-    int wakeFd = -1;
+    x11::XcbWatch watch;
     Mask mask = Mask::none;
     Handler handler;
     Post post;
     WindowIds ownWindows;
 
     std::mutex mutex;
-    std::atomic<bool> stopping{false};
-    std::thread watcher;
-
-    ~Session() {
-        if (wakeFd >= 0) ::close(wakeFd);
-    }
-
-    void wake() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = write(wakeFd, &one, sizeof one);
-    }
 
     void close() {
-        stopping = true;
-        wake();
-        if (watcher.joinable()) watcher.join();
+        watch.stop();
         std::lock_guard lock(mutex);
         conn.reset();
-    }
-
-    void watch() {
-        xcb_connection_t* c = conn.get();
-        pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        while (!stopping) {
-            while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-                handle(event);
-                std::free(event);
-            }
-            if (xcb_connection_has_error(c)) return;  // the server went away
-            if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
-            if (fds[1].revents & POLLIN) {
-                std::uint64_t count;
-                [[maybe_unused]] auto n = read(wakeFd, &count, sizeof count);
-            }
-        }
     }
 
     void handle(xcb_generic_event_t* event) {
         if ((event->response_type & 0x7F) != XCB_GE_GENERIC) return;
         const auto* ge = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
-        if (ge->extension != xiOpcode || ge->event_type != XCB_INPUT_RAW_BUTTON_PRESS) return;
-        const auto* press = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event);
-        const Mask kind = press->detail == 1   ? Mask::leftMouseDown
-                          : press->detail == 3 ? Mask::rightMouseDown
-                                               : Mask::none;
+        if (ge->extension != xiOpcode) return;
+        const auto* raw = reinterpret_cast<const xcb_input_raw_button_press_event_t*>(event);
+        if (ge->event_type == XCB_INPUT_RAW_BUTTON_RELEASE) {
+            if (raw->detail != 1 || !(mask & Mask::leftMouseUp)) return;
+            post([self = shared_from_this()] { self->deliverRelease(); });
+            return;
+        }
+        if (ge->event_type != XCB_INPUT_RAW_BUTTON_PRESS) return;
+        const Mask kind = raw->detail == 1   ? Mask::leftMouseDown
+                          : raw->detail == 3 ? Mask::rightMouseDown
+                                             : Mask::none;
         if (!(kind & mask)) return;
 
         // Where the pointer is now, while the press is fresh: the chain of
@@ -145,8 +117,17 @@ struct EventMonitor::Session : std::enable_shared_from_this<Session> {
         }
         // Our replies may have pulled events into xcb's queue behind the
         // watcher's back.
-        wake();
+        watch.wake();
         if (!ours && handler) handler(e);
+    }
+
+    // On the user-interface thread.
+    void deliverRelease() {
+        {
+            std::lock_guard lock(mutex);
+            if (!conn) return;  // stopped since the release
+        }
+        if (handler) handler(Event{Mask::leftMouseUp, 0, 0});
     }
 
     // Whether a window under the pointer is one of ours or holds one of
@@ -200,15 +181,16 @@ bool EventMonitor::start() {
     struct {
         xcb_input_event_mask_t head;
         std::uint32_t bits;
-    } select{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+    } select{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+             XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS |
+                 (mask_ & Mask::leftMouseUp ? XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE : 0u)};
     // Checked, so that the selection is in force once start() returns.
     Reply<xcb_generic_error_t> error(xcb_request_check(
         conn.get(), xcb_input_xi_select_events_checked(conn.get(), root, 1, &select.head)));
     if (error) return false;
 
     auto session = std::make_shared<Session>();
-    session->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (session->wakeFd < 0) return false;
+    if (!session->watch.ready()) return false;
     session->conn = std::move(conn);
     session->root = root;
     session->xiOpcode = opcode;
@@ -216,7 +198,8 @@ bool EventMonitor::start() {
     session->handler = handler_;
     session->post = options_.post;
     session->ownWindows = options_.ownWindows;
-    session->watcher = std::thread([s = session.get()] { s->watch(); });
+    session->watch.start(session->conn.get(),
+                         [s = session.get()](xcb_generic_event_t* event) { s->handle(event); });
     session_ = std::move(session);
     return true;
 }

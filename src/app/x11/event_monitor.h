@@ -1,10 +1,9 @@
 #pragma once
-// A global mouse-button monitor on X11: XInput2 raw button presses on the
-// root window, seen on a connection and a thread of its own. Raw events reach
-// us even while another client holds a pointer grab (an open menu), which
-// plain ButtonPress selection would not. Presses over the program's own
-// windows are dropped; the rest reach the handler on the user-interface
-// thread, through the poster the program hands in.
+// A global mouse-button monitor on X11: XInput2 raw button presses (and, if
+// asked for, left releases) on the root window, seen on a connection and a thread of its own. Raw
+// events reach us even while another client holds a pointer grab (an open menu), which plain
+// ButtonPress selection would not. Presses over the program's own windows are dropped; the rest
+// reach the handler on the user-interface thread, through the poster the program hands in.
 
 #include <cstdint>
 #include <functional>
@@ -20,11 +19,14 @@ class EventMonitor {
         none = 0,
         leftMouseDown = 1u << 0,
         rightMouseDown = 1u << 1,
+        // Releases are reported wherever they happen: they end a press
+        // already seen.
+        leftMouseUp = 1u << 2,
     };
 
     struct Event {
-        Mask kind;  // leftMouseDown or rightMouseDown
-        int x;      // root coordinates of the pointer at the press
+        Mask kind;  // leftMouseDown, rightMouseDown or leftMouseUp
+        int x;      // root coordinates of the pointer at a press; 0 for a release
         int y;
     };
 

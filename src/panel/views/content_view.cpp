@@ -11,10 +11,17 @@
 #include <QVBoxLayout>
 
 #include "base/setting_keys.h"
-#include "panel/views/panel_controls.h"
 #include "panel/views/panel_lists.h"
+#include "ui/icon_button.h"
+#include "ui/panel_tab.h"
+#include "ui/theme.h"
 
 namespace lumora::panel {
+
+using ui::grey;
+using ui::ink;
+using ui::isDarkScheme;
+using ui::panelFont;
 
 namespace {
 

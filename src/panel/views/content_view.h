@@ -14,10 +14,15 @@ class QPushButton;
 class QStackedLayout;
 class QVBoxLayout;
 
+namespace lumora::ui {
+class IconButton;
+class PanelTab;
+}  // namespace lumora::ui
+
 namespace lumora::panel {
 
-class PanelTab;
-class IconButton;
+using ui::IconButton;
+using ui::PanelTab;
 
 struct PanelActions {
     std::function<void()> closePanel;

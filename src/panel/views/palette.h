@@ -1,11 +1,11 @@
 #pragma once
-// The program's own dark palette, for LUMORA_COLOR_SCHEME=dark on desktops
-// that give Qt none, and for the pictures and tests of the dark scheme.
+// The dark palette's old home, for the program's start-up until it includes
+// "ui/theme.h" itself.
 
-#include <QPalette>
+#include "ui/theme.h"
 
 namespace lumora::panel {
 
-QPalette darkPalette();
+using ui::darkPalette;
 
 }  // namespace lumora::panel

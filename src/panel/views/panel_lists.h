@@ -1,114 +1,22 @@
 #pragma once
-// The panel's lists: rooms and zones, lights, scenes. Rows show the records
-// of AppSettings and write the user's changes there first, then queue the
-// bridge command.
+// The panel's lists: rooms and zones, lights, scenes. Each follows
+// AppSettings and keeps its rows (panel_rows.h) up to date.
 
-#include <QFrame>
-#include <QLabel>
-#include <QPointer>
 #include <QScrollArea>
 #include <vector>
 
 #include "app/app_settings.h"
 #include "bridge/commands.h"
-#include "panel/views/panel_controls.h"
+#include "panel/views/panel_rows.h"
+#include "ui/section_header.h"
 
 class QVBoxLayout;
 
 namespace lumora::panel {
 
-// True when none of the known lights among `groupLights` has colour.
-bool isGroupAmbientOnly(const AppSettings& settings, const std::vector<std::string>& groupLights);
+using ui::SectionHeaderLabel;
+
 bool isLightHidden(const AppSettings& settings, const HueLight& light);
-
-// A row's name line: regular 10 points, elided when long.
-class RowTitle : public QLabel {
-    Q_OBJECT
-  public:
-    explicit RowTitle(QWidget* parent = nullptr);
-    void setName(const QString& name);
-
-  protected:
-    void paintEvent(QPaintEvent*) override;
-
-  private:
-    QString name_;
-};
-
-class GroupRow : public QWidget {
-    Q_OBJECT
-  public:
-    GroupRow(AppSettings& settings, CommandQueue& commands, const HueGroup& group,
-             QWidget* parent = nullptr);
-    // Takes the record's current values; repaints only what changed.
-    void setGroup(const HueGroup& group);
-    const HueGroup& group() const { return group_; }
-
-    OnOffButton* onOff() const { return onOff_; }
-    CustomSlider* slider() const { return slider_; }
-    IconButton* sceneButton() const { return sceneButton_; }
-    TemperatureBar* temperatureBar() const { return temperature_; }
-    HueSatField* hueField() const { return hueField_; }
-    QWidget* scenePopover() const { return popover_; }
-
-  private:
-    // The live record's index, or -1 when it has gone.
-    int recordIndex() const;
-    void change(const std::function<void(HueGroup&)>& edit,
-                const std::function<void(const HueGroup&)>& command);
-    void openScenes();
-
-    AppSettings& settings_;
-    CommandQueue& commands_;
-    HueGroup group_;
-    RowTitle* title_;
-    OnOffButton* onOff_;
-    CustomSlider* slider_;
-    IconButton* sceneButton_ = nullptr;
-    TemperatureBar* temperature_ = nullptr;
-    HueSatField* hueField_ = nullptr;
-    QPointer<QFrame> popover_;
-};
-
-class LightRow : public QWidget {
-    Q_OBJECT
-  public:
-    LightRow(AppSettings& settings, CommandQueue& commands, const HueLight& light,
-             QWidget* parent = nullptr);
-    void setLight(const HueLight& light);
-    const HueLight& light() const { return light_; }
-
-    OnOffButton* onOff() const { return onOff_; }
-    CustomSlider* slider() const { return slider_; }
-    TemperatureBar* temperatureBar() const { return temperature_; }
-    HueSatField* hueField() const { return hueField_; }
-
-  private:
-    int recordIndex() const;
-    void change(const std::function<void(HueLight&)>& edit,
-                const std::function<void(const HueLight&)>& command);
-
-    AppSettings& settings_;
-    CommandQueue& commands_;
-    HueLight light_;
-    RowTitle* title_;
-    OnOffButton* onOff_;
-    CustomSlider* slider_ = nullptr;
-    TemperatureBar* temperature_ = nullptr;
-    HueSatField* hueField_ = nullptr;
-};
-
-// A column of scene buttons; every scene, or those of one group.
-class SceneColumn : public QWidget {
-    Q_OBJECT
-  public:
-    SceneColumn(CommandQueue& commands, const std::vector<HueScene>& scenes,
-                QWidget* parent = nullptr);
-    std::vector<SceneButton*> buttons() const { return buttons_; }
-
-  private:
-    std::vector<SceneButton*> buttons_;
-};
 
 // A scrolling list that follows AppSettings: it rebuilds its rows only when
 // what rows there are changes, and otherwise updates them in place.

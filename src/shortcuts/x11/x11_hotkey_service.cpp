@@ -1,8 +1,5 @@
 #include "shortcuts/x11/x11_hotkey_service.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 // The XKB protocol header names a member "explicit", a C++ keyword.
@@ -12,10 +9,10 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 
 #include "base/dispatch.h"
+#include "base/x11/xcb_watch.h"
 #include "shortcuts/x11/key_tables.h"
 
 namespace lumora {
@@ -79,19 +76,16 @@ X11HotKeyService::X11HotKeyService(Private, std::shared_ptr<Dispatcher> dispatch
         }
     }
 
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    watcher_ = std::thread([this] { watch(); });
+    watch_ = std::make_unique<x11::XcbWatch>();
+    watch_->start(conn_, [this](xcb_generic_event_t* event) { handleEvent(event); });
 }
 
 X11HotKeyService::~X11HotKeyService() {
-    stop_ = true;
-    wakeWatcher();
-    if (watcher_.joinable()) watcher_.join();
+    if (watch_) watch_->stop();
     for (const auto& [key, count] : grabCount_) xcb_ungrab_key(conn_, key.first, root_, key.second);
     xcb_flush(conn_);
     xcb_key_symbols_free(symbols_);
     xcb_disconnect(conn_);
-    if (wakeFd_ >= 0) close(wakeFd_);
 }
 
 std::vector<std::uint8_t> X11HotKeyService::keycodesFor(std::uint32_t keysym) const {
@@ -228,7 +222,8 @@ bool X11HotKeyService::registerHotKey(std::uint32_t id, std::uint32_t carbonKeyC
         ok = grab(r.keysym, r.mask, r.grabs, nullptr);
         if (ok) registrations_.emplace(id, std::move(r));
     }
-    wakeWatcher();
+    // Our requests may have read events into xcb's queue.
+    watch_->wake();
     return ok;
 }
 
@@ -244,7 +239,8 @@ void X11HotKeyService::unregisterHotKey(std::uint32_t id) {
             p = p->second.empty() ? pressed_.erase(p) : std::next(p);
         }
     }
-    wakeWatcher();
+    // Our requests may have read events into xcb's queue.
+    watch_->wake();
 }
 
 bool X11HotKeyService::isTaken(std::uint32_t carbonKeyCode, std::uint32_t carbonModifiers) {
@@ -259,7 +255,8 @@ bool X11HotKeyService::isTaken(std::uint32_t carbonKeyCode, std::uint32_t carbon
         std::vector<GrabKey> probe;
         if (grab(*keysym, mask, probe, &taken)) release(probe);
     }
-    wakeWatcher();
+    // Our requests may have read events into xcb's queue.
+    watch_->wake();
     return taken;
 }
 
@@ -315,29 +312,6 @@ void X11HotKeyService::regrabAll() {
         grab(r.keysym, r.mask, r.grabs, nullptr);
     }
     sync();
-}
-
-void X11HotKeyService::wakeWatcher() {
-    // The caller's requests may have read events off the socket into xcb's
-    // queue, where poll() on the socket would not see them.
-    const std::uint64_t one = 1;
-    [[maybe_unused]] auto n = write(wakeFd_, &one, sizeof one);
-}
-
-void X11HotKeyService::watch() {
-    pollfd fds[2] = {{xcb_get_file_descriptor(conn_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    while (!stop_) {
-        while (xcb_generic_event_t* event = xcb_poll_for_event(conn_)) {
-            handleEvent(event);
-            std::free(event);
-        }
-        if (xcb_connection_has_error(conn_)) return;  // the server went away
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
-        if (fds[1].revents & POLLIN) {
-            std::uint64_t count;
-            [[maybe_unused]] auto n = read(wakeFd_, &count, sizeof count);
-        }
-    }
 }
 
 void X11HotKeyService::handleEvent(void* raw) {

@@ -5,7 +5,6 @@
 // the registration id to the user-interface thread of the dispatcher it is
 // given. Also answers the text of keys from the live keymap.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -13,7 +12,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/dispatch.h"
@@ -22,6 +20,10 @@
 
 struct xcb_connection_t;
 struct _XCBKeySymbols;  // xcb_key_symbols_t
+
+namespace lumora::x11 {
+class XcbWatch;
+}  // namespace lumora::x11
 
 namespace lumora {
 
@@ -77,8 +79,6 @@ class X11HotKeyService final : public HotKeyService, public KeyTextProvider {
     void regrabAll();
     void keymapChanged();
     void sync();
-    void wakeWatcher();
-    void watch();
     void handleEvent(void* event);
     void post(std::uint32_t id, int kind);
 
@@ -89,7 +89,6 @@ class X11HotKeyService final : public HotKeyService, public KeyTextProvider {
     std::uint32_t root_ = 0;
     _XCBKeySymbols* symbols_ = nullptr;
     std::uint16_t numLockMask_ = 0;
-    int wakeFd_ = -1;
     std::uint8_t xkbEventBase_ = 0;  // 0: no XKB events selected
 
     mutable std::mutex mutex_;
@@ -99,8 +98,8 @@ class X11HotKeyService final : public HotKeyService, public KeyTextProvider {
     EventHandler handler_;
     std::function<void()> keymapChanged_;
 
-    std::atomic<bool> stop_{false};
-    std::thread watcher_;
+    // Reads the connection's events on a thread of its own.
+    std::unique_ptr<x11::XcbWatch> watch_;
 };
 
 }  // namespace lumora

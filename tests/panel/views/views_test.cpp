@@ -11,6 +11,7 @@
 #include "panel/views/panel_lists.h"
 #include "support/controller_fixture.h"
 #include "support/qt_test_main.h"
+#include "ui/panel_tab.h"
 
 namespace lumora::panel {
 namespace {
@@ -204,6 +205,33 @@ TEST_F(ViewsTest, ALightRowHasTheControlsItsLightAllows) {
 
     QTest::mousePress(list->rows()[2]->slider(), Qt::LeftButton, {}, QPoint(0, 8));
     EXPECT_EQ(settings().lights()[2].brightness, 0);
+}
+
+TEST_F(ViewsTest, TheColourBarsReachBothEndsBesideTheScrollBar) {
+    std::vector<HueLight> lights;
+    for (int i = 1; i <= 6; ++i) lights.push_back(lamp(std::to_string(i), true, true, true));
+    settings().setLights(lights);
+    auto list = std::make_unique<ListLights>(settings(), *controller_);
+    list->resize(200, 300);
+    list->show();
+    QCoreApplication::processEvents();
+    LightRow* row = list->rows()[0];
+    TemperatureBar* bar = row->temperatureBar();
+    HueSatField* field = row->hueField();
+    ASSERT_LT(bar->width(), 180) << "the list scrolls, so the rows are narrower";
+    ASSERT_EQ(field->width(), bar->width());
+
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(bar->width() - 1, 7));
+    QCoreApplication::processEvents();
+    EXPECT_GE(settings().lights()[0].color_temperature, 153 + (500 - 153) * 99 / 100);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(0, 7));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(settings().lights()[0].color_temperature, 153);
+
+    QTest::mousePress(field, Qt::LeftButton, {}, QPoint(field->width() - 1, 25));
+    EXPECT_GE(settings().lights()[0].hue, 65535 * 99 / 100);
+    QTest::mousePress(field, Qt::LeftButton, {}, QPoint(0, 25));
+    EXPECT_EQ(settings().lights()[0].hue, 0);
 }
 
 TEST_F(ViewsTest, ARefreshThatChangesNothingRebuildsNothing) {

@@ -3,3 +3,5 @@
 
 #include <QtCore/QObject>  // refused: base may not include Qt
 #include <string>
+
+#include "base/x11/xcb_watch.h"  // refused: base may not include base/x11/

@@ -1,5 +1,6 @@
 // Controls both use live in ui/.
-#include "panel/translations.h"          // refused: preferences may not include panel/
+#include "panel/qt_shell.h"              // refused: preferences may not include panel/
 #include "panel/views/panel_controls.h"  // refused: preferences may not include panel/views/
 #include "preferences/settings_form.h"
 #include "ui/divider.h"
+#include "ui/translations.h"

@@ -1,19 +1,25 @@
-#include "panel/views/panel_accessibility.h"
+#include "ui/control_accessibility.h"
 
 #include <QAccessibleWidget>
 #include <QCoreApplication>
 #include <algorithm>
 #include <type_traits>
 
-#include "panel/views/panel_controls.h"
-#include "panel/views/panel_lists.h"
+#include "ui/custom_slider.h"
+#include "ui/hue_sat_field.h"
+#include "ui/icon_button.h"
+#include "ui/on_off_button.h"
+#include "ui/panel_tab.h"
+#include "ui/scene_button.h"
+#include "ui/section_header.h"
+#include "ui/temperature_bar.h"
 
-namespace lumora::panel {
+namespace lumora::ui {
 
 namespace {
 
 QString percentText(double percent) {
-    return QCoreApplication::translate("lumora::panel::PanelAccessibility", "%1 %")
+    return QCoreApplication::translate("lumora::ui::ControlAccessibility", "%1 %")
         .arg(qRound(percent));
 }
 
@@ -29,9 +35,7 @@ class SwitchAccessible : public QAccessibleWidget {
     }
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Value) {
-            return button()->isOn()
-                       ? QCoreApplication::translate("lumora::panel::OnOffButton", "ON")
-                       : QCoreApplication::translate("lumora::panel::OnOffButton", "OFF");
+            return button()->isOn() ? OnOffButton::tr("ON") : OnOffButton::tr("OFF");
         }
         return QAccessibleWidget::text(t);
     }
@@ -144,7 +148,7 @@ class ColourAccessible : public QAccessibleWidget {
         if (t != QAccessible::Value) return QAccessibleWidget::text(t);
         const auto* f = static_cast<HueSatField*>(widget());
         const QPointF p = f->point();
-        return QCoreApplication::translate("lumora::panel::PanelAccessibility",
+        return QCoreApplication::translate("lumora::ui::ControlAccessibility",
                                            "hue %1°, saturation %2 %")
             .arg(qRound(HueSatField::hueAt(p.x()) * 360.0 / 65536.0))
             .arg(qRound(HueSatField::saturationAt(p.y()) * 100.0 / 254.0));
@@ -159,21 +163,6 @@ class HeadingAccessible : public QAccessibleWidget {
         const QString own = QAccessibleWidget::text(t);
         if (t == QAccessible::Name && own.isEmpty())
             return static_cast<SectionHeaderLabel*>(widget())->text();
-        return own;
-    }
-};
-
-// A row: a group named after its light or room, holding its controls.
-class RowAccessible : public QAccessibleWidget {
-  public:
-    explicit RowAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Grouping) {}
-    QString text(QAccessible::Text t) const override {
-        const QString own = QAccessibleWidget::text(t);
-        if (t != QAccessible::Name || !own.isEmpty()) return own;
-        if (auto* g = qobject_cast<GroupRow*>(widget()))
-            return QString::fromStdString(g->group().name);
-        if (auto* l = qobject_cast<LightRow*>(widget()))
-            return QString::fromStdString(l->light().name);
         return own;
     }
 };
@@ -197,15 +186,12 @@ QAccessibleInterface* factory(const QString& key, QObject* object) {
         return new PressAccessible<PanelTab>(static_cast<PanelTab*>(w), QAccessible::PageTab);
     if (key == QLatin1String(SectionHeaderLabel::staticMetaObject.className()))
         return new HeadingAccessible(static_cast<SectionHeaderLabel*>(w));
-    if (key == QLatin1String(GroupRow::staticMetaObject.className()) ||
-        key == QLatin1String(LightRow::staticMetaObject.className()))
-        return new RowAccessible(w);
     return nullptr;
 }
 
 }  // namespace
 
-void installPanelAccessibility() {
+void installControlAccessibility() {
     static const bool installed = [] {
         QAccessible::installFactory(factory);
         return true;
@@ -226,4 +212,4 @@ void notifyStateChanged(QWidget* control, bool checkedChanged, bool selectedChan
     QAccessible::updateAccessibility(&event);
 }
 
-}  // namespace lumora::panel
+}  // namespace lumora::ui

@@ -9,7 +9,7 @@
 
 #include "app/app_settings.h"
 
-namespace lumora::panel {
+namespace lumora::ui {
 
 // Installs the program's own translation for `locale` (embedded) and Qt's
 // for the same language where the system has it. Returns how many it
@@ -29,4 +29,4 @@ inline constexpr const char* kShortcutTextContext = "KeyboardShortcuts";
 // argument carries over; an unknown text stays as it is.
 QString translatedCoreText(const char* context, std::string_view english);
 
-}  // namespace lumora::panel
+}  // namespace lumora::ui

@@ -1,4 +1,4 @@
-#include "panel/translations.h"
+#include "ui/translations.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
@@ -10,7 +10,7 @@
 
 #include "base/utf8.h"
 
-namespace lumora::panel {
+namespace lumora::ui {
 
 namespace {
 
@@ -145,4 +145,4 @@ QString translatedCoreText(const char* context, std::string_view english) {
     return text;
 }
 
-}  // namespace lumora::panel
+}  // namespace lumora::ui
