@@ -183,6 +183,12 @@ TEST(Certificates, TheMadeOneIsLikeABridgesAndChainsToTheExposedRoot) {
         ASSERT_TRUE(client.send(requestBytes("GET", "/api/config")));
         EXPECT_EQ(client.read().status, 200);
     }
+    // Another bridge's fixture: the certificate follows its id.
+    ASSERT_TRUE(server->loadFixture("demo"));
+    TlsClient client(server->httpsPort(), server->trustAnchorPem());
+    EXPECT_EQ(client.verifyResult(), X509_V_OK);
+    EXPECT_EQ(commonName(client.leaf()), "001788FFFE4A7C21");
+    EXPECT_EQ(server->bridgeId(), "001788FFFE4A7C21");
 }
 
 TEST(Certificates, FaultyKindsPresentWhatTheySayAndSwapWhileRunning) {
@@ -299,7 +305,7 @@ TEST(Connections, KeptAliveConnectionsHandshakeOnceAndReconnectAfterAnIdleClose)
 
 // More than the socket buffers hold, so that writing it waits for the reader.
 std::string bigBody() {
-    std::string body(3 * 1024 * 1024, 'x');
+    std::string body(16 * 1024 * 1024, 'x');
     for (std::size_t i = 0; i < body.size(); i += 997) body[i] = static_cast<char>('a' + i % 26);
     return body;
 }
