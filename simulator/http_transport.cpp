@@ -333,8 +333,12 @@ class ConnectionHub final : public httplib::TaskQueue {
         reactor_ = std::thread([this] { run(); });
     }
     ~ConnectionHub() override {
+        {
+            // From here stats() and closeIdle() leave the hub alone.
+            std::lock_guard lock(server_.hubMutex_);
+            server_.hub_ = nullptr;
+        }
         shutdown();
-        server_.hub_ = nullptr;
         ::close(epollFd_);
         ::close(stopFd_);
     }
@@ -746,11 +750,13 @@ TransportStats SimHttpServer::stats() const {
     stats.accepted = accepted_;
     stats.handshakes = handshakes_;
     stats.failedHandshakes = failedHandshakes_;
+    std::lock_guard lock(hubMutex_);
     if (ConnectionHub* hub = hub_) stats.open = hub->open();
     return stats;
 }
 
 std::size_t SimHttpServer::closeIdle() {
+    std::lock_guard lock(hubMutex_);
     ConnectionHub* hub = hub_;
     return hub ? hub->closeIdle() : 0;
 }

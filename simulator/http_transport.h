@@ -101,6 +101,7 @@ class SimHttpServer : public httplib::Server {
     const TransportLimits limits_;
     int wakeFd_ = -1;  // an eventfd, readable once stopAll() ran
     std::atomic<ConnectionHub*> hub_{nullptr};
+    mutable std::mutex hubMutex_;  // held while the hub is used from outside its threads
 
     mutable std::mutex tlsMutex_;
     std::shared_ptr<SSL_CTX> tls_;
