@@ -380,7 +380,7 @@ TEST_F(TlsTransportTest, ClientsStalledInTheHandshakeHoldNoWorkerAndLoseTheirSlo
     EXPECT_EQ(stats.accepted, 45u);
 }
 
-TEST_F(TlsTransportTest, LargeRepliesAndPipelinedRequestsCrossTls) {
+TEST_F(TlsTransportTest, LargeRepliesPipelinedRequestsAndBoundsCrossTls) {
     start(TransportLimits{});
     TlsClient client(port_, root_.certificatePem);
     ASSERT_TRUE(client.send(requestBytes("GET", "/") + requestBytes("GET", "/big") +
@@ -389,6 +389,13 @@ TEST_F(TlsTransportTest, LargeRepliesAndPipelinedRequestsCrossTls) {
     const RawReply big = client.read();
     EXPECT_TRUE(big.body == bigBody()) << big.body.size() << " bytes";
     EXPECT_EQ(client.read().body, "ok");
+
+    // The bounds hold inside TLS: a head past them is refused and closed.
+    TlsClient oversized(port_, root_.certificatePem);
+    ASSERT_TRUE(oversized.send("GET / HTTP/1.1\r\nHost: x\r\nX-Pad: " + std::string(70000, 'a') +
+                               "\r\n\r\n"));
+    EXPECT_EQ(oversized.read().status, 431);
+    EXPECT_TRUE(oversized.closedByServer(2s));
 }
 
 }  // namespace
