@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Load on the simulated bridge: starts lumora-bridge-sim on loopback with the
 # demo home, pairs a user and drives GET /api/<user>/lights with wrk, first
-# over 50 connections, then over one. Builds nothing.
+# over 50 connections, then over one, each over plain HTTP and then over HTTPS
+# (kept-alive connections, so one handshake each). Builds nothing.
 #
 #   bench/sim_load.sh BUILD_DIR [--seconds N] [--ctl]
 #
@@ -66,6 +67,13 @@ for _ in $(seq 100); do
 done
 [[ -n $address ]] || { echo "the simulator did not start:" >&2; cat "$work/sim.err" >&2; exit 1; }
 base=http://$address
+# The HTTPS line follows the first.
+https_address=
+for _ in $(seq 100); do
+  https_address=$(sed -n 's/^listening on \(127\.0\.0\.1:[0-9]*\) (https)$/\1/p' "$work/sim.out")
+  [[ -n $https_address ]] && break
+  sleep 0.05
+done
 
 # Pair the way a client does: link button, then POST /api.
 curl -sf -X POST -d '{"pressed":true}' "$base/sim/linkbutton" >/dev/null
@@ -203,13 +211,20 @@ summarise() {
 }
 
 run() {
-  local label=$1 threads=$2 connections=$3
-  wrk -t"$threads" -c"$connections" -d"${seconds}s" --latency "$url" >"$work/$label.txt"
+  local label=$1 threads=$2 connections=$3 target=${4:-$url}
+  wrk -t"$threads" -c"$connections" -d"${seconds}s" --latency "$target" >"$work/$label.txt"
   summarise "$label" <"$work/$label.txt"
 }
 
 run "50 connections" 2 50
 run "1 connection" 1 1
+if [[ -n $https_address ]]; then
+  # wrk checks no certificate; the handshakes are counted by the simulator.
+  https_url=https://$https_address/api/$user/lights
+  run "https 50 conn." 2 50 "$https_url"
+  run "https 1 conn." 1 1 "$https_url"
+  echo "https: $(curl -sf "$base/sim/stats" | sed -n 's/.*"https":\({[^}]*}\).*/\1/p')"
+fi
 
 if [[ $ctl -eq 1 ]]; then
   ctl_bin=$build/src/ctl/lumora-ctl

@@ -54,7 +54,7 @@ start_sim() { # BIN_DIR
     "$1/lumora-bridge-sim" --port 0 --bind 127.0.0.1 >"$tmp/sim.out" 2>&1 &
     sim_pid=$!
     for _ in $(seq 50); do
-        sim_address=$(sed -n 's/^listening on \([0-9.:]*\).*/\1/p' "$tmp/sim.out")
+        sim_address=$(sed -n '1s/^listening on \([0-9.:]*\).*/\1/p' "$tmp/sim.out")
         [[ -n $sim_address ]] && return 0
         sleep 0.1
     done

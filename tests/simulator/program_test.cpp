@@ -1,15 +1,19 @@
 // lumora-bridge-sim as a program: its first line, its arguments, its exit codes.
 
+#include <openssl/pem.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <regex>
 #include <thread>
 #include <vector>
 
 #include "sim_test_support.h"
+#include "simulator/bridge_certificate.h"
+#include "tls_client.h"
 
 extern char** environ;
 
@@ -111,6 +115,39 @@ TEST(Program, ListensReportsItsPortAndStopsOnSignals) {
     }
 }
 
+TEST(Program, HttpsPortAndFingerprintFollowTheListeningLine) {
+    Program program({"--model", "BSB003", "--fixture", "demo"});
+    const int port = portFrom(program.firstLine());
+    const std::string https = program.firstLine();
+    const std::string certificate = program.firstLine();
+    ASSERT_GT(port, 0);
+    const std::regex httpsLine("listening on 127\\.0\\.0\\.1:([0-9]+) \\(https\\)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(https, match, httpsLine)) << https;
+    const int httpsPort = std::stoi(match[1]);
+    ASSERT_EQ(certificate.rfind("certificate sha256 ", 0), 0u) << certificate;
+
+    // What the port presents is what the line names, for the demo's bridge.
+    TlsClient client(httpsPort);
+    ASSERT_TRUE(client.handshaken());
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(bio, client.leaf());
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio, &data);
+    const std::string pem(data, static_cast<std::size_t>(length));
+    BIO_free(bio);
+    EXPECT_EQ("certificate sha256 " + fingerprintOf(pem), certificate);
+    EXPECT_TRUE(client.hostMatches("001788FFFE4A7C21"));
+    EXPECT_EQ(rawRequest(port, "GET", "/api/config").status, 301);
+
+    // A BSB001 has one line only.
+    Program first({"--model", "BSB001"});
+    EXPECT_GT(portFrom(first.firstLine()), 0);
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_EQ(first.stdoutText(), "");
+}
+
 TEST(Program, LinkButtonAndFixtureOptions) {
     TempFile fixture(smallFixture().dump());
     Program program(
@@ -134,6 +171,11 @@ TEST(Program, BadArgumentsExitWithTwoAndSayWhy) {
         {"--fixture-dir", "/no/such/folder"},
         {"--help=yes"},
         {"--bind", ""},
+        {"--model", "BSB004"},
+        {"--model", "BSB001", "--https-port", "8443"},
+        {"--https-port", "-1"},
+        {"--certificate", "/no/such/file.pem", "--key", "/no/such/key.pem"},
+        {"--certificate-kind", "forged"},
     };
     for (const auto& args : cases) {
         Program program(args);
@@ -157,7 +199,8 @@ TEST(Program, HelpListsTheOptions) {
     EXPECT_EQ(program.exitCode(), 0);
     std::string help = program.stdoutText();
     for (const char* option :
-         {"--port", "--fixture", "--fixture-dir", "--link-button", "--bind", kDemoUser}) {
+         {"--port", "--https-port", "--model", "--certificate", "--key", "--certificate-kind",
+          "--fixture", "--fixture-dir", "--link-button", "--bind", kDemoUser}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }

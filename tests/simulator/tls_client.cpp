@@ -1,0 +1,122 @@
+#include "tls_client.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace lumora::sim::test {
+
+TlsClient::TlsClient(int port, const std::string& rootPem, int maxVersion) {
+    fd_ = connectLoopback(port);
+    ctx_ = SSL_CTX_new(TLS_client_method());
+    if (fd_ < 0 || !ctx_) return;
+    timeval limit{5, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (maxVersion) SSL_CTX_set_max_proto_version(ctx_, maxVersion);
+    SSL_CTX_set_verify(ctx_, SSL_VERIFY_NONE, nullptr);
+    if (!rootPem.empty()) {
+        BIO* bio = BIO_new_mem_buf(rootPem.data(), static_cast<int>(rootPem.size()));
+        X509* root = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+        BIO_free(bio);
+        if (root) X509_STORE_add_cert(SSL_CTX_get_cert_store(ctx_), root);
+        X509_free(root);
+    }
+    ssl_ = SSL_new(ctx_);
+    SSL_set_fd(ssl_, fd_);
+    handshaken_ = SSL_connect(ssl_) == 1;
+    if (handshaken_) leaf_ = SSL_get1_peer_certificate(ssl_);
+    ERR_clear_error();
+}
+
+TlsClient::~TlsClient() {
+    X509_free(leaf_);
+    if (ssl_) SSL_free(ssl_);
+    if (ctx_) SSL_CTX_free(ctx_);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+long TlsClient::verifyResult() const {
+    return ssl_ ? SSL_get_verify_result(ssl_) : X509_V_ERR_UNSPECIFIED;
+}
+
+std::string TlsClient::version() const {
+    return ssl_ ? SSL_get_version(ssl_) : "";
+}
+
+STACK_OF(X509) * TlsClient::chain() const {
+    return ssl_ ? SSL_get_peer_cert_chain(ssl_) : nullptr;
+}
+
+bool TlsClient::hostMatches(const std::string& host) const {
+    return leaf_ && X509_check_host(leaf_, host.data(), host.size(), 0, nullptr) == 1;
+}
+
+bool TlsClient::send(const std::string& bytes) {
+    return handshaken_ && SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) ==
+                              static_cast<int>(bytes.size());
+}
+
+bool TlsClient::receive(std::chrono::steady_clock::time_point deadline) {
+    if (SSL_pending(ssl_) == 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    }
+    char buffer[1 << 16];
+    const int n = SSL_read(ssl_, buffer, sizeof buffer);
+    if (n <= 0) {
+        ERR_clear_error();
+        return false;
+    }
+    pending_.append(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
+RawReply TlsClient::read(std::chrono::milliseconds timeout) {
+    RawReply reply;
+    if (!handshaken_) return reply;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::size_t bodyAt;
+    while ((bodyAt = parseHead(pending_, reply)) == std::string::npos) {
+        if (!receive(deadline)) return reply;
+    }
+    const std::size_t length =
+        reply.headers.count("content-length") ? std::stoul(reply.headers["content-length"]) : 0;
+    while (pending_.size() < bodyAt + length) {
+        if (!receive(deadline)) {
+            reply.status = 0;
+            return reply;
+        }
+    }
+    reply.connected = true;
+    reply.bytes = pending_.substr(0, bodyAt + length);
+    reply.body = pending_.substr(bodyAt, length);
+    pending_.erase(0, bodyAt + length);
+    return reply;
+}
+
+bool TlsClient::closedByServer(std::chrono::milliseconds timeout) {
+    if (!handshaken_) return true;
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
+    char byte;
+    const int n = SSL_read(ssl_, &byte, 1);
+    ERR_clear_error();
+    return n <= 0;
+}
+
+RawReply tlsRequest(int port, const std::string& rootPem, const std::string& method,
+                    const std::string& path, const std::string& body) {
+    TlsClient client(port, rootPem);
+    if (!client.handshaken() || client.verifyResult() != X509_V_OK) return {};
+    if (!client.send(requestBytes(method, path, body))) return {};
+    return client.read();
+}
+
+}  // namespace lumora::sim::test

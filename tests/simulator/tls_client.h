@@ -1,0 +1,55 @@
+#pragma once
+// A TLS client for the simulator's tests: one connection, kept alive, that
+// reads replies by their Content-Length and shows what the server presented
+// and how OpenSSL judged it against a given root.
+
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <chrono>
+#include <string>
+
+#include "sim_test_support.h"
+
+namespace lumora::sim::test {
+
+class TlsClient {
+  public:
+    // Connects and completes the handshake (see handshaken()). The chain is
+    // checked against `rootPem` when given, but a failed check still lets the
+    // handshake finish, so that tests can look at what was refused.
+    // `maxVersion`: TLS1_2_VERSION to keep to 1.2, 0 for the newest.
+    explicit TlsClient(int port, const std::string& rootPem = {}, int maxVersion = 0);
+    ~TlsClient();
+    TlsClient(const TlsClient&) = delete;
+    TlsClient& operator=(const TlsClient&) = delete;
+
+    bool handshaken() const { return handshaken_; }
+    long verifyResult() const;  // X509_V_OK when the chain reached the root
+    std::string version() const;
+    X509* leaf() const { return leaf_; }              // owned here
+    STACK_OF(X509) * chain() const;                   // as sent, the leaf first
+    bool hostMatches(const std::string& host) const;  // the leaf's name check
+
+    bool send(const std::string& bytes);
+    // The next whole reply; status 0 when none came within `timeout`.
+    RawReply read(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // The server ended the session (within `timeout`) without sending more.
+    bool closedByServer(std::chrono::milliseconds timeout);
+
+  private:
+    bool receive(std::chrono::steady_clock::time_point deadline);
+
+    int fd_ = -1;
+    SSL_CTX* ctx_ = nullptr;
+    SSL* ssl_ = nullptr;
+    X509* leaf_ = nullptr;
+    bool handshaken_ = false;
+    std::string pending_;
+};
+
+// One request over a fresh TLS connection, verified against `rootPem`.
+RawReply tlsRequest(int port, const std::string& rootPem, const std::string& method,
+                    const std::string& path, const std::string& body = {});
+
+}  // namespace lumora::sim::test
