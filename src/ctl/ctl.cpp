@@ -551,7 +551,9 @@ Options:
   --json                print records as JSON
   -h, --help            this text
 
-Exit codes: 0 done, 1 bridge unreachable or refused, 2 usage error.
+Exit codes: 0 done, 1 failed (the bridge unreachable, silent, busy, answering
+with another status or refusing; or pair could not store the user name, which
+it then prints once), 2 usage error.
 )";
 }
 
