@@ -206,9 +206,10 @@ TEST_F(BridgeControllerTest, AUserNameThatCannotBeStoredIsKeptForThePaneUntilItC
     EXPECT_EQ(store_->string("bridgeIP"), sim_->address());
 }
 
-class PairingReplyTest : public ControllerFixture {};
+// The controller on virtual time with replies made up by the test.
+class MadeUpReplyTest : public ControllerFixture {};
 
-TEST_F(PairingReplyTest, ABusyBridgeHandsOutNoUserNameWhateverItsBodySays) {
+TEST_F(MadeUpReplyTest, ABusyBridgeHandsOutNoUserNameWhateverItsBodySays) {
     settings().setHueKey("");
     transport_ = [](const HttpRequest&) {
         HttpResponse r;
@@ -225,6 +226,21 @@ TEST_F(PairingReplyTest, ABusyBridgeHandsOutNoUserNameWhateverItsBodySays) {
     EXPECT_NE(std::find(log.begin(), log.end(),
                         "Pairing failed: the bridge answered 503 Service Unavailable"),
               log.end());
+}
+
+TEST_F(MadeUpReplyTest, AReadThatTimesOutSaysSo) {
+    transport_ = [](const HttpRequest&) {
+        HttpResponse r;
+        r.error = HttpError::timedOut;
+        return r;
+    };
+    controller_->fetchLights();
+    controller_->fetchGroups();
+    exec_->runPending();
+    const auto& log = settings().log();
+    for (const char* line : {"ERROR: The bridge did not answer the read of its lights within 4 s.",
+                             "ERROR: The bridge did not answer the read of its groups within 4 s."})
+        EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
 }
 
 TEST_F(BridgeControllerTest, TwoControllersWithTheirOwnServicesDoNotSeeEachOther) {
