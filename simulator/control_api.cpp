@@ -145,7 +145,7 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
             !within(delay, 0, kMaxFaultDelayMs)) {
             return refuse(400,
                           "expected {\"kind\": \"delay|close|garbage|truncated|http500|http503|"
-                          "http429|huge|notutf8\", \"count\": N, \"delay_ms\": M}");
+                          "http429|huge|notutf8|moved\", \"count\": N, \"delay_ms\": M}");
         }
         injectFault(*kind, count.get<int>(), std::chrono::milliseconds(delay.get<long long>()));
         return reply(200, Json{{"kind", kindName}, {"count", count}});

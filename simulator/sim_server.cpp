@@ -27,7 +27,7 @@ struct FaultName {
     const char* name;
 };
 
-constexpr std::array<FaultName, 9> kFaultNames{{
+constexpr std::array<FaultName, 10> kFaultNames{{
     {Fault::delay, "delay"},
     {Fault::closeConnection, "close"},
     {Fault::garbageBody, "garbage"},
@@ -37,6 +37,7 @@ constexpr std::array<FaultName, 9> kFaultNames{{
     {Fault::http429, "http429"},
     {Fault::hugeBody, "huge"},
     {Fault::notUtf8, "notutf8"},
+    {Fault::moved, "moved"},
 }};
 
 // Shut the connection down from inside its handler, so the client sees it
@@ -469,6 +470,17 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
             case Fault::hugeBody:
                 sendWhole(response, hugeBody());
                 return;
+            case Fault::moved: {
+                // As a bridge that serves its API only over https: the host
+                // as the client named it, without its port.
+                std::string host = request.get_header_value("Host");
+                const auto colon = host.rfind(':');
+                if (colon != std::string::npos && host.find(']', colon) == std::string::npos)
+                    host.erase(colon);
+                response.status = 301;
+                response.set_header("Location", "https://" + host + path);
+                return;
+            }
             case Fault::delay:
             case Fault::truncatedBody:
             case Fault::notUtf8:

@@ -65,10 +65,11 @@ enum class Fault {
     http429,          // HTML error page
     hugeBody,         // HTTP 200 with about 17 MiB of valid JSON
     notUtf8,          // the real reply with bytes that are not UTF-8 in a JSON string
+    moved,            // 301 to the same path over https on the default port
 };
 
 // The names the control API uses: "delay", "close", "garbage", "truncated",
-// "http500", "http503", "http429", "huge", "notutf8".
+// "http500", "http503", "http429", "huge", "notutf8", "moved".
 const char* toString(Fault kind);
 std::optional<Fault> faultFromString(std::string_view name);
 

@@ -362,6 +362,26 @@
         <source>Show the debug window</source>
         <translation>Diagnosefenster anzeigen</translation>
     </message>
+    <message>
+        <source>Settings problem</source>
+        <translation>Problem mit den Einstellungen</translation>
+    </message>
+    <message>
+        <source>Paired with the bridge, but its user name could not be saved. The bridge will not show it again: copy it and keep it until the settings can be saved.</source>
+        <translation>Mit der Bridge gekoppelt, aber ihr Benutzername konnte nicht gespeichert werden. Die Bridge zeigt ihn nicht noch einmal: Kopieren Sie ihn und bewahren Sie ihn auf, bis die Einstellungen gespeichert werden können.</translation>
+    </message>
+    <message>
+        <source>User name that could not be saved</source>
+        <translation>Benutzername, der nicht gespeichert werden konnte</translation>
+    </message>
+    <message>
+        <source>Settings cannot be read: %1 (%2). Lumora is using defaults and saves nothing until the file can be read.</source>
+        <translation>Die Einstellungen können nicht gelesen werden: %1 (%2). Lumora verwendet Standardwerte und speichert nichts, bis die Datei lesbar ist.</translation>
+    </message>
+    <message>
+        <source>Settings could not be saved to %1: %2.</source>
+        <translation>Die Einstellungen konnten nicht in %1 gespeichert werden: %2.</translation>
+    </message>
 </context>
 <context>
     <name>lumora::prefs::GroupActionPicker</name>

@@ -362,6 +362,26 @@
         <source>Show the debug window</source>
         <translation>Afficher la fenêtre de diagnostic</translation>
     </message>
+    <message>
+        <source>Settings problem</source>
+        <translation>Problème de réglages</translation>
+    </message>
+    <message>
+        <source>Paired with the bridge, but its user name could not be saved. The bridge will not show it again: copy it and keep it until the settings can be saved.</source>
+        <translation>Associé au pont, mais son nom d’utilisateur n’a pas pu être enregistré. Le pont ne le montrera plus&#xa0;: copiez-le et conservez-le jusqu’à ce que les réglages puissent être enregistrés.</translation>
+    </message>
+    <message>
+        <source>User name that could not be saved</source>
+        <translation>Nom d’utilisateur qui n’a pas pu être enregistré</translation>
+    </message>
+    <message>
+        <source>Settings cannot be read: %1 (%2). Lumora is using defaults and saves nothing until the file can be read.</source>
+        <translation>Impossible de lire les réglages&#xa0;: %1 (%2). Lumora utilise les valeurs par défaut et n’enregistre rien tant que le fichier ne peut pas être lu.</translation>
+    </message>
+    <message>
+        <source>Settings could not be saved to %1: %2.</source>
+        <translation>Impossible d’enregistrer les réglages dans %1&#xa0;: %2.</translation>
+    </message>
 </context>
 <context>
     <name>lumora::prefs::GroupActionPicker</name>

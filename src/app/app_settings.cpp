@@ -71,6 +71,9 @@ void AppSettings::loadFromStore() {
     setShowColorBarsForLights(store_->boolean(keys::showColorBarsForLights));
     setShowScenes(store_->boolean(keys::showScenes));
     setShowZones(store_->boolean(keys::showZones));
+    // The file that could not be read is reported now, in the log and the
+    // connection pane, not only on standard error.
+    noteStoreProblem();
 }
 
 void AppSettings::reloadPreferredHeights() {
@@ -94,9 +97,27 @@ std::int64_t AppSettings::getCurrentPreferredWindowHeight() const {
 void AppSettings::logger(const std::string& line) {
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
+    keepInLog(line);
+}
+
+void AppSettings::keepInLog(const std::string& line) {
     if (log_.size() > 1000) log_.clear();
     log_.push_back(line);
     changed(Field::log);
+}
+
+void AppSettings::noteStoreProblem() {
+    auto problem = store_->problem();
+    if (problem == storeProblem_) return;
+    storeProblem_ = std::move(problem);
+    if (storeProblem_) {
+        const StoreProblem& p = *storeProblem_;
+        logger(p.kind == StoreProblem::Kind::Unreadable
+                   ? "Settings cannot be read: " + p.path + " (" + p.reason +
+                         "). Using defaults; nothing is saved until the file can be read."
+                   : "Settings could not be saved to " + p.path + ": " + p.reason + ".");
+    }
+    changed(Field::storeProblem);
 }
 
 // Setting a field to the value it holds tells nobody: a refresh that finds
@@ -117,6 +138,7 @@ LUMORA_SETTER(setNeedsLinkButton, needsLinkButton_, bool, needsLinkButton)
 LUMORA_SETTER(setHueIP, hueIP_, std::string, hueIP)
 LUMORA_SETTER(setHueKey, hueKey_, std::string, hueKey)
 LUMORA_SETTER(setConnectionError, connectionError_, ConnectionError, connectionError)
+LUMORA_SETTER(setUnsavedUserName, unsavedUserName_, std::string, unsavedUserName)
 LUMORA_SETTER(setLastUserActionAt, lastUserActionAt_, TimePoint, lastUserActionAt)
 LUMORA_SETTER(setShowReviewRequest, showReviewRequest_, bool, showReviewRequest)
 LUMORA_SETTER(setAppIcon, appIcon_, std::string, appIcon)

@@ -69,6 +69,8 @@ class AppSettings {
         showScenes,
         showColorBarsForRooms,
         showColorBarsForLights,
+        storeProblem,
+        unsavedUserName,
     };
     using Observer = std::function<void(Field)>;
 
@@ -86,6 +88,8 @@ class AppSettings {
     std::int64_t getCurrentPreferredWindowHeight() const;
     // Writes the line to standard output and keeps it in `log` (at most 1,001 lines).
     void logger(const std::string& line);
+    // Keeps the line in `log` only; the caller printed it where it prints.
+    void keepInLog(const std::string& line);
 
     DefaultsStore& defaults() const { return *store_; }
     const std::shared_ptr<DefaultsStore>& defaultsPtr() const { return store_; }
@@ -103,6 +107,10 @@ class AppSettings {
     const std::string& hueKey() const { return hueKey_; }
     const ConnectionError& connectionError() const { return connectionError_; }
     const std::vector<std::string>& log() const { return log_; }
+    // What keeps the settings from their file, as last noted.
+    const std::optional<StoreProblem>& storeProblem() const { return storeProblem_; }
+    // A user name the bridge issued that could not be stored; empty when none.
+    const std::string& unsavedUserName() const { return unsavedUserName_; }
     TimePoint lastUserActionAt() const { return lastUserActionAt_; }
     bool showReviewRequest() const { return showReviewRequest_; }
     const std::string& appIcon() const { return appIcon_; }
@@ -129,6 +137,9 @@ class AppSettings {
     void setHueIP(std::string v);
     void setHueKey(std::string v);
     void setConnectionError(ConnectionError v);
+    // Takes the store's problem now; a new one is logged once.
+    void noteStoreProblem();
+    void setUnsavedUserName(std::string v);
     void setLastUserActionAt(TimePoint v);
     // The user acted just now, on the dispatcher's clock.
     void markUserAction() { setLastUserActionAt(dispatcher_.now()); }
@@ -164,6 +175,8 @@ class AppSettings {
     std::string hueKey_;
     ConnectionError connectionError_;
     std::vector<std::string> log_;
+    std::optional<StoreProblem> storeProblem_;
+    std::string unsavedUserName_;
     TimePoint lastUserActionAt_;
     bool showReviewRequest_ = false;
     std::string appIcon_ = keys::defaultAppIcon;

@@ -10,6 +10,7 @@
 #include "app/light_order.h"
 #include "base/setting_keys.h"
 #include "bridge/bridge_address.h"
+#include "bridge/command_reply.h"
 #include "bridge/discovery.h"
 #include "bridge/pairing.h"
 
@@ -159,12 +160,20 @@ void BridgeController::fetchBridgeAccess() {
 // Runs on a worker: blocks for the pairing request, then reports through `self`.
 void BridgeController::pairWith(UiHandle self, const HttpTransport& transport,
                                 const std::string& ip) {
-    const std::string r = manageBridge(ip, transport);
+    const PairingAnswer answer = requestUserName(ip, transport);
+    const std::string& r = answer.result;
     const ConnectionProblem problem = r == kPressButton    ? ConnectionProblem::pressLinkButton
                                       : r == kNoConnection ? ConnectionProblem::unreachable
                                       : r == kNoUserName   ? ConnectionProblem::noUserName
                                                            : ConnectionProblem::none;
-    self.post([problem, r](BridgeController& c) {
+    // "Unable to connect" says too little when the bridge did answer.
+    std::string why;
+    if (r == kNoConnection && !(answer.reply.kind == CommandOutcome::Kind::noReply &&
+                                answer.reply.error == HttpError::connectionFailed))
+        why = "Pairing failed: " + (answer.reply.ok() ? std::string("the reply was not readable")
+                                                      : answer.reply.describe());
+    self.post([problem, r, why](BridgeController& c) {
+        if (!why.empty()) c.settings_->logger(why);
         if (problem != ConnectionProblem::none) {
             c.settings_->setConnectionError({problem, {}});
             c.settings_->setNeedsLinkButton(problem == ConnectionProblem::pressLinkButton);
@@ -194,30 +203,37 @@ void BridgeController::readLights(const Reader& r) {
         r.self.post([result = std::move(result)](BridgeController& c) {
             AppSettings& s = *c.settings_;
             if (auto* error = std::get_if<FetchError>(&result)) {
-                s.logger(fetchErrorLine(*error, Collection::lights));
+                c.noteRead(Collection::lights, error);
                 s.setBridgeConnected(false);
                 return;
             }
+            c.noteRead(Collection::lights, nullptr);
             const auto& lights = std::get<std::vector<HueLight>>(result);
             s.setLights(mergeOrderedLightListWithNew(s.lights(), lights, s.defaults()));
             s.setBridgeConnected(true);
             s.setConnectionError({});
-            if (!s.hueIP().empty()) {
-                s.defaults().setString(keys::bridgeIP, trimmed(s.hueIP()));
-                s.defaults().setString(keys::bridgeUser, trimmed(s.hueKey()));
-            }
+            if (!s.hueIP().empty()) c.storePair();
         });
     });
+}
+
+void BridgeController::storePair() {
+    AppSettings& s = *settings_;
+    const std::string user = trimmed(s.hueKey());
+    // The user name first: the bridge hands it out once.
+    StoreResult stored = s.defaults().trySetString(keys::bridgeUser, user);
+    if (stored) stored = s.defaults().trySetString(keys::bridgeIP, trimmed(s.hueIP()));
+    s.noteStoreProblem();
+    s.setUnsavedUserName(stored ? std::string() : user);
 }
 
 void BridgeController::readGroups(const Reader& r) {
     r.self.dispatcher_->postBG([r] {
         auto result = fetchGroupsNow(r.transport, r.bridge, r.memo.get());
         r.self.post([result = std::move(result)](BridgeController& c) mutable {
-            if (auto* error = std::get_if<FetchError>(&result))
-                c.settings_->logger(fetchErrorLine(*error, Collection::groups));
-            else
-                c.settings_->setGroups(std::move(std::get<std::vector<HueGroup>>(result)));
+            auto* error = std::get_if<FetchError>(&result);
+            c.noteRead(Collection::groups, error);
+            if (!error) c.settings_->setGroups(std::move(std::get<std::vector<HueGroup>>(result)));
         });
     });
 }
@@ -226,12 +242,24 @@ void BridgeController::readScenes(const Reader& r) {
     r.self.dispatcher_->postBG([r] {
         auto result = fetchScenesNow(r.transport, r.bridge, r.memo.get());
         r.self.post([result = std::move(result)](BridgeController& c) mutable {
-            if (auto* error = std::get_if<FetchError>(&result))
-                c.settings_->logger(fetchErrorLine(*error, Collection::scenes));
-            else
-                c.settings_->setScenes(std::move(std::get<std::vector<HueScene>>(result)));
+            auto* error = std::get_if<FetchError>(&result);
+            c.noteRead(Collection::scenes, error);
+            if (!error) c.settings_->setScenes(std::move(std::get<std::vector<HueScene>>(result)));
         });
     });
+}
+
+void BridgeController::noteRead(Collection what, const FetchError* error) {
+    std::string& last = readFailures_[static_cast<std::size_t>(what)];
+    if (!error) {
+        last.clear();
+        return;
+    }
+    std::string line = fetchErrorLine(*error, what);
+    if (line == last) return;
+    last = line;
+    consoleLine(services_.console, line);
+    settings_->keepInLog(line);
 }
 
 void BridgeController::ensureBridgeStateRefresherIsRunning() {
@@ -336,17 +364,34 @@ void BridgeController::send(const ActionQueueItem& item) {
     req.headers = {{"Content-Type", "application/json"}};
     req.timeout = kCommandTimeout;
     inFlight_->fetch_add(1);
-    // The reply is ignored: a failed command is dropped, and the next refresh
-    // shows the bridge's real state. The worker posts back to the dispatcher
-    // that runs it, which waits for it before going away.
+    // The reply changes nothing: a failed command is dropped, and the next
+    // refresh shows the bridge's real state. A failure is noted in the log.
+    // The worker posts back to the dispatcher that runs it, which waits for
+    // it before going away.
     dispatcher_.postBG([req = std::move(req), counter = inFlight_, transport = services_.transport,
-                        dispatcher = &dispatcher_] {
-        transport(req);
-        // Counted down on the UI thread: whoever waits there for the queue to
-        // drain wakes up, and once it sees zero this worker has nothing left
-        // to post.
+                        dispatcher = &dispatcher_, self = uiHandle(), user = settings_->hueKey()] {
+        const CommandOutcome outcome = commandOutcome(transport(req));
+        const bool failed = outcome.kind != CommandOutcome::Kind::accepted &&
+                            outcome.kind != CommandOutcome::Kind::refused;
+        std::string what, line;
+        if (failed) {
+            what = outcome.describe();
+            line = withUserNameMasked(
+                "Command not taken: " + req.method + " " + req.url + ": " + what, user);
+        }
+        self.post([what, line](BridgeController& c) { c.noteCommand(what, line); });
+        // Counted down on the UI thread after the note: whoever waits there
+        // for the queue to drain wakes up, and once it sees zero this worker
+        // has nothing left to post.
         dispatcher->postUI([counter] { counter->fetch_sub(1); });
     });
+}
+
+void BridgeController::noteCommand(const std::string& failure, const std::string& line) {
+    // Lines differ by their URL; a change of state is a change of what went wrong.
+    if (failure == commandFailure_) return;
+    commandFailure_ = failure;
+    if (!failure.empty()) settings_->keepInLog(line);
 }
 
 bool BridgeController::queueDrained() const {

@@ -4,6 +4,7 @@
 // report. No toolkit: the tray program and lumora-ctl both drive it. It
 // reports only through AppSettings, whose observers the shell holds.
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -136,7 +137,16 @@ class BridgeController : public CommandQueue {
     static void readGroups(const Reader& r);
     static void readScenes(const Reader& r);
     static void pairWith(UiHandle self, const HttpTransport& transport, const std::string& ip);
+    // A failed read is logged when it differs from the last one of its
+    // collection, not at every refresh; a read that works clears it.
+    void noteRead(Collection what, const FetchError* error);
+    // Stores the address and user name a read just proved; a user name that
+    // cannot be stored is kept for the connection pane to show.
+    void storePair();
     void send(const ActionQueueItem& item);
+    // The same, for the queue's commands: a failure in the in-memory log once
+    // per change, anything else (a reply, even a refusal) clears it.
+    void noteCommand(const std::string& failure, const std::string& line);
     // Runs `work` on the UI thread if this controller still exists then. Only
     // for callers on the UI thread; workers use a UiHandle.
     void onUI(std::function<void()> work);
@@ -150,6 +160,8 @@ class BridgeController : public CommandQueue {
     std::weak_ptr<RepeatingTimer> actionQueueProcessor_;
     std::weak_ptr<RepeatingTimer> bridgeStateRefresher_;
     std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
+    std::array<std::string, 3> readFailures_;
+    std::string commandFailure_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

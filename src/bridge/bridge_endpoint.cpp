@@ -11,4 +11,21 @@ std::string userNameHint(std::string_view user) {
     return std::string(user.substr(0, shown)) + "...";
 }
 
+std::string withUserNameMasked(std::string text, std::string_view user) {
+    if (user.empty()) return text;
+    static constexpr std::string_view kApi = "/api/";
+    const std::string hint = userNameHint(user);
+    for (auto at = text.find(kApi); at != std::string::npos; at = text.find(kApi, at + 1)) {
+        const auto from = at + kApi.size();
+        if (text.compare(from, user.size(), user) != 0) continue;
+        // Only the whole segment: "/api/ab" is no mask for a user "a".
+        const auto end = from + user.size();
+        if (end < text.size() &&
+            std::string_view("/?# \"'").find(text[end]) == std::string_view::npos)
+            continue;
+        text.replace(from, user.size(), hint);
+    }
+    return text;
+}
+
 }  // namespace lumora

@@ -30,4 +30,8 @@ struct BridgeEndpoint {
 // Enough of a user name to tell two apart in a log, never the whole secret.
 std::string userNameHint(std::string_view user);
 
+// `text` (a URL, a log line) with the user name in each bridge path
+// "/api/USER" shown as its hint.
+std::string withUserNameMasked(std::string text, std::string_view user);
+
 }  // namespace lumora

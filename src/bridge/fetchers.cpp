@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/utf8.h"
+#include "bridge/command_reply.h"
 #include "bridge/decode.h"
 #include "bridge/http.h"
 
@@ -27,9 +28,24 @@ std::optional<FetchError> read(const HttpTransport& transport, const BridgeEndpo
         case HttpError::invalidUrl:
         case HttpError::connectionFailed:
         case HttpError::timedOut:
-            return FetchError::connectionFailed;
+        case HttpError::tlsFailed:
+        case HttpError::invalidRequest:
+        case HttpError::cancelled:
+            return FetchError(FetchError::connectionFailed, res.error);
+        // Something answered, but nothing that can be read.
         case HttpError::bodyTooLarge:
-            return FetchError::unreadable;
+        case HttpError::headersTooLarge:
+        case HttpError::badReply:
+        case HttpError::unsupportedEncoding:
+            return FetchError(FetchError::unreadable, res.error);
+    }
+    if (res.status < 200 || res.status > 299) {
+        FetchError e(FetchError::badStatus);
+        e.status = res.status;
+        if (res.status >= 300 && res.status <= 399)
+            if (auto where = res.header("Location"))
+                e.location = withUserNameMasked(printable(*where), bridge.user);
+        return e;
     }
     if (!res.body || res.body->empty()) return FetchError::noData;
     if (!isValidUtf8(*res.body)) return FetchError::unreadable;
@@ -68,9 +84,15 @@ std::string fetchErrorLine(FetchError error, Collection collection) {
     const char* noun = collection == Collection::lights   ? "lights"
                        : collection == Collection::groups ? "groups"
                                                           : "scenes";
-    switch (error) {
+    switch (error.kind) {
         case FetchError::connectionFailed:
-            return std::string("ERROR: Could not reach the bridge to read its ") + noun + ".";
+            if (error.cause == HttpError::timedOut)
+                return std::string("ERROR: The bridge did not answer the read of its ") + noun +
+                       " within " + std::to_string(kReadTimeout.count()) + " s.";
+            if (error.cause == HttpError::none || error.cause == HttpError::connectionFailed)
+                return std::string("ERROR: Could not reach the bridge to read its ") + noun + ".";
+            return std::string("ERROR: Could not reach the bridge to read its ") + noun + ": " +
+                   noReplyText(error.cause) + ".";
         case FetchError::noData:
             return collection == Collection::lights
                        ? std::string("ERROR: No data received. Giving up.")
@@ -78,8 +100,18 @@ std::string fetchErrorLine(FetchError error, Collection collection) {
                              (collection == Collection::groups ? "GROUPS" : "SCENE") +
                              " data received. Giving up.";
         case FetchError::unreadable:
+            if (error.cause != HttpError::none)
+                return std::string("Error: Couldn't read ") + what +
+                       " data: " + noReplyText(error.cause) + ".";
             return std::string("Error: Couldn't decode ") + what +
                    " data due to unknown JSON data.";
+        case FetchError::badStatus: {
+            std::string line = std::string("ERROR: The bridge answered the read of its ") + noun +
+                               " with " + statusText(error.status);
+            if (error.status == 429) line += ": it is busy";
+            if (!error.location.empty()) line += ", pointing to " + error.location;
+            return line + ".";
+        }
     }
     return {};
 }

@@ -9,15 +9,30 @@
 #include <vector>
 
 #include "bridge/bridge_endpoint.h"
+#include "bridge/http.h"
 #include "bridge/records.h"
 
 namespace lumora {
 
-// Why a read gave no list. The same for every collection.
-enum class FetchError {
-    connectionFailed,  // no reply: unreachable, refused, timed out, no valid address
-    noData,            // a reply without a body
-    unreadable,        // a body that is not the collection (an error list, not JSON, not UTF-8)
+// Why a read gave no list. The same for every collection; what exactly
+// happened rides along for the log line.
+struct FetchError {
+    enum Kind {
+        connectionFailed,  // no reply: unreachable, refused, timed out, no valid address
+        noData,            // a reply without a body
+        unreadable,        // a body that is not the collection (an error list, not JSON, not UTF-8)
+        badStatus,         // a status outside 2xx; its body is not read
+    };
+    Kind kind = connectionFailed;
+    // connectionFailed and unreadable: what the HTTP client said, if it said
+    // anything (timedOut, bodyTooLarge, ...).
+    HttpError cause = HttpError::none;
+    int status = 0;        // badStatus
+    std::string location;  // badStatus 3xx: where it points, the user name masked
+
+    FetchError(Kind k = connectionFailed, HttpError c = HttpError::none) : kind(k), cause(c) {}
+    bool operator==(Kind k) const { return kind == k; }
+    bool operator==(const FetchError&) const = default;
 };
 
 enum class Collection { lights, groups, scenes };

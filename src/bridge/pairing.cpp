@@ -9,21 +9,24 @@
 
 namespace lumora {
 
-std::string getBridgeAccess(const std::string& address, const HttpTransport& transport) {
-    // Every call builds a fresh request and client: no reply is ever cached.
+PairingAnswer requestUserName(const std::string& hueIP, const HttpTransport& transport) {
+    // Every call builds a fresh request: no reply is ever cached.
     HttpRequest req;
     req.method = "POST";
-    req.url = address;
+    req.url = "http://" + hueIP + "/api";
     req.headers = {{"Content-Type", "application/json"}};
     req.body = R"({"devicetype":"lumora#osx"})";
     req.timeout = std::chrono::seconds(60);
-    HttpResponse res = transport(req);
-    if (!res.ok() || !res.body || !isValidUtf8(*res.body)) return {};
-    return *res.body;
+    const HttpResponse res = transport(req);
+    PairingAnswer answer{kNoConnection, commandOutcome(res)};
+    const bool read = answer.reply.kind == CommandOutcome::Kind::accepted ||
+                      answer.reply.kind == CommandOutcome::Kind::refused;
+    if (read && res.body && isValidUtf8(*res.body)) answer.result = pairingOutcome(*res.body);
+    return answer;
 }
 
 std::string manageBridge(const std::string& hueIP, const HttpTransport& transport) {
-    return pairingOutcome(getBridgeAccess("http://" + hueIP + "/api", transport));
+    return requestUserName(hueIP, transport).result;
 }
 
 std::string pairingOutcome(std::string_view text) {

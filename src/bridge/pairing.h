@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "bridge/bridge_endpoint.h"
+#include "bridge/command_reply.h"
 
 namespace lumora {
 
@@ -14,10 +15,17 @@ inline constexpr const char* kNoConnection = "no_connection";
 // The bridge said yes but gave a user name that is empty or only white space.
 inline constexpr const char* kNoUserName = "no_user_name";
 
-// POSTs the fixed pairing body to `address`; the reply body, or the empty
-// text when the address is not a URL, the request fails or the reply is not
-// UTF-8.
-std::string getBridgeAccess(const std::string& address, const HttpTransport& transport = httpSend);
+// The answer to one pairing request: `result` as manageBridge gives it, and
+// what the reply said, for a message when it is no user name.
+struct PairingAnswer {
+    std::string result;
+    CommandOutcome reply;
+};
+
+// POSTs the fixed pairing body to the bridge at `hueIP` (HOST[:PORT]). A
+// reply outside 2xx is a failure whatever its body says, and its body is
+// never read: a busy bridge must not hand out a user name that way.
+PairingAnswer requestUserName(const std::string& hueIP, const HttpTransport& transport = httpSend);
 
 // The new user name, "press_button", "no_connection" or "no_user_name".
 std::string manageBridge(const std::string& hueIP, const HttpTransport& transport = httpSend);

@@ -17,6 +17,7 @@
 #include "base/setting_keys.h"
 #include "bridge/avahi/avahi_browser.h"
 #include "bridge/bridge_address.h"
+#include "bridge/command_reply.h"
 #include "bridge/commands.h"
 #include "bridge/discovery.h"
 #include "bridge/fetchers.h"
@@ -90,15 +91,37 @@ Options parse(const std::vector<std::string>& args) {
     return o;
 }
 
-// Why the bridge refused, from one error entry of a reply. Its members may be
-// of any kind: text is quoted as sent, anything else falls back to the type.
-std::string refusalReason(const json& error) {
-    if (auto d = error.find("description");
-        d != error.end() && d->is_string() && !d->get_ref<const std::string&>().empty())
-        return d->get<std::string>();
-    if (auto t = error.find("type"); t != error.end() && t->is_number())
-        return "error type " + t->dump();
-    return "no reason given";
+// What went wrong with a read, for the person at the terminal.
+std::string readProblem(const FetchError& e, const std::string& address) {
+    switch (e.kind) {
+        case FetchError::connectionFailed:
+            if (e.cause == HttpError::timedOut)
+                return "the bridge at " + address + " did not answer within " +
+                       std::to_string(kReadTimeout.count()) + " seconds";
+            if (e.cause == HttpError::none || e.cause == HttpError::connectionFailed)
+                return "cannot reach the bridge at " + address;
+            return "cannot reach the bridge at " + address + ": " + noReplyText(e.cause);
+        case FetchError::badStatus: {
+            std::string line = "the bridge at " + address +
+                               (e.status == 429 ? " is busy (" + statusText(e.status) + ")"
+                                                : " answered " + statusText(e.status));
+            if (e.status >= 300 && e.status <= 399)
+                line += (e.location.empty() ? ", without saying where to"
+                                            : ", pointing to " + e.location) +
+                        "; redirects are not followed";
+            return line;
+        }
+        case FetchError::unreadable:
+            if (e.cause != HttpError::none)
+                return "the bridge at " + address +
+                       " sent a reply that cannot be read: " + noReplyText(e.cause);
+            break;
+        case FetchError::noData:
+            break;
+    }
+    return "the bridge at " + address +
+           " refused the stored user name or answered with something unreadable; pair "
+           "again with 'lumora-ctl pair'";
 }
 
 // Everything one invocation needs, torn down in order at the end.
@@ -181,15 +204,11 @@ int Session::requireBridge() {
 
 int Session::read(bool scenes) {
     if (int rc = requireBridge()) return rc;
-    auto failed = [&](FetchError error, Collection what) {
-        if (error == FetchError::connectionFailed) {
-            err_ << "lumora-ctl: cannot reach the bridge at " << address_ << "\n";
-            return kBridgeFailed;
-        }
-        consoleLine(console_, fetchErrorLine(error, what));
-        err_ << "lumora-ctl: the bridge at " << address_
-             << " refused the stored user name or answered with something unreadable; pair "
-                "again with 'lumora-ctl pair'\n";
+    auto failed = [&](const FetchError& error, Collection what) {
+        if ((error == FetchError::noData || error == FetchError::unreadable) &&
+            error.cause == HttpError::none)
+            consoleLine(console_, fetchErrorLine(error, what));
+        err_ << "lumora-ctl: " << readProblem(error, address_) << "\n";
         return kBridgeFailed;
     };
     auto l = fetchLightsNow(httpSend, bridge(), &fetchMemo_);
@@ -229,7 +248,8 @@ int Session::pair() {
     if (address.empty())
         throw UsageError{"pair needs the bridge's address (or run 'lumora-ctl discover')"};
     err_ << "Asking the bridge at " << address << " for a user name...\n";
-    const std::string r = manageBridge(address, httpSend);
+    const PairingAnswer answer = requestUserName(address, httpSend);
+    const std::string& r = answer.result;
     if (r == kPressButton) {
         err_ << "lumora-ctl: the bridge wants its link button pressed; press it, then run "
                 "'lumora-ctl pair "
@@ -237,7 +257,17 @@ int Session::pair() {
         return kBridgeFailed;
     }
     if (r == kNoConnection) {
-        err_ << "lumora-ctl: cannot reach a bridge at " << address << "\n";
+        using Kind = CommandOutcome::Kind;
+        const CommandOutcome& reply = answer.reply;
+        if (reply.kind == Kind::noReply &&
+            (reply.error == HttpError::connectionFailed || reply.error == HttpError::invalidUrl))
+            err_ << "lumora-ctl: cannot reach a bridge at " << address << "\n";
+        else if (reply.kind == Kind::accepted)
+            err_ << "lumora-ctl: the bridge at " << address
+                 << " answered pairing with something that is not a pairing reply\n";
+        else
+            err_ << "lumora-ctl: pairing with the bridge at " << address
+                 << " failed: " << reply.describe() << "\n";
         return kBridgeFailed;
     }
     if (r == kNoUserName) {
@@ -246,11 +276,29 @@ int Session::pair() {
         return kBridgeFailed;
     }
     address_ = address;
-    user_ = r;
+    user_ = trimmed(r);
+    // The bridge hands a user name out once: whatever keeps it from being
+    // stored, the person gets it, once, on standard output.
+    auto handOver = [&] {
+        err_ << "lumora-ctl: the bridge will not show this user name again; keep it and give it "
+                "with --user until it can be stored:\n";
+        out_ << user_ << "\n";
+        return kBridgeFailed;
+    };
     // As in the tray program, the pair is stored once a read with it worked.
-    if (int rc = read(false)) return rc;
-    store_->setString(keys::bridgeIP, address_);
-    store_->setString(keys::bridgeUser, trimmed(user_));
+    if (read(false)) {
+        err_ << "lumora-ctl: paired with the bridge at " << address_
+             << ", but could not read its lights; nothing was stored\n";
+        return handOver();
+    }
+    // The user name first: an address alone is of no use.
+    StoreResult stored = store_->trySetString(keys::bridgeUser, user_);
+    if (stored) stored = store_->trySetString(keys::bridgeIP, address_);
+    if (!stored) {
+        err_ << "lumora-ctl: paired with the bridge at " << address_ << ", but "
+             << stored.problem->describe() << "\n";
+        return handOver();
+    }
     out_ << "Paired with the bridge at " << address_ << " (" << lights_.size() << " lights).";
     if (!storeFile_.empty()) out_ << " Stored in " << storeFile_ << ".";
     out_ << "\n";
@@ -394,21 +442,20 @@ int Session::command(const std::vector<std::string>& words) {
     if (int rc = read(verb == "scene")) return rc;
     Services services = servicesWith(loop_, store_);
     services.console = console_;
-    // Keep the bridge's complaints: the queue itself ignores replies.
+    // Keep the bridge's complaints: the queue itself ignores replies. The
+    // user name in a URL is the one secret: only its hint is shown.
     services.transport = [this](const HttpRequest& req) {
         HttpResponse res = httpSend(req);
-        std::lock_guard lock(problemsMutex_);
-        if (!res.ok()) {
-            problems_.push_back("no answer from the bridge to " + req.method + " " + req.url +
-                                " (" + toString(res.error) + ")");
-        } else if (res.body) {
-            json j = json::parse(*res.body, nullptr, false);
-            if (j.is_array())
-                for (const auto& e : j)
-                    if (e.is_object())
-                        if (auto it = e.find("error"); it != e.end() && it->is_object())
-                            problems_.push_back("the bridge refused: " + refusalReason(*it));
+        const CommandOutcome outcome = commandOutcome(res);
+        if (outcome.ok()) return res;
+        std::string line;
+        if (outcome.kind == CommandOutcome::Kind::refused) {
+            line = outcome.describe();
+        } else {
+            line = req.method + " " + req.url + ": " + outcome.describe();
         }
+        std::lock_guard lock(problemsMutex_);
+        problems_.push_back(withUserNameMasked(std::move(line), user_));
         return res;
     };
     controller_ = std::make_unique<BridgeController>(std::move(services));
@@ -504,7 +551,9 @@ Options:
   --json                print records as JSON
   -h, --help            this text
 
-Exit codes: 0 done, 1 bridge unreachable or refused, 2 usage error.
+Exit codes: 0 done, 1 failed (the bridge unreachable, silent, busy, answering
+with another status or refusing; or pair could not store the user name, which
+it then prints once), 2 usage error.
 )";
 }
 

@@ -406,6 +406,32 @@ ConnectionView::ConnectionView(AppSettings& settings, ConnectionActions actions,
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(0);
 
+    // The settings' own trouble comes first: it outlasts any connection.
+    settingsNotice_ = new QLabel;
+    settingsNotice_->setWordWrap(true);
+    settingsNotice_->setTextFormat(Qt::PlainText);
+    settingsNotice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    settingsNotice_->setStyleSheet(
+        QStringLiteral("QLabel { color: black; background-color: rgb(255,204,0); "
+                       "border-radius: 6px; padding: 5px; }"));
+    settingsNotice_->setAccessibleName(tr("Settings problem"));
+    layout->addWidget(settingsNotice_);
+
+    // A user name the bridge will not hand out again, ready to copy.
+    unsavedUserRow_ = new QWidget;
+    auto* unsavedLayout = new QVBoxLayout(unsavedUserRow_);
+    unsavedLayout->setContentsMargins(0, 8, 0, 8);
+    auto* unsavedText = new QLabel(
+        tr("Paired with the bridge, but its user name could not be saved. The bridge will not "
+           "show it again: copy it and keep it until the settings can be saved."));
+    unsavedText->setWordWrap(true);
+    unsavedLayout->addWidget(unsavedText);
+    unsavedUser_ = new QLineEdit;
+    unsavedUser_->setReadOnly(true);
+    unsavedUser_->setAccessibleName(tr("User name that could not be saved"));
+    unsavedLayout->addWidget(unsavedUser_);
+    layout->addWidget(unsavedUserRow_);
+
     configuration_ = new ConfigurationPart(settings_, actions_);
     layout->addWidget(configuration_);
 
@@ -436,7 +462,8 @@ ConnectionView::ConnectionView(AppSettings& settings, ConnectionActions actions,
 
     applyColors();
     observer_ = settings_.addObserver([this](AppSettings::Field f) {
-        if (f == AppSettings::Field::bridgeConnected) refresh();
+        using F = AppSettings::Field;
+        if (f == F::bridgeConnected || f == F::storeProblem || f == F::unsavedUserName) refresh();
     });
     refresh();
 }
@@ -445,8 +472,25 @@ ConnectionView::~ConnectionView() {
     settings_.removeObserver(observer_);
 }
 
+QString ConnectionView::storeProblemText(const StoreProblem& problem) {
+    const QString path = QString::fromStdString(problem.path);
+    const QString reason = QString::fromStdString(problem.reason);
+    if (problem.kind == StoreProblem::Kind::Unreadable)
+        return tr("Settings cannot be read: %1 (%2). Lumora is using defaults and saves nothing "
+                  "until the file can be read.")
+            .arg(path, reason);
+    return tr("Settings could not be saved to %1: %2.").arg(path, reason);
+}
+
 void ConnectionView::refresh() {
     debugLink_->setVisible(!settings_.bridgeConnected());
+    const auto& problem = settings_.storeProblem();
+    const QString notice = problem ? storeProblemText(*problem) : QString();
+    if (settingsNotice_->text() != notice) settingsNotice_->setText(notice);
+    settingsNotice_->setVisible(problem.has_value());
+    const QString user = QString::fromStdString(settings_.unsavedUserName());
+    if (unsavedUser_->text() != user) unsavedUser_->setText(user);
+    unsavedUserRow_->setVisible(!user.isEmpty());
 }
 
 void ConnectionView::applyColors() {

@@ -154,8 +154,10 @@ class ConfigurationPart : public QWidget {
     QLabel* connectedHint_;
 };
 
-// The pane: the configuration block, the debug report link while not
-// connected, and the version line that opens the debug window.
+// The pane: what keeps the settings from their file and a user name that
+// could not be saved (while there is such), the configuration block, the
+// debug report link while not connected, and the version line that opens the
+// debug window.
 class ConnectionView : public QWidget {
     Q_OBJECT
   public:
@@ -163,9 +165,15 @@ class ConnectionView : public QWidget {
     ~ConnectionView() override;
 
     ConfigurationPart* configuration() const { return configuration_; }
+    QLabel* settingsNotice() const { return settingsNotice_; }
+    QWidget* unsavedUserRow() const { return unsavedUserRow_; }
+    QLineEdit* unsavedUserField() const { return unsavedUser_; }
     LinkLabel* debugLink() const { return debugLink_; }
     LinkLabel* versionLine() const { return version_; }
     bool debugSent() const { return debugSent_; }
+
+    // The words for what keeps the settings from their file.
+    static QString storeProblemText(const StoreProblem& problem);
 
   protected:
     void changeEvent(QEvent*) override;
@@ -178,6 +186,9 @@ class ConnectionView : public QWidget {
     ConnectionActions actions_;
     int observer_ = 0;
     bool debugSent_ = false;
+    QLabel* settingsNotice_;
+    QWidget* unsavedUserRow_;
+    QLineEdit* unsavedUser_;
     ConfigurationPart* configuration_;
     LinkLabel* debugLink_;
     LinkLabel* version_;

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "simulator/sim_server.h"
+#include "support/controller_fixture.h"
 #include "support/manual_executor.h"
 
 namespace lumora {
@@ -125,6 +128,119 @@ TEST_F(BridgeControllerTest, EveryFailedReadIsLoggedAndTheLightsOneDisconnects) 
     exec_->runPending();
     EXPECT_TRUE(logHas("Could not reach the bridge to read its groups"));
     EXPECT_TRUE(logHas("Could not reach the bridge to read its scenes"));
+}
+
+TEST_F(BridgeControllerTest, AFailedReadIsLoggedOncePerChangeAndSaysWhatHappened) {
+    settings().setHueIP(sim_->address());
+    settings().setHueKey(sim::kDemoUser);
+    auto readLightsWith = [&](std::optional<sim::Fault> fault) {
+        if (fault) sim_->injectFault(*fault, 1);
+        controller().fetchLights();
+        exec_->runPending();
+    };
+    auto count = [&](const std::string& text) {
+        return std::count_if(settings().log().begin(), settings().log().end(),
+                             [&](const std::string& l) { return l.find(text) != l.npos; });
+    };
+    const std::string busy = "answered the read of its lights with 503 Service Unavailable";
+    const std::string cap = "Couldn't read Hue data: the reply is larger than 16 MiB";
+    for (int i = 0; i < 3; ++i) readLightsWith(sim::Fault::http503);
+    EXPECT_EQ(count(busy), 1) << "not at every refresh";
+    EXPECT_FALSE(settings().bridgeConnected());
+    readLightsWith(sim::Fault::hugeBody);
+    readLightsWith(sim::Fault::hugeBody);
+    EXPECT_EQ(count(cap), 1);
+    readLightsWith(sim::Fault::moved);
+    EXPECT_EQ(count("with 301 Moved Permanently, pointing to https://127.0.0.1/api/" +
+                    userNameHint(sim::kDemoUser) + "/lights."),
+              1);
+    // A read that works ends the state; the same failure after it is news.
+    readLightsWith(std::nullopt);
+    EXPECT_TRUE(settings().bridgeConnected());
+    readLightsWith(sim::Fault::http503);
+    EXPECT_EQ(count(busy), 2);
+    for (const auto& line : settings().log())
+        EXPECT_EQ(line.find(sim::kDemoUser), std::string::npos) << line;
+}
+
+// Keeps nothing on its "disk" while told so, as a full disk would.
+class RefusingStore : public InMemoryDefaultsStore {
+  public:
+    bool refuse = true;
+    StoreResult trySet(const std::string& key, DefaultsValue value) override {
+        if (refuse) return {problem()};
+        set(key, std::move(value));
+        return {};
+    }
+    std::optional<StoreProblem> problem() const override {
+        if (!refuse) return std::nullopt;
+        return StoreProblem{StoreProblem::Kind::WriteFailed, "/home/u/.config/lumora/defaults.json",
+                            "no space left on device"};
+    }
+};
+
+TEST_F(BridgeControllerTest, AUserNameThatCannotBeStoredIsKeptForThePaneUntilItCanBe) {
+    auto refusing = std::make_shared<RefusingStore>();
+    store_ = refusing;
+    settings().setHueIP(sim_->address());
+    controller().connectToBridge();
+    exec_->runPending();
+    ASSERT_TRUE(settings().bridgeConnected());
+    const std::string issued = settings().hueKey();
+    ASSERT_EQ(issued.size(), 40u);
+    EXPECT_EQ(settings().unsavedUserName(), issued);
+    ASSERT_TRUE(settings().storeProblem());
+    EXPECT_EQ(settings().storeProblem()->kind, StoreProblem::Kind::WriteFailed);
+    EXPECT_FALSE(store_->contains("bridgeUser"));
+    EXPECT_TRUE(
+        logHas("Settings could not be saved to /home/u/.config/lumora/defaults.json: no "
+               "space left on device."));
+
+    // The refresh stores the pair again; once the disk takes it, all is well.
+    refusing->refuse = false;
+    controller().fetchLights();
+    exec_->runPending();
+    EXPECT_EQ(settings().unsavedUserName(), "");
+    EXPECT_FALSE(settings().storeProblem());
+    EXPECT_EQ(store_->string("bridgeUser"), issued);
+    EXPECT_EQ(store_->string("bridgeIP"), sim_->address());
+}
+
+// The controller on virtual time with replies made up by the test.
+class MadeUpReplyTest : public ControllerFixture {};
+
+TEST_F(MadeUpReplyTest, ABusyBridgeHandsOutNoUserNameWhateverItsBodySays) {
+    settings().setHueKey("");
+    transport_ = [](const HttpRequest&) {
+        HttpResponse r;
+        r.status = 503;
+        r.body = R"([{"success":{"username":"issued-while-busy"}}])";
+        return r;
+    };
+    controller_->fetchBridgeAccess();
+    exec_->runPending();
+    EXPECT_EQ(settings().hueKey(), "");
+    EXPECT_FALSE(store_->contains("bridgeUser"));
+    EXPECT_EQ(settings().connectionError().problem, ConnectionProblem::unreachable);
+    const auto& log = settings().log();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "Pairing failed: the bridge answered 503 Service Unavailable"),
+              log.end());
+}
+
+TEST_F(MadeUpReplyTest, AReadThatTimesOutSaysSo) {
+    transport_ = [](const HttpRequest&) {
+        HttpResponse r;
+        r.error = HttpError::timedOut;
+        return r;
+    };
+    controller_->fetchLights();
+    controller_->fetchGroups();
+    exec_->runPending();
+    const auto& log = settings().log();
+    for (const char* line : {"ERROR: The bridge did not answer the read of its lights within 4 s.",
+                             "ERROR: The bridge did not answer the read of its groups within 4 s."})
+        EXPECT_NE(std::find(log.begin(), log.end(), line), log.end()) << line;
 }
 
 TEST_F(BridgeControllerTest, TwoControllersWithTheirOwnServicesDoNotSeeEachOther) {

@@ -41,6 +41,47 @@ class QueueTest : public ControllerFixture {
 };
 }  // namespace
 
+TEST_F(QueueTest, AFailedCommandIsLoggedOncePerChangeAndTheQueueGoesOn) {
+    std::vector<HttpResponse> replies;
+    transport_ = [&](const HttpRequest& r) {
+        sent_.push_back({r.method, r.url, json::parse(r.body), exec_->now()});
+        HttpResponse next = replies.front();
+        replies.erase(replies.begin());
+        return next;
+    };
+    auto status = [](int code, std::string body = "") {
+        HttpResponse r;
+        r.status = code;
+        r.body = std::move(body);
+        return r;
+    };
+    HttpResponse timedOut;
+    timedOut.error = HttpError::timedOut;
+    replies = {status(503), status(503),
+               timedOut,    status(200, R"([{"success":{}}])"),
+               status(429), status(200, R"([{"error":{"type":201,"description":"off"}}])")};
+    setLampOn(*controller_, light_, true);
+    setLampBrightness(*controller_, light_, 50);
+    setLampHue(*controller_, light_, 1000);
+    setLampTemperature(*controller_, light_, 300);
+    setGroupOn(*controller_, room_, false);
+    setGroupBrightness(*controller_, room_, 60);
+    exec_->advance(3s);
+    ASSERT_EQ(sent_.size(), 6u) << "every command is sent, whatever became of the one before";
+
+    std::vector<std::string> notes;
+    for (const auto& line : settings().log())
+        if (line.rfind("Command not taken", 0) == 0) notes.push_back(line);
+    EXPECT_EQ(notes, (std::vector<std::string>{
+                         "Command not taken: PUT http://10.0.0.2/api/k.../lights/3/state: the "
+                         "bridge answered 503 Service Unavailable",
+                         "Command not taken: PUT http://10.0.0.2/api/k.../lights/3/state: the "
+                         "bridge did not answer in time",
+                         "Command not taken: PUT http://10.0.0.2/api/k.../groups/3/action: the "
+                         "bridge is busy (429 Too Many Requests)",
+                     }));
+}
+
 TEST_F(QueueTest, NewerItemForTheSameTargetAndPropertyReplacesTheWaitingOne) {
     setLampBrightness(*controller_, light_, 100);
     setLampBrightness(*controller_, light_, 180);

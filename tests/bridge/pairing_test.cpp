@@ -56,7 +56,7 @@ TEST(Pairing, UnusableAddressesNeverReachTheNetwork) {
     bridge.answer("POST", "/api", R"([{"success":{"username":"u"}}])");
     EXPECT_EQ(manageBridge("127.0.0.1 :" + bridge.address().substr(10)), kNoConnection);
     EXPECT_EQ(manageBridge("my bridge"), kNoConnection);
-    EXPECT_EQ(getBridgeAccess("not a url"), "");
+    EXPECT_EQ(manageBridge("not a url"), kNoConnection);
     EXPECT_EQ(bridge.requests(), 0);
     EXPECT_EQ(manageBridge("127.0.0.1:1"), kNoConnection);  // nothing listens there
 }

@@ -10,6 +10,7 @@
 
 #include "app/linux/file_store.h"
 #include "base/scoped_env.h"
+#include "bridge/bridge_endpoint.h"
 #include "ctl/names_cache.h"
 #include "simulator/sim_server.h"
 #include "support/canned_bridge.h"
@@ -113,6 +114,65 @@ TEST_F(CtlTest, UnreachableOrRefusingBridgeExitsWithOne) {
     EXPECT_EQ(ctl({"--bridge", address, "--user", "u", "off", "Kitchen"}, false), 1);
     EXPECT_NE(err_.str().find("cannot reach"), std::string::npos);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+}
+
+TEST_F(CtlTest, ACommandTheBridgeDidNotTakeExitsWithOneAndSaysWhy) {
+    const std::string user = sim::kDemoUser;
+    struct Fault {
+        sim::Fault kind;
+        std::string says;
+    } faults[] = {
+        {sim::Fault::http503, "503 Service Unavailable"},
+        {sim::Fault::http429, "the bridge is busy (429 Too Many Requests)"},
+        {sim::Fault::moved,
+         "301 Moved Permanently, pointing to https://127.0.0.1/api/" + userNameHint(user)},
+    };
+    const std::vector<std::string> commands[] = {
+        {"on", "light:1"}, {"bri", "Kitchen", "128"}, {"all-off", "--in", "5"}};
+    for (const auto& f : faults) {
+        for (const auto& command : commands) {
+            SCOPED_TRACE(command[0] + " " + f.says);
+            const auto before = server_.state();
+            // The reads before the command pass; the command meets the fault.
+            server_.injectFault(sim::Fault::delay, 2, std::chrono::milliseconds(1));
+            server_.injectFault(f.kind, 1);
+            EXPECT_EQ(ctl(command), 1);
+            EXPECT_NE(err_.str().find(f.says), std::string::npos) << err_.str();
+            EXPECT_EQ(err_.str().find(user), std::string::npos) << "the user name is masked";
+            EXPECT_EQ(out_.str(), "") << "no read-back after a failure";
+            EXPECT_EQ(server_.state()["schedules"], before["schedules"]);
+            EXPECT_EQ(server_.state()["lights"], before["lights"]);
+        }
+    }
+    // A read answered so is named as well, not taken for a refused user name.
+    server_.injectFault(sim::Fault::http503, 1);
+    EXPECT_EQ(ctl({"lights"}), 1);
+    EXPECT_NE(err_.str().find("answered 503 Service Unavailable"), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str().find("pair again"), std::string::npos) << err_.str();
+    server_.injectFault(sim::Fault::hugeBody, 1);
+    EXPECT_EQ(ctl({"rooms"}), 1);
+    EXPECT_NE(err_.str().find("larger than 16 MiB"), std::string::npos) << err_.str();
+}
+
+TEST_F(CtlTest, PairingAnsweredWithAnythingButSuccessStoresNothing) {
+    support::CannedBridge canned;
+    canned.answer("POST", "/api", R"([{"success":{"username":"issued-while-busy"}}])", 503);
+    EXPECT_EQ(ctl({"pair", canned.address()}, false), 1);
+    EXPECT_NE(err_.str().find("503 Service Unavailable"), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str().find("cannot reach"), std::string::npos) << err_.str();
+    EXPECT_EQ((err_.str() + out_.str()).find("issued-while-busy"), std::string::npos);
+
+    server_.pressLinkButton();
+    server_.injectFault(sim::Fault::http429, 1);
+    EXPECT_EQ(ctl({"pair", server_.address()}, false), 1);
+    EXPECT_NE(err_.str().find("busy (429 Too Many Requests)"), std::string::npos) << err_.str();
+    server_.injectFault(sim::Fault::moved, 1);
+    EXPECT_EQ(ctl({"pair", server_.address()}, false), 1);
+    EXPECT_NE(err_.str().find("301 Moved Permanently, pointing to https://127.0.0.1/api"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_FALSE(fs::exists(dir_ / "defaults.json") &&
+                 JsonFileDefaultsStore(dir_).contains("bridgeUser"));
 }
 
 TEST_F(CtlTest, PairingStoresTheBridgeForLaterCalls) {

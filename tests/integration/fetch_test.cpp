@@ -142,10 +142,12 @@ TEST(FetchTimeout, TheRefreshStartsItsThreeReadsAtOnce) {
         ++waiting;
         arrived.notify_all();
         HttpResponse r;
-        if (!arrived.wait_for(lock, 10s, [&] { return waiting >= 3; }))
+        if (!arrived.wait_for(lock, 10s, [&] { return waiting >= 3; })) {
             r.error = HttpError::timedOut;
-        else
+        } else {
+            r.status = 200;
             r.body = "{}";
+        }
         return r;
     };
     BridgeController controller(services);

@@ -392,6 +392,49 @@ TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndConnectsOnTheUserInterfaceThre
 }
 
 // The program's own dispatcher: QTimers and the worker pool, in real time.
+// A store whose file is in trouble until told otherwise.
+class TroubledStore : public InMemoryDefaultsStore {
+  public:
+    std::optional<StoreProblem> trouble;
+    std::optional<StoreProblem> problem() const override { return trouble; }
+};
+
+TEST(ConnectionPaneSettings, ShowsWhatKeepsTheSettingsAndAUserNameToCopy) {
+    ManualExecutor exec;
+    auto store = std::make_shared<TroubledStore>();
+    store->trouble = StoreProblem{StoreProblem::Kind::Unreadable,
+                                  "/home/u/.config/lumora/defaults.json", "permission denied"};
+    AppSettings settings(store, exec);
+    settings.loadFromStore();
+    ConnectionView view(settings, {});
+    view.show();
+    EXPECT_TRUE(view.settingsNotice()->isVisible());
+    EXPECT_EQ(view.settingsNotice()->text(),
+              "Settings cannot be read: /home/u/.config/lumora/defaults.json (permission denied). "
+              "Lumora is using defaults and saves nothing until the file can be read.");
+    EXPECT_FALSE(view.unsavedUserRow()->isVisible());
+
+    // Pairing worked, storing did not: the name is there to copy, not to edit.
+    store->trouble =
+        StoreProblem{StoreProblem::Kind::WriteFailed, "/home/u/.config/lumora/defaults.json",
+                     "no space left on device"};
+    settings.noteStoreProblem();
+    settings.setUnsavedUserName("hdOIRli7m4e8ojJABvWxeoY-YznaMh5c7wBG5zmj");
+    EXPECT_EQ(view.settingsNotice()->text(),
+              "Settings could not be saved to /home/u/.config/lumora/defaults.json: no space left "
+              "on device.");
+    ASSERT_TRUE(view.unsavedUserRow()->isVisible());
+    EXPECT_EQ(view.unsavedUserField()->text(), "hdOIRli7m4e8ojJABvWxeoY-YznaMh5c7wBG5zmj");
+    EXPECT_TRUE(view.unsavedUserField()->isReadOnly());
+
+    // Mended: both go.
+    store->trouble.reset();
+    settings.noteStoreProblem();
+    settings.setUnsavedUserName("");
+    EXPECT_FALSE(view.settingsNotice()->isVisible());
+    EXPECT_FALSE(view.unsavedUserRow()->isVisible());
+}
+
 TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
     QtExecutor dispatcher(2);
     {

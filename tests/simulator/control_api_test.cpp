@@ -109,7 +109,7 @@ TEST_F(ControlApiTest, FaultsAreQueuedAndCleared) {
         controlJson("POST", "/sim/fault", beyond, 400);
     }
     for (const char* name : {"delay", "close", "garbage", "truncated", "http500", "http503",
-                             "http429", "huge", "notutf8"}) {
+                             "http429", "huge", "notutf8", "moved"}) {
         auto kind = faultFromString(name);
         ASSERT_TRUE(kind) << name;
         EXPECT_STREQ(toString(*kind), name);

@@ -64,6 +64,14 @@ TEST_F(FaultsTest, HttpErrorsComeWithAnHtmlPage) {
     }
 }
 
+TEST_F(FaultsTest, MovedPointsToTheSamePathOverHttpsAndChangesNothing) {
+    server_->injectFault(Fault::moved, 1);
+    RawReply reply = rawRequest(server_->port(), "PUT", api("/lights/1/state"), R"({"on":false})");
+    EXPECT_EQ(reply.status, 301);
+    EXPECT_EQ(reply.headers["location"], "https://127.0.0.1" + api("/lights/1/state"));
+    EXPECT_EQ(normalLights()["1"]["state"]["on"], true);
+}
+
 TEST_F(FaultsTest, HugeBodyIsSeventeenMebibytesOfValidJson) {
     server_->injectFault(Fault::hugeBody, 1);
     RawReply reply = rawRequest(server_->port(), "GET", api("/lights"), {}, 10s);

@@ -1,6 +1,6 @@
 #pragma once
 // A loopback server for replies the simulator never sends: each METHOD PATH
-// answers with the body the test set (JSON, status 200), anything else 404.
+// answers with the body (JSON) and status the test set, anything else 404.
 // It counts what it was asked and keeps the last request body.
 
 #include <httplib.h>
@@ -28,7 +28,8 @@ class CannedBridge {
                 res.status = 404;
                 return;
             }
-            res.set_content(it->second, "application/json");
+            res.status = it->second.second;
+            res.set_content(it->second.first, "application/json");
         };
         server_.Get(".*", handler);
         server_.Put(".*", handler);
@@ -44,9 +45,10 @@ class CannedBridge {
     CannedBridge(const CannedBridge&) = delete;
     CannedBridge& operator=(const CannedBridge&) = delete;
 
-    void answer(const std::string& method, const std::string& path, std::string body) {
+    void answer(const std::string& method, const std::string& path, std::string body,
+                int status = 200) {
         std::lock_guard lock(mutex_);
-        answers_[{method, path}] = std::move(body);
+        answers_[{method, path}] = {std::move(body), status};
     }
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
     int requests(const std::string& method, const std::string& path) {
@@ -74,7 +76,7 @@ class CannedBridge {
     int port_ = 0;
     std::thread thread_;
     std::mutex mutex_;
-    std::map<std::pair<std::string, std::string>, std::string> answers_;
+    std::map<std::pair<std::string, std::string>, std::pair<std::string, int>> answers_;
     std::map<std::pair<std::string, std::string>, int> requests_;
     std::string lastBody_, lastContentType_;
 };

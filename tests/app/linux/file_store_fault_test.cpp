@@ -21,8 +21,13 @@
 #include "app/app_settings.h"
 #include "app/linux/file_store.h"
 #include "support/manual_executor.h"
+#include "support/privileges.h"
 
 using namespace lumora;
+using lumora::support::becomeNobody;
+using lumora::support::Enter;
+using lumora::support::inChild;
+using lumora::support::stayAsWeAre;
 namespace fs = std::filesystem;
 
 namespace {
@@ -65,27 +70,6 @@ size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Ready for a case, or why it cannot run here.
-using Enter = std::function<std::string(const fs::path& dir)>;
-
-std::string stayAsWeAre(const fs::path&) {
-    return "";
-}
-
-// Permission bits bind only for someone else than root.
-std::string becomeNobody(const fs::path& dir) {
-    if (::geteuid() != 0) return "";
-    const passwd* pw = ::getpwnam("nobody");
-    if (!pw) return "there is no user 'nobody' to drop root for";
-    for (auto& e : fs::recursive_directory_iterator(dir))
-        (void)::lchown(e.path().c_str(), pw->pw_uid, pw->pw_gid);
-    if (::chown(dir.c_str(), pw->pw_uid, pw->pw_gid) != 0 || ::setgroups(0, nullptr) != 0 ||
-        ::setgid(pw->pw_gid) != 0 || ::setuid(pw->pw_uid) != 0)
-        return std::string("cannot become nobody: ") + std::strerror(errno);
-    if (::access(dir.c_str(), W_OK | X_OK) != 0) return "nobody cannot reach " + dir.string();
-    return "";
-}
-
 // A 64 KiB disk in the test's folder, seen only by this process.
 std::string mountTinyDisk(const fs::path& dir) {
     if (::geteuid() != 0) {
@@ -102,36 +86,6 @@ std::string mountTinyDisk(const fs::path& dir) {
     if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0)
         return std::string("cannot mount a small disk: ") + std::strerror(errno);
-    return "";
-}
-
-// Runs `body` in a child after `enter`; its failures are printed there and
-// counted here. Returns why it could not run, or nothing.
-std::string inChild(const fs::path& dir, const Enter& enter, const std::function<void()>& body) {
-    int report[2];
-    if (::pipe(report) != 0) return "no pipe";
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(report[0]);
-        const std::string why = enter(dir);
-        if (!why.empty()) {
-            (void)!::write(report[1], why.data(), why.size());
-            ::_exit(77);
-        }
-        body();
-        std::fflush(nullptr);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    ::close(report[1]);
-    std::string why;
-    char buf[256];
-    for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) why.append(buf, size_t(n));
-    ::close(report[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return why;
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: see above";
     return "";
 }
 
