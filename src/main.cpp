@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         lumora::seedDemoSettings(*store, *sim);
-        std::printf("lumora: demo bridge at %s\n", sim->address().c_str());
+        std::printf("lumora: demo bridge at %s\n", sim->httpsBaseUrl().c_str());
         std::fflush(stdout);
     }
 
@@ -112,6 +112,9 @@ int main(int argc, char** argv) {
     const QString resources = resourceDirectory();
     lumora::Services services = lumora::servicesWith(dispatcher, store);
     if (!demo) services.browserFactory = [] { return lumora::makeAvahiBrowser(); };
+    // The demo's bridge shows the secure path with a root of its own, handed
+    // in here; the shipped program trusts only the roots built into it.
+    if (demo) services.bridgeAnchors = lumora::demoTrustAnchors(*sim);
     // No X display, no global shortcuts; the rest works all the same.
     services.hotKeyService = lumora::X11HotKeyService::connect(dispatcher);
     services.runScript = [dir = resources.toStdString()](const std::string& name,
@@ -151,6 +154,9 @@ int main(int argc, char** argv) {
                  actions.detect = controller.detector();
                  actions.connectToBridge = [&controller] { controller.connectToBridge(); };
                  actions.disconnectBridge = [&controller] { controller.disconnectBridge(); };
+                 actions.trustCertificate = [&controller](const std::string& fingerprint) {
+                     controller.trustCertificate(fingerprint);
+                 };
                  actions.sendDebug = [&controller] { controller.sendDebugReport(); };
                  actions.showDebugWindow = [&shell] { shell.showDebugWindow(); };
                  actions.version = LUMORA_VERSION;

@@ -15,9 +15,10 @@ namespace lumora {
 
 // Why a read gave no list. The same for every collection.
 enum class FetchError {
-    connectionFailed,  // no reply: unreachable, refused, timed out, no valid address
-    noData,            // a reply without a body
-    unreadable,        // a body that is not the collection (an error list, not JSON, not UTF-8)
+    connectionFailed,    // no reply: unreachable, refused, timed out, no valid address
+    noData,              // a reply without a body
+    unreadable,          // a body that is not the collection (an error list, not JSON, not UTF-8)
+    certificateRefused,  // https: the peer's certificate did not prove it is the bridge
 };
 
 enum class Collection { lights, groups, scenes };
@@ -58,13 +59,14 @@ class FetchMemo {
     std::tuple<Slot<HueLight>, Slot<HueGroup>, Slot<HueScene>> slots_;
 };
 
-// Without a memo every reply is decoded afresh.
+// Without a memo every reply is decoded afresh. A refused certificate is
+// described in `refusal` when one is given.
 LightsResult fetchLightsNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                            FetchMemo* memo = nullptr);
+                            FetchMemo* memo = nullptr, TlsRefusal* refusal = nullptr);
 GroupsResult fetchGroupsNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                            FetchMemo* memo = nullptr);
+                            FetchMemo* memo = nullptr, TlsRefusal* refusal = nullptr);
 ScenesResult fetchScenesNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                            FetchMemo* memo = nullptr);
+                            FetchMemo* memo = nullptr, TlsRefusal* refusal = nullptr);
 
 // The bridge's model ("BSB002") from its configuration; empty when it cannot
 // be read.

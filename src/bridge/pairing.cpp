@@ -9,7 +9,8 @@
 
 namespace lumora {
 
-std::string getBridgeAccess(const std::string& address, const HttpTransport& transport) {
+std::string getBridgeAccess(const std::string& address, const HttpTransport& transport,
+                            std::optional<TlsIdentity> tls) {
     // Every call builds a fresh request and client: no reply is ever cached.
     HttpRequest req;
     req.method = "POST";
@@ -17,6 +18,7 @@ std::string getBridgeAccess(const std::string& address, const HttpTransport& tra
     req.headers = {{"Content-Type", "application/json"}};
     req.body = R"({"devicetype":"lumora#osx"})";
     req.timeout = std::chrono::seconds(60);
+    req.tls = std::move(tls);
     HttpResponse res = transport(req);
     if (!res.ok() || !res.body || !isValidUtf8(*res.body)) return {};
     return *res.body;
@@ -24,6 +26,10 @@ std::string getBridgeAccess(const std::string& address, const HttpTransport& tra
 
 std::string manageBridge(const std::string& hueIP, const HttpTransport& transport) {
     return pairingOutcome(getBridgeAccess("http://" + hueIP + "/api", transport));
+}
+
+std::string manageBridge(const BridgeEndpoint& bridge, const HttpTransport& transport) {
+    return pairingOutcome(getBridgeAccess(bridge.base() + "/api", transport, bridge.identity()));
 }
 
 std::string pairingOutcome(std::string_view text) {

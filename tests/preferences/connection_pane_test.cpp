@@ -230,7 +230,7 @@ TEST_F(ConnectionPaneTest, ATypedAddressThatIsNoAddressShowsWhyAndSendsNothing) 
         {"192.168. 1.20", "\"192.168. 1.20\" is not a bridge address"},
         {"http://192.168.1.20/api", "\"http://192.168.1.20/api\" is not a bridge address"},
         {"bridge.local/api/config", "is not a bridge address"},
-        {"https://192.168.1.20", "is an HTTPS address"},
+        {"https://192.168.1.20/api", "is not a bridge address"},
         {"", "No bridge address yet"},
     };
     for (const auto& c : bad) {
