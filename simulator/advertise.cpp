@@ -22,11 +22,11 @@ std::string advertisedInstanceName(std::string_view bridgeId) {
     return "Philips Hue - " + tail;
 }
 
-std::vector<std::string> advertisedTxtRecords(std::string_view bridgeId) {
+std::vector<std::string> advertisedTxtRecords(std::string_view bridgeId, std::string_view modelId) {
     std::string id(bridgeId);
     std::transform(id.begin(), id.end(), id.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return {"bridgeid=" + id, "modelid=BSB002"};
+    return {"bridgeid=" + id, "modelid=" + std::string(modelId)};
 }
 
 struct Advertiser::Impl {
@@ -165,11 +165,12 @@ Advertiser::~Advertiser() {
     stop();
 }
 
-bool Advertiser::start(std::string_view bridgeId, int port, std::string* error) {
+bool Advertiser::start(std::string_view bridgeId, std::string_view modelId, int port,
+                       std::string* error) {
     stop();
     Impl& d = *impl_;
     d.port = port;
-    d.txt = advertisedTxtRecords(bridgeId);
+    d.txt = advertisedTxtRecords(bridgeId, modelId);
     {
         std::lock_guard lock(d.mutex);
         d.name = advertisedInstanceName(bridgeId);

@@ -15,8 +15,9 @@ inline constexpr const char* kAdvertisedType = "_hue._tcp";
 
 // "Philips Hue - " and the last six hex digits of the bridge id, upper case.
 std::string advertisedInstanceName(std::string_view bridgeId);
-// "bridgeid=<id in lower case>" and "modelid=BSB002".
-std::vector<std::string> advertisedTxtRecords(std::string_view bridgeId);
+// "bridgeid=<id in lower case>" and "modelid=<model>".
+std::vector<std::string> advertisedTxtRecords(std::string_view bridgeId,
+                                              std::string_view modelId = "BSB002");
 
 class Advertiser {
   public:
@@ -29,7 +30,8 @@ class Advertiser {
     // Starts publishing on every interface the daemon serves and returns at once; a
     // daemon that is not running yet is waited for. False when Avahi's client cannot be
     // set up at all (no system bus, for one).
-    bool start(std::string_view bridgeId, int port, std::string* error = nullptr);
+    bool start(std::string_view bridgeId, std::string_view modelId, int port,
+               std::string* error = nullptr);
     void stop();
 
     // True once the daemon reports the service established (after probing), waiting at

@@ -7,6 +7,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -127,6 +128,79 @@ Certificate makeBridgeCertificate(const Certificate& issuer, std::string_view br
     o.commonName = std::string(bridgeId);
     o.serialHex = std::string(bridgeId);
     return makeCertificate(o, &issuer);
+}
+
+namespace {
+
+struct KindName {
+    CertificateKind kind;
+    const char* name;
+};
+
+constexpr std::array<KindName, 6> kKindNames{{
+    {CertificateKind::bridge, "bridge"},
+    {CertificateKind::otherRoot, "other-root"},
+    {CertificateKind::selfSigned, "self-signed"},
+    {CertificateKind::otherBridge, "other-bridge"},
+    {CertificateKind::expired, "expired"},
+    {CertificateKind::signedByLeaf, "signed-by-leaf"},
+}};
+
+// The same id with its last digit changed: a neighbour's bridge.
+std::string neighbourId(std::string_view bridgeId) {
+    std::string id(bridgeId);
+    if (id.empty()) return "0";
+    id.back() = id.back() == '0' ? '1' : '0';
+    return id;
+}
+
+}  // namespace
+
+const char* toString(CertificateKind kind) {
+    for (const auto& entry : kKindNames) {
+        if (entry.kind == kind) return entry.name;
+    }
+    return "";
+}
+
+std::optional<CertificateKind> certificateKindFromString(std::string_view name) {
+    for (const auto& entry : kKindNames) {
+        if (name == entry.name) return entry.kind;
+    }
+    return std::nullopt;
+}
+
+ServedCertificate makeServedCertificate(const Certificate& root, std::string_view bridgeId,
+                                        CertificateKind kind) {
+    CertificateOptions leaf;
+    leaf.commonName = std::string(bridgeId);
+    leaf.serialHex = std::string(bridgeId);
+    switch (kind) {
+        case CertificateKind::bridge:
+            return {makeCertificate(leaf, &root), {}};
+        case CertificateKind::otherRoot: {
+            const Certificate stranger = makeRootCertificate("Lumora stranger root");
+            return {makeCertificate(leaf, &stranger), {}};
+        }
+        case CertificateKind::selfSigned:
+            return {makeCertificate(leaf), {}};
+        case CertificateKind::otherBridge:
+            leaf.commonName = leaf.serialHex = neighbourId(bridgeId);
+            return {makeCertificate(leaf, &root), {}};
+        case CertificateKind::expired:
+            leaf.validFrom = -std::chrono::hours(24 * 366);
+            leaf.validUntil = -std::chrono::hours(24);
+            return {makeCertificate(leaf, &root), {}};
+        case CertificateKind::signedByLeaf: {
+            // A leaf of the trusted root, sent along so that the chain reaches
+            // the root; only its missing CA right makes the chain invalid.
+            CertificateOptions signer;
+            signer.commonName = "Lumora ordinary leaf";
+            const Certificate notCa = makeCertificate(signer, &root);
+            return {makeCertificate(leaf, &notCa), notCa.certificatePem};
+        }
+    }
+    fail("unknown certificate kind");
 }
 
 std::string fingerprintOf(std::string_view certificatePem) {

@@ -114,7 +114,61 @@ bool BridgeModel::load(const Json& fixture, SimTime now, std::string* error) {
     resourcelinks_ = std::move(resourcelinks);
     schedules_ = std::move(schedules);
     groupZeroAction_ = std::move(zeroAction);
+    applyHardware();
     return true;
+}
+
+void BridgeModel::setHardware(Json forced, Json defaults) {
+    ++revision_;
+    hardwareForced_ = std::move(forced);
+    hardwareDefaults_ = std::move(defaults);
+    applyHardware();
+}
+
+namespace {
+
+bool isHex(std::string_view text, std::size_t digits) {
+    return text.size() == digits && std::all_of(text.begin(), text.end(), [](unsigned char c) {
+               return std::isxdigit(c) != 0;
+           });
+}
+
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+}  // namespace
+
+void BridgeModel::applyHardware() {
+    for (const auto& [key, value] : hardwareForced_.items()) config_[key] = value;
+    for (const auto& [key, value] : hardwareDefaults_.items()) {
+        if (!config_.contains(key)) config_[key] = value;
+    }
+    // The id clients match a certificate and discovery against: 16 upper
+    // case hex digits, the MAC with FFFE in its middle when the fixture has none.
+    std::string id = stringOr(config_, "bridgeid", "");
+    std::string mac = stringOr(config_, "mac", "");
+    mac.erase(std::remove(mac.begin(), mac.end(), ':'), mac.end());
+    if (!isHex(id, 16)) id = isHex(mac, 12) ? mac.substr(0, 6) + "FFFE" + mac.substr(6) : "";
+    if (id.empty()) id = "001788FFFE000001";
+    config_["bridgeid"] = upper(id);
+    if (!config_.contains("mac")) {
+        std::string made;
+        const std::string bare = id.substr(0, 6) + id.substr(10);
+        for (std::size_t i = 0; i < bare.size(); i += 2) {
+            if (i) made += ':';
+            made += bare.substr(i, 2);
+        }
+        std::transform(made.begin(), made.end(), made.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        config_["mac"] = made;
+    }
+}
+
+std::string BridgeModel::bridgeId() const {
+    return stringOr(config_, "bridgeid", "");
 }
 
 bool BridgeModel::linkButtonPressed(SimTime now) const {

@@ -47,6 +47,12 @@ class BridgeModel {
     // When the next schedule fires; nothing when none is waiting.
     std::optional<SimTime> nextScheduleDue() const { return schedules_.nextDue(); }
 
+    // What hardware this bridge is: `forced` members are written over every
+    // fixture's config, `defaults` fill those a fixture lacks.
+    void setHardware(Json forced, Json defaults);
+    // The config's bridgeid: upper case, 16 hex digits.
+    std::string bridgeId() const;
+
     // Where clients reach the bridge; shown in the config and discovery replies.
     void setNetwork(std::string ipAddress, int port);
     Json discoveryReply() const;
@@ -68,6 +74,7 @@ class BridgeModel {
     Json routeConfig(std::string_view method, const std::string& resource, const std::string& body,
                      SimTime now);
 
+    void applyHardware();
     Json shortConfig() const;
     Json fullConfig(SimTime now) const;
     Json groupZero() const;
@@ -84,6 +91,8 @@ class BridgeModel {
     void recomputeGroupStates();
 
     Json config_ = Json::object();
+    Json hardwareForced_ = Json::object();
+    Json hardwareDefaults_ = Json::object();
     Json lights_ = Json::object();
     Json groups_ = Json::object();
     Json scenes_ = Json::object();

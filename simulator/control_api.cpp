@@ -34,7 +34,39 @@ std::vector<std::string> controlSegments(const std::string& path) {
     return segments;
 }
 
+Json portJson(const PortStats& stats, bool tls) {
+    Json out = Json::object();
+    out["port"] = stats.port;
+    out["connections"] = stats.connections;
+    if (tls) {
+        out["handshakes"] = stats.handshakes;
+        out["failed_handshakes"] = stats.failedHandshakes;
+    }
+    out["open"] = stats.open;
+    return out;
+}
+
 }  // namespace
+
+Json SimServer::Impl::statsJson() const {
+    const ConnectionStats stats = connectionStats();
+    Json out = Json::object();
+    out["model"] = toString(options.model);
+    out["http"] = portJson(stats.http, false);
+    out["https"] = options.model == Generation::BSB001 ? Json() : portJson(stats.https, true);
+    return out;
+}
+
+Json SimServer::Impl::certificateJson() const {
+    std::lock_guard lock(portsMutex);
+    Json out = Json::object();
+    out["kind"] = madeKind ? toString(*madeKind) : "given";
+    out["fingerprint"] =
+        presented.certificatePem.empty() ? std::string() : fingerprintOf(presented.certificatePem);
+    out["certificate"] = presented.certificatePem;
+    out["root"] = root.certificatePem;
+    return out;
+}
 
 void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Response& response) {
     auto reply = [&](int status, const Json& body) {
@@ -139,6 +171,25 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
         return reply(200, Json{{"log", "cleared"}});
     }
     if (what == "state" && segments.size() == 1 && method == "GET") return reply(200, state());
+    if (what == "stats" && segments.size() == 1 && method == "GET") return reply(200, statsJson());
+    if (what == "connections" && segments.size() == 1 && method == "DELETE") {
+        return reply(200, Json{{"closed", closeIdle()}});
+    }
+    if (what == "certificate" && segments.size() == 1 && method == "GET") {
+        return reply(200, certificateJson());
+    }
+    if (what == "certificate" && segments.size() == 1 && method == "POST") {
+        const auto kind = certificateKindFromString(stringOr(body, "kind", ""));
+        if (!kind) {
+            return refuse(400,
+                          "expected {\"kind\": \"bridge|other-root|self-signed|other-bridge|"
+                          "expired|signed-by-leaf\"}");
+        }
+        if (options.model == Generation::BSB001) return refuse(409, "a BSB001 has no HTTPS port");
+        std::string error;
+        if (!makeCertificate(*kind, &error)) return refuse(500, error);
+        return reply(200, certificateJson());
+    }
     if (what == "users" && segments.size() == 1 && method == "POST") {
         auto devicetype = body.value("devicetype", Json("lumora-sim#control"));
         if (!devicetype.is_string()) return refuse(400, "expected {\"devicetype\": text}");

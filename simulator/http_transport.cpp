@@ -4,6 +4,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -70,12 +73,6 @@ Wait waitFor(int sock, short events, int wakeFd, milliseconds timeout) {
     }
 }
 
-// One try, never waiting: for short answers to clients that may not read.
-void sendNow(int sock, std::string_view bytes) {
-    [[maybe_unused]] auto sent =
-        ::send(sock, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-}
-
 std::string refusal(int status, const char* reason) {
     return "HTTP/1.1 " + std::to_string(status) + " " + reason +
            "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
@@ -88,6 +85,14 @@ std::string refusal(int status, const char* reason) {
 struct Link {
     Link(int sock, FramingLimits limits) : fd(sock), framer(limits) {}
     ~Link() {
+        if (ssl) {
+            if (handshaking && unfinished) ++*unfinished;
+            // Says goodbye without waiting for the client's; never after a
+            // fatal error, when the session must not be used again.
+            ERR_clear_error();
+            if (!handshaking && !tlsBroken) SSL_shutdown(ssl);
+            SSL_free(ssl);
+        }
         ::shutdown(fd, SHUT_RDWR);
         ::close(fd);
     }
@@ -103,7 +108,30 @@ struct Link {
         return true;
     }
 
+    // One try, never waiting: for short answers to clients that may not read.
+    void sendNow(std::string_view bytes) {
+        if (!ssl) {
+            [[maybe_unused]] auto sent =
+                ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        } else if (!handshaking && !tlsBroken) {
+            ERR_clear_error();
+            if (SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) <= 0) tlsBroken = true;
+        }
+    }
+
+    // The TLS error of the last call that returned `result`; marks the
+    // session unusable when it is fatal.
+    int tlsError(int result) {
+        const int error = SSL_get_error(ssl, result);
+        if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_SSL) tlsBroken = true;
+        return error;
+    }
+
     const int fd;
+    SSL* ssl = nullptr;        // null for plain HTTP
+    bool handshaking = false;  // TLS: the handshake is not complete yet
+    bool tlsBroken = false;    // TLS: a fatal error; no more records, not even a goodbye
+    std::atomic<std::uint64_t>* unfinished = nullptr;  // counts handshakes never completed
     std::string in;
     RequestFramer framer;
     Clock::time_point deadline;
@@ -162,6 +190,7 @@ class Exchange final : public httplib::Stream {
 
   private:
     bool sendAll(const char* data, std::size_t size) const {
+        if (link_.ssl) return sendAllTls(data, size);
         while (size > 0) {
             ssize_t n = ::send(link_.fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
@@ -174,6 +203,27 @@ class Exchange final : public httplib::Stream {
             } else {
                 return false;
             }
+        }
+        return true;
+    }
+
+    bool sendAllTls(const char* data, std::size_t size) const {
+        if (link_.tlsBroken) return false;
+        while (size > 0) {
+            ERR_clear_error();
+            const int n =
+                SSL_write(link_.ssl, data, static_cast<int>(std::min<std::size_t>(size, 1 << 30)));
+            if (n > 0) {
+                data += n;
+                size -= static_cast<std::size_t>(n);
+                continue;
+            }
+            const int error = link_.tlsError(n);
+            const short wanted = error == SSL_ERROR_WANT_WRITE  ? POLLOUT
+                                 : error == SSL_ERROR_WANT_READ ? POLLIN
+                                                                : 0;
+            if (wanted == 0) return false;
+            if (waitFor(link_.fd, wanted, wakeFd_, writeTimeout_) != Wait::ready) return false;
         }
         return true;
     }
@@ -317,10 +367,41 @@ class ConnectionHub final : public httplib::TaskQueue {
         ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         auto link = std::make_unique<Link>(sock, limits_.request);
         link->deadline = Clock::now() + limits_.requestTimeout;
+        ++server_.accepted_;
+        if (const auto context = server_.tlsContext()) {
+            link->ssl = SSL_new(context.get());
+            if (link->ssl == nullptr || SSL_set_fd(link->ssl, sock) != 1) return;
+            SSL_set_accept_state(link->ssl);
+            link->handshaking = true;
+            link->unfinished = &server_.failedHandshakes_;
+        }
         std::lock_guard lock(mutex_);
         if (stopping_) return;
         arm(*link, EPOLL_CTL_ADD);
         links_[sock] = std::move(link);
+    }
+
+    // Closes every link that waits for its next request.
+    std::size_t closeIdle() {
+        std::vector<std::unique_ptr<Link>> idle;
+        {
+            std::lock_guard lock(mutex_);
+            for (auto it = links_.begin(); it != links_.end();) {
+                if (it->second->busy) {
+                    ++it;
+                    continue;
+                }
+                count(*it->second, 0);
+                idle.push_back(std::move(it->second));
+                it = links_.erase(it);
+            }
+        }
+        return idle.size();  // they close as they go
+    }
+
+    std::size_t open() {
+        std::lock_guard lock(mutex_);
+        return links_.size();
     }
 
   private:
@@ -333,11 +414,11 @@ class ConnectionHub final : public httplib::TaskQueue {
         ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event);
     }
 
-    // One wake-up for the next bytes, then the link is the worker's until
-    // it is armed again.
-    void arm(Link& link, int op) {
+    // One wake-up for the next bytes (or for room to write, when a TLS
+    // handshake needs it), then the link is the worker's until it is armed again.
+    void arm(Link& link, int op, bool toWrite = false) {
         epoll_event event{};
-        event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+        event.events = (toWrite ? EPOLLOUT : EPOLLIN) | EPOLLRDHUP | EPOLLONESHOT;
         event.data.fd = link.fd;
         ::epoll_ctl(epollFd_, op, link.fd, &event);
     }
@@ -384,8 +465,7 @@ class ConnectionHub final : public httplib::TaskQueue {
                 ++it;
                 continue;
             }
-            if (!link.closing && !link.in.empty())
-                sendNow(link.fd, refusal(408, "Request Timeout"));
+            if (!link.closing && !link.in.empty()) link.sendNow(refusal(408, "Request Timeout"));
             count(link, 0);
             it = links_.erase(it);
         }
@@ -394,6 +474,22 @@ class ConnectionHub final : public httplib::TaskQueue {
     // On a worker: reads what has come, answers every whole request, then
     // puts the link back to wait, or closes it.
     void serve(Link& link) {
+        if (link.handshaking) {
+            ERR_clear_error();
+            const int result = SSL_accept(link.ssl);
+            if (result != 1) {
+                const int error = link.tlsError(result);
+                if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+                    return close(link);
+                }
+                std::lock_guard lock(mutex_);
+                link.busy = false;
+                arm(link, EPOLL_CTL_MOD, error == SSL_ERROR_WANT_WRITE);
+                return;
+            }
+            link.handshaking = false;
+            ++server_.handshakes_;
+        }
         for (;;) {
             if (!receive(link)) return close(link);
             if (link.closing) break;
@@ -415,8 +511,15 @@ class ConnectionHub final : public httplib::TaskQueue {
             }
             if (link.framer.headComplete() && link.framer.expectsContinue() &&
                 link.meetExpectation()) {
-                sendNow(link.fd, kContinue);
+                link.sendNow(kContinue);
             }
+        }
+        // TLS may hold bytes already taken from the socket, which epoll would
+        // never report: come back for them after the others had their turn.
+        if (link.ssl && SSL_has_pending(link.ssl) == 1 && !link.tlsBroken) {
+            if (link.closing && Clock::now() >= link.deadline) return close(link);
+            pool_.submit(link);
+            return;
         }
         std::lock_guard lock(mutex_);
         link.busy = false;
@@ -434,6 +537,16 @@ class ConnectionHub final : public httplib::TaskQueue {
                 link.in.resize(had + kReadChunk);
                 into = link.in.data() + had;
             }
+            if (link.ssl) {
+                const ssize_t n = readTls(link, into);
+                if (!link.closing)
+                    link.in.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+                if (n > 0) {
+                    taken += static_cast<std::size_t>(n);
+                    continue;
+                }
+                return n == 0;
+            }
             const ssize_t n = ::recv(link.fd, into, kReadChunk, 0);
             if (!link.closing)
                 link.in.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
@@ -448,6 +561,25 @@ class ConnectionHub final : public httplib::TaskQueue {
             }
         }
         return true;
+    }
+
+    // Up to kReadChunk bytes of a TLS link: how many; 0 when none are there
+    // yet or the client said goodbye (then peerDone is set); -1 on an error.
+    static ssize_t readTls(Link& link, char* into) {
+        if (link.tlsBroken) return -1;
+        ERR_clear_error();
+        const int n = SSL_read(link.ssl, into, static_cast<int>(kReadChunk));
+        if (n > 0) return n;
+        switch (link.tlsError(n)) {
+            case SSL_ERROR_WANT_READ:
+            case SSL_ERROR_WANT_WRITE:
+                return 0;
+            case SSL_ERROR_ZERO_RETURN:  // close_notify, or a bare end of stream
+                link.peerDone = true;
+                return 0;
+            default:
+                return -1;
+        }
     }
 
     // Sets the bytes a link holds for a request still arriving; the total
@@ -468,7 +600,7 @@ class ConnectionHub final : public httplib::TaskQueue {
             : why == Result::malformed
                 ? refusal(400, "Bad Request")
                 : refusal(503, "Service Unavailable");  // over the buffer limit
-        sendNow(link.fd, reply);
+        link.sendNow(reply);
         ::shutdown(link.fd, SHUT_WR);
         count(link, 0);
         link.in = std::string();
@@ -525,6 +657,102 @@ void SimHttpServer::stopAll() {
     // Never read back: every later wait sees it too.
     [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
     stop();
+}
+
+namespace {
+
+template <typename T, void (*Free)(T*)>
+struct Freer {
+    void operator()(T* p) const { Free(p); }
+};
+using BioPtr = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
+using X509Ptr = std::unique_ptr<X509, Freer<X509, X509_free>>;
+using KeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
+
+BioPtr memoryOf(const std::string& pem) {
+    return BioPtr(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+}
+
+std::shared_ptr<SSL_CTX> makeContext(const TlsIdentity& identity, std::string& error) {
+    std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    if (!context) {
+        error = "cannot make a TLS context";
+        return nullptr;
+    }
+    SSL_CTX* ctx = context.get();
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    // An end of stream without a goodbye is an ordinary close, as in HTTP.
+    SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
+    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+
+    X509Ptr leaf(
+        PEM_read_bio_X509(memoryOf(identity.certificatePem).get(), nullptr, nullptr, nullptr));
+    if (!leaf || SSL_CTX_use_certificate(ctx, leaf.get()) != 1) {
+        error = "unusable certificate";
+        return nullptr;
+    }
+    if (!identity.chainPem.empty()) {
+        BioPtr chain = memoryOf(identity.chainPem);
+        int added = 0;
+        while (X509* next = PEM_read_bio_X509(chain.get(), nullptr, nullptr, nullptr)) {
+            if (SSL_CTX_add0_chain_cert(ctx, next) != 1) {
+                X509_free(next);
+                error = "unusable chain certificate";
+                return nullptr;
+            }
+            ++added;
+        }
+        if (added == 0) {
+            error = "no certificate in the chain";
+            return nullptr;
+        }
+    }
+    KeyPtr key(
+        PEM_read_bio_PrivateKey(memoryOf(identity.privateKeyPem).get(), nullptr, nullptr, nullptr));
+    if (!key || SSL_CTX_use_PrivateKey(ctx, key.get()) != 1 ||
+        SSL_CTX_check_private_key(ctx) != 1) {
+        error = "the key does not fit the certificate";
+        return nullptr;
+    }
+    return context;
+}
+
+}  // namespace
+
+bool SimHttpServer::setTlsIdentity(const TlsIdentity& identity, std::string* error) {
+    std::string why;
+    auto context = makeContext(identity, why);
+    ERR_clear_error();
+    if (!context) {
+        if (error) *error = why;
+        return false;
+    }
+    std::lock_guard lock(tlsMutex_);
+    tls_ = std::move(context);
+    return true;
+}
+
+bool SimHttpServer::tls() const {
+    return tlsContext() != nullptr;
+}
+
+std::shared_ptr<SSL_CTX> SimHttpServer::tlsContext() const {
+    std::lock_guard lock(tlsMutex_);
+    return tls_;
+}
+
+TransportStats SimHttpServer::stats() const {
+    TransportStats stats;
+    stats.accepted = accepted_;
+    stats.handshakes = handshakes_;
+    stats.failedHandshakes = failedHandshakes_;
+    if (ConnectionHub* hub = hub_) stats.open = hub->open();
+    return stats;
+}
+
+std::size_t SimHttpServer::closeIdle() {
+    ConnectionHub* hub = hub_;
+    return hub ? hub->closeIdle() : 0;
 }
 
 int SimHttpServer::currentSocket() {

@@ -7,11 +7,21 @@
 // request's head and body are bounded before the library sees a byte of them.
 // Each reply is gathered and leaves in one write on a socket without Nagle's
 // delay. stopAll() ends every connection at once.
+//
+// With a TLS identity the same server speaks TLS 1.2 and 1.3: the handshake
+// runs without blocking, a step each time the client's bytes arrive, so a
+// client that dawdles in it holds no worker either, and the time limit for a
+// request counts from the accept, handshake included.
 
 #include <httplib.h>
+#include <openssl/types.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "simulator/request_framing.h"
 
@@ -32,6 +42,20 @@ struct TransportLimits {
     std::size_t maxBufferedBytes = 64u * 1024u * 1024u;
 };
 
+// What a TLS port presents.
+struct TlsIdentity {
+    std::string certificatePem;  // the leaf
+    std::string chainPem;        // certificates sent after the leaf; may be empty
+    std::string privateKeyPem;   // the leaf's key
+};
+
+struct TransportStats {
+    std::uint64_t accepted = 0;          // connections taken from the listening socket
+    std::uint64_t handshakes = 0;        // TLS handshakes completed
+    std::uint64_t failedHandshakes = 0;  // TLS handshakes the client or the server broke off
+    std::size_t open = 0;                // connections open now
+};
+
 class SimHttpServer : public httplib::Server {
   public:
     explicit SimHttpServer(TransportLimits limits = {});
@@ -47,6 +71,18 @@ class SimHttpServer : public httplib::Server {
     // then stops the accept loop; listen_after_bind() returns soon after.
     void stopAll();
 
+    // Speaks TLS with this identity from now on; connections already open
+    // keep the one they began with. False, with nothing changed, when the
+    // certificates or the key cannot be used. Call before listening to serve
+    // TLS at all.
+    bool setTlsIdentity(const TlsIdentity& identity, std::string* error = nullptr);
+    bool tls() const;
+
+    TransportStats stats() const;
+    // Closes every connection that is waiting for its next request (a TLS
+    // one says so first); those being answered stay. Returns how many closed.
+    std::size_t closeIdle();
+
     // The socket of the connection whose request this thread is handling,
     // -1 outside a handler.
     static int currentSocket();
@@ -59,9 +95,18 @@ class SimHttpServer : public httplib::Server {
     // when the connection is to close.
     bool answer(Link& link);
 
+    // A TLS context for the next connection, or null for plain HTTP.
+    std::shared_ptr<SSL_CTX> tlsContext() const;
+
     const TransportLimits limits_;
     int wakeFd_ = -1;  // an eventfd, readable once stopAll() ran
     std::atomic<ConnectionHub*> hub_{nullptr};
+
+    mutable std::mutex tlsMutex_;
+    std::shared_ptr<SSL_CTX> tls_;
+    std::atomic<std::uint64_t> accepted_{0};
+    std::atomic<std::uint64_t> handshakes_{0};
+    std::atomic<std::uint64_t> failedHandshakes_{0};
 };
 
 }  // namespace lumora::sim

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -23,6 +24,30 @@ using lumora::sim::ServerOptions;
 
 int stopPipe[2] = {-1, -1};
 
+std::string parsePort(const std::string& option, const std::string& v, int& port) {
+    try {
+        std::size_t used = 0;
+        int value = std::stoi(v, &used);
+        if (used == v.size() && value >= 0 && value <= 65535) {
+            port = value;
+            return {};
+        }
+    } catch (const std::exception&) {
+    }
+    return option + " wants a number from 0 to 65535, not '" + v + "'";
+}
+
+// A PEM file of at most 1 MiB; an error text, empty when read.
+std::string readPem(const std::string& option, const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    std::error_code failure;
+    const auto size = std::filesystem::file_size(path, failure);
+    if (!in || failure || size > (1u << 20)) return option + " cannot read '" + path + "'";
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (out.find("-----BEGIN ") == std::string::npos) return option + ": '" + path + "' is no PEM";
+    return {};
+}
+
 extern "C" void onStopSignal(int) {
     const char byte = 1;
     [[maybe_unused]] auto written = write(stopPipe[1], &byte, 1);
@@ -32,6 +57,8 @@ struct Options {
     ServerOptions server;
     bool help = false;
     bool advertise = false;
+    std::string certificateFile;  // the leaf first, then any chain
+    std::string keyFile;
 };
 
 // One entry per option; a new option is one more row.
@@ -45,18 +72,39 @@ struct OptionRow {
 
 const std::vector<OptionRow>& optionTable() {
     static const std::vector<OptionRow> rows{
-        {"--port", "PORT", "TCP port, 0 for any free one (default 0)",
+        {"--port", "PORT", "plain HTTP port, 0 for any free one (default 0)",
+         [](Options& o, const std::string& v) { return parsePort("--port", v, o.server.port); }},
+        {"--https-port", "PORT", "HTTPS port, 0 for any free one (default 0)",
+         [](Options& o, const std::string& v) {
+             return parsePort("--https-port", v, o.server.httpsPort);
+         }},
+        {"--model", "BSB001|BSB002|BSB003",
+         "HTTP only; HTTP and HTTPS; HTTPS with HTTP redirected (default BSB002)",
          [](Options& o, const std::string& v) -> std::string {
-             try {
-                 std::size_t used = 0;
-                 int port = std::stoi(v, &used);
-                 if (used == v.size() && port >= 0 && port <= 65535) {
-                     o.server.port = port;
-                     return {};
-                 }
-             } catch (const std::exception&) {
-             }
-             return "--port wants a number from 0 to 65535, not '" + v + "'";
+             auto model = lumora::sim::generationFromString(v);
+             if (!model) return "--model wants BSB001, BSB002 or BSB003, not '" + v + "'";
+             o.server.model = *model;
+             return {};
+         }},
+        {"--certificate", "FILE",
+         "PEM certificate for HTTPS, then any chain (default: made at start)",
+         [](Options& o, const std::string& v) {
+             o.certificateFile = v;
+             return readPem("--certificate", v, o.server.certificatePem);
+         }},
+        {"--key", "FILE", "PEM private key of --certificate",
+         [](Options& o, const std::string& v) {
+             o.keyFile = v;
+             return readPem("--key", v, o.server.privateKeyPem);
+         }},
+        {"--certificate-kind", "KIND",
+         "made certificate: bridge (default), other-root, self-signed, other-bridge, expired, "
+         "signed-by-leaf",
+         [](Options& o, const std::string& v) -> std::string {
+             auto kind = lumora::sim::certificateKindFromString(v);
+             if (!kind) return "--certificate-kind does not know '" + v + "'";
+             o.server.certificate = *kind;
+             return {};
          }},
         {"--bind", "ADDRESS", "address to listen on (default 127.0.0.1)",
          [](Options& o, const std::string& v) -> std::string {
@@ -106,7 +154,9 @@ const std::vector<OptionRow>& optionTable() {
 void printHelp(std::ostream& out) {
     out << "Usage: lumora-bridge-sim [OPTION]...\n"
            "Serves a simulated bridge (REST API v1 under /api, control API under /sim,\n"
-           "web discovery reply under /discovery). Prints \"listening on HOST:PORT\" first.\n\n";
+           "web discovery reply under /discovery). Prints \"listening on HOST:PORT\" first;\n"
+           "with HTTPS (BSB002, BSB003) then \"listening on HOST:PORT (https)\" and\n"
+           "\"certificate sha256 AB:CD:...\", the fingerprint of the certificate it presents.\n\n";
     for (const auto& row : optionTable()) {
         std::string left = std::string(row.name) + (row.value ? std::string(" ") + row.value : "");
         out << "  " << left << std::string(left.size() < 28 ? 28 - left.size() : 1, ' ') << row.help
@@ -140,6 +190,23 @@ std::string parse(int argc, char** argv, Options& options) {
             return std::string(option->name) + " takes no value";
         }
         if (auto error = option->apply(options, value); !error.empty()) return error;
+    }
+    if (options.certificateFile.empty() != options.keyFile.empty()) {
+        return "--certificate and --key go together";
+    }
+    if (!options.certificateFile.empty()) {
+        // The first certificate is the leaf; the rest are sent after it.
+        std::string& pem = options.server.certificatePem;
+        const auto end = pem.find("-----END CERTIFICATE-----");
+        const auto next = end == std::string::npos ? end : pem.find("-----BEGIN", end);
+        if (next != std::string::npos) {
+            options.server.certificateChainPem = pem.substr(next);
+            pem.erase(next);
+        }
+    }
+    if (options.server.model == lumora::sim::Generation::BSB001 &&
+        (!options.certificateFile.empty() || options.server.httpsPort != 0)) {
+        return "a BSB001 has no HTTPS port";
     }
     return {};
 }
@@ -184,13 +251,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cout << "listening on " << server.address() << std::endl;
+    if (server.httpsPort() != 0) {
+        std::cout << "listening on " << server.httpsAddress() << " (https)\n"
+                  << "certificate sha256 " << server.certificateFingerprint() << std::endl;
+    }
 
     std::unique_ptr<lumora::sim::Advertiser> advertiser;
     if (options.advertise) {
         advertiser = std::make_unique<lumora::sim::Advertiser>(
             [](std::string_view line) { std::cout << line << std::endl; });
-        std::string bridgeId = server.state()["config"].value("bridgeid", "");
-        if (!advertiser->start(bridgeId, server.port(), &error)) {
+        const bool redirects = server.model() == lumora::sim::Generation::BSB003;
+        if (!advertiser->start(server.bridgeId(), toString(server.model()),
+                               redirects ? server.httpsPort() : server.port(), &error)) {
             std::cerr << "lumora-bridge-sim: --advertise: " << error << "\n";
             return 1;
         }

@@ -23,6 +23,16 @@ struct PendingFault {
     std::chrono::milliseconds delay;
 };
 
+// One listening port: its server and the thread of its accept loop.
+struct Listener {
+    std::unique_ptr<SimHttpServer> http;
+    std::thread thread;
+    std::atomic<bool> ended{false};  // its accept loop has returned
+    std::atomic<int> port{0};
+
+    PortStats stats() const;
+};
+
 struct SimServer::Impl {
     explicit Impl(ServerOptions options);
 
@@ -42,8 +52,16 @@ struct SimServer::Impl {
     Json logJson() const;
     void clearLog();
     Json state() const;
+    ConnectionStats connectionStats() const;
+    std::size_t closeIdle();
+    Json statsJson() const;
+    Json certificateJson() const;
 
-    void serve(const httplib::Request& request, httplib::Response& response);
+    void serve(const httplib::Request& request, httplib::Response& response,
+               const char* scheme = "http");
+    // A BSB003's plain HTTP port: every request is sent to HTTPS.
+    void redirect(const httplib::Request& request, httplib::Response& response);
+    void logRequest(const httplib::Request& request, const char* scheme, const char* fault);
     void handleControl(const httplib::Request& request, httplib::Response& response);
     // Waits up to `duration`; returns early (false) once the server stops.
     bool sleepUnlessStopping(std::chrono::milliseconds duration);
@@ -52,6 +70,18 @@ struct SimServer::Impl {
     bool waitForTick(std::chrono::milliseconds duration);
     void wakeTicker();
     std::string hostForClients() const;
+    std::string bracketedHost() const;  // an IPv6 address in brackets
+    // The port named in discovery: the one that serves the API over plain
+    // HTTP, or the HTTPS one on a BSB003.
+    int advertisedPort() const;
+
+    // Makes the certificate of `kind` for the current bridge id and presents
+    // it when the HTTPS port is open. Takes portsMutex.
+    bool makeCertificate(CertificateKind kind, std::string* error);
+    bool present(const TlsIdentity& identity, std::string* error);
+    // A fixture with another bridge id gets a certificate for it, when the
+    // server makes its own.
+    void followBridgeId();
 
     const ServerOptions options;
     std::string loadError;
@@ -63,11 +93,17 @@ struct SimServer::Impl {
     std::deque<LoggedRequest> log;
     std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
 
-    std::unique_ptr<SimHttpServer> http;
-    std::thread listener;
-    std::atomic<bool> listenerEnded{false};  // its accept loop has returned
+    Listener plain;
+    Listener secure;  // not for BSB001
+    std::atomic<bool> started{false};
     std::thread ticker;
-    std::atomic<int> port{0};
+
+    // Guards both listeners' `http` once started, and what follows.
+    mutable std::mutex portsMutex;
+    Certificate root;                         // made at construction
+    TlsIdentity presented;                    // empty until start() or a swap
+    std::optional<CertificateKind> madeKind;  // none when the certificate was given
+    std::string certifiedId;                  // the bridge id the made certificate names
     std::mutex stopMutex;
     std::condition_variable stopSignal;
     bool stopping = false;

@@ -112,7 +112,76 @@ bool isApiPath(const std::string& path) {
     return path == "/api" || path.rfind("/api/", 0) == 0;
 }
 
+struct GenerationInfo {
+    Generation generation;
+    const char* name;
+    const char* apiVersion;  // null: the fixture's
+    const char* swVersion;
+};
+
+// Firmware figures as such bridges report them; a BSB002 keeps its fixture's.
+constexpr std::array<GenerationInfo, 3> kGenerations{{
+    {Generation::BSB001, "BSB001", "1.16.0", "01041302"},
+    {Generation::BSB002, "BSB002", nullptr, nullptr},
+    {Generation::BSB003, "BSB003", "1.73.0", "1973054010"},
+}};
+
+const GenerationInfo& infoOf(Generation generation) {
+    for (const auto& info : kGenerations) {
+        if (info.generation == generation) return info;
+    }
+    return kGenerations[1];
+}
+
+// The host of a Host header when it is a plain name or address, else empty:
+// a redirect never sends a client to what a stranger wrote.
+std::string hostOf(const std::string& header) {
+    std::string host = header;
+    if (!host.empty() && host.front() == '[') {
+        const auto end = host.find(']');
+        if (end == std::string::npos) return {};
+        host = host.substr(0, end + 1);
+        const bool ok = std::all_of(host.begin() + 1, host.end() - 1, [](unsigned char c) {
+            return std::isxdigit(c) || c == ':' || c == '.';
+        });
+        return ok && host.size() > 2 ? host : std::string();
+    }
+    host = host.substr(0, host.find(':'));
+    const bool ok = std::all_of(host.begin(), host.end(), [](unsigned char c) {
+        return std::isalnum(c) || c == '.' || c == '-';
+    });
+    return ok ? host : std::string();
+}
+
+TlsIdentity identityOf(const ServedCertificate& served) {
+    return {served.leaf.certificatePem, served.chainPem, served.leaf.privateKeyPem};
+}
+
 }  // namespace
+
+const char* toString(Generation generation) {
+    return infoOf(generation).name;
+}
+
+std::optional<Generation> generationFromString(std::string_view name) {
+    for (const auto& info : kGenerations) {
+        if (name == info.name) return info.generation;
+    }
+    return std::nullopt;
+}
+
+PortStats Listener::stats() const {
+    PortStats out;
+    out.port = port;
+    if (http) {
+        const TransportStats t = http->stats();
+        out.connections = t.accepted;
+        out.handshakes = t.handshakes;
+        out.failedHandshakes = t.failedHandshakes;
+        out.open = t.open;
+    }
+    return out;
+}
 
 const char* toString(Fault kind) {
     for (const auto& entry : kFaultNames) {
@@ -128,7 +197,17 @@ std::optional<Fault> faultFromString(std::string_view name) {
     return std::nullopt;
 }
 
-SimServer::Impl::Impl(ServerOptions o) : options(std::move(o)) {
+SimServer::Impl::Impl(ServerOptions o) : options(std::move(o)), root(makeRootCertificate()) {
+    const GenerationInfo& info = infoOf(options.model);
+    Json forced = Json::object();
+    forced["modelid"] = info.name;
+    Json defaults = Json::object();
+    defaults["name"] = "Lumora bridge";
+    (info.apiVersion ? forced : defaults)["apiversion"] =
+        info.apiVersion ? info.apiVersion : "1.62.0";
+    (info.swVersion ? forced : defaults)["swversion"] =
+        info.swVersion ? info.swVersion : "1962097030";
+    model.setHardware(std::move(forced), std::move(defaults));
     if (!loadFixture(options.fixture, &loadError) && loadError.empty()) {
         loadError = "cannot load fixture " + options.fixture;
     }
@@ -151,8 +230,62 @@ bool SimServer::Impl::loadFixture(const std::string& nameOrPath, std::string* er
 
 bool SimServer::Impl::applyFixture(const Json& fixture, std::string* error) {
     if (fixture.is_discarded()) return false;
-    std::lock_guard lock(mutex);
-    return model.load(fixture, nowLocked(), error);
+    {
+        std::lock_guard lock(mutex);
+        if (!model.load(fixture, nowLocked(), error)) return false;
+    }
+    followBridgeId();
+    return true;
+}
+
+bool SimServer::Impl::makeCertificate(CertificateKind kind, std::string* error) {
+    std::string id;
+    {
+        std::lock_guard lock(mutex);
+        id = model.bridgeId();
+    }
+    try {
+        std::lock_guard lock(portsMutex);
+        const TlsIdentity identity = identityOf(makeServedCertificate(root, id, kind));
+        if (secure.http && !secure.http->setTlsIdentity(identity, error)) return false;
+        presented = identity;
+        madeKind = kind;
+        certifiedId = id;
+        return true;
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        return false;
+    }
+}
+
+bool SimServer::Impl::present(const TlsIdentity& identity, std::string* error) {
+    std::lock_guard lock(portsMutex);
+    if (secure.http) {
+        if (!secure.http->setTlsIdentity(identity, error)) return false;
+    } else {
+        // Checked now, so that a bad one is refused here and not at start().
+        SimHttpServer probe;
+        if (!probe.setTlsIdentity(identity, error)) return false;
+    }
+    presented = identity;
+    madeKind.reset();
+    certifiedId.clear();
+    return true;
+}
+
+void SimServer::Impl::followBridgeId() {
+    std::optional<CertificateKind> kind;
+    {
+        std::lock_guard lock(portsMutex);
+        if (!secure.http || !madeKind) return;
+        kind = madeKind;
+    }
+    {
+        std::lock_guard lock(mutex);
+        std::lock_guard certificateLock(portsMutex);
+        if (model.bridgeId() == certifiedId) return;
+    }
+    makeCertificate(*kind, nullptr);
 }
 
 bool SimServer::Impl::setReachable(const std::string& lightId, bool reachable) {
@@ -204,6 +337,7 @@ Json SimServer::Impl::logJson() const {
             std::chrono::duration_cast<std::chrono::milliseconds>(entry.wallTime - startedAt)
                 .count();
         item["fault"] = entry.fault;
+        item["scheme"] = entry.scheme;
         list.push_back(std::move(item));
     }
     return list;
@@ -246,6 +380,15 @@ bool SimServer::Impl::sleepUnlessStopping(std::chrono::milliseconds duration) {
     return !stopSignal.wait_for(lock, duration, [this] { return stopping; });
 }
 
+std::string SimServer::Impl::bracketedHost() const {
+    std::string host = hostForClients();
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+int SimServer::Impl::advertisedPort() const {
+    return options.model == Generation::BSB003 ? secure.port.load() : plain.port.load();
+}
+
 std::string SimServer::Impl::hostForClients() const {
     // A wildcard bind is reached through loopback from this machine.
     if (options.bind == "0.0.0.0" || options.bind.empty()) return "127.0.0.1";
@@ -253,7 +396,39 @@ std::string SimServer::Impl::hostForClients() const {
     return options.bind;
 }
 
-void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& response) {
+void SimServer::Impl::logRequest(const httplib::Request& request, const char* scheme,
+                                 const char* fault) {
+    // The caller holds `mutex`.
+    log.push_back({request.method, request.path.substr(0, kLogExcerptBytes),
+                   request.body.substr(0, kLogExcerptBytes), request.body.size(), nowLocked(),
+                   std::chrono::steady_clock::now(), fault, scheme});
+    while (log.size() > kLogLimit) log.pop_front();
+}
+
+void SimServer::Impl::redirect(const httplib::Request& request, httplib::Response& response) {
+    {
+        std::lock_guard lock(mutex);
+        logRequest(request, "http", "");
+    }
+    std::string host = hostOf(request.get_header_value("Host"));
+    if (host.empty()) host = bracketedHost();
+    const int port = secure.port;
+    if (port != 443) host += ":" + std::to_string(port);
+    const std::string& target =
+        !request.target.empty() && request.target.front() == '/' ? request.target : request.path;
+    response.status = 301;
+    const std::string location = "https://" + host + target;
+    response.set_header("Location", location);
+    // The target is the client's own, sent back as a header only: the page
+    // names no part of it.
+    response.set_content(
+        "<!DOCTYPE html>\n<html><head><title>301 Moved Permanently</title></head><body><h1>301 "
+        "Moved Permanently</h1><p>This bridge answers over HTTPS only.</p></body></html>\n",
+        "text/html");
+}
+
+void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& response,
+                            const char* scheme) {
     const std::string& path = request.path;
     if (path == "/sim" || path.rfind("/sim/", 0) == 0) {
         handleControl(request, response);
@@ -267,10 +442,7 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
             fault = faults.front();
             if (--faults.front().remaining <= 0) faults.pop_front();
         }
-        log.push_back({request.method, path.substr(0, kLogExcerptBytes),
-                       request.body.substr(0, kLogExcerptBytes), request.body.size(), nowLocked(),
-                       std::chrono::steady_clock::now(), fault ? toString(fault->kind) : ""});
-        while (log.size() > kLogLimit) log.pop_front();
+        logRequest(request, scheme, fault ? toString(fault->kind) : "");
     }
     if (fault && fault->delay.count() > 0) sleepUnlessStopping(fault->delay);
 
@@ -343,6 +515,63 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
     response.set_content(text, "application/json");
 }
 
+namespace {
+
+// A server with the library's routes all going to `handler`.
+std::unique_ptr<SimHttpServer> makeHttp(httplib::Server::Handler handler) {
+    auto http = std::make_unique<SimHttpServer>();
+    // Address reuse only: the library's default also sets SO_REUSEPORT, which
+    // would let a second server share a port in use instead of failing.
+    http->set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    // A client may keep its connection for as many requests as it likes;
+    // one that sends no whole request for 5 s is closed, and stop() ends it.
+    http->set_keep_alive_max_count(std::numeric_limits<int>::max());
+    http->Get(".*", handler);
+    http->Post(".*", handler);
+    http->Put(".*", handler);
+    http->Delete(".*", handler);
+    http->Patch(".*", handler);
+    http->Options(".*", handler);
+    return http;
+}
+
+// Binds `http` to the port asked for (0: any free one); the port, or an error.
+int bindTo(SimHttpServer& http, const std::string& bind, int port, std::string& error) {
+    if (port < 0 || port > 65535) {
+        error = "port out of range: " + std::to_string(port);
+        return -1;
+    }
+    if (port == 0) {
+        port = http.bind_to_any_port(bind);
+        if (port <= 0) {
+            error = "cannot listen on " + bind;
+            return -1;
+        }
+    } else if (!http.bind_to_port(bind, port)) {
+        error = "cannot listen on " + bind + " port " + std::to_string(port);
+        return -1;
+    }
+    http.widenBacklog();
+    return port;
+}
+
+void stopListener(Listener& listener, std::mutex& portsMutex) {
+    if (!listener.http) return;
+    // The library's stop() ends only an accept loop that has begun; right
+    // after start() it may not have.
+    while (!listener.http->is_running() && !listener.ended) std::this_thread::yield();
+    listener.http->stopAll();
+    if (listener.thread.joinable()) listener.thread.join();
+    std::lock_guard lock(portsMutex);
+    listener.http.reset();
+    listener.port = 0;
+}
+
+}  // namespace
+
 SimServer::SimServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
 SimServer::~SimServer() {
@@ -356,7 +585,7 @@ bool SimServer::start(std::string* error) {
     };
     Impl& d = *impl_;
     if (!d.loadError.empty()) return fail(d.loadError);
-    if (d.http) return true;
+    if (d.started) return true;
 
     // A client that goes away must make a write fail, not end the process.
     struct sigaction current {};
@@ -364,53 +593,84 @@ bool SimServer::start(std::string* error) {
         std::signal(SIGPIPE, SIG_IGN);
     }
 
-    auto http = std::make_unique<SimHttpServer>();
-    // Address reuse only: the library's default also sets SO_REUSEPORT, which
-    // would let a second server share a port in use instead of failing.
-    http->set_socket_options([](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    // A client may keep its connection for as many requests as it likes;
-    // one that sends no whole request for 5 s is closed, and stop() ends it.
-    http->set_keep_alive_max_count(std::numeric_limits<int>::max());
-    auto handler = [&d](const httplib::Request& request, httplib::Response& response) {
-        d.serve(request, response);
-    };
-    http->Get(".*", handler);
-    http->Post(".*", handler);
-    http->Put(".*", handler);
-    http->Delete(".*", handler);
-    http->Patch(".*", handler);
-    http->Options(".*", handler);
+    const bool tls = d.options.model != Generation::BSB001;
+    const bool redirects = d.options.model == Generation::BSB003;
+    auto plain = makeHttp(redirects ? httplib::Server::Handler([&d](const httplib::Request& request,
+                                                                    httplib::Response& response) {
+        d.redirect(request, response);
+    })
+                                    : httplib::Server::Handler([&d](const httplib::Request& request,
+                                                                    httplib::Response& response) {
+                                          d.serve(request, response, "http");
+                                      }));
+    std::unique_ptr<SimHttpServer> secure;
+    if (tls) {
+        secure = makeHttp([&d](const httplib::Request& request, httplib::Response& response) {
+            d.serve(request, response, "https");
+        });
+        std::string why;
+        TlsIdentity identity;
+        {
+            std::lock_guard lock(d.portsMutex);
+            identity = d.presented;  // swapped in before start(), or the last run's
+        }
+        if (!identity.certificatePem.empty()) {
+        } else if (!d.options.certificatePem.empty()) {
+            identity = {d.options.certificatePem, d.options.certificateChainPem,
+                        d.options.privateKeyPem};
+        } else {
+            std::string id;
+            {
+                std::lock_guard lock(d.mutex);
+                id = d.model.bridgeId();
+            }
+            try {
+                identity = identityOf(makeServedCertificate(d.root, id, d.options.certificate));
+            } catch (const std::exception& e) {
+                return fail(e.what());
+            }
+            std::lock_guard lock(d.portsMutex);
+            d.madeKind = d.options.certificate;
+            d.certifiedId = id;
+        }
+        if (!secure->setTlsIdentity(identity, &why)) return fail("certificate: " + why);
+        std::lock_guard lock(d.portsMutex);
+        d.presented = identity;
+    }
 
-    int port = d.options.port;
-    if (port < 0 || port > 65535) return fail("port out of range: " + std::to_string(port));
-    if (port == 0) {
-        port = http->bind_to_any_port(d.options.bind);
-        if (port <= 0) return fail("cannot listen on " + d.options.bind);
-    } else if (!http->bind_to_port(d.options.bind, port)) {
-        return fail("cannot listen on " + d.options.bind + " port " + std::to_string(port));
-    }
-    http->widenBacklog();
-    {
-        std::lock_guard lock(d.mutex);
-        d.model.setNetwork(d.hostForClients(), port);
-        d.startedAt = std::chrono::steady_clock::now();
-    }
+    std::string why;
+    const int plainPort = bindTo(*plain, d.options.bind, d.options.port, why);
+    if (plainPort < 0) return fail(why);
+    const int securePort = secure ? bindTo(*secure, d.options.bind, d.options.httpsPort, why) : 0;
+    if (securePort < 0) return fail(why);
+
     {
         std::lock_guard lock(d.stopMutex);
         d.stopping = false;
     }
-    d.port = port;
-    d.http = std::move(http);
-    // The socket listens already, so a client may connect at once; the
-    // accept loop takes what waits in the backlog when it starts.
-    d.listenerEnded = false;
-    d.listener = std::thread([&d] {
-        d.http->listen_after_bind();
-        d.listenerEnded = true;
-    });
+    d.plain.port = plainPort;
+    d.secure.port = securePort;
+    {
+        std::lock_guard lock(d.mutex);
+        d.model.setNetwork(d.hostForClients(), d.advertisedPort());
+        d.startedAt = std::chrono::steady_clock::now();
+    }
+    // The sockets listen already, so a client may connect at once; an accept
+    // loop takes what waits in the backlog when it starts.
+    auto run = [](Listener& listener, std::unique_ptr<SimHttpServer> http) {
+        listener.http = std::move(http);
+        listener.ended = false;
+        listener.thread = std::thread([&listener] {
+            listener.http->listen_after_bind();
+            listener.ended = true;
+        });
+    };
+    {
+        std::lock_guard lock(d.portsMutex);
+        run(d.plain, std::move(plain));
+        if (secure) run(d.secure, std::move(secure));
+    }
+    d.started = true;
     // Wakes when the next schedule is due rather than every tick, so an idle
     // simulator costs nothing between requests; at least once a second, so a
     // clock moved by other means is noticed.
@@ -427,43 +687,106 @@ bool SimServer::start(std::string* error) {
             }
         }
     });
+    // A fixture loaded while starting may have changed the bridge id.
+    d.followBridgeId();
     return true;
 }
 
 void SimServer::stop() {
     Impl& d = *impl_;
-    if (!d.http) return;
+    if (!d.started) return;
     {
         std::lock_guard lock(d.stopMutex);
         d.stopping = true;
     }
     d.stopSignal.notify_all();
-    // The library's stop() ends only an accept loop that has begun; right
-    // after start() it may not have.
-    while (!d.http->is_running() && !d.listenerEnded) std::this_thread::yield();
-    d.http->stopAll();
-    if (d.listener.joinable()) d.listener.join();
+    stopListener(d.plain, d.portsMutex);
+    stopListener(d.secure, d.portsMutex);
     if (d.ticker.joinable()) d.ticker.join();
-    d.http.reset();
-    d.port = 0;
+    d.started = false;
 }
 
 bool SimServer::running() const {
-    return impl_->http != nullptr;
+    return impl_->started;
 }
 
 int SimServer::port() const {
-    return impl_->port;
+    return impl_->plain.port;
 }
 
 std::string SimServer::address() const {
-    std::string host = impl_->hostForClients();
-    if (host.find(':') != std::string::npos) host = "[" + host + "]";
-    return host + ":" + std::to_string(port());
+    return impl_->bracketedHost() + ":" + std::to_string(port());
 }
 
 std::string SimServer::baseUrl() const {
     return "http://" + address();
+}
+
+int SimServer::httpsPort() const {
+    return impl_->secure.port;
+}
+
+std::string SimServer::httpsAddress() const {
+    return impl_->bracketedHost() + ":" + std::to_string(httpsPort());
+}
+
+std::string SimServer::httpsBaseUrl() const {
+    return "https://" + httpsAddress();
+}
+
+Generation SimServer::model() const {
+    return impl_->options.model;
+}
+
+std::string SimServer::bridgeId() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->model.bridgeId();
+}
+
+std::string SimServer::trustAnchorPem() const {
+    return impl_->root.certificatePem;  // never changes
+}
+
+std::string SimServer::certificatePem() const {
+    std::lock_guard lock(impl_->portsMutex);
+    return impl_->presented.certificatePem;
+}
+
+std::string SimServer::certificateFingerprint() const {
+    const std::string pem = certificatePem();
+    return pem.empty() ? std::string() : fingerprintOf(pem);
+}
+
+bool SimServer::presentCertificate(CertificateKind kind, std::string* error) {
+    return impl_->makeCertificate(kind, error);
+}
+
+bool SimServer::presentCertificate(const std::string& certificatePem,
+                                   const std::string& privateKeyPem, const std::string& chainPem,
+                                   std::string* error) {
+    return impl_->present({certificatePem, chainPem, privateKeyPem}, error);
+}
+
+ConnectionStats SimServer::Impl::connectionStats() const {
+    std::lock_guard lock(portsMutex);
+    return {plain.stats(), secure.stats()};
+}
+
+std::size_t SimServer::Impl::closeIdle() {
+    std::lock_guard lock(portsMutex);
+    std::size_t closed = 0;
+    for (Listener* listener : {&plain, &secure}) {
+        if (listener->http) closed += listener->http->closeIdle();
+    }
+    return closed;
+}
+
+ConnectionStats SimServer::connectionStats() const {
+    return impl_->connectionStats();
+}
+
+std::size_t SimServer::closeIdleConnections() {
+    return impl_->closeIdle();
 }
 
 void SimServer::pressLinkButton() {

@@ -2,17 +2,24 @@
 // The simulated bridge: an HTTP server that answers the bridge's REST API v1
 // under /api, serves the web discovery reply under /discovery, and offers a
 // control API under /sim for tests and demos (link button, fixtures,
-// reachability, faults, clock, request log).
+// reachability, faults, clock, request log, certificate, connections).
+//
+// Like the bridges in homes it comes in three generations: BSB001 serves
+// plain HTTP only; BSB002 serves the same on HTTP and HTTPS; BSB003 serves
+// HTTPS, and its HTTP port answers every request with a redirect to it.
 //
 // All direct-control methods are thread-safe and may be called before start().
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "simulator/bridge_certificate.h"
 
 namespace lumora::sim {
 
@@ -21,9 +28,26 @@ namespace lumora::sim {
 inline constexpr const char* kDemoUser = "lumora-demo-user-00000000000000000000000";
 static_assert(std::char_traits<char>::length(kDemoUser) == 40);
 
+enum class Generation {
+    BSB001,  // plain HTTP only
+    BSB002,  // HTTP and HTTPS, both serving the API
+    BSB003,  // HTTPS; plain HTTP answers 301 to the same path over HTTPS
+};
+const char* toString(Generation generation);  // "BSB001", ...
+std::optional<Generation> generationFromString(std::string_view name);
+
 struct ServerOptions {
     std::string bind = "127.0.0.1";
-    int port = 0;                  // 0 = any free port
+    int port = 0;       // plain HTTP; 0 = any free port
+    int httpsPort = 0;  // HTTPS (not for BSB001); 0 = any free port
+    Generation model = Generation::BSB002;
+    // What the HTTPS port presents. When certificatePem is empty the server
+    // makes a root of its own at start and, under it, a certificate of the
+    // kind below for the fixture's bridge id; nothing goes to disk.
+    std::string certificatePem = {};
+    std::string certificateChainPem = {};  // sent after certificatePem, may be empty
+    std::string privateKeyPem = {};        // certificatePem's key
+    CertificateKind certificate = CertificateKind::bridge;
     std::string fixture = "demo";  // an embedded fixture's name, else a file path
     // The only folder whose files POST /sim/fixture may load; none when empty.
     std::string fixtureDir = {};
@@ -60,6 +84,20 @@ struct LoggedRequest {
     std::chrono::system_clock::time_point simTime;   // simulator clock at receipt
     std::chrono::steady_clock::time_point wallTime;  // steady clock at receipt
     std::string fault;                               // toString() of the fault applied, or ""
+    std::string scheme;                              // "http" or "https"
+};
+
+struct PortStats {
+    int port = 0;                        // 0 when the server has no such port
+    std::uint64_t connections = 0;       // accepted since start
+    std::uint64_t handshakes = 0;        // TLS handshakes completed
+    std::uint64_t failedHandshakes = 0;  // TLS handshakes broken off or timed out
+    std::size_t open = 0;                // connections open now
+};
+
+struct ConnectionStats {
+    PortStats http;
+    PortStats https;
 };
 
 // A century: far enough for any schedule, near enough that every time the
@@ -80,9 +118,33 @@ class SimServer {
     void stop();
     bool running() const;
 
-    int port() const;             // 0 before start()
-    std::string address() const;  // "127.0.0.1:PORT", as the client stores a bridge address
-    std::string baseUrl() const;  // "http://" + address()
+    int port() const;                  // the plain HTTP port; 0 before start()
+    std::string address() const;       // "127.0.0.1:PORT", as the client stores a bridge address
+    std::string baseUrl() const;       // "http://" + address()
+    int httpsPort() const;             // 0 before start() and for BSB001
+    std::string httpsAddress() const;  // "127.0.0.1:HTTPS_PORT"
+    std::string httpsBaseUrl() const;  // "https://" + httpsAddress()
+
+    Generation model() const;
+    std::string bridgeId() const;  // the config's bridgeid, upper case
+
+    // The root that signs the certificates the server makes: what a client
+    // is to trust (PEM). Made at construction, whatever the port presents.
+    std::string trustAnchorPem() const;
+    // What the HTTPS port presents now (PEM, leaf only) and its SHA-256
+    // fingerprint "AB:CD:…"; empty before start() and for BSB001.
+    std::string certificatePem() const;
+    std::string certificateFingerprint() const;
+    // Presents another certificate from now on, made under trustAnchorPem()
+    // for the bridge id, or one given; open connections keep theirs.
+    bool presentCertificate(CertificateKind kind, std::string* error = nullptr);
+    bool presentCertificate(const std::string& certificatePem, const std::string& privateKeyPem,
+                            const std::string& chainPem = {}, std::string* error = nullptr);
+
+    ConnectionStats connectionStats() const;
+    // Closes every connection, on both ports, that waits for its next
+    // request; returns how many.
+    std::size_t closeIdleConnections();
 
     void pressLinkButton();  // pairing is open for 30 s of simulator time
     void releaseLinkButton();
