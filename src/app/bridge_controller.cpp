@@ -17,6 +17,9 @@
 namespace lumora {
 namespace {
 
+// What HttpSession keeps per peer.
+constexpr int kKeptConnections = 2;
+
 // A controller without a dispatcher is a programming error: say so at once.
 Dispatcher& required(const std::shared_ptr<Dispatcher>& dispatcher) {
     if (!dispatcher) {
@@ -55,10 +58,20 @@ BridgeController::BridgeController(Services services)
     : services_(std::move(services)),
       dispatcher_(required(services_.dispatcher)),
       settings_(std::make_unique<AppSettings>(services_.store, dispatcher_)) {
+    // Both kept connections busy means a slow bridge: a request then goes on
+    // a connection of its own rather than wait, so a command never waits
+    // behind reads (nor is dropped for it); a quick bridge never gets there.
     transport_ = services_.transport
                      ? services_.transport
-                     : HttpTransport([session = session_](const HttpRequest& request) {
-                           return session->send(request);
+                     : HttpTransport([session = session_, busy = std::make_shared<std::atomic<int>>(
+                                                              0)](const HttpRequest& request) {
+                           if (busy->fetch_add(1) >= kKeptConnections) {
+                               busy->fetch_sub(1);
+                               return httpSend(request);
+                           }
+                           HttpResponse response = session->send(request);
+                           busy->fetch_sub(1);
+                           return response;
                        });
 }
 

@@ -19,6 +19,10 @@ namespace lumora {
 using HttpTransport = std::function<HttpResponse(const HttpRequest&)>;
 
 struct BridgeEndpoint {
+    BridgeEndpoint() = default;
+    BridgeEndpoint(std::string hostPortIn, std::string userIn = {})
+        : hostPort(std::move(hostPortIn)), user(std::move(userIn)) {}
+
     std::string hostPort;  // the bare HOST[:PORT]
     std::string user;      // the user name the bridge issued; empty before pairing
     // Over HTTPS, proven by the certificate: the bridge id it must name

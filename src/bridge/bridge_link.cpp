@@ -10,6 +10,10 @@
 namespace lumora {
 namespace {
 
+// Longer than a read's: a busy bridge that is slow to answer must still be
+// found, and this happens once per connection, not on every refresh.
+constexpr auto kLinkTimeout = std::chrono::seconds(10);
+
 struct Config {
     bool read = false;  // a JSON object came back
     std::string bridgeId, model;
@@ -32,7 +36,7 @@ HttpResponse getConfig(const HttpTransport& transport, const std::string& base,
                        std::optional<TlsIdentity> tls) {
     HttpRequest req;
     req.url = base + "/api/config";
-    req.timeout = kReadTimeout;
+    req.timeout = kLinkTimeout;
     req.tls = std::move(tls);
     return transport(req);
 }

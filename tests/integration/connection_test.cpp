@@ -216,7 +216,7 @@ TEST_F(ConnectionTest, AMinuteOfRefreshOnTheSettingsFileWritesThePairOnce) {
     ASSERT_NO_FATAL_FAILURE(connectAsDemoUser());
     exec_->advance(60s);
     EXPECT_GE(requests("/lights"), 18);
-    EXPECT_EQ(file->writes(), 2u) << "bridgeIP and bridgeUser, each once";
+    EXPECT_EQ(file->writes(), 3u) << "bridgeIP, bridgeUser and bridgeID, each once";
     JsonFileDefaultsStore reread(dir);
     EXPECT_EQ(reread.string("bridgeIP"), server_.address());
     EXPECT_EQ(reread.string("bridgeUser"), sim::kDemoUser);
