@@ -123,11 +123,18 @@ int main(int argc, char** argv) {
         loop->runUntil([&] { return controller.settings().bridgeConnected(); },
                        std::chrono::seconds(10));
         controller.settings().setLastUserActionAt(Clock::now() - std::chrono::hours(1));
+        // The first reads (lights, groups and scenes at once) settle.
+        loop->runUntil([] { return false; }, std::chrono::seconds(1));
         const auto [h0, c0] = stats();
+        const auto mine0 = controller.httpSession().handshakes();
+        const auto conns0 = controller.httpSession().connections();
         const double before = cpuSeconds(RUSAGE_SELF);
         loop->runUntil([] { return false; }, std::chrono::seconds(seconds));
         const double used = cpuSeconds(RUSAGE_SELF) - before;
         const auto [h1, c1] = stats();
+        std::fprintf(stderr, "this side: %zu handshakes, %zu connections\n",
+                     controller.httpSession().handshakes() - mine0,
+                     controller.httpSession().connections() - conns0);
         const double ticks = seconds * 1000.0 / kRefreshPeriod.count();
         std::fprintf(stderr,
                      "%s: connected %s; %.0f ticks in %d s: CPU %.3f ms per tick; at the bridge "

@@ -113,7 +113,7 @@ std::string refusalReason(const json& error) {
 std::string connectionLine(const BridgeEndpoint& link) {
     if (!link.secure) return "plain HTTP (first-generation bridge, no HTTPS)";
     return "secure (HTTPS, bridge id " + link.bridgeId +
-           (link.pin.empty() ? ", certificate from the bridge's maker"
+           (link.pin.empty() ? ", its certificate checked"
                              : ", certificate trusted by fingerprint") +
            ")";
 }
