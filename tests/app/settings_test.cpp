@@ -141,9 +141,3 @@ TEST_F(SettingsTest, LogKeepsAtMostAThousandAndOneLines) {
     EXPECT_EQ(s.log(), std::vector<std::string>{"line 1002"});
     EXPECT_NE(out.find("line 1\nline 2\n"), std::string::npos);
 }
-
-TEST(Trim, RemovesWhiteSpaceAndLineBreaksAtBothEnds) {
-    EXPECT_EQ(trimmed("  192.168.1.2\r\n"), "192.168.1.2");
-    EXPECT_EQ(trimmed("a b"), "a b");
-    EXPECT_EQ(trimmed(" \t\n"), "");
-}

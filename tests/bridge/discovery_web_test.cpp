@@ -98,6 +98,8 @@ TEST_F(DiscoveryWeb, FetchStringReturnsOnlyValidUtf8Bodies) {
     // A failed status still has a body; judging it is the caller's business.
     sim.injectFault(sim::Fault::http503);
     EXPECT_NE(fetchString(lights), "");
+    EXPECT_EQ(fetchString("not a url"), "");
+    EXPECT_EQ(fetchString("ftp://127.0.0.1/discovery"), "");
 }
 
 }  // namespace

@@ -22,11 +22,8 @@ class KeyboardShortcutsTest : public ShortcutModuleTest {
     const Name& on = Name::actionAllLightsOn;
 };
 
+// Stored files rely on the spelling of these keys.
 TEST_F(KeyboardShortcutsTest, NamesAndTheirDefaultsKeys) {
-    ASSERT_EQ(Name::all().size(), 13u);
-    EXPECT_EQ(Name::all().front(), Name::actionAllLightsOn);
-    EXPECT_EQ(Name::all()[11], Name::actionCustomGroup5);
-    EXPECT_EQ(Name::all().back(), Name::actionTogglePanel);
     EXPECT_EQ(KS::userDefaultsKey(Name::actionTogglePanel), "KeyboardShortcuts_togglePanel");
     EXPECT_EQ(KS::userDefaultsKey(Name::actionAllLightsOn), "KeyboardShortcuts_allLightsOn");
     EXPECT_EQ(KS::userDefaultsKey(Name::actionAllLightsWhite), "KeyboardShortcuts_allLightsWhite");

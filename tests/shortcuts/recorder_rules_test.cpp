@@ -30,7 +30,7 @@ class RecorderRulesTest : public ShortcutModuleTest {
     std::shared_ptr<RecorderRules> rules;
 };
 
-TEST_F(RecorderRulesTest, FocusStartsAndEndsRecording) {
+TEST_F(RecorderRulesTest, FocusRecordsAValidCombinationSavesItAndEnds) {
     EXPECT_EQ(rules->placeholderKey(), "record_shortcut");
     EXPECT_FALSE(rules->clearButtonVisible());
     rules->focusGained();
@@ -39,24 +39,22 @@ TEST_F(RecorderRulesTest, FocusStartsAndEndsRecording) {
     EXPECT_EQ(rules->placeholderKey(), "press_shortcut");
     EXPECT_EQ(rules->placeholder(), "Press Shortcut");
     EXPECT_TRUE(ks.isPaused());
-    rules->focusLost();
-    EXPECT_FALSE(rules->isRecording());
-    EXPECT_EQ(rules->placeholderKey(), "record_shortcut");
-    EXPECT_FALSE(ks.isPaused());
-}
 
-TEST_F(RecorderRulesTest, SavesAValidCombinationAndEndsRecording) {
-    rules->focusGained();
     const auto r = key(Key::l, kCtrlOpt);
-    EXPECT_TRUE(r.swallow);
-    EXPECT_TRUE(r.endRecording);
-    EXPECT_TRUE(r.saved);
+    EXPECT_TRUE(r.swallow && r.endRecording && r.saved);
     EXPECT_EQ(r.savedShortcut, ctrlOptL);
     EXPECT_EQ(stored(), ctrlOptL);
     EXPECT_EQ(service->active.size(), 1u);
     EXPECT_EQ(rules->text(), "⌃⌥L");
     EXPECT_TRUE(rules->clearButtonVisible());
     EXPECT_FALSE(rules->isRecording());
+    EXPECT_FALSE(ks.isPaused());
+
+    // Losing focus ends recording without a key.
+    rules->focusGained();
+    rules->focusLost();
+    EXPECT_FALSE(rules->isRecording());
+    EXPECT_EQ(rules->placeholderKey(), "record_shortcut");
     EXPECT_FALSE(ks.isPaused());
 }
 

@@ -109,12 +109,8 @@ TEST_F(DescriptionTest, OtherKeysComeFromTheLayoutUpperCased) {
 }
 
 TEST(UpperCased, MapsLettersOfCommonScriptsAndKeepsTheRest) {
-    EXPECT_EQ(upperCased("aZ1;"), "AZ1;");
-    EXPECT_EQ(upperCased("éÿ"), "ÉŸ");
-    EXPECT_EQ(upperCased("āĺŋž"), "ĀĹŊŽ");
-    EXPECT_EQ(upperCased("ως"), "Ως");
-    EXPECT_EQ(upperCased("жё"), "ЖЁ");
-    EXPECT_EQ(upperCased("÷ß€"), "÷ß€");
+    // Letter by letter through the base's case table (tested there).
+    EXPECT_EQ(upperCased("aZ1;éжως÷ß€"), "AZ1;ÉЖΩς÷ß€");
     EXPECT_EQ(upperCased(std::string("a\xFF") + "b"), std::string("A\xFF") + "B");
 }
 

@@ -115,7 +115,6 @@ void sweepLeftovers() {
 }  // namespace
 
 DesktopSession::DesktopSession(Options options) : options_(options) {
-    const auto begin = SteadyClock::now();
     if (options_.sniWatcher) options_.sessionBus = true;
     if (options_.logind) options_.systemBus = true;
 
@@ -153,7 +152,6 @@ DesktopSession::DesktopSession(Options options) : options_(options) {
     if (options_.tray && !startTray()) return;
     if (options_.sniWatcher && !(watcher_ = startFake("fake_sni_watcher.py", sessionBus_))) return;
     if (options_.logind && !(logind_ = startFake("fake_logind.py", systemBus_))) return;
-    startup_ = std::chrono::duration<double>(SteadyClock::now() - begin).count();
 }
 
 DesktopSession::~DesktopSession() {
@@ -289,11 +287,6 @@ bool DesktopSession::startTray() {
         std::this_thread::sleep_for(10ms);
     }
     failure_ = "trayer did not come up: " + trayer_->stderrText();
-    for (auto& w : topLevels())
-        failure_ += "\n  " + std::to_string(w.id) + " " + w.instance + "/" + w.className + " pid " +
-                    std::to_string(w.pid) + (w.mapped ? " mapped " : " unmapped ") +
-                    std::to_string(w.x) + "," + std::to_string(w.y) + " " +
-                    std::to_string(w.width) + "x" + std::to_string(w.height);
     return false;
 }
 

@@ -64,8 +64,6 @@ class DesktopSession {
     const std::string& systemBusAddress() const { return systemBus_; }
     // A private folder, removed with the session.
     const std::filesystem::path& dir() const { return dir_; }
-    // Seconds from the start of the constructor until everything was up.
-    double startupSeconds() const { return startup_; }
 
     // What a child needs to live in this session: DISPLAY, both bus
     // addresses (a dead socket for a bus the session does not run, so a
@@ -123,7 +121,6 @@ class DesktopSession {
     std::string display_;
     std::string sessionBus_;
     std::string systemBus_;
-    double startup_ = 0;
     std::vector<std::unique_ptr<ChildProcess>> children_;  // in start order
     ChildProcess* watcher_ = nullptr;
     ChildProcess* logind_ = nullptr;
