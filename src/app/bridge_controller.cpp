@@ -213,9 +213,7 @@ void BridgeController::linkThen(bool pairOnly) {
                 // log reaches standard output: a hint of it tells two apart.
                 c.settings_->logger("Connecting to Bridge... [" + userNameHint(r.bridge.user) +
                                     "]");
-                readLights(r);
-                readGroups(r);
-                readScenes(r);
+                readInTurn(r, {&readLights, &readGroups, &readScenes});
                 c.ensureBridgeStateRefresherIsRunning();
             } else {
                 if (!pairOnly) c.settings_->logger("We have a Bridge IP, but no API key yet...");
@@ -292,70 +290,76 @@ void BridgeController::pairWith(UiHandle self, const HttpTransport& transport,
 }
 
 void BridgeController::fetchLights() {
-    readLights(reader());
+    readInTurn(reader(), {&readLights});
 }
 void BridgeController::fetchGroups() {
-    readGroups(reader());
+    readInTurn(reader(), {&readGroups});
 }
 void BridgeController::fetchScenes() {
-    readScenes(reader());
+    readInTurn(reader(), {&readScenes});
 }
 
-// Each read blocks on a worker of its own and only hands the result back.
+void BridgeController::readInTurn(const Reader& r, std::vector<void (*)(const Reader&)> reads) {
+    // One after the other on one worker: the reads of a tick then keep one
+    // connection busy every few seconds, so the bridge does not close it as
+    // idle, and the other stays free for commands.
+    r.self.dispatcher_->postBG([r, reads = std::move(reads)] {
+        for (auto read : reads) {
+            if (r.self.gone()) return;
+            read(r);
+        }
+    });
+}
+
+// Each read blocks on the worker that runs it and only hands the result back.
 // Every failure reaches the log; the lights' also the connection status.
 void BridgeController::readLights(const Reader& r) {
-    r.self.dispatcher_->postBG([r] {
-        TlsRefusal refusal;
-        auto result = fetchLightsNow(r.transport, r.bridge, r.memo.get(), &refusal);
-        r.self.post([result = std::move(result), refusal, bridge = r.bridge](BridgeController& c) {
-            AppSettings& s = *c.settings_;
-            if (auto* error = std::get_if<FetchError>(&result)) {
-                s.logger(fetchErrorLine(*error, Collection::lights));
-                s.setBridgeConnected(false);
-                // A certificate that changed under a running connection is
-                // refused like any other, and said so.
-                if (*error == FetchError::certificateRefused)
-                    s.setConnectionError(
-                        {ConnectionProblem::certificateRefused, bridge.hostPort, refusal, {}});
-                return;
-            }
-            const auto& lights = std::get<std::vector<HueLight>>(result);
-            s.setLights(mergeOrderedLightListWithNew(s.lights(), lights, s.defaults()));
-            s.setBridgeConnected(true);
-            s.setConnectionError({});
-            if (!s.hueIP().empty() && bridge.hostPort == s.hueIP()) {
-                s.defaults().setString(keys::bridgeIP, trimmed(s.hueIP()));
-                s.defaults().setString(keys::bridgeUser, trimmed(s.hueKey()));
-                if (!bridge.bridgeId.empty())
-                    s.defaults().setString(keys::bridgeID, bridge.bridgeId);
-                else
-                    s.defaults().remove(keys::bridgeID);
-            }
-        });
+    TlsRefusal refusal;
+    auto result = fetchLightsNow(r.transport, r.bridge, r.memo.get(), &refusal);
+    r.self.post([result = std::move(result), refusal, bridge = r.bridge](BridgeController& c) {
+        AppSettings& s = *c.settings_;
+        if (auto* error = std::get_if<FetchError>(&result)) {
+            s.logger(fetchErrorLine(*error, Collection::lights));
+            s.setBridgeConnected(false);
+            // A certificate that changed under a running connection is
+            // refused like any other, and said so.
+            if (*error == FetchError::certificateRefused)
+                s.setConnectionError(
+                    {ConnectionProblem::certificateRefused, bridge.hostPort, refusal, {}});
+            return;
+        }
+        const auto& lights = std::get<std::vector<HueLight>>(result);
+        s.setLights(mergeOrderedLightListWithNew(s.lights(), lights, s.defaults()));
+        s.setBridgeConnected(true);
+        s.setConnectionError({});
+        if (!s.hueIP().empty() && bridge.hostPort == s.hueIP()) {
+            s.defaults().setString(keys::bridgeIP, trimmed(s.hueIP()));
+            s.defaults().setString(keys::bridgeUser, trimmed(s.hueKey()));
+            if (!bridge.bridgeId.empty())
+                s.defaults().setString(keys::bridgeID, bridge.bridgeId);
+            else
+                s.defaults().remove(keys::bridgeID);
+        }
     });
 }
 
 void BridgeController::readGroups(const Reader& r) {
-    r.self.dispatcher_->postBG([r] {
-        auto result = fetchGroupsNow(r.transport, r.bridge, r.memo.get());
-        r.self.post([result = std::move(result)](BridgeController& c) mutable {
-            if (auto* error = std::get_if<FetchError>(&result))
-                c.settings_->logger(fetchErrorLine(*error, Collection::groups));
-            else
-                c.settings_->setGroups(std::move(std::get<std::vector<HueGroup>>(result)));
-        });
+    auto result = fetchGroupsNow(r.transport, r.bridge, r.memo.get());
+    r.self.post([result = std::move(result)](BridgeController& c) mutable {
+        if (auto* error = std::get_if<FetchError>(&result))
+            c.settings_->logger(fetchErrorLine(*error, Collection::groups));
+        else
+            c.settings_->setGroups(std::move(std::get<std::vector<HueGroup>>(result)));
     });
 }
 
 void BridgeController::readScenes(const Reader& r) {
-    r.self.dispatcher_->postBG([r] {
-        auto result = fetchScenesNow(r.transport, r.bridge, r.memo.get());
-        r.self.post([result = std::move(result)](BridgeController& c) mutable {
-            if (auto* error = std::get_if<FetchError>(&result))
-                c.settings_->logger(fetchErrorLine(*error, Collection::scenes));
-            else
-                c.settings_->setScenes(std::move(std::get<std::vector<HueScene>>(result)));
-        });
+    auto result = fetchScenesNow(r.transport, r.bridge, r.memo.get());
+    r.self.post([result = std::move(result)](BridgeController& c) mutable {
+        if (auto* error = std::get_if<FetchError>(&result))
+            c.settings_->logger(fetchErrorLine(*error, Collection::scenes));
+        else
+            c.settings_->setScenes(std::move(std::get<std::vector<HueScene>>(result)));
     });
 }
 
@@ -369,9 +373,10 @@ void BridgeController::refreshTick() {
     // Leave the lists alone right after a user action, so a fetch answered
     // before the queued command reached the bridge does not undo it.
     if (dispatcher_.now() - settings_->lastUserActionAt() <= kQuietAfterUserAction) return;
-    fetchLights();
-    fetchGroups();
-    if (localMinute(dispatcher_.wallNow()) % 15 == 0) fetchScenes();
+    if (localMinute(dispatcher_.wallNow()) % 15 == 0)
+        readInTurn(reader(), {&readLights, &readGroups, &readScenes});
+    else
+        readInTurn(reader(), {&readLights, &readGroups});
 }
 
 void BridgeController::disconnectBridge() {

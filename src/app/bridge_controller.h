@@ -150,6 +150,9 @@ class BridgeController : public CommandQueue {
         std::shared_ptr<FetchMemo> memo;
     };
     Reader reader();
+    // Runs `reads` one after the other on one worker.
+    static void readInTurn(const Reader& r, std::vector<void (*)(const Reader&)> reads);
+    // Each blocks for its read, then reports through the reader's handle.
     static void readLights(const Reader& r);
     static void readGroups(const Reader& r);
     static void readScenes(const Reader& r);
