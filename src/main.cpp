@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         lumora::seedDemoSettings(*store, *sim);
-        std::printf("lumora: demo bridge at %s\n", sim->address().c_str());
+        std::printf("lumora: demo bridge at %s\n", sim->httpsBaseUrl().c_str());
         std::fflush(stdout);
     }
 
@@ -110,6 +110,9 @@ int main(int argc, char** argv) {
     const QString resources = resourceDirectory();
     lumora::Services services = lumora::servicesWith(dispatcher, store);
     if (!demo) services.browserFactory = [] { return lumora::makeAvahiBrowser(); };
+    // The demo's bridge shows the secure path with a root of its own, handed
+    // in here; the shipped program trusts only the roots built into it.
+    if (demo) services.bridgeAnchors = lumora::demoTrustAnchors(*sim);
     // On a Wayland session the desktop holds global keys through its portal
     // where it has one; elsewhere the X11 grabs. No X display, no global
     // shortcuts; the rest works all the same.

@@ -15,6 +15,42 @@
         <source>The bridge accepted pairing but sent no user name. Please pair again.</source>
         <translation>Die Bridge hat die Kopplung angenommen, aber keinen Benutzernamen gesendet. Bitte koppeln Sie erneut.</translation>
     </message>
+    <message>
+        <source>The bridge at %1 presented a certificate that is not from the bridge&apos;s maker. Nothing was sent to it.</source>
+        <translation>Die Bridge unter %1 hat ein Zertifikat vorgelegt, das nicht vom Hersteller der Bridge stammt. Es wurde nichts an sie gesendet.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 is a different bridge: expected id %2, got %3. Nothing was sent to it.</source>
+        <translation>Die Bridge unter %1 ist eine andere Bridge: erwartet wurde die Kennung %2, erhalten %3. Es wurde nichts an sie gesendet.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate for another name.</source>
+        <translation>Die Bridge unter %1 hat ein Zertifikat für einen anderen Namen vorgelegt.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate that expired on %2. Nothing was sent to it.</source>
+        <translation>Die Bridge unter %1 hat ein Zertifikat vorgelegt, das am %2 abgelaufen ist. Es wurde nichts an sie gesendet.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate that is not valid before %2. Is the computer&apos;s clock right?</source>
+        <translation>Die Bridge unter %1 hat ein Zertifikat vorgelegt, das erst ab %2 gilt. Geht die Uhr des Computers richtig?</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate that is not for a server. Nothing was sent to it.</source>
+        <translation>Die Bridge unter %1 hat ein Zertifikat vorgelegt, das nicht für einen Server bestimmt ist. Es wurde nichts an sie gesendet.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate other than the one you trusted. Nothing was sent to it.</source>
+        <translation>Die Bridge unter %1 hat ein anderes Zertifikat vorgelegt als das, dem Sie vertraut haben. Es wurde nichts an sie gesendet.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 could not agree on a secure connection.</source>
+        <translation>Mit der Bridge unter %1 kam keine sichere Verbindung zustande.</translation>
+    </message>
+    <message>
+        <source>The bridge %1 at %2 answers only over plain HTTP, but it answered securely before. It is not used over plain HTTP.</source>
+        <translation>Die Bridge %1 unter %2 antwortet nur noch über einfaches HTTP, vorher aber sicher. Über einfaches HTTP wird sie nicht verwendet.</translation>
+    </message>
 </context>
 <context>
     <name>KeyboardShortcuts</name>
@@ -280,10 +316,6 @@
         <translation>Noch keine Bridge-Adresse. Klicken Sie auf „Suchen“ oder wählen Sie „Manuell“ und geben Sie sie ein, zum Beispiel 192.168.1.20.</translation>
     </message>
     <message>
-        <source>&quot;%1&quot; is an HTTPS address, but the bridge is reached over plain HTTP. Type its address alone, for example 192.168.1.20.</source>
-        <translation>„%1“ ist eine HTTPS-Adresse, die Bridge wird aber über einfaches HTTP erreicht. Geben Sie nur ihre Adresse ein, zum Beispiel 192.168.1.20.</translation>
-    </message>
-    <message>
         <source>&quot;%1&quot; is not a bridge address. Type the address alone, without spaces or a path, for example 192.168.1.20 or 192.168.1.20:80.</source>
         <translation>„%1“ ist keine Bridge-Adresse. Geben Sie nur die Adresse ein, ohne Leerzeichen und Pfad, zum Beispiel 192.168.1.20 oder 192.168.1.20:80.</translation>
     </message>
@@ -342,6 +374,30 @@
     <message>
         <source>Disconnect</source>
         <translation>Trennen</translation>
+    </message>
+    <message>
+        <source>If this is a software bridge you run yourself, compare its certificate&apos;s SHA-256 fingerprint:</source>
+        <translation>Wenn dies eine Software-Bridge ist, die Sie selbst betreiben, vergleichen Sie den SHA-256-Fingerabdruck ihres Zertifikats:</translation>
+    </message>
+    <message>
+        <source>Certificate fingerprint</source>
+        <translation>Fingerabdruck des Zertifikats</translation>
+    </message>
+    <message>
+        <source>Trust this bridge&apos;s certificate</source>
+        <translation>Dem Zertifikat dieser Bridge vertrauen</translation>
+    </message>
+    <message>
+        <source>Secure connection (HTTPS) to bridge %1, by the certificate you trusted.</source>
+        <translation>Sichere Verbindung (HTTPS) zur Bridge %1, über das Zertifikat, dem Sie vertraut haben.</translation>
+    </message>
+    <message>
+        <source>Secure connection (HTTPS) to bridge %1, its certificate checked.</source>
+        <translation>Sichere Verbindung (HTTPS) zur Bridge %1, ihr Zertifikat ist geprüft.</translation>
+    </message>
+    <message>
+        <source>Plain HTTP: a first-generation bridge, which has no HTTPS.</source>
+        <translation>Einfaches HTTP: eine Bridge der ersten Generation, die kein HTTPS hat.</translation>
     </message>
 </context>
 <context>

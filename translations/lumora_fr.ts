@@ -15,6 +15,42 @@
         <source>The bridge accepted pairing but sent no user name. Please pair again.</source>
         <translation>Le pont a accepté l’association mais n’a envoyé aucun nom d’utilisateur. Veuillez l’associer à nouveau.</translation>
     </message>
+    <message>
+        <source>The bridge at %1 presented a certificate that is not from the bridge&apos;s maker. Nothing was sent to it.</source>
+        <translation>Le pont à l’adresse %1 a présenté un certificat qui ne vient pas du fabricant du pont. Rien ne lui a été envoyé.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 is a different bridge: expected id %2, got %3. Nothing was sent to it.</source>
+        <translation>Le pont à l’adresse %1 est un autre pont : identifiant attendu %2, reçu %3. Rien ne lui a été envoyé.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate for another name.</source>
+        <translation>Le pont à l’adresse %1 a présenté un certificat pour un autre nom.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate that expired on %2. Nothing was sent to it.</source>
+        <translation>Le pont à l’adresse %1 a présenté un certificat expiré le %2. Rien ne lui a été envoyé.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate that is not valid before %2. Is the computer&apos;s clock right?</source>
+        <translation>Le pont à l’adresse %1 a présenté un certificat qui n’est valable qu’à partir du %2. L’horloge de l’ordinateur est-elle juste ?</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate that is not for a server. Nothing was sent to it.</source>
+        <translation>Le pont à l’adresse %1 a présenté un certificat qui n’est pas destiné à un serveur. Rien ne lui a été envoyé.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 presented a certificate other than the one you trusted. Nothing was sent to it.</source>
+        <translation>Le pont à l’adresse %1 a présenté un autre certificat que celui auquel vous avez fait confiance. Rien ne lui a été envoyé.</translation>
+    </message>
+    <message>
+        <source>The bridge at %1 could not agree on a secure connection.</source>
+        <translation>Impossible d’établir une connexion sécurisée avec le pont à l’adresse %1.</translation>
+    </message>
+    <message>
+        <source>The bridge %1 at %2 answers only over plain HTTP, but it answered securely before. It is not used over plain HTTP.</source>
+        <translation>Le pont %1 à l’adresse %2 ne répond plus qu’en HTTP simple, alors qu’il répondait auparavant de façon sécurisée. Il n’est pas utilisé en HTTP simple.</translation>
+    </message>
 </context>
 <context>
     <name>KeyboardShortcuts</name>
@@ -280,10 +316,6 @@
         <translation>Pas encore d’adresse de pont. Cliquez sur «&#xa0;Détecter&#xa0;», ou choisissez «&#xa0;Manuelle&#xa0;» et saisissez-la, par exemple 192.168.1.20.</translation>
     </message>
     <message>
-        <source>&quot;%1&quot; is an HTTPS address, but the bridge is reached over plain HTTP. Type its address alone, for example 192.168.1.20.</source>
-        <translation>«&#xa0;%1&#xa0;» est une adresse HTTPS, mais le pont se joint en HTTP simple. Saisissez son adresse seule, par exemple 192.168.1.20.</translation>
-    </message>
-    <message>
         <source>&quot;%1&quot; is not a bridge address. Type the address alone, without spaces or a path, for example 192.168.1.20 or 192.168.1.20:80.</source>
         <translation>«&#xa0;%1&#xa0;» n’est pas une adresse de pont. Saisissez l’adresse seule, sans espaces ni chemin, par exemple 192.168.1.20 ou 192.168.1.20:80.</translation>
     </message>
@@ -342,6 +374,30 @@
     <message>
         <source>Disconnect</source>
         <translation>Se déconnecter</translation>
+    </message>
+    <message>
+        <source>If this is a software bridge you run yourself, compare its certificate&apos;s SHA-256 fingerprint:</source>
+        <translation>S’il s’agit d’un pont logiciel que vous faites tourner vous-même, comparez l’empreinte SHA-256 de son certificat :</translation>
+    </message>
+    <message>
+        <source>Certificate fingerprint</source>
+        <translation>Empreinte du certificat</translation>
+    </message>
+    <message>
+        <source>Trust this bridge&apos;s certificate</source>
+        <translation>Faire confiance au certificat de ce pont</translation>
+    </message>
+    <message>
+        <source>Secure connection (HTTPS) to bridge %1, by the certificate you trusted.</source>
+        <translation>Connexion sécurisée (HTTPS) au pont %1, par le certificat auquel vous avez fait confiance.</translation>
+    </message>
+    <message>
+        <source>Secure connection (HTTPS) to bridge %1, its certificate checked.</source>
+        <translation>Connexion sécurisée (HTTPS) au pont %1, son certificat vérifié.</translation>
+    </message>
+    <message>
+        <source>Plain HTTP: a first-generation bridge, which has no HTTPS.</source>
+        <translation>HTTP simple : un pont de première génération, sans HTTPS.</translation>
     </message>
 </context>
 <context>

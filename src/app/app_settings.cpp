@@ -20,12 +20,24 @@ ConnectionProblem connectionProblem(AddressProblem problem) {
             break;
         case AddressProblem::empty:
             return ConnectionProblem::noAddress;
-        case AddressProblem::https:
-            return ConnectionProblem::httpsAddress;
         case AddressProblem::invalid:
             return ConnectionProblem::invalidAddress;
     }
     return ConnectionProblem::none;
+}
+
+bool ConnectionError::offersTrust() const {
+    return problem == ConnectionProblem::certificateRefused && !certificate.fingerprint.empty() &&
+           (certificate.reason == TlsFailure::untrustedIssuer ||
+            certificate.reason == TlsFailure::fingerprintMismatch);
+}
+
+bool ConnectionError::operator==(const ConnectionError& o) const {
+    const TlsRefusal& a = certificate;
+    const TlsRefusal& b = o.certificate;
+    return problem == o.problem && address == o.address && bridgeId == o.bridgeId &&
+           a.reason == b.reason && a.expected == b.expected && a.got == b.got && a.date == b.date &&
+           a.fingerprint == b.fingerprint && a.detail == b.detail;
 }
 
 std::string trimmed(const std::string& s) {
@@ -139,6 +151,7 @@ LUMORA_SETTER(setHueIP, hueIP_, std::string, hueIP)
 LUMORA_SETTER(setHueKey, hueKey_, std::string, hueKey)
 LUMORA_SETTER(setConnectionError, connectionError_, ConnectionError, connectionError)
 LUMORA_SETTER(setUnsavedUserName, unsavedUserName_, std::string, unsavedUserName)
+LUMORA_SETTER(setBridgeLink, bridgeLink_, BridgeLink, bridgeLink)
 LUMORA_SETTER(setLastUserActionAt, lastUserActionAt_, TimePoint, lastUserActionAt)
 LUMORA_SETTER(setShowReviewRequest, showReviewRequest_, bool, showReviewRequest)
 LUMORA_SETTER(setAppIcon, appIcon_, std::string, appIcon)

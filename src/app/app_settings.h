@@ -14,6 +14,7 @@
 #include "base/dispatch.h"
 #include "base/setting_keys.h"
 #include "bridge/bridge_address.h"
+#include "bridge/http_tls.h"
 #include "bridge/records.h"
 
 namespace lumora {
@@ -28,17 +29,45 @@ enum class ConnectionProblem {
     unreachable,      // no bridge answered at the address (or none was found)
     noUserName,       // the bridge accepted pairing but sent an empty user name
     noAddress,        // nothing typed
-    httpsAddress,     // an https:// address; the bridge is reached over plain HTTP
     invalidAddress,   // what was typed forms no HOST[:PORT]
+    // The peer at `address` did not prove it is the bridge; `certificate`
+    // says how (the reason, the ids, the date, the fingerprint).
+    certificateRefused,
+    // The bridge `bridgeId` answered over verified HTTPS before and now
+    // answers only over plain HTTP; it is not used.
+    plainAfterSecure,
 };
 
 struct ConnectionError {
+    ConnectionError() = default;
+    ConnectionError(ConnectionProblem p, std::string typedOrAt = {}, TlsRefusal refusal = {},
+                    std::string id = {})
+        : problem(p),
+          address(std::move(typedOrAt)),
+          certificate(std::move(refusal)),
+          bridgeId(std::move(id)) {}
+
     ConnectionProblem problem = ConnectionProblem::none;
-    // What was typed, for the address problems; shown in the message.
+    // What was typed, for the address problems; where the certificate came
+    // from, for a refused one. Shown in the message.
     std::string address;
+    TlsRefusal certificate;
+    std::string bridgeId;
 
     bool empty() const { return problem == ConnectionProblem::none; }
-    bool operator==(const ConnectionError&) const = default;
+    // A refusal the person may overrule by trusting the certificate's
+    // fingerprint: not from the bridge's maker, or not the one trusted before.
+    bool offersTrust() const;
+    bool operator==(const ConnectionError& o) const;
+};
+
+// How the program talks to its bridge, once it has found out.
+struct BridgeLink {
+    enum class Kind { unknown, secure, plain };
+    Kind kind = Kind::unknown;
+    std::string bridgeId;  // small letters; may be empty for a plain one
+    bool pinned = false;   // secure by a certificate the user chose to trust
+    bool operator==(const BridgeLink&) const = default;
 };
 
 // The problem of an address as typed; `none` for a usable one.
@@ -56,6 +85,7 @@ class AppSettings {
         hueIP,
         hueKey,
         connectionError,
+        bridgeLink,
         log,
         lastUserActionAt,
         showReviewRequest,
@@ -106,6 +136,7 @@ class AppSettings {
     const std::string& hueIP() const { return hueIP_; }
     const std::string& hueKey() const { return hueKey_; }
     const ConnectionError& connectionError() const { return connectionError_; }
+    const BridgeLink& bridgeLink() const { return bridgeLink_; }
     const std::vector<std::string>& log() const { return log_; }
     // What keeps the settings from their file, as last noted.
     const std::optional<StoreProblem>& storeProblem() const { return storeProblem_; }
@@ -140,6 +171,7 @@ class AppSettings {
     // Takes the store's problem now; a new one is logged once.
     void noteStoreProblem();
     void setUnsavedUserName(std::string v);
+    void setBridgeLink(BridgeLink v);
     void setLastUserActionAt(TimePoint v);
     // The user acted just now, on the dispatcher's clock.
     void markUserAction() { setLastUserActionAt(dispatcher_.now()); }
@@ -174,6 +206,7 @@ class AppSettings {
     std::string hueIP_;
     std::string hueKey_;
     ConnectionError connectionError_;
+    BridgeLink bridgeLink_;
     std::vector<std::string> log_;
     std::optional<StoreProblem> storeProblem_;
     std::string unsavedUserName_;

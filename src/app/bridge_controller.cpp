@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <utility>
 
 #include "app/light_order.h"
 #include "base/setting_keys.h"
@@ -16,6 +17,9 @@
 
 namespace lumora {
 namespace {
+
+// What HttpSession keeps per peer.
+constexpr int kKeptConnections = 2;
 
 // A controller without a dispatcher is a programming error: say so at once.
 Dispatcher& required(const std::shared_ptr<Dispatcher>& dispatcher) {
@@ -54,7 +58,23 @@ std::string writeTemporary(const std::vector<std::string>& lines) {
 BridgeController::BridgeController(Services services)
     : services_(std::move(services)),
       dispatcher_(required(services_.dispatcher)),
-      settings_(std::make_unique<AppSettings>(services_.store, dispatcher_)) {}
+      settings_(std::make_unique<AppSettings>(services_.store, dispatcher_)) {
+    // Both kept connections busy means a slow bridge: a request then goes on
+    // a connection of its own rather than wait, so a command never waits
+    // behind reads (nor is dropped for it); a quick bridge never gets there.
+    transport_ = services_.transport
+                     ? services_.transport
+                     : HttpTransport([session = session_, busy = std::make_shared<std::atomic<int>>(
+                                                              0)](const HttpRequest& request) {
+                           if (busy->fetch_add(1) >= kKeptConnections) {
+                               busy->fetch_sub(1);
+                               return httpSend(request);
+                           }
+                           HttpResponse response = session->send(request);
+                           busy->fetch_sub(1);
+                           return response;
+                       });
+}
 
 BridgeController::~BridgeController() {
     invalidate(actionQueueProcessor_);
@@ -105,11 +125,12 @@ void BridgeController::start() {
 
 // ---- Connection and refresh -------------------------------------------------
 
-bool BridgeController::useTypedAddress() {
+bool BridgeController::useTypedAddress(bool* https) {
     const BridgeAddress a = parseBridgeAddress(settings_->hueIP());
     if (a.ok()) {
         // "http://host/" as pasted becomes the bare host the bridge URLs need.
         if (a.hostPort != settings_->hueIP()) settings_->setHueIP(a.hostPort);
+        if (https) *https = a.https;
         return true;
     }
     // No address at all goes the usual way and fails as unreachable.
@@ -119,48 +140,140 @@ bool BridgeController::useTypedAddress() {
     return false;
 }
 
+KnownBridges BridgeController::knownBridges() const {
+    return [store = services_.store](const std::string& id) {
+        KnownBridge k;
+        k.answeredSecurely = store->boolean(keys::bridgeSecure(id));
+        k.pin = store->string(keys::bridgePin(id)).value_or("");
+        return k;
+    };
+}
+
+BridgeEndpoint BridgeController::endpoint() const {
+    BridgeEndpoint e;
+    if (!link_.hostPort.empty() && link_.hostPort == settings_->hueIP()) {
+        e = link_;
+    } else {
+        // Not linked yet in this run: as the store knows the bridge, and
+        // never plain for an id that answered securely.
+        e.hostPort = settings_->hueIP();
+        const std::string id = services_.store->string(keys::bridgeID).value_or("");
+        if (!id.empty() && services_.store->string(keys::bridgeIP) == e.hostPort) {
+            const KnownBridge k = knownBridges()(id);
+            e.bridgeId = id;
+            e.secure = k.answeredSecurely;
+            e.pin = k.pin;
+            e.anchors = services_.bridgeAnchors;
+        }
+    }
+    e.user = settings_->hueKey();
+    return e;
+}
+
 BridgeController::Reader BridgeController::reader() {
-    return {uiHandle(), services_.transport, endpoint(), fetchMemo_};
+    return {uiHandle(), transport_, endpoint(), fetchMemo_};
 }
 
 void BridgeController::connectToBridge() {
-    // A mangled address never reaches the network; the user sees why.
-    if (!useTypedAddress()) return;
-    // The address and user name are taken here, on the UI thread, so the
-    // background part never reads state the UI thread may be writing.
-    dispatcher_.postBG([r = reader()] {
-        if (r.self.gone()) return;
-        if (!r.bridge.user.empty()) {
-            // The user name is the one secret the program holds, and the log
-            // reaches standard output: a hint of it tells two apart.
-            r.self.post([hint = userNameHint(r.bridge.user)](BridgeController& c) {
-                c.settings_->logger("Connecting to Bridge... [" + hint + "]");
-            });
-            readLights(r);
-            readGroups(r);
-            readScenes(r);
-            r.self.post([](BridgeController& c) { c.ensureBridgeStateRefresherIsRunning(); });
-        } else {
-            r.self.post([](BridgeController& c) {
-                c.settings_->logger("We have a Bridge IP, but no API key yet...");
-            });
-            pairWith(r.self, r.transport, r.bridge.hostPort);
-        }
-    });
+    linkThen(false);
 }
 
 void BridgeController::fetchBridgeAccess() {
-    if (!useTypedAddress()) return;
-    dispatcher_.postBG(
-        [self = uiHandle(), transport = services_.transport, ip = settings_->hueIP()] {
-            if (!self.gone()) pairWith(self, transport, ip);
+    linkThen(true);
+}
+
+void BridgeController::trustCertificate(const std::string& fingerprint) {
+    offeredPin_ = normalizedFingerprint(fingerprint);
+    if (offeredPin_.empty()) return;
+    settings_->setConnectionError({});
+    connectToBridge();
+}
+
+void BridgeController::linkThen(bool pairOnly) {
+    // A mangled address never reaches the network; the user sees why.
+    bool https = false;
+    if (!useTypedAddress(&https)) return;
+    LinkRequest request;
+    request.address = parseBridgeAddress((https ? "https://" : "") + settings_->hueIP());
+    if (services_.store->string(keys::bridgeIP) == settings_->hueIP())
+        request.storedId = services_.store->string(keys::bridgeID).value_or("");
+    request.offeredPin = std::exchange(offeredPin_, {});
+    request.anchors = services_.bridgeAnchors;
+    request.known = knownBridges();
+    // What the workers need is taken here, on the UI thread, so the
+    // background part never reads state the UI thread may be writing.
+    dispatcher_.postBG([self = uiHandle(), transport = transport_, request = std::move(request),
+                        pairOnly] {
+        if (self.gone()) return;
+        LinkResult link = linkToBridge(request, transport);
+        self.post([link = std::move(link), pairOnly](BridgeController& c) {
+            if (!c.applyLink(link)) return;
+            const Reader r = c.reader();
+            if (!pairOnly && !r.bridge.user.empty()) {
+                // The user name is the one secret the program holds, and the
+                // log reaches standard output: a hint of it tells two apart.
+                c.settings_->logger("Connecting to Bridge... [" + userNameHint(r.bridge.user) +
+                                    "]");
+                readInTurn(r, {&readLights, &readGroups, &readScenes});
+                c.ensureBridgeStateRefresherIsRunning();
+            } else {
+                if (!pairOnly) c.settings_->logger("We have a Bridge IP, but no API key yet...");
+                c.dispatcher_.postBG([self = r.self, transport = r.transport, bridge = r.bridge] {
+                    if (!self.gone()) pairWith(self, transport, bridge);
+                });
+            }
         });
+    });
+}
+
+bool BridgeController::applyLink(const LinkResult& link) {
+    AppSettings& s = *settings_;
+    switch (link.outcome) {
+        case LinkOutcome::linked:
+            break;
+        case LinkOutcome::unreachable:
+            s.logger("ERROR: No bridge answered at " + s.hueIP() + ".");
+            s.setConnectionError({ConnectionProblem::unreachable, {}});
+            break;
+        case LinkOutcome::certificateRefused:
+            s.logger("ERROR: The bridge at " + link.refusedAt + " " + describe(link.refusal) + ".");
+            s.setConnectionError(
+                {ConnectionProblem::certificateRefused, link.refusedAt, link.refusal, {}});
+            break;
+        case LinkOutcome::plainAfterSecure:
+            s.logger("ERROR: The bridge " + link.bridgeId + " at " + s.hueIP() +
+                     " answers only over plain HTTP, but it answered securely before.");
+            s.setConnectionError(
+                {ConnectionProblem::plainAfterSecure, s.hueIP(), {}, link.bridgeId});
+            break;
+    }
+    if (link.outcome != LinkOutcome::linked) {
+        s.setNeedsLinkButton(false);
+        s.setBridgeConnected(false);
+        s.setBridgeLink({});
+        return false;
+    }
+    link_ = link.endpoint;
+    // A redirect may have named the HTTPS port: that is the bridge's address now.
+    if (link_.hostPort != s.hueIP()) s.setHueIP(link_.hostPort);
+    if (link_.secure) {
+        // From now on this id is never talked to over plain HTTP.
+        s.defaults().setBool(keys::bridgeSecure(link_.bridgeId), true);
+        if (!link_.pin.empty()) s.defaults().setString(keys::bridgePin(link_.bridgeId), link_.pin);
+    }
+    s.setBridgeLink({link_.secure ? BridgeLink::Kind::secure : BridgeLink::Kind::plain,
+                     link_.bridgeId, !link_.pin.empty()});
+    s.logger(link_.secure ? "Bridge " + link_.bridgeId + " at " + link_.hostPort +
+                                " proved its identity; talking HTTPS."
+                          : "Bridge at " + link_.hostPort +
+                                " has no HTTPS (first generation); talking plain HTTP.");
+    return true;
 }
 
 // Runs on a worker: blocks for the pairing request, then reports through `self`.
 void BridgeController::pairWith(UiHandle self, const HttpTransport& transport,
-                                const std::string& ip) {
-    const PairingAnswer answer = requestUserName(ip, transport);
+                                const BridgeEndpoint& bridge) {
+    const PairingAnswer answer = requestUserName(bridge, transport);
     const std::string& r = answer.result;
     const ConnectionProblem problem = r == kPressButton    ? ConnectionProblem::pressLinkButton
                                       : r == kNoConnection ? ConnectionProblem::unreachable
@@ -186,66 +299,82 @@ void BridgeController::pairWith(UiHandle self, const HttpTransport& transport,
 }
 
 void BridgeController::fetchLights() {
-    readLights(reader());
+    readInTurn(reader(), {&readLights});
 }
 void BridgeController::fetchGroups() {
-    readGroups(reader());
+    readInTurn(reader(), {&readGroups});
 }
 void BridgeController::fetchScenes() {
-    readScenes(reader());
+    readInTurn(reader(), {&readScenes});
 }
 
-// Each read blocks on a worker of its own and only hands the result back.
-// Every failure reaches the log; the lights' also the connection status.
-void BridgeController::readLights(const Reader& r) {
-    r.self.dispatcher_->postBG([r] {
-        auto result = fetchLightsNow(r.transport, r.bridge, r.memo.get());
-        r.self.post([result = std::move(result)](BridgeController& c) {
-            AppSettings& s = *c.settings_;
-            if (auto* error = std::get_if<FetchError>(&result)) {
-                c.noteRead(Collection::lights, error);
-                s.setBridgeConnected(false);
-                return;
-            }
-            c.noteRead(Collection::lights, nullptr);
-            const auto& lights = std::get<std::vector<HueLight>>(result);
-            s.setLights(mergeOrderedLightListWithNew(s.lights(), lights, s.defaults()));
-            s.setBridgeConnected(true);
-            s.setConnectionError({});
-            if (!s.hueIP().empty()) c.storePair();
-        });
+void BridgeController::readInTurn(const Reader& r, std::vector<void (*)(const Reader&)> reads) {
+    // One after the other on one worker: the reads of a tick then keep one
+    // connection busy every few seconds, so the bridge does not close it as
+    // idle, and the other stays free for commands.
+    r.self.dispatcher_->postBG([r, reads = std::move(reads)] {
+        for (auto read : reads) {
+            if (r.self.gone()) return;
+            read(r);
+        }
     });
 }
 
-void BridgeController::storePair() {
+// Each read blocks on the worker that runs it and only hands the result back.
+// Every failure reaches the log; the lights' also the connection status.
+void BridgeController::readLights(const Reader& r) {
+    TlsRefusal refusal;
+    auto result = fetchLightsNow(r.transport, r.bridge, r.memo.get(), &refusal);
+    r.self.post([result = std::move(result), refusal, bridge = r.bridge](BridgeController& c) {
+        AppSettings& s = *c.settings_;
+        if (auto* error = std::get_if<FetchError>(&result)) {
+            c.noteRead(Collection::lights, error);
+            s.setBridgeConnected(false);
+            // A certificate that changed under a running connection is
+            // refused like any other, and said so.
+            if (*error == FetchError::certificateRefused)
+                s.setConnectionError(
+                    {ConnectionProblem::certificateRefused, bridge.hostPort, refusal, {}});
+            return;
+        }
+        c.noteRead(Collection::lights, nullptr);
+        const auto& lights = std::get<std::vector<HueLight>>(result);
+        s.setLights(mergeOrderedLightListWithNew(s.lights(), lights, s.defaults()));
+        s.setBridgeConnected(true);
+        s.setConnectionError({});
+        if (!s.hueIP().empty() && bridge.hostPort == s.hueIP()) c.storePair(bridge.bridgeId);
+    });
+}
+
+void BridgeController::storePair(const std::string& bridgeId) {
     AppSettings& s = *settings_;
     const std::string user = trimmed(s.hueKey());
     // The user name first: the bridge hands it out once.
     StoreResult stored = s.defaults().trySetString(keys::bridgeUser, user);
     if (stored) stored = s.defaults().trySetString(keys::bridgeIP, trimmed(s.hueIP()));
+    // The id beside the address: the link is proven against it next time.
+    if (stored)
+        stored = bridgeId.empty() ? s.defaults().tryRemove(keys::bridgeID)
+                                  : s.defaults().trySetString(keys::bridgeID, bridgeId);
     s.noteStoreProblem();
     s.setUnsavedUserName(stored ? std::string() : user);
 }
 
 void BridgeController::readGroups(const Reader& r) {
-    r.self.dispatcher_->postBG([r] {
-        auto result = fetchGroupsNow(r.transport, r.bridge, r.memo.get());
-        r.self.post([result = std::move(result)](BridgeController& c) mutable {
-            auto* error = std::get_if<FetchError>(&result);
-            c.noteRead(Collection::groups, error);
-            if (!error) c.settings_->setGroups(std::move(std::get<std::vector<HueGroup>>(result)));
-        });
+    auto result = fetchGroupsNow(r.transport, r.bridge, r.memo.get());
+    r.self.post([result = std::move(result)](BridgeController& c) mutable {
+        auto* error = std::get_if<FetchError>(&result);
+        c.noteRead(Collection::groups, error);
+        if (!error) c.settings_->setGroups(std::move(std::get<std::vector<HueGroup>>(result)));
     });
 }
 
 void BridgeController::readScenes(const Reader& r) {
-    r.self.dispatcher_->postBG([r] {
-        auto result = fetchScenesNow(r.transport, r.bridge, r.memo.get());
-        r.self.post([result = std::move(result)](BridgeController& c) mutable {
-            auto* error = std::get_if<FetchError>(&result);
-            c.noteRead(Collection::scenes, error);
-            if (!error) c.settings_->setScenes(std::move(std::get<std::vector<HueScene>>(result)));
-        });
+    auto result = fetchScenesNow(r.transport, r.bridge, r.memo.get());
+    r.self.post([result = std::move(result)](BridgeController& c) mutable {
+        auto* error = std::get_if<FetchError>(&result);
+        c.noteRead(Collection::scenes, error);
+        if (!error) c.settings_->setScenes(std::move(std::get<std::vector<HueScene>>(result)));
     });
 }
 
@@ -272,9 +401,10 @@ void BridgeController::refreshTick() {
     // Leave the lists alone right after a user action, so a fetch answered
     // before the queued command reached the bridge does not undo it.
     if (dispatcher_.now() - settings_->lastUserActionAt() <= kQuietAfterUserAction) return;
-    fetchLights();
-    fetchGroups();
-    if (localMinute(dispatcher_.wallNow()) % 15 == 0) fetchScenes();
+    if (localMinute(dispatcher_.wallNow()) % 15 == 0)
+        readInTurn(reader(), {&readLights, &readGroups, &readScenes});
+    else
+        readInTurn(reader(), {&readLights, &readGroups});
 }
 
 void BridgeController::disconnectBridge() {
@@ -357,9 +487,13 @@ void BridgeController::processActionQueue() {
 }
 
 void BridgeController::send(const ActionQueueItem& item) {
-    HttpRequest req;
-    req.method = item.url.find("/schedules") != std::string::npos ? "POST" : "PUT";
-    req.url = item.url;
+    // The item names the bridge resource; how it is reached (scheme, port,
+    // the certificate it must show) is the endpoint's, decided once.
+    const BridgeEndpoint bridge = endpoint();
+    const auto parsed = parseUrl(item.url);
+    HttpRequest req =
+        bridge.request(item.url.find("/schedules") != std::string::npos ? "POST" : "PUT",
+                       parsed ? bridge.base() + parsed->target : item.url);
     req.body = item.body;
     req.headers = {{"Content-Type", "application/json"}};
     req.timeout = kCommandTimeout;
@@ -368,7 +502,7 @@ void BridgeController::send(const ActionQueueItem& item) {
     // refresh shows the bridge's real state. A failure is noted in the log.
     // The worker posts back to the dispatcher that runs it, which waits for
     // it before going away.
-    dispatcher_.postBG([req = std::move(req), counter = inFlight_, transport = services_.transport,
+    dispatcher_.postBG([req = std::move(req), counter = inFlight_, transport = transport_,
                         dispatcher = &dispatcher_, self = uiHandle(), user = settings_->hueKey()] {
         const CommandOutcome outcome = commandOutcome(transport(req));
         const bool failed = outcome.kind != CommandOutcome::Kind::accepted &&
@@ -421,6 +555,8 @@ void BridgeController::onSleepNote() {
 }
 
 void BridgeController::onWakeNote() {
+    // Connections kept over a sleep are dead; a fresh one is made at once.
+    session_->closeIdle();
     ensureQueueProcessorIsRunning();
     ensureBridgeStateRefresherIsRunning();
 }
@@ -454,7 +590,7 @@ void BridgeController::sendDebugReport() {
     if (!services_.runScript) return;
     // Copies taken here, on the user-interface thread; the report is written
     // on a worker.
-    dispatcher_.postBG([self = uiHandle(), transport = services_.transport, bridge = endpoint(),
+    dispatcher_.postBG([self = uiHandle(), transport = transport_, bridge = endpoint(),
                         log = settings_->log(), run = services_.runScript] {
         std::string model = fetchBridgeModelNow(transport, bridge);
         if (model.empty()) model = "unknown";

@@ -16,6 +16,7 @@
 #include "app/services.h"
 #include "base/dispatch.h"
 #include "bridge/bridge_endpoint.h"
+#include "bridge/bridge_link.h"
 #include "bridge/commands.h"
 #include "bridge/fetchers.h"
 
@@ -52,6 +53,15 @@ class BridgeController : public CommandQueue {
     void ensureBridgeStateRefresherIsRunning();
     void refreshTick();
     void disconnectBridge();
+    // The person chose to trust the certificate with this SHA-256
+    // fingerprint (after a refusal that offers it): connects with it, and
+    // keeps it for the bridge id once that bridge answers.
+    void trustCertificate(const std::string& fingerprint);
+    // How the bridge at the settings' address is reached, as a caller that
+    // found out itself (lumora-ctl) says; its user is ignored.
+    void setLink(BridgeEndpoint link) { link_ = std::move(link); }
+    // The requests of this controller that opened a connection or shook hands.
+    const HttpSession& httpSession() const { return *session_; }
     void updateHueIP(const std::string& newIP);
     void updateHueKey(const std::string& newKey);
     int getGroupIndex(const HueGroup& group) const;
@@ -121,10 +131,18 @@ class BridgeController : public CommandQueue {
 
     // The bridge as the settings name it now; taken on the UI thread, copied
     // to the workers.
-    BridgeEndpoint endpoint() const { return {settings_->hueIP(), settings_->hueKey()}; }
+    BridgeEndpoint endpoint() const;
+    // What the store knows of bridge ids; safe on a worker.
+    KnownBridges knownBridges() const;
     // Brings hueIP to its bare HOST[:PORT]; false, with the problem shown,
-    // when what was typed is no address.
-    bool useTypedAddress();
+    // when what was typed is no address. `https` tells whether "https://"
+    // was typed.
+    bool useTypedAddress(bool* https = nullptr);
+    // Finds out on a worker how the bridge is reached, then reads (paired)
+    // or pairs (not yet, or `pairOnly`).
+    void linkThen(bool pairOnly);
+    // The outcome of linkToBridge, on the UI thread; false when it failed.
+    bool applyLink(const LinkResult& result);
     // Static, so what runs on a worker cannot reach the controller but through `self`.
     struct Reader {
         UiHandle self;
@@ -133,16 +151,20 @@ class BridgeController : public CommandQueue {
         std::shared_ptr<FetchMemo> memo;
     };
     Reader reader();
+    // Runs `reads` one after the other on one worker.
+    static void readInTurn(const Reader& r, std::vector<void (*)(const Reader&)> reads);
+    // Each blocks for its read, then reports through the reader's handle.
     static void readLights(const Reader& r);
     static void readGroups(const Reader& r);
     static void readScenes(const Reader& r);
-    static void pairWith(UiHandle self, const HttpTransport& transport, const std::string& ip);
+    static void pairWith(UiHandle self, const HttpTransport& transport,
+                         const BridgeEndpoint& bridge);
     // A failed read is logged when it differs from the last one of its
     // collection, not at every refresh; a read that works clears it.
     void noteRead(Collection what, const FetchError* error);
     // Stores the address and user name a read just proved; a user name that
     // cannot be stored is kept for the connection pane to show.
-    void storePair();
+    void storePair(const std::string& bridgeId);
     void send(const ActionQueueItem& item);
     // The same, for the queue's commands: a failure in the in-memory log once
     // per change, anything else (a reply, even a refusal) clears it.
@@ -154,6 +176,14 @@ class BridgeController : public CommandQueue {
     Services services_;
     // The services' dispatcher, which they keep alive as long as this controller.
     Dispatcher& dispatcher_;
+    // Every request goes through this session (or the services' transport
+    // over it), so reads and commands share kept-alive connections.
+    std::shared_ptr<HttpSession> session_ = std::make_shared<HttpSession>();
+    HttpTransport transport_;
+    // How the bridge at `link_.hostPort` is reached, once found out.
+    BridgeEndpoint link_;
+    // A fingerprint the person trusts, for the next link only.
+    std::string offeredPin_;
     std::unique_ptr<AppSettings> settings_;
     // This controller's last replies; shared with the reads still on a worker.
     std::shared_ptr<FetchMemo> fetchMemo_ = std::make_shared<FetchMemo>();

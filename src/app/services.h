@@ -37,8 +37,13 @@ struct Services {
     std::shared_ptr<DefaultsStore> store = std::make_shared<InMemoryDefaultsStore>();
     // Carries the shortcut changes.
     std::shared_ptr<NotificationCenter> center = std::make_shared<NotificationCenter>();
-    // How every request reaches the bridge: reads, commands, pairing.
-    Transport transport = httpSend;
+    // How every request reaches the bridge: reads, commands, pairing, the
+    // report's model read. Empty: the controller's own kept-alive session,
+    // so reads and commands share one connection.
+    Transport transport;
+    // The roots a bridge's certificate must come from: the ones compiled
+    // into the program. Only tests and the demo hand in their own.
+    std::shared_ptr<const TrustAnchors> bridgeAnchors = TrustAnchors::bridgeRoots();
     // The DNS-SD back-end of the bridge detection; empty finds nothing.
     DnsSdBrowserFactory browserFactory;
     // How a bridge is found; empty runs the web lookup, then DNS-SD through

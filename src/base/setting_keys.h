@@ -11,6 +11,20 @@ namespace lumora::keys {
 // ---- Connection -------------------------------------------------------------
 inline constexpr const char* bridgeIP = "bridgeIP";
 inline constexpr const char* bridgeUser = "bridgeUser";
+// The id of the bridge at bridgeIP: 16 hex digits in small letters.
+inline constexpr const char* bridgeID = "bridgeID";
+// Per bridge id: true once that bridge answered over verified HTTPS; from
+// then on it is never talked to over plain HTTP.
+inline constexpr const char* bridgeSecurePrefix = "bridgeAnsweredSecurely_";
+inline std::string bridgeSecure(const std::string& bridgeId) {
+    return bridgeSecurePrefix + bridgeId;
+}
+// Per bridge id: the SHA-256 fingerprint of the certificate the user chose to
+// trust (a software bridge's own), "AB:CD:…".
+inline constexpr const char* bridgePinPrefix = "bridgeCertificatePin_";
+inline std::string bridgePin(const std::string& bridgeId) {
+    return bridgePinPrefix + bridgeId;
+}
 
 // ---- Display switches ---------------------------------------------------------
 inline constexpr const char* appIcon = "appIcon";

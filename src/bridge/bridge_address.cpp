@@ -19,8 +19,13 @@ BridgeAddress parseBridgeAddress(std::string_view typed) {
     const std::string trimmed = trimUnicodeSpace(typed);
     std::string_view s = trimmed;
     if (s.empty()) return {AddressProblem::empty, {}};
-    if (startsWithNoCase(s, "https://")) return {AddressProblem::https, {}};
-    if (startsWithNoCase(s, "http://")) s.remove_prefix(7);
+    bool https = false;
+    if (startsWithNoCase(s, "https://")) {
+        s.remove_prefix(8);
+        https = true;
+    } else if (startsWithNoCase(s, "http://")) {
+        s.remove_prefix(7);
+    }
     if (s.ends_with('/')) s.remove_suffix(1);
     // What is left must be the authority alone: no path, query, fragment or
     // user part, and nothing the strict URL parser would refuse.
@@ -29,7 +34,7 @@ BridgeAddress parseBridgeAddress(std::string_view typed) {
     const std::string hostPort(s);
     auto url = parseUrl("http://" + hostPort + "/");
     if (!url || url->target != "/") return {AddressProblem::invalid, {}};
-    return {AddressProblem::none, hostPort};
+    return {AddressProblem::none, hostPort, https};
 }
 
 std::string addressProblemMessage(AddressProblem problem, std::string_view typed) {
@@ -39,16 +44,12 @@ std::string addressProblemMessage(AddressProblem problem, std::string_view typed
             return {};
         case AddressProblem::empty:
             return "No bridge address given.";
-        case AddressProblem::https:
-            return "\"" + shown +
-                   "\" is an HTTPS address; only plain HTTP bridges are supported for now. Use "
-                   "HOST or "
-                   "HOST:PORT, for example 192.168.1.20 or http://192.168.1.20:80.";
         case AddressProblem::invalid:
             return "\"" + shown +
                    "\" is not a valid bridge address. Use HOST or HOST:PORT, for example "
                    "192.168.1.20, "
-                   "bridge.local:80 or [fe80::1]:80; http://HOST[:PORT] is accepted too.";
+                   "bridge.local:80 or [fe80::1]:80; http:// or https:// in front is accepted "
+                   "too.";
     }
     return {};
 }

@@ -6,18 +6,20 @@
 namespace lumora {
 
 // What people type or paste as the bridge's address: HOST, HOST:PORT, or the
-// same with "http://" in front and a slash behind, with white space (any
-// Unicode white space, as pasted from a browser or a chat) around it.
+// same with "http://" or "https://" in front and a slash behind, with white
+// space (any Unicode white space, as pasted from a browser or a chat) around it.
 enum class AddressProblem {
     none,
     empty,    // nothing but white space
-    https,    // an https:// address: only plain HTTP bridges are supported
     invalid,  // does not form HOST or HOST:PORT
 };
 
 struct BridgeAddress {
     AddressProblem problem = AddressProblem::empty;
     std::string hostPort;  // the bare HOST[:PORT] when problem is none
+    // "https://" was typed: the bridge is reached over HTTPS only, never
+    // tried over plain HTTP.
+    bool https = false;
 
     bool ok() const { return problem == AddressProblem::none; }
 };

@@ -2,6 +2,20 @@
 
 namespace lumora {
 
+std::optional<TlsIdentity> BridgeEndpoint::identity() const {
+    if (!secure) return std::nullopt;
+    if (!pin.empty()) return TlsIdentity::pinned(pin);
+    return TlsIdentity::bridge(bridgeId, anchors);
+}
+
+HttpRequest BridgeEndpoint::request(std::string method, std::string url) const {
+    HttpRequest req;
+    req.method = std::move(method);
+    req.url = std::move(url);
+    req.tls = identity();
+    return req;
+}
+
 std::string userNameHint(std::string_view user) {
     // A bridge's names are 40 characters; six of them tell two apart. A short
     // name shows a third of itself at most.

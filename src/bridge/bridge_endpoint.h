@@ -5,6 +5,8 @@
 // place.
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,13 +19,30 @@ namespace lumora {
 using HttpTransport = std::function<HttpResponse(const HttpRequest&)>;
 
 struct BridgeEndpoint {
+    BridgeEndpoint() = default;
+    BridgeEndpoint(std::string hostPortIn, std::string userIn = {})
+        : hostPort(std::move(hostPortIn)), user(std::move(userIn)) {}
+
     std::string hostPort;  // the bare HOST[:PORT]
     std::string user;      // the user name the bridge issued; empty before pairing
+    // Over HTTPS, proven by the certificate: the bridge id it must name
+    // (small letters) and the roots it must come from, or the fingerprint of
+    // the one certificate the user chose to trust.
+    bool secure = false;
+    std::string bridgeId;
+    std::string pin;
+    std::shared_ptr<const TrustAnchors> anchors;
 
-    // "http://HOST[:PORT]/api/USER" followed by `path` ("/lights").
+    // "http://HOST[:PORT]" or "https://HOST[:PORT]".
+    std::string base() const { return (secure ? "https://" : "http://") + hostPort; }
+    // base() + "/api/USER" followed by `path` ("/lights").
     std::string url(std::string_view path) const {
-        return "http://" + hostPort + "/api/" + user + std::string(path);
+        return base() + "/api/" + user + std::string(path);
     }
+    // Who the peer must prove to be; none over plain HTTP.
+    std::optional<TlsIdentity> identity() const;
+    // A request to `url` that checks the peer as this endpoint says.
+    HttpRequest request(std::string method, std::string url) const;
     bool operator==(const BridgeEndpoint&) const = default;
 };
 

@@ -15,20 +15,20 @@ namespace {
 // GET one resource of the bridge. On success `body` holds a reply that is
 // valid UTF-8.
 std::optional<FetchError> read(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                               const char* resource, std::string& body) {
-    HttpRequest req;
-    req.method = "GET";
-    req.url = bridge.url(resource);
+                               const char* resource, std::string& body, TlsRefusal* refusal) {
+    HttpRequest req = bridge.request("GET", bridge.url(resource));
     req.timeout = kReadTimeout;
     HttpResponse res = transport(req);
     switch (res.error) {
         case HttpError::none:
             break;
+        case HttpError::tlsFailed:
+            if (refusal) *refusal = res.tls;
+            return FetchError(FetchError::certificateRefused, res.error);
         // An address that does not form a URL cannot be reached at all.
         case HttpError::invalidUrl:
         case HttpError::connectionFailed:
         case HttpError::timedOut:
-        case HttpError::tlsFailed:
         case HttpError::invalidRequest:
         case HttpError::cancelled:
             return FetchError(FetchError::connectionFailed, res.error);
@@ -55,9 +55,10 @@ std::optional<FetchError> read(const HttpTransport& transport, const BridgeEndpo
 
 template <typename T, typename Decode>
 FetchResult<T> fetchNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                        const char* resource, Decode decode, FetchMemo* memoOwner) {
+                        const char* resource, Decode decode, FetchMemo* memoOwner,
+                        TlsRefusal* refusal) {
     std::string body;
-    if (auto error = read(transport, bridge, resource, body)) return *error;
+    if (auto error = read(transport, bridge, resource, body, refusal)) return *error;
     FetchMemo::Slot<T>* memo = memoOwner ? &memoOwner->slot<T>() : nullptr;
     if (memo) {
         std::lock_guard<std::mutex> lock(memo->mutex);
@@ -93,6 +94,9 @@ std::string fetchErrorLine(FetchError error, Collection collection) {
                 return std::string("ERROR: Could not reach the bridge to read its ") + noun + ".";
             return std::string("ERROR: Could not reach the bridge to read its ") + noun + ": " +
                    noReplyText(error.cause) + ".";
+        case FetchError::certificateRefused:
+            return std::string("ERROR: The bridge's certificate was refused; its ") + noun +
+                   " were not read.";
         case FetchError::noData:
             return collection == Collection::lights
                        ? std::string("ERROR: No data received. Giving up.")
@@ -117,21 +121,22 @@ std::string fetchErrorLine(FetchError error, Collection collection) {
 }
 
 LightsResult fetchLightsNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                            FetchMemo* memo) {
-    return fetchNow<HueLight>(transport, bridge, "/lights", decodeLights, memo);
+                            FetchMemo* memo, TlsRefusal* refusal) {
+    return fetchNow<HueLight>(transport, bridge, "/lights", decodeLights, memo, refusal);
 }
 GroupsResult fetchGroupsNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                            FetchMemo* memo) {
-    return fetchNow<HueGroup>(transport, bridge, "/groups", decodeGroups, memo);
+                            FetchMemo* memo, TlsRefusal* refusal) {
+    return fetchNow<HueGroup>(transport, bridge, "/groups", decodeGroups, memo, refusal);
 }
 ScenesResult fetchScenesNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                            FetchMemo* memo) {
-    return fetchNow<HueScene>(transport, bridge, "/scenes", decodeScenes, memo);
+                            FetchMemo* memo, TlsRefusal* refusal) {
+    return fetchNow<HueScene>(transport, bridge, "/scenes", decodeScenes, memo, refusal);
 }
 
 std::string fetchBridgeModelNow(const HttpTransport& transport, const BridgeEndpoint& bridge) {
     std::string body;
-    if (bridge.hostPort.empty() || bridge.user.empty() || read(transport, bridge, "/config", body))
+    if (bridge.hostPort.empty() || bridge.user.empty() ||
+        read(transport, bridge, "/config", body, nullptr))
         return {};
     const auto config = nlohmann::json::parse(body, nullptr, false);
     if (!config.is_object()) return {};

@@ -22,6 +22,7 @@ struct FetchError {
         noData,            // a reply without a body
         unreadable,        // a body that is not the collection (an error list, not JSON, not UTF-8)
         badStatus,         // a status outside 2xx; its body is not read
+        certificateRefused,  // https: the peer's certificate did not prove it is the bridge
     };
     Kind kind = connectionFailed;
     // connectionFailed and unreadable: what the HTTP client said, if it said
@@ -73,13 +74,14 @@ class FetchMemo {
     std::tuple<Slot<HueLight>, Slot<HueGroup>, Slot<HueScene>> slots_;
 };
 
-// Without a memo every reply is decoded afresh.
+// Without a memo every reply is decoded afresh. A refused certificate is
+// described in `refusal` when one is given.
 LightsResult fetchLightsNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                            FetchMemo* memo = nullptr);
+                            FetchMemo* memo = nullptr, TlsRefusal* refusal = nullptr);
 GroupsResult fetchGroupsNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                            FetchMemo* memo = nullptr);
+                            FetchMemo* memo = nullptr, TlsRefusal* refusal = nullptr);
 ScenesResult fetchScenesNow(const HttpTransport& transport, const BridgeEndpoint& bridge,
-                            FetchMemo* memo = nullptr);
+                            FetchMemo* memo = nullptr, TlsRefusal* refusal = nullptr);
 
 // The bridge's model ("BSB002") from its configuration; empty when it cannot
 // be read.

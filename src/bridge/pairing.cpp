@@ -9,14 +9,18 @@
 
 namespace lumora {
 
-PairingAnswer requestUserName(const std::string& hueIP, const HttpTransport& transport) {
+namespace {
+
+PairingAnswer requestUserNameAt(const std::string& url, const HttpTransport& transport,
+                                std::optional<TlsIdentity> tls) {
     // Every call builds a fresh request: no reply is ever cached.
     HttpRequest req;
     req.method = "POST";
-    req.url = "http://" + hueIP + "/api";
+    req.url = url;
     req.headers = {{"Content-Type", "application/json"}};
     req.body = R"({"devicetype":"lumora#osx"})";
     req.timeout = std::chrono::seconds(60);
+    req.tls = std::move(tls);
     const HttpResponse res = transport(req);
     PairingAnswer answer{kNoConnection, commandOutcome(res)};
     const bool read = answer.reply.kind == CommandOutcome::Kind::accepted ||
@@ -25,8 +29,22 @@ PairingAnswer requestUserName(const std::string& hueIP, const HttpTransport& tra
     return answer;
 }
 
+}  // namespace
+
+PairingAnswer requestUserName(const std::string& hueIP, const HttpTransport& transport) {
+    return requestUserNameAt("http://" + hueIP + "/api", transport, std::nullopt);
+}
+
+PairingAnswer requestUserName(const BridgeEndpoint& bridge, const HttpTransport& transport) {
+    return requestUserNameAt(bridge.base() + "/api", transport, bridge.identity());
+}
+
 std::string manageBridge(const std::string& hueIP, const HttpTransport& transport) {
     return requestUserName(hueIP, transport).result;
+}
+
+std::string manageBridge(const BridgeEndpoint& bridge, const HttpTransport& transport) {
+    return requestUserName(bridge, transport).result;
 }
 
 std::string pairingOutcome(std::string_view text) {

@@ -18,6 +18,7 @@
 #include "bridge/avahi/avahi_browser.h"
 #include "bridge/bridge_address.h"
 #include "bridge/command_reply.h"
+#include "bridge/bridge_link.h"
 #include "bridge/commands.h"
 #include "bridge/discovery.h"
 #include "bridge/fetchers.h"
@@ -31,7 +32,8 @@ namespace {
 using nlohmann::json;
 
 struct Options {
-    std::optional<std::string> bridge, user;
+    std::optional<BridgeAddress> bridge;
+    std::optional<std::string> user, trustFingerprint;
     std::optional<std::int64_t> in;
     bool demo = false, json = false, help = false;
     std::vector<std::string> words;
@@ -41,12 +43,11 @@ struct UsageError {
     std::string message;
 };
 
-// The bare HOST[:PORT] of an address as typed, "" for none, or a usage error
-// that says why it is not one.
-std::string bareAddress(const std::string& typed, const char* what = "") {
+// An address as typed (its hostPort "" for none), or a usage error that says
+// why it is not one.
+BridgeAddress typedAddress(const std::string& typed, const char* what = "") {
     const BridgeAddress a = parseBridgeAddress(typed);
-    if (a.ok()) return a.hostPort;
-    if (a.problem == AddressProblem::empty) return {};
+    if (a.ok() || a.problem == AddressProblem::empty) return a;
     throw UsageError{what + addressProblemMessage(a.problem, typed)};
 }
 
@@ -74,7 +75,14 @@ Options parse(const std::vector<std::string>& args) {
         } else if (a == "--json") {
             o.json = true;
         } else if (is("--bridge")) {
-            o.bridge = bareAddress(value("--bridge"));
+            o.bridge = typedAddress(value("--bridge"));
+        } else if (is("--trust-fingerprint")) {
+            const std::string typed = value("--trust-fingerprint");
+            o.trustFingerprint = normalizedFingerprint(typed);
+            if (o.trustFingerprint->empty())
+                throw UsageError{
+                    "--trust-fingerprint takes a SHA-256 fingerprint: 64 hex digits, "
+                    "with or without colons"};
         } else if (is("--user")) {
             o.user = value("--user");
         } else if (is("--in")) {
@@ -117,11 +125,21 @@ std::string readProblem(const FetchError& e, const std::string& address) {
                        " sent a reply that cannot be read: " + noReplyText(e.cause);
             break;
         case FetchError::noData:
+        case FetchError::certificateRefused:
             break;
     }
     return "the bridge at " + address +
            " refused the stored user name or answered with something unreadable; pair "
            "again with 'lumora-ctl pair'";
+}
+
+// "secure (HTTPS, bridge id …)" or "plain HTTP (first-generation bridge)".
+std::string connectionLine(const BridgeEndpoint& link) {
+    if (!link.secure) return "plain HTTP (first-generation bridge, no HTTPS)";
+    return "secure (HTTPS, bridge id " + link.bridgeId +
+           (link.pin.empty() ? ", its certificate checked"
+                             : ", certificate trusted by fingerprint") +
+           ")";
 }
 
 // Everything one invocation needs, torn down in order at the end.
@@ -141,9 +159,10 @@ class Session {
             store_ = file;
         }
         address_ = o.bridge ? *o.bridge
-                            : bareAddress(store_->string(keys::bridgeIP).value_or(""),
-                                          "the stored address: ");
+                            : typedAddress(store_->string(keys::bridgeIP).value_or(""),
+                                           "the stored address: ");
         user_ = o.user.value_or(store_->string(keys::bridgeUser).value_or(""));
+        if (sim_) anchors_ = TrustAnchors::fromPem(sim_->trustAnchorPem());
     }
     ~Session() { controller_.reset(); }
 
@@ -155,6 +174,9 @@ class Session {
 
   private:
     int requireBridge();
+    // Finds out how the bridge at address_ is reached (once); kBridgeFailed,
+    // said why, when it cannot be used.
+    int link();
     int read(bool scenes);
     void rememberNames(bool scenes);
     int drain();
@@ -176,8 +198,21 @@ class Session {
     std::shared_ptr<DefaultsStore> store_;
     std::string storeFile_;
     std::unique_ptr<sim::SimServer> sim_;
-    std::string address_, user_;
-    BridgeEndpoint bridge() const { return {address_, user_}; }
+    BridgeAddress address_;
+    std::string user_;
+    // The roots bridge certificates must come from: the built-in ones, or
+    // the demo bridge's own.
+    std::shared_ptr<const TrustAnchors> anchors_ = TrustAnchors::bridgeRoots();
+    std::optional<BridgeEndpoint> link_;
+    std::string model_;
+    BridgeEndpoint bridge() const {
+        BridgeEndpoint e = link_.value_or(BridgeEndpoint{address_.hostPort, {}});
+        e.user = user_;
+        return e;
+    }
+    // One kept-alive session for every request of the invocation.
+    std::shared_ptr<HttpSession> http_ = std::make_shared<HttpSession>();
+    HttpTransport transport_ = [http = http_](const HttpRequest& r) { return http->send(r); };
     // The session's reads: a read-back from an unchanged bridge is not decoded again.
     FetchMemo fetchMemo_;
     std::unique_ptr<BridgeController> controller_;
@@ -188,33 +223,84 @@ class Session {
     std::vector<std::string> problems_;
 };
 
+int Session::link() {
+    if (link_) return kDone;
+    LinkRequest request;
+    request.address = address_;
+    if (store_->string(keys::bridgeIP) == address_.hostPort)
+        request.storedId = store_->string(keys::bridgeID).value_or("");
+    request.offeredPin = opts_.trustFingerprint.value_or("");
+    request.anchors = anchors_;
+    request.known = [store = store_](const std::string& id) {
+        return KnownBridge{store->boolean(keys::bridgeSecure(id)),
+                           store->string(keys::bridgePin(id)).value_or("")};
+    };
+    const LinkResult r = linkToBridge(request, transport_);
+    switch (r.outcome) {
+        case LinkOutcome::linked:
+            break;
+        case LinkOutcome::unreachable:
+            err_ << "lumora-ctl: cannot reach a bridge at " << address_.hostPort << "\n";
+            return kBridgeFailed;
+        case LinkOutcome::certificateRefused:
+            err_ << "lumora-ctl: the bridge at " << r.refusedAt << " " << describe(r.refusal)
+                 << "; nothing was sent to it";
+            if (ConnectionError{ConnectionProblem::certificateRefused, r.refusedAt, r.refusal, {}}
+                    .offersTrust())
+                err_ << ". If it is a software bridge you run and trust, run again with "
+                        "--trust-fingerprint "
+                     << r.refusal.fingerprint;
+            err_ << "\n";
+            return kBridgeFailed;
+        case LinkOutcome::plainAfterSecure:
+            err_ << "lumora-ctl: the bridge " << r.bridgeId << " at " << address_.hostPort
+                 << " answers only over plain HTTP, but it answered securely before; it is not "
+                    "used over plain HTTP\n";
+            return kBridgeFailed;
+    }
+    link_ = r.endpoint;
+    model_ = r.model;
+    if (link_->secure && !opts_.demo) {
+        // From now on this id is never talked to over plain HTTP.
+        store_->setBool(keys::bridgeSecure(link_->bridgeId), true);
+        if (!link_->pin.empty()) store_->setString(keys::bridgePin(link_->bridgeId), link_->pin);
+    }
+    return kDone;
+}
+
 int Session::requireBridge() {
-    if (address_.empty()) {
+    if (address_.hostPort.empty()) {
         err_ << "lumora-ctl: no bridge address known; pair first with 'lumora-ctl pair ADDRESS' or "
                 "give --bridge\n";
         return kBridgeFailed;
     }
     if (user_.empty()) {
-        err_ << "lumora-ctl: not paired with the bridge at " << address_
+        err_ << "lumora-ctl: not paired with the bridge at " << address_.hostPort
              << "; run 'lumora-ctl pair'\n";
         return kBridgeFailed;
     }
-    return kDone;
+    return link();
 }
 
 int Session::read(bool scenes) {
     if (int rc = requireBridge()) return rc;
+    TlsRefusal refusal;
     auto failed = [&](const FetchError& error, Collection what) {
+        if (error == FetchError::certificateRefused) {
+            err_ << "lumora-ctl: the bridge at " << bridge().hostPort << " " << describe(refusal)
+                 << "\n";
+            return kBridgeFailed;
+        }
         if ((error == FetchError::noData || error == FetchError::unreadable) &&
             error.cause == HttpError::none)
             consoleLine(console_, fetchErrorLine(error, what));
-        err_ << "lumora-ctl: " << readProblem(error, address_) << "\n";
+        err_ << "lumora-ctl: " << readProblem(error, bridge().hostPort) << "\n";
         return kBridgeFailed;
     };
-    auto l = fetchLightsNow(httpSend, bridge(), &fetchMemo_);
+    auto l = fetchLightsNow(transport_, bridge(), &fetchMemo_, &refusal);
     if (auto* e = std::get_if<FetchError>(&l)) return failed(*e, Collection::lights);
     lights_ = orderedLights(std::get<std::vector<HueLight>>(l), *store_);
-    auto g = fetchGroupsNow(httpSend, bridge(), &fetchMemo_);
+    auto g = fetchGroupsNow(transport_, bridge(), &fetchMemo_, &refusal);
     if (auto* e = std::get_if<FetchError>(&g)) return failed(*e, Collection::groups);
     groups_ = std::get<std::vector<HueGroup>>(g);
     if (scenes) {
@@ -243,12 +329,17 @@ void Session::rememberNames(bool scenes) {
 }
 
 int Session::pair() {
-    std::string address = opts_.words.size() > 1 ? bareAddress(opts_.words[1]) : address_;
     if (opts_.words.size() > 2) throw UsageError{"pair takes at most one address"};
-    if (address.empty())
+    if (opts_.words.size() > 1) {
+        address_ = typedAddress(opts_.words[1]);
+        link_.reset();
+    }
+    if (address_.hostPort.empty())
         throw UsageError{"pair needs the bridge's address (or run 'lumora-ctl discover')"};
+    if (int rc = link()) return rc;
+    const std::string address = link_->hostPort;
     err_ << "Asking the bridge at " << address << " for a user name...\n";
-    const PairingAnswer answer = requestUserName(address, httpSend);
+    const PairingAnswer answer = requestUserName(*link_, transport_);
     const std::string& r = answer.result;
     if (r == kPressButton) {
         err_ << "lumora-ctl: the bridge wants its link button pressed; press it, then run "
@@ -275,7 +366,6 @@ int Session::pair() {
              << " accepted pairing but sent no user name; nothing was stored\n";
         return kBridgeFailed;
     }
-    address_ = address;
     user_ = trimmed(r);
     // The bridge hands a user name out once: whatever keeps it from being
     // stored, the person gets it, once, on standard output.
@@ -287,19 +377,24 @@ int Session::pair() {
     };
     // As in the tray program, the pair is stored once a read with it worked.
     if (read(false)) {
-        err_ << "lumora-ctl: paired with the bridge at " << address_
+        err_ << "lumora-ctl: paired with the bridge at " << address
              << ", but could not read its lights; nothing was stored\n";
         return handOver();
     }
-    // The user name first: an address alone is of no use.
+    // The user name first: an address alone is of no use; the id beside the
+    // address proves the link next time.
     StoreResult stored = store_->trySetString(keys::bridgeUser, user_);
-    if (stored) stored = store_->trySetString(keys::bridgeIP, address_);
+    if (stored) stored = store_->trySetString(keys::bridgeIP, address);
+    if (stored)
+        stored = link_->bridgeId.empty() ? store_->tryRemove(keys::bridgeID)
+                                         : store_->trySetString(keys::bridgeID, link_->bridgeId);
     if (!stored) {
-        err_ << "lumora-ctl: paired with the bridge at " << address_ << ", but "
+        err_ << "lumora-ctl: paired with the bridge at " << address << ", but "
              << stored.problem->describe() << "\n";
         return handOver();
     }
-    out_ << "Paired with the bridge at " << address_ << " (" << lights_.size() << " lights).";
+    out_ << "Paired with the bridge at " << address << " (" << lights_.size() << " lights, "
+         << connectionLine(*link_) << ").";
     if (!storeFile_.empty()) out_ << " Stored in " << storeFile_ << ".";
     out_ << "\n";
     return kDone;
@@ -371,14 +466,16 @@ int Session::list(const std::string& what) {
 }
 
 int Session::status() {
-    if (address_.empty()) {
+    if (address_.hostPort.empty()) {
         out_ << "bridge: none stored\n";
         return kBridgeFailed;
     }
-    out_ << "bridge: " << address_ << "\n";
+    out_ << "bridge: " << address_.hostPort << "\n";
     out_ << "user: " << (user_.empty() ? "not paired" : userNameHint(user_)) << "\n";
     if (user_.empty()) return kBridgeFailed;
-    int rc = read(true);
+    int rc = link();
+    if (rc == kDone) out_ << "connection: " << connectionLine(*link_) << "\n";
+    if (rc == kDone) rc = read(true);
     out_ << "connected: " << (rc == kDone ? "yes" : "no") << "\n";
     if (rc == kDone)
         out_ << "lights: " << lights_.size() << ", rooms and zones: " << groups_.size()
@@ -399,7 +496,7 @@ int Session::drain() {
 void Session::report(const HueLight* light, const HueGroup* group) {
     // Read back what the bridge now reports.
     if (light) {
-        auto l = fetchLightsNow(httpSend, bridge(), &fetchMemo_);
+        auto l = fetchLightsNow(transport_, bridge(), &fetchMemo_);
         if (auto* ls = std::get_if<std::vector<HueLight>>(&l))
             for (const auto& x : *ls)
                 if (x.lamp_id == light->lamp_id)
@@ -409,7 +506,7 @@ void Session::report(const HueLight* light, const HueGroup* group) {
                          << "\n";
     }
     if (group) {
-        auto g = fetchGroupsNow(httpSend, bridge(), &fetchMemo_);
+        auto g = fetchGroupsNow(transport_, bridge(), &fetchMemo_);
         if (auto* gs = std::get_if<std::vector<HueGroup>>(&g))
             for (const auto& x : *gs)
                 if (x.group_id == group->group_id)
@@ -442,10 +539,11 @@ int Session::command(const std::vector<std::string>& words) {
     if (int rc = read(verb == "scene")) return rc;
     Services services = servicesWith(loop_, store_);
     services.console = console_;
+    services.bridgeAnchors = anchors_;
     // Keep the bridge's complaints: the queue itself ignores replies. The
     // user name in a URL is the one secret: only its hint is shown.
     services.transport = [this](const HttpRequest& req) {
-        HttpResponse res = httpSend(req);
+        HttpResponse res = transport_(req);
         const CommandOutcome outcome = commandOutcome(res);
         if (outcome.ok()) return res;
         std::string line;
@@ -460,7 +558,8 @@ int Session::command(const std::vector<std::string>& words) {
     };
     controller_ = std::make_unique<BridgeController>(std::move(services));
     auto& s = controller_->settings();
-    s.setHueIP(address_);
+    s.setHueIP(link_->hostPort);
+    controller_->setLink(*link_);
     s.setHueKey(user_);
     s.setLights(lights_);
     s.setGroups(groups_);
@@ -523,7 +622,8 @@ int Session::command(const std::vector<std::string>& words) {
 std::string usage() {
     return R"(lumora-ctl: control the lights behind your bridge from the command line.
 
-Usage: lumora-ctl [--bridge ADDRESS] [--user NAME] [--demo] [--json] COMMAND
+Usage: lumora-ctl [--bridge ADDRESS] [--user NAME] [--trust-fingerprint SHA256] [--demo]
+                  [--json] COMMAND
 
 Commands:
   discover              find the bridge's address on the local network
@@ -538,15 +638,25 @@ Commands:
   scene SCENE           recall a scene by id or name
   all-off [--in 5|30|60]
                         everything off now, or after that many minutes
-  status                the stored bridge and whether it answers
+  status                the stored bridge, how it is reached and whether it answers
 
 TARGET is a light or a room/zone, by bridge id or exact name; "light:ID" or
 "room:ID" picks one kind when an id is ambiguous. ADDRESS is HOST or HOST:PORT
-(an IPv6 host in brackets); a pasted http://HOST[:PORT]/ is taken as HOST[:PORT].
+(an IPv6 host in brackets), with http:// or https:// in front if you like;
+https:// means HTTPS only.
+
+Bridges with HTTPS are talked to over HTTPS only: the certificate must come
+from the bridge maker's roots built into the program and name the bridge's
+id. A bridge that answered securely once is never used over plain HTTP.
+First-generation bridges (no HTTPS at all) are used over plain HTTP.
 
 Options:
   --bridge ADDRESS      use this bridge address instead of the stored one
   --user NAME           use this bridge user name instead of the stored one
+  --trust-fingerprint SHA256
+                        trust the bridge whose certificate has this SHA-256
+                        fingerprint (a software bridge with its own certificate);
+                        kept for that bridge's id
   --demo                run against a built-in simulated bridge (nothing is stored)
   --json                print records as JSON
   -h, --help            this text

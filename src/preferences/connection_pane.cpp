@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QEvent>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -161,6 +162,34 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     errorBar_->setAccessibleName(tr("Connection error"));
     layout->addWidget(title_);
     layout->addWidget(errorBar_);
+
+    // A certificate the person may choose to trust: only after a refusal of
+    // that kind, with the fingerprint to compare against the bridge's own.
+    trustOffer_ = new QWidget;
+    auto* trustLayout = new QVBoxLayout(trustOffer_);
+    trustLayout->setContentsMargins(0, 8, 0, 0);
+    trustLayout->setSpacing(4);
+    auto* trustWhy =
+        new QLabel(tr("If this is a software bridge you run yourself, compare its "
+                      "certificate's SHA-256 fingerprint:"));
+    trustWhy->setWordWrap(true);
+    trustWhy->setAlignment(Qt::AlignCenter);
+    trustFingerprint_ = new QLabel;
+    trustFingerprint_->setWordWrap(true);
+    trustFingerprint_->setAlignment(Qt::AlignCenter);
+    trustFingerprint_->setTextFormat(Qt::PlainText);
+    trustFingerprint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    trustFingerprint_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    trustFingerprint_->setAccessibleName(tr("Certificate fingerprint"));
+    trustButton_ = new QPushButton(tr("Trust this bridge's certificate"));
+    trustLayout->addWidget(trustWhy);
+    trustLayout->addWidget(trustFingerprint_);
+    trustLayout->addWidget(trustButton_, 0, Qt::AlignHCenter);
+    layout->addWidget(trustOffer_);
+    connect(trustButton_, &QPushButton::clicked, this, [this] {
+        if (offeredFingerprint_.empty() || !actions_.trustCertificate) return;
+        actions_.trustCertificate(offeredFingerprint_);
+    });
     layout->addSpacing(10);
     layout->addWidget(ui::divider());
 
@@ -273,13 +302,20 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     connectedHint_->setWordWrap(true);
     connectedHint_->setAlignment(Qt::AlignCenter);
     connectedHint_->setContentsMargins(0, 15, 0, 0);
+    security_ = new QLabel;
+    security_->setWordWrap(true);
+    security_->setAlignment(Qt::AlignCenter);
+    security_->setTextFormat(Qt::PlainText);
+    security_->setContentsMargins(0, 8, 0, 0);
+    layout->addWidget(security_);
     layout->addWidget(connectedHint_);
 
     setConnectionType(0);
     applyColors();
     observer_ = settings_.addObserver([this](AppSettings::Field f) {
         using F = AppSettings::Field;
-        if (f == F::bridgeConnected || f == F::connectionError || f == F::hueIP || f == F::hueKey)
+        if (f == F::bridgeConnected || f == F::connectionError || f == F::hueIP || f == F::hueKey ||
+            f == F::bridgeLink)
             refresh();
     });
     refresh();
@@ -316,6 +352,26 @@ void ConfigurationPart::refresh() {
     setTextColor(status_, connected ? green(ui::isDarkScheme(this)) : red(ui::isDarkScheme(this)));
     statusButton_->setText(connected ? tr("Disconnect") : tr("Connect"));
     connectedHint_->setVisible(connected);
+
+    const BridgeLink& link = settings_.bridgeLink();
+    const QString id = QString::fromStdString(link.bridgeId);
+    QString security;
+    if (connected && link.kind == BridgeLink::Kind::secure)
+        security = link.pinned ? tr("Secure connection (HTTPS) to bridge %1, by the certificate "
+                                    "you trusted.")
+                                     .arg(id)
+                               : tr("Secure connection (HTTPS) to bridge %1, its certificate "
+                                    "checked.")
+                                     .arg(id);
+    else if (connected && link.kind == BridgeLink::Kind::plain)
+        security = tr("Plain HTTP: a first-generation bridge, which has no HTTPS.");
+    security_->setText(security);
+    security_->setVisible(!security.isEmpty());
+
+    const ConnectionError& e = settings_.connectionError();
+    offeredFingerprint_ = e.offersTrust() ? e.certificate.fingerprint : std::string();
+    trustFingerprint_->setText(QString::fromStdString(offeredFingerprint_));
+    trustOffer_->setVisible(!offeredFingerprint_.empty() && bool(actions_.trustCertificate));
 }
 
 void ConfigurationPart::applyColors() {

@@ -29,6 +29,9 @@ struct ConnectionActions {
     // Both return at once; called on the user-interface thread.
     std::function<void()> connectToBridge;
     std::function<void()> disconnectBridge;
+    // The person trusts the certificate with this SHA-256 fingerprint (a
+    // software bridge's own); connects with it.
+    std::function<void(const std::string& fingerprint)> trustCertificate;
     // Starts the debug report; called on the user-interface thread, does its
     // blocking part on a worker itself.
     std::function<void()> sendDebug;
@@ -109,6 +112,12 @@ class ConfigurationPart : public QWidget {
     QLabel* statusLabel() const { return status_; }
     QPushButton* statusButton() const { return statusButton_; }
     QLabel* connectedHint() const { return connectedHint_; }
+    // How the connected bridge is reached: secure with its id, or plain HTTP.
+    QLabel* securityLine() const { return security_; }
+    // After a refusal the person may overrule: the fingerprint and the button.
+    QWidget* trustOffer() const { return trustOffer_; }
+    QLabel* trustFingerprint() const { return trustFingerprint_; }
+    QPushButton* trustButton() const { return trustButton_; }
 
   protected:
     void changeEvent(QEvent*) override;
@@ -152,6 +161,11 @@ class ConfigurationPart : public QWidget {
     QLabel* status_;
     QPushButton* statusButton_;
     QLabel* connectedHint_;
+    QLabel* security_;
+    QWidget* trustOffer_;
+    QLabel* trustFingerprint_;
+    QPushButton* trustButton_;
+    std::string offeredFingerprint_;
 };
 
 // The pane: what keeps the settings from their file and a user name that

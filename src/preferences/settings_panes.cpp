@@ -51,6 +51,9 @@ ConnectionActions connectionActions(BridgeController& controller,
     a.detect = controller.detector();
     a.connectToBridge = [&controller] { controller.connectToBridge(); };
     a.disconnectBridge = [&controller] { controller.disconnectBridge(); };
+    a.trustCertificate = [&controller](const std::string& fingerprint) {
+        controller.trustCertificate(fingerprint);
+    };
     a.sendDebug = [&controller] { controller.sendDebugReport(); };
     a.showDebugWindow = std::move(showDebugWindow);
     a.version = LUMORA_VERSION;

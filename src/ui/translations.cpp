@@ -107,18 +107,74 @@ QString connectionErrorText(const ConnectionError& error) {
                 "lumora::prefs::ConfigurationPart",
                 "No bridge address yet. Press Detect, or choose Manual and type it, for example "
                 "192.168.1.20.");
-        case ConnectionProblem::httpsAddress:
+        case ConnectionProblem::certificateRefused:
+            return certificateRefusalText(error.address, error.certificate);
+        case ConnectionProblem::plainAfterSecure:
             return QCoreApplication::translate(
-                       "lumora::prefs::ConfigurationPart",
-                       "\"%1\" is an HTTPS address, but the bridge is reached over plain HTTP. "
-                       "Type its address alone, for example 192.168.1.20.")
-                .arg(shownAddress(error.address));
+                       "AppSettings",
+                       "The bridge %1 at %2 answers only over plain HTTP, but it answered securely "
+                       "before. It is not used over plain HTTP.")
+                .arg(QString::fromStdString(error.bridgeId), shownAddress(error.address));
         case ConnectionProblem::invalidAddress:
             return QCoreApplication::translate(
                        "lumora::prefs::ConfigurationPart",
                        "\"%1\" is not a bridge address. Type the address alone, without spaces "
                        "or a path, for example 192.168.1.20 or 192.168.1.20:80.")
                 .arg(shownAddress(error.address));
+    }
+    return {};
+}
+
+QString certificateRefusalText(const std::string& at, const TlsRefusal& refusal) {
+    const QString where = shownAddress(at);
+    switch (refusal.reason) {
+        case TlsFailure::none:
+            break;
+        case TlsFailure::untrustedIssuer:
+            return QCoreApplication::translate(
+                       "AppSettings",
+                       "The bridge at %1 presented a certificate that is not from the bridge's "
+                       "maker. Nothing was sent to it.")
+                .arg(where);
+        case TlsFailure::wrongBridge:
+            return QCoreApplication::translate(
+                       "AppSettings",
+                       "The bridge at %1 is a different bridge: expected id %2, got %3. Nothing "
+                       "was sent to it.")
+                .arg(where, QString::fromStdString(refusal.expected),
+                     QString::fromStdString(refusal.got));
+        case TlsFailure::wrongHost:
+            return QCoreApplication::translate(
+                       "AppSettings", "The bridge at %1 presented a certificate for another name.")
+                .arg(where);
+        case TlsFailure::expired:
+            return QCoreApplication::translate(
+                       "AppSettings",
+                       "The bridge at %1 presented a certificate that expired on %2. Nothing was "
+                       "sent to it.")
+                .arg(where, QString::fromStdString(refusal.date));
+        case TlsFailure::notYetValid:
+            return QCoreApplication::translate(
+                       "AppSettings",
+                       "The bridge at %1 presented a certificate that is not valid before %2. Is "
+                       "the computer's clock right?")
+                .arg(where, QString::fromStdString(refusal.date));
+        case TlsFailure::notForServer:
+            return QCoreApplication::translate(
+                       "AppSettings",
+                       "The bridge at %1 presented a certificate that is not for a server. "
+                       "Nothing was sent to it.")
+                .arg(where);
+        case TlsFailure::fingerprintMismatch:
+            return QCoreApplication::translate(
+                       "AppSettings",
+                       "The bridge at %1 presented a certificate other than the one you trusted. "
+                       "Nothing was sent to it.")
+                .arg(where);
+        case TlsFailure::handshakeFailed:
+            return QCoreApplication::translate(
+                       "AppSettings", "The bridge at %1 could not agree on a secure connection.")
+                .arg(where);
     }
     return {};
 }

@@ -20,6 +20,8 @@ void removeTranslations();
 
 // What went wrong in the current language; empty for no problem.
 QString connectionErrorText(const ConnectionError& error);
+// The words of a refused certificate: what failed, with its details.
+QString certificateRefusalText(const std::string& at, const TlsRefusal& refusal);
 
 // Context of the shortcut module's texts in the translation files.
 inline constexpr const char* kShortcutTextContext = "KeyboardShortcuts";

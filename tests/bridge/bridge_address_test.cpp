@@ -46,8 +46,16 @@ TEST(BridgeAddress, WhatFormsNoHostAndPortIsRefused) {
         EXPECT_EQ(bare(typed), kInvalid) << typed;
     }
     EXPECT_EQ(parseBridgeAddress(" \xC2\xA0\n").problem, AddressProblem::empty);
-    EXPECT_EQ(parseBridgeAddress("https://127.0.0.1").problem, AddressProblem::https);
-    EXPECT_EQ(parseBridgeAddress(" HTTPS://bridge.local/").problem, AddressProblem::https);
+    EXPECT_EQ(bare("https://127.0.0.1/x"), kInvalid);
+}
+
+TEST(BridgeAddress, HttpsIsAcceptedAndRemembered) {
+    const BridgeAddress a = parseBridgeAddress(" HTTPS://bridge.local:8443/");
+    ASSERT_TRUE(a.ok());
+    EXPECT_EQ(a.hostPort, "bridge.local:8443");
+    EXPECT_TRUE(a.https);
+    EXPECT_FALSE(parseBridgeAddress("http://bridge.local").https);
+    EXPECT_FALSE(parseBridgeAddress("bridge.local").https);
 }
 
 TEST(BridgeAddress, MessagesNameTheTextAndTheAcceptedForms) {
@@ -55,7 +63,4 @@ TEST(BridgeAddress, MessagesNameTheTextAndTheAcceptedForms) {
     EXPECT_NE(invalid.find("\"127.0.0.1 :80\" is not a valid bridge address"), std::string::npos)
         << invalid;
     EXPECT_NE(invalid.find("HOST:PORT"), std::string::npos);
-    const std::string https = addressProblemMessage(AddressProblem::https, "https://10.0.0.2");
-    EXPECT_NE(https.find("only plain HTTP bridges are supported for now"), std::string::npos)
-        << https;
 }

@@ -210,10 +210,56 @@ TEST_F(CtlTest, AddressesAsPeopleTypeThem) {
     EXPECT_EQ(ctl({"--bridge", "127.0.0.1 " + port, "lights"}, false), 2);
     EXPECT_NE(err_.str().find("is not a valid bridge address"), std::string::npos) << err_.str();
     EXPECT_EQ(ctl({"pair", "127.0.0.1" + port + "/api"}, false), 2);
-    EXPECT_EQ(ctl({"--bridge", "https://127.0.0.1" + port, "lights"}, false), 2);
-    EXPECT_NE(err_.str().find("only plain HTTP bridges are supported for now"), std::string::npos)
-        << err_.str();
+    EXPECT_EQ(ctl({"--bridge", "https://127.0.0.1" + port + "/api", "lights"}, false), 2);
     EXPECT_EQ(server_.requestLog().size(), requests);
+}
+
+TEST_F(CtlTest, HttpsBridgesProveWhoTheyAreBeforeTheUserNameTravels) {
+    const std::string https = "https://" + server_.httpsAddress();
+    const std::string id = server_.bridgeId();
+    auto userNameSent = [&] {
+        for (const auto& r : server_.requestLog())
+            if (r.path.find(sim::kDemoUser) != std::string::npos ||
+                r.body.find(sim::kDemoUser) != std::string::npos)
+                return true;
+        return false;
+    };
+    // The simulator's root is none of the makers' that the program trusts.
+    EXPECT_EQ(ctl({"--bridge", https, "--user", sim::kDemoUser, "lights"}, false), 1);
+    EXPECT_NE(err_.str().find("presented a certificate that is not from the bridge's maker"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_NE(err_.str().find("--trust-fingerprint " + server_.certificateFingerprint()),
+              std::string::npos)
+        << err_.str();
+    EXPECT_FALSE(userNameSent());
+    EXPECT_EQ(ctl({"--bridge", https, "--trust-fingerprint", "AB:CD", "lights"}, false), 2);
+
+    // Trusted by the person, kept for the bridge's id: later calls need no flag.
+    server_.pressLinkButton();
+    ASSERT_EQ(ctl({"--trust-fingerprint", server_.certificateFingerprint(), "pair", https}, false),
+              0)
+        << err_.str();
+    EXPECT_NE(out_.str().find("certificate trusted by fingerprint"), std::string::npos)
+        << out_.str();
+    ASSERT_EQ(ctl({"status"}, false), 0) << err_.str();
+    std::string lowerId = id;
+    for (char& c : lowerId) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_NE(out_.str().find("connection: secure (HTTPS, bridge id " + lowerId), std::string::npos)
+        << out_.str();
+
+    // The certificate changes: refused, and the stored user name stays home.
+    ASSERT_TRUE(server_.presentCertificate(sim::CertificateKind::selfSigned));
+    server_.clearLog();
+    EXPECT_EQ(ctl({"lights"}, false), 1);
+    EXPECT_NE(err_.str().find("other than the one trusted"), std::string::npos) << err_.str();
+    EXPECT_EQ(server_.requestLog().size(), 0u);
+}
+
+TEST_F(CtlTest, TheDemoTalksHttpsToItsBridge) {
+    ASSERT_EQ(ctl({"--demo", "status"}, false), 0) << err_.str();
+    EXPECT_NE(out_.str().find("connection: secure (HTTPS, bridge id "), std::string::npos)
+        << out_.str();
 }
 
 TEST_F(CtlTest, DiscoverPrintsTheAddressFoundOnTheWeb) {

@@ -88,17 +88,33 @@ TEST_F(Translations, CoreProblemsAndTextsAreTranslatedWithTheirArgument) {
     // The typed address sits in the middle of the sentence; a long paste is cut.
     EXPECT_TRUE(connectionErrorText({ConnectionProblem::invalidAddress, " 10.0.0.1/api x "})
                     .startsWith(QStringLiteral("„10.0.0.1/api x“ ist keine Bridge-Adresse")));
-    const QString https =
-        connectionErrorText({ConnectionProblem::httpsAddress, "https://" + std::string(60, 'b')});
-    EXPECT_TRUE(https.startsWith("„https://" + QString(39, 'b') + QChar(0x2026) + "“ ist eine"))
-        << https.toStdString();
-    // Every problem has its words in both languages.
+    // A refused certificate names what failed, with its details.
+    TlsRefusal other;
+    other.reason = TlsFailure::wrongBridge;
+    other.expected = "001788fffe000001";
+    other.got = "001788FFFE0000FF";
+    const QString wrong = connectionErrorText(
+        {ConnectionProblem::certificateRefused, "bridge." + std::string(60, 'b'), other});
+    EXPECT_TRUE(wrong.contains("001788fffe000001") && wrong.contains("001788FFFE0000FF") &&
+                wrong.contains(QString(39, 'b') + QChar(0x2026)) && wrong.contains("andere Bridge"))
+        << wrong.toStdString();
+    // Every problem, and every kind of refusal, has its words in both languages.
+    std::vector<ConnectionError> errors;
+    for (auto problem : {ConnectionProblem::pressLinkButton, ConnectionProblem::unreachable,
+                         ConnectionProblem::noUserName, ConnectionProblem::noAddress,
+                         ConnectionProblem::invalidAddress, ConnectionProblem::plainAfterSecure})
+        errors.push_back({problem, "x"});
+    for (auto reason : {TlsFailure::untrustedIssuer, TlsFailure::wrongBridge, TlsFailure::wrongHost,
+                        TlsFailure::expired, TlsFailure::notYetValid, TlsFailure::notForServer,
+                        TlsFailure::fingerprintMismatch, TlsFailure::handshakeFailed}) {
+        TlsRefusal r;
+        r.reason = reason;
+        errors.push_back({ConnectionProblem::certificateRefused, "x", r});
+    }
     for (const char* language : {"de_DE", "fr_FR"}) {
         installTranslations(QLocale(QString::fromLatin1(language)));
-        for (auto problem : {ConnectionProblem::pressLinkButton, ConnectionProblem::unreachable,
-                             ConnectionProblem::noUserName, ConnectionProblem::noAddress,
-                             ConnectionProblem::httpsAddress, ConnectionProblem::invalidAddress}) {
-            const ConnectionError error{problem, "x"};
+        for (const ConnectionError& error : errors) {
+            const auto problem = error.problem;
             const QString shown = connectionErrorText(error);
             removeTranslations();
             EXPECT_NE(shown, connectionErrorText(error)) << language << " " << int(problem);

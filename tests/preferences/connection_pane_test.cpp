@@ -46,6 +46,9 @@ class ConnectionPaneTest : public ::testing::Test {
             calls_.push_back("connect ip=" + settings_.hueIP() + " key=" + settings_.hueKey());
         };
         a.disconnectBridge = [this] { calls_.push_back("disconnect"); };
+        a.trustCertificate = [this](const std::string& fingerprint) {
+            calls_.push_back("trust " + fingerprint);
+        };
         a.sendDebug = [this] { calls_.push_back("sendDebug"); };
         a.showDebugWindow = [this] { calls_.push_back("showDebugWindow"); };
         a.version = "1.4.2";
@@ -117,6 +120,48 @@ TEST_F(ConnectionPaneTest, ManualShowsTheFieldAndConnectAndEveryNewPaneStartsAtA
     EXPECT_EQ(part()->connectionType(), 0);
     EXPECT_TRUE(part()->automaticChoice()->isChecked());
     EXPECT_EQ(onScreen(), automatic);
+}
+
+TEST_F(ConnectionPaneTest, OnlyARefusalThePersonMayOverruleOffersTrustAndTheLinkIsNamed) {
+    show();
+    const std::string fingerprint =
+        "3F:A1:09:7C:5B:E2:44:D0:18:9E:C3:6A:71:F0:2B:8D:55:C9:0E:A7:62:1D:B4:93:E8:07:4F:3C:A2:"
+        "D6:19:8B";
+    TlsRefusal refusal;
+    refusal.fingerprint = fingerprint;
+    for (auto [reason, offered] : {std::pair{TlsFailure::untrustedIssuer, true},
+                                   {TlsFailure::fingerprintMismatch, true},
+                                   {TlsFailure::wrongBridge, false},
+                                   {TlsFailure::expired, false}}) {
+        SCOPED_TRACE(int(reason));
+        refusal.reason = reason;
+        settings_.setConnectionError(
+            {ConnectionProblem::certificateRefused, "10.0.0.2", refusal, {}});
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(part()->errorBar()->isVisible());
+        EXPECT_EQ(part()->trustOffer()->isVisible(), offered);
+        if (offered) {
+            EXPECT_EQ(part()->trustFingerprint()->text().toStdString(), fingerprint);
+            click(part()->trustButton());
+        }
+    }
+    EXPECT_EQ(calls_, (std::vector<std::string>{"trust " + fingerprint, "trust " + fingerprint}));
+    settings_.setConnectionError({});
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(part()->trustOffer()->isVisible());
+
+    // Connected: secure with the id, or plain for a first generation.
+    settings_.setBridgeConnected(true);
+    settings_.setBridgeLink({BridgeLink::Kind::secure, "c42996fffec4e2d8", false});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(part()->securityLine()->text().contains("c42996fffec4e2d8"));
+    EXPECT_TRUE(part()->securityLine()->text().contains("HTTPS"));
+    settings_.setBridgeLink({BridgeLink::Kind::plain, "", false});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(part()->securityLine()->text().startsWith("Plain HTTP"));
+    settings_.setBridgeConnected(false);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(part()->securityLine()->isVisible());
 }
 
 TEST_F(ConnectionPaneTest, TheErrorBarReplacesTheTitleAndOneTypedCharacterClearsIt) {
@@ -230,7 +275,7 @@ TEST_F(ConnectionPaneTest, ATypedAddressThatIsNoAddressShowsWhyAndSendsNothing) 
         {"192.168. 1.20", "\"192.168. 1.20\" is not a bridge address"},
         {"http://192.168.1.20/api", "\"http://192.168.1.20/api\" is not a bridge address"},
         {"bridge.local/api/config", "is not a bridge address"},
-        {"https://192.168.1.20", "is an HTTPS address"},
+        {"https://192.168.1.20/api", "is not a bridge address"},
         {"", "No bridge address yet"},
     };
     for (const auto& c : bad) {

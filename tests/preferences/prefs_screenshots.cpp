@@ -1,6 +1,7 @@
 // Draws the settings window's panes offscreen, light and dark, into PNG files
 // for docs/, on virtual time: prefs_screenshots OUTPUT_DIR. The connection
-// pane is drawn on its own, with an address error and connected.
+// pane is drawn on its own: with an address error, connected securely, and
+// offering to trust a software bridge's certificate.
 
 #include <QApplication>
 #include <QCursor>
@@ -92,16 +93,31 @@ int main(int argc, char** argv) {
             w.show(id);
             save(w, QString::fromLatin1(id));
         }
-        for (bool connected : {false, true}) {
+        // An address error; connected securely; a software bridge's certificate
+        // refused with the offer to trust it.
+        for (const char* state : {"address", "secure", "trust"}) {
+            const std::string st = state;
+            const bool connected = st == "secure";
             AppSettings s(std::make_shared<InMemoryDefaultsStore>(), exec);
-            s.setHueIP("http://192.168.1.20/api");
+            s.setHueIP(st == "address" ? "http://192.168.1.20/api" : "192.168.1.20");
             s.setBridgeConnected(connected);
+            if (connected) s.setBridgeLink({BridgeLink::Kind::secure, "c42996fffec4e2d8", false});
             prefs::ConnectionActions a;
             a.version = "1.4.2";
+            a.trustCertificate = [](const std::string&) {};
+            if (st == "trust") {
+                TlsRefusal r;
+                r.reason = TlsFailure::untrustedIssuer;
+                r.fingerprint =
+                    "3F:A1:09:7C:5B:E2:44:D0:18:9E:C3:6A:71:F0:2B:8D:"
+                    "55:C9:0E:A7:62:1D:B4:93:E8:07:4F:3C:A2:D6:19:8B";
+                s.setConnectionError(
+                    {ConnectionProblem::certificateRefused, "192.168.1.20:443", r});
+            }
             prefs::ConnectionView view(s, a);
             view.resize(480, 300);
             view.show();
-            if (!connected) {
+            if (st == "address") {
                 // A pasted address with a path: the pane says what is wrong.
                 view.configuration()->setConnectionType(1);
                 QTest::mouseClick(view.configuration()->formConnectButton(), Qt::LeftButton);
@@ -109,7 +125,9 @@ int main(int argc, char** argv) {
             }
             view.resize(480, view.heightForWidth(480) > 0 ? view.heightForWidth(480)
                                                           : view.sizeHint().height());
-            save(view, connected ? "connection-connected" : "connection");
+            save(view, st == "address"  ? "connection"
+                       : st == "secure" ? "connection-connected"
+                                        : "connection-trust");
         }
     }
     return 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/defaults_store.h"
+#include "bridge/http_tls.h"
 #include "simulator/sim_server.h"
 
 namespace lumora {
@@ -22,6 +23,10 @@ std::unique_ptr<sim::SimServer> startDemoBridge(int port, std::string* error);
 // Points `store` at the bridge, paired, and gives a first look room to see
 // the home and its scenes where the user has not chosen otherwise.
 void seedDemoSettings(DefaultsStore& store, const sim::SimServer& bridge);
+
+// The root the demo bridge's certificate comes from, for the services of a
+// demo run (the shipped roots would refuse it).
+std::shared_ptr<const TrustAnchors> demoTrustAnchors(const sim::SimServer& bridge);
 
 // Both of the above, on the port `store` remembers.
 std::unique_ptr<sim::SimServer> startDemo(DefaultsStore& store, std::string* error);
