@@ -28,7 +28,8 @@ struct PairingAnswer {
 // never read: a busy bridge must not hand out a user name that way.
 PairingAnswer requestUserName(const std::string& hueIP, const HttpTransport& transport = httpSend);
 // The same over the bridge's own link (https with its identity, or http).
-PairingAnswer requestUserName(const BridgeEndpoint& bridge, const HttpTransport& transport = httpSend);
+PairingAnswer requestUserName(const BridgeEndpoint& bridge,
+                              const HttpTransport& transport = httpSend);
 
 // The new user name, "press_button", "no_connection" or "no_user_name".
 std::string manageBridge(const std::string& hueIP, const HttpTransport& transport = httpSend);
