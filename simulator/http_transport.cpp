@@ -1,22 +1,14 @@
 #include "simulator/http_transport.h"
 
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -26,6 +18,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "simulator/http_transport_internal.h"
+
 namespace lumora::sim {
 
 namespace {
@@ -33,9 +27,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Replies up to this size are gathered and sent in one write; larger pieces
-// (the huge fault) go out as they come.
-constexpr std::size_t kGatherLimit = 256 * 1024;
 constexpr std::size_t kReadChunk = 16 * 1024;
 // Read from one connection per wake-up before the others get their turn.
 constexpr std::size_t kReadPerWake = 64 * 1024;
@@ -44,216 +35,12 @@ constexpr std::size_t kKeptCapacity = 64 * 1024;
 // After a refusal the client's remaining bytes are read and dropped for this
 // long, so that closing does not reset the connection before the refusal is read.
 constexpr milliseconds kLinger{1000};
-// Replaces the name "Expect" (same length, so no offset moves) once the
-// expectation is met here, so that the library does not answer it again.
-constexpr char kAnsweredExpect[] = "X-Done";
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
-
-thread_local int tlsSocket = -1;
-
-milliseconds toMillis(time_t sec, time_t usec) {
-    return milliseconds(sec * 1000 + usec / 1000);
-}
-
-enum class Wait { ready, timedOut, woken };
-
-// Readiness of the socket, or the server's wake-up, whichever comes first.
-// Hang-up and errors count as ready: the next read or write reports them.
-Wait waitFor(int sock, short events, int wakeFd, milliseconds timeout) {
-    pollfd fds[2] = {{sock, events, 0}, {wakeFd, POLLIN, 0}};
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-        int n = ::poll(fds, 2, static_cast<int>(std::max<milliseconds::rep>(left.count(), 0)));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Wait::woken;
-        if (fds[1].revents != 0) return Wait::woken;
-        if (fds[0].revents != 0) return Wait::ready;
-        return Wait::timedOut;
-    }
-}
 
 std::string refusal(int status, const char* reason) {
     return "HTTP/1.1 " + std::to_string(status) + " " + reason +
            "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
-
-}  // namespace
-
-// One client connection and the bytes it has sent that are not answered yet,
-// from the start of its next request.
-struct Link {
-    Link(int sock, FramingLimits limits) : fd(sock), framer(limits) {}
-    ~Link() {
-        if (ssl) {
-            if (handshaking && unfinished) ++*unfinished;
-            // Says goodbye without waiting for the client's; never after a
-            // fatal error, when the session must not be used again.
-            ERR_clear_error();
-            if (!handshaking && !tlsBroken) SSL_shutdown(ssl);
-            SSL_free(ssl);
-        }
-        ::shutdown(fd, SHUT_RDWR);
-        ::close(fd);
-    }
-    Link(const Link&) = delete;
-    Link& operator=(const Link&) = delete;
-
-    // The expectation is answered here, or needs no answer as the body is
-    // in; true the first time.
-    bool meetExpectation() {
-        const std::size_t at = framer.expectAt();
-        if (at == std::string_view::npos || in.compare(at, 6, kAnsweredExpect) == 0) return false;
-        in.replace(at, 6, kAnsweredExpect);
-        return true;
-    }
-
-    // One try, never waiting: for short answers to clients that may not read.
-    void sendNow(std::string_view bytes) {
-        if (!ssl) {
-            [[maybe_unused]] auto sent =
-                ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        } else if (!handshaking && !tlsBroken) {
-            ERR_clear_error();
-            if (SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) <= 0) tlsBroken = true;
-        }
-    }
-
-    // The TLS error of the last call that returned `result`; marks the
-    // session unusable when it is fatal.
-    int tlsError(int result) {
-        const int error = SSL_get_error(ssl, result);
-        if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_SSL) tlsBroken = true;
-        return error;
-    }
-
-    const int fd;
-    SSL* ssl = nullptr;        // null for plain HTTP
-    bool handshaking = false;  // TLS: the handshake is not complete yet
-    bool tlsBroken = false;    // TLS: a fatal error; no more records, not even a goodbye
-    std::atomic<std::uint64_t>* unfinished = nullptr;  // counts handshakes never completed
-    std::string in;
-    RequestFramer framer;
-    Clock::time_point deadline;
-    std::size_t served = 0;
-    std::size_t counted = 0;  // bytes counted against the hub's buffer limit
-    bool peerDone = false;    // the client has shut its sending side
-    bool closing = false;     // refused: only drained until the deadline
-    bool busy = false;        // a worker has it (the hub's lock guards this)
-};
-
-namespace {
-
-// The request at the start of a link's buffer as the library's parser sees
-// it, with nothing beyond it; replies are gathered until flush(), so headers
-// and body leave together.
-class Exchange final : public httplib::Stream {
-  public:
-    Exchange(Link& link, int wakeFd, milliseconds writeTimeout)
-        : link_(link), end_(link.framer.length()), wakeFd_(wakeFd), writeTimeout_(writeTimeout) {}
-
-    bool is_readable() const override { return pos_ < end_; }
-    bool is_writable() const override {
-        return waitFor(link_.fd, POLLOUT, wakeFd_, writeTimeout_) == Wait::ready;
-    }
-
-    ssize_t read(char* ptr, std::size_t size) override {
-        const std::size_t count = std::min(size, end_ - pos_);
-        std::memcpy(ptr, link_.in.data() + pos_, count);
-        pos_ += count;
-        return static_cast<ssize_t>(count);
-    }
-
-    ssize_t write(const char* ptr, std::size_t size) override {
-        if (out_.size() + size > kGatherLimit) {
-            if (!flush()) return -1;
-            if (size >= kGatherLimit) return sendAll(ptr, size) ? static_cast<ssize_t>(size) : -1;
-        }
-        out_.append(ptr, size);
-        return static_cast<ssize_t>(size);
-    }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        describe(::getpeername, ip, port);
-    }
-    void get_local_ip_and_port(std::string& ip, int& port) const override {
-        describe(::getsockname, ip, port);
-    }
-    socket_t socket() const override { return link_.fd; }
-
-    bool flush() {
-        if (out_.empty()) return true;
-        const bool sent = sendAll(out_.data(), out_.size());
-        out_.clear();
-        return sent;
-    }
-
-  private:
-    bool sendAll(const char* data, std::size_t size) const {
-        if (link_.ssl) return sendAllTls(data, size);
-        while (size > 0) {
-            ssize_t n = ::send(link_.fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                data += n;
-                size -= static_cast<std::size_t>(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (waitFor(link_.fd, POLLOUT, wakeFd_, writeTimeout_) != Wait::ready) return false;
-            } else {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool sendAllTls(const char* data, std::size_t size) const {
-        if (link_.tlsBroken) return false;
-        while (size > 0) {
-            ERR_clear_error();
-            const int n =
-                SSL_write(link_.ssl, data, static_cast<int>(std::min<std::size_t>(size, 1 << 30)));
-            if (n > 0) {
-                data += n;
-                size -= static_cast<std::size_t>(n);
-                continue;
-            }
-            const int error = link_.tlsError(n);
-            const short wanted = error == SSL_ERROR_WANT_WRITE  ? POLLOUT
-                                 : error == SSL_ERROR_WANT_READ ? POLLIN
-                                                                : 0;
-            if (wanted == 0) return false;
-            if (waitFor(link_.fd, wanted, wakeFd_, writeTimeout_) != Wait::ready) return false;
-        }
-        return true;
-    }
-
-    template <typename Query>
-    void describe(Query query, std::string& ip, int& port) const {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        ip.clear();
-        port = 0;
-        if (query(link_.fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return;
-        char host[NI_MAXHOST] = {};
-        if (::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, nullptr,
-                          0, NI_NUMERICHOST) == 0) {
-            ip = host;
-        }
-        if (address.ss_family == AF_INET) {
-            port = ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-        } else if (address.ss_family == AF_INET6) {
-            port = ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-        }
-    }
-
-    Link& link_;
-    const std::size_t end_;
-    const int wakeFd_;
-    const milliseconds writeTimeout_;
-    std::size_t pos_ = 0;
-    std::string out_;
-};
 
 // Workers started as requests need them, up to a limit; a worker stays for
 // the next connection once it is done with its own.
@@ -662,89 +449,6 @@ void SimHttpServer::stopAll() {
     [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
     stop();
 }
-
-namespace {
-
-template <typename T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const { Free(p); }
-};
-using BioPtr = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
-using X509Ptr = std::unique_ptr<X509, Freer<X509, X509_free>>;
-using KeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
-
-BioPtr memoryOf(const std::string& pem) {
-    return BioPtr(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-}
-
-std::shared_ptr<SSL_CTX> makeContext(const TlsIdentity& identity, std::string& error) {
-    std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
-    if (!context) {
-        error = "cannot make a TLS context";
-        return nullptr;
-    }
-    SSL_CTX* ctx = context.get();
-    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    // An end of stream without a goodbye is an ordinary close, as in HTTP.
-    SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
-    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-
-    X509Ptr leaf(
-        PEM_read_bio_X509(memoryOf(identity.certificatePem).get(), nullptr, nullptr, nullptr));
-    if (!leaf || SSL_CTX_use_certificate(ctx, leaf.get()) != 1) {
-        error = "unusable certificate";
-        return nullptr;
-    }
-    if (!identity.chainPem.empty()) {
-        BioPtr chain = memoryOf(identity.chainPem);
-        int added = 0;
-        while (X509* next = PEM_read_bio_X509(chain.get(), nullptr, nullptr, nullptr)) {
-            if (SSL_CTX_add0_chain_cert(ctx, next) != 1) {
-                X509_free(next);
-                error = "unusable chain certificate";
-                return nullptr;
-            }
-            ++added;
-        }
-        if (added == 0) {
-            error = "no certificate in the chain";
-            return nullptr;
-        }
-    }
-    KeyPtr key(
-        PEM_read_bio_PrivateKey(memoryOf(identity.privateKeyPem).get(), nullptr, nullptr, nullptr));
-    if (!key || SSL_CTX_use_PrivateKey(ctx, key.get()) != 1 ||
-        SSL_CTX_check_private_key(ctx) != 1) {
-        error = "the key does not fit the certificate";
-        return nullptr;
-    }
-    return context;
-}
-
-}  // namespace
-
-bool SimHttpServer::setTlsIdentity(const TlsIdentity& identity, std::string* error) {
-    std::string why;
-    auto context = makeContext(identity, why);
-    ERR_clear_error();
-    if (!context) {
-        if (error) *error = why;
-        return false;
-    }
-    std::lock_guard lock(tlsMutex_);
-    tls_ = std::move(context);
-    return true;
-}
-
-bool SimHttpServer::tls() const {
-    return tlsContext() != nullptr;
-}
-
-std::shared_ptr<SSL_CTX> SimHttpServer::tlsContext() const {
-    std::lock_guard lock(tlsMutex_);
-    return tls_;
-}
-
 TransportStats SimHttpServer::stats() const {
     TransportStats stats;
     stats.accepted = accepted_;
@@ -760,11 +464,6 @@ std::size_t SimHttpServer::closeIdle() {
     ConnectionHub* hub = hub_;
     return hub ? hub->closeIdle() : 0;
 }
-
-int SimHttpServer::currentSocket() {
-    return tlsSocket;
-}
-
 bool SimHttpServer::process_and_close_socket(socket_t sock) {
     ConnectionHub* hub = hub_;
     if (hub == nullptr) {
@@ -773,18 +472,6 @@ bool SimHttpServer::process_and_close_socket(socket_t sock) {
     }
     hub->adopt(sock);
     return true;
-}
-
-bool SimHttpServer::answer(Link& link) {
-    Exchange exchange(link, wakeFd_, toMillis(write_timeout_sec_, write_timeout_usec_));
-    const bool last = ++link.served >= keep_alive_max_count_ || link.peerDone;
-    bool closed = false;
-    tlsSocket = link.fd;
-    const bool served = process_request(exchange, last, closed, nullptr);
-    // Also after a failed reply: a deliberately cut one must still go out.
-    const bool flushed = exchange.flush();
-    tlsSocket = -1;
-    return served && flushed && !closed && !last && svr_sock_ != INVALID_SOCKET;
 }
 
 }  // namespace lumora::sim

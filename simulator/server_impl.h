@@ -1,6 +1,7 @@
 #pragma once
-// Inside of SimServer, shared by the HTTP side (sim_server.cpp) and the
-// control API (control_api.cpp).
+// Inside of SimServer, shared by its operations (sim_server.cpp), its
+// listening ports (server_ports.cpp), the HTTP side (request_routing.cpp) and
+// the control API (control_api.cpp).
 
 #include <httplib.h>
 

@@ -86,6 +86,27 @@ std::size_t parseHead(const std::string& bytes, RawReply& reply) {
     return headerEnd + 4;
 }
 
+RawReply takeReply(std::string& pending, const std::function<bool()>& receiveMore) {
+    RawReply reply;
+    std::size_t bodyAt;
+    while ((bodyAt = parseHead(pending, reply)) == std::string::npos) {
+        if (!receiveMore()) return reply;
+    }
+    const std::size_t length =
+        reply.headers.count("content-length") ? std::stoul(reply.headers["content-length"]) : 0;
+    while (pending.size() < bodyAt + length) {
+        if (!receiveMore()) {
+            reply.status = 0;
+            return reply;
+        }
+    }
+    reply.connected = true;
+    reply.bytes = pending.substr(0, bodyAt + length);
+    reply.body = pending.substr(bodyAt, length);
+    pending.erase(0, bodyAt + length);
+    return reply;
+}
+
 RawReply rawRequest(int port, const std::string& method, const std::string& path,
                     const std::string& body, std::chrono::milliseconds timeout) {
     RawReply reply;

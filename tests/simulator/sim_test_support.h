@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -54,6 +55,10 @@ bool sendAll(int fd, const std::string& bytes);
 // Reads the status line and headers of `bytes` into `reply`; the offset of
 // the body, or npos while the head is incomplete.
 std::size_t parseHead(const std::string& bytes, RawReply& reply);
+// Takes the next whole reply (Content-Length framed) off the front of
+// `pending`, calling `receiveMore` while it is incomplete; status 0 when
+// that gives up first.
+RawReply takeReply(std::string& pending, const std::function<bool()>& receiveMore);
 
 // Sends one request with "Connection: close" and reads until the server
 // closes or `timeout` passes.

@@ -79,26 +79,9 @@ bool TlsClient::receive(std::chrono::steady_clock::time_point deadline) {
 }
 
 RawReply TlsClient::read(std::chrono::milliseconds timeout) {
-    RawReply reply;
-    if (!handshaken_) return reply;
+    if (!handshaken_) return {};
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::size_t bodyAt;
-    while ((bodyAt = parseHead(pending_, reply)) == std::string::npos) {
-        if (!receive(deadline)) return reply;
-    }
-    const std::size_t length =
-        reply.headers.count("content-length") ? std::stoul(reply.headers["content-length"]) : 0;
-    while (pending_.size() < bodyAt + length) {
-        if (!receive(deadline)) {
-            reply.status = 0;
-            return reply;
-        }
-    }
-    reply.connected = true;
-    reply.bytes = pending_.substr(0, bodyAt + length);
-    reply.body = pending_.substr(bodyAt, length);
-    pending_.erase(0, bodyAt + length);
-    return reply;
+    return takeReply(pending_, [&] { return receive(deadline); });
 }
 
 bool TlsClient::closedByServer(std::chrono::milliseconds timeout) {

@@ -34,25 +34,8 @@ class KeepAliveClient {
 
     // The next whole reply; status 0 when it did not come in time.
     RawReply read(std::chrono::milliseconds timeout = 5s) {
-        RawReply reply;
         const auto deadline = Clock::now() + timeout;
-        std::size_t bodyAt;
-        while ((bodyAt = parseHead(pending_, reply)) == std::string::npos) {
-            if (!receive(deadline)) return reply;
-        }
-        const std::size_t length =
-            reply.headers.count("content-length") ? std::stoul(reply.headers["content-length"]) : 0;
-        while (pending_.size() < bodyAt + length) {
-            if (!receive(deadline)) {
-                reply.status = 0;
-                return reply;
-            }
-        }
-        reply.connected = true;
-        reply.bytes = pending_.substr(0, bodyAt + length);
-        reply.body = pending_.substr(bodyAt, length);
-        pending_.erase(0, bodyAt + length);
-        return reply;
+        return takeReply(pending_, [&] { return receive(deadline); });
     }
 
     // The server closed the connection (within `timeout`) without sending more.
