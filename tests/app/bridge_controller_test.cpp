@@ -213,8 +213,14 @@ class MadeUpReplyTest : public ControllerFixture {};
 
 TEST_F(MadeUpReplyTest, ABusyBridgeHandsOutNoUserNameWhateverItsBodySays) {
     settings().setHueKey("");
-    transport_ = [](const HttpRequest&) {
+    transport_ = [](const HttpRequest& req) {
         HttpResponse r;
+        // A first-generation bridge, so the pairing goes to it over plain HTTP.
+        if (req.url.ends_with("/api/config")) {
+            r.status = 200;
+            r.body = R"({"bridgeid":"001788fffe000001","modelid":"BSB001"})";
+            return r;
+        }
         r.status = 503;
         r.body = R"([{"success":{"username":"issued-while-busy"}}])";
         return r;

@@ -133,8 +133,9 @@ TEST_F(CtlTest, ACommandTheBridgeDidNotTakeExitsWithOneAndSaysWhy) {
         for (const auto& command : commands) {
             SCOPED_TRACE(command[0] + " " + f.says);
             const auto before = server_.state();
-            // The reads before the command pass; the command meets the fault.
-            server_.injectFault(sim::Fault::delay, 2, std::chrono::milliseconds(1));
+            // The configuration read and the reads before the command pass;
+            // the command meets the fault.
+            server_.injectFault(sim::Fault::delay, 3, std::chrono::milliseconds(1));
             server_.injectFault(f.kind, 1);
             EXPECT_EQ(ctl(command), 1);
             EXPECT_NE(err_.str().find(f.says), std::string::npos) << err_.str();
@@ -145,10 +146,13 @@ TEST_F(CtlTest, ACommandTheBridgeDidNotTakeExitsWithOneAndSaysWhy) {
         }
     }
     // A read answered so is named as well, not taken for a refused user name.
+    // (The configuration read that finds out how the bridge is reached passes.)
+    server_.injectFault(sim::Fault::delay, 1, std::chrono::milliseconds(1));
     server_.injectFault(sim::Fault::http503, 1);
     EXPECT_EQ(ctl({"lights"}), 1);
     EXPECT_NE(err_.str().find("answered 503 Service Unavailable"), std::string::npos) << err_.str();
     EXPECT_EQ(err_.str().find("pair again"), std::string::npos) << err_.str();
+    server_.injectFault(sim::Fault::delay, 1, std::chrono::milliseconds(1));
     server_.injectFault(sim::Fault::hugeBody, 1);
     EXPECT_EQ(ctl({"rooms"}), 1);
     EXPECT_NE(err_.str().find("larger than 16 MiB"), std::string::npos) << err_.str();
@@ -163,9 +167,11 @@ TEST_F(CtlTest, PairingAnsweredWithAnythingButSuccessStoresNothing) {
     EXPECT_EQ((err_.str() + out_.str()).find("issued-while-busy"), std::string::npos);
 
     server_.pressLinkButton();
+    server_.injectFault(sim::Fault::delay, 1, std::chrono::milliseconds(1));
     server_.injectFault(sim::Fault::http429, 1);
     EXPECT_EQ(ctl({"pair", server_.address()}, false), 1);
     EXPECT_NE(err_.str().find("busy (429 Too Many Requests)"), std::string::npos) << err_.str();
+    server_.injectFault(sim::Fault::delay, 1, std::chrono::milliseconds(1));
     server_.injectFault(sim::Fault::moved, 1);
     EXPECT_EQ(ctl({"pair", server_.address()}, false), 1);
     EXPECT_NE(err_.str().find("301 Moved Permanently, pointing to https://127.0.0.1/api"),

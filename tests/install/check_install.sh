@@ -229,7 +229,7 @@ package() {
     # system, no display needed) and keeps running.
     QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/lumora" --demo >"$tmp/tray.out" 2>&1
     local rc=$?
-    [[ $rc -eq 124 ]] && grep -q '^lumora: demo bridge at 127\.0\.0\.1:' "$tmp/tray.out" ||
+    [[ $rc -eq 124 ]] && grep -q '^lumora: demo bridge at https://127\.0\.0\.1:' "$tmp/tray.out" ||
         fail "lumora --demo from the .deb (exit $rc): $(cat "$tmp/tray.out")"
     if command -v lintian >/dev/null; then
         lintian "$deb" >"$tmp/lintian" 2>&1
