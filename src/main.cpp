@@ -1,13 +1,9 @@
 // lumora: the tray program. `lumora --demo` brings its own simulated bridge.
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDir>
-#include <QFileInfo>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
-#include <ctime>
 #include <thread>
 
 #include "app/bridge_controller.h"
@@ -22,55 +18,14 @@
 #include "preferences/settings_panes.h"
 #include "preferences/site_pages.h"
 #include "shortcuts/portal/portal_shortcuts.h"
-#include "shortcuts/x11/x11_hotkey_service.h"
-
-namespace {
-
-constexpr const char* kUsage =
-    "Usage: lumora [--demo]\n"
-    "\n"
-    "The tray program: click the lamp in the tray to open the panel, right-click\n"
-    "it for the menu.\n"
-    "\n"
-    "  --demo      start a simulated bridge with a furnished home on this machine\n"
-    "              and connect to it; uses its own settings ($XDG_CONFIG_HOME/lumora-demo)\n"
-    "  --version   print the version and exit\n"
-    "  --help      print this help and exit\n"
-    "\n"
-    "Settings: $LUMORA_CONFIG_DIR, else $XDG_CONFIG_HOME/lumora/defaults.json.\n"
-    "To pair with a bridge: lumora-ctl pair ADDRESS.\n";
-
-// CLOCK_MONOTONIC in milliseconds, for LUMORA_TRACE_TIMES.
-double monotonicMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-// Installed: <prefix>/share/lumora next to <prefix>/bin; else the source tree.
-QString resourceDirectory() {
-    const QString installed =
-        QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../share/lumora");
-    if (QFileInfo(installed + "/site/index.html").exists()) return QDir::cleanPath(installed);
-    return QStringLiteral(LUMORA_SOURCE_RESOURCES);
-}
-
-}  // namespace
+#include "startup.h"
 
 int main(int argc, char** argv) {
+    using namespace lumora::startup;
     const double started = monotonicMs();
-    bool demo = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") return std::fputs(kUsage, stdout), 0;
-        if (a == "--version") return std::printf("lumora %s\n", LUMORA_VERSION), 0;
-        if (a == "--demo") {
-            demo = true;
-            continue;
-        }
-        std::fprintf(stderr, "lumora: unknown option \"%s\"\n\n%s", a.c_str(), kUsage);
-        return 2;
-    }
+    const Arguments arguments = parseArguments(argc, argv);
+    if (arguments.exitWith) return *arguments.exitWith;
+    const bool demo = arguments.demo;
 
     // The demo's bridge lives as long as the program, on loopback only. Its
     // home is read and it starts listening on a thread of its own while the
@@ -113,32 +68,14 @@ int main(int argc, char** argv) {
     // The demo's bridge shows the secure path with a root of its own, handed
     // in here; the shipped program trusts only the roots built into it.
     if (demo) services.bridgeAnchors = lumora::demoTrustAnchors(*sim);
-    // On a Wayland session the desktop holds global keys through its portal
-    // where it has one; elsewhere the X11 grabs. No X display, no global
-    // shortcuts; the rest works all the same.
-    const auto portalVersion =
-        lumora::isWaylandSession()
-            ? lumora::portalShortcutsVersion(QDBusConnection::sessionBus(),
-                                             QString::fromLatin1(lumora::kApplicationId))
-            : std::nullopt;
-    if (!portalVersion) services.hotKeyService = lumora::X11HotKeyService::connect(dispatcher);
-    const char* keys = portalVersion            ? "the desktop portal"
-                       : services.hotKeyService ? "X11 key grabs"
-                                                : "nothing (no X display, no portal)";
-    std::fprintf(stderr, "lumora: global shortcuts through %s\n", keys);
+    const auto portalVersion = chooseGlobalShortcuts(services, dispatcher);
     services.runScript = [dir = resources.toStdString()](const std::string& name,
                                                          const std::vector<std::string>& env) {
         return lumora::runScript(dir, name, {}, env);
     };
     lumora::BridgeController controller(services);
     lumora::HotkeyActions hotkeys(controller, services);
-    std::unique_ptr<lumora::PortalShortcuts> portalShortcuts;
-    if (portalVersion) {
-        portalShortcuts = std::make_unique<lumora::PortalShortcuts>(
-            hotkeys.shortcuts(), QDBusConnection::sessionBus(),
-            lumora::PortalShortcuts::Options{lumora::shortcutTitle, *portalVersion});
-        portalShortcuts->start();
-    }
+    const auto portalShortcuts = startPortalShortcuts(portalVersion, hotkeys);
 
     // The bundled pages unless the build points at a web site.
     const std::string siteBase =
