@@ -491,14 +491,15 @@ TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
         ConnectionView view(s, a);
         view.show();
         LinkExplainer* explainer = view.configuration()->linkExplainer();
+        const std::size_t timers = dispatcher.timerCount();
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(view.configuration()->detectButton(), Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return connects > 0; }, 3000));
         EXPECT_GE(clock.elapsed(), 450);
         EXPECT_EQ(s.hueIP(), "192.168.1.50");
-        // The one-shot delay fired once, though its timer was repeating.
-        QTest::qWait(700);
+        // The one-shot delay fired once and let its repeating timer go.
+        EXPECT_EQ(dispatcher.timerCount(), timers);
         EXPECT_EQ(connects, 1);
         ASSERT_TRUE(QTest::qWaitFor([&] { return explainer->imageIndex() == 1; }, 2000));
         view.hide();
