@@ -101,7 +101,7 @@ Services::Detector BridgeController::detector() const {
         DetectBridgeOptions options;
         options.browserFactory = factory;
         options.console = console;
-        return detectBridge(options);
+        return findBridge(options);
     };
 }
 
@@ -113,13 +113,10 @@ void BridgeController::start() {
         return;
     }
     dispatcher_.postBG([self = uiHandle(), detect = detector()] {
-        const std::string found = detect();
+        const FoundBridge found = detect();
         // Nothing found: the user connects from the settings.
-        if (found.empty()) return;
-        self.post([found](BridgeController& c) {
-            c.settings_->setHueIP(trimmed(found));
-            c.connectToBridge();
-        });
+        if (found.address.empty()) return;
+        self.post([found](BridgeController& c) { c.useFoundBridge(found); });
     });
 }
 
@@ -174,6 +171,13 @@ BridgeController::Reader BridgeController::reader() {
     return {uiHandle(), transport_, endpoint(), fetchMemo_};
 }
 
+void BridgeController::useFoundBridge(const FoundBridge& found) {
+    settings_->setHueIP(trimmed(found.address));
+    discovered_ = found;
+    discovered_.address = settings_->hueIP();
+    connectToBridge();
+}
+
 void BridgeController::connectToBridge() {
     linkThen(false);
 }
@@ -197,6 +201,7 @@ void BridgeController::linkThen(bool pairOnly) {
     request.address = parseBridgeAddress((https ? "https://" : "") + settings_->hueIP());
     if (services_.store->string(keys::bridgeIP) == settings_->hueIP())
         request.storedId = services_.store->string(keys::bridgeID).value_or("");
+    if (discovered_.address == settings_->hueIP()) request.discoveredId = discovered_.id;
     request.offeredPin = std::exchange(offeredPin_, {});
     request.anchors = services_.bridgeAnchors;
     request.known = knownBridges();

@@ -43,6 +43,9 @@ class BridgeController : public CommandQueue {
     void start();
     // The detection the services chose, safe to call on a worker; blocks.
     Services::Detector detector() const;
+    // Takes a bridge detection found: its address, and the id its
+    // certificate must name; connects.
+    void useFoundBridge(const FoundBridge& found);
 
     // Connection and refresh.
     void connectToBridge();
@@ -184,6 +187,8 @@ class BridgeController : public CommandQueue {
     BridgeEndpoint link_;
     // A fingerprint the person trusts, for the next link only.
     std::string offeredPin_;
+    // What detection found last: the id is demanded while the address is used.
+    FoundBridge discovered_;
     std::unique_ptr<AppSettings> settings_;
     // This controller's last replies; shared with the reads still on a worker.
     std::shared_ptr<FetchMemo> fetchMemo_ = std::make_shared<FetchMemo>();

@@ -14,6 +14,7 @@
 #include "base/notification_center.h"
 #include "bridge/bridge_endpoint.h"
 #include "bridge/console.h"
+#include "bridge/discovery.h"
 #include "bridge/dnssd.h"
 #include "shortcuts/hotkey_service.h"
 #include "shortcuts/key_text.h"
@@ -22,8 +23,9 @@ namespace lumora {
 
 struct Services {
     using Transport = HttpTransport;
-    // Finds a bridge's address on the network; "" when none answers.
-    using Detector = std::function<std::string()>;
+    // Finds a bridge on the network: its address ("" when none answers) and
+    // the id discovery named, if any.
+    using Detector = std::function<FoundBridge()>;
     // Runs a script that ships with the program with KEY=VALUE entries added
     // to its environment, and returns what it wrote.
     using ScriptRunner = std::function<std::string(const std::string& name,

@@ -73,6 +73,24 @@ LinkResult secureLink(const std::string& hostPort, const Config& c, const std::s
     return r;
 }
 
+// A connection proven for `id`: linked when the bridge reports that id too,
+// refused when it names another; none when it said nothing readable.
+std::optional<LinkResult> provenLink(const std::string& hostPort, const Config& c,
+                                     const std::string& id, const TlsRefusal& seen,
+                                     const LinkRequest& request) {
+    if (!c.read) return std::nullopt;
+    if (c.bridgeId != id) {
+        // The certificate names one bridge and the bridge says it is another.
+        TlsRefusal r;
+        r.reason = TlsFailure::wrongBridge;
+        r.expected = c.bridgeId.empty() ? "none reported" : c.bridgeId;
+        r.got = id;
+        r.fingerprint = seen.fingerprint;
+        return refused(r, hostPort);
+    }
+    return secureLink(hostPort, c, id, {}, request);
+}
+
 Attempt tryHttps(const LinkRequest& request, const HttpTransport& transport,
                  const std::string& hostPort) {
     const std::string base = "https://" + hostPort;
@@ -93,20 +111,27 @@ Attempt tryHttps(const LinkRequest& request, const HttpTransport& transport,
     // No id is known yet: the first connection demands none, so a certificate
     // whose chain holds is refused only for its name, and that name is the id
     // the second connection must be proven for. No path is sent on the first.
-    const HttpResponse first = getConfig(transport, base, TlsIdentity::bridge("", request.anchors));
-    if (first.ok() || !judged(first)) {
+    // An id discovery named is demanded at once.
+    const std::string discovered = normalizedBridgeId(request.discoveredId);
+    const HttpResponse first =
+        getConfig(transport, base, TlsIdentity::bridge(discovered, request.anchors));
+    if (!judged(first)) {
         a.refusedConnection = first.error == HttpError::connectionFailed;
+        if (!discovered.empty() && first.ok())
+            a.result = provenLink(hostPort, configOf(first), discovered, first.tls, request);
         return a;
     }
-    const std::string id = first.tls.reason == TlsFailure::wrongBridge && first.tls.expected.empty()
+    const std::string id = discovered.empty() && first.tls.reason == TlsFailure::wrongBridge &&
+                                   first.tls.expected.empty()
                                ? normalizedBridgeId(first.tls.got)
                                : std::string();
     if (id.empty()) {
-        // Self-signed, another maker's, or no id for a name: the person may
-        // trust a known fingerprint, never on their own.
-        const KnownBridge known = request.known && !request.storedId.empty()
-                                      ? request.known(request.storedId)
-                                      : KnownBridge{};
+        // Self-signed, another maker's, another bridge than discovery named, or
+        // no id for a name: the person may trust a known fingerprint, never on
+        // their own.
+        const std::string knownId = discovered.empty() ? request.storedId : discovered;
+        const KnownBridge known =
+            request.known && !knownId.empty() ? request.known(knownId) : KnownBridge{};
         if (!known.pin.empty() && normalizedFingerprint(known.pin) == first.tls.fingerprint) {
             LinkRequest again = request;
             again.offeredPin = known.pin;
@@ -121,19 +146,7 @@ Attempt tryHttps(const LinkRequest& request, const HttpTransport& transport,
         a.result = refused(second.tls, hostPort);
         return a;
     }
-    const Config c = configOf(second);
-    if (!c.read) return a;
-    if (c.bridgeId != id) {
-        // The certificate names one bridge and the bridge says it is another.
-        TlsRefusal r;
-        r.reason = TlsFailure::wrongBridge;
-        r.expected = c.bridgeId.empty() ? "none reported" : c.bridgeId;
-        r.got = id;
-        r.fingerprint = first.tls.fingerprint;
-        a.result = refused(r, hostPort);
-        return a;
-    }
-    a.result = secureLink(hostPort, c, id, {}, request);
+    a.result = provenLink(hostPort, configOf(second), id, first.tls, request);
     return a;
 }
 

@@ -25,6 +25,9 @@ struct LinkRequest {
     // The id stored beside the address: when it answered securely before,
     // only HTTPS under that id (or its pin) is tried.
     std::string storedId;
+    // The id discovery named for this address: the certificate must carry it
+    // from the first connection on.
+    std::string discoveredId;
     // A fingerprint the user has just chosen to trust (lumora-ctl
     // --trust-fingerprint, the connection pane's offer); it stands for the
     // bridge's proof at the first HTTPS address tried.

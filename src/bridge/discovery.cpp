@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "base/utf8.h"
+#include "bridge/bridge_link.h"
 #include "bridge/fetchers.h"
 #include "bridge/http.h"
 
@@ -114,23 +115,29 @@ std::optional<HueDiscoveryBridgeDetails> decodeHueDiscoveryBridgeDetails(std::st
     return decodeDetails(parsed);
 }
 
-std::optional<std::string> parseHueDiscoveryResponse(std::string_view jsonData) {
+std::optional<FoundBridge> parseHueDiscoveryReply(std::string_view jsonData) {
     Json parsed = Json::parse(jsonData, nullptr, false);
     if (parsed.is_discarded()) return std::nullopt;
-    if (parsed.is_object()) {
-        auto details = decodeDetails(parsed);
-        return details ? fourPartAddress(*details) : std::nullopt;
-    }
+    auto found = [](const Json& element) -> std::optional<FoundBridge> {
+        auto details = decodeDetails(element);
+        if (!details) return std::nullopt;
+        auto ip = fourPartAddress(*details);
+        if (!ip) return std::nullopt;
+        return FoundBridge{*ip, normalizedBridgeId(details->id.value_or(""))};
+    };
+    if (parsed.is_object()) return found(parsed);
     // The live service answers with a list, one entry per bridge it knows behind this
     // network's public address.
     if (parsed.is_array()) {
-        for (const Json& element : parsed) {
-            auto details = decodeDetails(element);
-            if (!details) continue;
-            if (auto ip = fourPartAddress(*details)) return ip;
-        }
+        for (const Json& element : parsed)
+            if (auto bridge = found(element)) return bridge;
     }
     return std::nullopt;
+}
+
+std::optional<std::string> parseHueDiscoveryResponse(std::string_view jsonData) {
+    auto found = parseHueDiscoveryReply(jsonData);
+    return found ? std::optional(found->address) : std::nullopt;
 }
 
 std::string discoveryUrl() {
@@ -192,12 +199,13 @@ void ZeroConf::netServiceBrowserDidFind(DnsSdBrowser& browser, const DnsSdServic
     browser.resolve(service, kResolveTimeout);
 }
 
-void ZeroConf::netServiceDidResolveAddress(DnsSdBrowser&, const DnsSdService&,
+void ZeroConf::netServiceDidResolveAddress(DnsSdBrowser&, const DnsSdService& service,
                                            const std::vector<SocketAddressData>& addresses) {
     if (auto ip = resolveIPv4(addresses)) {
         {
             std::lock_guard lock(mutex_);
             foundIp_ = *ip;
+            foundId_ = normalizedBridgeId(service.bridgeId);
         }
         status_ = resolved;
     } else {
@@ -225,6 +233,11 @@ std::string ZeroConf::foundIp() const {
     return foundIp_;
 }
 
+std::string ZeroConf::foundBridgeId() const {
+    std::lock_guard lock(mutex_);
+    return foundId_;
+}
+
 std::optional<DnsSdService> ZeroConf::service() const {
     std::lock_guard lock(mutex_);
     return service_;
@@ -232,14 +245,14 @@ std::optional<DnsSdService> ZeroConf::service() const {
 
 // ---------------------------------------------------------------------------------------
 
-std::string detectBridge(const DetectBridgeOptions& options) {
+FoundBridge findBridge(const DetectBridgeOptions& options) {
     DetectLog log(options);
     log("[detectBridge] Starting discovery process...");
 
     std::string url = options.webUrl.empty() ? discoveryUrl() : options.webUrl;
-    if (auto ip = parseHueDiscoveryResponse(fetchString(url))) {
-        log(format("[detectBridge] [SUCCESS] Found at: %s", ip->c_str()));
-        return *ip;
+    if (auto found = parseHueDiscoveryReply(fetchString(url))) {
+        log(format("[detectBridge] [SUCCESS] Found at: %s", found->address.c_str()));
+        return *found;
     }
     log("[detectBridge] [FAILED] No bridge found.");
     log("[detectBridge] Trying ZeroConf...");
@@ -260,10 +273,14 @@ std::string detectBridge(const DetectBridgeOptions& options) {
     std::string ip = zeroConf.foundIp();
     if (!ip.empty()) {
         log(format("[detectBridge] [SUCCESS] ZeroConf did it! Hue at: %s", ip.c_str()));
-        return ip;
+        return {ip, zeroConf.foundBridgeId()};
     }
     log("[detectBridge] [FAILED] ZeroConf giving up...");
     return {};
+}
+
+std::string detectBridge(const DetectBridgeOptions& options) {
+    return findBridge(options).address;
 }
 
 }  // namespace lumora

@@ -37,6 +37,18 @@ std::string fetchString(std::string_view address,
 // another JSON type (null counts as absent).
 std::optional<HueDiscoveryBridgeDetails> decodeHueDiscoveryBridgeDetails(std::string_view json);
 
+// A bridge discovery found: its address, and the id the answer named (lower-case
+// 16 hex digits; empty when it named none), which the bridge's certificate must
+// then carry. Made from an address alone as well.
+struct FoundBridge {
+    FoundBridge(std::string address = {}, std::string id = {})
+        : address(std::move(address)), id(std::move(id)) {}
+    std::string address, id;
+};
+
+// The bridge the web stage accepts from a reply, as below, with its id.
+std::optional<FoundBridge> parseHueDiscoveryReply(std::string_view jsonData);
+
 // The address the web stage accepts from a reply: one object, or the first element of a
 // list that is such an object, whose internalipaddress has exactly four dot-separated
 // parts (empty parts count). Returned unchanged.
@@ -84,6 +96,7 @@ class ZeroConf final : public DnsSdDelegate {
 
     long status() const { return status_.load(); }
     std::string foundIp() const;
+    std::string foundBridgeId() const;  // of the resolved service's TXT record
     std::optional<DnsSdService> service() const;
 
   private:
@@ -94,6 +107,7 @@ class ZeroConf final : public DnsSdDelegate {
     std::optional<DnsSdService> service_;  // the first accepted service, being resolved
     std::atomic<long> status_{created};
     std::string foundIp_;
+    std::string foundId_;
 };
 
 struct DetectBridgeOptions {
@@ -113,8 +127,10 @@ struct DetectBridgeOptions {
 inline constexpr int kZeroConfPolls = 20;
 inline constexpr std::chrono::milliseconds kZeroConfPollInterval{500};
 
-// Blocks until discovery ends: the bridge's dotted IPv4 address, or the empty text when
-// both stages found nothing. Never call it on the user-interface thread.
+// Blocks until discovery ends: the bridge's dotted IPv4 address and its id, or
+// an empty address when both stages found nothing. Never call it on the user-interface thread.
+FoundBridge findBridge(const DetectBridgeOptions& options = {});
+// Its address alone.
 std::string detectBridge(const DetectBridgeOptions& options = {});
 
 }  // namespace lumora

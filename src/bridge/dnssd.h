@@ -19,6 +19,7 @@ struct DnsSdService {
     std::string domain;
     int interfaceIndex = -1;  // -1: any
     int protocol = -1;        // the back-end's own protocol code, -1: any
+    std::string bridgeId;     // resolved: the TXT record's "bridgeid", as it was
 };
 
 // One resolved socket address as the system returns it: the bytes of a sockaddr

@@ -295,12 +295,13 @@ int Session::discover() {
     options.stageSink = [this](std::string_view line) { err_ << line << "\n" << std::flush; };
     // The DNS-SD stage alone may take about ten seconds.
     err_ << "Looking for a bridge (this can take up to a minute)...\n";
-    const std::string found = detectBridge(options);
-    if (found.empty()) {
+    const FoundBridge found = findBridge(options);
+    if (found.address.empty()) {
         err_ << "lumora-ctl: no bridge found\n";
         return kBridgeFailed;
     }
-    out_ << found << "\n";
+    out_ << found.address << "\n";
+    if (!found.id.empty()) err_ << "Bridge id " << found.id << "\n";
     return kDone;
 }
 

@@ -410,21 +410,23 @@ void ConfigurationPart::detect() {
         // dispatcher runs the worker and waits for it before going away.
         Dispatcher& dispatcher = settings_.dispatcher();
         auto back = [this, alive = std::weak_ptr<int>(alive_),
-                     dispatcher = &dispatcher](std::string found) {
+                     dispatcher = &dispatcher](FoundBridge found) {
             // One block: the address is in place before the connection starts.
             dispatcher->postUI([this, alive, found = std::move(found)] {
                 if (!alive.lock()) return;
                 detecting_ = false;
-                if (found.empty()) {
+                if (found.address.empty()) {
                     settings_.setConnectionError({ConnectionProblem::unreachable, {}});
+                } else if (actions_.useFound) {
+                    actions_.useFound(found);
                 } else {
-                    settings_.setHueIP(trimmed(found));
+                    settings_.setHueIP(trimmed(found.address));
                     if (actions_.connectToBridge) actions_.connectToBridge();
                 }
                 refresh();
             });
         };
-        dispatcher.postBG([find = actions_.detect, back] { back(find ? find() : std::string()); });
+        dispatcher.postBG([find = actions_.detect, back] { back(find ? find() : FoundBridge()); });
     });
 }
 

@@ -13,6 +13,7 @@
 
 #include "app/app_settings.h"
 #include "base/dispatch.h"
+#include "bridge/discovery.h"
 
 class QButtonGroup;
 class QLabel;
@@ -24,8 +25,11 @@ namespace lumora::prefs {
 
 struct ConnectionActions {
     // Finds the bridge; blocks for up to ~10 s, so the pane calls it on a
-    // worker. Returns the address, empty when none was found.
-    std::function<std::string()> detect;
+    // worker. Returns the address (empty when none was found) and its id.
+    std::function<FoundBridge()> detect;
+    // Takes what detection found and connects; called on the user-interface
+    // thread. Empty: the address goes into the settings and connectToBridge runs.
+    std::function<void(const FoundBridge&)> useFound;
     // Both return at once; called on the user-interface thread.
     std::function<void()> connectToBridge;
     std::function<void()> disconnectBridge;

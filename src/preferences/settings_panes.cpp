@@ -49,6 +49,7 @@ ConnectionActions connectionActions(BridgeController& controller,
                                     std::function<void()> showDebugWindow) {
     ConnectionActions a;
     a.detect = controller.detector();
+    a.useFound = [&controller](const FoundBridge& found) { controller.useFoundBridge(found); };
     a.connectToBridge = [&controller] { controller.connectToBridge(); };
     a.disconnectBridge = [&controller] { controller.disconnectBridge(); };
     a.trustCertificate = [&controller](const std::string& fingerprint) {

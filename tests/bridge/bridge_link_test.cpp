@@ -83,6 +83,33 @@ TEST(BridgeLink, TheIdIsLearnedFromAProvenChainAndMustMatchWhatTheBridgeReports)
     }
 }
 
+TEST(BridgeLink, AnIdDiscoveryNamedIsDemandedFromTheFirstConnection) {
+    // The peer presents a valid chain for kCertName; discovery named `named`.
+    for (const std::string named : {std::string(kId), std::string("001788fffe0000ff")}) {
+        SCOPED_TRACE(named);
+        Peer peer;
+        peer.answer = [&](const HttpRequest& r) {
+            if (r.tls->bridgeId != kId) return refusedFor(TlsFailure::wrongBridge, kCertName);
+            return reply(200, config("BSB002"));
+        };
+        LinkRequest request;
+        request.address = parseBridgeAddress("10.0.0.2");
+        request.discoveredId = named;
+        const LinkResult got = linkToBridge(request, peer.transport());
+        ASSERT_EQ(peer.asked.size(), 1u) << "one connection, under the discovered id";
+        EXPECT_EQ(peer.asked[0].tls->bridgeId, named);
+        if (named == kId) {
+            ASSERT_EQ(got.outcome, LinkOutcome::linked);
+            EXPECT_EQ(got.endpoint.bridgeId, kId);
+        } else {
+            // Another bridge than discovery found is not taken for it.
+            ASSERT_EQ(got.outcome, LinkOutcome::certificateRefused);
+            EXPECT_EQ(got.refusal.reason, TlsFailure::wrongBridge);
+            EXPECT_EQ(got.refusal.got, kCertName);
+        }
+    }
+}
+
 TEST(BridgeLink, PlainHttpOnlyWhereNothingListensForTlsOrTheBridgeIsAFirstGeneration) {
     const struct {
         const char* name;

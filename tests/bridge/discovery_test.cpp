@@ -96,8 +96,9 @@ class FakeNetwork::Browser final : public DnsSdBrowser {
         net_.resolveTimeout = timeout;
         for (const auto& entry : net_.entries) {
             if (entry.service.name != service.name) continue;
+            // Resolved, the service carries its TXT record as the back-end read it.
             if (entry.addresses)
-                delegate_->netServiceDidResolveAddress(*this, service, *entry.addresses);
+                delegate_->netServiceDidResolveAddress(*this, entry.service, *entry.addresses);
             else
                 delegate_->netServiceDidNotResolve(*this, service);
             return;
@@ -131,8 +132,8 @@ void FakeNetwork::announce() {
     if (live) live->announce();
 }
 
-DnsSdService service(const std::string& name) {
-    return {name, "_hue._tcp.", "local.", 2, 0};
+DnsSdService service(const std::string& name, const std::string& bridgeId = {}) {
+    return {name, "_hue._tcp.", "local.", 2, 0, bridgeId};
 }
 
 // ---------------------------------------------------------------------------------------
@@ -180,6 +181,24 @@ TEST(ParseHueDiscoveryResponse, AcceptsAFourPartAddressOfAWellTypedReplyOrTheFir
         EXPECT_EQ(parseHueDiscoveryResponse(c.reply), c.expected) << c.reply;
 }
 
+TEST(ParseHueDiscoveryReply, KeepsTheIdOfTheBridgeItTakesWhenItIsOne) {
+    const struct {
+        const char* reply;
+        const char* id;
+    } cases[] = {
+        {R"([{"id":"x"},{"id":"001788FFFE2D3081","internalipaddress":"192.168.1.2"}])",
+         "001788fffe2d3081"},
+        {R"({"id":"not an id","internalipaddress":"192.168.1.2"})", ""},
+        {R"({"internalipaddress":"192.168.1.2"})", ""},
+    };
+    for (const auto& c : cases) {
+        const auto found = parseHueDiscoveryReply(c.reply);
+        ASSERT_TRUE(found) << c.reply;
+        EXPECT_EQ(found->address, "192.168.1.2");
+        EXPECT_EQ(found->id, c.id) << c.reply;
+    }
+}
+
 TEST(DecodeHueDiscoveryBridgeDetails, ReadsEveryMember) {
     auto details =
         decodeHueDiscoveryBridgeDetails(R"({"id":"x","internalipaddress":"1.2.3.4","port":443})");
@@ -222,7 +241,8 @@ TEST(ResolveIPv4, PicksTheFirstIPv4RecordInOrder) {
 TEST(ZeroConf, BrowsesForTheServiceAndResolvesTheFirstPhilipsBridgeOnly) {
     FakeNetwork net;
     net.entries = {{service("Hue Bridge - 2D3081"), addrs(ipv4("10.0.0.4"))},
-                   {service("Philips Hue - AAAAAA"), addrs(ipv6("fe80::2"), ipv4("10.0.0.5"))},
+                   {service("Philips Hue - AAAAAA", "001788FFFE2D3081"),
+                    addrs(ipv6("fe80::2"), ipv4("10.0.0.5"))},
                    {service("Philips Hue - BBBBBB"), addrs(ipv4("10.0.0.6"))}};
     ZeroConf zeroConf(net.factory());
     EXPECT_EQ(zeroConf.status(), 0);
@@ -241,6 +261,7 @@ TEST(ZeroConf, BrowsesForTheServiceAndResolvesTheFirstPhilipsBridgeOnly) {
     EXPECT_EQ(net.resolveTimeout, 3s);
     EXPECT_EQ(zeroConf.status(), 200);
     EXPECT_EQ(zeroConf.foundIp(), "10.0.0.5");
+    EXPECT_EQ(zeroConf.foundBridgeId(), "001788fffe2d3081") << "from its TXT record";
     ASSERT_TRUE(zeroConf.service());
     EXPECT_EQ(zeroConf.service()->name, "Philips Hue - AAAAAA");
 }

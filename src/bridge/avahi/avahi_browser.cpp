@@ -3,6 +3,8 @@
 #include <avahi-client/client.h>
 #include <avahi-client/lookup.h>
 #include <avahi-common/error.h>
+#include <avahi-common/malloc.h>
+#include <avahi-common/strlst.h>
 #include <avahi-common/thread-watch.h>
 #include <avahi-common/timeval.h>
 #include <netinet/in.h>
@@ -274,17 +276,30 @@ void AvahiBrowser::resolveCallback(AvahiServiceResolver* resolver, AvahiIfIndex 
                                    AvahiProtocol, AvahiResolverEvent event, const char*,
                                    const char*, const char*, const char*,
                                    const AvahiAddress* address, std::uint16_t port,
-                                   AvahiStringList*, AvahiLookupResultFlags, void* userdata) {
+                                   AvahiStringList* txt, AvahiLookupResultFlags, void* userdata) {
     CallbackScope scope;
     auto* resolve = static_cast<Resolve*>(userdata);
     std::erase(resolve->pending, resolver);
-    avahi_service_resolver_free(resolver);
     bool haveIPv4 = false;
+    if (event == AVAHI_RESOLVER_FOUND && txt) {
+        // The bridge's id, which its certificate must then name.
+        if (AvahiStringList* entry = avahi_string_list_find(txt, "bridgeid")) {
+            char* key = nullptr;
+            char* value = nullptr;
+            std::size_t size = 0;
+            if (avahi_string_list_get_pair(entry, &key, &value, &size) == 0 && value)
+                resolve->service.bridgeId.assign(value, std::min<std::size_t>(size, 64));
+            avahi_free(key);
+            avahi_free(value);
+        }
+    }
     if (event == AVAHI_RESOLVER_FOUND && address) {
         SocketAddressData data = toSocketAddress(*address, port, interfaceIndex);
         if (!data.empty()) resolve->addresses.push_back(std::move(data));
         haveIPv4 = address->proto == AVAHI_PROTO_INET;
     }
+    // The address and the text above belong to the resolver.
+    avahi_service_resolver_free(resolver);
     // An IPv4 address is all discovery uses, so it need not wait for the IPv6 lookup.
     if (haveIPv4 || resolve->pending.empty()) resolve->owner->finish(resolve);
 }
