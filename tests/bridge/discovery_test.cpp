@@ -135,8 +135,6 @@ DnsSdService service(const std::string& name) {
     return {name, "_hue._tcp.", "local.", 2, 0};
 }
 
-// ---------------------------------------------------------------------------------------
-
 TEST(ParseHueDiscoveryResponse, AcceptsAFourPartAddressOfAWellTypedReplyOrTheFirstInAList) {
     struct Case {
         const char* reply;
@@ -217,8 +215,6 @@ TEST(ResolveIPv4, PicksTheFirstIPv4RecordInOrder) {
     EXPECT_EQ(ZeroConf::resolveIPv4({longRecord}), "10.1.2.3");
 }
 
-// ---------------------------------------------------------------------------------------
-
 TEST(ZeroConf, BrowsesForTheServiceAndResolvesTheFirstPhilipsBridgeOnly) {
     FakeNetwork net;
     net.entries = {{service("Hue Bridge - 2D3081"), addrs(ipv4("10.0.0.4"))},
@@ -277,8 +273,6 @@ TEST(ZeroConf, OtherServicesAndFailedResolutionsLeaveItSearching) {
         }
     }
 }
-
-// ---------------------------------------------------------------------------------------
 
 struct DetectRun {
     std::string result;
