@@ -136,8 +136,6 @@ DnsSdService service(const std::string& name, const std::string& bridgeId = {}) 
     return {name, "_hue._tcp.", "local.", 2, 0, bridgeId};
 }
 
-// ---------------------------------------------------------------------------------------
-
 TEST(ParseHueDiscoveryResponse, AcceptsAFourPartAddressOfAWellTypedReplyOrTheFirstInAList) {
     struct Case {
         const char* reply;
@@ -236,8 +234,6 @@ TEST(ResolveIPv4, PicksTheFirstIPv4RecordInOrder) {
     EXPECT_EQ(ZeroConf::resolveIPv4({longRecord}), "10.1.2.3");
 }
 
-// ---------------------------------------------------------------------------------------
-
 TEST(ZeroConf, BrowsesForTheServiceAndResolvesTheFirstPhilipsBridgeOnly) {
     FakeNetwork net;
     net.entries = {{service("Hue Bridge - 2D3081"), addrs(ipv4("10.0.0.4"))},
@@ -298,8 +294,6 @@ TEST(ZeroConf, OtherServicesAndFailedResolutionsLeaveItSearching) {
         }
     }
 }
-
-// ---------------------------------------------------------------------------------------
 
 struct DetectRun {
     std::string result;

@@ -13,11 +13,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// LUMORA_DISCOVERY_URL for one test.
-struct DiscoveryUrlOverride : ScopedEnv {
-    explicit DiscoveryUrlOverride(const std::string& url) : ScopedEnv(kDiscoveryUrlVariable, url) {}
-};
-
 class DiscoveryWeb : public testing::Test {
   protected:
     void SetUp() override {
@@ -54,7 +49,7 @@ class DiscoveryWeb : public testing::Test {
 };
 
 TEST_F(DiscoveryWeb, FindsTheSimulatorWithoutStartingDnsSd) {
-    DiscoveryUrlOverride url(sim.baseUrl() + "/discovery");
+    ScopedEnv url(kDiscoveryUrlVariable, sim.baseUrl() + "/discovery");
     std::string ip = detectBridge(options());
 
     EXPECT_EQ(ip, "127.0.0.1");
@@ -77,7 +72,7 @@ TEST_F(DiscoveryWeb, UnusableRepliesFallThroughToDnsSd) {
         if (address == deadPort) sim.stop();
         lines.clear();
         browsersMade = sleeps = 0;
-        DiscoveryUrlOverride url(address);
+        ScopedEnv url(kDiscoveryUrlVariable, address);
         EXPECT_EQ(detectBridge(options()), "") << address;
         EXPECT_EQ(browsersMade, 2) << address;
         EXPECT_EQ(sleeps, 20) << address;

@@ -5,9 +5,9 @@ target_link_libraries(lumora-discover-probe PRIVATE lumora_platform)
 
 add_executable(lumora_avahi_tests
   ${CMAKE_CURRENT_LIST_DIR}/avahi_namespace_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/avahi_process.cpp
 )
-target_link_libraries(lumora_avahi_tests PRIVATE lumora_platform lumora_sim GTest::gtest_main)
+target_link_libraries(lumora_avahi_tests PRIVATE lumora_desktop_support lumora_platform lumora_sim
+  GTest::gtest_main)
 target_compile_definitions(lumora_avahi_tests PRIVATE
   LUMORA_BRIDGE_SIM="$<TARGET_FILE:lumora-bridge-sim>"
   LUMORA_DISCOVER_PROBE="$<TARGET_FILE:lumora-discover-probe>"

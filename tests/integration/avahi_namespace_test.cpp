@@ -4,30 +4,59 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <thread>
 
-#include "avahi_process.h"
 #include "simulator/sim_server.h"
+#include "support/child_process.h"
+#include "support/x11_support.h"  // findProgram
 
 namespace lumora {
 namespace {
 
 using namespace std::chrono_literals;
-using proc::Process;
-using proc::SpawnOptions;
+using testing::ChildProcess;
 
 constexpr const char* kPrefix = "lumora-disc-";
 constexpr const char* kSubnet = "10.231.77.";
+const std::vector<std::string> kEnv = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+
+// PATH, then the sbin folders a root shell would have.
+std::string tool(const std::string& name) {
+    for (const std::string& found : {testing::findProgram(name), "/usr/sbin/" + name})
+        if (!found.empty() && access(found.c_str(), X_OK) == 0) return found;
+    return {};
+}
+
+// Everything a child wrote so far, line by line.
+std::string text(const ChildProcess& child) {
+    std::string all;
+    for (const auto& line : child.lines()) all += line + "\n";
+    return all;
+}
+
+// Runs a program to its end; its output (or why it did not run) in `output`.
+int run(const std::vector<std::string>& argv, std::string* output = nullptr) {
+    std::vector<std::string> merged = {"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh"};
+    merged.insert(merged.end(), argv.begin(), argv.end());
+    std::string error;
+    auto child = ChildProcess::start({argv[0], merged, kEnv, "/dev/null"}, &error);
+    if (!child) {
+        if (output) *output = error;
+        return -1;
+    }
+    const int status = child->waitExit(10s).value_or(-1);
+    child->waitLine([](const std::string&) { return false; }, 1s);  // the rest of its output
+    if (output) *output = text(*child);
+    return status;
+}
 
 // Entries of `folder` named after a process that is gone.
 std::vector<std::string> staleEntries(const std::string& folder, const std::regex& pattern) {
@@ -49,8 +78,7 @@ std::vector<std::string> staleEntries(const std::string& folder, const std::rege
 void deleteStaleRuns(const std::string& ip) {
     for (const auto& path :
          staleEntries("/run/netns", std::regex(std::string(kPrefix) + "([0-9]+)-[ab]")))
-        proc::runProgram({ip, "netns", "del", std::filesystem::path(path).filename().string()},
-                         nullptr);
+        run({ip, "netns", "del", std::filesystem::path(path).filename().string()});
     for (const auto& path : staleEntries("/tmp", std::regex("lumora-avahi-([0-9]+)-.*"))) {
         std::error_code error;
         std::filesystem::remove_all(path, error);
@@ -85,18 +113,38 @@ std::string avahiConfig(const std::string& hostName, const std::string& interfac
            "[reflector]\nenable-reflector=no\n";
 }
 
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
 // One side: a namespace with its end of the veth pair, its bus and its Avahi daemon.
 struct Side {
+    std::string ip;
     std::string netns;
     std::string interface;
     std::string address;
     std::string folder;
     std::string busAddress;
-    std::unique_ptr<Process> bus;
-    std::unique_ptr<Process> avahi;
+    std::unique_ptr<ChildProcess> bus;
+    std::unique_ptr<ChildProcess> avahi;
 
     std::vector<std::string> env() const {
-        return {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "DBUS_SYSTEM_BUS_ADDRESS=" + busAddress};
+        return {kEnv[0], "DBUS_SYSTEM_BUS_ADDRESS=" + busAddress};
+    }
+    // `argv` inside the namespace, its standard error on its output; `mounts`
+    // (shell commands) are made in a mount namespace of its own.
+    std::unique_ptr<ChildProcess> start(const std::string& name, std::vector<std::string> argv,
+                                        std::vector<std::string> extraEnv = {},
+                                        const std::string& mounts = "") const {
+        argv.insert(argv.begin(), {ip, "netns", "exec", netns, "/bin/sh", "-c",
+                                   mounts + "exec \"$@\" 2>&1", "sh"});
+        std::vector<std::string> environment = env();
+        environment.insert(environment.end(), extraEnv.begin(), extraEnv.end());
+        std::string error;
+        auto child =
+            ChildProcess::start({name, argv, environment, folder + "/" + name + ".log"}, &error);
+        EXPECT_TRUE(child) << error;
+        return child;
     }
 };
 
@@ -105,15 +153,12 @@ class AvahiNamespaces : public ::testing::Test {
     void SetUp() override {
         started_ = std::chrono::steady_clock::now();
         if (geteuid() != 0) GTEST_SKIP() << "creating network namespaces needs root";
-        struct Tool {
-            const char* name;
-            std::string* path;
-        };
-        for (Tool tool :
-             {Tool{"ip", &ip_}, Tool{"dbus-daemon", &dbusDaemon_},
-              Tool{"avahi-daemon", &avahiDaemon_}, Tool{"avahi-browse", &avahiBrowse_}}) {
-            *tool.path = proc::findProgram(tool.name);
-            if (tool.path->empty()) GTEST_SKIP() << tool.name << " is not installed";
+        for (auto [name, path] : {std::pair{"ip", &ip_},
+                                  {"dbus-daemon", &dbusDaemon_},
+                                  {"avahi-daemon", &avahiDaemon_},
+                                  {"avahi-browse", &avahiBrowse_}}) {
+            *path = tool(name);
+            if (path->empty()) GTEST_SKIP() << name << " is not installed";
         }
         deleteStaleRuns(ip_);
 
@@ -122,6 +167,7 @@ class AvahiNamespaces : public ::testing::Test {
         ASSERT_NE(mkdtemp(folder.data()), nullptr);
         folder_ = folder;
 
+        a_.ip = b_.ip = ip_;
         a_.netns = kPrefix + id + "-a";
         b_.netns = kPrefix + id + "-b";
         a_.interface = "lda" + id;
@@ -130,10 +176,10 @@ class AvahiNamespaces : public ::testing::Test {
         b_.address = std::string(kSubnet) + "2";
 
         std::string output;
-        if (proc::runProgram({ip_, "netns", "add", a_.netns}, &output) != 0)
+        if (run({ip_, "netns", "add", a_.netns}, &output) != 0)
             GTEST_SKIP() << "cannot create a network namespace: " << output;
         madeA_ = true;
-        ASSERT_EQ(proc::runProgram({ip_, "netns", "add", b_.netns}, &output), 0) << output;
+        ASSERT_EQ(run({ip_, "netns", "add", b_.netns}, &output), 0) << output;
         madeB_ = true;
         // The pair is born inside the namespaces, so it never shows on the host.
         const std::vector<std::vector<std::string>> wiring = {
@@ -147,64 +193,57 @@ class AvahiNamespaces : public ::testing::Test {
             {ip_, "-n", b_.netns, "link", "set", b_.interface, "up"},
         };
         for (const auto& command : wiring)
-            ASSERT_EQ(proc::runProgram(command, &output), 0) << command[3] << ": " << output;
+            ASSERT_EQ(run(command, &output), 0) << command[3] << ": " << output;
 
         // Both daemons probe their host names at the same time.
         for (Side* side : {&a_, &b_}) startSide(*side);
-        for (Side* side : {&a_, &b_})
-            ASSERT_TRUE(proc::waitForText(side->folder + "/avahi.log", "Server startup complete",
-                                          side->avahi.get(), 10s))
-                << proc::readFile(side->folder + "/avahi.log");
+        for (Side* side : {&a_, &b_}) {
+            ASSERT_TRUE(side->avahi);
+            ASSERT_TRUE(side->avahi->waitLine(
+                [](const std::string& l) { return l.find("Server startup complete") != l.npos; },
+                10s))
+                << text(*side->avahi);
+        }
     }
 
     void startSide(Side& side) {
-        side.folder = folder_ + "/" + side.netns.substr(side.netns.size() - 1);
+        const std::string letter = side.netns.substr(side.netns.size() - 1);
+        side.folder = folder_ + "/" + letter;
         std::filesystem::create_directories(side.folder + "/run/avahi-daemon");
         std::filesystem::create_directories(side.folder + "/services");
         std::string socket = side.folder + "/bus";
         side.busAddress = "unix:path=" + socket;
-        proc::writeFile(side.folder + "/bus.conf", busConfig(socket));
-        proc::writeFile(side.folder + "/avahi.conf",
-                        avahiConfig("lumora-" + side.netns.substr(side.netns.size() - 1) + "-" +
-                                        std::to_string(getpid()),
-                                    side.interface));
+        writeFile(side.folder + "/bus.conf", busConfig(socket));
+        writeFile(side.folder + "/avahi.conf",
+                  avahiConfig("lumora-" + letter + "-" + std::to_string(getpid()), side.interface));
 
         std::string error;
-        SpawnOptions bus;
-        bus.argv = {dbusDaemon_, "--nofork", "--nopidfile",
-                    "--config-file=" + side.folder + "/bus.conf"};
-        bus.env = side.env();
-        bus.logPath = side.folder + "/bus.log";
-        side.bus = Process::spawn(bus, &error);
+        side.bus = ChildProcess::start({"bus",
+                                        {dbusDaemon_, "--nofork", "--nopidfile", "--print-address",
+                                         "--config-file=" + side.folder + "/bus.conf"},
+                                        side.env(),
+                                        side.folder + "/bus.log"},
+                                       &error);
         ASSERT_TRUE(side.bus) << error;
-        auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (access(socket.c_str(), F_OK) != 0 && side.bus->running() &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_EQ(access(socket.c_str(), F_OK), 0) << proc::readFile(bus.logPath);
+        ASSERT_TRUE(side.bus->waitLine("unix:", 5s)) << side.bus->stderrText();
 
         // Its pid file and socket paths are fixed under /run, and its static services
         // folder is the host's: both are covered by folders of this test's own.
-        SpawnOptions avahi;
-        avahi.argv = {avahiDaemon_,     "-f",          side.folder + "/avahi.conf", "--no-chroot",
-                      "--no-drop-root", "--no-rlimits"};
-        avahi.env = side.env();
-        avahi.logPath = side.folder + "/avahi.log";
-        avahi.netns = side.netns;
-        avahi.binds = {{side.folder + "/run", "/run"}};
+        std::string mounts = "mount --bind " + side.folder + "/run /run && ";
         if (std::filesystem::is_directory("/etc/avahi/services"))
-            avahi.binds.emplace_back(side.folder + "/services", "/etc/avahi/services");
-        side.avahi = Process::spawn(avahi, &error);
-        ASSERT_TRUE(side.avahi) << error;
+            mounts += "mount --bind " + side.folder + "/services /etc/avahi/services && ";
+        side.avahi = side.start("avahi",
+                                {avahiDaemon_, "-f", side.folder + "/avahi.conf", "--no-chroot",
+                                 "--no-drop-root", "--no-rlimits"},
+                                {}, mounts);
     }
 
     void TearDown() override {
         for (auto* p : {&probe_, &sim_, &a_.avahi, &b_.avahi, &a_.bus, &b_.bus}) p->reset();
         // Deleting a namespace takes its end of the veth pair, and so the pair, with it.
-        if (madeA_) proc::runProgram({ip_, "netns", "del", a_.netns}, nullptr);
-        if (madeB_) proc::runProgram({ip_, "netns", "del", b_.netns}, nullptr);
-        if (!folder_.empty() && !HasFailure()) std::filesystem::remove_all(folder_);
-        if (HasFailure()) std::cout << "logs kept in " << folder_ << std::endl;
+        if (madeA_) run({ip_, "netns", "del", a_.netns});
+        if (madeB_) run({ip_, "netns", "del", b_.netns});
+        if (!folder_.empty()) std::filesystem::remove_all(folder_);
     }
 
     std::chrono::steady_clock::time_point started_;
@@ -212,7 +251,7 @@ class AvahiNamespaces : public ::testing::Test {
     std::string folder_;
     Side a_, b_;
     bool madeA_ = false, madeB_ = false;
-    std::unique_ptr<Process> sim_, probe_;
+    std::unique_ptr<ChildProcess> sim_, probe_;
 };
 
 TEST_F(AvahiNamespaces, DetectBridgeFindsTheAdvertisingSimulatorInTheOtherNamespace) {
@@ -223,41 +262,32 @@ TEST_F(AvahiNamespaces, DetectBridgeFindsTheAdvertisingSimulatorInTheOtherNamesp
     std::transform(lowerId.begin(), lowerId.end(), lowerId.begin(), ::tolower);
 
     // The simulator and the probe start together: the probe is already browsing when
-    // the bridge announces itself.
-    std::string error;
-    SpawnOptions sim;
-    sim.argv = {LUMORA_BRIDGE_SIM, "--bind", a_.address, "--port", "0", "--advertise"};
-    sim.env = a_.env();
-    sim.logPath = a_.folder + "/sim.log";
-    sim.netns = a_.netns;
-    sim_ = Process::spawn(sim, &error);
-    ASSERT_TRUE(sim_) << error;
-
-    // The web stage is pointed at loopback inside the namespace, where nothing answers.
+    // the bridge announces itself. The web stage is pointed at loopback inside the
+    // namespace, where nothing answers.
+    sim_ = a_.start("sim", {LUMORA_BRIDGE_SIM, "--bind", a_.address, "--port", "0", "--advertise"});
+    ASSERT_TRUE(sim_);
     auto probeStarted = std::chrono::steady_clock::now();
-    SpawnOptions probe;
-    probe.argv = {LUMORA_DISCOVER_PROBE, "--resolve"};
-    probe.env = b_.env();
-    probe.env.push_back("LUMORA_DISCOVERY_URL=http://127.0.0.1:9/");
-    probe.logPath = b_.folder + "/probe.log";
-    probe.netns = b_.netns;
-    probe_ = Process::spawn(probe, &error);
-    ASSERT_TRUE(probe_) << error;
-    auto status = probe_->wait(30s);
+    probe_ = b_.start("probe", {LUMORA_DISCOVER_PROBE, "--resolve"},
+                      {"LUMORA_DISCOVERY_URL=http://127.0.0.1:9/"});
+    ASSERT_TRUE(probe_);
+    auto status = probe_->waitExit(30s);
     auto probeTime = std::chrono::steady_clock::now() - probeStarted;
+    probe_->waitLine([](const std::string&) { return false; }, 1s);  // the rest of its output
 
-    std::string simLog = proc::readFile(sim.logPath);
+    auto published = sim_->waitLine(
+        [](const std::string& l) { return l.find("advertise: published") != l.npos; }, 5s);
     std::smatch match;
-    ASSERT_TRUE(std::regex_search(
-        simLog, match,
-        std::regex("advertise: published \"([^\"]+)\" \\(_hue._tcp, port ([0-9]+)\\)")))
-        << simLog << proc::readFile(a_.folder + "/avahi.log");
+    ASSERT_TRUE(published &&
+                std::regex_search(
+                    *published, match,
+                    std::regex("advertise: published \"([^\"]+)\" \\(_hue._tcp, port ([0-9]+)\\)")))
+        << text(*sim_) << text(*a_.avahi);
     EXPECT_EQ(match[1], "Philips Hue - " + upperTail);
     std::string port = match[2];
-    ASSERT_NE(simLog.find("listening on " + a_.address + ":" + port + "\n"), std::string::npos)
-        << simLog;
+    EXPECT_NE(text(*sim_).find("listening on " + a_.address + ":" + port + "\n"), std::string::npos)
+        << text(*sim_);
 
-    std::string probeLog = proc::readFile(probe.logPath);
+    std::string probeLog = text(*probe_);
     ASSERT_TRUE(status) << "the probe did not end\n" << probeLog;
     EXPECT_EQ(*status, 0) << probeLog;
     EXPECT_NE(probeLog.find("RESULT " + a_.address + "\n"), std::string::npos) << probeLog;
@@ -271,16 +301,11 @@ TEST_F(AvahiNamespaces, DetectBridgeFindsTheAdvertisingSimulatorInTheOtherNamesp
         << probeLog;
 
     // The TXT records, read with the daemon's own tool from the browsing side's cache.
-    SpawnOptions browse;
-    browse.argv = {avahiBrowse_, "--parsable", "--resolve", "_hue._tcp"};
-    browse.env = b_.env();
-    browse.logPath = b_.folder + "/browse.log";
-    browse.netns = b_.netns;
-    auto browser = Process::spawn(browse, &error);
-    ASSERT_TRUE(browser) << error;
-    EXPECT_TRUE(proc::waitForText(browse.logPath, "\n=;", browser.get(), 10s));
+    auto browser = b_.start("browse", {avahiBrowse_, "--parsable", "--resolve", "_hue._tcp"});
+    ASSERT_TRUE(browser);
+    EXPECT_TRUE(browser->waitLine("=;", 10s));
     browser->terminate();
-    std::string browsed = proc::readFile(browse.logPath);
+    std::string browsed = text(*browser);
     // The daemons also publish the link-local IPv6 address over IPv4, so the tool may
     // show either address.
     EXPECT_NE(browsed.find(";" + port + ";\""), std::string::npos) << browsed;

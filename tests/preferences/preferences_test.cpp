@@ -37,8 +37,6 @@ void click(QWidget* w) {
     QCoreApplication::processEvents();
 }
 
-// ---- The window ------------------------------------------------------------------------
-
 class WindowTest : public ::testing::Test {
   protected:
     // A pane of a given height that counts how often it was made.
@@ -143,8 +141,6 @@ TEST_F(WindowTest, TheFrameIsRememberedAcrossWindowsButNotRestoredOffScreen) {
     w.show();
     EXPECT_TRUE(QGuiApplication::primaryScreen()->geometry().contains(w.pos())) << w.pos().x();
 }
-
-// ---- Advanced ----------------------------------------------------------------------------
 
 class AdvancedTest : public ControllerFixture {
   protected:
@@ -252,8 +248,6 @@ TEST_F(AdvancedTest, SupportButtonsOpenBundledPagesThatExist) {
     }
 }
 
-// ---- Lights ------------------------------------------------------------------------------
-
 class LightsTest : public ControllerFixture {
   protected:
     static HueLight named(const std::string& id, const std::string& name, const std::string& uid) {
@@ -351,8 +345,6 @@ TEST_F(LightsTest, ThePaneKeepsTheCopyItWasMadeWith) {
     EXPECT_EQ(p->selector()->list()->count(), 1);
     EXPECT_EQ(pane()->selector()->list()->count(), 2);
 }
-
-// ---- Information ---------------------------------------------------------------------
 
 TEST(InformationAddress, SecondsSince2001InShortestFormWithAFractionAndTheVersion) {
     using namespace std::chrono;
