@@ -290,7 +290,8 @@ TEST_F(AvahiNamespaces, DetectBridgeFindsTheAdvertisingSimulatorInTheOtherNamesp
     std::string probeLog = text(*probe_);
     ASSERT_TRUE(status) << "the probe did not end\n" << probeLog;
     EXPECT_EQ(*status, 0) << probeLog;
-    EXPECT_NE(probeLog.find("RESULT " + a_.address + "\n"), std::string::npos) << probeLog;
+    EXPECT_NE(probeLog.find("RESULT " + a_.address + "\nID " + lowerId + "\n"), std::string::npos)
+        << probeLog;
     EXPECT_NE(
         probeLog.find("stage: [detectBridge] [SUCCESS] ZeroConf did it! Hue at: " + a_.address),
         std::string::npos)

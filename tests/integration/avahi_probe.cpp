@@ -1,7 +1,8 @@
 // lumora-discover-probe: runs bridge discovery on the real Avahi back-end and reports
 // what it found, for the namespace test to start inside the browsing side's namespace.
 //
-//   lumora-discover-probe            detectBridge(); prints "RESULT <ip>" (empty when none)
+//   lumora-discover-probe            findBridge(); prints "RESULT <ip>" (empty when none), then
+//                                    "ID <bridge id>" (empty when its record named none)
 //   lumora-discover-probe --resolve  also browses once more and prints the first service's
 //                                    "SERVICE <name>|<ip>:<port>" as the back-end resolved it
 //
@@ -89,8 +90,8 @@ int main(int argc, char** argv) {
     lumora::DetectBridgeOptions options;
     options.browserFactory = [] { return lumora::makeAvahiBrowser(); };
     options.stageSink = [](std::string_view line) { std::cerr << "stage: " << line << std::endl; };
-    std::string ip = lumora::detectBridge(options);
-    std::cout << "RESULT " << ip << std::endl;
+    const lumora::FoundBridge found = lumora::findBridge(options);
+    std::cout << "RESULT " << found.address << "\nID " << found.id << std::endl;
 
     if (resolve) {
         FirstService first;
@@ -99,5 +100,5 @@ int main(int argc, char** argv) {
         browser->browse(lumora::ZeroConf::kServiceType, "");
         std::cout << "SERVICE " << first.wait(5s) << std::endl;
     }
-    return ip.empty() ? 1 : 0;
+    return found.address.empty() ? 1 : 0;
 }
