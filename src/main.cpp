@@ -18,6 +18,7 @@
 #include "app/linux/run_script.h"
 #include "app/qt/qt_executor.h"
 #include "bridge/avahi/avahi_browser.h"
+#include "control/control_interface.h"
 #include "panel/qt_shell.h"
 #include "preferences/settings_panes.h"
 #include "preferences/site_pages.h"
@@ -172,9 +173,22 @@ int main(int argc, char** argv) {
         preferences->show();
     };
     lumora::panel::QtShell shell(controller, hotkeys, std::move(options));
+    using Click = lumora::panel::QtShell::Click;
+    lumora::ControlInterface control(controller, hotkeys,
+                                     {[&shell] { shell.togglePopover(Click::left); },
+                                      [&shell] {
+                                          if (!shell.isPanelShown())
+                                              shell.togglePopover(Click::left);
+                                      },
+                                      [&shell] { shell.closePanel(); }});
 
-    QTimer::singleShot(0, &app, [&shell, started] {
+    QTimer::singleShot(0, &app, [&shell, &control, started] {
         shell.applicationDidFinishLaunching();
+        // Once the panel exists, so a call never finds it missing.
+        QString why;
+        if (!control.publish(QDBusConnection::sessionBus(), &why))
+            std::fprintf(stderr, "lumora: not reachable for lumora-ctl on the session bus: %s\n",
+                         qPrintable(why));
         if (qEnvironmentVariableIsSet("LUMORA_TRACE_TIMES")) {
             std::fprintf(stderr, "lumora: event loop running %.1f ms after start (t=%.3f)\n",
                          monotonicMs() - started, monotonicMs());

@@ -90,6 +90,9 @@ RULES = {
     # Global shortcuts through the desktop portal: the core's shortcut module
     # over Qt D-Bus, beside the X11 service rather than on it.
     "shortcuts/portal": (CORE + ["shortcuts/portal"], ["std", "Qt"]),
+    # The tray program on the session bus: Qt D-Bus over the core's controller
+    # and hotkey actions; the panel reaches it only through what main hands in.
+    "control": (CORE + ["control"], ["std", "Qt"]),
     "ui": (SHELL_BELOW, ["std", "Qt"]),
     "panel": (SHELL_BELOW + ["panel", "panel/views"], ["std", "Qt", "X11"]),
     "panel/views": (SHELL_BELOW + ["panel", "panel/views"], ["std", "Qt"]),
@@ -97,8 +100,8 @@ RULES = {
     # The web view plugin links nothing of ours: the interface header only.
     "preferences/webview": (["preferences"], ["std", "Qt"]),
     # lumora's main: it puts the program together.
-    "": (SHELL_BELOW + ["app/demo", "panel", "panel/views", "preferences", "simulator"],
-         ["std", "json", "Qt"]),
+    "": (SHELL_BELOW + ["app/demo", "control", "panel", "panel/views", "preferences",
+                        "simulator"], ["std", "json", "Qt"]),
     # The simulated bridge shares no code with the client.
     "simulator": (["simulator"], ["std", "json", "http", "tls", "Avahi"]),
 }
