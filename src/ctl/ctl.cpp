@@ -23,6 +23,7 @@
 #include "bridge/discovery.h"
 #include "bridge/fetchers.h"
 #include "bridge/pairing.h"
+#include "ctl/actions.h"
 #include "ctl/names_cache.h"
 #include "ctl/targets.h"
 
@@ -37,10 +38,6 @@ struct Options {
     std::optional<std::int64_t> in;
     bool demo = false, json = false, help = false;
     std::vector<std::string> words;
-};
-
-struct UsageError {
-    std::string message;
 };
 
 // An address as typed (its hostPort "" for none), or a usage error that says
@@ -171,6 +168,8 @@ class Session {
     int list(const std::string& what);
     int status();
     int command(const std::vector<std::string>& words);
+    // Reads, hands the controller to `act`, then waits for the queue.
+    int act(const std::function<void(BridgeController&)>& act);
 
   private:
     int requireBridge();
@@ -180,6 +179,7 @@ class Session {
     int read(bool scenes);
     void rememberNames(bool scenes);
     int drain();
+    void makeController();
     void report(const HueLight* light, const HueGroup* group);
 
     const Options& opts_;
@@ -516,27 +516,14 @@ void Session::report(const HueLight* light, const HueGroup* group) {
     }
 }
 
-int Session::command(const std::vector<std::string>& words) {
-    const std::string& verb = words[0];
-    const bool needsValue = verb == "bri" || verb == "hue" || verb == "ct";
-    const bool needsTarget = needsValue || verb == "on" || verb == "off" || verb == "scene";
-    const size_t expected = needsValue ? 3 : needsTarget ? 2 : 1;
-    if (words.size() != expected)
-        throw UsageError{verb + (needsValue    ? " takes a target and a value"
-                                 : needsTarget ? " takes one target"
-                                               : " takes no argument")};
-    std::int64_t value = 0;
-    if (needsValue) {
-        auto v = number(words[2]);
-        const std::int64_t lo = verb == "ct" ? 153 : 0;
-        const std::int64_t hi = verb == "bri" ? 255 : verb == "hue" ? 65535 : 500;
-        if (!v || *v < lo || *v > hi)
-            throw UsageError{verb + " takes a whole number from " + std::to_string(lo) + " to " +
-                             std::to_string(hi)};
-        value = *v;
-    }
+int Session::act(const std::function<void(BridgeController&)>& act) {
+    if (int rc = read(false)) return rc;
+    makeController();
+    act(*controller_);
+    return drain();
+}
 
-    if (int rc = read(verb == "scene")) return rc;
+void Session::makeController() {
     Services services = servicesWith(loop_, store_);
     services.console = console_;
     services.bridgeAnchors = anchors_;
@@ -564,6 +551,30 @@ int Session::command(const std::vector<std::string>& words) {
     s.setLights(lights_);
     s.setGroups(groups_);
     s.setScenes(scenes_);
+}
+
+int Session::command(const std::vector<std::string>& words) {
+    const std::string& verb = words[0];
+    const bool needsValue = verb == "bri" || verb == "hue" || verb == "ct";
+    const bool needsTarget = needsValue || verb == "on" || verb == "off" || verb == "scene";
+    const size_t expected = needsValue ? 3 : needsTarget ? 2 : 1;
+    if (words.size() != expected)
+        throw UsageError{verb + (needsValue    ? " takes a target and a value"
+                                 : needsTarget ? " takes one target"
+                                               : " takes no argument")};
+    std::int64_t value = 0;
+    if (needsValue) {
+        auto v = number(words[2]);
+        const std::int64_t lo = verb == "ct" ? 153 : 0;
+        const std::int64_t hi = verb == "bri" ? 255 : verb == "hue" ? 65535 : 500;
+        if (!v || *v < lo || *v > hi)
+            throw UsageError{verb + " takes a whole number from " + std::to_string(lo) + " to " +
+                             std::to_string(hi)};
+        value = *v;
+    }
+
+    if (int rc = read(verb == "scene")) return rc;
+    makeController();
 
     std::optional<HueLight> light;
     std::optional<HueGroup> group;
@@ -636,9 +647,20 @@ Commands:
   hue TARGET 0-65535    colour
   ct TARGET 153-500     colour temperature in mired
   scene SCENE           recall a scene by id or name
+  status                the stored bridge, how it is reached and whether it answers
+
+What the global shortcuts do:
+  all-on                every room and zone on
   all-off [--in 5|30|60]
                         everything off now, or after that many minutes
-  status                the stored bridge, how it is reached and whether it answers
+  brighter | darker     every room and zone a step (the Hotkeys pane's) brighter or darker
+  red | blue | white    every room and zone in that colour
+  slot 1-5              what the Hotkeys pane set for that hotkey slot
+  toggle-panel | show-panel | hide-panel
+                        open or close the tray program's panel (needs it running)
+While the tray program runs these go through it, so its panel shows them at
+once; otherwise they act directly. With --bridge, --user, --trust-fingerprint
+or --demo they always act directly (the panel commands excepted).
 
 TARGET is a light or a room/zone, by bridge id or exact name; "light:ID" or
 "room:ID" picks one kind when an id is ambiguous. ADDRESS is HOST or HOST:PORT
@@ -679,7 +701,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         static const std::vector<std::string> known{
             "discover", "pair", "lights", "rooms", "scenes",  "on",    "off",
             "bri",      "hue",  "ct",     "scene", "all-off", "status"};
-        if (std::find(known.begin(), known.end(), verb) == known.end())
+        if (std::find(known.begin(), known.end(), verb) == known.end() && !isTrayCommand(verb))
             throw UsageError{"unknown command '" + verb + "'"};
         if (o.in && verb != "all-off") throw UsageError{"--in goes with all-off"};
         if (o.json && verb != "lights" && verb != "rooms" && verb != "scenes")
@@ -688,7 +710,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             o.words.size() > 1)
             throw UsageError{verb + " takes no argument"};
 
+        const bool ownBridge = o.bridge || o.user || o.demo || o.trustFingerprint;
+        if (isTrayCommand(verb))
+            if (auto rc = viaTray(o.words, o.in, ownBridge, err)) return *rc;
+
         Session session(o, out, err);
+        if (isTrayCommand(verb) && verb != "all-off")
+            return session.act([&](BridgeController& c) { actDirectly(o.words, c); });
         if (verb == "pair") return session.pair();
         if (verb == "discover") return session.discover();
         if (verb == "lights" || verb == "rooms" || verb == "scenes") return session.list(verb);

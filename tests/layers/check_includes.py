@@ -57,6 +57,7 @@ FAMILIES = {
     "Qt": lambda h: re.fullmatch(r"Q\w*|Qt\w+/[\w.]+", h) is not None,
     "X11": lambda h: h.split("/")[0] in ("xcb", "X11", "xkbcommon"),
     "Avahi": lambda h: h.startswith("avahi-"),
+    "dbus": lambda h: h.startswith("dbus/"),
 }
 
 # --- Which folder may include what ------------------------------------------
@@ -84,7 +85,9 @@ RULES = {
     # The demo modes' bridge: the core's settings over the simulated bridge.
     "app/demo": (CORE + ["app/demo", "simulator"], ["std"]),
     # The command-line program: no toolkit, no display.
-    "ctl": (CORE + ["app/linux", "app/demo", "bridge/avahi", "ctl", "simulator"], CORE_LIBS),
+    # It calls the tray program over plain libdbus, which Avahi loads anyway.
+    "ctl": (CORE + ["app/linux", "app/demo", "bridge/avahi", "ctl", "simulator"],
+            CORE_LIBS + ["dbus"]),
     # The shell. Panel and preferences stand side by side on ui/.
     "app/qt": (CORE + PLATFORM + ["app/qt"], ["std", "Qt"]),
     # Global shortcuts through the desktop portal: the core's shortcut module
