@@ -159,16 +159,23 @@ int main(int argc, char** argv) {
     options.feedbackURL = lumora::prefs::sitePage(siteBase, "feedback");
     options.makeWelcomeView = lumora::prefs::makeWelcomeView;
     options.makeDebugView = lumora::prefs::makeDebugView;
+    // The Hotkeys pane shows who holds the keys: the portal, nobody (a
+    // Wayland desktop without it: command lines to bind), or our grabs.
+    using HostKind = lumora::prefs::HotkeysHost::Kind;
+    const lumora::prefs::HotkeysHost hotkeysHost{portalShortcuts              ? HostKind::portal
+                                                 : lumora::isWaylandSession() ? HostKind::commands
+                                                                              : HostKind::grabs,
+                                                 portalShortcuts.get()};
     // Made the first time it is asked for: the tray program stays small
     // until someone opens its settings.
     std::unique_ptr<lumora::prefs::PreferencesWindow> preferences;
-    options.showSettings = [&](lumora::panel::QtShell& shell) {
+    options.showSettings = [&, hotkeysHost](lumora::panel::QtShell& shell) {
         if (!preferences) {
             preferences = lumora::prefs::makeSettingsWindow(
                 {controller.settings(), hotkeys.shortcuts(), launchAtLogin, siteBase,
                  lumora::prefs::connectionActions(controller,
                                                   [&shell] { shell.showDebugWindow(); }),
-                 [&shell](const std::string& url) { shell.openURL(url); }});
+                 [&shell](const std::string& url) { shell.openURL(url); }, hotkeysHost});
         }
         preferences->show();
     };
