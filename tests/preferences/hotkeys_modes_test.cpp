@@ -37,6 +37,16 @@ bool pumpUntil(Pred done, std::chrono::milliseconds limit = 5s) {
     return true;
 }
 
+// With LUMORA_SCREENSHOT_DIR set, the pane as shown, for docs/.
+void screenshot(QWidget& pane, const char* name) {
+    const QString dir = qEnvironmentVariable("LUMORA_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    pane.resize(pane.sizeHint());
+    pane.show();
+    QCoreApplication::processEvents();
+    pane.grab().save(QStringLiteral("%1/prefs-hotkeys-%2.png").arg(dir, QLatin1String(name)));
+}
+
 class HotkeysModesTest : public ::testing::Test {
   protected:
     std::shared_ptr<ManualExecutor> executor_ = std::make_shared<ManualExecutor>();
@@ -72,6 +82,7 @@ TEST_F(HotkeysModesTest, OurOwnGrabsKeepTheRecordersAndNobodyGetsTheCommandsToBi
     ASSERT_NE(slot3->copyButton(), nullptr);
     slot3->copyButton()->click();
     EXPECT_EQ(QApplication::clipboard()->text(), "lumora-ctl slot 3");
+    screenshot(none, "commands");
 }
 
 TEST_F(HotkeysModesTest, ThePortalsKeysAreShownAndFollowItsChanges) {
@@ -114,6 +125,7 @@ TEST_F(HotkeysModesTest, ThePortalsKeysAreShownAndFollowItsChanges) {
                   "EMITTED");
         EXPECT_TRUE(pumpUntil([&] { return brighter->text()->text() == "Ctrl+Alt+B"; }))
             << brighter->text()->text().toStdString();
+        screenshot(pane, "portal");
 
         pane.configureButton()->click();
         EXPECT_TRUE(fake->waitLine("CONFIGURE ", 5s)) << fake->stderrText();
