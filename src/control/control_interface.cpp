@@ -14,12 +14,15 @@ ControlInterface::ControlInterface(BridgeController& controller, HotkeyActions& 
     : QObject(parent), controller_(controller), hotkeys_(hotkeys), panel_(std::move(panel)) {
     // A refresh or a dragged slider changes the records many times a second;
     // listeners hear of it once per interval.
-    changed_.setSingleShot(true);
-    changed_.setInterval(kChangedDelayMs);
-    connect(&changed_, &QTimer::timeout, this, &ControlInterface::Changed);
     observer_ = controller_.settings().addObserver([this](AppSettings::Field field) {
         using F = AppSettings::Field;
-        if ((field == F::lights || field == F::groups) && !changed_.isActive()) changed_.start();
+        if ((field == F::lights || field == F::groups) && changed_.expired()) {
+            changed_ = controller_.settings().dispatcher().scheduleRepeating(
+                std::chrono::milliseconds(kChangedDelayMs), [this] {
+                    invalidate(changed_);
+                    emit Changed();
+                });
+        }
         if (field == F::bridgeConnected || field == F::hueIP || field == F::bridgeLink)
             propertiesChanged();
     });
@@ -27,6 +30,7 @@ ControlInterface::ControlInterface(BridgeController& controller, HotkeyActions& 
 
 ControlInterface::~ControlInterface() {
     controller_.settings().removeObserver(observer_);
+    invalidate(changed_);
     if (!published_) return;
     bus_.unregisterService(QString::fromLatin1(kControlService));
     bus_.unregisterObject(QString::fromLatin1(kControlPath));

@@ -12,8 +12,10 @@
 #include <QDBusContext>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <functional>
+#include <memory>
+
+#include "base/dispatch.h"
 
 namespace lumora {
 
@@ -84,7 +86,9 @@ class ControlInterface : public QObject, protected QDBusContext {
     BridgeController& controller_;
     HotkeyActions& hotkeys_;
     Panel panel_;
-    QTimer changed_;
+    // Runs from the first change until Changed() is sent, on the
+    // controller's dispatcher.
+    std::weak_ptr<RepeatingTimer> changed_;
     int observer_ = 0;
     QDBusConnection bus_{QString()};
     bool published_ = false;
