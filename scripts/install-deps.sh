@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ ccache pkg-config
   nlohmann-json3-dev libcpp-httplib-dev libssl-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libavahi-client-dev avahi-daemon avahi-utils dbus-daemon iproute2 util-linux
+  libavahi-client-dev libdbus-1-dev avahi-daemon avahi-utils dbus-daemon iproute2 util-linux
   libxcb1-dev libxcb-keysyms1-dev libxcb-xinput-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
   xvfb xdotool curl wrk clang-format
   clang libclang-rt-14-dev

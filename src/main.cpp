@@ -14,6 +14,7 @@
 #include "app/linux/run_script.h"
 #include "app/qt/qt_executor.h"
 #include "bridge/avahi/avahi_browser.h"
+#include "control/control_interface.h"
 #include "panel/qt_shell.h"
 #include "preferences/settings_panes.h"
 #include "preferences/site_pages.h"
@@ -95,23 +96,43 @@ int main(int argc, char** argv) {
     options.feedbackURL = lumora::prefs::sitePage(siteBase, "feedback");
     options.makeWelcomeView = lumora::prefs::makeWelcomeView;
     options.makeDebugView = lumora::prefs::makeDebugView;
+    // The Hotkeys pane shows who holds the keys: the portal, nobody (a
+    // Wayland desktop without it: command lines to bind), or our grabs.
+    using HostKind = lumora::prefs::HotkeysHost::Kind;
+    const lumora::prefs::HotkeysHost hotkeysHost{portalShortcuts              ? HostKind::portal
+                                                 : lumora::isWaylandSession() ? HostKind::commands
+                                                                              : HostKind::grabs,
+                                                 portalShortcuts.get()};
     // Made the first time it is asked for: the tray program stays small
     // until someone opens its settings.
     std::unique_ptr<lumora::prefs::PreferencesWindow> preferences;
-    options.showSettings = [&](lumora::panel::QtShell& shell) {
+    options.showSettings = [&, hotkeysHost](lumora::panel::QtShell& shell) {
         if (!preferences) {
             preferences = lumora::prefs::makeSettingsWindow(
                 {controller.settings(), hotkeys.shortcuts(), launchAtLogin, siteBase,
                  lumora::prefs::connectionActions(controller,
                                                   [&shell] { shell.showDebugWindow(); }),
-                 [&shell](const std::string& url) { shell.openURL(url); }});
+                 [&shell](const std::string& url) { shell.openURL(url); }, hotkeysHost});
         }
         preferences->show();
     };
     lumora::panel::QtShell shell(controller, hotkeys, std::move(options));
+    using Click = lumora::panel::QtShell::Click;
+    lumora::ControlInterface control(controller, hotkeys,
+                                     {[&shell] { shell.togglePopover(Click::left); },
+                                      [&shell] {
+                                          if (!shell.isPanelShown())
+                                              shell.togglePopover(Click::left);
+                                      },
+                                      [&shell] { shell.closePanel(); }});
 
-    QTimer::singleShot(0, &app, [&shell, started] {
+    QTimer::singleShot(0, &app, [&shell, &control, started] {
         shell.applicationDidFinishLaunching();
+        // Once the panel exists, so a call never finds it missing.
+        QString why;
+        if (!control.publish(QDBusConnection::sessionBus(), &why))
+            std::fprintf(stderr, "lumora: not reachable for lumora-ctl on the session bus: %s\n",
+                         qPrintable(why));
         if (qEnvironmentVariableIsSet("LUMORA_TRACE_TIMES")) {
             std::fprintf(stderr, "lumora: event loop running %.1f ms after start (t=%.3f)\n",
                          monotonicMs() - started, monotonicMs());

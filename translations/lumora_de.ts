@@ -467,6 +467,36 @@
     </message>
 </context>
 <context>
+    <name>lumora::prefs::HotkeyCell</name>
+    <message>
+        <source>Copy</source>
+        <translation>Kopieren</translation>
+    </message>
+    <message>
+        <source>Copy %1</source>
+        <translation>%1 kopieren</translation>
+    </message>
+    <message>
+        <source>No key assigned</source>
+        <translation>Keine Taste zugewiesen</translation>
+    </message>
+</context>
+<context>
+    <name>lumora::prefs::HotkeysPane</name>
+    <message>
+        <source>The desktop holds these shortcuts: each action fires with the key it shows here.</source>
+        <translation>Der Desktop verwaltet diese Tastenkürzel: Jede Aktion löst die Taste aus, die hier steht.</translation>
+    </message>
+    <message>
+        <source>This desktop lets no program hold global shortcuts. Bind these commands to keys in the desktop&apos;s or compositor&apos;s own keyboard settings.</source>
+        <translation>Dieser Desktop erlaubt keinem Programm globale Tastenkürzel. Legen Sie diese Befehle in den Tastatureinstellungen des Desktops oder Compositors auf Tasten.</translation>
+    </message>
+    <message>
+        <source>Change in the desktop&apos;s settings…</source>
+        <translation>In den Desktop-Einstellungen ändern…</translation>
+    </message>
+</context>
+<context>
     <name>lumora::prefs::HotkeysEverythingView</name>
     <message>
         <source>Everything</source>

@@ -467,6 +467,36 @@
     </message>
 </context>
 <context>
+    <name>lumora::prefs::HotkeyCell</name>
+    <message>
+        <source>Copy</source>
+        <translation>Copier</translation>
+    </message>
+    <message>
+        <source>Copy %1</source>
+        <translation>Copier %1</translation>
+    </message>
+    <message>
+        <source>No key assigned</source>
+        <translation>Aucune touche attribuée</translation>
+    </message>
+</context>
+<context>
+    <name>lumora::prefs::HotkeysPane</name>
+    <message>
+        <source>The desktop holds these shortcuts: each action fires with the key it shows here.</source>
+        <translation>Le bureau gère ces raccourcis : chaque action se déclenche avec la touche indiquée ici.</translation>
+    </message>
+    <message>
+        <source>This desktop lets no program hold global shortcuts. Bind these commands to keys in the desktop&apos;s or compositor&apos;s own keyboard settings.</source>
+        <translation>Ce bureau ne permet à aucun programme de gérer des raccourcis globaux. Associez ces commandes à des touches dans les réglages clavier du bureau ou du compositeur.</translation>
+    </message>
+    <message>
+        <source>Change in the desktop&apos;s settings…</source>
+        <translation>Modifier dans les réglages du bureau…</translation>
+    </message>
+</context>
+<context>
     <name>lumora::prefs::HotkeysEverythingView</name>
     <message>
         <source>Everything</source>

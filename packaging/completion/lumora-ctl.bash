@@ -14,7 +14,8 @@ _lumora_ctl_names() {
 
 _lumora_ctl() {
     local cur=${COMP_WORDS[COMP_CWORD]}
-    local commands="discover pair lights rooms scenes on off bri hue ct scene all-off status"
+    local commands="discover pair lights rooms scenes on off bri hue ct scene all-off status
+        all-on brighter darker red blue white slot toggle-panel show-panel hide-panel"
     local options="--bridge --user --demo --json --help"
     COMPREPLY=()
 

@@ -6,6 +6,7 @@
 
 #include "bridge/bridge_address.h"
 #include "bridge/http_tls.h"
+#include "ctl/actions.h"
 #include "ctl/session.h"
 
 namespace lumora::ctl {
@@ -71,9 +72,20 @@ Commands:
   hue TARGET 0-65535    colour
   ct TARGET 153-500     colour temperature in mired
   scene SCENE           recall a scene by id or name
+  status                the stored bridge, how it is reached and whether it answers
+
+What the global shortcuts do:
+  all-on                every room and zone on
   all-off [--in 5|30|60]
                         everything off now, or after that many minutes
-  status                the stored bridge, how it is reached and whether it answers
+  brighter | darker     every room and zone a step (the Hotkeys pane's) brighter or darker
+  red | blue | white    every room and zone in that colour
+  slot 1-5              what the Hotkeys pane set for that hotkey slot
+  toggle-panel | show-panel | hide-panel
+                        open or close the tray program's panel (needs it running)
+While the tray program runs these go through it, so its panel shows them at
+once; otherwise they act directly. With --bridge, --user, --trust-fingerprint
+or --demo they always act directly (the panel commands excepted).
 
 TARGET is a light or a room/zone, by bridge id or exact name; "light:ID" or
 "room:ID" picks one kind when an id is ambiguous. ADDRESS is HOST or HOST:PORT
@@ -114,7 +126,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         static const std::vector<std::string> known{
             "discover", "pair", "lights", "rooms", "scenes",  "on",    "off",
             "bri",      "hue",  "ct",     "scene", "all-off", "status"};
-        if (std::find(known.begin(), known.end(), verb) == known.end())
+        if (std::find(known.begin(), known.end(), verb) == known.end() && !isTrayCommand(verb))
             throw UsageError{"unknown command '" + verb + "'"};
         if (o.in && verb != "all-off") throw UsageError{"--in goes with all-off"};
         if (o.json && verb != "lights" && verb != "rooms" && verb != "scenes")
@@ -123,7 +135,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             o.words.size() > 1)
             throw UsageError{verb + " takes no argument"};
 
+        const bool ownBridge = o.bridge || o.user || o.demo || o.trustFingerprint;
+        if (isTrayCommand(verb))
+            if (auto rc = viaTray(o.words, o.in, ownBridge, err)) return *rc;
+
         Session session(o, out, err);
+        if (isTrayCommand(verb) && verb != "all-off")
+            return session.act([&](BridgeController& c) { actDirectly(o.words, c); });
         if (verb == "pair") return session.pair();
         if (verb == "discover") return session.discover();
         if (verb == "lights" || verb == "rooms" || verb == "scenes") return session.list(verb);

@@ -400,27 +400,14 @@ void Session::report(const HueLight* light, const HueGroup* group) {
     }
 }
 
-int Session::command(const std::vector<std::string>& words) {
-    const std::string& verb = words[0];
-    const bool needsValue = verb == "bri" || verb == "hue" || verb == "ct";
-    const bool needsTarget = needsValue || verb == "on" || verb == "off" || verb == "scene";
-    const size_t expected = needsValue ? 3 : needsTarget ? 2 : 1;
-    if (words.size() != expected)
-        throw UsageError{verb + (needsValue    ? " takes a target and a value"
-                                 : needsTarget ? " takes one target"
-                                               : " takes no argument")};
-    std::int64_t value = 0;
-    if (needsValue) {
-        auto v = number(words[2]);
-        const std::int64_t lo = verb == "ct" ? 153 : 0;
-        const std::int64_t hi = verb == "bri" ? 255 : verb == "hue" ? 65535 : 500;
-        if (!v || *v < lo || *v > hi)
-            throw UsageError{verb + " takes a whole number from " + std::to_string(lo) + " to " +
-                             std::to_string(hi)};
-        value = *v;
-    }
+int Session::act(const std::function<void(BridgeController&)>& act) {
+    if (int rc = read(false)) return rc;
+    makeController();
+    act(*controller_);
+    return drain();
+}
 
-    if (int rc = read(verb == "scene")) return rc;
+void Session::makeController() {
     Services services = servicesWith(loop_, store_);
     services.console = console_;
     services.bridgeAnchors = anchors_;
@@ -448,6 +435,30 @@ int Session::command(const std::vector<std::string>& words) {
     s.setLights(lights_);
     s.setGroups(groups_);
     s.setScenes(scenes_);
+}
+
+int Session::command(const std::vector<std::string>& words) {
+    const std::string& verb = words[0];
+    const bool needsValue = verb == "bri" || verb == "hue" || verb == "ct";
+    const bool needsTarget = needsValue || verb == "on" || verb == "off" || verb == "scene";
+    const size_t expected = needsValue ? 3 : needsTarget ? 2 : 1;
+    if (words.size() != expected)
+        throw UsageError{verb + (needsValue    ? " takes a target and a value"
+                                 : needsTarget ? " takes one target"
+                                               : " takes no argument")};
+    std::int64_t value = 0;
+    if (needsValue) {
+        auto v = number(words[2]);
+        const std::int64_t lo = verb == "ct" ? 153 : 0;
+        const std::int64_t hi = verb == "bri" ? 255 : verb == "hue" ? 65535 : 500;
+        if (!v || *v < lo || *v > hi)
+            throw UsageError{verb + " takes a whole number from " + std::to_string(lo) + " to " +
+                             std::to_string(hi)};
+        value = *v;
+    }
+
+    if (int rc = read(verb == "scene")) return rc;
+    makeController();
 
     std::optional<HueLight> light;
     std::optional<HueGroup> group;

@@ -15,6 +15,7 @@
 #include "bridge/bridge_endpoint.h"
 #include "bridge/fetchers.h"
 #include "bridge/http.h"
+#include "ctl/actions.h"
 #include "simulator/sim_server.h"
 
 namespace lumora::ctl {
@@ -25,10 +26,6 @@ struct Options {
     std::optional<std::int64_t> in;
     bool demo = false, json = false, help = false;
     std::vector<std::string> words;
-};
-
-struct UsageError {
-    std::string message;
 };
 
 // An address as typed (its hostPort "" for none), or a usage error that says
@@ -49,6 +46,8 @@ class Session {
     int list(const std::string& what);
     int status();
     int command(const std::vector<std::string>& words);
+    // Reads, hands the controller to `act`, then waits for the queue.
+    int act(const std::function<void(BridgeController&)>& act);
 
   private:
     int requireBridge();
@@ -58,6 +57,7 @@ class Session {
     int read(bool scenes);
     void rememberNames(bool scenes);
     int drain();
+    void makeController();
     void report(const HueLight* light, const HueGroup* group);
 
     const Options& opts_;

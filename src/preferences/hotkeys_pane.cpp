@@ -1,15 +1,20 @@
 #include "preferences/hotkeys_pane.h"
 
+#include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QSpacerItem>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "base/setting_keys.h"
+#include "shortcuts/portal/portal_shortcuts.h"
 #include "ui/divider.h"
 
 namespace lumora::prefs {
@@ -149,9 +154,73 @@ QAbstractButton* SegmentedControl::segment(int index) const {
     return group_->button(index);
 }
 
+// --- HotkeyCell -------------------------------------------------------------
+
+QString hotkeyCommand(const KeyboardShortcuts::Name& name) {
+    using Name = KeyboardShortcuts::Name;
+    const std::pair<const Name*, const char*> commands[] = {
+        {&Name::actionAllLightsOff, "all-off"},   {&Name::actionAllLightsOn, "all-on"},
+        {&Name::actionAllLightsDarker, "darker"}, {&Name::actionAllLightsBrighter, "brighter"},
+        {&Name::actionAllLightsRed, "red"},       {&Name::actionAllLightsBlue, "blue"},
+        {&Name::actionAllLightsWhite, "white"},   {&Name::actionTogglePanel, "toggle-panel"},
+        {&Name::actionCustomGroup1, "slot 1"},    {&Name::actionCustomGroup2, "slot 2"},
+        {&Name::actionCustomGroup3, "slot 3"},    {&Name::actionCustomGroup4, "slot 4"},
+        {&Name::actionCustomGroup5, "slot 5"},
+    };
+    for (const auto& [n, command] : commands)
+        if (n->rawValue() == name.rawValue())
+            return QStringLiteral("lumora-ctl ") + QLatin1String(command);
+    return {};
+}
+
+HotkeyCell::HotkeyCell(KeyboardShortcuts& shortcuts, const KeyboardShortcuts::Name& name,
+                       const HotkeysHost& host, QWidget* parent)
+    : QWidget(parent), name_(name), host_(host) {
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    switch (host.kind) {
+        case HotkeysHost::Kind::grabs:
+            recorder_ = new RecorderWidget(shortcuts, name);
+            layout->addWidget(recorder_);
+            break;
+        case HotkeysHost::Kind::portal:
+            text_ = new QLabel;
+            layout->addWidget(text_, 1);
+            if (host.portal)
+                connect(host.portal, &PortalShortcuts::triggersChanged, this,
+                        &HotkeyCell::showTrigger);
+            showTrigger();
+            break;
+        case HotkeysHost::Kind::commands: {
+            text_ = new QLabel(hotkeyCommand(name));
+            text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+            text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            auto* copy = new QToolButton;
+            copy->setText(tr("Copy"));
+            copy->setAccessibleName(tr("Copy %1").arg(text_->text()));
+            connect(copy, &QToolButton::clicked, this,
+                    [this] { QApplication::clipboard()->setText(text_->text()); });
+            copy_ = copy;
+            layout->addWidget(text_, 1);
+            layout->addWidget(copy);
+            break;
+        }
+    }
+}
+
+void HotkeyCell::showTrigger() {
+    const QString key = host_.portal ? host_.portal->trigger(name_) : QString();
+    // The desktop may leave an action without a key until its user picks one.
+    text_->setText(key.isEmpty() ? tr("No key assigned") : key);
+    text_->setEnabled(!key.isEmpty());
+}
+
 // --- HotkeysEverythingView --------------------------------------------------
 
-HotkeysEverythingView::HotkeysEverythingView(KeyboardShortcuts& shortcuts, QWidget* parent)
+HotkeysEverythingView::HotkeysEverythingView(KeyboardShortcuts& shortcuts, const HotkeysHost& host,
+                                             QWidget* parent)
     : QWidget(parent) {
     using Name = KeyboardShortcuts::Name;
     Form form(this);
@@ -165,16 +234,18 @@ HotkeysEverythingView::HotkeysEverythingView(KeyboardShortcuts& shortcuts, QWidg
         {QT_TR_NOOP("Open Panel"), &Name::actionTogglePanel},
     };
     for (size_t i = 0; i < recorders_.size(); ++i) {
-        recorders_[i] = new RecorderWidget(shortcuts, *rows[i].second);
-        recorders_[i]->setAccessibleName(tr(rows[i].first));
-        form.row(tr(rows[i].first), recorders_[i]);
+        cells_[i] = new HotkeyCell(shortcuts, *rows[i].second, host);
+        recorders_[i] = cells_[i]->recorder();
+        if (recorders_[i]) recorders_[i]->setAccessibleName(tr(rows[i].first));
+        form.row(tr(rows[i].first),
+                 recorders_[i] ? static_cast<QWidget*>(recorders_[i]) : cells_[i]);
     }
 }
 
 // --- HotkeysIndividualView --------------------------------------------------
 
 HotkeysIndividualView::HotkeysIndividualView(AppSettings& settings, KeyboardShortcuts& shortcuts,
-                                             QWidget* parent)
+                                             const HotkeysHost& host, QWidget* parent)
     : QWidget(parent), settings_(settings) {
     using Name = KeyboardShortcuts::Name;
     const Name* names[kGroupHotkeySlots] = {&Name::actionCustomGroup1, &Name::actionCustomGroup2,
@@ -185,9 +256,12 @@ HotkeysIndividualView::HotkeysIndividualView(AppSettings& settings, KeyboardShor
     form.divider();
     for (int slot = 0; slot < kGroupHotkeySlots; ++slot) {
         pickers_[slot] = new GroupActionPicker(settings.groups(), settings.defaults(), slot);
-        recorders_[slot] = new RecorderWidget(shortcuts, *names[slot]);
-        recorders_[slot]->setAccessibleName(tr("Shortcut of hotkey %1").arg(slot + 1));
-        form.row(pickers_[slot], recorders_[slot]);
+        cells_[slot] = new HotkeyCell(shortcuts, *names[slot], host);
+        recorders_[slot] = cells_[slot]->recorder();
+        if (recorders_[slot])
+            recorders_[slot]->setAccessibleName(tr("Shortcut of hotkey %1").arg(slot + 1));
+        form.row(pickers_[slot],
+                 recorders_[slot] ? static_cast<QWidget*>(recorders_[slot]) : cells_[slot]);
     }
     form.space(30);
     form.heading(tr("Hotkey Settings"));
@@ -213,13 +287,34 @@ HotkeysIndividualView::~HotkeysIndividualView() {
 
 // --- HotkeysPane ------------------------------------------------------------
 
-HotkeysPane::HotkeysPane(AppSettings& settings, KeyboardShortcuts& shortcuts, QWidget* parent)
+HotkeysPane::HotkeysPane(AppSettings& settings, KeyboardShortcuts& shortcuts,
+                         const HotkeysHost& host, QWidget* parent)
     : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(20);
-    everything_ = new HotkeysEverythingView(shortcuts);
-    individual_ = new HotkeysIndividualView(settings, shortcuts);
+    if (host.kind != HotkeysHost::Kind::grabs) {
+        hostNote_ = new QLabel(
+            host.kind == HotkeysHost::Kind::portal
+                ? tr("The desktop holds these shortcuts: each action fires with the key it "
+                     "shows here.")
+                : tr("This desktop lets no program hold global shortcuts. Bind these commands "
+                     "to keys in the desktop's or compositor's own keyboard settings."));
+        hostNote_->setWordWrap(true);
+        layout->addWidget(hostNote_);
+    }
+    if (host.kind == HotkeysHost::Kind::portal && host.portal) {
+        configure_ = new QPushButton(tr("Change in the desktop's settings…"));
+        PortalShortcuts* portal = host.portal;
+        connect(configure_, &QPushButton::clicked, this, [portal] { portal->configure(); });
+        // The desktop can open its settings once it has taken the bindings.
+        const auto offer = [this, portal] { configure_->setVisible(portal->canConfigure()); };
+        connect(portal, &PortalShortcuts::triggersChanged, configure_, offer);
+        offer();
+        layout->addWidget(configure_, 0, Qt::AlignLeft);
+    }
+    everything_ = new HotkeysEverythingView(shortcuts, host);
+    individual_ = new HotkeysIndividualView(settings, shortcuts, host);
     // One width for both, so their label columns line up.
     const int width =
         std::max(everything_->minimumSizeHint().width(), individual_->minimumSizeHint().width());

@@ -29,7 +29,8 @@ std::vector<PaneEntry> makeSettingsPanes(const SettingsPaneDeps& deps) {
          [deps](QWidget* parent) -> QWidget* { return new LightsPane(deps.settings, parent); }});
     panes.push_back({"hotkeys", QObject::tr("Hotkeys"), "input-keyboard",
                      ":/preferences/hotkeys.svg", [deps](QWidget* parent) -> QWidget* {
-                         return new HotkeysPane(deps.settings, deps.shortcuts, parent);
+                         return new HotkeysPane(deps.settings, deps.shortcuts, deps.hotkeysHost,
+                                                parent);
                      }});
     panes.push_back({"info", QObject::tr("Information"), "help-about",
                      ":/preferences/information.svg", [deps](QWidget* parent) -> QWidget* {

@@ -10,6 +10,7 @@
 
 #include "app/app_settings.h"
 #include "preferences/connection_pane.h"
+#include "preferences/hotkeys_pane.h"
 #include "preferences/preferences_window.h"
 
 class QWidget;
@@ -29,6 +30,7 @@ struct SettingsPaneDeps {
     std::string siteBase;          // the product pages, see site_pages.h
     ConnectionActions connection;  // the Connection pane's detect, connect, debug…
     std::function<void(const std::string&)> openURL;
+    HotkeysHost hotkeysHost = {};  // who holds the global keys
 };
 
 // Connection, Advanced, Lights, Hotkeys, Information. Each entry makes its

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "app/linux/file_store.h"
@@ -396,4 +398,56 @@ TEST(NamesCache, KeepsOneLinePerNameAndKindsNotRead) {
 
     // A cache folder that cannot be made is reported, not thrown.
     EXPECT_FALSE(ctl::updateNamesCache("/proc/self/lumora/names", first));
+}
+
+// The global shortcuts' commands with no tray program on the session bus:
+// the invocation acts itself, one command per room as the tray would send.
+TEST_F(CtlTest, ShortcutCommandsWithoutTheTrayProgramActDirectly) {
+    ScopedEnv bus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (dir_ / "no-bus").string()};
+    fs::create_directories(dir_);
+    {
+        JsonFileDefaultsStore store(configDirectory());
+        store.setString("bridgeIP", server_.address());
+        store.setString("bridgeUser", sim::kDemoUser);
+        store.setInteger("keyIncrement", 10);
+        store.setString("hotkeyCustomGroupAction2", "3_off");  // slot 3
+    }
+    // The rooms and zones the program shows.
+    ASSERT_EQ(ctl({"rooms", "--json"}, false), 0) << err_.str();
+    std::set<std::string> rooms;
+    for (const auto& g : json::parse(out_.str())) rooms.insert(g["group_id"].get<std::string>());
+    ASSERT_GE(rooms.size(), 2u);
+    auto puts = [&] {
+        std::map<std::string, json> sent;  // group id → body
+        for (const auto& r : server_.requestLog()) {
+            if (r.method != "PUT") continue;
+            const auto at = r.path.find("/groups/");
+            EXPECT_NE(at, std::string::npos) << r.path;
+            const std::string id = r.path.substr(at + 8, r.path.find('/', at + 8) - at - 8);
+            EXPECT_FALSE(sent.count(id)) << "twice to room " << id;
+            sent[id] = json::parse(r.body);
+        }
+        server_.clearLog();
+        return sent;
+    };
+    server_.clearLog();
+
+    ASSERT_EQ(ctl({"brighter"}, false), 0) << err_.str();
+    const auto brighter = puts();
+    EXPECT_EQ(brighter.size(), rooms.size());
+    for (const auto& [id, body] : brighter) {
+        EXPECT_TRUE(rooms.count(id)) << id;
+        EXPECT_EQ(body.value("bri_inc", 0), 10) << id << " " << body.dump();
+    }
+    ASSERT_EQ(ctl({"slot", "3"}, false), 0) << err_.str();
+    const auto slot = puts();
+    ASSERT_EQ(slot.size(), 1u);
+    EXPECT_EQ(slot.begin()->first, "3");
+    EXPECT_EQ(slot.begin()->second, json::parse(R"({"on": false})"));
+
+    EXPECT_EQ(ctl({"toggle-panel"}, false), 1);
+    EXPECT_NE(err_.str().find("tray program is not running"), std::string::npos) << err_.str();
+    EXPECT_EQ(ctl({"slot", "6"}, false), 2);
+    EXPECT_EQ(ctl({"brighter", "Kitchen"}, false), 2);
+    EXPECT_TRUE(puts().empty());
 }

@@ -57,6 +57,7 @@ FAMILIES = {
     "Qt": lambda h: re.fullmatch(r"Q\w*|Qt\w+/[\w.]+", h) is not None,
     "X11": lambda h: h.split("/")[0] in ("xcb", "X11", "xkbcommon"),
     "Avahi": lambda h: h.startswith("avahi-"),
+    "dbus": lambda h: h.startswith("dbus/"),
 }
 
 # --- Which folder may include what ------------------------------------------
@@ -84,12 +85,17 @@ RULES = {
     # The demo modes' bridge: the core's settings over the simulated bridge.
     "app/demo": (CORE + ["app/demo", "simulator"], ["std"]),
     # The command-line program: no toolkit, no display.
-    "ctl": (CORE + ["app/linux", "app/demo", "bridge/avahi", "ctl", "simulator"], CORE_LIBS),
+    # It calls the tray program over plain libdbus, which Avahi loads anyway.
+    "ctl": (CORE + ["app/linux", "app/demo", "bridge/avahi", "ctl", "simulator"],
+            CORE_LIBS + ["dbus"]),
     # The shell. Panel and preferences stand side by side on ui/.
     "app/qt": (CORE + PLATFORM + ["app/qt"], ["std", "Qt"]),
     # Global shortcuts through the desktop portal: the core's shortcut module
     # over Qt D-Bus, beside the X11 service rather than on it.
     "shortcuts/portal": (CORE + ["shortcuts/portal"], ["std", "Qt"]),
+    # The tray program on the session bus: Qt D-Bus over the core's controller
+    # and hotkey actions; the panel reaches it only through what main hands in.
+    "control": (CORE + ["control"], ["std", "Qt"]),
     "ui": (SHELL_BELOW, ["std", "Qt"]),
     "panel": (SHELL_BELOW + ["panel", "panel/views"], ["std", "Qt", "X11"]),
     "panel/views": (SHELL_BELOW + ["panel", "panel/views"], ["std", "Qt"]),
@@ -97,8 +103,8 @@ RULES = {
     # The web view plugin links nothing of ours: the interface header only.
     "preferences/webview": (["preferences"], ["std", "Qt"]),
     # lumora's main: it puts the program together.
-    "": (SHELL_BELOW + ["app/demo", "panel", "panel/views", "preferences", "simulator"],
-         ["std", "json", "Qt"]),
+    "": (SHELL_BELOW + ["app/demo", "control", "panel", "panel/views", "preferences",
+                        "simulator"], ["std", "json", "Qt"]),
     # The simulated bridge shares no code with the client.
     "simulator": (["simulator"], ["std", "json", "http", "tls", "Avahi"]),
 }
@@ -162,6 +168,10 @@ def check_include(root, path, folder, spelled):
     if quoted in (f"{stem}.moc", f"moc_{stem}.cpp"):
         return None, None  # made by the build from this very file
     target = folder_of(quoted)
+    # main's own helpers beside it at the top of src/.
+    if folder == "" and "/" not in quoted and os.path.isfile(
+            os.path.join(os.path.dirname(path), quoted)):
+        return None, None
     if quoted.split("/")[0] not in TOP_FOLDERS or "/." in "/" + quoted:
         reason = f'"{quoted}" is not written from the source root'
         better = source_root_spelling(root, os.path.dirname(path), quoted)
