@@ -15,6 +15,7 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev imagemagick hyperfine
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   desktop-file-utils appstream man-db dpkg-dev file lintian zsh
+  sway waybar grim xwayland
 )
 
 missing=()

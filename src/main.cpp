@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
         });
     }
 
+    lumora::panel::choosePlatformForPlacement();
     QApplication app(argc, argv);
     lumora::panel::setUpApplication();
     Q_INIT_RESOURCE(preferences);  // the settings window's images

@@ -230,6 +230,10 @@
 <context>
     <name>lumora::panel::QtShell</name>
     <message>
+        <source>Open Lumora</source>
+        <translation>Lumora öffnen</translation>
+    </message>
+    <message>
         <source>Darkness!</source>
         <translation>Finsternis!</translation>
     </message>

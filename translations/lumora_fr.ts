@@ -230,6 +230,10 @@
 <context>
     <name>lumora::panel::QtShell</name>
     <message>
+        <source>Open Lumora</source>
+        <translation>Ouvrir Lumora</translation>
+    </message>
+    <message>
         <source>Darkness!</source>
         <translation>Obscurité&#xa0;!</translation>
     </message>

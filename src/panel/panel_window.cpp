@@ -70,9 +70,11 @@ void LazyContent::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
-PanelWindow::PanelWindow(QWidget* content) : content_(content) {
-    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                   Qt::NoDropShadowWindowHint);
+PanelWindow::PanelWindow(QWidget* content, bool unmanaged) : content_(content) {
+    // Unmanaged, an ordinary window rather than a tool one: a compositor
+    // gives the keyboard to such a window when it appears.
+    setWindowFlags((unmanaged ? Qt::Window | Qt::X11BypassWindowManagerHint : Qt::Tool) |
+                   Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint);
     setWindowTitle(QStringLiteral("Lumora panel"));
     setAttribute(Qt::WA_TranslucentBackground, compositorRunning());
     auto* layout = new QVBoxLayout(this);
@@ -143,7 +145,9 @@ void PanelWindow::mouseReleaseEvent(QMouseEvent* event) {
 
 StatusBarMenuWindowController::StatusBarMenuWindowController(QWidget* content, DefaultsStore& store,
                                                              Environment env)
-    : store_(store), env_(std::move(env)), window_(std::make_unique<PanelWindow>(content)) {
+    : store_(store),
+      env_(std::move(env)),
+      window_(std::make_unique<PanelWindow>(content, env_.unmanaged)) {
     window_->resize(window_->width(), 320);
     connect(window_.get(), &PanelWindow::resized, this, [this] { windowDidResize(); });
     connect(window_.get(), &PanelWindow::escapePressed, this, [this] {
@@ -281,8 +285,12 @@ QRect StatusBarMenuWindowController::computeFrame(double preferredHeight) const 
     in.preferredHeight = preferredHeight;
     in.pointer = env_.pointer ? env_.pointer() : QPoint();
     if (env_.iconGeometry) in.icon = env_.iconGeometry();
-    const QPoint probe = in.icon && !in.icon->isEmpty() ? in.icon->center() : in.pointer;
+    if (env_.hostPoint) in.hostPoint = env_.hostPoint();
+    const QPoint probe = in.icon && !in.icon->isEmpty() ? in.icon->center()
+                         : in.hostPoint                 ? *in.hostPoint
+                                                        : in.pointer;
     in.screen = env_.screenAt ? env_.screenAt(probe) : QRect();
+    if (env_.fullScreenAt) in.fullScreen = env_.fullScreenAt(probe);
     if (!env_.iconGeometry) {
         // No status item at all: the middle of the pointer's screen.
         const int h = preferredHeight > 0 ? static_cast<int>(preferredHeight) : kDefaultPanelHeight;

@@ -43,7 +43,9 @@ class LazyContent : public QWidget {
 class PanelWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit PanelWindow(QWidget* content);
+    // `unmanaged`: kept from the window manager, which would place it
+    // elsewhere (a Wayland compositor centres its X11 windows).
+    explicit PanelWindow(QWidget* content, bool unmanaged = false);
     QWidget* content() const { return content_; }
 
   signals:
@@ -87,14 +89,20 @@ class StatusBarMenuWindowController : public QObject {
         // The tray icon's rectangle; none where the tray gives none. Absent
         // when there is no status item at all.
         std::function<std::optional<QRect>()> iconGeometry;
+        // Where a StatusNotifierItem host last said the icon was clicked.
+        std::function<std::optional<QPoint>()> hostPoint;
         std::function<QPoint()> pointer;
         // The available area of the screen holding a point; empty when none does.
         std::function<QRect(QPoint)> screenAt;
+        // That whole screen; none for the same as the available area.
+        std::function<QRect(QPoint)> fullScreenAt;
         // A monitor for clicks outside the program; none falls back to
         // closing the panel when the program loses focus.
         std::function<std::unique_ptr<ClickMonitor>()> makeMonitor;
         // Length of the fade-out.
         int fadeMilliseconds = 180;
+        // The panel placed by us alone, past the window manager.
+        bool unmanaged = false;
         // The clock of the closing click's release.
         std::function<std::chrono::steady_clock::time_point()> now = [] {
             return std::chrono::steady_clock::now();

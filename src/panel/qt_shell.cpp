@@ -94,6 +94,33 @@ class KeyEquivalents : public QObject {
 
 }  // namespace
 
+bool onWaylandSession() {
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           qgetenv("XDG_SESSION_TYPE") == "wayland";
+}
+
+void choosePlatformForPlacement() {
+    if (!onWaylandSession()) return;
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr,
+                     "lumora: Wayland session, platform \"%s\" as set: the panel opens at the "
+                     "tray icon only through X11 (XWayland).\n",
+                     qgetenv("QT_QPA_PLATFORM").constData());
+        return;
+    }
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        std::fprintf(stderr,
+                     "lumora: Wayland session: running through XWayland (DISPLAY=%s) so the "
+                     "panel opens at the tray icon.\n",
+                     qgetenv("DISPLAY").constData());
+        return;
+    }
+    std::fprintf(stderr,
+                 "lumora: Wayland session without XWayland: the desktop places the panel, "
+                 "which may open away from the tray icon.\n");
+}
+
 QScreen* getScreenWithMouse() {
     const QPoint p = QCursor::pos();
     for (QScreen* s : QGuiApplication::screens()) {
@@ -178,18 +205,20 @@ void QtShell::buildInterface() {
 
     statusItem_ = std::make_unique<StatusItem>();
     statusItem_->setImage(QString::fromStdString(settings.appIcon()));
+    // The point a host passes is kept by the item; placement reads it there.
     connect(statusItem_.get(), &StatusItem::leftClicked, this, [this] {
         // A tray that draws the icon itself (and tells us no geometry)
         // activates on release: the click whose press closed the panel
         // leaves it closed. An icon in a window of ours (XEmbed) is never
         // the click that closed the panel, nor seen as one.
-        const bool closingClick =
-            windowController_ && !statusItem_->geometry() && windowController_->takeClosingClick();
+        const bool closingClick = windowController_ && !statusItem_->iconGeometry() &&
+                                  windowController_->takeClosingClick();
         if (closingClick) return;
         togglePopover(Click::left);
     });
     connect(statusItem_.get(), &StatusItem::rightClicked, this,
             [this] { togglePopover(Click::right); });
+    connect(statusItem_.get(), &StatusItem::becameNotifierItem, this, [this] { syncOpenItem(); });
     settingsObserver_ = settings.addObserver([this](AppSettings::Field f) {
         if (f == AppSettings::Field::appIcon) {
             statusItem_->setImage(QString::fromStdString(this->settings().appIcon()));
@@ -209,22 +238,33 @@ void QtShell::buildInterface() {
     statusItem_->show();
 
     StatusBarMenuWindowController::Environment env;
-    env.iconGeometry = [this] { return statusItem_->geometry(); };
+    env.iconGeometry = [this] { return statusItem_->iconGeometry(); };
+    env.hostPoint = [this] { return statusItem_->lastPoint(); };
     env.pointer = [] { return QCursor::pos(); };
     env.screenAt = [](QPoint p) {
         QScreen* s = QGuiApplication::screenAt(p);
         if (!s) s = getScreenWithMouse();
         return s ? s->availableGeometry() : QRect();
     };
-    const bool xinput = options_.monitorClicks &&
-                        QGuiApplication::platformName() == QLatin1String("xcb") &&
-                        EventMonitor::isAvailable();
+    env.fullScreenAt = [](QPoint p) {
+        QScreen* s = QGuiApplication::screenAt(p);
+        if (!s) s = getScreenWithMouse();
+        return s ? s->geometry() : QRect();
+    };
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    // Through XWayland the compositor centres every window it manages: the
+    // panel is placed past it. Clicks on the desktop's own surfaces reach no
+    // X client, so there the click monitor sees only those on X windows.
+    env.unmanaged = x11 && onWaylandSession();
+    const bool xinput = options_.monitorClicks && x11 && EventMonitor::isAvailable();
     if (xinput) env.makeMonitor = [] { return std::make_unique<XInputClickMonitor>(); };
     env.fadeMilliseconds = options_.fadeMilliseconds;
     windowController_ = std::make_unique<StatusBarMenuWindowController>(
         content, settings.defaults(), std::move(env));
 
     buildContextMenu();
+    statusItem_->setMenu(contextMenu_.get());
+    syncOpenItem();
     if (qEnvironmentVariableIsSet("LUMORA_TRACE_TIMES")) traceFirstPaints();
 
     if (options_.watchSleep) {
@@ -338,6 +378,13 @@ void QtShell::buildContextMenu() {
         if (run) connect(a, &QAction::triggered, this, std::move(run));
         return a;
     };
+    // Hidden until the icon is a StatusNotifierItem.
+    openItem_ = add(tr("Open Lumora"), Qt::Key_unknown, [this] {
+        if (!isPanelShown()) togglePopover(Click::left);
+    });
+    openSeparator_ = contextMenu_->addSeparator();
+    openItem_->setVisible(false);
+    openSeparator_->setVisible(false);
     add(tr("Darkness!"), Qt::Key_X, [this] { controller_.allOff(); });
     // Each delayed-off item carries its minutes, whatever its title says.
     const std::pair<QString, int> delayed[] = {
@@ -356,6 +403,14 @@ void QtShell::buildContextMenu() {
     contextMenu_->addSeparator();
     add(tr("Quit Lumora"), Qt::Key_Q, [] { QCoreApplication::quit(); });
     connect(contextMenu_.get(), &QMenu::aboutToHide, this, [this] { menuDidClose(); });
+}
+
+void QtShell::syncOpenItem() {
+    // A host that shows the menu on a left click never sends that click to
+    // us: the panel needs an item of its own there.
+    const bool notifier = statusItem_ && statusItem_->isNotifierItem();
+    if (openItem_) openItem_->setVisible(notifier);
+    if (openSeparator_) openSeparator_->setVisible(notifier);
 }
 
 void QtShell::menuDidClose() {
@@ -386,7 +441,22 @@ void QtShell::popUpContextMenu() {
     if (!contextMenu_) return;
     QPoint at = QCursor::pos();
     if (statusItem_) {
-        if (auto r = statusItem_->geometry()) at = r->bottomLeft() + QPoint(-3, 8);
+        if (auto r = statusItem_->iconGeometry()) {
+            at = r->bottomLeft() + QPoint(-3, 8);
+        } else if (auto p = statusItem_->lastPoint()) {
+            // Where the panel would go: beside the host's bar, at the click.
+            QScreen* s = QGuiApplication::screenAt(*p);
+            if (!s) s = getScreenWithMouse();
+            const QSize size = contextMenu_->sizeHint();
+            PlacementInput in;
+            in.hostPoint = *p;
+            in.screen = s ? s->availableGeometry() : QRect();
+            in.fullScreen = s ? s->geometry() : QRect();
+            in.width = size.width();
+            in.preferredHeight = size.height();
+            const QRect frame = panelFrame(in);
+            at = in.screen.isEmpty() ? *p : frame.topLeft();
+        }
     }
     menuOpen_ = true;
     // A popup shown while the panel fades out would close with it: the panel

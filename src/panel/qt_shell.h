@@ -22,6 +22,15 @@ namespace lumora::panel {
 // The first screen that holds the pointer; none when no screen does.
 QScreen* getScreenWithMouse();
 
+// On a Wayland session no program places its own windows, so the panel could
+// not open at the tray icon: choose X11 through XWayland where an X server is
+// there, unless the user chose a platform. Before the QApplication is made;
+// says on standard error what it chose.
+void choosePlatformForPlacement();
+
+// WAYLAND_DISPLAY set or XDG_SESSION_TYPE=wayland.
+bool onWaylandSession();
+
 // The application's names, resources, translations, icon and palette; once,
 // right after the QApplication is made.
 void setUpApplication();
@@ -78,7 +87,7 @@ class QtShell : public QObject {
     bool isPanelShown() const;
     void showPanel(std::int64_t preferredHeight);
     void closePanel();
-    // Attaches the context menu to the status item and pops it up.
+    // Pops the context menu up at the host's point, the icon or the pointer.
     void popUpContextMenu();
     void showWelcomeWindow();
     void showDebugWindow();
@@ -98,6 +107,8 @@ class QtShell : public QObject {
 
   private:
     void buildContextMenu();
+    // Shows "Open Lumora" where the icon is a StatusNotifierItem.
+    void syncOpenItem();
     void traceFirstPaints();
     QWidget* makeSmallWindow(const QString& title, QSize size, QWidget* content);
 
@@ -112,6 +123,10 @@ class QtShell : public QObject {
     LazyContent* content_ = nullptr;  // owned by the panel window
     std::unique_ptr<StatusBarMenuWindowController> windowController_;
     std::unique_ptr<QMenu> contextMenu_;
+    // "Open Lumora": first in the menu where the host shows the menu on a
+    // left click (StatusNotifierItem).
+    QAction* openItem_ = nullptr;
+    QAction* openSeparator_ = nullptr;
     std::unique_ptr<SleepWatcher> sleepWatcher_;
     QPointer<QWidget> welcomeWindow_;
     QPointer<QWidget> debugWindow_;

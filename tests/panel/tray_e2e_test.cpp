@@ -111,13 +111,16 @@ bool eventually(const std::function<bool()>& done, int tries,
 }
 
 // The tray menu: the program's one mapped pop-up besides the panel.
-bool menuShown(DesktopSession& s) {
+std::optional<DesktopSession::Window> menuWindow(DesktopSession& s) {
     for (const auto& w : s.topLevels()) {
         if (w.mapped && w.overrideRedirect && w.instance == "lumora" &&
             w.name.rfind(kPanel, 0) != 0)
-            return true;
+            return w;
     }
-    return false;
+    return std::nullopt;
+}
+bool menuShown(DesktopSession& s) {
+    return menuWindow(s).has_value();
 }
 
 // The bridge's request log holds one that `match` accepts.
@@ -269,14 +272,50 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
     EXPECT_TRUE(allOff) << "Darkness! left lights on";
 }
 
-TEST_F(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
+TEST_F(TrayEndToEnd, AStatusNotifierHostOpensThePanelAtItsPointWithOpenFirstInItsMenu) {
     ASSERT_NO_FATAL_FAILURE(start({.sniWatcher = true}));
     if (IsSkipped()) return;
     DesktopSession& s = *session_;
-    ASSERT_TRUE(s.xdotool({"mousemove", "640", "300"}));
-    ASSERT_TRUE(s.sniWatcher()->waitLine("REGISTERED", 10s)) << app->stderrText();
-    ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 640 300"));
+    ChildProcess& host = *s.sniWatcher();
+    ASSERT_TRUE(host.waitLine("REGISTERED", 10s)) << app->stderrText();
+    // The menu the host draws on a left click leads with the panel.
+    const auto menu = host.ask("MENU", {"MENU", "ERR"});
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(*menu,
+              "MENU Open Lumora|-|Darkness!|Off in 5 minutes|Off in 30 minutes|Off in 60 "
+              "minutes|-|Settings|-|Help|Provide Feedback|-|Quit Lumora");
+
+    // A click on the icon at the top right of a 24 px bar, the pointer
+    // elsewhere: under the bar, pulled in from the right edge.
+    ASSERT_TRUE(s.xdotool({"mousemove", "200", "700"}));
+    ASSERT_TRUE(host.ask("ACTIVATE 1262 12"));
     auto p = waitNamed(s, kPanel, true);
+    ASSERT_TRUE(p) << app->stderrText();
+    eventually(
+        [&] {
+            p = named(s, kPanel);
+            return p && p->y == 29;
+        },
+        50, 20ms);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->y, 24 + 5);
+    EXPECT_EQ(p->x + p->width, 1280 - 5);
+    // Activated again: closed. ContextMenu: the menu at the same bar.
+    ASSERT_TRUE(host.ask("ACTIVATE 1262 12"));
+    ASSERT_FALSE(waitNamed(s, kPanel, false, 3s)) << "the second activation left it open";
+    ASSERT_TRUE(host.ask("CONTEXT 1262 12"));
+    ASSERT_TRUE(eventually([&] { return menuWindow(s).has_value(); }, 50, 20ms)) << "no menu";
+    const auto m = menuWindow(s);
+    EXPECT_EQ(m->y, 29);
+    EXPECT_LE(m->x + m->width, 1280);
+    EXPECT_GE(m->x + m->width, 1262) << "reaches the click";
+    ASSERT_TRUE(s.xdotool({"key", "Escape"}));
+    ASSERT_TRUE(eventually([&] { return !menuWindow(s); }, 50, 20ms));
+
+    // Farther from the edges, the panel opens just under the point.
+    ASSERT_TRUE(s.xdotool({"mousemove", "640", "300"}));
+    ASSERT_TRUE(host.ask("ACTIVATE 640 300"));
+    p = waitNamed(s, kPanel, true);
     ASSERT_TRUE(p) << app->stderrText();
     eventually(
         [&] {
@@ -290,7 +329,7 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
     EXPECT_LE(p->y + p->height, 1024);
     EXPECT_LE(p->x, 640);
     EXPECT_GE(p->x + p->width, 640);
-    EXPECT_EQ(p->y, 305) << "just under the pointer in the upper half";
+    EXPECT_EQ(p->y, 305) << "just under the point in the upper half";
 
     // A slow click on the icon: the press closes the panel as any click
     // outside it does, the host activates on the release; that activation
@@ -299,11 +338,11 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostActivatesThePanelAtThePointer) {
     ASSERT_TRUE(s.xdotool({"mousedown", "1"}));
     ASSERT_FALSE(waitNamed(s, kPanel, false)) << "the press closes the panel";
     ASSERT_TRUE(s.xdotool({"mouseup", "1"}));
-    ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 100 900"));
+    ASSERT_TRUE(host.ask("ACTIVATE 100 900"));
     EXPECT_FALSE(waitNamed(s, kPanel, true, 1s)) << "the release reopened the panel";
     // The next click on the icon opens it again.
     ASSERT_TRUE(s.click(100, 900));
-    ASSERT_TRUE(s.sniWatcher()->ask("ACTIVATE 100 900"));
+    ASSERT_TRUE(host.ask("ACTIVATE 100 900"));
     EXPECT_TRUE(waitNamed(s, kPanel, true));
 }
 

@@ -17,6 +17,8 @@ the target is the item registered last, or the one whose service is named:
   SECONDARY x y [service]         calls SecondaryActivate(x, y)
   SCROLL delta orientation [service]
   GET property [service]          prints VALUE <property> <value>
+  MENU [service]                  prints MENU <label>|<label>|... from the
+                                  item's dbusmenu ("-" for a separator)
   ITEMS                           prints ITEMS <service><path> ...
 
 Exits when stdin closes. Exits with 77 when its Python modules are missing.
@@ -209,6 +211,33 @@ class Commands:
             error_handler=self.error,
         )
 
+    def menu(self, words):
+        target = self.watcher.target(words[0] if words else None)
+        if not target:
+            say("ERR no item registered")
+            return
+        bus = self.watcher.bus
+        item = bus.get_object(target[0], target[1], introspect=False)
+
+        def layout(reply):
+            _, (_, _, children) = reply
+            labels = []
+            for _, props, _ in children:
+                labels.append("-" if props.get("type") == "separator" else str(props.get("label", "")))
+            say("MENU " + "|".join(labels))
+
+        def got_path(path):
+            menu = bus.get_object(target[0], path, introspect=False)
+            menu.GetLayout(
+                0, -1, dbus.Array([], signature="s"),
+                dbus_interface="com.canonical.dbusmenu",
+                reply_handler=lambda *reply: layout(reply),
+                error_handler=self.error,
+            )
+
+        item.Get(ITEM, "Menu", dbus_interface=PROPERTIES, reply_handler=got_path,
+                 error_handler=self.error)
+
     def run(self, words):
         command, rest = words[0].upper(), words[1:]
         if command == "ACTIVATE":
@@ -221,6 +250,8 @@ class Commands:
             self.call(rest, "Scroll", "is")
         elif command == "GET":
             self.get(rest)
+        elif command == "MENU":
+            self.menu(rest)
         elif command == "ITEMS":
             say(" ".join(["ITEMS"] + [s + p for s, p, _ in self.watcher.items]))
         else:
