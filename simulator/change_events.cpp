@@ -207,10 +207,20 @@ Json streamView(const Json& lights, const Json& groups, const Json& groupZeroAct
         view["lights"][id] = {{"state", state && state->is_object() ? *state : Json::object()},
                               {"name", name ? *name : Json()}};
     }
-    view["groups"]["0"] = {{"action", groupZeroAction}, {"name", "Group 0"}};
+    // A group is on when any of its lights is, whatever its action last said.
+    bool anyOn = false;
+    for (const auto& [id, light] : view["lights"].items()) {
+        anyOn = anyOn || boolOr(light["state"], "on", false);
+    }
+    Json zero = groupZeroAction.is_object() ? groupZeroAction : Json::object();
+    zero["on"] = anyOn;
+    view["groups"]["0"] = {{"action", std::move(zero)}, {"name", "Group 0"}};
     for (const auto& [id, group] : groups.items()) {
         const Json* action = member(group, "action");
         Json entry = {{"action", action && action->is_object() ? *action : Json::object()}};
+        if (const Json* state = member(group, "state"); state && state->is_object()) {
+            entry["action"]["on"] = boolOr(*state, "any_on", false);
+        }
         for (const char* key : {"name", "type", "lights"}) {
             if (const Json* value = member(group, key)) entry[key] = *value;
         }

@@ -13,6 +13,8 @@ namespace lumora::sim {
 
 // The part of the state the stream reports: each light's state and name,
 // each group's action, name and type (group 0 included), each scene's name.
+// A group's "on" is whether any of its lights is on, not what its action
+// last set: a light switched alone switches its groups too.
 Json streamView(const Json& lights, const Json& groups, const Json& groupZeroAction,
                 const Json& scenes);
 
