@@ -5,6 +5,7 @@
 #include "bridge/event_stream.h"
 
 #include <limits>
+#include <thread>
 #include <vector>
 
 #include "sim_test_support.h"
@@ -308,7 +309,15 @@ TEST_F(EventStreamTest, AClientThatDoesNotReadIsDroppedAndTheOthersGoOn) {
     }
 }
 
-TEST_F(EventStreamTest, StoppingTheServerEndsItsStreamsAtOnce) {
+TEST_F(EventStreamTest, AClientThatLeavesFreesItsPlaceAndStoppingEndsTheRest) {
+    auto leaving = open();
+    leaving.reset();
+    const auto deadline = Clock::now() + 5s;
+    while (server_->streamStats().clients != 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_EQ(server_->streamStats().clients, 0u);
+
     auto stream = open();
     const auto before = Clock::now();
     server_->stop();
