@@ -3,9 +3,12 @@
 
 #include <httplib.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -200,11 +203,13 @@ TEST_F(SimTransportTest, StopEndsIdleConnectionsWithoutWaitingForThem) {
 // The transport on its own, with a handler that only says "ok".
 class SimHttpServerTest : public ::testing::Test {
   protected:
-    void start(TransportLimits limits) {
+    // `routes` adds handlers of its own before the server listens.
+    void start(TransportLimits limits, const std::function<void(SimHttpServer&)>& routes = {}) {
         http_ = std::make_unique<SimHttpServer>(limits);
         http_->Get("/", [](const httplib::Request&, httplib::Response& response) {
             response.set_content("ok", "text/plain");
         });
+        if (routes) routes(*http_);
         port_ = http_->bind_to_any_port("127.0.0.1");
         ASSERT_GT(port_, 0);
         listener_ = std::thread([this] { http_->listen_after_bind(); });
@@ -267,6 +272,53 @@ TEST_F(SimHttpServerTest, AWorkerIsTakenOnlyWhileARequestIsAnswered) {
         ASSERT_TRUE(waiting[i]->send(i % 2 == 1 ? "\r\n" : requestBytes("GET", "/")));
         EXPECT_EQ(waiting[i]->read(2s).body, "ok") << "connection " << i;
     }
+}
+
+// A reply that goes on (an event stream) outlives the time limit that closes
+// idle connections and the closing of idle ones; stopping ends it (TearDown).
+TEST_F(SimHttpServerTest, ALongReplyIsNeitherTimedOutNorClosedAsIdle) {
+    TransportLimits limits;
+    limits.requestTimeout = 200ms;
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    auto provider = [wake](std::size_t, httplib::DataSink& sink) {
+        for (const char* piece : {"first;", "second;"}) {
+            if (!sink.write(piece, std::strlen(piece)) || !SimHttpServer::flushReply())
+                return false;
+            if (SimHttpServer::waitDuringReply(wake) != SimHttpServer::ReplyWait::woken) {
+                return false;
+            }
+        }
+        return false;
+    };
+    start(limits, [&](SimHttpServer& http) {
+        http.Get("/long", [provider](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider("text/plain", provider);
+        });
+    });
+    KeepAliveClient idle(port_), stream(port_);
+    ASSERT_TRUE(stream.send(requestBytes("GET", "/long")));
+    std::string seen;
+    const auto receiveUntil = [&](const std::string& text) {
+        const auto deadline = Clock::now() + 3s;
+        char buffer[256];
+        while (seen.find(text) == std::string::npos && Clock::now() < deadline) {
+            pollfd p{stream.fd(), POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = ::recv(stream.fd(), buffer, sizeof buffer, 0);
+            if (n <= 0) return false;
+            seen.append(buffer, static_cast<std::size_t>(n));
+        }
+        return seen.find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(receiveUntil("first;"));
+    EXPECT_TRUE(idle.closedByServer(3s));
+    EXPECT_EQ(http_->closeIdle(), 0u);
+    const std::uint64_t one = 1;
+    ASSERT_EQ(::write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    EXPECT_TRUE(receiveUntil("second;"));
+    http_->stopAll();
+    EXPECT_TRUE(stream.closedByServer(2s));
+    ::close(wake);
 }
 
 }  // namespace
