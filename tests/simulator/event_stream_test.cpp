@@ -225,14 +225,9 @@ TEST_F(EventStreamTest, OnlyAPairedUserOverHttpsOnABridgeThatHasIt) {
     // The plain port of a bridge that has HTTPS, and a bridge without it.
     EXPECT_EQ(rawRequest(server_->port(), "GET", kStreamPath).status, 404);
     {
-        TempFile fixture(smallFixture().dump());
-        ServerOptions options;
-        options.model = Generation::BSB001;
-        options.fixture = fixture.path();
-        SimServer first(options);
-        ASSERT_TRUE(first.start());
-        EXPECT_EQ(first.httpsPort(), 0);
-        EXPECT_EQ(rawRequest(first.port(), "GET", kStreamPath).status, 404);
+        auto first = startServer(Generation::BSB001);
+        EXPECT_EQ(first->httpsPort(), 0);
+        EXPECT_EQ(rawRequest(first->port(), "GET", kStreamPath).status, 404);
     }
     // A second-generation bridge whose firmware predates the stream.
     Json old = smallFixture();

@@ -3,7 +3,6 @@
 // connections, idle closes, and clients that stall in the handshake.
 
 #include <openssl/bn.h>
-#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,17 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSmallId = "001788FFFE0A0B0C";
 
-std::unique_ptr<SimServer> startServer(Generation model) {
-    TempFile fixture(smallFixture().dump());
-    ServerOptions options;
-    options.model = model;
-    options.fixture = fixture.path();
-    auto server = std::make_unique<SimServer>(options);
-    std::string error;
-    EXPECT_TRUE(server->start(&error)) << error;
-    return server;
-}
-
 std::string commonName(X509* cert) {
     char name[256] = {};
     X509_NAME_get_text_by_NID(X509_get_subject_name(cert), NID_commonName, name, sizeof name);
@@ -49,16 +37,6 @@ std::string serialHex(X509* cert) {
     if (out.size() < 16) out.insert(0, 16 - out.size(), '0');
     OPENSSL_free(hex);
     BN_free(serial);
-    return out;
-}
-
-std::string pemOf(X509* cert) {
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, cert);
-    char* data = nullptr;
-    const long len = BIO_get_mem_data(bio, &data);
-    std::string out(data, static_cast<std::size_t>(len));
-    BIO_free(bio);
     return out;
 }
 
@@ -240,9 +218,8 @@ TEST(Certificates, FaultyKindsPresentWhatTheySayAndSwapWhileRunning) {
 TEST(Certificates, AGivenCertificateIsPresentedAndABadOneRefused) {
     const Certificate root = makeRootCertificate("Given root");
     const Certificate leaf = makeBridgeCertificate(root, kSmallId);
-    TempFile fixture(smallFixture().dump());
     ServerOptions options;
-    options.fixture = fixture.path();
+    options.fixture = LUMORA_SMALL_FIXTURE;
     options.certificatePem = leaf.certificatePem;
     options.privateKeyPem = leaf.privateKeyPem;
     SimServer server(options);
@@ -310,37 +287,24 @@ std::string bigBody() {
     return body;
 }
 
-class TlsTransportTest : public ::testing::Test {
+class TlsTransportTest : public TransportTest {
   protected:
-    void start(TransportLimits limits) {
+    void start(const TransportLimits& limits) {
         root_ = makeRootCertificate();
         const ServedCertificate served =
             makeServedCertificate(root_, kSmallId, CertificateKind::bridge);
-        http_ = std::make_unique<SimHttpServer>(limits);
-        ASSERT_TRUE(http_->setTlsIdentity(
-            {served.leaf.certificatePem, served.chainPem, served.leaf.privateKeyPem}));
-        http_->Get("/", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("ok", "text/plain");
-        });
-        http_->Get("/big", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content(bigBody(), "text/plain");
-        });
-        port_ = http_->bind_to_any_port("127.0.0.1");
-        ASSERT_GT(port_, 0);
-        http_->widenBacklog();
-        listener_ = std::thread([this] { http_->listen_after_bind(); });
-        for (int i = 0; i < 2000 && !http_->is_running(); ++i) std::this_thread::sleep_for(1ms);
+        const TlsIdentity identity{served.leaf.certificatePem, served.chainPem,
+                                   served.leaf.privateKeyPem};
+        TransportTest::start(
+            limits,
+            [](SimHttpServer& http) {
+                http.Get("/big", [](const httplib::Request&, httplib::Response& response) {
+                    response.set_content(bigBody(), "text/plain");
+                });
+            },
+            &identity);
     }
-    void TearDown() override {
-        if (!http_) return;
-        http_->stopAll();
-        if (listener_.joinable()) listener_.join();
-    }
-
     Certificate root_;
-    std::unique_ptr<SimHttpServer> http_;
-    std::thread listener_;
-    int port_ = 0;
 };
 
 TEST_F(TlsTransportTest, ClientsStalledInTheHandshakeHoldNoWorkerAndLoseTheirSlot) {

@@ -1,18 +1,13 @@
 // lumora-bridge-sim as a program: its first line, its arguments, its exit codes.
 
-#include <openssl/pem.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <regex>
-#include <thread>
 #include <vector>
 
 #include "sim_test_support.h"
 #include "simulator/bridge_certificate.h"
+#include "support/child_process.h"
 #include "tls_client.h"
 
 extern char** environ;
@@ -22,77 +17,33 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A child running the program with stdout and stderr on pipes.
+// The program with its stdout read line by line and its stderr in a file.
 class Program {
   public:
     explicit Program(std::vector<std::string> args) {
-        int out[2], err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
         args.insert(args.begin(), LUMORA_BRIDGE_SIM);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, LUMORA_BRIDGE_SIM, &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~Program() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-        if (err_ >= 0) ::close(err_);
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        std::string error;
+        child_ = lumora::testing::ChildProcess::start({"sim", args, env, log_.path()}, &error);
+        EXPECT_TRUE(child_) << error;
     }
 
-    // Reads `fd` until it ends (or, with `line`, up to the first newline),
-    // waiting at most `timeout`.
-    std::string read(int fd, bool line = false, std::chrono::milliseconds timeout = 5s) {
+    std::string firstLine() { return child_ ? child_->waitLine("", 5s).value_or("") : ""; }
+    // The lines not read yet, up to the end of stdout or for at most 5 s.
+    std::string stdoutText() {
         std::string text;
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        char c;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            if (::read(fd, &c, 1) != 1 || (line && c == '\n')) break;
-            text += c;
-        }
+        while (auto line = child_ ? child_->waitLine("", 5s) : std::nullopt) text += *line + "\n";
         return text;
     }
-    std::string firstLine() { return read(out_, true); }
-    std::string stdoutText() { return read(out_); }
-    std::string stderrText() { return read(err_); }
-
-    // The exit code, or -1 when the program has not ended within `timeout`.
-    int exitCode(std::chrono::milliseconds timeout = 5s) {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-    void signal(int sig) { kill(pid_, sig); }
+    std::string stderrText() { return child_ ? child_->stderrText() : ""; }
+    // The exit code, or -1 when the program has not ended within 5 s.
+    int exitCode() { return child_ ? child_->waitExit(5s).value_or(-1) : -1; }
+    void signal(int sig) { kill(child_->pid(), sig); }
 
   private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
+    TempFile log_{""};
+    std::unique_ptr<lumora::testing::ChildProcess> child_;
 };
 
 int portFrom(const std::string& line) {
@@ -130,13 +81,7 @@ TEST(Program, HttpsPortAndFingerprintFollowTheListeningLine) {
     // What the port presents is what the line names, for the demo's bridge.
     TlsClient client(httpsPort);
     ASSERT_TRUE(client.handshaken());
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, client.leaf());
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(bio, &data);
-    const std::string pem(data, static_cast<std::size_t>(length));
-    BIO_free(bio);
-    EXPECT_EQ("certificate sha256 " + fingerprintOf(pem), certificate);
+    EXPECT_EQ("certificate sha256 " + fingerprintOf(pemOf(client.leaf())), certificate);
     EXPECT_TRUE(client.hostMatches("001788FFFE4A7C21"));
     EXPECT_EQ(rawRequest(port, "GET", "/api/config").status, 301);
 

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "simulator/http_transport.h"
+
 namespace lumora::sim::test {
 
 Json smallFixture() {
@@ -110,13 +112,12 @@ RawReply takeReply(std::string& pending, const std::function<bool()>& receiveMor
     return reply;
 }
 
-RawReply rawRequest(int port, const std::string& method, const std::string& path,
-                    const std::string& body, std::chrono::milliseconds timeout) {
+RawReply exchange(int port, const std::string& bytes, std::chrono::milliseconds timeout) {
     RawReply reply;
     const int fd = connectLoopback(port);
     if (fd < 0) return reply;
     reply.connected = true;
-    sendAll(fd, requestBytes(method, path, body, "Connection: close\r\n"));
+    sendAll(fd, bytes);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     char buffer[1 << 16];
     for (;;) {
@@ -133,6 +134,11 @@ RawReply rawRequest(int port, const std::string& method, const std::string& path
     if (const auto bodyAt = parseHead(reply.bytes, reply); bodyAt != std::string::npos)
         reply.body = reply.bytes.substr(bodyAt);
     return reply;
+}
+
+RawReply rawRequest(int port, const std::string& method, const std::string& path,
+                    const std::string& body, std::chrono::milliseconds timeout) {
+    return exchange(port, requestBytes(method, path, body, "Connection: close\r\n"), timeout);
 }
 
 void SimServerTest::SetUp() {
@@ -187,6 +193,46 @@ Json SimServerTest::post(const std::string& path, const std::string& body) {
 }
 Json SimServerTest::del(const std::string& path) {
     return send("DELETE", path, {});
+}
+
+std::unique_ptr<SimServer> startServer(Generation model) {
+    ServerOptions options;
+    options.model = model;
+    options.fixture = LUMORA_SMALL_FIXTURE;
+    auto server = std::make_unique<SimServer>(options);
+    std::string error;
+    EXPECT_TRUE(server->start(&error)) << error;
+    return server;
+}
+
+TransportTest::TransportTest() = default;
+TransportTest::~TransportTest() = default;
+
+void TransportTest::start(const TransportLimits& limits,
+                          const std::function<void(SimHttpServer&)>& routes,
+                          const TlsIdentity* tls) {
+    http_ = std::make_unique<SimHttpServer>(limits);
+    if (tls) {
+        ASSERT_TRUE(http_->setTlsIdentity(*tls));
+    }
+    http_->Get("/", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("ok", "text/plain");
+    });
+    if (routes) routes(*http_);
+    port_ = http_->bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port_, 0);
+    http_->widenBacklog();
+    listener_ = std::thread([this] { http_->listen_after_bind(); });
+    for (int i = 0; i < 2000 && !http_->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void TransportTest::TearDown() {
+    if (!http_) return;
+    const auto begin = std::chrono::steady_clock::now();
+    http_->stopAll();
+    if (listener_.joinable()) listener_.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
 }
 
 Json successValue(const Json& entry, const std::string& address) {

@@ -11,8 +11,17 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 
 #include "simulator/sim_server.h"
+
+namespace lumora::sim {
+// http_transport.h brings httplib.h, whose tcp_info clashes with the kernel's
+// that tcp_segments.cpp needs: the transport is only named here.
+class SimHttpServer;
+struct TransportLimits;
+struct TlsIdentity;
+}  // namespace lumora::sim
 
 namespace lumora::sim::test {
 
@@ -61,8 +70,11 @@ std::size_t parseHead(const std::string& bytes, RawReply& reply);
 // that gives up first.
 RawReply takeReply(std::string& pending, const std::function<bool()>& receiveMore);
 
-// Sends one request with "Connection: close" and reads until the server
-// closes or `timeout` passes.
+// Sends `bytes` on a connection of its own and reads until the server closes
+// it or `timeout` passes.
+RawReply exchange(int port, const std::string& bytes,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(5));
+// One request with "Connection: close", through exchange().
 RawReply rawRequest(int port, const std::string& method, const std::string& path,
                     const std::string& body = {},
                     std::chrono::milliseconds timeout = std::chrono::seconds(5));
@@ -96,6 +108,26 @@ class SimServerTest : public ::testing::Test {
 
   private:
     Json send(const std::string& method, const std::string& path, const std::string& body);
+};
+
+// A started server of that generation with the small fixture.
+std::unique_ptr<SimServer> startServer(Generation model);
+
+// The transport on its own on a loopback port, with a handler at "/" that
+// only says "ok"; `routes` adds handlers before it listens, `tls` makes it
+// speak HTTPS. TearDown checks that stopping is prompt.
+class TransportTest : public ::testing::Test {
+  protected:
+    TransportTest();
+    ~TransportTest() override;
+    void start(const TransportLimits& limits,
+               const std::function<void(SimHttpServer&)>& routes = {},
+               const TlsIdentity* tls = nullptr);
+    void TearDown() override;
+
+    std::unique_ptr<SimHttpServer> http_;
+    std::thread listener_;
+    int port_ = 0;
 };
 
 // The one success value of a reply entry, keyed by its address.

@@ -102,4 +102,14 @@ RawReply tlsRequest(int port, const std::string& rootPem, const std::string& met
     return client.read();
 }
 
+std::string pemOf(X509* cert) {
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(bio, cert);
+    char* data = nullptr;
+    const long len = BIO_get_mem_data(bio, &data);
+    std::string out(data, static_cast<std::size_t>(len));
+    BIO_free(bio);
+    return out;
+}
+
 }  // namespace lumora::sim::test

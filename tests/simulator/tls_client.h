@@ -53,6 +53,9 @@ class TlsClient {
     std::string pending_;
 };
 
+// The certificate in PEM, as fingerprintOf() takes it.
+std::string pemOf(X509* cert);
+
 // One request over a fresh TLS connection, verified against `rootPem`.
 RawReply tlsRequest(int port, const std::string& rootPem, const std::string& method,
                     const std::string& path, const std::string& body = {});

@@ -200,33 +200,7 @@ TEST_F(SimTransportTest, StopEndsIdleConnectionsWithoutWaitingForThem) {
     for (auto& client : idle) EXPECT_TRUE(client->closedByServer(1s));
 }
 
-// The transport on its own, with a handler that only says "ok".
-class SimHttpServerTest : public ::testing::Test {
-  protected:
-    // `routes` adds handlers of its own before the server listens.
-    void start(TransportLimits limits, const std::function<void(SimHttpServer&)>& routes = {}) {
-        http_ = std::make_unique<SimHttpServer>(limits);
-        http_->Get("/", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("ok", "text/plain");
-        });
-        if (routes) routes(*http_);
-        port_ = http_->bind_to_any_port("127.0.0.1");
-        ASSERT_GT(port_, 0);
-        listener_ = std::thread([this] { http_->listen_after_bind(); });
-        for (int i = 0; i < 2000 && !http_->is_running(); ++i) std::this_thread::sleep_for(1ms);
-    }
-    void TearDown() override {
-        if (!http_) return;
-        const auto start = Clock::now();
-        http_->stopAll();
-        if (listener_.joinable()) listener_.join();
-        EXPECT_LT(Clock::now() - start, 2s);
-    }
-
-    std::unique_ptr<SimHttpServer> http_;
-    std::thread listener_;
-    int port_ = 0;
-};
+using SimHttpServerTest = TransportTest;
 
 TEST_F(SimHttpServerTest, UnfinishedRequestsAndIdleConnectionsCloseAfterTheirTime) {
     TransportLimits limits;
