@@ -16,6 +16,7 @@
 
 #include "bridge/http.h"
 #include "simulator/sim_server.h"
+#include "support/demo_desktop.h"
 #include "support/desktop_session.h"
 
 namespace lumora::testing {
@@ -23,41 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-const std::string kPanel = "Lumora panel";
-
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
-// The demo's bridge speaks HTTPS with a root of its own: the test trusts the
-// certificate it presents.
-json get(const std::string& url, const std::string& path, const std::string& method = "GET") {
-    static std::map<std::string, std::string> pins;
-    HttpRequest r;
-    r.method = method;
-    r.url = url + path;
-    r.timeout = 3s;
-    if (url.rfind("https://", 0) == 0) {
-        std::string& pin = pins[url];
-        if (pin.empty()) {
-            HttpRequest probe = r;
-            probe.method = "GET";
-            probe.url = url + "/api/config";
-            probe.tls = TlsIdentity::pinned(std::string(64, '0'));
-            pin = httpSend(probe).tls.fingerprint;
-        }
-        r.tls = TlsIdentity::pinned(pin);
-    }
-    const HttpResponse reply = httpSend(r);
-    if (!reply.ok() || !reply.body) return nullptr;
-    return json::parse(*reply.body, nullptr, false);
-}
-
 // Each room's one command: group id → body. A second command to a room
 // comes out as a null body.
 std::map<std::string, json> groupCommands(const json& log) {
@@ -97,22 +63,19 @@ class ControlEndToEnd : public ::testing::Test {
     void SetUp() override {
         LUMORA_REQUIRE_DESKTOP(session_);
         // No welcome; the step of brighter is 30.
-        const auto config = std::filesystem::path(session_.variables().at("XDG_CONFIG_HOME"));
-        std::filesystem::create_directories(config / "lumora-demo");
-        std::ofstream(config / "lumora-demo" / "defaults.json")
-            << R"({"hasSeenWelcomeScreen": true, "showZones": false,)"
-            << R"( "keyIncrement": 30, "preferredWindowHeightRooms": 420})";
+        writeDemoProfile(session_, R"({"hasSeenWelcomeScreen": true, "showZones": false,)"
+                                   R"( "keyIncrement": 30, "preferredWindowHeightRooms": 420})");
         tray_ = session_.spawn("lumora", {LUMORA_BINARY, "--demo"});
         ASSERT_TRUE(tray_);
-        const auto line = tray_->waitLine("lumora: demo bridge at ", 10s);
-        ASSERT_TRUE(line) << tray_->stderrText();
-        bridge_ = line->substr(std::string("lumora: demo bridge at ").size());
+        bridge_ = demoBridge(tray_);
+        ASSERT_FALSE(bridge_.empty()) << tray_->stderrText();
         ASSERT_TRUE(session_.waitForTrayIcon("lumora", 10s)) << tray_->stderrText();
         // Connected once it has read the rooms.
-        ASSERT_TRUE(eventually([&] { return !groupsRead().empty(); }, 10s)) << tray_->stderrText();
+        ASSERT_TRUE(eventually([&] { return !groupsRead().empty(); }, 200, 50ms))
+            << tray_->stderrText();
     }
     json groupsRead() {
-        for (const auto& r : get(bridge_, "/sim/log"))
+        for (const auto& r : bridgeRequest(bridge_, "/sim/log"))
             if (r.value("path", "").find("/groups") != std::string::npos) return r;
         return {};
     }
@@ -125,11 +88,7 @@ class ControlEndToEnd : public ::testing::Test {
         said_ = p->stderrText();
         return rc;
     }
-    std::optional<DesktopSession::Window> panel() {
-        for (const auto& w : session_.topLevels())
-            if (w.name.rfind(kPanel, 0) == 0 && w.mapped) return w;
-        return std::nullopt;
-    }
+    std::optional<DesktopSession::Window> panel() { return mappedWindow(session_, kPanelTitle); }
 
     DesktopSession session_{{.sessionBus = true, .tray = true}};
     ChildProcess* tray_ = nullptr;
@@ -140,7 +99,7 @@ class ControlEndToEnd : public ::testing::Test {
 TEST_F(ControlEndToEnd, BrighterGoesThroughTheTrayProgramsQueueAndItsPanelShowsIt) {
     ASSERT_EQ(ctl({"show-panel"}), 0) << said_;
     std::optional<DesktopSession::Window> p;
-    ASSERT_TRUE(eventually([&] { return (p = panel()).has_value(); })) << "no panel";
+    ASSERT_TRUE(eventually([&] { return (p = panel()).has_value(); }, 100, 50ms)) << "no panel";
     // Its ROOMS tab, whose rows are the rooms' records.
     ASSERT_TRUE(session_.click(p->x + 145, p->y + 41 + 10));
     // The panel as drawn now; it takes the rooms' height after the switch.
@@ -150,32 +109,34 @@ TEST_F(ControlEndToEnd, BrighterGoesThroughTheTrayProgramsQueueAndItsPanelShowsI
     };
     // The rows as drawn before, once the panel has settled.
     std::string before;
-    eventually([&] {
-        const std::string now = shot();
-        const bool same = !now.empty() && now == before;
-        before = now;
-        return same;
-    });
+    eventually(
+        [&] {
+            const std::string now = shot();
+            const bool same = !now.empty() && now == before;
+            before = now;
+            return same;
+        },
+        100, 50ms);
     ASSERT_FALSE(before.empty());
 
-    get(bridge_, "/sim/log", "DELETE");
+    bridgeRequest(bridge_, "/sim/log", "DELETE");
     // lumora-ctl has no settings of its own here: only the tray program can
     // have reached the bridge.
     ASSERT_EQ(ctl({"brighter"}), 0) << said_;
-    EXPECT_TRUE(eventually([&] { return shot() != before; }, 3s))
+    EXPECT_TRUE(eventually([&] { return shot() != before; }, 60, 50ms))
         << "the panel's rows did not change";
-    const auto rooms = get(bridge_, std::string("/api/") + sim::kDemoUser + "/groups");
+    const auto rooms = bridgeRequest(bridge_, std::string("/api/") + sim::kDemoUser + "/groups");
     // Until the queue, one command every 0.3 s, has sent nothing for a second.
     std::map<std::string, json> sent;
     auto quietSince = std::chrono::steady_clock::now();
     eventually(
         [&] {
-            auto now = groupCommands(get(bridge_, "/sim/log"));
+            auto now = groupCommands(bridgeRequest(bridge_, "/sim/log"));
             if (now.size() != sent.size()) quietSince = std::chrono::steady_clock::now();
             sent = std::move(now);
             return !sent.empty() && std::chrono::steady_clock::now() - quietSince > 1s;
         },
-        15s);
+        300, 50ms);
     ASSERT_FALSE(sent.empty());
     for (const auto& [id, body] : sent) {
         EXPECT_TRUE(rooms.contains(id)) << id;
@@ -194,15 +155,15 @@ TEST_F(ControlEndToEnd, BrighterGoesThroughTheTrayProgramsQueueAndItsPanelShowsI
     std::ofstream(config / "defaults.json")
         << json{{"bridgeIP", own.address()}, {"bridgeUser", sim::kDemoUser}, {"keyIncrement", 30}};
     ASSERT_EQ(ctl({"brighter"}, {{"LUMORA_CONFIG_DIR", config.string()}}), 0) << said_;
-    EXPECT_EQ(groupCommands(get(own.baseUrl(), "/sim/log")), sent);
+    EXPECT_EQ(groupCommands(bridgeRequest(own.baseUrl(), "/sim/log")), sent);
 }
 
 TEST_F(ControlEndToEnd, TogglePanelOpensAndClosesThePanel) {
     ASSERT_FALSE(panel());
     ASSERT_EQ(ctl({"toggle-panel"}), 0) << said_;
-    EXPECT_TRUE(eventually([&] { return panel().has_value(); })) << "not opened";
+    EXPECT_TRUE(eventually([&] { return panel().has_value(); }, 100, 50ms)) << "not opened";
     ASSERT_EQ(ctl({"toggle-panel"}), 0) << said_;
-    EXPECT_TRUE(eventually([&] { return !panel().has_value(); })) << "not closed";
+    EXPECT_TRUE(eventually([&] { return !panel().has_value(); }, 100, 50ms)) << "not closed";
     ASSERT_EQ(ctl({"slot", "9"}), 2);
 }
 

@@ -21,6 +21,7 @@
 
 #include "bridge/http.h"
 #include "simulator/sim_server.h"
+#include "support/demo_desktop.h"
 #include "support/desktop_session.h"
 #include "support/x11_support.h"  // findProgram
 
@@ -31,25 +32,14 @@ using namespace std::chrono_literals;
 
 constexpr int kTitle = 32 + 9;  // title bar and divider
 constexpr int kBodyTop = kTitle + 20 + 5;
-const std::string kPanel = "Lumora panel";
 
 // A profile that has seen the welcome and shows rooms without zone headers.
 void writeProfile(const DesktopSession& session, int height, const std::string& extra) {
-    const auto dir =
-        std::filesystem::path(session.variables().at("XDG_CONFIG_HOME")) / "lumora-demo";
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "defaults.json")
-        << "{\"hasSeenWelcomeScreen\": true, \"showZones\": false, "
-        << "\"preferredWindowHeightRooms\": " << height
-        << ", \"preferredWindowHeightLights\": " << height << extra << "}";
-}
-
-// The mapped top level whose title starts with `title`.
-std::optional<DesktopSession::Window> named(DesktopSession& s, const std::string& title) {
-    for (const auto& w : s.topLevels()) {
-        if (w.name.rfind(title, 0) == 0 && w.mapped) return w;
-    }
-    return std::nullopt;
+    writeDemoProfile(session,
+                     "{\"hasSeenWelcomeScreen\": true, \"showZones\": false, "
+                     "\"preferredWindowHeightRooms\": " +
+                         std::to_string(height) + ", \"preferredWindowHeightLights\": " +
+                         std::to_string(height) + extra + "}");
 }
 
 // Waits until such a window is `shown` or not; what is there at the end.
@@ -57,41 +47,10 @@ std::optional<DesktopSession::Window> waitNamed(DesktopSession& s, const std::st
                                                 bool shown, std::chrono::milliseconds limit = 5s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        auto w = named(s, title);
+        auto w = mappedWindow(s, title);
         if (w.has_value() == shown || std::chrono::steady_clock::now() > end) return w;
         std::this_thread::sleep_for(20ms);
     }
-}
-
-// The demo's bridge speaks HTTPS with a root of its own: the test takes the
-// certificate it presents, as a person trusting a software bridge would.
-std::optional<TlsIdentity> demoIdentity(const std::string& url) {
-    if (url.rfind("https://", 0) != 0) return std::nullopt;
-    static std::map<std::string, std::string> pins;
-    std::string& pin = pins[url];
-    if (pin.empty()) {
-        HttpRequest probe;
-        probe.url = url + "/api/config";
-        probe.tls = TlsIdentity::pinned(std::string(64, '0'));
-        probe.timeout = 3s;
-        pin = httpSend(probe).tls.fingerprint;
-    }
-    return TlsIdentity::pinned(pin);
-}
-
-// `bridge` is the URL the demo printed, or HOST:PORT for plain HTTP.
-nlohmann::json get(const std::string& bridge, const std::string& path,
-                   const std::string& method = "GET", const std::string& body = "") {
-    const std::string base = bridge.find("://") == std::string::npos ? "http://" + bridge : bridge;
-    HttpRequest r;
-    r.method = method;
-    r.url = base + path;
-    r.body = body;
-    r.timeout = 3s;
-    r.tls = demoIdentity(base);
-    const HttpResponse reply = httpSend(r);
-    if (!reply.ok() || !reply.body) return nullptr;
-    return nlohmann::json::parse(*reply.body, nullptr, false);
 }
 
 // HOST:PORT, as the settings keep a bridge's address.
@@ -100,21 +59,11 @@ std::string hostPort(const std::string& url) {
     return scheme == std::string::npos ? url : url.substr(scheme + 3);
 }
 
-// Polls `done` every `interval` until it holds or `tries` run out.
-bool eventually(const std::function<bool()>& done, int tries,
-                std::chrono::milliseconds interval = 100ms) {
-    for (int i = 0; i < tries; ++i) {
-        if (done()) return true;
-        std::this_thread::sleep_for(interval);
-    }
-    return done();
-}
-
 // The tray menu: the program's one mapped pop-up besides the panel.
 std::optional<DesktopSession::Window> menuWindow(DesktopSession& s) {
     for (const auto& w : s.topLevels()) {
         if (w.mapped && w.overrideRedirect && w.instance == "lumora" &&
-            w.name.rfind(kPanel, 0) != 0)
+            w.name.rfind(kPanelTitle, 0) != 0)
             return w;
     }
     return std::nullopt;
@@ -125,16 +74,14 @@ bool menuShown(DesktopSession& s) {
 
 // The bridge's request log holds one that `match` accepts.
 bool logged(const std::string& bridge, const std::function<bool(const nlohmann::json&)>& match) {
-    const auto log = get(bridge, "/sim/log");
+    const auto log = bridgeRequest(bridge, "/sim/log");
     if (!log.is_array()) return false;
     return std::any_of(log.begin(), log.end(), match);
 }
 
 // The demo profile as stored now; null while unreadable.
 nlohmann::json storedProfile(const DesktopSession& s) {
-    const auto file = std::filesystem::path(s.variables().at("XDG_CONFIG_HOME")) / "lumora-demo" /
-                      "defaults.json";
-    std::ifstream in(file);
+    std::ifstream in(demoProfile(s));
     return nlohmann::json::parse(in, nullptr, false);
 }
 
@@ -157,9 +104,8 @@ class TrayEndToEnd : public ::testing::Test {
         writeProfile(*session_, height, profile);
         app = session_->spawn("lumora", {LUMORA_BINARY, "--demo"}, env);
         ASSERT_TRUE(app) << "not started";
-        const auto line = app->waitLine("lumora: demo bridge at ", 10s);
-        ASSERT_TRUE(line) << app->stderrText();
-        bridge = line->substr(std::string("lumora: demo bridge at ").size());
+        bridge = demoBridge(app);
+        ASSERT_FALSE(bridge.empty()) << app->stderrText();
     }
     bool clickIcon(int button = 1) {
         return session_->click(icon.x + icon.width / 2, icon.y + icon.height / 2, button);
@@ -178,7 +124,7 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
     // Connected: the program has read the lights.
     ASSERT_TRUE(eventually(
         [&] {
-            for (const auto& r : get(bridge, "/sim/log"))
+            for (const auto& r : bridgeRequest(bridge, "/sim/log"))
                 if (r.value("path", "").find("/lights") != std::string::npos) return true;
             return false;
         },
@@ -186,12 +132,12 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
         << app->stderrText();
 
     ASSERT_TRUE(clickIcon());
-    auto p = waitNamed(s, kPanel, true);
+    auto p = waitNamed(s, kPanelTitle, true);
     ASSERT_TRUE(p) << "the panel did not open";
     // Under the icon, pulled in 5 points from the right edge, once placed.
     eventually(
         [&] {
-            p = named(s, kPanel);
+            p = mappedWindow(s, kPanelTitle);
             return p && p->y == icon.y + icon.height + 5;
         },
         50, 20ms);
@@ -209,8 +155,8 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
         },
         50, 20ms))
         << "the ROOMS tab did not take the click";
-    get(bridge, "/sim/log");  // warm
-    get(bridge, "/sim/log", "DELETE");
+    bridgeRequest(bridge, "/sim/log");  // warm
+    bridgeRequest(bridge, "/sim/log", "DELETE");
     const int sliderY = p->y + kBodyTop + 5 + 5 + 14 + 3 + 8;
     const int startX = p->x + 60;
     ASSERT_TRUE(s.xdotool({"mousemove", std::to_string(startX), std::to_string(sliderY)}));
@@ -228,7 +174,7 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
     };
     ASSERT_TRUE(eventually([&] { return logged(bridge, endsAtFull); }, 60, 50ms));
 
-    const auto log = get(bridge, "/sim/log");
+    const auto log = bridgeRequest(bridge, "/sim/log");
     ASSERT_TRUE(log.is_array());
     std::vector<std::pair<double, int>> sends;  // wall ms, brightness
     for (const auto& r : log) {
@@ -247,19 +193,20 @@ TEST_F(TrayEndToEnd, TheXEmbedTrayOpensThePanelUnderTheIconAndItsControlsReachTh
 
     // A click elsewhere closes the panel.
     ASSERT_TRUE(s.click(300, 700));
-    EXPECT_FALSE(waitNamed(s, kPanel, false, 3s)) << "the panel stayed open";
+    EXPECT_FALSE(waitNamed(s, kPanelTitle, false, 3s)) << "the panel stayed open";
 
     // A right click while the panel is open swaps it for the menu, and
     // "Darkness!" by its key switches every light off.
     ASSERT_TRUE(clickIcon());
-    ASSERT_TRUE(waitNamed(s, kPanel, true));
+    ASSERT_TRUE(waitNamed(s, kPanelTitle, true));
     ASSERT_TRUE(clickIcon(3));
-    EXPECT_FALSE(waitNamed(s, kPanel, false, 3s)) << "the panel stayed open";
+    EXPECT_FALSE(waitNamed(s, kPanelTitle, false, 3s)) << "the panel stayed open";
     ASSERT_TRUE(eventually([&] { return menuShown(s); }, 50, 20ms)) << "no menu";
     ASSERT_TRUE(s.xdotool({"key", "x"}));
     const bool allOff = eventually(
         [&] {
-            const auto lights = get(bridge, std::string("/api/") + sim::kDemoUser + "/lights");
+            const auto lights =
+                bridgeRequest(bridge, std::string("/api/") + sim::kDemoUser + "/lights");
             if (!lights.is_object() || lights.empty()) return false;
             for (const auto& [id, l] : lights.items()) {
                 // An unreachable light keeps its last state, as on a real bridge.
@@ -289,11 +236,11 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostOpensThePanelAtItsPointWithOpenFirstInIt
     // elsewhere: under the bar, pulled in from the right edge.
     ASSERT_TRUE(s.xdotool({"mousemove", "200", "700"}));
     ASSERT_TRUE(host.ask("ACTIVATE 1262 12"));
-    auto p = waitNamed(s, kPanel, true);
+    auto p = waitNamed(s, kPanelTitle, true);
     ASSERT_TRUE(p) << app->stderrText();
     eventually(
         [&] {
-            p = named(s, kPanel);
+            p = mappedWindow(s, kPanelTitle);
             return p && p->y == 29;
         },
         50, 20ms);
@@ -302,7 +249,7 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostOpensThePanelAtItsPointWithOpenFirstInIt
     EXPECT_EQ(p->x + p->width, 1280 - 5);
     // Activated again: closed. ContextMenu: the menu at the same bar.
     ASSERT_TRUE(host.ask("ACTIVATE 1262 12"));
-    ASSERT_FALSE(waitNamed(s, kPanel, false, 3s)) << "the second activation left it open";
+    ASSERT_FALSE(waitNamed(s, kPanelTitle, false, 3s)) << "the second activation left it open";
     ASSERT_TRUE(host.ask("CONTEXT 1262 12"));
     ASSERT_TRUE(eventually([&] { return menuWindow(s).has_value(); }, 50, 20ms)) << "no menu";
     const auto m = menuWindow(s);
@@ -315,11 +262,11 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostOpensThePanelAtItsPointWithOpenFirstInIt
     // Farther from the edges, the panel opens just under the point.
     ASSERT_TRUE(s.xdotool({"mousemove", "640", "300"}));
     ASSERT_TRUE(host.ask("ACTIVATE 640 300"));
-    p = waitNamed(s, kPanel, true);
+    p = waitNamed(s, kPanelTitle, true);
     ASSERT_TRUE(p) << app->stderrText();
     eventually(
         [&] {
-            p = named(s, kPanel);
+            p = mappedWindow(s, kPanelTitle);
             return p && p->y == 305;
         },
         50, 20ms);
@@ -336,14 +283,14 @@ TEST_F(TrayEndToEnd, AStatusNotifierHostOpensThePanelAtItsPointWithOpenFirstInIt
     // belongs to the click that closed the panel and must not reopen it.
     ASSERT_TRUE(s.xdotool({"mousemove", "100", "900"}));
     ASSERT_TRUE(s.xdotool({"mousedown", "1"}));
-    ASSERT_FALSE(waitNamed(s, kPanel, false)) << "the press closes the panel";
+    ASSERT_FALSE(waitNamed(s, kPanelTitle, false)) << "the press closes the panel";
     ASSERT_TRUE(s.xdotool({"mouseup", "1"}));
     ASSERT_TRUE(host.ask("ACTIVATE 100 900"));
-    EXPECT_FALSE(waitNamed(s, kPanel, true, 1s)) << "the release reopened the panel";
+    EXPECT_FALSE(waitNamed(s, kPanelTitle, true, 1s)) << "the release reopened the panel";
     // The next click on the icon opens it again.
     ASSERT_TRUE(s.click(100, 900));
     ASSERT_TRUE(host.ask("ACTIVATE 100 900"));
-    EXPECT_TRUE(waitNamed(s, kPanel, true));
+    EXPECT_TRUE(waitNamed(s, kPanelTitle, true));
 }
 
 TEST_F(TrayEndToEnd, WithoutATrayItSaysSoAndWaits) {
@@ -381,7 +328,7 @@ std::string storedUser(const DesktopSession& s) {
 }
 
 bool everyRoom(const std::string& bridge, bool on) {
-    const auto groups = get(bridge, std::string("/api/") + sim::kDemoUser + "/groups");
+    const auto groups = bridgeRequest(bridge, std::string("/api/") + sim::kDemoUser + "/groups");
     if (!groups.is_object() || groups.empty()) return false;
     for (const auto& [id, g] : groups.items()) {
         if (g["state"].value("any_on", !on) != on) return false;
@@ -430,7 +377,8 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
     EXPECT_FALSE(waitNamed(s, "Hotkeys", false, 3s)) << "Escape left the settings window open";
 
     for (int room = 1; room <= 8; ++room)
-        get(bridge,
+        bridgeRequest(
+            bridge,
             std::string("/api/") + sim::kDemoUser + "/groups/" + std::to_string(room) + "/action",
             "PUT", "{\"on\": false}");
     ASSERT_TRUE(everyRoom(bridge, false));
@@ -447,8 +395,8 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
     ASSERT_TRUE(w);
     ASSERT_TRUE(at(237, 157));  // Disconnect
     EXPECT_TRUE(eventually([&] { return storedUser(s).empty(); }, 50));
-    get(bridge, "/sim/linkbutton", "POST", "{\"pressed\": false}");
-    get(bridge, "/sim/log", "DELETE");
+    bridgeRequest(bridge, "/sim/linkbutton", "POST", "{\"pressed\": false}");
+    bridgeRequest(bridge, "/sim/log", "DELETE");
     ASSERT_TRUE(at(250, 392));  // Connect, in the status row
     // The pairing request has been answered by the time the log holds it.
     EXPECT_TRUE(eventually(
@@ -459,7 +407,7 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
         },
         50));
     EXPECT_EQ(storedUser(s), "") << "paired without the link button";
-    get(bridge, "/sim/linkbutton", "POST", "{\"pressed\": true}");
+    bridgeRequest(bridge, "/sim/linkbutton", "POST", "{\"pressed\": true}");
     ASSERT_TRUE(at(250, 392));
     std::string user;
     eventually(
@@ -479,21 +427,16 @@ TEST_F(TrayEndToEnd, TheDemoKeepsItsPortAcrossStartsAndTakesAnotherWhenItIsBusy)
     ASSERT_NO_FATAL_FAILURE(start({}));
     if (IsSkipped()) return;
     app->terminate();
-    const auto file = std::filesystem::path(session_->variables().at("XDG_CONFIG_HOME")) /
-                      "lumora-demo" / "defaults.json";
+    const auto file = demoProfile(*session_);
     auto look = [&file] {
         struct stat st {};
         ::stat(file.c_str(), &st);
         return std::tuple(st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
     };
-    auto bridgeOf = [](ChildProcess* p) {
-        const auto line = p ? p->waitLine("lumora: demo bridge at ", 10s) : std::nullopt;
-        return line ? line->substr(std::string("lumora: demo bridge at ").size()) : "";
-    };
     const auto before = look();
 
     ChildProcess* again = session_->spawn("lumora-again", {LUMORA_BINARY, "--demo"});
-    EXPECT_EQ(bridgeOf(again), bridge);
+    EXPECT_EQ(demoBridge(again), bridge);
     EXPECT_EQ(look(), before) << "the profile was written again";
     again->terminate();
 
@@ -507,11 +450,11 @@ TEST_F(TrayEndToEnd, TheDemoKeepsItsPortAcrossStartsAndTakesAnotherWhenItIsBusy)
     ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
     ASSERT_EQ(::listen(holder, 1), 0);
     ChildProcess* third = session_->spawn("lumora-third", {LUMORA_BINARY, "--demo"});
-    const std::string moved = bridgeOf(third);
+    const std::string moved = demoBridge(third);
     ::close(holder);
     ASSERT_FALSE(moved.empty()) << (third ? third->stderrText() : "");
     EXPECT_NE(moved, bridge);
-    EXPECT_TRUE(get(moved, "/api/config").contains("name")) << "the moved bridge answers";
+    EXPECT_TRUE(bridgeRequest(moved, "/api/config").contains("name")) << "the moved bridge answers";
     std::ifstream in(file);
     EXPECT_EQ(nlohmann::json::parse(in, nullptr, false).value("bridgeIP", ""), hostPort(moved));
 }
