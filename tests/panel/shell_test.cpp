@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
@@ -32,16 +31,6 @@
 
 namespace lumora::panel {
 namespace {
-
-// Runs the Qt loop until `done` or the limit; true when done.
-bool spinUntil(const std::function<bool()>& done, int limitMs = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < limitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return done();
-}
 
 const QRect kScreen(0, 0, 1280, 1000);
 
@@ -162,13 +151,13 @@ TEST_F(WindowControllerTest, ShowsUnderTheIconFadesOutAndClosesOnAnOutsideClick)
     c->showWindow();
     EXPECT_TRUE(c->isShown());
     EXPECT_TRUE(c->window()->isVisible());
-    spinUntil([&] { return c->window()->geometry() == QRect(512, 29, 200, 300); });
+    QTest::qWaitFor([&] { return c->window()->geometry() == QRect(512, 29, 200, 300); });
     EXPECT_EQ(c->window()->geometry(), QRect(512, 29, 200, 300));
 
     // A later reposition lands on the next turn, not at once.
     c->repositionWindow(400);
     EXPECT_EQ(c->window()->height(), 300);
-    spinUntil([&] { return c->window()->height() == 400; });
+    QTest::qWaitFor([&] { return c->window()->height() == 400; });
     EXPECT_EQ(c->window()->height(), 400);
 
     bool willClose = false;
@@ -177,7 +166,7 @@ TEST_F(WindowControllerTest, ShowsUnderTheIconFadesOutAndClosesOnAnOutsideClick)
     outsideClick_(/*left=*/false);
     EXPECT_TRUE(c->isShown()) << "shown until the fade-out ends";
     EXPECT_TRUE(c->isFading());
-    ASSERT_TRUE(spinUntil([&] { return !c->isShown(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !c->isShown(); }));
     EXPECT_TRUE(willClose);
     EXPECT_FALSE(c->window()->isVisible());
     EXPECT_FALSE(outsideClick_) << "the monitor stops with the panel";
@@ -215,7 +204,7 @@ TEST_F(WindowControllerTest, TheClickThatClosedThePanelIsNotTakenForANewOne) {
         c->showWindow();
         outsideClick_(k.left);
         if (k.release) release_();
-        ASSERT_TRUE(spinUntil([&] { return !c->isShown(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !c->isShown(); }));
         if (k.newPress) outsideClick_(true);
         now_ += k.after;
         EXPECT_EQ(c->takeClosingClick(), k.itsOwn);
@@ -235,11 +224,11 @@ TEST_F(WindowControllerTest, WithoutAMonitorLosingFocusCloses) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(c->isShown() && !c->isFading()) << "the focus is still the program's";
     QApplication::setActiveWindow(nullptr);
-    EXPECT_TRUE(spinUntil([&] { return !c->isShown(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !c->isShown(); }));
 
     c->showWindow();
     emit c->window()->activationChanged(false);
-    EXPECT_TRUE(spinUntil([&] { return !c->isShown(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !c->isShown(); }));
 }
 
 TEST_F(WindowControllerTest, WithoutAStatusItemThePanelIsCentred) {
@@ -418,19 +407,19 @@ TEST_F(ShellTest, ClicksToggleThePanelAndARightClickSwapsItForTheMenu) {
     EXPECT_EQ(shell_->windowController()->preferredHeight(), 333);
     // The review check waits for the next turn.
     EXPECT_FALSE(store_->contains("appInvocations"));
-    ASSERT_TRUE(spinUntil([&] { return store_->integer("appInvocations") == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store_->integer("appInvocations") == 1; }));
 
     shell_->togglePopover(QtShell::Click::right);
     EXPECT_TRUE(shell_->isMenuOpen());
-    ASSERT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shell_->isPanelShown(); }));
     // The menu opens once the panel has faded out.
-    ASSERT_TRUE(spinUntil([&] { return shell_->contextMenu()->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shell_->contextMenu()->isVisible(); }));
     shell_->contextMenu()->hide();
     EXPECT_FALSE(shell_->isMenuOpen()) << "menuDidClose";
     shell_->togglePopover(QtShell::Click::left);
     EXPECT_TRUE(shell_->isPanelShown());
     shell_->togglePopover(QtShell::Click::left);
-    EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shell_->isPanelShown(); }));
 }
 
 TEST_F(ShellTest, ThePanelShortcutTogglesThePanelAsALeftClickDoes) {
@@ -446,13 +435,13 @@ TEST_F(ShellTest, ThePanelShortcutTogglesThePanelAsALeftClickDoes) {
     EXPECT_FALSE(shell_->isPanelShown()) << "it opens on release, as the others act";
     hotkeys_->shortcuts().handleOnKeyUp(panelKeys);
     EXPECT_FALSE(shell_->isPanelShown()) << "on the next turn, not inside the key handler";
-    ASSERT_TRUE(spinUntil([&] { return shell_->isPanelShown(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shell_->isPanelShown(); }));
     hotkeys_->shortcuts().handleOnKeyUp(offKeys);
     exec_->runPending();
     QCoreApplication::processEvents();
     EXPECT_TRUE(shell_->isPanelShown()) << "another shortcut leaves the panel alone";
     hotkeys_->shortcuts().handleOnKeyUp(panelKeys);
-    EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shell_->isPanelShown(); }));
 }
 
 TEST_F(ShellTest, APanelSwitchResizesThePanelToTheNewListsHeight) {
@@ -465,8 +454,9 @@ TEST_F(ShellTest, APanelSwitchResizesThePanelToTheNewListsHeight) {
     const int before = shell_->windowController()->window()->height();
     settings().setActiveMainPanel(MainPanels::rooms);
     EXPECT_EQ(shell_->windowController()->window()->height(), before) << "once the switch is drawn";
-    EXPECT_TRUE(spinUntil([&] { return shell_->windowController()->window()->height() == 410; }))
-        << shell_->windowController()->window()->height();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return shell_->windowController()->window()->height() == 410;
+    })) << shell_->windowController()->window()->height();
 }
 
 TEST_F(ShellTest, TheReviewRequestShowsFromThe27thToThe41stOpening) {
@@ -504,11 +494,11 @@ TEST_F(ShellTest, SettingsOpenWithOrWithoutThePanelAndThePagesOpenTheirURLs) {
     settings().setLights({HueLight{}});
     QCoreApplication::processEvents();
     QTest::mouseClick(view->settingsButton(), Qt::LeftButton);
-    EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shell_->isPanelShown(); }));
     shell_->togglePopover(QtShell::Click::left);
     action("Settings")->trigger();
     EXPECT_EQ(calls_, (std::vector<std::string>{"settings", "settings", "settings"}));
-    EXPECT_TRUE(spinUntil([&] { return !shell_->isPanelShown(); }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !shell_->isPanelShown(); }));
     action("Help")->trigger();
     action("Provide Feedback")->trigger();
     EXPECT_EQ(urls_.opened,
@@ -522,7 +512,7 @@ TEST_F(ShellTest, SmallWindowsAreReplacedAndTheWelcomeOpensThePanel) {
     ASSERT_TRUE(first);
     shell_->showDebugWindow();
     EXPECT_NE(shell_->debugWindow(), first.data());
-    spinUntil([&] { return first.isNull(); });
+    QTest::qWaitFor([&] { return first.isNull(); });
     EXPECT_TRUE(first.isNull()) << "the old debug window is gone";
     // The size the translated layouts are checked at.
     EXPECT_EQ(shell_->debugWindow()->size(), QSize(320, 300));
@@ -531,7 +521,7 @@ TEST_F(ShellTest, SmallWindowsAreReplacedAndTheWelcomeOpensThePanel) {
     auto* view = shell_->debugWindow()->findChild<DebugView*>();
     ASSERT_TRUE(view);
     settings().logger("a line for the log");
-    spinUntil([&] { return view->logText().contains("a line for the log"); });
+    QTest::qWaitFor([&] { return view->logText().contains("a line for the log"); });
     EXPECT_TRUE(view->logText().contains("a line for the log"));
 
     shell_->showWelcomeWindow();
@@ -542,7 +532,7 @@ TEST_F(ShellTest, SmallWindowsAreReplacedAndTheWelcomeOpensThePanel) {
     shell_->welcomeDone();
     EXPECT_TRUE(shell_->isPanelShown());
     EXPECT_TRUE(store_->boolean("hasSeenWelcomeScreen"));
-    spinUntil([&] { return welcome.isNull(); });
+    QTest::qWaitFor([&] { return welcome.isNull(); });
     EXPECT_TRUE(welcome.isNull());
 }
 
@@ -572,12 +562,12 @@ TEST(QtExecutorTest, UIWorkIsQueuedInOrderAndInvalidatedTimersStop) {
     exec.postUI([&] { order.push_back(1); });
     exec.postUI([&] { order.push_back(2); });
     EXPECT_TRUE(order.empty()) << "never inline";
-    spinUntil([&] { return order.size() == 2; });
+    QTest::qWaitFor([&] { return order.size() == 2; });
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 
     int ticks = 0;
     auto timer = exec.scheduleRepeating(std::chrono::milliseconds(5), [&] { ++ticks; });
-    spinUntil([&] { return ticks >= 3; });
+    QTest::qWaitFor([&] { return ticks >= 3; });
     EXPECT_GE(ticks, 3);
     invalidate(timer);
     EXPECT_TRUE(timer.expired());
@@ -598,7 +588,7 @@ TEST(QtExecutorTest, UIWorkIsQueuedInOrderAndInvalidatedTimersStop) {
 
     std::atomic<bool> ran{false};
     exec.postBG([&] { ran = true; });
-    spinUntil([&] { return ran.load(); });
+    QTest::qWaitFor([&] { return ran.load(); });
     EXPECT_TRUE(ran);
 }
 
@@ -619,7 +609,7 @@ TEST(QtExecutorTest, ALateTickPushesTheNextOneBackInsteadOfCatchingUp) {
         ticks.push_back(std::chrono::steady_clock::now());
         if (ticks.size() == 1) std::this_thread::sleep_for(std::chrono::milliseconds(150));
     });
-    EXPECT_TRUE(spinUntil([&] { return ticks.size() >= 4; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ticks.size() >= 4; }, 5000));
     invalidate(timer);
     // Catching up would bring the third tick 50 ms after the second.
     for (size_t i = 1; i < ticks.size(); ++i)
