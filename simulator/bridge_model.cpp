@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "simulator/change_events.h"
 #include "simulator/light_values.h"
 #include "simulator/request_body.h"
 
@@ -115,6 +116,7 @@ bool BridgeModel::load(const Json& fixture, SimTime now, std::string* error) {
     schedules_ = std::move(schedules);
     groupZeroAction_ = std::move(zeroAction);
     applyHardware();
+    publishChanges(now);
     return true;
 }
 
@@ -198,7 +200,7 @@ std::string BridgeModel::addUser(const std::string& devicetype, SimTime now) {
     return name;
 }
 
-bool BridgeModel::setReachable(const std::string& lightId, bool reachable) {
+bool BridgeModel::setReachable(const std::string& lightId, bool reachable, SimTime now) {
     ++revision_;
     auto it = lights_.find(lightId);
     if (it == lights_.end() || !it->is_object()) return false;
@@ -206,7 +208,33 @@ bool BridgeModel::setReachable(const std::string& lightId, bool reachable) {
     if (!light.contains("state")) light["state"] = Json::object();
     if (!light["state"].is_object()) return false;
     light["state"]["reachable"] = reachable;
+    publishChanges(now);
     return true;
+}
+
+void BridgeModel::setChangeListener(ChangeListener listener) {
+    listener_ = std::move(listener);
+    published_ = streamView(lights_, groups_, groupZeroAction_, scenes_);
+}
+
+void BridgeModel::publishChanges(SimTime now) {
+    if (!listener_) return;
+    Json view = streamView(lights_, groups_, groupZeroAction_, scenes_);
+    Json containers = changeEvents(published_, view, bridgeId(), formatUtc(now) + "Z", random_);
+    published_ = std::move(view);
+    if (!containers.empty()) listener_(std::move(containers));
+}
+
+bool BridgeModel::offersEventStream() const {
+    // Second-generation bridges have it from firmware 1948086000 on.
+    constexpr unsigned long long kFirstFirmware = 1948086000ULL;
+    if (stringOr(config_, "modelid", "") == "BSB001") return false;
+    const std::string version = stringOr(config_, "swversion", "");
+    if (version.empty() || version.size() > 12 ||
+        version.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    return std::stoull(version) >= kFirstFirmware;
 }
 
 void BridgeModel::runDueSchedules(SimTime now) {
@@ -218,7 +246,15 @@ void BridgeModel::runDueSchedules(SimTime now) {
 Json BridgeModel::handle(std::string_view method, std::string_view path, const std::string& body,
                          SimTime now) {
     // Schedules fire through here too, so every write passes this point.
-    if (method != "GET") ++revision_;
+    if (method == "GET") return answer(method, path, body, now);
+    ++revision_;
+    Json reply = answer(method, path, body, now);
+    publishChanges(now);
+    return reply;
+}
+
+Json BridgeModel::answer(std::string_view method, std::string_view path, const std::string& body,
+                         SimTime now) {
     if (path.rfind("/api", 0) == 0) path.remove_prefix(4);
     Segments segments = splitPath(path);
     if (segments.empty()) {
@@ -248,7 +284,7 @@ std::shared_ptr<const std::string> BridgeModel::cachedRead(std::string_view path
     if (!knownUser(segments[0])) return nullptr;
     KeptReply& kept = kept_[what];
     if (!kept.text || kept.revision != revision_) {
-        const Json reply = handle("GET", path, {}, now);
+        const Json reply = answer("GET", path, {}, now);
         kept = {revision_, std::make_shared<const std::string>(
                                reply.dump(-1, ' ', false, Json::error_handler_t::replace))};
         return kept.text;

@@ -7,6 +7,7 @@
 // Not thread-safe: the server serialises every call.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -41,11 +42,19 @@ class BridgeModel {
     void releaseLinkButton() { linkPressedAt_.reset(); }
     bool linkButtonPressed(SimTime now) const;
 
-    bool setReachable(const std::string& lightId, bool reachable);
+    bool setReachable(const std::string& lightId, bool reachable, SimTime now);
     std::string addUser(const std::string& devicetype, SimTime now);
     void runDueSchedules(SimTime now);
     // When the next schedule fires; nothing when none is waiting.
     std::optional<SimTime> nextScheduleDue() const { return schedules_.nextDue(); }
+
+    // Called, under the server's lock, with the event containers of every
+    // change of state (see change_events.h), whoever made it.
+    using ChangeListener = std::function<void(Json containers)>;
+    void setChangeListener(ChangeListener listener);
+    bool knownUser(const std::string& user) const;
+    // A bridge whose model and firmware serve the event stream.
+    bool offersEventStream() const;
 
     // What hardware this bridge is: `forced` members are written over every
     // fixture's config, `defaults` fill those a fixture lacks.
@@ -61,6 +70,8 @@ class BridgeModel {
   private:
     using Segments = std::vector<std::string>;
 
+    Json answer(std::string_view method, std::string_view path, const std::string& body,
+                SimTime now);
     Json pair(const std::string& body, SimTime now);
     Json route(std::string_view method, const Segments& rest, const std::string& resource,
                const std::string& body, SimTime now);
@@ -79,7 +90,8 @@ class BridgeModel {
     Json fullConfig(SimTime now) const;
     Json groupZero() const;
     Json sceneForList(const Json& scene) const;
-    bool knownUser(const std::string& user) const;
+    // Tells the listener what changed since the last call.
+    void publishChanges(SimTime now);
 
     // State changes (state_changes.cpp).
     Json putLightState(const std::string& id, const std::string& body);
@@ -113,6 +125,8 @@ class BridgeModel {
         std::shared_ptr<const std::string> text;
     };
     std::map<std::string, KeptReply, std::less<>> kept_;
+    ChangeListener listener_;
+    Json published_;  // the streamView() last told
 };
 
 // A fresh 40-character user name of letters, digits and '-'.

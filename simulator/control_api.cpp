@@ -54,6 +54,11 @@ Json SimServer::Impl::statsJson() const {
     out["model"] = toString(options.model);
     out["http"] = portJson(stats.http, false);
     out["https"] = options.model == Generation::BSB001 ? Json() : portJson(stats.https, true);
+    const StreamStats stream = streams.stats();
+    out["streams"] = {{"clients", stream.clients},
+                      {"events", stream.events},
+                      {"sent", stream.sent},
+                      {"dropped", stream.dropped}};
     return out;
 }
 
@@ -174,6 +179,9 @@ void SimServer::Impl::handleControl(const httplib::Request& request, httplib::Re
     if (what == "stats" && segments.size() == 1 && method == "GET") return reply(200, statsJson());
     if (what == "connections" && segments.size() == 1 && method == "DELETE") {
         return reply(200, Json{{"closed", closeIdle()}});
+    }
+    if (what == "streams" && segments.size() == 1 && method == "DELETE") {
+        return reply(200, Json{{"closed", streams.dropAll()}});
     }
     if (what == "certificate" && segments.size() == 1 && method == "GET") {
         return reply(200, certificateJson());

@@ -6,9 +6,11 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -26,6 +28,8 @@ using std::chrono::milliseconds;
 constexpr std::size_t kGatherLimit = 256 * 1024;
 
 thread_local int tlsSocket = -1;
+class Exchange;
+thread_local Exchange* currentExchange = nullptr;
 
 milliseconds toMillis(time_t sec, time_t usec) {
     return milliseconds(sec * 1000 + usec / 1000);
@@ -86,6 +90,26 @@ class Exchange final : public httplib::Stream {
     }
     socket_t socket() const override { return link_.fd; }
 
+    SimHttpServer::ReplyWait waitDuring(int eventFd) {
+        using ReplyWait = SimHttpServer::ReplyWait;
+        for (;;) {
+            if (!dropInput()) return ReplyWait::clientGone;
+            pollfd fds[3] = {
+                {link_.fd, POLLIN | POLLRDHUP, 0}, {eventFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+            const int n = ::poll(fds, 3, -1);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 || fds[2].revents != 0) return ReplyWait::stopping;
+            if (fds[1].revents != 0) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] auto got = ::read(eventFd, &count, sizeof count);
+                return ReplyWait::woken;
+            }
+            if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                return ReplyWait::clientGone;
+            }
+        }
+    }
+
     bool flush() {
         if (out_.empty()) return true;
         const bool sent = sendAll(out_.data(), out_.size());
@@ -94,6 +118,25 @@ class Exchange final : public httplib::Stream {
     }
 
   private:
+    // Reads and drops whatever the client has sent; false once it has gone.
+    bool dropInput() {
+        char scratch[16 * 1024];
+        for (;;) {
+            if (link_.ssl) {
+                if (link_.tlsBroken) return false;
+                ERR_clear_error();
+                const int n = SSL_read(link_.ssl, scratch, sizeof scratch);
+                if (n > 0) continue;
+                const int error = link_.tlsError(n);
+                return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE;
+            }
+            const ssize_t n = ::recv(link_.fd, scratch, sizeof scratch, 0);
+            if (n > 0) continue;
+            if (n < 0 && errno == EINTR) continue;
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        }
+    }
+
     bool sendAll(const char* data, std::size_t size) const {
         if (link_.ssl) return sendAllTls(data, size);
         while (size > 0) {
@@ -165,12 +208,23 @@ class Exchange final : public httplib::Stream {
 int SimHttpServer::currentSocket() {
     return tlsSocket;
 }
+
+bool SimHttpServer::flushReply() {
+    return currentExchange != nullptr && currentExchange->flush();
+}
+
+SimHttpServer::ReplyWait SimHttpServer::waitDuringReply(int wakeFd) {
+    if (currentExchange == nullptr) return ReplyWait::stopping;
+    return currentExchange->waitDuring(wakeFd);
+}
 bool SimHttpServer::answer(Link& link) {
     Exchange exchange(link, wakeFd_, toMillis(write_timeout_sec_, write_timeout_usec_));
     const bool last = ++link.served >= keep_alive_max_count_ || link.peerDone;
     bool closed = false;
     tlsSocket = link.fd;
+    currentExchange = &exchange;
     const bool served = process_request(exchange, last, closed, nullptr);
+    currentExchange = nullptr;
     // Also after a failed reply: a deliberately cut one must still go out.
     const bool flushed = exchange.flush();
     tlsSocket = -1;

@@ -87,6 +87,18 @@ class SimHttpServer : public httplib::Server {
     // -1 outside a handler.
     static int currentSocket();
 
+    // For a reply that goes on long after its head (an event stream), from
+    // its content provider on the worker's thread. Its connection stays with
+    // the worker until the reply ends, so no time limit for requests applies
+    // and closeIdle() leaves it alone; stopAll() ends it.
+    // Sends what the reply has written so far; false when that failed.
+    static bool flushReply();
+    enum class ReplyWait { woken, clientGone, stopping };
+    // Waits until `wakeFd` (an eventfd, read here) is signalled, the client
+    // goes away or the server stops. What the client sends meanwhile is
+    // read and dropped.
+    static ReplyWait waitDuringReply(int wakeFd);
+
   private:
     friend class ConnectionHub;
 

@@ -183,6 +183,10 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
         handleControl(request, response);
         return;
     }
+    if (path == "/eventstream/clip/v2") {
+        serveEventStream(request, response, scheme);
+        return;
+    }
     const bool api = isApiPath(path);
     std::optional<PendingFault> fault;
     {
@@ -273,6 +277,69 @@ void SimServer::Impl::serve(const httplib::Request& request, httplib::Response& 
         return;
     }
     response.set_content(text, "application/json");
+}
+
+void SimServer::Impl::serveEventStream(const httplib::Request& request, httplib::Response& response,
+                                       const char* scheme) {
+    bool offered = false;
+    bool authorised = false;
+    {
+        std::lock_guard lock(mutex);
+        logRequest(request, scheme, "");
+        // Only over HTTPS, as the bridges that have it.
+        offered = std::string_view(scheme) == "https" && model.offersEventStream();
+        authorised = model.knownUser(request.get_header_value("hue-application-key"));
+    }
+    if (!offered) {
+        response.status = 404;
+        response.set_content(htmlPage(404, "Not Found"), "text/html");
+        return;
+    }
+    if (request.method != "GET") {
+        response.status = 405;
+        response.set_header("Allow", "GET");
+        response.set_content(htmlPage(405, "Method Not Allowed"), "text/html");
+        return;
+    }
+    if (!authorised) {
+        response.status = 403;
+        response.set_content(R"({"errors":[{"description":"unauthorized user"}],"data":[]})",
+                             "application/json");
+        return;
+    }
+    const int sock = SimHttpServer::currentSocket();
+    auto client = streams.subscribe(sock, request.get_header_value("Last-Event-ID"));
+    if (!client) {
+        response.status = 503;
+        response.set_header("Retry-After", "10");
+        response.set_content(htmlPage(503, "Service Unavailable"), "text/html");
+        return;
+    }
+    // A small kernel buffer: what a client leaves unread is then held, and
+    // capped, by the stream rather than by the socket.
+    const int sendBuffer = 64 * 1024;
+    ::setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    response.set_header("Cache-Control", "no-cache");
+    response.set_chunked_content_provider(
+        "text/event-stream",
+        [this, client](std::size_t, httplib::DataSink& sink) {
+            // A comment first, so that the client sees the stream is open.
+            std::string out = ": hi\n\n";
+            for (;;) {
+                if (!out.empty() &&
+                    !(sink.write(out.data(), out.size()) && SimHttpServer::flushReply())) {
+                    return false;
+                }
+                if (!streams.take(*client, out)) return false;  // dropped
+                if (!out.empty()) continue;
+                if (SimHttpServer::waitDuringReply(EventStreams::wakeFd(*client)) !=
+                    SimHttpServer::ReplyWait::woken) {
+                    return false;
+                }
+                if (!streams.take(*client, out)) return false;
+            }
+        },
+        [this, client](bool) { streams.unsubscribe(client); });
 }
 
 }  // namespace lumora::sim

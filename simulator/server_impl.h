@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "simulator/bridge_model.h"
+#include "simulator/event_streams.h"
 #include "simulator/http_transport.h"
 #include "simulator/sim_server.h"
 
@@ -64,6 +65,9 @@ struct SimServer::Impl {
     void redirect(const httplib::Request& request, httplib::Response& response);
     void logRequest(const httplib::Request& request, const char* scheme, const char* fault);
     void handleControl(const httplib::Request& request, httplib::Response& response);
+    // GET /eventstream/clip/v2: refused, or held open while events are written.
+    void serveEventStream(const httplib::Request& request, httplib::Response& response,
+                          const char* scheme);
     // Waits up to `duration`; returns early (false) once the server stops.
     bool sleepUnlessStopping(std::chrono::milliseconds duration);
     // The schedule ticker's wait: until `duration` has passed, the server
@@ -86,6 +90,9 @@ struct SimServer::Impl {
 
     const ServerOptions options;
     std::string loadError;
+
+    // The model tells it of every change, under `mutex`.
+    EventStreams streams;
 
     mutable std::mutex mutex;
     BridgeModel model;

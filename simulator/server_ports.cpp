@@ -371,4 +371,12 @@ std::size_t SimServer::closeIdleConnections() {
     return impl_->closeIdle();
 }
 
+StreamStats SimServer::streamStats() const {
+    return impl_->streams.stats();
+}
+
+std::size_t SimServer::dropStreams() {
+    return impl_->streams.dropAll();
+}
+
 }  // namespace lumora::sim

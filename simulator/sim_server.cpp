@@ -63,6 +63,8 @@ SimServer::Impl::Impl(ServerOptions o) : options(std::move(o)), root(makeRootCer
         loadError = "cannot load fixture " + options.fixture;
     }
     if (options.linkButtonPressed) pressLinkButton();
+    // From here on: the fixture the bridge starts with is no change.
+    model.setChangeListener([this](Json containers) { streams.publish(containers); });
 }
 
 void SimServer::Impl::pressLinkButton() {
@@ -91,7 +93,7 @@ bool SimServer::Impl::applyFixture(const Json& fixture, std::string* error) {
 
 bool SimServer::Impl::setReachable(const std::string& lightId, bool reachable) {
     std::lock_guard lock(mutex);
-    return model.setReachable(lightId, reachable);
+    return model.setReachable(lightId, reachable, nowLocked());
 }
 
 void SimServer::Impl::injectFault(Fault kind, int count, std::chrono::milliseconds delay) {

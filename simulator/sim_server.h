@@ -2,7 +2,8 @@
 // The simulated bridge: an HTTP server that answers the bridge's REST API v1
 // under /api, serves the web discovery reply under /discovery, and offers a
 // control API under /sim for tests and demos (link button, fixtures,
-// reachability, faults, clock, request log, certificate, connections).
+// reachability, faults, clock, request log, certificate, connections). Its
+// HTTPS port also serves the event stream, an event for every change of state.
 //
 // Like the bridges in homes it comes in three generations: BSB001 serves
 // plain HTTP only; BSB002 serves the same on HTTP and HTTPS; BSB003 serves
@@ -101,6 +102,14 @@ struct ConnectionStats {
     PortStats https;
 };
 
+// The event stream (/eventstream/clip/v2 on the HTTPS port).
+struct StreamStats {
+    std::size_t clients = 0;    // connected now
+    std::uint64_t events = 0;   // changes of state told since start
+    std::uint64_t sent = 0;     // events handed to clients, replays included
+    std::uint64_t dropped = 0;  // clients dropped for not reading
+};
+
 // A century: far enough for any schedule, near enough that every time the
 // simulator computes stays within the clock's range.
 inline constexpr std::chrono::seconds kMaxClockOffset{100LL * 365 * 24 * 3600};
@@ -146,6 +155,9 @@ class SimServer {
     // Closes every connection, on both ports, that waits for its next
     // request; returns how many.
     std::size_t closeIdleConnections();
+    StreamStats streamStats() const;
+    // Ends every event stream connection; returns how many.
+    std::size_t dropStreams();
 
     void pressLinkButton();  // pairing is open for 30 s of simulator time
     void releaseLinkButton();

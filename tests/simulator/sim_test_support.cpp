@@ -42,8 +42,11 @@ std::string requestBytes(const std::string& method, const std::string& path,
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-int connectLoopback(int port) {
+int connectLoopback(int port, int receiveBuffer) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd >= 0 && receiveBuffer > 0) {
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));

@@ -49,8 +49,9 @@ struct RawReply {
 // A request's bytes; `headers` are extra lines, each ending in CRLF.
 std::string requestBytes(const std::string& method, const std::string& path,
                          const std::string& body = {}, const std::string& headers = {});
-// A socket connected to the loopback port, or -1.
-int connectLoopback(int port);
+// A socket connected to the loopback port, or -1; with a receive buffer of
+// that many bytes when `receiveBuffer` is not 0.
+int connectLoopback(int port, int receiveBuffer = 0);
 bool sendAll(int fd, const std::string& bytes);
 // Reads the status line and headers of `bytes` into `reply`; the offset of
 // the body, or npos while the head is incomplete.

@@ -9,8 +9,8 @@
 
 namespace lumora::sim::test {
 
-TlsClient::TlsClient(int port, const std::string& rootPem, int maxVersion) {
-    fd_ = connectLoopback(port);
+TlsClient::TlsClient(int port, const std::string& rootPem, int maxVersion, int receiveBuffer) {
+    fd_ = connectLoopback(port, receiveBuffer);
     ctx_ = SSL_CTX_new(TLS_client_method());
     if (fd_ < 0 || !ctx_) return;
     timeval limit{5, 0};

@@ -19,7 +19,9 @@ class TlsClient {
     // checked against `rootPem` when given, but a failed check still lets the
     // handshake finish, so that tests can look at what was refused.
     // `maxVersion`: TLS1_2_VERSION to keep to 1.2, 0 for the newest.
-    explicit TlsClient(int port, const std::string& rootPem = {}, int maxVersion = 0);
+    // `receiveBuffer`: the socket's receive buffer in bytes, 0 for the default.
+    explicit TlsClient(int port, const std::string& rootPem = {}, int maxVersion = 0,
+                       int receiveBuffer = 0);
     ~TlsClient();
     TlsClient(const TlsClient&) = delete;
     TlsClient& operator=(const TlsClient&) = delete;
@@ -37,9 +39,12 @@ class TlsClient {
     // The server ended the session (within `timeout`) without sending more.
     bool closedByServer(std::chrono::milliseconds timeout);
 
-  private:
+    // Raw reading, for replies that are not framed by a length: appends what
+    // comes before `deadline` to received(); false when nothing did.
     bool receive(std::chrono::steady_clock::time_point deadline);
+    std::string& received() { return pending_; }
 
+  private:
     int fd_ = -1;
     SSL_CTX* ctx_ = nullptr;
     SSL* ssl_ = nullptr;
