@@ -32,13 +32,12 @@ bool applyToLight(HueLight& l, const StreamChange& c, ReadsWanted& wanted) {
 bool applyToGroup(HueGroup& g, const StreamChange& c, ReadsWanted& wanted) {
     const HueGroup before = g;
     if (c.on) {
-        g.is_on = *c.on;
+        // The stream's on of a group is whether any of its lights is; a
+        // read's is what the group was last told, and whether all are on.
+        // Only a read says those.
         g.any_on = *c.on;
-        // Off leaves none on; on says nothing of members it did not reach.
-        if (!*c.on)
-            g.all_on = false;
-        else if (!g.all_on)
-            wanted.groups = true;
+        if (!*c.on) g.all_on = false;
+        wanted.groups = true;
     }
     if (c.bri) g.brightness = *c.bri;
     if (c.ct) g.color_temperature = *c.ct;

@@ -41,7 +41,9 @@ ReadsWanted readsOf(const StreamEventMeaning& meaning);
 // brightness reaches only a light that dims; a colour temperature only a
 // light that has nothing but colour temperature, clamped to its range (the
 // bridge recomputes a colour light's hue and saturation, which only a read
-// tells). What cannot be applied exactly comes back as a read to make.
+// tells); a group's on is whether any light is, while a read's is what the
+// group was last told. What cannot be applied exactly comes back as a read
+// to make.
 ReadsWanted applyStreamChanges(AppSettings& settings, const std::vector<StreamChange>& changes);
 
 // Bridges whose configuration names one of these models serve the stream.

@@ -78,6 +78,8 @@ class LiveUpdatesTest : public ControllerFixture {
 };
 
 TEST_F(LiveUpdatesTest, AnEventChangesWhatAReadWouldAndReadsWhatItCannotSayExactly) {
+    room_.is_on = true;
+    settings().setGroups({room_});
     controller_->onStreamEvent(event({lightChange("3", false, 200, 600),  // ct above the range
                                       lightChange("6", true, 90),         // a plug has no level
                                       lightChange("9", true, 10),         // not shown: unreachable
@@ -88,11 +90,14 @@ TEST_F(LiveUpdatesTest, AnEventChangesWhatAReadWouldAndReadsWhatItCannotSayExact
     EXPECT_TRUE(lightById("6").is_on);
     EXPECT_EQ(lightById("6").brightness, 0);
     EXPECT_EQ(settings().lights().size(), 3u);
-    EXPECT_FALSE(settings().groups()[0].is_on);
     EXPECT_EQ(settings().groups()[0].brightness, 30);
     EXPECT_EQ(settings().groups()[0].color_temperature, 250);
+    EXPECT_TRUE(settings().groups()[0].is_on);
+    EXPECT_FALSE(settings().groups()[0].any_on);
     exec_->runPending();
-    EXPECT_TRUE(requests_.empty());
+    // The group's on is the stream's "any light on", not what the group was told.
+    EXPECT_EQ(requests_, std::vector<std::string>{"GET /groups"});
+    requests_.clear();
 
     // A colour temperature on a colour light moves its hue and saturation at
     // the bridge, and a scene says nothing of what changed: one read of each
