@@ -46,20 +46,31 @@ bool applyToGroup(HueGroup& g, const StreamChange& c, ReadsWanted& wanted) {
 
 }  // namespace
 
-ReadsWanted applyStreamChanges(AppSettings& settings, const std::vector<StreamChange>& changes) {
+ReadsWanted applyStreamChanges(std::vector<HueLight>& lights, std::vector<HueGroup>& groups,
+                               const std::vector<StreamChange>& changes, bool* lightsTouched,
+                               bool* groupsTouched) {
     ReadsWanted wanted;
-    bool lightsTouched = false, groupsTouched = false;
-    std::vector<HueLight> lights = settings.lights();
-    std::vector<HueGroup> groups = settings.groups();
+    bool lightsChanged = false, groupsChanged = false;
     for (const StreamChange& c : changes) {
         if (c.resource == StreamResource::light) {
             for (HueLight& l : lights)
-                if (l.lamp_id == c.id) lightsTouched |= applyToLight(l, c, wanted);
+                if (l.lamp_id == c.id) lightsChanged |= applyToLight(l, c, wanted);
         } else {
             for (HueGroup& g : groups)
-                if (g.group_id == c.id) groupsTouched |= applyToGroup(g, c, wanted);
+                if (g.group_id == c.id) groupsChanged |= applyToGroup(g, c, wanted);
         }
     }
+    if (lightsTouched) *lightsTouched = lightsChanged;
+    if (groupsTouched) *groupsTouched = groupsChanged;
+    return wanted;
+}
+
+ReadsWanted applyStreamChanges(AppSettings& settings, const std::vector<StreamChange>& changes) {
+    std::vector<HueLight> lights = settings.lights();
+    std::vector<HueGroup> groups = settings.groups();
+    bool lightsTouched = false, groupsTouched = false;
+    const ReadsWanted wanted =
+        applyStreamChanges(lights, groups, changes, &lightsTouched, &groupsTouched);
     // One change per list, and none when nothing differs: an echo of what the
     // panel already shows redraws nothing.
     if (lightsTouched) settings.setLights(std::move(lights));

@@ -45,6 +45,10 @@ ReadsWanted readsOf(const StreamEventMeaning& meaning);
 // group was last told. What cannot be applied exactly comes back as a read
 // to make.
 ReadsWanted applyStreamChanges(AppSettings& settings, const std::vector<StreamChange>& changes);
+// The same on lists of one's own; the flags tell which list changed.
+ReadsWanted applyStreamChanges(std::vector<HueLight>& lights, std::vector<HueGroup>& groups,
+                               const std::vector<StreamChange>& changes,
+                               bool* lightsTouched = nullptr, bool* groupsTouched = nullptr);
 
 // Bridges whose configuration names one of these models serve the stream.
 bool modelHasEventStream(std::string_view model);
