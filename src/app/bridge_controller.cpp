@@ -553,7 +553,10 @@ void BridgeController::startStreamIfWanted() {
             c.settings_->keepInLog(line);
         });
     };
-    stream_ = std::make_unique<EventStreamClient>(eventStreamTarget(bridge), std::move(callbacks));
+    EventStreamClient::Timing timing;
+    timing.idleTimeout = kStreamSilence;
+    stream_ = std::make_unique<EventStreamClient>(eventStreamTarget(bridge), std::move(callbacks),
+                                                  std::move(timing));
     s.setLiveStatus(LiveStatus::connecting);
 }
 

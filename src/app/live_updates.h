@@ -3,6 +3,7 @@
 // one-request read of everything that stands in for the refresh while the
 // stream is healthy.
 
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -49,6 +50,12 @@ ReadsWanted applyStreamChanges(AppSettings& settings, const std::vector<StreamCh
 ReadsWanted applyStreamChanges(std::vector<HueLight>& lights, std::vector<HueGroup>& groups,
                                const std::vector<StreamChange>& changes,
                                bool* lightsTouched = nullptr, bool* groupsTouched = nullptr);
+
+// How long the stream may stay silent before it is opened again. The bridge
+// sends nothing while nothing changes, and each reopening is a request and a
+// handshake; a stream that died unnoticed meanwhile costs at most what the
+// full read every minute does not catch.
+inline constexpr auto kStreamSilence = std::chrono::minutes(5);
 
 // Bridges whose configuration names one of these models serve the stream.
 bool modelHasEventStream(std::string_view model);

@@ -244,8 +244,10 @@ int watch(const WatchSetup& setup, std::ostream& out, std::ostream& err) {
             std::lock_guard<std::mutex> lock(inbox.mutex);
             inbox.logLine = text;
         };
+        EventStreamClient::Timing timing;
+        timing.idleTimeout = kStreamSilence;
         stream = std::make_unique<EventStreamClient>(eventStreamTarget(setup.bridge),
-                                                     std::move(callbacks));
+                                                     std::move(callbacks), std::move(timing));
     } else {
         err << "lumora-ctl: this bridge has no event stream; reading it every "
             << setup.pollPeriod.count() / 1000.0 << " s\n"

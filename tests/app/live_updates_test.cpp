@@ -80,6 +80,8 @@ class LiveUpdatesTest : public ControllerFixture {
 TEST_F(LiveUpdatesTest, AnEventChangesWhatAReadWouldAndReadsWhatItCannotSayExactly) {
     room_.is_on = true;
     settings().setGroups({room_});
+    // Hidden from the panel, not from the records: a read keeps it, so does an event.
+    store_->setBool(keys::hideLight("uid-6"), true);
     controller_->onStreamEvent(event({lightChange("3", false, 200, 600),  // ct above the range
                                       lightChange("6", true, 90),         // a plug has no level
                                       lightChange("9", true, 10),         // not shown: unreachable
