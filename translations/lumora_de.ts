@@ -297,6 +297,14 @@
         <translation>Zonen zeigen</translation>
     </message>
     <message>
+        <source>Live updates</source>
+        <translation>Live-Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Follow changes made elsewhere as they happen, where the bridge offers it; otherwise the lights are read every few seconds.</source>
+        <translation>Änderungen von anderswo sofort zeigen, wo die Bridge es anbietet; sonst werden die Lampen alle paar Sekunden gelesen.</translation>
+    </message>
+    <message>
         <source>App Icon</source>
         <translation>Programmsymbol</translation>
     </message>
@@ -402,6 +410,22 @@
     <message>
         <source>Plain HTTP: a first-generation bridge, which has no HTTPS.</source>
         <translation>Einfaches HTTP: eine Bridge der ersten Generation, die kein HTTPS hat.</translation>
+    </message>
+    <message>
+        <source>Live updates: active; changes show as they happen.</source>
+        <translation>Live-Aktualisierung: aktiv; Änderungen erscheinen sofort.</translation>
+    </message>
+    <message>
+        <source>Live updates: connecting; reading every few seconds meanwhile.</source>
+        <translation>Live-Aktualisierung: wird verbunden; bis dahin wird alle paar Sekunden gelesen.</translation>
+    </message>
+    <message>
+        <source>Live updates: not available with this bridge; reading every few seconds.</source>
+        <translation>Live-Aktualisierung: mit dieser Bridge nicht verfügbar; es wird alle paar Sekunden gelesen.</translation>
+    </message>
+    <message>
+        <source>Live updates: off; reading every few seconds.</source>
+        <translation>Live-Aktualisierung: aus; es wird alle paar Sekunden gelesen.</translation>
     </message>
 </context>
 <context>

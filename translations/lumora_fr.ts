@@ -297,6 +297,14 @@
         <translation>Afficher les zones</translation>
     </message>
     <message>
+        <source>Live updates</source>
+        <translation>Mises à jour en direct</translation>
+    </message>
+    <message>
+        <source>Follow changes made elsewhere as they happen, where the bridge offers it; otherwise the lights are read every few seconds.</source>
+        <translation>Suivre les changements faits ailleurs dès qu’ils ont lieu, si le pont le permet ; sinon les lampes sont lues toutes les quelques secondes.</translation>
+    </message>
+    <message>
         <source>App Icon</source>
         <translation>Icône du programme</translation>
     </message>
@@ -402,6 +410,22 @@
     <message>
         <source>Plain HTTP: a first-generation bridge, which has no HTTPS.</source>
         <translation>HTTP simple : un pont de première génération, sans HTTPS.</translation>
+    </message>
+    <message>
+        <source>Live updates: active; changes show as they happen.</source>
+        <translation>Mises à jour en direct : actives ; les changements s’affichent aussitôt.</translation>
+    </message>
+    <message>
+        <source>Live updates: connecting; reading every few seconds meanwhile.</source>
+        <translation>Mises à jour en direct : connexion en cours ; lecture toutes les quelques secondes en attendant.</translation>
+    </message>
+    <message>
+        <source>Live updates: not available with this bridge; reading every few seconds.</source>
+        <translation>Mises à jour en direct : indisponibles avec ce pont ; lecture toutes les quelques secondes.</translation>
+    </message>
+    <message>
+        <source>Live updates: off; reading every few seconds.</source>
+        <translation>Mises à jour en direct : désactivées ; lecture toutes les quelques secondes.</translation>
     </message>
 </context>
 <context>

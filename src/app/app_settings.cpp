@@ -83,6 +83,13 @@ void AppSettings::loadFromStore() {
     setShowColorBarsForLights(store_->boolean(keys::showColorBarsForLights));
     setShowScenes(store_->boolean(keys::showScenes));
     setShowZones(store_->boolean(keys::showZones));
+    // Missing stays missing: only the switch writes it.
+    if (const bool live = store_->contains(keys::liveUpdates) ? store_->boolean(keys::liveUpdates)
+                                                              : keys::defaultLiveUpdates;
+        live != liveUpdates_) {
+        liveUpdates_ = live;
+        changed(Field::liveUpdates);
+    }
     // The file that could not be read is reported now, in the log and the
     // connection pane, not only on standard error.
     noteStoreProblem();
@@ -175,6 +182,19 @@ void AppSettings::mutateLights(const std::function<void(std::vector<HueLight>&)>
 void AppSettings::mutateGroups(const std::function<void(std::vector<HueGroup>&)>& f) {
     f(groups_);
     changed(Field::groups);
+}
+
+void AppSettings::setLiveUpdates(bool v) {
+    const bool was = liveUpdates_;
+    liveUpdates_ = v;
+    store_->setBool(keys::liveUpdates, v);
+    if (was != v) changed(Field::liveUpdates);
+}
+
+void AppSettings::setLiveStatus(LiveStatus v) {
+    if (liveStatus_ == v) return;
+    liveStatus_ = v;
+    changed(Field::liveStatus);
 }
 
 void AppSettings::setShowZones(bool v) {

@@ -70,6 +70,15 @@ struct BridgeLink {
     bool operator==(const BridgeLink&) const = default;
 };
 
+// Whether changes reach the program as they happen (the bridge's event
+// stream) or only by reading every few seconds.
+enum class LiveStatus {
+    off,          // switched off in the settings
+    unavailable,  // not connected, or a bridge without the stream (plain HTTP, first generation)
+    connecting,   // the stream is being opened, or was lost and is retried; reads cover meanwhile
+    active,       // the stream delivers
+};
+
 // The problem of an address as typed; `none` for a usable one.
 ConnectionProblem connectionProblem(AddressProblem problem);
 
@@ -101,6 +110,8 @@ class AppSettings {
         showColorBarsForLights,
         storeProblem,
         unsavedUserName,
+        liveUpdates,
+        liveStatus,
     };
     using Observer = std::function<void(Field)>;
 
@@ -154,6 +165,9 @@ class AppSettings {
     bool showScenes() const { return showScenes_; }
     bool showColorBarsForRooms() const { return showColorBarsForRooms_; }
     bool showColorBarsForLights() const { return showColorBarsForLights_; }
+    // The switch for the event stream (stored), and what became of it (not stored).
+    bool liveUpdates() const { return liveUpdates_; }
+    LiveStatus liveStatus() const { return liveStatus_; }
 
     void setActionQueue(std::vector<ActionQueueItem> v);
     void setLights(std::vector<HueLight> v);
@@ -186,6 +200,8 @@ class AppSettings {
     void setShowScenes(bool v);
     void setShowColorBarsForRooms(bool v);
     void setShowColorBarsForLights(bool v);
+    void setLiveUpdates(bool v);
+    void setLiveStatus(LiveStatus v);
 
   private:
     void changed(Field f);
@@ -222,6 +238,8 @@ class AppSettings {
     bool showScenes_ = false;
     bool showColorBarsForRooms_ = keys::defaultShowColorBars;
     bool showColorBarsForLights_ = keys::defaultShowColorBars;
+    bool liveUpdates_ = keys::defaultLiveUpdates;
+    LiveStatus liveStatus_ = LiveStatus::unavailable;
 };
 
 // Trims white space and line breaks from both ends.

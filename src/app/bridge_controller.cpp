@@ -74,9 +74,24 @@ BridgeController::BridgeController(Services services)
                            busy->fetch_sub(1);
                            return response;
                        });
+    settingsObserver_ = settings_->addObserver([this](AppSettings::Field f) {
+        using F = AppSettings::Field;
+        if (f == F::liveUpdates) {
+            if (settings_->liveUpdates())
+                startStreamIfWanted();
+            else
+                stopStream();
+        } else if (f == F::hueIP && stream_ && link_.hostPort != settings_->hueIP()) {
+            // Another bridge, or the same one elsewhere: the next link decides.
+            stopStream();
+        }
+    });
 }
 
 BridgeController::~BridgeController() {
+    // Joins the stream's thread before anything it could post to goes.
+    stream_.reset();
+    settings_->removeObserver(settingsObserver_);
     invalidate(actionQueueProcessor_);
     invalidate(bridgeStateRefresher_);
 }
@@ -168,7 +183,7 @@ BridgeEndpoint BridgeController::endpoint() const {
 }
 
 BridgeController::Reader BridgeController::reader() {
-    return {uiHandle(), transport_, endpoint(), fetchMemo_};
+    return {uiHandle(), transport_, endpoint(), fetchMemo_, fullState_};
 }
 
 void BridgeController::useFoundBridge(const FoundBridge& found) {
@@ -196,6 +211,8 @@ void BridgeController::trustCertificate(const std::string& fingerprint) {
 void BridgeController::linkThen(bool pairOnly) {
     // A mangled address never reaches the network; the user sees why.
     bool https = false;
+    // The stream follows the link: it starts again once this one is known.
+    stopStream();
     if (!useTypedAddress(&https)) return;
     LinkRequest request;
     request.address = parseBridgeAddress((https ? "https://" : "") + settings_->hueIP());
@@ -213,6 +230,7 @@ void BridgeController::linkThen(bool pairOnly) {
         LinkResult link = linkToBridge(request, transport);
         self.post([link = std::move(link), pairOnly](BridgeController& c) {
             if (!c.applyLink(link)) return;
+            c.linkModel_ = link.model;
             const Reader r = c.reader();
             if (!pairOnly && !r.bridge.user.empty()) {
                 // The user name is the one secret the program holds, and the
@@ -221,6 +239,7 @@ void BridgeController::linkThen(bool pairOnly) {
                                     "]");
                 readInTurn(r, {&readLights, &readGroups, &readScenes});
                 c.ensureBridgeStateRefresherIsRunning();
+                c.startStreamIfWanted();
             } else {
                 if (!pairOnly) c.settings_->logger("We have a Bridge IP, but no API key yet...");
                 c.dispatcher_.postBG([self = r.self, transport = r.transport, bridge = r.bridge] {
@@ -402,18 +421,161 @@ void BridgeController::ensureBridgeStateRefresherIsRunning() {
         dispatcher_.scheduleRepeating(kRefreshPeriod, [this] { refreshTick(); });
 }
 
+bool BridgeController::inQuietTime() const {
+    return dispatcher_.now() - settings_->lastUserActionAt() <= kQuietAfterUserAction;
+}
+
 void BridgeController::refreshTick() {
     // Leave the lists alone right after a user action, so a fetch answered
     // before the queued command reached the bridge does not undo it.
-    if (dispatcher_.now() - settings_->lastUserActionAt() <= kQuietAfterUserAction) return;
-    if (localMinute(dispatcher_.wallNow()) % 15 == 0)
-        readInTurn(reader(), {&readLights, &readGroups, &readScenes});
-    else
-        readInTurn(reader(), {&readLights, &readGroups});
+    if (inQuietTime()) return;
+    const TimePoint now = dispatcher_.now();
+    if (!streamLive_) {
+        wanted_ = {};
+        lastFullRead_ = now;
+        if (localMinute(dispatcher_.wallNow()) % 15 == 0)
+            readInTurn(reader(), {&readLights, &readGroups, &readScenes});
+        else
+            readInTurn(reader(), {&readLights, &readGroups});
+        return;
+    }
+    if (now - lastFullRead_ >= kSafetyReadPeriod) {
+        wanted_ = {};
+        lastFullRead_ = now;
+        readInTurn(reader(), {&readEverything});
+        return;
+    }
+    readWanted();
+}
+
+void BridgeController::readWanted() {
+    if (!wanted_.any() || inQuietTime()) return;
+    std::vector<void (*)(const Reader&)> reads;
+    if (wanted_.lights) reads.push_back(&readLights);
+    if (wanted_.groups) reads.push_back(&readGroups);
+    if (wanted_.scenes) reads.push_back(&readScenes);
+    wanted_ = {};
+    readInTurn(reader(), std::move(reads));
+}
+
+void BridgeController::readEverything(const Reader& r) {
+    HttpRequest req = r.bridge.request("GET", r.bridge.url(""));
+    req.timeout = kReadTimeout;
+    const HttpResponse res = r.transport(req);
+    std::optional<FullState> state;
+    if (res.ok() && res.status >= 200 && res.status <= 299 && res.body)
+        state = r.full->decode(*res.body, r.bridge.hostPort, r.bridge.user);
+    if (!state) {
+        // The reads of each collection say what went wrong, as they always do.
+        readLights(r);
+        readGroups(r);
+        readScenes(r);
+        return;
+    }
+    r.self.post([state = std::move(*state), bridge = r.bridge](BridgeController& c) mutable {
+        AppSettings& s = *c.settings_;
+        c.noteRead(Collection::lights, nullptr);
+        c.noteRead(Collection::groups, nullptr);
+        c.noteRead(Collection::scenes, nullptr);
+        s.setLights(mergeOrderedLightListWithNew(s.lights(), state.lights, s.defaults()));
+        s.setGroups(std::move(state.groups));
+        s.setScenes(std::move(state.scenes));
+        s.setBridgeConnected(true);
+        s.setConnectionError({});
+    });
+}
+
+// ---- The event stream ---------------------------------------------------------
+
+void BridgeController::onStreamEvent(const StreamEventMeaning& meaning) {
+    ReadsWanted wanted = readsOf(meaning);
+    if (inQuietTime()) {
+        // As a read would be, an event is held back while the user's own
+        // change may still be on its way: an echo of an older state must
+        // not move the slider back. What it said is read once the quiet
+        // time is over.
+        for (const StreamChange& c : meaning.changes)
+            (c.resource == StreamResource::light ? wanted.lights : wanted.groups) = true;
+        wanted_ |= wanted;
+        return;
+    }
+    wanted |= applyStreamChanges(*settings_, meaning.changes);
+    wanted_ |= wanted;
+    if (!wanted_.any() || wantedPosted_) return;
+    // At the next turn, so a burst of events costs one read of each kind.
+    wantedPosted_ = true;
+    onUI([this] {
+        wantedPosted_ = false;
+        readWanted();
+    });
+}
+
+void BridgeController::onStreamHealth(bool live) {
+    if (live == streamLive_) return;
+    streamLive_ = live;
+    if (stream_) settings_->setLiveStatus(live ? LiveStatus::active : LiveStatus::connecting);
+    settings_->logger(live ? "Live updates: the bridge's event stream is connected."
+                           : "Live updates: the event stream is lost; reading every few seconds.");
+    // The full read's clock starts with the stream: the reads before it were full.
+    if (live) lastFullRead_ = dispatcher_.now();
+}
+
+void BridgeController::startStreamIfWanted() {
+    AppSettings& s = *settings_;
+    if (!s.liveUpdates()) {
+        s.setLiveStatus(LiveStatus::off);
+        return;
+    }
+    const BridgeEndpoint bridge = endpoint();
+    const bool capable = link_.secure && !link_.hostPort.empty() && link_.hostPort == s.hueIP() &&
+                         modelHasEventStream(linkModel_) && !bridge.user.empty();
+    if (!capable) {
+        stopStream();
+        s.setLiveStatus(LiveStatus::unavailable);
+        return;
+    }
+    if (stream_) return;
+    const int generation = ++streamGeneration_;
+    EventStreamClient::Callbacks callbacks;
+    // The stream's thread is joined before this controller goes (stopStream,
+    // the destructor), and the dispatcher outlives the controller.
+    const UiHandle self = uiHandle();
+    callbacks.onEvent = [self, generation](const StreamEventMeaning& meaning) {
+        self.post([meaning, generation](BridgeController& c) {
+            if (c.streamGeneration_ == generation && c.stream_) c.onStreamEvent(meaning);
+        });
+    };
+    callbacks.onHealth = [self, generation](bool live) {
+        self.post([live, generation](BridgeController& c) {
+            if (c.streamGeneration_ == generation && c.stream_) c.onStreamHealth(live);
+        });
+    };
+    callbacks.log = [self, generation, user = bridge.user](const std::string& line) {
+        self.post([line = withUserNameMasked(line, user), generation](BridgeController& c) {
+            // Each retry fails the same way: the log keeps a change.
+            if (c.streamGeneration_ != generation || line == c.streamLogLine_) return;
+            c.streamLogLine_ = line;
+            c.settings_->keepInLog(line);
+        });
+    };
+    EventStreamClient::Timing timing;
+    timing.idleTimeout = kStreamSilence;
+    stream_ = std::make_unique<EventStreamClient>(eventStreamTarget(bridge), std::move(callbacks),
+                                                  std::move(timing));
+    s.setLiveStatus(LiveStatus::connecting);
+}
+
+void BridgeController::stopStream() {
+    ++streamGeneration_;
+    stream_.reset();
+    streamLive_ = false;
+    streamLogLine_.clear();
+    settings_->setLiveStatus(settings_->liveUpdates() ? LiveStatus::unavailable : LiveStatus::off);
 }
 
 void BridgeController::disconnectBridge() {
     onUI([this] {
+        stopStream();
         settings_->setLights({});
         settings_->setGroups({});
         settings_->setHueKey("");
@@ -550,11 +712,13 @@ void BridgeController::allOffInMinutes(int minutes) {
 // ---- Sleep, wake and quit -----------------------------------------------------
 
 void BridgeController::applicationWillTerminate() {
+    stopStream();
     invalidate(actionQueueProcessor_);
     invalidate(bridgeStateRefresher_);
 }
 
 void BridgeController::onSleepNote() {
+    stopStream();
     invalidate(actionQueueProcessor_);
     invalidate(bridgeStateRefresher_);
 }
@@ -564,6 +728,8 @@ void BridgeController::onWakeNote() {
     session_->closeIdle();
     ensureQueueProcessorIsRunning();
     ensureBridgeStateRefresherIsRunning();
+    // The bridge may have changed meanwhile: everything is read at the next tick.
+    startStreamIfWanted();
 }
 
 // ---- The debug report ---------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/app_settings.h"
+#include "app/live_updates.h"
 #include "app/services.h"
 #include "base/dispatch.h"
 #include "bridge/bridge_endpoint.h"
@@ -26,6 +27,9 @@ inline constexpr auto kQueuePeriod = std::chrono::milliseconds(300);
 inline constexpr auto kRefreshPeriod = std::chrono::milliseconds(3500);
 inline constexpr auto kQuietAfterUserAction = std::chrono::milliseconds(3000);
 inline constexpr auto kCommandTimeout = std::chrono::seconds(3);
+// While the event stream delivers, the refresh reads only what an event asked
+// for, and everything once in this time in case an event went missing.
+inline constexpr auto kSafetyReadPeriod = std::chrono::seconds(60);
 
 class BridgeController : public CommandQueue {
   public:
@@ -92,6 +96,16 @@ class BridgeController : public CommandQueue {
     void allOff();
     void allOffInMinutes(int minutes);
 
+    // The bridge's event stream, read while the bridge has one, the link is
+    // verified HTTPS and the setting is on. What its thread hands over comes
+    // here, on the UI thread: exact changes applied as a read would, the
+    // rest read at the next turn; both wait out the quiet time after a
+    // user action.
+    void onStreamEvent(const StreamEventMeaning& meaning);
+    void onStreamHealth(bool live);
+    bool streamRunning() const { return stream_ != nullptr; }
+    bool streamLive() const { return streamLive_; }
+
     // The timers stop for sleep and quit and start again on wake.
     void applicationWillTerminate();
     void onSleepNote();
@@ -152,6 +166,7 @@ class BridgeController : public CommandQueue {
         HttpTransport transport;
         BridgeEndpoint bridge;
         std::shared_ptr<FetchMemo> memo;
+        std::shared_ptr<FullStateReader> full;
     };
     Reader reader();
     // Runs `reads` one after the other on one worker.
@@ -160,6 +175,13 @@ class BridgeController : public CommandQueue {
     static void readLights(const Reader& r);
     static void readGroups(const Reader& r);
     static void readScenes(const Reader& r);
+    // The whole state in one request, with the three reads as the fallback.
+    static void readEverything(const Reader& r);
+    bool inQuietTime() const;
+    // Reads what events asked for, unless the user acted just now.
+    void readWanted();
+    void startStreamIfWanted();
+    void stopStream();
     static void pairWith(UiHandle self, const HttpTransport& transport,
                          const BridgeEndpoint& bridge);
     // A failed read is logged when it differs from the last one of its
@@ -197,6 +219,18 @@ class BridgeController : public CommandQueue {
     std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
     std::array<std::string, 3> readFailures_;
     std::string commandFailure_;
+    // The model the configuration read named, for whether it has a stream.
+    std::string linkModel_;
+    std::unique_ptr<EventStreamClient> stream_;
+    // Posts of a stream that was stopped since are dropped.
+    int streamGeneration_ = 0;
+    bool streamLive_ = false;
+    std::string streamLogLine_;
+    ReadsWanted wanted_;
+    bool wantedPosted_ = false;
+    TimePoint lastFullRead_{};
+    std::shared_ptr<FullStateReader> fullState_ = std::make_shared<FullStateReader>();
+    int settingsObserver_ = 0;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

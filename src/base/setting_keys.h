@@ -26,6 +26,10 @@ inline std::string bridgePin(const std::string& bridgeId) {
     return bridgePinPrefix + bridgeId;
 }
 
+// Follow the bridge's event stream where it has one; missing means on.
+inline constexpr const char* liveUpdates = "liveUpdates";
+inline constexpr bool defaultLiveUpdates = true;
+
 // ---- Display switches ---------------------------------------------------------
 inline constexpr const char* appIcon = "appIcon";
 inline constexpr const char* defaultAppIcon = "Icon_Lamp0";

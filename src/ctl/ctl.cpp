@@ -73,6 +73,8 @@ Commands:
   ct TARGET 153-500     colour temperature in mired
   scene SCENE           recall a scene by id or name
   status                the stored bridge, how it is reached and whether it answers
+  watch                 print a line for each change at the bridge as it happens
+                        (--json: one object per line), until interrupted
 
 What the global shortcuts do:
   all-on                every room and zone on
@@ -105,7 +107,7 @@ Options:
                         fingerprint (a software bridge with its own certificate);
                         kept for that bridge's id
   --demo                run against a built-in simulated bridge (nothing is stored)
-  --json                print records as JSON
+  --json                print records (watch: each change) as JSON
   -h, --help            this text
 
 Exit codes: 0 done, 1 failed (the bridge unreachable, silent, busy, answering
@@ -124,14 +126,15 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (o.words.empty()) throw UsageError{"no command given"};
         const std::string& verb = o.words[0];
         static const std::vector<std::string> known{
-            "discover", "pair", "lights", "rooms", "scenes",  "on",    "off",
-            "bri",      "hue",  "ct",     "scene", "all-off", "status"};
+            "discover", "pair", "lights", "rooms", "scenes",  "on",     "off",
+            "bri",      "hue",  "ct",     "scene", "all-off", "status", "watch"};
         if (std::find(known.begin(), known.end(), verb) == known.end() && !isTrayCommand(verb))
             throw UsageError{"unknown command '" + verb + "'"};
         if (o.in && verb != "all-off") throw UsageError{"--in goes with all-off"};
-        if (o.json && verb != "lights" && verb != "rooms" && verb != "scenes")
-            throw UsageError{"--json goes with lights, rooms and scenes"};
-        if ((verb == "lights" || verb == "rooms" || verb == "scenes" || verb == "status") &&
+        if (o.json && verb != "lights" && verb != "rooms" && verb != "scenes" && verb != "watch")
+            throw UsageError{"--json goes with lights, rooms, scenes and watch"};
+        if ((verb == "lights" || verb == "rooms" || verb == "scenes" || verb == "status" ||
+             verb == "watch") &&
             o.words.size() > 1)
             throw UsageError{verb + " takes no argument"};
 
@@ -146,6 +149,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         if (verb == "discover") return session.discover();
         if (verb == "lights" || verb == "rooms" || verb == "scenes") return session.list(verb);
         if (verb == "status") return session.status();
+        if (verb == "watch") return session.watch();
         return session.command(o.words);
     } catch (const UsageError& e) {
         err << "lumora-ctl: " << e.message << "\nTry 'lumora-ctl --help'.\n";

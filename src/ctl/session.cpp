@@ -20,6 +20,7 @@
 #include "ctl/ctl.h"
 #include "ctl/names_cache.h"
 #include "ctl/targets.h"
+#include "ctl/watch.h"
 
 namespace lumora::ctl {
 namespace {
@@ -398,6 +399,11 @@ void Session::report(const HueLight* light, const HueGroup* group) {
                          << "): " << (x.any_on ? "on" : "off") << ", bri " << x.brightness
                          << ", hue " << x.hue << ", ct " << x.color_temperature << "\n";
     }
+}
+
+int Session::watch() {
+    if (int rc = requireBridge()) return rc;
+    return ctl::watch({transport_, bridge(), model_, opts_.json}, out_, err_);
 }
 
 int Session::act(const std::function<void(BridgeController&)>& act) {

@@ -46,6 +46,8 @@ class Session {
     int list(const std::string& what);
     int status();
     int command(const std::vector<std::string>& words);
+    // A line for each change at the bridge, until interrupted.
+    int watch();
     // Reads, hands the controller to `act`, then waits for the queue.
     int act(const std::function<void(BridgeController&)>& act);
 

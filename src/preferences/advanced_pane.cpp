@@ -45,6 +45,10 @@ AdvancedPane::AdvancedPane(AppSettings& settings, LaunchAtLogin& launchAtLogin,
     lightBars_ = addSwitch(QT_TR_NOOP("Show color bars for lights"));
     scenes_ = addSwitch(QT_TR_NOOP("Show Scene Panel"));
     zones_ = addSwitch(QT_TR_NOOP("Show Zones"));
+    live_ = addSwitch(QT_TR_NOOP("Live updates"));
+    live_->setToolTip(
+        tr("Follow changes made elsewhere as they happen, where the bridge "
+           "offers it; otherwise the lights are read every few seconds."));
 
     std::vector<QString> names;
     for (const char* n : kAppIconNames) names.emplace_back(QString::fromLatin1(n));
@@ -84,6 +88,8 @@ AdvancedPane::AdvancedPane(AppSettings& settings, LaunchAtLogin& launchAtLogin,
             [this](bool on) { settings_.setShowScenes(on); });
     connect(zones_, &QAbstractButton::toggled, this,
             [this](bool on) { settings_.setShowZones(on); });
+    connect(live_, &QAbstractButton::toggled, this,
+            [this](bool on) { settings_.setLiveUpdates(on); });
     connect(icon_, &ImageSegments::chosen, this,
             [this](const QString& n) { chooseIcon(n.toStdString()); });
     connect(help_, &QPushButton::clicked, this, [openURL, siteBase] {
@@ -97,7 +103,7 @@ AdvancedPane::AdvancedPane(AppSettings& settings, LaunchAtLogin& launchAtLogin,
     observer_ = settings_.addObserver([this](AppSettings::Field f) {
         using F = AppSettings::Field;
         if (f == F::showColorBarsForRooms || f == F::showColorBarsForLights || f == F::showScenes ||
-            f == F::showZones || f == F::appIcon)
+            f == F::showZones || f == F::appIcon || f == F::liveUpdates)
             refresh();
     });
 }
@@ -117,6 +123,7 @@ void AdvancedPane::refresh() {
     set(lightBars_, settings_.showColorBarsForLights());
     set(scenes_, settings_.showScenes());
     set(zones_, settings_.showZones());
+    set(live_, settings_.liveUpdates());
     icon_->setCurrent(QString::fromStdString(settings_.appIcon()));
 }
 

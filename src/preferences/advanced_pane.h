@@ -1,6 +1,6 @@
 #pragma once
-// The Advanced pane: start at login, the panel's display switches, the tray
-// icon, and the ways to the help and feedback pages.
+// The Advanced pane: start at login, the panel's display switches, live
+// updates, the tray icon, and the ways to the help and feedback pages.
 
 #include <QWidget>
 #include <functional>
@@ -40,6 +40,7 @@ class AdvancedPane : public QWidget {
     SettingsSwitch* colorBarsForLights() const { return lightBars_; }
     SettingsSwitch* showScenePanel() const { return scenes_; }
     SettingsSwitch* showZones() const { return zones_; }
+    SettingsSwitch* liveUpdates() const { return live_; }
     ImageSegments* appIcon() const { return icon_; }
     QPushButton* helpButton() const { return help_; }
     QPushButton* feedbackButton() const { return feedback_; }
@@ -59,6 +60,7 @@ class AdvancedPane : public QWidget {
     SettingsSwitch* lightBars_;
     SettingsSwitch* scenes_;
     SettingsSwitch* zones_;
+    SettingsSwitch* live_;
     ImageSegments* icon_;
     QPushButton* help_;
     QPushButton* feedback_;

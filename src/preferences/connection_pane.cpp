@@ -308,6 +308,12 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     security_->setTextFormat(Qt::PlainText);
     security_->setContentsMargins(0, 8, 0, 0);
     layout->addWidget(security_);
+    live_ = new QLabel;
+    live_->setWordWrap(true);
+    live_->setAlignment(Qt::AlignCenter);
+    live_->setTextFormat(Qt::PlainText);
+    live_->setContentsMargins(0, 4, 0, 0);
+    layout->addWidget(live_);
     layout->addWidget(connectedHint_);
 
     setConnectionType(0);
@@ -315,7 +321,7 @@ ConfigurationPart::ConfigurationPart(AppSettings& settings, const ConnectionActi
     observer_ = settings_.addObserver([this](AppSettings::Field f) {
         using F = AppSettings::Field;
         if (f == F::bridgeConnected || f == F::connectionError || f == F::hueIP || f == F::hueKey ||
-            f == F::bridgeLink)
+            f == F::bridgeLink || f == F::liveStatus)
             refresh();
     });
     refresh();
@@ -367,6 +373,28 @@ void ConfigurationPart::refresh() {
         security = tr("Plain HTTP: a first-generation bridge, which has no HTTPS.");
     security_->setText(security);
     security_->setVisible(!security.isEmpty());
+
+    QString live;
+    if (connected) {
+        switch (settings_.liveStatus()) {
+            case LiveStatus::active:
+                live = tr("Live updates: active; changes show as they happen.");
+                break;
+            case LiveStatus::connecting:
+                live = tr("Live updates: connecting; reading every few seconds meanwhile.");
+                break;
+            case LiveStatus::unavailable:
+                live =
+                    tr("Live updates: not available with this bridge; reading every few "
+                       "seconds.");
+                break;
+            case LiveStatus::off:
+                live = tr("Live updates: off; reading every few seconds.");
+                break;
+        }
+    }
+    live_->setText(live);
+    live_->setVisible(!live.isEmpty());
 
     const ConnectionError& e = settings_.connectionError();
     offeredFingerprint_ = e.offersTrust() ? e.certificate.fingerprint : std::string();

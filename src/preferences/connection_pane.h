@@ -118,6 +118,8 @@ class ConfigurationPart : public QWidget {
     QLabel* connectedHint() const { return connectedHint_; }
     // How the connected bridge is reached: secure with its id, or plain HTTP.
     QLabel* securityLine() const { return security_; }
+    // Whether changes arrive as they happen (the event stream) or by reading.
+    QLabel* liveLine() const { return live_; }
     // After a refusal the person may overrule: the fingerprint and the button.
     QWidget* trustOffer() const { return trustOffer_; }
     QLabel* trustFingerprint() const { return trustFingerprint_; }
@@ -166,6 +168,7 @@ class ConfigurationPart : public QWidget {
     QPushButton* statusButton_;
     QLabel* connectedHint_;
     QLabel* security_;
+    QLabel* live_;
     QWidget* trustOffer_;
     QLabel* trustFingerprint_;
     QPushButton* trustButton_;
