@@ -220,6 +220,8 @@ TEST_F(HttpsLinkTest, ASoftwareBridgeIsTrustedByItsFingerprintAndOnlyWithIt) {
 
 TEST_F(HttpsLinkTest, TheRefreshKeepsOneConnectionAndReconnectsAfterAnIdleClose) {
     start(options(sim::Generation::BSB003));
+    // The reads every tick, as without the event stream.
+    s().setLiveUpdates(false);
     connect(server_->httpsAddress());
     ASSERT_TRUE(s().bridgeConnected());
     const auto before = server_->connectionStats().https.handshakes;
