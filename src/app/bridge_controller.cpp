@@ -472,7 +472,7 @@ void BridgeController::readEverything(const Reader& r) {
         readScenes(r);
         return;
     }
-    r.self.post([state = std::move(*state), bridge = r.bridge](BridgeController& c) mutable {
+    r.self.post([state = std::move(*state)](BridgeController& c) mutable {
         AppSettings& s = *c.settings_;
         c.noteRead(Collection::lights, nullptr);
         c.noteRead(Collection::groups, nullptr);
