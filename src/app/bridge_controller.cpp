@@ -1,11 +1,8 @@
 #include "app/bridge_controller.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <utility>
 
 #include "app/light_order.h"
@@ -35,22 +32,6 @@ int localMinute(WallTime t) {
     std::tm tm{};
     localtime_r(&tt, &tm);
     return tm.tm_min;
-}
-
-// Writes `lines` to a fresh private file; its path, or "" when none could be made.
-std::string writeTemporary(const std::vector<std::string>& lines) {
-    const char* dir = std::getenv("TMPDIR");
-    std::string path = std::string(dir && *dir ? dir : "/tmp") + "/lumora-log-XXXXXX";
-    const int fd = mkstemp(path.data());
-    if (fd < 0) return {};
-    ::close(fd);
-    std::ofstream out(path);
-    for (const auto& line : lines) out << line << '\n';
-    if (!out.flush()) {
-        std::remove(path.c_str());
-        return {};
-    }
-    return path;
 }
 
 }  // namespace
@@ -485,94 +466,6 @@ void BridgeController::readEverything(const Reader& r) {
     });
 }
 
-// ---- The event stream ---------------------------------------------------------
-
-void BridgeController::onStreamEvent(const StreamEventMeaning& meaning) {
-    ReadsWanted wanted = readsOf(meaning);
-    if (inQuietTime()) {
-        // As a read would be, an event is held back while the user's own
-        // change may still be on its way: an echo of an older state must
-        // not move the slider back. What it said is read once the quiet
-        // time is over.
-        for (const StreamChange& c : meaning.changes)
-            (c.resource == StreamResource::light ? wanted.lights : wanted.groups) = true;
-        wanted_ |= wanted;
-        return;
-    }
-    wanted |= applyStreamChanges(*settings_, meaning.changes);
-    wanted_ |= wanted;
-    if (!wanted_.any() || wantedPosted_) return;
-    // At the next turn, so a burst of events costs one read of each kind.
-    wantedPosted_ = true;
-    onUI([this] {
-        wantedPosted_ = false;
-        readWanted();
-    });
-}
-
-void BridgeController::onStreamHealth(bool live) {
-    if (live == streamLive_) return;
-    streamLive_ = live;
-    if (stream_) settings_->setLiveStatus(live ? LiveStatus::active : LiveStatus::connecting);
-    settings_->logger(live ? "Live updates: the bridge's event stream is connected."
-                           : "Live updates: the event stream is lost; reading every few seconds.");
-    // The full read's clock starts with the stream: the reads before it were full.
-    if (live) lastFullRead_ = dispatcher_.now();
-}
-
-void BridgeController::startStreamIfWanted() {
-    AppSettings& s = *settings_;
-    if (!s.liveUpdates()) {
-        s.setLiveStatus(LiveStatus::off);
-        return;
-    }
-    const BridgeEndpoint bridge = endpoint();
-    const bool capable = link_.secure && !link_.hostPort.empty() && link_.hostPort == s.hueIP() &&
-                         modelHasEventStream(linkModel_) && !bridge.user.empty();
-    if (!capable) {
-        stopStream();
-        s.setLiveStatus(LiveStatus::unavailable);
-        return;
-    }
-    if (stream_) return;
-    const int generation = ++streamGeneration_;
-    EventStreamClient::Callbacks callbacks;
-    // The stream's thread is joined before this controller goes (stopStream,
-    // the destructor), and the dispatcher outlives the controller.
-    const UiHandle self = uiHandle();
-    callbacks.onEvent = [self, generation](const StreamEventMeaning& meaning) {
-        self.post([meaning, generation](BridgeController& c) {
-            if (c.streamGeneration_ == generation && c.stream_) c.onStreamEvent(meaning);
-        });
-    };
-    callbacks.onHealth = [self, generation](bool live) {
-        self.post([live, generation](BridgeController& c) {
-            if (c.streamGeneration_ == generation && c.stream_) c.onStreamHealth(live);
-        });
-    };
-    callbacks.log = [self, generation, user = bridge.user](const std::string& line) {
-        self.post([line = withUserNameMasked(line, user), generation](BridgeController& c) {
-            // Each retry fails the same way: the log keeps a change.
-            if (c.streamGeneration_ != generation || line == c.streamLogLine_) return;
-            c.streamLogLine_ = line;
-            c.settings_->keepInLog(line);
-        });
-    };
-    EventStreamClient::Timing timing;
-    timing.idleTimeout = kStreamSilence;
-    stream_ = std::make_unique<EventStreamClient>(eventStreamTarget(bridge), std::move(callbacks),
-                                                  std::move(timing));
-    s.setLiveStatus(LiveStatus::connecting);
-}
-
-void BridgeController::stopStream() {
-    ++streamGeneration_;
-    stream_.reset();
-    streamLive_ = false;
-    streamLogLine_.clear();
-    settings_->setLiveStatus(settings_->liveUpdates() ? LiveStatus::unavailable : LiveStatus::off);
-}
-
 void BridgeController::disconnectBridge() {
     onUI([this] {
         stopStream();
@@ -617,98 +510,6 @@ void BridgeController::updateLocalGroup(const HueGroup& group,
         settings_->mutateGroups([&](auto& groups) { change(groups[static_cast<size_t>(i)]); });
 }
 
-// ---- The action queue -------------------------------------------------------
-
-void BridgeController::addActionItem(ActionQueueItem item) {
-    onUI([this, item = std::move(item)] {
-        settings_->markUserAction();
-        settings_->mutateActionQueue([&](std::vector<ActionQueueItem>& queue) {
-            // A newer item replaces waiting ones for the same target and
-            // property; an older light item survives a newer group item.
-            std::erase_if(queue, [&](const ActionQueueItem& w) {
-                return w.item_id == item.item_id && !(w.is_light_update && item.is_group_update) &&
-                       w.property == item.property;
-            });
-            queue.push_back(item);
-        });
-    });
-    ensureQueueProcessorIsRunning();
-}
-
-void BridgeController::ensureQueueProcessorIsRunning() {
-    if (!actionQueueProcessor_.expired()) return;
-    actionQueueProcessor_ = dispatcher_.scheduleRepeating(kQueuePeriod, [this] {
-        processActionQueue();
-        if (settings_->actionQueue().empty()) invalidate(actionQueueProcessor_);
-    });
-}
-
-void BridgeController::processActionQueue() {
-    if (settings_->actionQueue().empty()) return;
-    std::optional<ActionQueueItem> item;
-    settings_->mutateActionQueue([&](std::vector<ActionQueueItem>& queue) {
-        item = std::move(queue.front());
-        queue.erase(queue.begin());
-    });
-    send(*item);
-}
-
-void BridgeController::send(const ActionQueueItem& item) {
-    // The item names the bridge resource; how it is reached (scheme, port,
-    // the certificate it must show) is the endpoint's, decided once.
-    const BridgeEndpoint bridge = endpoint();
-    const auto parsed = parseUrl(item.url);
-    HttpRequest req =
-        bridge.request(item.url.find("/schedules") != std::string::npos ? "POST" : "PUT",
-                       parsed ? bridge.base() + parsed->target : item.url);
-    req.body = item.body;
-    req.headers = {{"Content-Type", "application/json"}};
-    req.timeout = kCommandTimeout;
-    inFlight_->fetch_add(1);
-    // The reply changes nothing: a failed command is dropped, and the next
-    // refresh shows the bridge's real state. A failure is noted in the log.
-    // The worker posts back to the dispatcher that runs it, which waits for
-    // it before going away.
-    dispatcher_.postBG([req = std::move(req), counter = inFlight_, transport = transport_,
-                        dispatcher = &dispatcher_, self = uiHandle(), user = settings_->hueKey()] {
-        const CommandOutcome outcome = commandOutcome(transport(req));
-        const bool failed = outcome.kind != CommandOutcome::Kind::accepted &&
-                            outcome.kind != CommandOutcome::Kind::refused;
-        std::string what, line;
-        if (failed) {
-            what = outcome.describe();
-            line = withUserNameMasked(
-                "Command not taken: " + req.method + " " + req.url + ": " + what, user);
-        }
-        self.post([what, line](BridgeController& c) { c.noteCommand(what, line); });
-        // Counted down on the UI thread after the note: whoever waits there
-        // for the queue to drain wakes up, and once it sees zero this worker
-        // has nothing left to post.
-        dispatcher->postUI([counter] { counter->fetch_sub(1); });
-    });
-}
-
-void BridgeController::noteCommand(const std::string& failure, const std::string& line) {
-    // Lines differ by their URL; a change of state is a change of what went wrong.
-    if (failure == commandFailure_) return;
-    commandFailure_ = failure;
-    if (!failure.empty()) settings_->keepInLog(line);
-}
-
-bool BridgeController::queueDrained() const {
-    return settings_->actionQueue().empty() && actionQueueProcessor_.expired() &&
-           sendsInFlight() == 0;
-}
-
-void BridgeController::allOff() {
-    const auto lights = settings_->lights();
-    for (const auto& l : lights) setLampOn(*this, l, false);
-}
-
-void BridgeController::allOffInMinutes(int minutes) {
-    autoOffInMinutes(*this, minutes);
-}
-
 // ---- Sleep, wake and quit -----------------------------------------------------
 
 void BridgeController::applicationWillTerminate() {
@@ -730,53 +531,6 @@ void BridgeController::onWakeNote() {
     ensureBridgeStateRefresherIsRunning();
     // The bridge may have changed meanwhile: everything is read at the next tick.
     startStreamIfWanted();
-}
-
-// ---- The debug report ---------------------------------------------------------
-
-std::vector<std::string> scrubbedLog(const std::vector<std::string>& log, const std::string& user) {
-    static constexpr std::string_view kApi = "/api/";
-    static constexpr std::string_view kBlank = "<user>";
-    std::vector<std::string> out;
-    out.reserve(log.size());
-    for (std::string line : log) {
-        if (!user.empty()) {
-            for (auto at = line.find(user); at != std::string::npos;
-                 at = line.find(user, at + kBlank.size()))
-                line.replace(at, user.size(), kBlank);
-        }
-        // A name from an earlier pairing, inside a bridge path.
-        for (auto at = line.find(kApi); at != std::string::npos; at = line.find(kApi, at + 1)) {
-            const auto from = at + kApi.size();
-            const auto to = line.find_first_of("/ \"'?#", from);
-            const auto length = (to == std::string::npos ? line.size() : to) - from;
-            if (length > 0) line.replace(from, length, kBlank);
-        }
-        out.push_back(std::move(line));
-    }
-    return out;
-}
-
-void BridgeController::sendDebugReport() {
-    if (!services_.runScript) return;
-    // Copies taken here, on the user-interface thread; the report is written
-    // on a worker.
-    dispatcher_.postBG([self = uiHandle(), transport = transport_, bridge = endpoint(),
-                        log = settings_->log(), run = services_.runScript] {
-        std::string model = fetchBridgeModelNow(transport, bridge);
-        if (model.empty()) model = "unknown";
-        const std::string file = writeTemporary(scrubbedLog(log, bridge.user));
-        if (file.empty()) return;
-        const std::string written =
-            run("send_debug", {std::string("LUMORA_VERSION=") + LUMORA_VERSION,
-                               "LUMORA_BRIDGE_ADDRESS=" + bridge.hostPort,
-                               "LUMORA_BRIDGE_MODEL=" + model, "LUMORA_LOG_FILE=" + file});
-        std::remove(file.c_str());
-        if (!written.empty())
-            self.post([written](BridgeController& c) {
-                c.settings_->logger("Debug report: " + trimmed(written));
-            });
-    });
 }
 
 }  // namespace lumora
