@@ -29,7 +29,10 @@ class LiveStreamTest : public ::testing::Test {
                                                       : server_->httpsAddress());
         s().setHueKey(sim::kDemoUser);
         controller_->connectToBridge();
-        ASSERT_TRUE(exec_->runUntil([&] { return !s().lights().empty(); }));
+        // The first reads (lights, groups, scenes) are in, so later ones count.
+        ASSERT_TRUE(exec_->runUntil([&] {
+            return !s().lights().empty() && !s().groups().empty() && !s().scenes().empty();
+        }));
         // Past the quiet time that starts with the program; short of a refresh.
         exec_->advance(kQuietAfterUserAction + 1ms);
     }
