@@ -23,32 +23,18 @@
 
 #include "app/bridge_controller.h"
 #include "app/linux/loop_dispatcher.h"
+#include "bench/process_pipe.h"
 #include "simulator/sim_server.h"
 
 extern char** environ;
 
 using namespace lumora;
 
+using bench::cpuSeconds;
+using bench::readLine;
+using bench::writeLine;
+
 namespace {
-
-double cpuSeconds(int who) {
-    rusage u{};
-    getrusage(who, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-std::string readLine(int fd) {
-    std::string line;
-    char c = 0;
-    while (::read(fd, &c, 1) == 1 && c != '\n') line.push_back(c);
-    return line;
-}
-
-void writeLine(int fd, const std::string& line) {
-    const std::string l = line + "\n";
-    if (::write(fd, l.data(), l.size()) != static_cast<ssize_t>(l.size())) std::_Exit(3);
-}
 
 // The bridge's process: starts, says where it is, then answers "stats" with
 // its counts until its input closes.
