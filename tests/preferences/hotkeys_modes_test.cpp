@@ -10,6 +10,7 @@
 #include <QDBusConnection>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <chrono>
 
 #include "preferences/hotkeys_pane.h"
@@ -25,17 +26,6 @@ namespace {
 using namespace std::chrono_literals;
 using Name = KeyboardShortcuts::Name;
 using Kind = HotkeysHost::Kind;
-
-// Runs the Qt loop until `done` or the limit: the bus is a real process.
-template <typename Pred>
-bool pumpUntil(Pred done, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // With LUMORA_SCREENSHOT_DIR set, the pane as shown, for docs/.
 void screenshot(QWidget& pane, const char* name) {
@@ -112,7 +102,7 @@ TEST_F(HotkeysModesTest, ThePortalsKeysAreShownAndFollowItsChanges) {
         EXPECT_EQ(brighter->text()->text(), "No key assigned") << "not bound yet";
 
         portal.start();
-        ASSERT_TRUE(pumpUntil([&] { return portal.bound(); })) << fake->stderrText();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return portal.bound(); })) << fake->stderrText();
         EXPECT_EQ(brighter->text()->text(), portal.trigger(Name::actionAllLightsBrighter));
         EXPECT_NE(brighter->text()->text(), "No key assigned");
         EXPECT_EQ(pane.everything()->cells()[2]->text()->text(), "No key assigned");
@@ -123,7 +113,7 @@ TEST_F(HotkeysModesTest, ThePortalsKeysAreShownAndFollowItsChanges) {
         ASSERT_EQ(fake->ask("CHANGED " + Name::actionAllLightsBrighter.rawValue() + " Ctrl+Alt+B",
                             {"EMITTED", "ERR"}),
                   "EMITTED");
-        EXPECT_TRUE(pumpUntil([&] { return brighter->text()->text() == "Ctrl+Alt+B"; }))
+        EXPECT_TRUE(QTest::qWaitFor([&] { return brighter->text()->text() == "Ctrl+Alt+B"; }))
             << brighter->text()->text().toStdString();
         screenshot(pane, "portal");
 

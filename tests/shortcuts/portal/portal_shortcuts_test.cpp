@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QTest>
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -26,18 +27,6 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using Name = KeyboardShortcuts::Name;
-
-// Runs the Qt loop until `done` or the limit; the bus and the simulator are
-// real processes and sockets.
-template <typename Pred>
-bool pumpUntil(Pred done, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 json after(const std::string& line, const std::string& word) {
     return json::parse(line.substr(word.size() + 1));
@@ -111,7 +100,7 @@ TEST_F(PortalShortcutsTest, BindsTheThirteenActionsAndRunsTheirHandlersOnActivat
     QObject::connect(&portal, &PortalShortcuts::triggersChanged, [&] { ++changes; });
     EXPECT_FALSE(portal.canConfigure());
     portal.start();
-    ASSERT_TRUE(pumpUntil([&] { return portal.bound(); })) << portal_->stderrText();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return portal.bound(); })) << portal_->stderrText();
 
     // The application id first, then one session, then the thirteen names.
     auto registered = take("REGISTER");
@@ -163,8 +152,9 @@ TEST_F(PortalShortcutsTest, BindsTheThirteenActionsAndRunsTheirHandlersOnActivat
             if (r.method == "PUT") out.push_back(r);
         return out;
     };
-    ASSERT_TRUE(pumpUntil([&] { return puts().size() >= rooms && controller_.queueDrained(); },
-                          rooms * 1s + 5s));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return puts().size() >= rooms && controller_.queueDrained(); },
+                        int(rooms * 1000 + 5000)));
     const auto sent = puts();
     ASSERT_EQ(sent.size(), rooms);
     std::set<std::string> paths;
@@ -181,7 +171,7 @@ TEST_F(PortalShortcutsTest, BindsTheThirteenActionsAndRunsTheirHandlersOnActivat
 
     // The desktop's settings changed a key: the pane's text follows.
     ASSERT_EQ(portal_->ask("CHANGED allLightsDarker Ctrl+Shift+D", {"EMITTED", "ERR"}), "EMITTED");
-    ASSERT_TRUE(pumpUntil([&] { return portal.trigger(Name::actionAllLightsDarker) != ""; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return portal.trigger(Name::actionAllLightsDarker) != ""; }));
     EXPECT_EQ(portal.trigger(Name::actionAllLightsDarker), "Ctrl+Shift+D");
     EXPECT_EQ(portal.trigger(Name::actionAllLightsOff), "CTRL + ALT + k");
     EXPECT_EQ(changes, 2);
@@ -200,7 +190,7 @@ TEST_F(PortalShortcutsTest, ANewRecordingIsOfferedInAFreshSessionAndTheOldOneClo
     ASSERT_EQ(version, 1u);
     PortalShortcuts portal(shortcuts, bus_, {shortcutTitle, *version});
     portal.start();
-    ASSERT_TRUE(pumpUntil([&] { return portal.bound(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return portal.bound(); }));
     const QString first = portal.session();
     EXPECT_FALSE(portal.canConfigure());  // version 1
     EXPECT_FALSE(portal.configure());
@@ -210,7 +200,7 @@ TEST_F(PortalShortcutsTest, ANewRecordingIsOfferedInAFreshSessionAndTheOldOneClo
     shortcuts.setShortcut(Shortcut(Key::d, Modifier::control | Modifier::shift),
                           Name::actionAllLightsDarker);
     shortcuts.setShortcut(Shortcut(Key::l, Modifier::command), Name::actionTogglePanel);
-    ASSERT_TRUE(pumpUntil([&] { return portal.bound() && portal.session() != first; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return portal.bound() && portal.session() != first; }));
     auto closed = take("CLOSED");
     ASSERT_TRUE(closed);
     EXPECT_EQ((*closed)["session"], first.toStdString());
@@ -225,7 +215,7 @@ TEST_F(PortalShortcutsTest, ANewRecordingIsOfferedInAFreshSessionAndTheOldOneClo
     int toggled = 0;
     shortcuts.onKeyUp(Name::actionTogglePanel, [&] { ++toggled; });
     ASSERT_EQ(portal_->ask("ACTIVATE togglePanel", {"EMITTED", "ERR"}), "EMITTED");
-    ASSERT_TRUE(pumpUntil([&] { return toggled == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toggled == 1; }));
 }
 
 }  // namespace
