@@ -234,14 +234,10 @@ HotkeysEverythingView::HotkeysEverythingView(KeyboardShortcuts& shortcuts, const
         {QT_TR_NOOP("Open Panel"), &Name::actionTogglePanel},
     };
     for (size_t i = 0; i < recorders_.size(); ++i) {
-        cells_[i] = new HotkeyCell(shortcuts, *rows[i].second, host, this);
+        cells_[i] = new HotkeyCell(shortcuts, *rows[i].second, host);
         recorders_[i] = cells_[i]->recorder();
-        // With key grabs the form takes the recorder itself; the emptied cell
-        // stays hidden, owned by this view.
-        if (recorders_[i]) cells_[i]->hide();
         if (recorders_[i]) recorders_[i]->setAccessibleName(tr(rows[i].first));
-        form.row(tr(rows[i].first),
-                 recorders_[i] ? static_cast<QWidget*>(recorders_[i]) : cells_[i]);
+        form.row(tr(rows[i].first), cells_[i]);
     }
 }
 
@@ -259,13 +255,11 @@ HotkeysIndividualView::HotkeysIndividualView(AppSettings& settings, KeyboardShor
     form.divider();
     for (int slot = 0; slot < kGroupHotkeySlots; ++slot) {
         pickers_[slot] = new GroupActionPicker(settings.groups(), settings.defaults(), slot);
-        cells_[slot] = new HotkeyCell(shortcuts, *names[slot], host, this);
+        cells_[slot] = new HotkeyCell(shortcuts, *names[slot], host);
         recorders_[slot] = cells_[slot]->recorder();
-        if (recorders_[slot]) cells_[slot]->hide();
         if (recorders_[slot])
             recorders_[slot]->setAccessibleName(tr("Shortcut of hotkey %1").arg(slot + 1));
-        form.row(pickers_[slot],
-                 recorders_[slot] ? static_cast<QWidget*>(recorders_[slot]) : cells_[slot]);
+        form.row(pickers_[slot], cells_[slot]);
     }
     form.space(30);
     form.heading(tr("Hotkey Settings"));
