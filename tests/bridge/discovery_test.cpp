@@ -1,4 +1,5 @@
-// Discovery logic with a scripted DNS-SD browser: no network, no real waiting.
+// Discovery logic with a scripted DNS-SD browser: no network, no real waiting;
+// and the web stage against the simulated bridge on loopback.
 
 #include "bridge/discovery.h"
 
@@ -8,10 +9,11 @@
 #include <sys/un.h>
 
 #include <cstring>
-#include <map>
+#include <nlohmann/json.hpp>
 
 #include "base/scoped_env.h"
 #include "bridge/fetchers.h"
+#include "simulator/sim_server.h"
 
 namespace lumora {
 namespace {
@@ -300,12 +302,12 @@ struct DetectRun {
     std::vector<std::string> lines;
 };
 
-// The web stage is pointed at an address that is no URL, so it fails without I/O.
-DetectRun detectWith(FakeNetwork& net, ConsoleSink console = {}) {
+// By default the web stage is pointed at an address that is no URL, so it fails without I/O.
+DetectRun detectWith(FakeNetwork& net, ConsoleSink console = {}, std::string webUrl = "no url") {
     DetectRun run;
     DetectBridgeOptions options;
     options.console = std::move(console);
-    options.webUrl = "no url";
+    options.webUrl = std::move(webUrl);
     options.browserFactory = net.factory();
     options.sleep = net.sleeper();
     options.stageSink = [&run](std::string_view line) { run.lines.emplace_back(line); };
@@ -368,25 +370,7 @@ TEST(DetectBridge, PollsHalfASecondApartUntilAnAddressOrTwentyPolls) {
     }
 }
 
-TEST(DetectBridge, WithoutABackEndTheDnsSdStageFindsNothing) {
-    int sleeps = 0;
-    DetectBridgeOptions options;
-    options.webUrl = "no url";
-    options.sleep = [&sleeps](std::chrono::milliseconds) { ++sleeps; };
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(detectBridge(options), "");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ZeroConf] no DNS-SD back-end installed\n");
-    EXPECT_EQ(sleeps, 20);
-
-    // A plain ZeroConf has no back-end either.
-    testing::internal::CaptureStdout();
-    ZeroConf zeroConf;
-    zeroConf.startDiscovery();
-    EXPECT_EQ(zeroConf.foundIp(), "");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ZeroConf] no DNS-SD back-end installed\n");
-}
-
-TEST(DetectBridge, DiagnosticsGoToTheConsoleSinkNotToStandardOutput) {
+TEST(DetectBridge, DiagnosticsGoToTheConsoleSinkElseToStandardOutput) {
     std::vector<std::string> console;
     const ConsoleSink sink = [&console](const std::string& line) { console.push_back(line); };
     FakeNetwork net;
@@ -394,17 +378,88 @@ TEST(DetectBridge, DiagnosticsGoToTheConsoleSinkNotToStandardOutput) {
                    {service("Philips Hue - 2D3081"), addrs(ipv6("fe80::1"))}};
     testing::internal::CaptureStdout();
     detectWith(net, sink);
+    // Without a back-end the DNS-SD stage finds nothing, after all its polls.
+    int sleeps = 0;
     DetectBridgeOptions options;
     options.webUrl = "no url";
-    options.sleep = [](std::chrono::milliseconds) {};
+    options.sleep = [&sleeps](std::chrono::milliseconds) { ++sleeps; };
     options.console = sink;
-    detectBridge(options);
-    const std::string out = testing::internal::GetCapturedStdout();
-
-    EXPECT_EQ(out, "");
+    EXPECT_EQ(detectBridge(options), "");
+    EXPECT_EQ(sleeps, 20);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(console, (std::vector<std::string>{"[ZeroConf] Hue found, but not from Philips!?",
                                                  "Did not find IPV4 address",
                                                  "[ZeroConf] no DNS-SD back-end installed"}));
+
+    // Without a sink, and from a plain ZeroConf (no back-end either): standard output.
+    testing::internal::CaptureStdout();
+    options.console = {};
+    detectBridge(options);
+    ZeroConf zeroConf;
+    zeroConf.startDiscovery();
+    EXPECT_EQ(zeroConf.foundIp(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[ZeroConf] no DNS-SD back-end installed\n"
+              "[ZeroConf] no DNS-SD back-end installed\n");
+}
+
+// The web stage over real HTTP, against the simulated bridge on loopback; the
+// DNS-SD stage behind it finds nothing.
+class DiscoveryWeb : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(sim.start(&error)) << error;
+    }
+    sim::SimServer sim;
+};
+
+TEST_F(DiscoveryWeb, FindsTheSimulatorWithoutStartingDnsSd) {
+    FakeNetwork net;
+    const DetectRun run = detectWith(net, {}, sim.baseUrl() + "/discovery");
+    EXPECT_EQ(run.result, "127.0.0.1");
+    EXPECT_EQ(net.browsersMade, 0);
+    EXPECT_EQ(run.lines,
+              (std::vector<std::string>{"[detectBridge] Starting discovery process...",
+                                        "[detectBridge] [SUCCESS] Found at: 127.0.0.1"}));
+    // The reply carries the simulator's own port next to the address.
+    auto details = nlohmann::json::parse(fetchString(sim.baseUrl() + "/discovery"));
+    ASSERT_TRUE(details.is_array());
+    ASSERT_FALSE(details.empty());
+    EXPECT_EQ(details[0]["port"], sim.port());
+}
+
+TEST_F(DiscoveryWeb, UnusableRepliesFallThroughToDnsSd) {
+    // A path the simulator answers with something that is no discovery reply, then a port
+    // nothing listens on any more.
+    std::string wrongPath = sim.baseUrl() + "/api/" + sim::kDemoUser + "/config";
+    std::string deadPort = sim.baseUrl() + "/discovery";
+    for (const std::string& address : {wrongPath, deadPort}) {
+        if (address == deadPort) sim.stop();
+        FakeNetwork net;
+        const DetectRun run = detectWith(net, {}, address);
+        EXPECT_EQ(run.result, "") << address;
+        EXPECT_EQ(net.browsersMade, 2) << address;
+        EXPECT_EQ(net.sleeps, 20) << address;
+        ASSERT_GE(run.lines.size(), 3u);
+        EXPECT_EQ(run.lines[1], "[detectBridge] [FAILED] No bridge found.");
+    }
+}
+
+TEST_F(DiscoveryWeb, FetchStringReturnsOnlyValidUtf8Bodies) {
+    std::string lights = sim.baseUrl() + "/api/" + sim::kDemoUser + "/lights";
+    std::string body = fetchString(lights);
+    EXPECT_TRUE(nlohmann::json::parse(body, nullptr, false).is_object()) << body;
+
+    sim.injectFault(sim::Fault::notUtf8);
+    EXPECT_EQ(fetchString(lights), "");
+    sim.injectFault(sim::Fault::closeConnection);
+    EXPECT_EQ(fetchString(lights), "");
+    // A failed status still has a body; judging it is the caller's business.
+    sim.injectFault(sim::Fault::http503);
+    EXPECT_NE(fetchString(lights), "");
+    EXPECT_EQ(fetchString("not a url"), "");
+    EXPECT_EQ(fetchString("ftp://127.0.0.1/discovery"), "");
 }
 
 }  // namespace
