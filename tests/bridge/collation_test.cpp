@@ -6,9 +6,11 @@
 #include <unicode/coll.h>
 #include <unicode/locid.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "bridge/decode.h"
 
@@ -77,11 +79,36 @@ TEST(CollationTest, PrintableNamesSortAsTheCollatorSortsThem) {
 }
 
 TEST(CollationTest, OtherNamesAndLocalesKeepTheCollatorsOrder) {
+    auto sorted = [](std::vector<std::string> names, const std::string& locale) {
+        std::stable_sort(names.begin(), names.end(),
+                         [&](const auto& a, const auto& b) { return collatedLess(a, b, locale); });
+        return names;
+    };
+    // Cyrillic: case does not put "Ванная" before "балкон".
+    EXPECT_EQ(sorted({"Ванная", "балкон", "Гостиная", "кухня"}, "ru_RU"),
+              (std::vector<std::string>{"балкон", "Ванная", "Гостиная", "кухня"}));
+    // Greek, with a final sigma and an accent.
+    EXPECT_EQ(sorted({"Σαλόνι", "κουζίνα", "Αίθριο", "βεράντα"}, "el_GR"),
+              (std::vector<std::string>{"Αίθριο", "βεράντα", "κουζίνα", "Σαλόνι"}));
+    // German: ä with a; Swedish: å after z.
+    EXPECT_EQ(sorted({"Zimmer", "Ärbeitszimmer", "Bad", "arbeit"}, "de_DE"),
+              (std::vector<std::string>{"arbeit", "Ärbeitszimmer", "Bad", "Zimmer"}));
+    EXPECT_EQ(sorted({"Åkern", "Zenit", "Ankan"}, "sv_SE"),
+              (std::vector<std::string>{"Ankan", "Zenit", "Åkern"}));
+    // Elsewhere å is an a: "Åkern" before "Ankan" (k before n).
+    EXPECT_EQ(sorted({"Zenit", "Ankan", "Åkern"}, "de_DE"),
+              (std::vector<std::string>{"Åkern", "Ankan", "Zenit"}));
+    // Ö after O, before P.
+    EXPECT_EQ(sorted({"Pantry", "\xc3\x96ga", "Office"}, ""),
+              (std::vector<std::string>{"Office", "\xc3\x96ga", "Pantry"}));
     EXPECT_TRUE(collatedLess("\xC3\x84rger", "Zebra", "")) << "Ä with A, not after Z";
     EXPECT_TRUE(collatedLess("Tab\there", "Tab here", "")) << "a tab before a space";
     EXPECT_TRUE(collatedLess("Zebra", "Aase", "da_DK")) << "Danish aa after z";
     EXPECT_TRUE(collatedLess("hrad", "chata", "cs_CZ")) << "Czech ch after h";
     EXPECT_TRUE(collatedLess("B", "a", "en_US_POSIX")) << "the POSIX order, capitals first";
+    // Case alone is no difference in the user's locale either.
+    EXPECT_FALSE(localizedCaseInsensitiveLess("kitchen", "Kitchen"));
+    EXPECT_FALSE(localizedCaseInsensitiveLess("Kitchen", "kitchen"));
 }
 
 }  // namespace
