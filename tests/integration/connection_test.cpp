@@ -5,6 +5,8 @@
 
 #include <ctime>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "app/bridge_controller.h"
 #include "app/linux/file_store.h"
@@ -51,9 +53,7 @@ class ConnectionTest : public ::testing::Test {
     int requests(const std::string& suffix) {
         int n = 0;
         for (const auto& r : server_.requestLog())
-            if (r.method == "GET" && r.path.size() >= suffix.size() &&
-                r.path.compare(r.path.size() - suffix.size(), suffix.size(), suffix) == 0)
-                ++n;
+            if (r.method == "GET" && r.path.ends_with(suffix)) ++n;
         return n;
     }
 
@@ -221,6 +221,50 @@ TEST_F(ConnectionTest, AMinuteOfRefreshOnTheSettingsFileWritesThePairOnce) {
     EXPECT_EQ(reread.string("bridgeIP"), server_.address());
     EXPECT_EQ(reread.string("bridgeUser"), sim::kDemoUser);
     std::filesystem::remove_all(dir);
+}
+
+TEST(RefreshReads, TheRefreshReadsInTurnAndOneFailedReadDoesNotStopTheNext) {
+    // One read at a time keeps one kept-alive connection in use every tick
+    // (a bridge closes the idle ones); a lights read that times out still
+    // lets the groups and scenes be read.
+    std::mutex mutex;
+    int inFlight = 0, most = 0;
+    std::vector<std::string> asked;
+    auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
+    exec->setWallNow(atLocalMinute(15));  // a quarter-hour minute: the scenes are read too
+    Services services = servicesWith(exec, std::make_shared<InMemoryDefaultsStore>());
+    services.transport = [&](const HttpRequest& request) {
+        {
+            std::lock_guard lock(mutex);
+            most = std::max(most, ++inFlight);
+            asked.push_back(request.url.substr(request.url.rfind('/')));
+        }
+        std::this_thread::sleep_for(20ms);  // long enough for an overlap to show
+        HttpResponse r;
+        if (request.url.ends_with("/lights")) {
+            r.error = HttpError::timedOut;
+        } else {
+            r.status = 200;
+            r.body = "{}";
+        }
+        std::lock_guard lock(mutex);
+        --inFlight;
+        return r;
+    };
+    BridgeController controller(services);
+    controller.settings().setHueIP("127.0.0.1:9");
+    controller.settings().setHueKey("u");
+    controller.settings().setLastUserActionAt(exec->now() - 1h);
+    controller.refreshTick();
+    ASSERT_TRUE(exec->runUntil(
+        [&] {
+            std::lock_guard lock(mutex);
+            return asked.size() == 3 && inFlight == 0;
+        },
+        15s));
+    exec->runUntil([] { return false; }, 50ms);
+    EXPECT_EQ(asked, (std::vector<std::string>{"/lights", "/groups", "/scenes"}));
+    EXPECT_EQ(most, 1);
 }
 
 TEST(Pairing, ASuccessWithoutAUserNameStopsWithAnError) {

@@ -2,14 +2,9 @@
 // kind of bad reply: each must end in an error.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <ctime>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "app/app_settings.h"
-#include "app/bridge_controller.h"
 #include "bridge/decode.h"
 #include "bridge/fetchers.h"
 #include "bridge/http.h"
@@ -17,7 +12,6 @@
 #include "support/manual_executor.h"
 
 using namespace lumora;
-using namespace std::chrono_literals;
 using sim::Fault;
 
 namespace {
@@ -83,10 +77,6 @@ TEST_F(FetchTest, EdgeHomeDecodesWithoutSurprises) {
     EXPECT_TRUE(std::holds_alternative<std::vector<HueLight>>(lights()));
 }
 
-TEST_F(FetchTest, UnknownUserIsUnreadable) {
-    EXPECT_EQ(errorOf(lights("no-such-user")), FetchError::unreadable);
-}
-
 TEST_F(FetchTest, EveryBadReplyEndsInAnError) {
     // Whether a reply came decides between "not reachable" and "not readable".
     struct Case {
@@ -103,6 +93,8 @@ TEST_F(FetchTest, EveryBadReplyEndsInAnError) {
         EXPECT_EQ(e != FetchError::connectionFailed, c.replied) << sim::toString(c.fault);
     }
     EXPECT_TRUE(std::holds_alternative<std::vector<HueLight>>(lights())) << "faults are used up";
+    // An unknown user is answered with an error list.
+    EXPECT_EQ(errorOf(lights("no-such-user")), FetchError::unreadable);
 }
 
 TEST(FetchTimeout, AReadWaitsFourSecondsAndATimeOutIsNoConnection) {
@@ -123,54 +115,6 @@ TEST(FetchTimeout, AReadWaitsFourSecondsAndATimeOutIsNoConnection) {
         EXPECT_EQ(r.method, "GET");
     }
     EXPECT_EQ(seen[2].url, "http://127.0.0.1:9/api/u/scenes");
-}
-
-TEST(FetchTimeout, TheRefreshReadsInTurnAndOneFailedReadDoesNotStopTheNext) {
-    // One read at a time keeps one kept-alive connection in use every tick
-    // (a bridge closes the idle ones); a lights read that times out still
-    // lets the groups and scenes be read.
-    std::mutex mutex;
-    int inFlight = 0, most = 0;
-    std::vector<std::string> asked;
-    auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    tm.tm_min = 15;  // a quarter-hour minute: the scenes are read too
-    exec->setWallNow(WallClock::from_time_t(std::mktime(&tm)));
-    Services services = servicesWith(exec, std::make_shared<InMemoryDefaultsStore>());
-    services.transport = [&](const HttpRequest& request) {
-        {
-            std::lock_guard lock(mutex);
-            most = std::max(most, ++inFlight);
-            asked.push_back(request.url.substr(request.url.rfind('/')));
-        }
-        std::this_thread::sleep_for(20ms);  // long enough for an overlap to show
-        HttpResponse r;
-        if (request.url.ends_with("/lights")) {
-            r.error = HttpError::timedOut;
-        } else {
-            r.status = 200;
-            r.body = "{}";
-        }
-        std::lock_guard lock(mutex);
-        --inFlight;
-        return r;
-    };
-    BridgeController controller(services);
-    controller.settings().setHueIP("127.0.0.1:9");
-    controller.settings().setHueKey("u");
-    controller.settings().setLastUserActionAt(exec->now() - 1h);
-    controller.refreshTick();
-    ASSERT_TRUE(exec->runUntil(
-        [&] {
-            std::lock_guard lock(mutex);
-            return asked.size() == 3 && inFlight == 0;
-        },
-        15s));
-    exec->runUntil([] { return false; }, 50ms);
-    EXPECT_EQ(asked, (std::vector<std::string>{"/lights", "/groups", "/scenes"}));
-    EXPECT_EQ(most, 1);
 }
 
 TEST_F(FetchTest, NothingListeningOrNoAddressIsConnectionFailed) {
