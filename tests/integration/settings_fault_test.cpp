@@ -3,12 +3,8 @@
 // the tray program, and each says so; a pairing whose user name cannot be
 // stored hands that name over once. The programs run as `nobody` (root reads
 // and writes anything) in a child process.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,11 +12,11 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <thread>
 
 #include "base/scoped_env.h"
 #include "ctl/ctl.h"
 #include "simulator/sim_server.h"
+#include "support/child_process.h"
 #include "support/privileges.h"
 
 using namespace lumora;
@@ -143,65 +139,39 @@ TEST_F(SettingsFaultTest, PairingThatCannotStoreHandsTheUserNameOverOnce) {
 
 TEST_F(SettingsFaultTest, ATrayStartLeavesAnUnreadableFileAsItIsAndSaysSo) {
     fs::permissions(file(), fs::perms::none);
-    int output[2];
-    ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string why = support::becomeNobody(dir_);
-        if (!why.empty()) {
-            (void)!::write(output[1], why.data(), why.size());
-            ::_exit(77);
-        }
-        ::dup2(output[1], 1);
-        ::dup2(output[1], 2);
-        // Nothing reaches past loopback: detection asks a closed port and a
-        // system bus that is not there.
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("LUMORA_DISCOVERY_URL", "http://127.0.0.1:1/", 1);
-        const std::string noBus = "unix:path=" + (elsewhere_ / "no-bus").string();
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", noBus.c_str(), 1);
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", noBus.c_str(), 1);
-        ::setenv("HOME", elsewhere_.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", elsewhere_.c_str(), 1);
-        ::unsetenv("DISPLAY");
-        ::unsetenv("WAYLAND_DISPLAY");
-        ::execl(LUMORA_BINARY, "lumora", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(output[1]);
     const std::string before = fingerprint(file());
     const std::string store = "cannot read " + file().string() + ": permission denied";
     const std::string tray = "Settings cannot be read: " + file().string() +
                              " (permission denied). Using defaults; nothing is saved";
     // The start is over once detection has given up on DNS-SD.
     const std::string started = "[ZeroConf] Avahi unavailable";
-    std::string text;
-    auto seen = [&](const std::string& what) { return text.find(what) != std::string::npos; };
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (std::chrono::steady_clock::now() < deadline &&
-           !(seen(store) && seen(tray) && seen(started))) {
-        pollfd p{output[0], POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0) continue;
-        char buf[4096];
-        const ssize_t n = ::read(output[0], buf, sizeof buf);
-        if (n <= 0) break;
-        text.append(buf, static_cast<size_t>(n));
-    }
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
-        std::this_thread::sleep_for(50ms);
-    if (::waitpid(pid, &status, WNOHANG) == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-    }
-    ::close(output[0]);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << text;
-
-    EXPECT_TRUE(seen(started)) << text;
-    EXPECT_EQ(count(text, store), 1u) << text;
-    EXPECT_EQ(count(text, tray), 1u) << text;
+    const std::string why = support::inChild(dir_, support::becomeNobody, [&] {
+        // Nothing reaches past loopback: detection asks a closed port and a
+        // system bus that is not there.
+        const std::string noBus = "unix:path=" + (elsewhere_ / "no-bus").string();
+        std::string error;
+        auto program = lumora::testing::ChildProcess::start(
+            {"lumora",
+             {"/bin/sh", "-c", "exec \"$@\" 2>&1", "sh", LUMORA_BINARY},
+             {"PATH=/usr/bin:/bin", "HOME=" + elsewhere_.string(),
+              "XDG_CONFIG_HOME=" + elsewhere_.string(), "XDG_CACHE_HOME=" + elsewhere_.string(),
+              "LUMORA_CONFIG_DIR=" + dir_.string(), "QT_QPA_PLATFORM=offscreen",
+              "LUMORA_DISCOVERY_URL=http://127.0.0.1:1/", "DBUS_SYSTEM_BUS_ADDRESS=" + noBus,
+              "DBUS_SESSION_BUS_ADDRESS=" + noBus},
+             "/dev/null"},
+            &error);
+        ASSERT_TRUE(program) << error;
+        for (const std::string* what : {&store, &tray, &started})
+            EXPECT_TRUE(program->waitLine(
+                [&](const std::string& l) { return l.find(*what) != std::string::npos; }, 30s))
+                << *what;
+        program->terminate();
+        std::string text;
+        for (const auto& line : program->lines()) text += line + "\n";
+        EXPECT_EQ(count(text, store), 1u) << text;
+        EXPECT_EQ(count(text, tray), 1u) << text;
+    });
+    if (!why.empty()) GTEST_SKIP() << why;
     EXPECT_EQ(fingerprint(file()), before);
     EXPECT_EQ(readText(file()), kSettings);
 }
