@@ -7,25 +7,16 @@
 #include <functional>
 #include <vector>
 
+#include "made_up_replies.h"
+
 using namespace lumora;
+using namespace lumora::test;
 
 namespace {
 
 constexpr const char* kId = "001788fffe0000ab";
 constexpr const char* kCertName = "001788FFFE0000AB";
 
-HttpResponse failed(HttpError e) {
-    HttpResponse r;
-    r.error = e;
-    return r;
-}
-HttpResponse reply(int status, std::string body, HttpHeaders headers = {}) {
-    HttpResponse r;
-    r.status = status;
-    r.body = std::move(body);
-    r.headers = std::move(headers);
-    return r;
-}
 HttpResponse refusedFor(TlsFailure reason, std::string got = {}) {
     HttpResponse r = failed(HttpError::tlsFailed);
     r.tls.reason = reason;

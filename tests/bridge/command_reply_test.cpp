@@ -5,27 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "bridge/bridge_endpoint.h"
+#include "made_up_replies.h"
 
 using namespace lumora;
+using namespace lumora::test;
 using Kind = CommandOutcome::Kind;
-
-namespace {
-
-HttpResponse reply(int status, std::string body, HttpHeaders headers = {}) {
-    HttpResponse r;
-    r.status = status;
-    r.body = std::move(body);
-    r.headers = std::move(headers);
-    return r;
-}
-
-HttpResponse failed(HttpError error) {
-    HttpResponse r;
-    r.error = error;
-    return r;
-}
-
-}  // namespace
 
 TEST(CommandOutcome, StatusComesFirstThenTheBridgesOwnErrors) {
     const std::string success = R"([{"success":{"username":"issued"}}])";

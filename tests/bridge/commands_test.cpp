@@ -104,12 +104,6 @@ TEST_F(CommandsTest, BrightnessIncreaseMirrorsTheBridgeSumLocally) {
     EXPECT_EQ(json::parse(last().body)["on"], true) << "an unknown room is switched on";
 }
 
-TEST_F(CommandsTest, SceneRecallUsesTheStoredBridgeNotTheScenesRecord) {
-    controller_->settings().setHueIP("192.168.7.7");
-    recallScene(*controller_, "abc");
-    EXPECT_EQ(last().url, "http://192.168.7.7/api/key/groups/0/action");
-}
-
 TEST_F(CommandsTest, AnAddressThatIsNoURLDropsTheCommandWithALogLine) {
     HueLight broken = lamp_;
     broken.hue_ip = "my bridge";
