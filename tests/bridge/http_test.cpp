@@ -226,18 +226,6 @@ TEST(Http, LocalhostIsFoundWhicheverAddressFamilyAnswers) {
     EXPECT_EQ(res.body, "{}");
 }
 
-TEST(HttpSession, KeepsOneConnectionAcrossRequests) {
-    TestPeer peer(TestPeer::serveAll(reply(200, "{\"1\":{}}")));
-    HttpSession session;
-    for (int i = 0; i < 20; ++i) {
-        const HttpResponse res = session.send(get(peer.url("/api/lights")));
-        ASSERT_EQ(res.error, HttpError::none) << i;
-        EXPECT_EQ(res.body, "{\"1\":{}}");
-    }
-    EXPECT_EQ(session.connections(), 1u);
-    EXPECT_EQ(peer.accepted(), 1);
-}
-
 TEST(HttpSession, ACommandDoesNotWaitBehindASlowRead) {
     std::atomic<bool> release{false};
     TestPeer peer([&](TestPeer::Conn& c) {

@@ -11,7 +11,8 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr const char* kBridgeId = "0A1B2CFFFE3D4E5F";
-const std::string kReply = test::reply(200, R"({"name":"Bridge"})");
+constexpr const char* kBody = R"({"name":"Bridge"})";
+const std::string kReply = test::reply(200, kBody);
 
 // One root and its bridge certificate for the whole run: keys take a moment.
 struct Pki {
@@ -114,7 +115,7 @@ TEST(HttpTls, TheRightBridgeIsAcceptedWhateverTheCaseOfItsId) {
         const HttpResponse res =
             httpSend(toBridge(peer, TlsIdentity::bridge("0a1b2cFFFE3D4E5F", p.anchors)));
         EXPECT_EQ(res.error, HttpError::none) << presented << ": " << describe(res.tls);
-        EXPECT_EQ(res.body, R"({"name":"Bridge"})");
+        EXPECT_EQ(res.body, kBody);
         EXPECT_NE(peer.received().find("GET /api/secret-user/lights HTTP/1.1\r\n"),
                   std::string::npos);
     }
@@ -161,8 +162,9 @@ TEST(HttpTls, ASessionShakesHandsOnceForManyRequests) {
     TestPeer peer(TestPeer::serveAll(kReply), TestPeer::Tls{p.bridge, {}});
     HttpSession session;
     const TlsIdentity id = TlsIdentity::bridge(kBridgeId, p.anchors);
-    for (int i = 0; i < 50; ++i) ASSERT_EQ(session.send(toBridge(peer, id)).status, 200) << i;
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(session.send(toBridge(peer, id)).body, kBody) << i;
     EXPECT_EQ(session.handshakes(), 1u);
+    EXPECT_EQ(session.connections(), 1u);
     EXPECT_EQ(peer.accepted(), 1);
 
     // Another identity never borrows a connection checked for this one.
