@@ -267,8 +267,8 @@ TEST_F(AvahiNamespaces, DetectBridgeFindsTheAdvertisingSimulatorInTheOtherNamesp
     sim_ = a_.start("sim", {LUMORA_BRIDGE_SIM, "--bind", a_.address, "--port", "0", "--advertise"});
     ASSERT_TRUE(sim_);
     auto probeStarted = std::chrono::steady_clock::now();
-    probe_ = b_.start("probe", {LUMORA_DISCOVER_PROBE, "--resolve"},
-                      {"LUMORA_DISCOVERY_URL=http://127.0.0.1:9/"});
+    probe_ =
+        b_.start("probe", {LUMORA_DISCOVER_PROBE}, {"LUMORA_DISCOVERY_URL=http://127.0.0.1:9/"});
     ASSERT_TRUE(probe_);
     auto status = probe_->waitExit(30s);
     auto probeTime = std::chrono::steady_clock::now() - probeStarted;
@@ -294,10 +294,6 @@ TEST_F(AvahiNamespaces, DetectBridgeFindsTheAdvertisingSimulatorInTheOtherNamesp
         << probeLog;
     EXPECT_NE(
         probeLog.find("stage: [detectBridge] [SUCCESS] ZeroConf did it! Hue at: " + a_.address),
-        std::string::npos)
-        << probeLog;
-    EXPECT_NE(
-        probeLog.find("SERVICE Philips Hue - " + upperTail + "|" + a_.address + ":" + port + "\n"),
         std::string::npos)
         << probeLog;
 
