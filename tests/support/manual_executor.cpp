@@ -145,10 +145,6 @@ size_t ManualExecutor::pendingUI() const {
     std::lock_guard lock(mutex_);
     return ui_.size();
 }
-size_t ManualExecutor::pendingBG() const {
-    std::lock_guard lock(mutex_);
-    return bg_.size();
-}
 size_t ManualExecutor::liveTimers() const {
     std::lock_guard lock(mutex_);
     return timers_.size();

@@ -53,7 +53,6 @@ class ManualExecutor : public Dispatcher {
                   std::chrono::milliseconds realTimeout = std::chrono::seconds(10));
 
     size_t pendingUI() const;
-    size_t pendingBG() const;
     size_t liveTimers() const;
 
   private:
