@@ -11,6 +11,7 @@
 
 #include "app/bridge_controller.h"
 #include "simulator/sim_server.h"
+#include "support/eventually.h"
 #include "support/manual_executor.h"
 
 namespace lumora {
@@ -111,12 +112,7 @@ class ControllerLifetimeTest : public ::testing::Test {
     }
     // The bridge holds every request until it stops; waits until `n` are in.
     bool requestsArrive(std::size_t n) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (sim_.requestLog().size() < n) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(2ms);
-        }
-        return true;
+        return testing::eventually([&] { return sim_.requestLog().size() >= n; }, 5000, 2ms);
     }
     // Lets the configuration read that finds out how the bridge is reached
     // come back, and hands its outcome to the controller, which goes on.
