@@ -1,7 +1,6 @@
 #include "support/desktop_session.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,7 +1,5 @@
 #include "support/manual_executor.h"
 
-#include <algorithm>
-
 namespace lumora {
 
 ManualExecutor::ManualExecutor(Background bg, TimePoint start)

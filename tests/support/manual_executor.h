@@ -4,7 +4,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
