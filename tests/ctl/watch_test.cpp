@@ -14,7 +14,6 @@
 #include <streambuf>
 
 #include "base/scoped_env.h"
-#include "bridge/http.h"
 #include "ctl/ctl.h"
 #include "simulator/sim_server.h"
 #include "support/eventually.h"
@@ -91,13 +90,12 @@ class WatchTest : public ::testing::Test {
             },
             1000, 5ms);
     }
-    // Another client sets light 2's brightness, as curl would.
+    // Another client sets light 2's brightness.
     void putBrightness(int bri) {
-        HttpRequest put;
-        put.method = "PUT";
-        put.url = server_->baseUrl() + "/api/" + sim::kDemoUser + "/lights/2/state";
-        put.body = R"({"bri":)" + std::to_string(bri) + "}";
-        ASSERT_EQ(httpSend(put).status, 200);
+        const auto reply =
+            server_->call("PUT", std::string("/api/") + sim::kDemoUser + "/lights/2/state",
+                          R"({"bri":)" + std::to_string(bri) + "}");
+        ASSERT_TRUE(reply[0].contains("success")) << reply.dump();
     }
     bool printed(const std::string& text, std::chrono::milliseconds within) {
         return eventually(
