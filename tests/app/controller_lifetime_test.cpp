@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <deque>
 #include <future>
 #include <mutex>
 #include <thread>
 
 #include "app/bridge_controller.h"
 #include "simulator/sim_server.h"
+#include "support/eventually.h"
 #include "support/manual_executor.h"
 
 namespace lumora {
@@ -19,18 +19,18 @@ namespace {
 using namespace std::chrono_literals;
 
 // Background blocks on threads of their own, which the test can wait for;
-// UI blocks wait until the test runs them. Timers never fire. On request a
-// worker that posts to the UI thread is held there: the moment right after
-// its own checks, when the controller may go.
-class ThreadsDispatcher : public Dispatcher {
+// UI blocks wait until the test runs them. Timers never fire: the clock is
+// never advanced. On request a worker that posts to the UI thread is held
+// there: the moment right after its own checks, when the controller may go.
+class ThreadsDispatcher : public ManualExecutor {
   public:
     ~ThreadsDispatcher() override {
         releaseWorkers();
         joinWorkers();
     }
     void postUI(Work work) override {
+        ManualExecutor::postUI(std::move(work));
         std::unique_lock lock(mutex_);
-        ui_.push_back(std::move(work));
         if (holding_ && std::this_thread::get_id() != owner_) {
             ++held_;
             cv_.notify_all();
@@ -56,43 +56,16 @@ class ThreadsDispatcher : public Dispatcher {
         std::lock_guard lock(mutex_);
         threads_.emplace_back(std::move(work));
     }
-    TimePoint now() const override { return Clock::now(); }
-    std::weak_ptr<RepeatingTimer> scheduleRepeating(std::chrono::milliseconds, Work) override {
-        auto timer = std::make_shared<Idle>();
-        timers_.push_back(timer);
-        return timer;
-    }
     // Waits until every background block so far (and any it started) has ended.
     void joinWorkers() { joinAll(mutex_, threads_); }
-    int runUI() {
-        int ran = 0;
-        for (;;) {
-            Work work;
-            {
-                std::lock_guard lock(mutex_);
-                if (ui_.empty()) return ran;
-                work = std::move(ui_.front());
-                ui_.pop_front();
-            }
-            work();
-            ++ran;
-        }
-    }
 
   private:
-    struct Idle : RepeatingTimer {
-        void invalidate() override { valid = false; }
-        bool isValid() const override { return valid; }
-        bool valid = true;
-    };
     std::mutex mutex_;
     std::condition_variable cv_;
     const std::thread::id owner_ = std::this_thread::get_id();
     bool holding_ = false;
     int held_ = 0;
-    std::deque<Work> ui_;
     std::vector<std::thread> threads_;
-    std::vector<std::shared_ptr<Idle>> timers_;
 };
 
 class ControllerLifetimeTest : public ::testing::Test {
@@ -107,22 +80,17 @@ class ControllerLifetimeTest : public ::testing::Test {
     }
     void TearDown() override {
         exec_->joinWorkers();
-        exec_->runUI();
+        exec_->runPending();
     }
     // The bridge holds every request until it stops; waits until `n` are in.
     bool requestsArrive(std::size_t n) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (sim_.requestLog().size() < n) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(2ms);
-        }
-        return true;
+        return testing::eventually([&] { return sim_.requestLog().size() >= n; }, 5000, 2ms);
     }
     // Lets the configuration read that finds out how the bridge is reached
     // come back, and hands its outcome to the controller, which goes on.
     void linkBridge() {
         exec_->joinWorkers();
-        exec_->runUI();
+        exec_->runPending();
     }
     // Destroys the controller while the workers wait for the bridge, then lets
     // them finish. Returns how many blocks they sent back to the UI thread.
@@ -131,7 +99,7 @@ class ControllerLifetimeTest : public ::testing::Test {
         exec_->releaseWorkers();
         sim_.stop();  // cuts the held replies short
         exec_->joinWorkers();
-        return exec_->runUI();
+        return exec_->runPending();
     }
 
     std::shared_ptr<ThreadsDispatcher> exec_ = std::make_shared<ThreadsDispatcher>();
@@ -206,7 +174,7 @@ TEST_F(ControllerLifetimeTest, ADetectionThatOutlivesTheControllerConnectsNothin
     controller_.reset();
     release.set_value();
     exec_->joinWorkers();
-    exec_->runUI();
+    exec_->runPending();
     EXPECT_TRUE(sim_.requestLog().empty()) << "nobody connected to the address found";
 }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "app/bridge_controller.h"
 #include "simulator/sim_server.h"
 #include "support/manual_executor.h"
@@ -41,13 +43,12 @@ class LiveStreamTest : public ::testing::Test {
         controller_.reset();
     }
     AppSettings& s() { return controller_->settings(); }
-    // Another client changes light 1, over plain HTTP as a script would.
+    // Another client changes light 1.
     void putBrightness(int bri) {
-        HttpRequest put;
-        put.method = "PUT";
-        put.url = server_->baseUrl() + "/api/" + sim::kDemoUser + "/lights/1/state";
-        put.body = R"({"bri":)" + std::to_string(bri) + "}";
-        ASSERT_EQ(httpSend(put).status, 200);
+        const auto reply =
+            server_->call("PUT", std::string("/api/") + sim::kDemoUser + "/lights/1/state",
+                          R"({"bri":)" + std::to_string(bri) + "}");
+        ASSERT_TRUE(reply[0].contains("success")) << reply.dump();
     }
     bool lightOneAt(int bri) {
         for (const auto& l : s().lights())

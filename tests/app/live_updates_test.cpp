@@ -27,9 +27,7 @@ class LiveUpdatesTest : public ControllerFixture {
                 reply.body = "[]";
             else if (path == "/lights")
                 reply.body = lightsReply_;
-            else if (path == "/groups")
-                reply.body = "{}";
-            else if (path == "/scenes")
+            else if (path == "/groups" || path == "/scenes")
                 reply.body = "{}";
             else
                 reply.body = R"({"lights":)" + lightsReply_ + R"(,"groups":{},"scenes":{},)" +

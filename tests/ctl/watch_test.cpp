@@ -12,14 +12,14 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <streambuf>
-#include <thread>
 
 #include "base/scoped_env.h"
-#include "bridge/http.h"
 #include "ctl/ctl.h"
 #include "simulator/sim_server.h"
+#include "support/eventually.h"
 
 using namespace lumora;
+using lumora::testing::eventually;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
@@ -82,29 +82,29 @@ class WatchTest : public ::testing::Test {
     }
     // The first read is done: what changes from now on is a change to it.
     bool readOnce() {
-        for (int i = 0; i < 1000; ++i) {
-            for (const auto& r : server_->requestLog())
-                if (r.path.find("/groups") != std::string::npos) return true;
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
+        return eventually(
+            [&] {
+                for (const auto& r : server_->requestLog())
+                    if (r.path.find("/groups") != std::string::npos) return true;
+                return false;
+            },
+            1000, 5ms);
     }
-    // Another client sets light 2's brightness, as curl would.
+    // Another client sets light 2's brightness.
     void putBrightness(int bri) {
-        HttpRequest put;
-        put.method = "PUT";
-        put.url = server_->baseUrl() + "/api/" + sim::kDemoUser + "/lights/2/state";
-        put.body = R"({"bri":)" + std::to_string(bri) + "}";
-        ASSERT_EQ(httpSend(put).status, 200);
+        const auto reply =
+            server_->call("PUT", std::string("/api/") + sim::kDemoUser + "/lights/2/state",
+                          R"({"bri":)" + std::to_string(bri) + "}");
+        ASSERT_TRUE(reply[0].contains("success")) << reply.dump();
     }
     bool printed(const std::string& text, std::chrono::milliseconds within) {
-        const auto until = std::chrono::steady_clock::now() + within;
-        do {
-            for (const auto& line : lines_.taken())
-                if (line.find(text) != std::string::npos) return true;
-            std::this_thread::sleep_for(5ms);
-        } while (std::chrono::steady_clock::now() < until);
-        return false;
+        return eventually(
+            [&] {
+                for (const auto& line : lines_.taken())
+                    if (line.find(text) != std::string::npos) return true;
+                return false;
+            },
+            static_cast<int>(within / 5ms), 5ms);
     }
     bool ended(std::chrono::milliseconds within) {
         return run_.wait_for(within) == std::future_status::ready;
@@ -125,11 +125,9 @@ class WatchTest : public ::testing::Test {
 
 TEST_F(WatchTest, AStreamBridgesChangeIsPrintedAsItHappensUntilTheOutputCloses) {
     start(sim::Generation::BSB002);
-    ASSERT_TRUE([&] {
-        for (int i = 0; i < 1000 && server_->streamStats().clients == 0; ++i)
-            std::this_thread::sleep_for(5ms);
-        return server_->streamStats().clients == 1;
-    }()) << err_.str();
+    ASSERT_TRUE(eventually([&] { return server_->streamStats().clients > 0; }, 1000, 5ms))
+        << err_.str();
+    ASSERT_EQ(server_->streamStats().clients, 1u);
     putBrightness(99);
     // Well inside the 3.5 s of a read: only the stream can have brought it.
     ASSERT_TRUE(

@@ -118,7 +118,6 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const Launch& launch, std::str
     setpgid(pid, pid);  // both sides, so the group exists whoever runs first
 
     std::unique_ptr<ChildProcess> child(new ChildProcess());
-    child->name_ = launch.name;
     child->log_ = launch.log;
     child->pid_ = pid;
     child->stdin_ = in[0];

@@ -40,7 +40,6 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
-    const std::string& name() const { return name_; }
 
     // Writes `line` and a newline to the child's stdin.
     bool send(const std::string& line);
@@ -71,7 +70,6 @@ class ChildProcess {
     ChildProcess() = default;
     void readLoop();
 
-    std::string name_;
     std::filesystem::path log_;
     pid_t pid_ = -1;
     std::optional<int> status_;

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "app/bridge_controller.h"
 #include "support/manual_executor.h"
 

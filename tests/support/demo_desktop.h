@@ -5,29 +5,18 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "bridge/http.h"
 #include "support/desktop_session.h"
+#include "support/eventually.h"
 
 namespace lumora::testing {
 
 inline const std::string kPanelTitle = "Lumora panel";
-
-// Polls `done` every `interval` until it holds or `tries` run out.
-inline bool eventually(const std::function<bool()>& done, int tries,
-                       std::chrono::milliseconds interval = std::chrono::milliseconds(100)) {
-    for (int i = 0; i < tries; ++i) {
-        if (done()) return true;
-        std::this_thread::sleep_for(interval);
-    }
-    return done();
-}
 
 // The demo's settings file in the session.
 inline std::filesystem::path demoProfile(const DesktopSession& s) {

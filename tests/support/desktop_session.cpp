@@ -1,7 +1,6 @@
 #include "support/desktop_session.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -435,27 +434,6 @@ std::vector<DesktopSession::Window> DesktopSession::topLevels() {
     if (!conn_) return list;
     for (auto w : children(conn_, root_)) list.push_back(describe(w));
     return list;
-}
-
-std::optional<DesktopSession::Window> DesktopSession::findWindow(const std::string& wmClass) {
-    const std::string wanted = lower(wmClass);
-    std::optional<Window> unmapped;
-    for (auto& w : topLevels()) {
-        if (lower(w.instance) != wanted && lower(w.className) != wanted) continue;
-        if (w.mapped) return w;
-        if (!unmapped) unmapped = w;
-    }
-    return unmapped;
-}
-
-std::optional<DesktopSession::Window> DesktopSession::waitForWindow(
-    const std::string& wmClass, std::chrono::milliseconds limit) {
-    const auto deadline = SteadyClock::now() + limit;
-    for (;;) {
-        auto w = findWindow(wmClass);
-        if ((w && w->mapped) || SteadyClock::now() > deadline) return w;
-        std::this_thread::sleep_for(10ms);
-    }
 }
 
 std::optional<DesktopSession::Window> DesktopSession::trayWindow() {

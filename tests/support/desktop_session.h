@@ -61,7 +61,6 @@ class DesktopSession {
 
     const std::string& display() const { return display_; }
     const std::string& sessionBusAddress() const { return sessionBus_; }
-    const std::string& systemBusAddress() const { return systemBus_; }
     // A private folder, removed with the session.
     const std::filesystem::path& dir() const { return dir_; }
 
@@ -81,7 +80,6 @@ class DesktopSession {
                         const std::map<std::string, std::string>& extraEnv = {});
     ChildProcess* sniWatcher() const { return watcher_; }
     ChildProcess* logind() const { return logind_; }
-    ChildProcess* trayer() const { return trayer_; }
 
     // xdotool against this display; false when it failed or hung.
     bool xdotool(std::vector<std::string> args);
@@ -90,11 +88,6 @@ class DesktopSession {
     // The root's children with what identifies them, in stacking order
     // (bottom first).
     std::vector<Window> topLevels();
-    // The first mapped top level whose WM_CLASS instance or class equals
-    // `wmClass`, ignoring case; an unmapped one when no mapped one matches.
-    std::optional<Window> findWindow(const std::string& wmClass);
-    std::optional<Window> waitForWindow(const std::string& wmClass,
-                                        std::chrono::milliseconds limit = std::chrono::seconds(5));
     // trayer's own window, and the XEmbed clients docked in it (windows of
     // other clients inside it; the outermost of each), in root coordinates.
     std::optional<Window> trayWindow();

@@ -1,7 +1,5 @@
 #include "support/manual_executor.h"
 
-#include <algorithm>
-
 namespace lumora {
 
 ManualExecutor::ManualExecutor(Background bg, TimePoint start)
@@ -144,10 +142,6 @@ bool ManualExecutor::runUntil(const std::function<bool()>& done,
 size_t ManualExecutor::pendingUI() const {
     std::lock_guard lock(mutex_);
     return ui_.size();
-}
-size_t ManualExecutor::pendingBG() const {
-    std::lock_guard lock(mutex_);
-    return bg_.size();
 }
 size_t ManualExecutor::liveTimers() const {
     std::lock_guard lock(mutex_);

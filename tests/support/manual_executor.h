@@ -4,7 +4,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -53,7 +52,6 @@ class ManualExecutor : public Dispatcher {
                   std::chrono::milliseconds realTimeout = std::chrono::seconds(10));
 
     size_t pendingUI() const;
-    size_t pendingBG() const;
     size_t liveTimers() const;
 
   private:

@@ -2,14 +2,10 @@
 // left exactly as it is, and a write that fails says so. Each case runs in a
 // child process, which may become `nobody` (root reads anything) or mount a
 // tiny disk of its own in a private mount namespace.
-#include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>

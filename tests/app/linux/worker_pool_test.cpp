@@ -10,7 +10,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/eventually.h"
+
 using namespace lumora;
+using lumora::testing::eventually;
 using namespace std::chrono_literals;
 
 namespace {
@@ -34,16 +37,6 @@ class Gate {
     std::shared_future<void> opened_ = open_.get_future().share();
     std::shared_ptr<std::atomic<int>> entered_ = std::make_shared<std::atomic<int>>(0);
 };
-
-// Waits for another thread to reach a state; a bounded loop, not a timer.
-bool eventually(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -121,7 +114,7 @@ TEST(WorkerPool, DestructionRunsWhatIsQueuedIncludingWhatTasksPostMeanwhile) {
 }
 
 TEST(WorkerPool, WorkersSurviveTasksThatThrow) {
-    testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStderr();
     std::atomic<int> ran{0};
     {
         Gate gate;
@@ -135,7 +128,7 @@ TEST(WorkerPool, WorkersSurviveTasksThatThrow) {
         EXPECT_TRUE(eventually([&] { return ran == 1; }));
         gate.open();
     }
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(ran, 1);
     EXPECT_NE(err.find("a background task failed: odd reply\n"), std::string::npos) << err;
     EXPECT_NE(err.find("a background task failed with an unknown exception\n"), std::string::npos)

@@ -8,15 +8,14 @@
 #include <xcb/xcb.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/eventually.h"
+#include "support/manual_executor.h"
 #include "support/xvfb.h"
 
 namespace lumora::testing {
@@ -24,52 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Mask = EventMonitor::Mask;
-
-constexpr auto kDeadline = 10s;  // real events through a real server
-
-class UiQueue {
-  public:
-    void post(std::function<void()> work) {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(work));
-        }
-        ready_.notify_all();
-    }
-    // Runs posted work as it comes until `done` holds or time runs out.
-    bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = kDeadline) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            std::unique_lock lock(mutex_);
-            if (!ready_.wait_until(lock, deadline, [&] { return !queue_.empty(); })) return done();
-            lock.unlock();
-            runAll();
-        }
-        return true;
-    }
-    // Waits for work to be posted without running any.
-    bool waitPending(size_t count) {
-        std::unique_lock lock(mutex_);
-        return ready_.wait_for(lock, kDeadline, [&] { return queue_.size() >= count; });
-    }
-    void runAll() {
-        for (;;) {
-            std::function<void()> work;
-            {
-                std::lock_guard lock(mutex_);
-                if (queue_.empty()) return;
-                work = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            work();
-        }
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::function<void()>> queue_;
-};
 
 struct Seen {
     Mask kind;
@@ -94,7 +47,7 @@ class EventMonitorTest : public XvfbTest {
     }
 
     EventMonitor::Options options() {
-        return {server->display, [this](std::function<void()> work) { ui.post(std::move(work)); },
+        return {server->display, [this](std::function<void()> work) { ui.postUI(std::move(work)); },
                 [this] {
                     ownListThread = std::this_thread::get_id();
                     return ours;
@@ -137,7 +90,7 @@ class EventMonitorTest : public XvfbTest {
     xcb_connection_t* conn = nullptr;
     xcb_window_t root = 0;
     std::vector<xcb_window_t> created;
-    UiQueue ui;
+    ManualExecutor ui{ManualExecutor::Background::Threads};
     std::vector<std::uint32_t> ours;
     std::vector<Seen> seen;
     std::thread::id ownListThread;
@@ -184,7 +137,7 @@ TEST_F(EventMonitorTest, OnlyTheKindsInTheMaskAreReported) {
     click(20, 20, 2);
     click(30, 30, 3);
     ASSERT_TRUE(waitSeen(1));
-    ui.runAll();
+    ui.runPending();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].kind, Mask::rightMouseDown);
     EXPECT_EQ(seen[0].x, 30);
@@ -197,7 +150,7 @@ TEST_F(EventMonitorTest, OnlyTheKindsInTheMaskAreReported) {
     click(30, 30, 3);
     click(10, 10, 1);
     ASSERT_TRUE(waitSeen(1));
-    ui.runAll();
+    ui.runPending();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].kind, Mask::leftMouseUp);
 }
@@ -222,7 +175,7 @@ TEST_F(EventMonitorTest, PressesOverOwnWindowsOrWindowsHoldingThemAreDroppedAndO
     click(150, 650, 1);  // over the foreign window
     click(50, 900, 3);   // over the bare root
     ASSERT_TRUE(waitSeen(2));
-    ui.runAll();
+    ui.runPending();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].x, 150);
     EXPECT_EQ(seen[0].kind, Mask::leftMouseDown);
@@ -254,7 +207,7 @@ TEST_F(EventMonitorTest, StopIsHarmlessTwiceOrUnstartedAndEndsDelivery) {
     // click to everyone who listens.
     click(100, 100, 1);
     ASSERT_TRUE(ui.runUntil([&] { return !probeSeen.empty(); }));
-    ui.runAll();
+    ui.runPending();
     EXPECT_TRUE(seen.empty());
 
     // A stopped monitor starts again on a fresh connection.
@@ -270,14 +223,14 @@ TEST_F(EventMonitorTest, APressPostedBeforeStopOrDestructionIsDropped) {
         auto m = monitor();
         ASSERT_TRUE(m->start());
         click(100, 100, 1);
-        ASSERT_TRUE(ui.waitPending(1));
+        ASSERT_TRUE(eventually([&] { return ui.pendingUI() >= 1; }, 1000, 10ms));
         const auto before = std::chrono::steady_clock::now();
         if (destroy)
             m.reset();  // joins the watcher
         else
             m->stop();
         EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
-        ui.runAll();  // the posted press outlives the monitor's delivery
+        ui.runPending();  // the posted press outlives the monitor's delivery
         EXPECT_TRUE(seen.empty());
     }
 }
