@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "client.h"
 #include "sim_test_support.h"
-#include "tls_client.h"
 
 namespace lumora::sim::test {
 namespace {
@@ -106,7 +106,7 @@ class StreamClient {
         }
     }
 
-    TlsClient tls_;
+    Client tls_;
     RawReply head_;
     std::size_t bodyAt_ = std::string::npos;
     std::size_t used_ = 0;

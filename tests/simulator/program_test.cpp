@@ -5,10 +5,10 @@
 #include <regex>
 #include <vector>
 
+#include "client.h"
 #include "sim_test_support.h"
 #include "simulator/bridge_certificate.h"
 #include "support/child_process.h"
-#include "tls_client.h"
 
 extern char** environ;
 
@@ -79,7 +79,7 @@ TEST(Program, HttpsPortAndFingerprintFollowTheListeningLine) {
     ASSERT_EQ(certificate.rfind("certificate sha256 ", 0), 0u) << certificate;
 
     // What the port presents is what the line names, for the demo's bridge.
-    TlsClient client(httpsPort);
+    Client client(httpsPort);
     ASSERT_TRUE(client.handshaken());
     EXPECT_EQ("certificate sha256 " + fingerprintOf(pemOf(client.leaf())), certificate);
     EXPECT_TRUE(client.hostMatches("001788FFFE4A7C21"));

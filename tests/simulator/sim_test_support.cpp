@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "client.h"
 #include "simulator/http_transport.h"
 
 namespace lumora::sim::test {
@@ -114,23 +114,13 @@ RawReply takeReply(std::string& pending, const std::function<bool()>& receiveMor
 
 RawReply exchange(int port, const std::string& bytes, std::chrono::milliseconds timeout) {
     RawReply reply;
-    const int fd = connectLoopback(port);
-    if (fd < 0) return reply;
-    reply.connected = true;
-    sendAll(fd, bytes);
+    Client client(plain, port);
+    reply.connected = client.handshaken();
+    client.send(bytes);  // a refusal may come before all is sent
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    char buffer[1 << 16];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        reply.bytes.append(buffer, static_cast<std::size_t>(n));
+    while (client.receive(deadline)) {
     }
-    ::close(fd);
+    reply.bytes = client.received();
     if (const auto bodyAt = parseHead(reply.bytes, reply); bodyAt != std::string::npos)
         reply.body = reply.bytes.substr(bodyAt);
     return reply;

@@ -1,4 +1,4 @@
-#include "tls_client.h"
+#include "client.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -9,7 +9,9 @@
 
 namespace lumora::sim::test {
 
-TlsClient::TlsClient(int port, const std::string& rootPem, int maxVersion, int receiveBuffer) {
+Client::Client(Plain, int port) : fd_(connectLoopback(port)), handshaken_(fd_ >= 0) {}
+
+Client::Client(int port, const std::string& rootPem, int maxVersion, int receiveBuffer) {
     fd_ = connectLoopback(port, receiveBuffer);
     ctx_ = SSL_CTX_new(TLS_client_method());
     if (fd_ < 0 || !ctx_) return;
@@ -32,36 +34,45 @@ TlsClient::TlsClient(int port, const std::string& rootPem, int maxVersion, int r
     ERR_clear_error();
 }
 
-TlsClient::~TlsClient() {
+Client::~Client() {
     X509_free(leaf_);
     if (ssl_) SSL_free(ssl_);
     if (ctx_) SSL_CTX_free(ctx_);
     if (fd_ >= 0) ::close(fd_);
 }
 
-long TlsClient::verifyResult() const {
+long Client::verifyResult() const {
     return ssl_ ? SSL_get_verify_result(ssl_) : X509_V_ERR_UNSPECIFIED;
 }
 
-std::string TlsClient::version() const {
+std::string Client::version() const {
     return ssl_ ? SSL_get_version(ssl_) : "";
 }
 
-STACK_OF(X509) * TlsClient::chain() const {
+STACK_OF(X509) * Client::chain() const {
     return ssl_ ? SSL_get_peer_cert_chain(ssl_) : nullptr;
 }
 
-bool TlsClient::hostMatches(const std::string& host) const {
+bool Client::hostMatches(const std::string& host) const {
     return leaf_ && X509_check_host(leaf_, host.data(), host.size(), 0, nullptr) == 1;
 }
 
-bool TlsClient::send(const std::string& bytes) {
+bool Client::send(const std::string& bytes) {
+    if (!ssl_) return handshaken_ && sendAll(fd_, bytes);
     return handshaken_ && SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) ==
                               static_cast<int>(bytes.size());
 }
 
-bool TlsClient::receive(std::chrono::steady_clock::time_point deadline) {
-    if (SSL_pending(ssl_) == 0) {
+int Client::readSome(char* buffer, int size) {
+    const int n =
+        ssl_ ? SSL_read(ssl_, buffer, size) : static_cast<int>(::recv(fd_, buffer, size, 0));
+    ERR_clear_error();
+    return n;
+}
+
+bool Client::receive(std::chrono::steady_clock::time_point deadline) {
+    if (!handshaken_) return false;
+    if (!ssl_ || SSL_pending(ssl_) == 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
@@ -69,34 +80,29 @@ bool TlsClient::receive(std::chrono::steady_clock::time_point deadline) {
         if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
     }
     char buffer[1 << 16];
-    const int n = SSL_read(ssl_, buffer, sizeof buffer);
-    if (n <= 0) {
-        ERR_clear_error();
-        return false;
-    }
+    const int n = readSome(buffer, sizeof buffer);
+    if (n <= 0) return false;
     pending_.append(buffer, static_cast<std::size_t>(n));
     return true;
 }
 
-RawReply TlsClient::read(std::chrono::milliseconds timeout) {
+RawReply Client::read(std::chrono::milliseconds timeout) {
     if (!handshaken_) return {};
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     return takeReply(pending_, [&] { return receive(deadline); });
 }
 
-bool TlsClient::closedByServer(std::chrono::milliseconds timeout) {
+bool Client::closedByServer(std::chrono::milliseconds timeout) {
     if (!handshaken_) return true;
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
     char byte;
-    const int n = SSL_read(ssl_, &byte, 1);
-    ERR_clear_error();
-    return n <= 0;
+    return readSome(&byte, 1) <= 0;
 }
 
 RawReply tlsRequest(int port, const std::string& rootPem, const std::string& method,
                     const std::string& path, const std::string& body) {
-    TlsClient client(port, rootPem);
+    Client client(port, rootPem);
     if (!client.handshaken() || client.verifyResult() != X509_V_OK) return {};
     if (!client.send(requestBytes(method, path, body))) return {};
     return client.read();
