@@ -100,7 +100,10 @@ TEST_F(ControlApiTest, FaultsAreQueuedAndCleared) {
     controlJson("POST", "/sim/fault", R"({"kind":"none"})");
     EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).status, 200);
     controlJson("POST", "/sim/fault", R"({"kind":"close","count":1,"delay_ms":10})");
-    EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).bytes, "");
+    const RawReply closed = rawRequest(server_->port(), "GET", api("/lights"));
+    EXPECT_TRUE(closed.connected);
+    EXPECT_EQ(closed.bytes, "");  // not a byte; the connection after it is served as usual
+    EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).status, 200);
     controlJson("POST", "/sim/fault", R"({"kind":"meltdown"})", 400);
     for (const char* beyond :
          {R"({"kind":"delay","delay_ms":9223372036854775807})",
