@@ -84,7 +84,7 @@ TEST_F(GroupActionTest, AllOnAndAnyOnFollowGroupAndLightChanges) {
     EXPECT_EQ(allAny("0"), std::make_pair(true, true));
 }
 
-TEST_F(GroupActionTest, GroupZeroIsAllLightsAndNeverListed) {
+TEST_F(GroupActionTest, GroupZeroIsAllLightsAndNeverListedAndBadActionsAreRefused) {
     Json zero = group("0");
     EXPECT_EQ(zero["name"], "Group 0");
     EXPECT_EQ(zero["lights"], Json::array({"1", "2", "3", "4", "5", "6"}));
@@ -103,6 +103,9 @@ TEST_F(GroupActionTest, GroupZeroIsAllLightsAndNeverListed) {
     EXPECT_EQ(reply[1]["error"]["type"], 6);
     EXPECT_EQ(reply[1]["error"]["address"], "/groups/1/action/colormode");
     EXPECT_EQ(action("1", "{nope")[0]["error"]["type"], 2);
+    EXPECT_EQ(action("0", R"({"scene":"nosuchscene"})"),
+              Json::parse(R"([{"error":{"type":7,"address":"/groups/0/action/scene",
+        "description":"invalid value, nosuchscene for parameter, scene"}}])"));
 }
 
 TEST_F(GroupActionTest, SceneRecallThroughGroupZeroReachesEveryLightOfTheScene) {
@@ -139,12 +142,6 @@ TEST_F(GroupActionTest, SceneRecallThroughAGroupReachesOnlyLightsInBoth) {
     put(api("/lights/2/state"), R"({"on":false})");
     action("0", R"({"scene":"legacy"})");
     EXPECT_EQ(lightState("2")["on"], true);
-}
-
-TEST_F(GroupActionTest, UnknownSceneIsType7) {
-    Json reply = action("0", R"({"scene":"nosuchscene"})");
-    EXPECT_EQ(reply, Json::parse(R"([{"error":{"type":7,"address":"/groups/0/action/scene",
-        "description":"invalid value, nosuchscene for parameter, scene"}}])"));
 }
 
 TEST_F(GroupActionTest, ScenesListWithoutLightStatesAndOneSceneWithThem) {
