@@ -18,6 +18,11 @@ class DemoFixtureTest : public SimServerTest {
     void SetUp() override { useFixture("demo"); }
 };
 
+class EdgeFixtureTest : public SimServerTest {
+  protected:
+    void SetUp() override { useFixture("edge"); }
+};
+
 std::multiset<std::string> valuesOf(const Json& objects, const char* member) {
     std::multiset<std::string> values;
     for (const auto& [id, object] : objects.items()) {
@@ -112,7 +117,7 @@ TEST_F(DemoFixtureTest, EveryDemoSceneRecallsCleanly) {
     }
 }
 
-TEST(EdgeFixture, HoldsTheOddCasesAndTheDemoUser) {
+TEST_F(EdgeFixtureTest, HoldsTheOddCasesAndTheDemoUser) {
     std::string error;
     Json edge = readFixture("edge", &error);
     ASSERT_TRUE(edge.is_object()) << error;
@@ -145,14 +150,10 @@ TEST(EdgeFixture, HoldsTheOddCasesAndTheDemoUser) {
     EXPECT_EQ(versions, (std::set<std::string>{"(absent)", "1", "2", "3", "\"2\""}));
 }
 
-TEST(EdgeFixture, ServedAsWrittenAndStillCommandable) {
-    ServerOptions options;
-    options.fixture = "edge";
-    SimServer server(options);
-    ASSERT_TRUE(server.start());
+TEST_F(EdgeFixtureTest, ServedAsWrittenAndStillCommandable) {
     std::string error;
     Json edge = readFixture("edge", &error);
-    Json lights = server.call("GET", std::string("/api/") + kDemoUser + "/lights");
+    Json lights = get(api("/lights"));
     EXPECT_EQ(lights, edge["lights"]);
     // A light whose brightness is text takes a new one; oddities elsewhere stay.
     std::string textBri;
@@ -163,14 +164,10 @@ TEST(EdgeFixture, ServedAsWrittenAndStillCommandable) {
         }
     }
     ASSERT_FALSE(textBri.empty());
-    Json reply =
-        server.call("PUT", std::string("/api/") + kDemoUser + "/lights/" + textBri + "/state",
-                    R"({"bri_inc":10})");
+    Json reply = put(api("/lights/" + textBri + "/state"), R"({"bri_inc":10})");
     EXPECT_EQ(reply[0]["success"]["/lights/" + textBri + "/state/bri"], 11);
     for (const auto& [id, group] : edge["groups"].items()) {
-        Json action =
-            server.call("PUT", std::string("/api/") + kDemoUser + "/groups/" + id + "/action",
-                        R"({"on":true})");
+        Json action = put(api("/groups/" + id + "/action"), R"({"on":true})");
         EXPECT_TRUE(action[0].contains("success")) << id << action.dump();
     }
 }
