@@ -1,5 +1,7 @@
 #include "client.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
@@ -7,9 +9,65 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace lumora::sim::test {
+#include <functional>
 
-Client::Client(Plain, int port) : fd_(connectLoopback(port)), handshaken_(fd_ >= 0) {}
+namespace lumora::sim::test {
+namespace {
+
+// A socket connected to the loopback port, or -1; with a receive buffer of
+// that many bytes when `receiveBuffer` is not 0.
+int connectLoopback(int port, int receiveBuffer) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd >= 0 && receiveBuffer > 0) {
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendAll(int fd, const std::string& bytes) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Takes the next whole reply (Content-Length framed) off the front of
+// `pending`, calling `receiveMore` while it is incomplete; status 0 when
+// that gives up first.
+RawReply takeReply(std::string& pending, const std::function<bool()>& receiveMore) {
+    RawReply reply;
+    std::size_t bodyAt;
+    while ((bodyAt = parseHead(pending, reply)) == std::string::npos) {
+        if (!receiveMore()) return reply;
+    }
+    const std::size_t length =
+        reply.headers.count("content-length") ? std::stoul(reply.headers["content-length"]) : 0;
+    while (pending.size() < bodyAt + length) {
+        if (!receiveMore()) {
+            reply.status = 0;
+            return reply;
+        }
+    }
+    reply.connected = true;
+    reply.bytes = pending.substr(0, bodyAt + length);
+    reply.body = pending.substr(bodyAt, length);
+    pending.erase(0, bodyAt + length);
+    return reply;
+}
+
+}  // namespace
+
+Client::Client(Plain, int port) : fd_(connectLoopback(port, 0)), handshaken_(fd_ >= 0) {}
 
 Client::Client(int port, const std::string& rootPem, int maxVersion, int receiveBuffer) {
     fd_ = connectLoopback(port, receiveBuffer);
