@@ -73,27 +73,38 @@ TEST_F(ApiAccessTest, PairingChecksTheBodyFirst) {
     EXPECT_EQ(key.find_first_not_of("0123456789ABCDEF"), std::string::npos);
 }
 
-TEST_F(ApiAccessTest, UnknownUserIsType1AddressedByThePathAsked) {
+// Both addressed by the path asked, without the user.
+TEST_F(ApiAccessTest, UnknownUsersAreType1AndUnknownPathsOrMethodsType4) {
     struct Case {
-        const char* method;
-        const char* path;
-        const char* address;
+        std::string method;
+        std::string path;
+        int type;
+        std::string address;
     };
     const Case cases[] = {
-        {"GET", "/api/nobody/lights", "/lights"},
-        {"GET", "/api/nobody", "/"},
-        {"GET", "/api/nobody/lightsXX", "/lightsXX"},
-        {"PUT", "/api/nobody/lights/1/state", "/lights/1/state"},
-        {"PUT", "/api/nobody/groups/0/action", "/groups/0/action"},
-        {"POST", "/api/nobody/schedules", "/schedules"},
+        {"GET", "/api/nobody/lights", 1, "/lights"},
+        {"GET", "/api/nobody", 1, "/"},
+        {"GET", "/api/nobody/lightsXX", 1, "/lightsXX"},
+        {"PUT", "/api/nobody/lights/1/state", 1, "/lights/1/state"},
+        {"PUT", "/api/nobody/groups/0/action", 1, "/groups/0/action"},
+        {"POST", "/api/nobody/schedules", 1, "/schedules"},
+        {"GET", "/api", 4, "/"},
+        {"GET", api("/lightsXX"), 4, "/lightsXX"},
+        {"DELETE", api("/lights"), 4, "/lights"},
+        {"PUT", api("/scenes/legacy"), 4, "/scenes/legacy"},
+        {"GET", api("/lights/1/state"), 4, "/lights/1/state"},
     };
     for (const auto& c : cases) {
-        Json reply = c.method == std::string("GET")   ? get(c.path)
-                     : c.method == std::string("PUT") ? put(c.path, R"({"on":false})")
-                                                      : post(c.path, "{}");
-        EXPECT_EQ(reply, Json::array({Json{{"error", Json{{"type", 1},
+        Json reply = c.method == "GET"    ? get(c.path)
+                     : c.method == "PUT"  ? put(c.path, R"({"on":false})")
+                     : c.method == "POST" ? post(c.path, "{}")
+                                          : del(c.path);
+        const std::string description =
+            c.type == 1 ? "unauthorized user"
+                        : "method, " + c.method + ", not available for resource, " + c.address;
+        EXPECT_EQ(reply, Json::array({Json{{"error", Json{{"type", c.type},
                                                           {"address", c.address},
-                                                          {"description", "unauthorized user"}}}}}))
+                                                          {"description", description}}}}}))
             << c.method << " " << c.path;
     }
     EXPECT_EQ(lightState("1")["on"], true);
@@ -116,20 +127,6 @@ TEST_F(ApiAccessTest, ShortConfigForAnyoneFullConfigForUsers) {
     EXPECT_EQ(successValue(reply[0], "/config/name"), "Attic bridge");
     EXPECT_EQ(reply[1]["error"]["type"], 6);
     EXPECT_EQ(get("/api/config")["name"], "Attic bridge");
-}
-
-TEST_F(ApiAccessTest, UnknownPathsAndMethodsAreType4) {
-    EXPECT_EQ(get("/api"), Json::parse(R"([{"error":{"type":4,"address":"/",
-        "description":"method, GET, not available for resource, /"}}])"));
-    Json reply = get(api("/lightsXX"));
-    EXPECT_EQ(reply[0]["error"]["type"], 4);
-    EXPECT_EQ(reply[0]["error"]["description"],
-              "method, GET, not available for resource, /lightsXX");
-    reply = del(api("/lights"));
-    EXPECT_EQ(reply[0]["error"]["description"],
-              "method, DELETE, not available for resource, /lights");
-    EXPECT_EQ(put(api("/scenes/legacy"), "{}")[0]["error"]["type"], 4);
-    EXPECT_EQ(get(api("/lights/1/state"))[0]["error"]["type"], 4);
 }
 
 TEST_F(ApiAccessTest, ReadsKeepTheFixturesOrderAndShapes) {
