@@ -10,13 +10,9 @@ namespace {
 
 class ControlApiTest : public SimServerTest {
   protected:
-    RawReply control(const std::string& method, const std::string& path,
-                     const std::string& body = {}) {
-        return rawRequest(server_->port(), method, path, body);
-    }
     Json controlJson(const std::string& method, const std::string& path,
                      const std::string& body = {}, int status = 200) {
-        RawReply reply = control(method, path, body);
+        RawReply reply = rawRequest(server_->port(), method, path, body);
         EXPECT_EQ(reply.status, status) << method << " " << path << ": " << reply.body;
         EXPECT_EQ(reply.headers["content-type"], "application/json");
         return Json::parse(reply.body, nullptr, false);
