@@ -26,15 +26,6 @@ TEST_F(FaultsTest, DelayWaitsThenAnswersNormally) {
     EXPECT_EQ(Json::parse(reply.body), normalLights());
 }
 
-TEST_F(FaultsTest, GarbageIsNotJsonYetLabelledSo) {
-    server_->injectFault(Fault::garbageBody, 1);
-    RawReply reply = lights();
-    EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(reply.headers["content-type"], "application/json");
-    EXPECT_FALSE(reply.body.empty());
-    EXPECT_TRUE(Json::parse(reply.body, nullptr, false).is_discarded());
-}
-
 TEST_F(FaultsTest, TruncatedSendsHalfOfWhatContentLengthPromises) {
     server_->injectFault(Fault::truncatedBody, 1);
     RawReply reply = lights();
@@ -94,7 +85,12 @@ TEST_F(FaultsTest, FaultsHitTheNextApiRequestsInOrderAndAreLogged) {
     EXPECT_EQ(rawRequest(server_->port(), "GET", "/discovery").status, 200);
     EXPECT_EQ(lights().status, 503);
     EXPECT_EQ(rawRequest(server_->port(), "POST", "/api", "{}").status, 503);
-    EXPECT_TRUE(Json::parse(lights().body, nullptr, false).is_discarded());
+    // Garbage: not JSON, yet labelled so.
+    RawReply garbage = lights();
+    EXPECT_EQ(garbage.status, 200);
+    EXPECT_EQ(garbage.headers["content-type"], "application/json");
+    EXPECT_FALSE(garbage.body.empty());
+    EXPECT_TRUE(Json::parse(garbage.body, nullptr, false).is_discarded());
     EXPECT_EQ(Json::parse(lights().body), normalLights());
 
     // A faulted write does not reach the lights.
