@@ -1,4 +1,4 @@
-// Pairing, users, read replies, configuration, discovery and the generic errors.
+// Pairing, users, read replies, configuration and the generic errors.
 
 #include "sim_test_support.h"
 
@@ -154,18 +154,6 @@ TEST_F(ApiAccessTest, ReadsKeepTheFixturesOrderAndShapes) {
     EXPECT_FALSE(all["groups"].contains("0"));
     EXPECT_EQ(get(api("/lights/2"))["name"], "2");
     EXPECT_EQ(get(api("/sensors")), Json::object());
-}
-
-TEST_F(ApiAccessTest, DiscoveryNamesThisBridge) {
-    for (const char* path : {"/discovery", "/"}) {
-        RawReply raw = rawRequest(server_->port(), "GET", path);
-        EXPECT_EQ(raw.status, 200);
-        EXPECT_EQ(raw.headers["content-type"], "application/json");
-        EXPECT_EQ(Json::parse(raw.body), Json::array({Json{{"id", "001788fffe0a0b0c"},
-                                                           {"internalipaddress", "127.0.0.1"},
-                                                           {"port", server_->port()}}}));
-    }
-    EXPECT_EQ(server_->address(), "127.0.0.1:" + std::to_string(server_->port()));
 }
 
 }  // namespace

@@ -80,10 +80,17 @@ TEST(Generations, EachServesItsPortsAndSaysWhatItIs) {
                       config);
         }
 
-        // Discovery names the id in lower case and the port that serves the API.
-        Json discovery = Json::parse(server->handle("GET", "/discovery").body);
-        EXPECT_EQ(discovery[0]["id"], "001788fffe0a0b0c");
-        EXPECT_EQ(discovery[0]["port"], c.plainApi ? server->port() : server->httpsPort());
+        // Discovery, at either path, names the id in lower case and the port
+        // that serves the API.
+        for (const char* path : {"/discovery", "/"}) {
+            const auto discovery = server->handle("GET", path);
+            EXPECT_EQ(discovery.contentType, "application/json");
+            const int port = c.plainApi ? server->port() : server->httpsPort();
+            EXPECT_EQ(Json::parse(discovery.body),
+                      Json::array({Json{{"id", "001788fffe0a0b0c"},
+                                        {"internalipaddress", "127.0.0.1"},
+                                        {"port", port}}}));
+        }
         Json stats = Json::parse(server->handle("GET", "/sim/stats").body);
         EXPECT_EQ(stats["https"].is_null(), !c.https);
     }
