@@ -136,8 +136,7 @@ TEST_F(ApiAccessTest, ReadsKeepTheFixturesOrderAndShapes) {
     for (const char* id : {"10", "2", "1"}) {
         fixture["lights"][id] = {{"state", {{"on", false}, {"reachable", true}}}, {"name", id}};
     }
-    TempFile file(fixture.dump());
-    useFixture(file.path());
+    ASSERT_TRUE(server_->loadFixtureJson(fixture));
     {
         RawReply raw = rawRequest(server_->port(), "GET", api("/lights"));
         EXPECT_EQ(raw.status, 200);

@@ -73,8 +73,7 @@ TEST_F(SchedulesTest, TheListReadsShowEveryChangeInTheNextRead) {
     Json fixture = smallFixture();
     fixture["lights"]["1"]["name"] = "Renamed";
     fixture["scenes"].erase("sceneLounge");
-    TempFile file(fixture.dump());
-    ASSERT_TRUE(server_->loadFixture(file.path()));
+    ASSERT_TRUE(server_->loadFixtureJson(fixture));
     EXPECT_EQ(get(api("/lights"))["1"]["name"], "Renamed");
     EXPECT_FALSE(get(api("/scenes")).contains("sceneLounge"));
 
