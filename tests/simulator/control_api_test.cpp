@@ -19,14 +19,6 @@ class ControlApiTest : public SimServerTest {
     }
 };
 
-TEST_F(ControlApiTest, LinkButtonOpensAndClosesPairing) {
-    controlJson("POST", "/sim/linkbutton", R"({"pressed":true})");
-    EXPECT_TRUE(post("/api", R"({"devicetype":"a#b"})")[0].contains("success"));
-    controlJson("POST", "/sim/linkbutton", R"({"pressed":false})");
-    EXPECT_EQ(post("/api", R"({"devicetype":"a#b"})")[0]["error"]["type"], 101);
-    controlJson("POST", "/sim/linkbutton", R"({"pressed":"yes"})", 400);
-}
-
 TEST_F(ControlApiTest, FixturesLoadByNameAndBadOnesChangeNothing) {
     controlJson("POST", "/sim/fixture", R"({"name":"edge"})");
     EXPECT_EQ(get(api("/config"))["name"], "Edge bridge");
@@ -157,7 +149,13 @@ TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimes) {
     EXPECT_EQ(controlJson("GET", "/sim/log"), Json::array());
 }
 
-TEST_F(ControlApiTest, StateUsersAndUnknownControls) {
+TEST_F(ControlApiTest, LinkButtonStateUsersAndUnknownControls) {
+    controlJson("POST", "/sim/linkbutton", R"({"pressed":true})");
+    EXPECT_TRUE(post("/api", R"({"devicetype":"a#b"})")[0].contains("success"));
+    controlJson("POST", "/sim/linkbutton", R"({"pressed":false})");
+    EXPECT_EQ(post("/api", R"({"devicetype":"a#b"})")[0]["error"]["type"], 101);
+    controlJson("POST", "/sim/linkbutton", R"({"pressed":"yes"})", 400);
+
     Json state = controlJson("GET", "/sim/state");
     for (const char* member :
          {"config", "lights", "groups", "scenes", "schedules", "linkbutton", "sim_time"}) {
