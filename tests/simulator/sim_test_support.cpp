@@ -100,21 +100,12 @@ void SimServerTest::useFixture(const std::string& nameOrPath) {
 
 Json SimServerTest::send(const std::string& method, const std::string& path,
                          const std::string& body) {
-    httplib::Client client("127.0.0.1", server_->port());
-    client.set_read_timeout(5, 0);
-    httplib::Result result = method == "GET"    ? client.Get(path)
-                             : method == "PUT"  ? client.Put(path, body, "application/json")
-                             : method == "POST" ? client.Post(path, body, "application/json")
-                                                : client.Delete(path);
-    if (!result) {
-        ADD_FAILURE() << method << " " << path << ": " << httplib::to_string(result.error());
-        return Json();
-    }
+    RawReply result = rawRequest(server_->port(), method, path, body);
     // The bridge answers errors in the body: always 200 and JSON.
-    EXPECT_EQ(result->status, 200) << method << " " << path;
-    EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
-    Json reply = Json::parse(result->body, nullptr, false);
-    EXPECT_FALSE(reply.is_discarded()) << result->body;
+    EXPECT_EQ(result.status, 200) << method << " " << path;
+    EXPECT_EQ(result.headers["content-type"], "application/json");
+    Json reply = Json::parse(result.body, nullptr, false);
+    EXPECT_FALSE(reply.is_discarded()) << result.body;
     return reply;
 }
 
