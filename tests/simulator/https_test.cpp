@@ -214,11 +214,9 @@ TEST(Certificates, FaultyKindsPresentWhatTheySayAndSwapWhileRunning) {
 TEST(Certificates, AGivenCertificateIsPresentedAndABadOneRefused) {
     const Certificate root = makeRootCertificate("Given root");
     const Certificate leaf = makeBridgeCertificate(root, kSmallId);
-    ServerOptions options;
-    options.fixture = LUMORA_SMALL_FIXTURE;
-    options.certificatePem = leaf.certificatePem;
-    options.privateKeyPem = leaf.privateKeyPem;
-    SimServer server(options);
+    SimServer server(ServerOptions{.certificatePem = leaf.certificatePem,
+                                   .privateKeyPem = leaf.privateKeyPem,
+                                   .fixture = LUMORA_SMALL_FIXTURE});
     ASSERT_TRUE(server.start());
     Client client(server.httpsPort(), root.certificatePem);
     EXPECT_EQ(client.verifyResult(), X509_V_OK);

@@ -110,10 +110,8 @@ Json SimServerTest::send(const std::string& method, const std::string& path,
 }
 
 std::unique_ptr<SimServer> startServer(Generation model) {
-    ServerOptions options;
-    options.model = model;
-    options.fixture = LUMORA_SMALL_FIXTURE;
-    auto server = std::make_unique<SimServer>(options);
+    auto server =
+        std::make_unique<SimServer>(ServerOptions{.model = model, .fixture = LUMORA_SMALL_FIXTURE});
     std::string error;
     EXPECT_TRUE(server->start(&error)) << error;
     return server;
