@@ -21,6 +21,7 @@ class DemoFixtureTest : public SimServerTest {
 class EdgeFixtureTest : public SimServerTest {
   protected:
     void SetUp() override { useFixture("edge"); }
+    const Json edge_ = readFixture("edge", nullptr);  // as written
 };
 
 std::multiset<std::string> valuesOf(const Json& objects, const char* member) {
@@ -110,18 +111,16 @@ TEST_F(DemoFixtureTest, HasEveryKindOfThingIsConsistentWithItselfAndEverySceneRe
 }
 
 TEST_F(EdgeFixtureTest, HoldsTheOddCasesAndTheDemoUser) {
-    std::string error;
-    Json edge = readFixture("edge", &error);
-    ASSERT_TRUE(edge.is_object()) << error;
-    EXPECT_TRUE(edge["config"]["whitelist"].contains(kDemoUser));
-    auto groupTypes = valuesOf(edge["groups"], "type");
+    ASSERT_TRUE(edge_.is_object());
+    EXPECT_TRUE(edge_["config"]["whitelist"].contains(kDemoUser));
+    auto groupTypes = valuesOf(edge_["groups"], "type");
     for (const char* type : {"Room", "zone", "Zone", "LightGroup", "Entertainment", "(absent)"}) {
         EXPECT_GE(groupTypes.count(type), 1u) << type;
     }
-    auto names = valuesOf(edge["groups"], "name");
+    auto names = valuesOf(edge_["groups"], "name");
     for (const char* room : {"bedroom", "Attic", "Kitchen"}) EXPECT_GE(names.count(room), 1u);
     int unreachable = 0, reachableAbsent = 0, threeXy = 0, special = 0, textName = 0;
-    for (const auto& [id, light] : edge["lights"].items()) {
+    for (const auto& [id, light] : edge_["lights"].items()) {
         if (light["name"].is_number()) ++textName;
         if (light.value("modelid", "") == "TRADFRI bulb E27 WS opal 980lm") ++special;
         if (!light.contains("state") || !light["state"].is_object()) continue;
@@ -136,17 +135,15 @@ TEST_F(EdgeFixtureTest, HoldsTheOddCasesAndTheDemoUser) {
     EXPECT_EQ(special, 1);
     EXPECT_EQ(textName, 1);
     std::set<std::string> versions;
-    for (const auto& [id, scene] : edge["scenes"].items()) {
+    for (const auto& [id, scene] : edge_["scenes"].items()) {
         versions.insert(scene.contains("version") ? scene["version"].dump() : "(absent)");
     }
     EXPECT_EQ(versions, (std::set<std::string>{"(absent)", "1", "2", "3", "\"2\""}));
 }
 
 TEST_F(EdgeFixtureTest, ServedAsWrittenAndStillCommandable) {
-    std::string error;
-    Json edge = readFixture("edge", &error);
     Json lights = get(api("/lights"));
-    EXPECT_EQ(lights, edge["lights"]);
+    EXPECT_EQ(lights, edge_["lights"]);
     // A light whose brightness is text takes a new one; oddities elsewhere stay.
     std::string textBri;
     for (const auto& [id, light] : lights.items()) {
@@ -158,7 +155,7 @@ TEST_F(EdgeFixtureTest, ServedAsWrittenAndStillCommandable) {
     ASSERT_FALSE(textBri.empty());
     Json reply = put(api("/lights/" + textBri + "/state"), R"({"bri_inc":10})");
     EXPECT_EQ(reply[0]["success"]["/lights/" + textBri + "/state/bri"], 11);
-    for (const auto& [id, group] : edge["groups"].items()) {
+    for (const auto& [id, group] : edge_["groups"].items()) {
         Json action = put(api("/groups/" + id + "/action"), R"({"on":true})");
         EXPECT_TRUE(action[0].contains("success")) << id << action.dump();
     }
