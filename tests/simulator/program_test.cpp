@@ -86,7 +86,6 @@ TEST(Program, HttpsPortAndFingerprintFollowTheListeningLine) {
     ASSERT_TRUE(client.handshaken());
     EXPECT_EQ("certificate sha256 " + fingerprintOf(pemOf(client.leaf())), certificate);
     EXPECT_TRUE(client.hostMatches("001788FFFE4A7C21"));
-    EXPECT_EQ(rawRequest(port, "GET", "/api/config").status, 301);
 
     // A BSB001 has one line only.
     Program first({"--model", "BSB001"});
