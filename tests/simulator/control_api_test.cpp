@@ -126,16 +126,19 @@ TEST_F(ControlApiTest, ClockAdvanceRunsSchedules) {
     EXPECT_EQ(controlJson("GET", "/sim/clock")["offset_s"], century);
 }
 
-TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimes) {
+TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimesAndAnExcerptOfEachBody) {
     put(api("/lights/1/state"), R"({"bri":7})");
     server_->advanceClock(std::chrono::hours(24 * 365));
-    get(api("/groups"));
+    const std::string big = R"({"on":true,"x":")" + std::string(100000, 'x') + "\"}";
+    put(api("/lights/1/state"), big);
     Json log = controlJson("GET", "/sim/log");
     ASSERT_EQ(log.size(), 2u);  // the control API itself is not logged
     EXPECT_EQ(log[0]["method"], "PUT");
     EXPECT_EQ(log[0]["path"], api("/lights/1/state"));
-    EXPECT_EQ(log[0]["body"], R"({"bri":7})");
-    EXPECT_EQ(log[1]["method"], "GET");
+    EXPECT_EQ(log[0]["body"], R"({"bri":7})");  // a short body whole
+    EXPECT_EQ(log[1]["method"], "PUT");
+    EXPECT_EQ(log[1]["body_size"], big.size());
+    EXPECT_EQ(log[1]["body"], big.substr(0, kLogExcerptBytes));
     // A year of simulator time between them, little wall time.
     EXPECT_GT(log[1]["sim_time"].get<std::string>().substr(0, 4),
               log[0]["sim_time"].get<std::string>().substr(0, 4));
@@ -144,6 +147,8 @@ TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimes) {
     auto entries = server_->requestLog();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_GE(entries[1].simTime - entries[0].simTime, std::chrono::hours(24 * 365));
+    EXPECT_EQ(entries[1].body, big.substr(0, kLogExcerptBytes));
+    EXPECT_EQ(entries[1].bodySize, big.size());
 
     controlJson("DELETE", "/sim/log");
     EXPECT_EQ(controlJson("GET", "/sim/log"), Json::array());
