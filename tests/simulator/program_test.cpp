@@ -115,8 +115,7 @@ TEST(Program, BadArgumentsExitWithTwoAndSayWhy) {
     for (const auto& args : cases) {
         Program program(args);
         EXPECT_EQ(program.exitCode(), 2) << args[0];
-        std::string message = program.stderrText();
-        EXPECT_NE(message.find("lumora-bridge-sim: "), std::string::npos) << args[0];
+        EXPECT_NE(program.stderrText().find("lumora-bridge-sim: "), std::string::npos) << args[0];
         EXPECT_EQ(program.stdoutText(), "") << args[0];
     }
 }
