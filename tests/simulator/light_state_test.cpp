@@ -114,12 +114,11 @@ TEST_F(LightStateTest, OffLightRefusesChangesUnlessTheBodySwitchesItOn) {
     EXPECT_EQ(lightState("3")["bri"], 50);
 
     // Validation comes first: two 7s and a 201.
-    Json reply = putState("3", R"({"bri":-1,"hue":-1,"sat":100})");
-    ASSERT_EQ(reply.size(), 3u);
-    EXPECT_EQ(reply[0]["error"]["type"], 7);
-    EXPECT_EQ(reply[1]["error"]["type"], 7);
-    EXPECT_EQ(reply[2]["error"]["type"], 201);
-    EXPECT_EQ(reply[2]["error"]["address"], "/lights/3/state/sat");
+    EXPECT_EQ(putState("3", R"({"bri":-1,"hue":-1,"sat":100})"), Json::parse(R"([
+        {"error":{"type":7,"address":"/lights/3/state/bri","description":"invalid value, -1,, for parameter, bri"}},
+        {"error":{"type":7,"address":"/lights/3/state/hue","description":"invalid value, -1,, for parameter, hue"}},
+        {"error":{"type":201,"address":"/lights/3/state/sat",
+                  "description":"parameter, sat, is not modifiable. Device is set to off."}}])"));
 
     EXPECT_EQ(putState("3", R"({"bri":100,"on":true,"transitiontime":4})"), Json::parse(R"([
         {"success":{"/lights/3/state/bri":100}}, {"success":{"/lights/3/state/on":true}},
