@@ -73,8 +73,7 @@ TEST_F(ControlApiTest, FixtureFilesLoadOnlyFromInsideTheFixtureFolder) {
 }
 
 TEST_F(ControlApiTest, LightsCanBeMadeUnreachable) {
-    Json reply = controlJson("PUT", "/sim/lights/2", R"({"reachable":false})");
-    EXPECT_EQ(reply["reachable"], false);
+    EXPECT_EQ(controlJson("PUT", "/sim/lights/2", R"({"reachable":false})")["reachable"], false);
     EXPECT_EQ(lightState("2")["reachable"], false);
     controlJson("PUT", "/sim/lights/2", R"({"reachable":true})");
     EXPECT_EQ(lightState("2")["reachable"], true);
