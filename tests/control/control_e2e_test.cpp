@@ -96,7 +96,7 @@ class ControlEndToEnd : public ::testing::Test {
     std::string said_;
 };
 
-TEST_F(ControlEndToEnd, BrighterGoesThroughTheTrayProgramsQueueAndItsPanelShowsIt) {
+TEST_F(ControlEndToEnd, BrighterGoesThroughTheTrayProgramsQueueItsPanelShowsItAndTogglesIt) {
     ASSERT_EQ(ctl({"show-panel"}), 0) << said_;
     std::optional<DesktopSession::Window> p;
     ASSERT_TRUE(eventually([&] { return (p = panel()).has_value(); }, 100, 50ms)) << "no panel";
@@ -145,6 +145,13 @@ TEST_F(ControlEndToEnd, BrighterGoesThroughTheTrayProgramsQueueAndItsPanelShowsI
     }
     EXPECT_GE(sent.size(), 4u) << "one command per room and zone";
 
+    // toggle-panel closes the open panel and opens it again.
+    ASSERT_EQ(ctl({"toggle-panel"}), 0) << said_;
+    EXPECT_TRUE(eventually([&] { return !panel().has_value(); }, 100, 50ms)) << "not closed";
+    ASSERT_EQ(ctl({"toggle-panel"}), 0) << said_;
+    EXPECT_TRUE(eventually([&] { return panel().has_value(); }, 100, 50ms)) << "not opened";
+    EXPECT_EQ(ctl({"slot", "9"}), 2);
+
     // Without the tray program the same command acts itself, with the same
     // requests.
     tray_->terminate();
@@ -156,15 +163,6 @@ TEST_F(ControlEndToEnd, BrighterGoesThroughTheTrayProgramsQueueAndItsPanelShowsI
         << json{{"bridgeIP", own.address()}, {"bridgeUser", sim::kDemoUser}, {"keyIncrement", 30}};
     ASSERT_EQ(ctl({"brighter"}, {{"LUMORA_CONFIG_DIR", config.string()}}), 0) << said_;
     EXPECT_EQ(groupCommands(bridgeRequest(own.baseUrl(), "/sim/log")), sent);
-}
-
-TEST_F(ControlEndToEnd, TogglePanelOpensAndClosesThePanel) {
-    ASSERT_FALSE(panel());
-    ASSERT_EQ(ctl({"toggle-panel"}), 0) << said_;
-    EXPECT_TRUE(eventually([&] { return panel().has_value(); }, 100, 50ms)) << "not opened";
-    ASSERT_EQ(ctl({"toggle-panel"}), 0) << said_;
-    EXPECT_TRUE(eventually([&] { return !panel().has_value(); }, 100, 50ms)) << "not closed";
-    ASSERT_EQ(ctl({"slot", "9"}), 2);
 }
 
 }  // namespace

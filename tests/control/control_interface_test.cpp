@@ -15,39 +15,33 @@
 
 #include "app/bridge_controller.h"
 #include "app/hotkey_actions.h"
+#include "support/controller_fixture.h"
 #include "support/desktop_session.h"
-#include "support/manual_executor.h"
 
 namespace lumora {
 namespace {
 
 using namespace std::chrono_literals;
 
-HueGroup room(const std::string& id) {
-    HueGroup g;
-    g.group_id = id;
-    g.name = "Room " + id;
-    g.brightness = 100;
-    g.hue_ip = "127.0.0.1:9";
-    g.hue_key = "someone";
-    return g;
-}
-
-class ControlInterfaceTest : public ::testing::Test {
+class ControlInterfaceTest : public ControllerFixture {
   protected:
     void SetUp() override {
-        auto& s = controller_.settings();
-        s.setHueIP("127.0.0.1:9");
-        s.setHueKey("someone");
-        s.setGroups({room("1"), room("2"), room("3")});
+        ControllerFixture::SetUp();
+        settings().setGroups({group("1"), group("2"), group("3")});
+        hotkeys_ = std::make_unique<HotkeyActions>(*controller_, services_);
+        control_ = std::make_unique<ControlInterface>(
+            *controller_, *hotkeys_, ControlInterface::Panel{[this] { ++toggles_; }, {}, {}});
+    }
+    void TearDown() override {
+        control_.reset();
+        hotkeys_.reset();
+        ControllerFixture::TearDown();
     }
 
-    std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
-    Services services_ = servicesWith(exec_, std::make_shared<InMemoryDefaultsStore>());
-    BridgeController controller_{services_};
-    HotkeyActions hotkeys_{controller_, services_};
+    Services services_ = servicesWith(exec_, store_);  // the hot keys'
+    std::unique_ptr<HotkeyActions> hotkeys_;
     int toggles_ = 0;
-    ControlInterface control_{controller_, hotkeys_, {[this] { ++toggles_; }, {}, {}}};
+    std::unique_ptr<ControlInterface> control_;
 };
 
 TEST_F(ControlInterfaceTest, CallsReachTheQueueBadArgumentsAreRefusedAndTheNameStaysWithItsOwner) {
@@ -59,7 +53,7 @@ TEST_F(ControlInterfaceTest, CallsReachTheQueueBadArgumentsAreRefusedAndTheNameS
         QDBusConnection second = QDBusConnection::connectToBus(address, QStringLiteral("second"));
         QDBusConnection client = QDBusConnection::connectToBus(address, QStringLiteral("client"));
         QString why;
-        ASSERT_TRUE(control_.publish(tray, &why)) << why.toStdString();
+        ASSERT_TRUE(control_->publish(tray, &why)) << why.toStdString();
 
         // Asynchronous, so this thread's loop can answer for the tray side.
         const auto call = [&](const QString& interface, const QString& method,
@@ -75,7 +69,7 @@ TEST_F(ControlInterfaceTest, CallsReachTheQueueBadArgumentsAreRefusedAndTheNameS
             return pending.reply();
         };
         const QString ours = kControlInterface;
-        const auto& queue = controller_.settings().actionQueue();
+        const auto& queue = settings().actionQueue();
 
         EXPECT_EQ(call(ours, "Brighter").type(), QDBusMessage::ReplyMessage);
         EXPECT_EQ(queue.size(), 3u) << "one command per room";
@@ -95,13 +89,13 @@ TEST_F(ControlInterfaceTest, CallsReachTheQueueBadArgumentsAreRefusedAndTheNameS
             return r.arguments().value(0).value<QDBusVariant>().variant().toBool();
         };
         EXPECT_FALSE(connected());
-        controller_.settings().setBridgeConnected(true);
+        settings().setBridgeConnected(true);
         EXPECT_TRUE(connected());
 
         // A second tray program does not take the name over.
-        HotkeyActions otherHotkeys(controller_, services_);
+        HotkeyActions otherHotkeys(*controller_, services_);
         int otherToggles = 0;
-        ControlInterface other(controller_, otherHotkeys, {[&] { ++otherToggles; }, {}, {}});
+        ControlInterface other(*controller_, otherHotkeys, {[&] { ++otherToggles; }, {}, {}});
         EXPECT_FALSE(other.publish(second, &why));
         EXPECT_TRUE(why.contains("another program owns")) << why.toStdString();
         EXPECT_EQ(call(ours, "TogglePanel").type(), QDBusMessage::ReplyMessage);
@@ -114,8 +108,8 @@ TEST_F(ControlInterfaceTest, CallsReachTheQueueBadArgumentsAreRefusedAndTheNameS
 
 TEST_F(ControlInterfaceTest, ChangedComesOncePerIntervalHoweverOftenTheRoomsChange) {
     int changed = 0;
-    QObject::connect(&control_, &ControlInterface::Changed, [&] { ++changed; });
-    auto& s = controller_.settings();
+    QObject::connect(control_.get(), &ControlInterface::Changed, [&] { ++changed; });
+    auto& s = settings();
     for (int i = 0; i < 10; ++i) {
         s.mutateGroups([i](std::vector<HueGroup>& groups) { groups[0].brightness = i; });
         s.setLights({});

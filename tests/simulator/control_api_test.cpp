@@ -10,26 +10,14 @@ namespace {
 
 class ControlApiTest : public SimServerTest {
   protected:
-    RawReply control(const std::string& method, const std::string& path,
-                     const std::string& body = {}) {
-        return rawRequest(server_->port(), method, path, body);
-    }
     Json controlJson(const std::string& method, const std::string& path,
                      const std::string& body = {}, int status = 200) {
-        RawReply reply = control(method, path, body);
+        RawReply reply = rawRequest(server_->port(), method, path, body);
         EXPECT_EQ(reply.status, status) << method << " " << path << ": " << reply.body;
         EXPECT_EQ(reply.headers["content-type"], "application/json");
         return Json::parse(reply.body, nullptr, false);
     }
 };
-
-TEST_F(ControlApiTest, LinkButtonOpensAndClosesPairing) {
-    controlJson("POST", "/sim/linkbutton", R"({"pressed":true})");
-    EXPECT_TRUE(post("/api", R"({"devicetype":"a#b"})")[0].contains("success"));
-    controlJson("POST", "/sim/linkbutton", R"({"pressed":false})");
-    EXPECT_EQ(post("/api", R"({"devicetype":"a#b"})")[0]["error"]["type"], 101);
-    controlJson("POST", "/sim/linkbutton", R"({"pressed":"yes"})", 400);
-}
 
 TEST_F(ControlApiTest, FixturesLoadByNameAndBadOnesChangeNothing) {
     controlJson("POST", "/sim/fixture", R"({"name":"edge"})");
@@ -85,8 +73,7 @@ TEST_F(ControlApiTest, FixtureFilesLoadOnlyFromInsideTheFixtureFolder) {
 }
 
 TEST_F(ControlApiTest, LightsCanBeMadeUnreachable) {
-    Json reply = controlJson("PUT", "/sim/lights/2", R"({"reachable":false})");
-    EXPECT_EQ(reply["reachable"], false);
+    EXPECT_EQ(controlJson("PUT", "/sim/lights/2", R"({"reachable":false})")["reachable"], false);
     EXPECT_EQ(lightState("2")["reachable"], false);
     controlJson("PUT", "/sim/lights/2", R"({"reachable":true})");
     EXPECT_EQ(lightState("2")["reachable"], true);
@@ -100,7 +87,10 @@ TEST_F(ControlApiTest, FaultsAreQueuedAndCleared) {
     controlJson("POST", "/sim/fault", R"({"kind":"none"})");
     EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).status, 200);
     controlJson("POST", "/sim/fault", R"({"kind":"close","count":1,"delay_ms":10})");
-    EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).bytes, "");
+    const RawReply closed = rawRequest(server_->port(), "GET", api("/lights"));
+    EXPECT_TRUE(closed.connected);
+    EXPECT_EQ(closed.bytes, "");  // not a byte; the connection after it is served as usual
+    EXPECT_EQ(rawRequest(server_->port(), "GET", api("/lights")).status, 200);
     controlJson("POST", "/sim/fault", R"({"kind":"meltdown"})", 400);
     for (const char* beyond :
          {R"({"kind":"delay","delay_ms":9223372036854775807})",
@@ -135,16 +125,19 @@ TEST_F(ControlApiTest, ClockAdvanceRunsSchedules) {
     EXPECT_EQ(controlJson("GET", "/sim/clock")["offset_s"], century);
 }
 
-TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimes) {
+TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimesAndAnExcerptOfEachBody) {
     put(api("/lights/1/state"), R"({"bri":7})");
     server_->advanceClock(std::chrono::hours(24 * 365));
-    get(api("/groups"));
+    const std::string big = R"({"on":true,"x":")" + std::string(100000, 'x') + "\"}";
+    put(api("/lights/1/state"), big);
     Json log = controlJson("GET", "/sim/log");
     ASSERT_EQ(log.size(), 2u);  // the control API itself is not logged
     EXPECT_EQ(log[0]["method"], "PUT");
     EXPECT_EQ(log[0]["path"], api("/lights/1/state"));
-    EXPECT_EQ(log[0]["body"], R"({"bri":7})");
-    EXPECT_EQ(log[1]["method"], "GET");
+    EXPECT_EQ(log[0]["body"], R"({"bri":7})");  // a short body whole
+    EXPECT_EQ(log[1]["method"], "PUT");
+    EXPECT_EQ(log[1]["body_size"], big.size());
+    EXPECT_EQ(log[1]["body"], big.substr(0, kLogExcerptBytes));
     // A year of simulator time between them, little wall time.
     EXPECT_GT(log[1]["sim_time"].get<std::string>().substr(0, 4),
               log[0]["sim_time"].get<std::string>().substr(0, 4));
@@ -153,12 +146,20 @@ TEST_F(ControlApiTest, LogListsApiRequestsWithTheirTimes) {
     auto entries = server_->requestLog();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_GE(entries[1].simTime - entries[0].simTime, std::chrono::hours(24 * 365));
+    EXPECT_EQ(entries[1].body, big.substr(0, kLogExcerptBytes));
+    EXPECT_EQ(entries[1].bodySize, big.size());
 
     controlJson("DELETE", "/sim/log");
     EXPECT_EQ(controlJson("GET", "/sim/log"), Json::array());
 }
 
-TEST_F(ControlApiTest, StateUsersAndUnknownControls) {
+TEST_F(ControlApiTest, LinkButtonStateUsersAndUnknownControls) {
+    controlJson("POST", "/sim/linkbutton", R"({"pressed":true})");
+    EXPECT_TRUE(post("/api", R"({"devicetype":"a#b"})")[0].contains("success"));
+    controlJson("POST", "/sim/linkbutton", R"({"pressed":false})");
+    EXPECT_EQ(post("/api", R"({"devicetype":"a#b"})")[0]["error"]["type"], 101);
+    controlJson("POST", "/sim/linkbutton", R"({"pressed":"yes"})", 400);
+
     Json state = controlJson("GET", "/sim/state");
     for (const char* member :
          {"config", "lights", "groups", "scenes", "schedules", "linkbutton", "sim_time"}) {

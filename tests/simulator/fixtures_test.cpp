@@ -18,6 +18,12 @@ class DemoFixtureTest : public SimServerTest {
     void SetUp() override { useFixture("demo"); }
 };
 
+class EdgeFixtureTest : public SimServerTest {
+  protected:
+    void SetUp() override { useFixture("edge"); }
+    const Json edge_ = readFixture("edge", nullptr);  // as written
+};
+
 std::multiset<std::string> valuesOf(const Json& objects, const char* member) {
     std::multiset<std::string> values;
     for (const auto& [id, object] : objects.items()) {
@@ -30,7 +36,7 @@ std::multiset<std::string> valuesOf(const Json& objects, const char* member) {
     return values;
 }
 
-TEST_F(DemoFixtureTest, HasEveryKindOfLightGroupAndScene) {
+TEST_F(DemoFixtureTest, HasEveryKindOfThingIsConsistentWithItselfAndEverySceneRecalls) {
     Json lights = get(api("/lights"));
     auto types = valuesOf(lights, "type");
     for (const char* type : {"Extended color light", "Color light", "Color temperature light",
@@ -64,12 +70,9 @@ TEST_F(DemoFixtureTest, HasEveryKindOfLightGroupAndScene) {
     }
     EXPECT_EQ(v2, 12);
     EXPECT_EQ(v1, 2);
-    EXPECT_EQ(get(api("/config"))["modelid"], "BSB002");
-}
+    Json config = get(api("/config"));
+    EXPECT_EQ(config["modelid"], "BSB002");
 
-TEST_F(DemoFixtureTest, IsConsistentWithItself) {
-    Json lights = get(api("/lights"));
-    Json groups = get(api("/groups"));
     for (const auto& [id, group] : groups.items()) {
         bool all = !group["lights"].empty(), any = false;
         for (const auto& member : group["lights"]) {
@@ -82,7 +85,6 @@ TEST_F(DemoFixtureTest, IsConsistentWithItself) {
         EXPECT_EQ(group["state"]["any_on"], any) << id;
     }
     // Group scenes cover their group; every stored state fits its light.
-    const Json scenes = get(api("/scenes"));
     for (const auto& [id, listed] : scenes.items()) {
         if (listed["version"] != 2) continue;
         Json scene = get(api("/scenes/" + id));
@@ -95,36 +97,30 @@ TEST_F(DemoFixtureTest, IsConsistentWithItself) {
         }
     }
     // The bridge id is the MAC with FFFE in the middle.
-    Json config = get(api("/config"));
     std::string mac = config["mac"];
     mac.erase(std::remove(mac.begin(), mac.end(), ':'), mac.end());
     std::string id = config["bridgeid"];
     std::transform(id.begin(), id.end(), id.begin(), ::tolower);
     EXPECT_EQ(id, mac.substr(0, 6) + "fffe" + mac.substr(6));
     EXPECT_EQ(std::string(kDemoUser).size(), 40u);
-}
 
-TEST_F(DemoFixtureTest, EveryDemoSceneRecallsCleanly) {
-    const Json scenes = get(api("/scenes"));
     for (const auto& [id, scene] : scenes.items()) {
         Json reply = put(api("/groups/0/action"), Json{{"scene", id}}.dump());
         EXPECT_TRUE(reply[0].contains("success")) << id << reply.dump();
     }
 }
 
-TEST(EdgeFixture, HoldsTheOddCasesAndTheDemoUser) {
-    std::string error;
-    Json edge = readFixture("edge", &error);
-    ASSERT_TRUE(edge.is_object()) << error;
-    EXPECT_TRUE(edge["config"]["whitelist"].contains(kDemoUser));
-    auto groupTypes = valuesOf(edge["groups"], "type");
+TEST_F(EdgeFixtureTest, HoldsTheOddCasesAndTheDemoUser) {
+    ASSERT_TRUE(edge_.is_object());
+    EXPECT_TRUE(edge_["config"]["whitelist"].contains(kDemoUser));
+    auto groupTypes = valuesOf(edge_["groups"], "type");
     for (const char* type : {"Room", "zone", "Zone", "LightGroup", "Entertainment", "(absent)"}) {
         EXPECT_GE(groupTypes.count(type), 1u) << type;
     }
-    auto names = valuesOf(edge["groups"], "name");
+    auto names = valuesOf(edge_["groups"], "name");
     for (const char* room : {"bedroom", "Attic", "Kitchen"}) EXPECT_GE(names.count(room), 1u);
     int unreachable = 0, reachableAbsent = 0, threeXy = 0, special = 0, textName = 0;
-    for (const auto& [id, light] : edge["lights"].items()) {
+    for (const auto& [id, light] : edge_["lights"].items()) {
         if (light["name"].is_number()) ++textName;
         if (light.value("modelid", "") == "TRADFRI bulb E27 WS opal 980lm") ++special;
         if (!light.contains("state") || !light["state"].is_object()) continue;
@@ -139,21 +135,15 @@ TEST(EdgeFixture, HoldsTheOddCasesAndTheDemoUser) {
     EXPECT_EQ(special, 1);
     EXPECT_EQ(textName, 1);
     std::set<std::string> versions;
-    for (const auto& [id, scene] : edge["scenes"].items()) {
+    for (const auto& [id, scene] : edge_["scenes"].items()) {
         versions.insert(scene.contains("version") ? scene["version"].dump() : "(absent)");
     }
     EXPECT_EQ(versions, (std::set<std::string>{"(absent)", "1", "2", "3", "\"2\""}));
 }
 
-TEST(EdgeFixture, ServedAsWrittenAndStillCommandable) {
-    ServerOptions options;
-    options.fixture = "edge";
-    SimServer server(options);
-    ASSERT_TRUE(server.start());
-    std::string error;
-    Json edge = readFixture("edge", &error);
-    Json lights = server.call("GET", std::string("/api/") + kDemoUser + "/lights");
-    EXPECT_EQ(lights, edge["lights"]);
+TEST_F(EdgeFixtureTest, ServedAsWrittenAndStillCommandable) {
+    Json lights = get(api("/lights"));
+    EXPECT_EQ(lights, edge_["lights"]);
     // A light whose brightness is text takes a new one; oddities elsewhere stay.
     std::string textBri;
     for (const auto& [id, light] : lights.items()) {
@@ -163,14 +153,10 @@ TEST(EdgeFixture, ServedAsWrittenAndStillCommandable) {
         }
     }
     ASSERT_FALSE(textBri.empty());
-    Json reply =
-        server.call("PUT", std::string("/api/") + kDemoUser + "/lights/" + textBri + "/state",
-                    R"({"bri_inc":10})");
+    Json reply = put(api("/lights/" + textBri + "/state"), R"({"bri_inc":10})");
     EXPECT_EQ(reply[0]["success"]["/lights/" + textBri + "/state/bri"], 11);
-    for (const auto& [id, group] : edge["groups"].items()) {
-        Json action =
-            server.call("PUT", std::string("/api/") + kDemoUser + "/groups/" + id + "/action",
-                        R"({"on":true})");
+    for (const auto& [id, group] : edge_["groups"].items()) {
+        Json action = put(api("/groups/" + id + "/action"), R"({"on":true})");
         EXPECT_TRUE(action[0].contains("success")) << id << action.dump();
     }
 }

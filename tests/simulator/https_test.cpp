@@ -4,16 +4,13 @@
 
 #include <openssl/bn.h>
 #include <openssl/x509v3.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <thread>
 #include <vector>
 
+#include "client.h"
 #include "sim_test_support.h"
 #include "simulator/bridge_certificate.h"
 #include "simulator/http_transport.h"
-#include "tls_client.h"
 
 namespace lumora::sim::test {
 namespace {
@@ -83,10 +80,17 @@ TEST(Generations, EachServesItsPortsAndSaysWhatItIs) {
                       config);
         }
 
-        // Discovery names the id in lower case and the port that serves the API.
-        Json discovery = Json::parse(server->handle("GET", "/discovery").body);
-        EXPECT_EQ(discovery[0]["id"], "001788fffe0a0b0c");
-        EXPECT_EQ(discovery[0]["port"], c.plainApi ? server->port() : server->httpsPort());
+        // Discovery, at either path, names the id in lower case and the port
+        // that serves the API.
+        for (const char* path : {"/discovery", "/"}) {
+            const auto discovery = server->handle("GET", path);
+            EXPECT_EQ(discovery.contentType, "application/json");
+            const int port = c.plainApi ? server->port() : server->httpsPort();
+            EXPECT_EQ(Json::parse(discovery.body),
+                      Json::array({Json{{"id", "001788fffe0a0b0c"},
+                                        {"internalipaddress", "127.0.0.1"},
+                                        {"port", port}}}));
+        }
         Json stats = Json::parse(server->handle("GET", "/sim/stats").body);
         EXPECT_EQ(stats["https"].is_null(), !c.https);
     }
@@ -115,17 +119,9 @@ TEST(Generations, ABsb003RedirectsEveryPlainRequestAndProcessesNone) {
         {"GET /x HTTP/1.1\r\nHost: evil.example/a?\r\n\r\n", "https://127.0.0.1:" + https + "/x"},
     };
     for (const Case& c : cases) {
-        const int fd = connectLoopback(server->port());
-        ASSERT_TRUE(sendAll(fd, c.request));
-        std::string bytes;
-        RawReply reply;
-        char buffer[4096];
-        while (parseHead(bytes, reply) == std::string::npos) {
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            bytes.append(buffer, static_cast<std::size_t>(n));
-        }
-        ::close(fd);
+        Client client(plain, server->port());
+        ASSERT_TRUE(client.send(c.request));
+        RawReply reply = client.read();
         EXPECT_EQ(reply.status, 301) << c.request;
         EXPECT_EQ(reply.headers["location"], c.location) << c.request;
     }
@@ -145,7 +141,7 @@ TEST(Generations, ABsb003RedirectsEveryPlainRequestAndProcessesNone) {
 TEST(Certificates, TheMadeOneIsLikeABridgesAndChainsToTheExposedRoot) {
     auto server = startServer(Generation::BSB002);
     for (int version : {0, TLS1_2_VERSION}) {
-        TlsClient client(server->httpsPort(), server->trustAnchorPem(), version);
+        Client client(server->httpsPort(), server->trustAnchorPem(), version);
         ASSERT_TRUE(client.handshaken());
         EXPECT_EQ(client.version(), version ? "TLSv1.2" : "TLSv1.3");
         EXPECT_EQ(client.verifyResult(), X509_V_OK);
@@ -163,7 +159,7 @@ TEST(Certificates, TheMadeOneIsLikeABridgesAndChainsToTheExposedRoot) {
     }
     // Another bridge's fixture: the certificate follows its id.
     ASSERT_TRUE(server->loadFixture("demo"));
-    TlsClient client(server->httpsPort(), server->trustAnchorPem());
+    Client client(server->httpsPort(), server->trustAnchorPem());
     EXPECT_EQ(client.verifyResult(), X509_V_OK);
     EXPECT_EQ(commonName(client.leaf()), "001788FFFE4A7C21");
     EXPECT_EQ(server->bridgeId(), "001788FFFE4A7C21");
@@ -172,7 +168,7 @@ TEST(Certificates, TheMadeOneIsLikeABridgesAndChainsToTheExposedRoot) {
 TEST(Certificates, FaultyKindsPresentWhatTheySayAndSwapWhileRunning) {
     auto server = startServer(Generation::BSB002);
     const std::string root = server->trustAnchorPem();
-    TlsClient before(server->httpsPort(), root);
+    Client before(server->httpsPort(), root);
     ASSERT_EQ(before.verifyResult(), X509_V_OK);
 
     struct Case {
@@ -199,7 +195,7 @@ TEST(Certificates, FaultyKindsPresentWhatTheySayAndSwapWhileRunning) {
         EXPECT_NE(answer["fingerprint"], lastFingerprint);
         lastFingerprint = answer["fingerprint"];
 
-        TlsClient client(server->httpsPort(), root);
+        Client client(server->httpsPort(), root);
         ASSERT_TRUE(client.handshaken());
         EXPECT_EQ(client.verifyResult(), c.verify)
             << X509_verify_cert_error_string(client.verifyResult());
@@ -218,13 +214,11 @@ TEST(Certificates, FaultyKindsPresentWhatTheySayAndSwapWhileRunning) {
 TEST(Certificates, AGivenCertificateIsPresentedAndABadOneRefused) {
     const Certificate root = makeRootCertificate("Given root");
     const Certificate leaf = makeBridgeCertificate(root, kSmallId);
-    ServerOptions options;
-    options.fixture = LUMORA_SMALL_FIXTURE;
-    options.certificatePem = leaf.certificatePem;
-    options.privateKeyPem = leaf.privateKeyPem;
-    SimServer server(options);
+    SimServer server(ServerOptions{.certificatePem = leaf.certificatePem,
+                                   .privateKeyPem = leaf.privateKeyPem,
+                                   .fixture = LUMORA_SMALL_FIXTURE});
     ASSERT_TRUE(server.start());
-    TlsClient client(server.httpsPort(), root.certificatePem);
+    Client client(server.httpsPort(), root.certificatePem);
     EXPECT_EQ(client.verifyResult(), X509_V_OK);
     EXPECT_EQ(server.certificateFingerprint(), fingerprintOf(leaf.certificatePem));
 
@@ -234,7 +228,7 @@ TEST(Certificates, AGivenCertificateIsPresentedAndABadOneRefused) {
     EXPECT_FALSE(server.presentCertificate(leaf.certificatePem, other.privateKeyPem, {}, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(server.certificateFingerprint(), fingerprintOf(leaf.certificatePem));
-    TlsClient after(server.httpsPort(), root.certificatePem);
+    Client after(server.httpsPort(), root.certificatePem);
     EXPECT_EQ(after.verifyResult(), X509_V_OK);
 }
 
@@ -242,7 +236,7 @@ TEST(Connections, KeptAliveConnectionsHandshakeOnceAndReconnectAfterAnIdleClose)
     auto server = startServer(Generation::BSB003);
     const std::string root = server->trustAnchorPem();
     const std::string lights = std::string("/api/") + kDemoUser + "/lights";
-    TlsClient first(server->httpsPort(), root);
+    Client first(server->httpsPort(), root);
     for (int tick = 0; tick < 20; ++tick) {
         ASSERT_TRUE(first.send(requestBytes("GET", lights)));
         ASSERT_EQ(first.read().status, 200) << "tick " << tick;
@@ -257,7 +251,7 @@ TEST(Connections, KeptAliveConnectionsHandshakeOnceAndReconnectAfterAnIdleClose)
     // a new handshake. The connection asking to close stays.
     ASSERT_TRUE(first.send(requestBytes("DELETE", "/sim/connections")));
     EXPECT_EQ(first.read().status, 200);
-    TlsClient idle(server->httpsPort(), root);
+    Client idle(server->httpsPort(), root);
     ASSERT_TRUE(idle.handshaken());
     RawReply closed = rawRequest(server->port(), "GET", "/");  // a plain idle one is not there
     EXPECT_EQ(closed.status, 301);
@@ -271,7 +265,7 @@ TEST(Connections, KeptAliveConnectionsHandshakeOnceAndReconnectAfterAnIdleClose)
     EXPECT_TRUE(idle.closedByServer(2s));
     EXPECT_EQ(server->connectionStats().https.open, 0u);
 
-    TlsClient second(server->httpsPort(), root);
+    Client second(server->httpsPort(), root);
     ASSERT_TRUE(second.send(requestBytes("GET", "/sim/stats")));
     const Json json = Json::parse(second.read().body);
     EXPECT_EQ(json["https"]["handshakes"], 3);
@@ -313,14 +307,13 @@ TEST_F(TlsTransportTest, ClientsStalledInTheHandshakeHoldNoWorkerAndLoseTheirSlo
     limits.requestTimeout = 300ms;
     start(limits);
     // Silent ones, and ones that announce a ClientHello and send one byte of it.
-    std::vector<int> stalled;
+    std::vector<std::unique_ptr<Client>> stalled;
     for (int i = 0; i < 40; ++i) {
-        const int fd = connectLoopback(port_);
-        ASSERT_GE(fd, 0);
+        stalled.push_back(std::make_unique<Client>(plain, port_));
+        ASSERT_TRUE(stalled.back()->handshaken());
         if (i % 2) {
-            ASSERT_TRUE(sendAll(fd, std::string("\x16\x03\x01\x02\x00\x01", 6)));
+            ASSERT_TRUE(stalled.back()->send(std::string("\x16\x03\x01\x02\x00\x01", 6)));
         }
-        stalled.push_back(fd);
     }
     const auto begin = Clock::now();
     for (int i = 0; i < 5; ++i) {
@@ -329,14 +322,7 @@ TEST_F(TlsTransportTest, ClientsStalledInTheHandshakeHoldNoWorkerAndLoseTheirSlo
     }
     EXPECT_LT(Clock::now() - begin, 1s);
 
-    for (int fd : stalled) {
-        timeval limit{3, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        char byte;
-        const ssize_t n = ::recv(fd, &byte, 1, 0);
-        EXPECT_TRUE(n == 0 || (n < 0 && errno != EAGAIN)) << "closed, not timed out";
-        ::close(fd);
-    }
+    for (auto& client : stalled) EXPECT_TRUE(client->closedByServer(3s));
     EXPECT_LT(Clock::now() - begin, 3s);
     const TransportStats stats = http_->stats();
     EXPECT_EQ(stats.handshakes, 5u);
@@ -346,7 +332,7 @@ TEST_F(TlsTransportTest, ClientsStalledInTheHandshakeHoldNoWorkerAndLoseTheirSlo
 
 TEST_F(TlsTransportTest, LargeRepliesPipelinedRequestsAndBoundsCrossTls) {
     start(TransportLimits{});
-    TlsClient client(port_, root_.certificatePem);
+    Client client(port_, root_.certificatePem);
     ASSERT_TRUE(client.send(requestBytes("GET", "/") + requestBytes("GET", "/big") +
                             requestBytes("GET", "/")));
     EXPECT_EQ(client.read().body, "ok");
@@ -355,7 +341,7 @@ TEST_F(TlsTransportTest, LargeRepliesPipelinedRequestsAndBoundsCrossTls) {
     EXPECT_EQ(client.read().body, "ok");
 
     // The bounds hold inside TLS: a head past them is refused and closed.
-    TlsClient oversized(port_, root_.certificatePem);
+    Client oversized(port_, root_.certificatePem);
     ASSERT_TRUE(oversized.send("GET / HTTP/1.1\r\nHost: x\r\nX-Pad: " + std::string(70000, 'a') +
                                "\r\n\r\n"));
     EXPECT_EQ(oversized.read().status, 431);

@@ -1,8 +1,7 @@
 // Schedules: creation checks, timers on the simulator clock, expiry.
 
-#include <thread>
-
 #include "sim_test_support.h"
+#include "support/demo_desktop.h"
 
 namespace lumora::sim::test {
 namespace {
@@ -74,8 +73,7 @@ TEST_F(SchedulesTest, TheListReadsShowEveryChangeInTheNextRead) {
     Json fixture = smallFixture();
     fixture["lights"]["1"]["name"] = "Renamed";
     fixture["scenes"].erase("sceneLounge");
-    TempFile file(fixture.dump());
-    ASSERT_TRUE(server_->loadFixture(file.path()));
+    ASSERT_TRUE(server_->loadFixtureJson(fixture));
     EXPECT_EQ(get(api("/lights"))["1"]["name"], "Renamed");
     EXPECT_FALSE(get(api("/scenes")).contains("sceneLounge"));
 
@@ -186,11 +184,8 @@ TEST_F(SchedulesTest, AbsoluteTimeFiresWhenTheClockPassesIt) {
 TEST_F(SchedulesTest, TheServerFiresDueTimersOnItsOwn) {
     createTimer("PT00:00:00", R"({"on":false})");
     // Bounded wait for the server's own tick (every 100 ms), not for a timer of ours.
-    auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (lightState("1")["on"] == true && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_EQ(lightState("1")["on"], false);
+    EXPECT_TRUE(
+        lumora::testing::eventually([&] { return lightState("1")["on"] == false; }, 150, 20ms));
 }
 
 }  // namespace

@@ -1,10 +1,6 @@
 #include "sim_test_support.h"
 
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "client.h"
 #include "simulator/http_transport.h"
 
 namespace lumora::sim::test {
@@ -44,31 +41,6 @@ std::string requestBytes(const std::string& method, const std::string& path,
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-int connectLoopback(int port, int receiveBuffer) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd >= 0 && receiveBuffer > 0) {
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool sendAll(int fd, const std::string& bytes) {
-    for (std::size_t sent = 0; sent < bytes.size();) {
-        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 std::size_t parseHead(const std::string& bytes, RawReply& reply) {
     const auto headerEnd = bytes.find("\r\n\r\n");
     if (headerEnd == std::string::npos) return headerEnd;
@@ -91,46 +63,15 @@ std::size_t parseHead(const std::string& bytes, RawReply& reply) {
     return headerEnd + 4;
 }
 
-RawReply takeReply(std::string& pending, const std::function<bool()>& receiveMore) {
-    RawReply reply;
-    std::size_t bodyAt;
-    while ((bodyAt = parseHead(pending, reply)) == std::string::npos) {
-        if (!receiveMore()) return reply;
-    }
-    const std::size_t length =
-        reply.headers.count("content-length") ? std::stoul(reply.headers["content-length"]) : 0;
-    while (pending.size() < bodyAt + length) {
-        if (!receiveMore()) {
-            reply.status = 0;
-            return reply;
-        }
-    }
-    reply.connected = true;
-    reply.bytes = pending.substr(0, bodyAt + length);
-    reply.body = pending.substr(bodyAt, length);
-    pending.erase(0, bodyAt + length);
-    return reply;
-}
-
 RawReply exchange(int port, const std::string& bytes, std::chrono::milliseconds timeout) {
     RawReply reply;
-    const int fd = connectLoopback(port);
-    if (fd < 0) return reply;
-    reply.connected = true;
-    sendAll(fd, bytes);
+    Client client(plain, port);
+    reply.connected = client.handshaken();
+    client.send(bytes);  // a refusal may come before all is sent
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    char buffer[1 << 16];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        reply.bytes.append(buffer, static_cast<std::size_t>(n));
+    while (client.receive(deadline)) {
     }
-    ::close(fd);
+    reply.bytes = client.received();
     if (const auto bodyAt = parseHead(reply.bytes, reply); bodyAt != std::string::npos)
         reply.body = reply.bytes.substr(bodyAt);
     return reply;
@@ -151,55 +92,26 @@ void SimServerTest::TearDown() {
 
 void SimServerTest::useFixture(const std::string& nameOrPath) {
     if (server_) server_->stop();
-    ServerOptions options;
-    if (nameOrPath.empty()) {
-        options.fixture = LUMORA_SMALL_FIXTURE;
-    } else {
-        options.fixture = nameOrPath;
-    }
-    server_ = std::make_unique<SimServer>(options);
+    server_ = std::make_unique<SimServer>(
+        ServerOptions{.fixture = nameOrPath.empty() ? LUMORA_SMALL_FIXTURE : nameOrPath});
     std::string error;
     ASSERT_TRUE(server_->start(&error)) << error;
 }
 
 Json SimServerTest::send(const std::string& method, const std::string& path,
                          const std::string& body) {
-    httplib::Client client("127.0.0.1", server_->port());
-    client.set_read_timeout(5, 0);
-    httplib::Result result = method == "GET"    ? client.Get(path)
-                             : method == "PUT"  ? client.Put(path, body, "application/json")
-                             : method == "POST" ? client.Post(path, body, "application/json")
-                                                : client.Delete(path);
-    if (!result) {
-        ADD_FAILURE() << method << " " << path << ": " << httplib::to_string(result.error());
-        return Json();
-    }
+    RawReply result = rawRequest(server_->port(), method, path, body);
     // The bridge answers errors in the body: always 200 and JSON.
-    EXPECT_EQ(result->status, 200) << method << " " << path;
-    EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
-    Json reply = Json::parse(result->body, nullptr, false);
-    EXPECT_FALSE(reply.is_discarded()) << result->body;
+    EXPECT_EQ(result.status, 200) << method << " " << path;
+    EXPECT_EQ(result.headers["content-type"], "application/json");
+    Json reply = Json::parse(result.body, nullptr, false);
+    EXPECT_FALSE(reply.is_discarded()) << result.body;
     return reply;
 }
 
-Json SimServerTest::get(const std::string& path) {
-    return send("GET", path, {});
-}
-Json SimServerTest::put(const std::string& path, const std::string& body) {
-    return send("PUT", path, body);
-}
-Json SimServerTest::post(const std::string& path, const std::string& body) {
-    return send("POST", path, body);
-}
-Json SimServerTest::del(const std::string& path) {
-    return send("DELETE", path, {});
-}
-
 std::unique_ptr<SimServer> startServer(Generation model) {
-    ServerOptions options;
-    options.model = model;
-    options.fixture = LUMORA_SMALL_FIXTURE;
-    auto server = std::make_unique<SimServer>(options);
+    auto server =
+        std::make_unique<SimServer>(ServerOptions{.model = model, .fixture = LUMORA_SMALL_FIXTURE});
     std::string error;
     EXPECT_TRUE(server->start(&error)) << error;
     return server;

@@ -58,17 +58,9 @@ struct RawReply {
 // A request's bytes; `headers` are extra lines, each ending in CRLF.
 std::string requestBytes(const std::string& method, const std::string& path,
                          const std::string& body = {}, const std::string& headers = {});
-// A socket connected to the loopback port, or -1; with a receive buffer of
-// that many bytes when `receiveBuffer` is not 0.
-int connectLoopback(int port, int receiveBuffer = 0);
-bool sendAll(int fd, const std::string& bytes);
 // Reads the status line and headers of `bytes` into `reply`; the offset of
 // the body, or npos while the head is incomplete.
 std::size_t parseHead(const std::string& bytes, RawReply& reply);
-// Takes the next whole reply (Content-Length framed) off the front of
-// `pending`, calling `receiveMore` while it is incomplete; status 0 when
-// that gives up first.
-RawReply takeReply(std::string& pending, const std::function<bool()>& receiveMore);
 
 // Sends `bytes` on a connection of its own and reads until the server closes
 // it or `timeout` passes.
@@ -93,10 +85,10 @@ class SimServerTest : public ::testing::Test {
     // Restarts with another fixture name or file.
     void useFixture(const std::string& nameOrPath);
 
-    Json get(const std::string& path);
-    Json put(const std::string& path, const std::string& body);
-    Json post(const std::string& path, const std::string& body);
-    Json del(const std::string& path);
+    Json get(const std::string& path) { return send("GET", path, {}); }
+    Json put(const std::string& path, const std::string& body) { return send("PUT", path, body); }
+    Json post(const std::string& path, const std::string& body) { return send("POST", path, body); }
+    Json del(const std::string& path) { return send("DELETE", path, {}); }
     static std::string api(const std::string& rest) {
         return "/api/" + std::string(kDemoUser) + rest;
     }

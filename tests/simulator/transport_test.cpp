@@ -2,16 +2,13 @@
 // room for new connections while others idle or send slowly, a prompt stop.
 
 #include <httplib.h>
-#include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
-#include <thread>
 #include <vector>
 
+#include "client.h"
 #include "sim_test_support.h"
 #include "simulator/http_transport.h"
 
@@ -21,67 +18,10 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A client connection that stays open across requests and reads replies one
-// at a time by their Content-Length.
-class KeepAliveClient {
-  public:
-    explicit KeepAliveClient(int port) : fd_(connectLoopback(port)) {}
-    ~KeepAliveClient() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    KeepAliveClient(const KeepAliveClient&) = delete;
-    KeepAliveClient& operator=(const KeepAliveClient&) = delete;
-
-    int fd() const { return fd_; }
-    bool send(const std::string& bytes) { return sendAll(fd_, bytes); }
-
-    // The next whole reply; status 0 when it did not come in time.
-    RawReply read(std::chrono::milliseconds timeout = 5s) {
-        const auto deadline = Clock::now() + timeout;
-        return takeReply(pending_, [&] { return receive(deadline); });
-    }
-
-    // The server closed the connection (within `timeout`) without sending more.
-    bool closedByServer(std::chrono::milliseconds timeout) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
-        char byte;
-        return ::recv(fd_, &byte, 1, 0) <= 0;
-    }
-
-  private:
-    bool receive(Clock::time_point deadline) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-        char buffer[1 << 16];
-        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0) return false;
-        pending_.append(buffer, static_cast<std::size_t>(n));
-        return true;
-    }
-
-    int fd_ = -1;
-    std::string pending_;
-};
-
-class SimTransportTest : public SimServerTest {
-  protected:
-    // `n` connections that each had one reply and now sit idle.
-    std::vector<std::unique_ptr<KeepAliveClient>> idleConnections(int n) {
-        std::vector<std::unique_ptr<KeepAliveClient>> idle;
-        for (int i = 0; i < n; ++i) {
-            idle.push_back(std::make_unique<KeepAliveClient>(server_->port()));
-            EXPECT_TRUE(idle.back()->send(requestBytes("GET", "/discovery")));
-            EXPECT_EQ(idle.back()->read(3s).status, 200) << "connection " << i;
-        }
-        return idle;
-    }
-};
+using SimTransportTest = SimServerTest;
 
 TEST_F(SimTransportTest, OneConnectionCarriesManyRequestsInTurnAndPipelined) {
-    KeepAliveClient client(server_->port());
+    Client client(plain, server_->port());
     ASSERT_GE(client.fd(), 0);
     const Json light1 = server_->call("GET", api("/lights/1"));
     for (int i = 0; i < 30; ++i) {
@@ -110,18 +50,16 @@ TEST_F(SimTransportTest, OneConnectionCarriesManyRequestsInTurnAndPipelined) {
     EXPECT_EQ(Json::parse(get.body)["state"]["on"], false);
     EXPECT_EQ(client.read().status, 404);
 
-    std::vector<std::string> logged;
-    for (const auto& entry : server_->requestLog())
-        logged.push_back(entry.method + " " + entry.path);
+    const auto logged = server_->requestLog();
     ASSERT_EQ(logged.size(), 33u);
-    EXPECT_EQ(logged[30], "PUT " + api("/lights/1/state"));
-    EXPECT_EQ(logged[32], "GET /no/such/page");
+    EXPECT_EQ(logged[30].method + " " + logged[30].path, "PUT " + api("/lights/1/state"));
+    EXPECT_EQ(logged[32].method + " " + logged[32].path, "GET /no/such/page");
 }
 
 TEST_F(SimTransportTest, EachReplyLeavesInOneSegment) {
     // Headers and body written apart would arrive as two segments, the second
     // one held back until the client acknowledged the first.
-    KeepAliveClient client(server_->port());
+    Client client(plain, server_->port());
     ASSERT_GE(client.fd(), 0);
     ASSERT_GE(dataSegmentsIn(client.fd()), 0) << "the kernel does not count segments";
     for (const std::string& path : {api("/lights"), std::string("/no/such/page"),
@@ -137,7 +75,7 @@ TEST_F(SimTransportTest, EachReplyLeavesInOneSegment) {
 }
 
 TEST_F(SimTransportTest, ExpectContinueIsAnsweredOnceBeforeTheBodyIsSent) {
-    KeepAliveClient client(server_->port());
+    Client client(plain, server_->port());
     ASSERT_GE(client.fd(), 0);
     int bri = 70;
     for (const char* name : {"Expect", "expect"}) {
@@ -158,25 +96,35 @@ TEST_F(SimTransportTest, ExpectContinueIsAnsweredOnceBeforeTheBodyIsSent) {
     EXPECT_EQ(client.read(3s).status, 200);
 }
 
-TEST_F(SimTransportTest, IdleKeepAliveConnectionsLeaveRoomForNewOnes) {
-    // More idle connections than a small fixed pool of workers would hold.
+TEST_F(SimTransportTest, IdleKeepAliveConnectionsLeaveRoomForNewOnesAndStopEndsThem) {
+    // More connections that had a reply and now sit idle than a small fixed
+    // pool of workers would hold.
     constexpr int kIdle = 40;
-    auto idle = idleConnections(kIdle);
-    ASSERT_FALSE(HasFailure());
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < kIdle; ++i) {
+        idle.push_back(std::make_unique<Client>(plain, server_->port()));
+        ASSERT_TRUE(idle.back()->send(requestBytes("GET", "/discovery")));
+        ASSERT_EQ(idle.back()->read(3s).status, 200) << "connection " << i;
+    }
     EXPECT_EQ(rawRequest(server_->port(), "GET", api("/config"), {}, 3s).status, 200);
     // Nobody was put out to make room.
     for (int i = 0; i < kIdle; ++i) {
         ASSERT_TRUE(idle[i]->send(requestBytes("GET", api("/lights/3"))));
         EXPECT_EQ(idle[i]->read(3s).status, 200) << "connection " << i;
     }
+    // An idle connection is kept for 5 s; stop() must not sit that out.
+    const auto start = Clock::now();
+    server_->stop();
+    EXPECT_LT(Clock::now() - start, 2s);
+    for (auto& client : idle) EXPECT_TRUE(client->closedByServer(1s));
 }
 
 TEST_F(SimTransportTest, OrdinaryRequestsGoOnBesideManySlowClients) {
     // More half-sent requests than there are workers: none of them holds one.
     constexpr int kSlow = 300;
-    std::vector<std::unique_ptr<KeepAliveClient>> slow;
+    std::vector<std::unique_ptr<Client>> slow;
     for (int i = 0; i < kSlow; ++i) {
-        slow.push_back(std::make_unique<KeepAliveClient>(server_->port()));
+        slow.push_back(std::make_unique<Client>(plain, server_->port()));
         ASSERT_TRUE(slow.back()->send("GET " + api("/lights/1") + " HTTP/1.1\r\nX-Slow: "));
     }
     for (int i = 0; i < 7; ++i) {
@@ -190,28 +138,18 @@ TEST_F(SimTransportTest, OrdinaryRequestsGoOnBesideManySlowClients) {
     EXPECT_EQ(slow[0]->read(3s).status, 200);
 }
 
-TEST_F(SimTransportTest, StopEndsIdleConnectionsWithoutWaitingForThem) {
-    auto idle = idleConnections(20);
-    ASSERT_FALSE(HasFailure());
-    // An idle connection is kept for 5 s; stop() must not sit that out.
-    const auto start = Clock::now();
-    server_->stop();
-    EXPECT_LT(Clock::now() - start, 2s);
-    for (auto& client : idle) EXPECT_TRUE(client->closedByServer(1s));
-}
-
 using SimHttpServerTest = TransportTest;
 
 TEST_F(SimHttpServerTest, UnfinishedRequestsAndIdleConnectionsCloseAfterTheirTime) {
     TransportLimits limits;
     limits.requestTimeout = 300ms;
     start(limits);
-    KeepAliveClient partial(port_), idle(port_), answered(port_);
+    Client partial(plain, port_), idle(plain, port_), answered(plain, port_);
     ASSERT_TRUE(partial.send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
     ASSERT_TRUE(answered.send(requestBytes("GET", "/")));
     ASSERT_EQ(answered.read().body, "ok");
     // A request in pieces is fine while it is whole in time.
-    KeepAliveClient pieces(port_);
+    Client pieces(plain, port_);
     const std::string request = requestBytes("GET", "/");
     for (char c : request) ASSERT_TRUE(pieces.send(std::string(1, c)));
     EXPECT_EQ(pieces.read().body, "ok");
@@ -230,9 +168,9 @@ TEST_F(SimHttpServerTest, AWorkerIsTakenOnlyWhileARequestIsAnswered) {
     limits.maxWorkers = 1;
     start(limits);
     // Idle, half-sent and slow connections, more than the one worker.
-    std::vector<std::unique_ptr<KeepAliveClient>> waiting;
+    std::vector<std::unique_ptr<Client>> waiting;
     for (int i = 0; i < 20; ++i) {
-        waiting.push_back(std::make_unique<KeepAliveClient>(port_));
+        waiting.push_back(std::make_unique<Client>(plain, port_));
         if (i % 2 == 1) {
             ASSERT_TRUE(waiting.back()->send("GET / HTTP/1.1\r\nHost: x\r\n"));
         }
@@ -269,20 +207,14 @@ TEST_F(SimHttpServerTest, ALongReplyIsNeitherTimedOutNorClosedAsIdle) {
             response.set_chunked_content_provider("text/plain", provider);
         });
     });
-    KeepAliveClient idle(port_), stream(port_);
+    Client idle(plain, port_), stream(plain, port_);
     ASSERT_TRUE(stream.send(requestBytes("GET", "/long")));
-    std::string seen;
     const auto receiveUntil = [&](const std::string& text) {
         const auto deadline = Clock::now() + 3s;
-        char buffer[256];
-        while (seen.find(text) == std::string::npos && Clock::now() < deadline) {
-            pollfd p{stream.fd(), POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            const ssize_t n = ::recv(stream.fd(), buffer, sizeof buffer, 0);
-            if (n <= 0) return false;
-            seen.append(buffer, static_cast<std::size_t>(n));
+        while (stream.received().find(text) == std::string::npos) {
+            if (!stream.receive(deadline)) return false;
         }
-        return seen.find(text) != std::string::npos;
+        return true;
     };
     ASSERT_TRUE(receiveUntil("first;"));
     EXPECT_TRUE(idle.closedByServer(3s));

@@ -1,7 +1,7 @@
 #pragma once
-// A TLS client for the simulator's tests: one connection, kept alive, that
-// reads replies by their Content-Length and shows what the server presented
-// and how OpenSSL judged it against a given root.
+// A client for the simulator's tests: one connection, plain or TLS, kept
+// alive, that reads replies by their Content-Length and, over TLS, shows what
+// the server presented and how OpenSSL judged it against a given root.
 
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -13,20 +13,26 @@
 
 namespace lumora::sim::test {
 
-class TlsClient {
+struct Plain {};
+inline constexpr Plain plain{};
+
+class Client {
   public:
+    // Plain TCP: no handshake; handshaken() says it is connected.
+    Client(Plain, int port);
     // Connects and completes the handshake (see handshaken()). The chain is
     // checked against `rootPem` when given, but a failed check still lets the
     // handshake finish, so that tests can look at what was refused.
     // `maxVersion`: TLS1_2_VERSION to keep to 1.2, 0 for the newest.
     // `receiveBuffer`: the socket's receive buffer in bytes, 0 for the default.
-    explicit TlsClient(int port, const std::string& rootPem = {}, int maxVersion = 0,
-                       int receiveBuffer = 0);
-    ~TlsClient();
-    TlsClient(const TlsClient&) = delete;
-    TlsClient& operator=(const TlsClient&) = delete;
+    explicit Client(int port, const std::string& rootPem = {}, int maxVersion = 0,
+                    int receiveBuffer = 0);
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
 
     bool handshaken() const { return handshaken_; }
+    int fd() const { return fd_; }
     long verifyResult() const;  // X509_V_OK when the chain reached the root
     std::string version() const;
     X509* leaf() const { return leaf_; }              // owned here
@@ -45,6 +51,8 @@ class TlsClient {
     std::string& received() { return pending_; }
 
   private:
+    int readSome(char* buffer, int size);  // what SSL_read or recv gives
+
     int fd_ = -1;
     SSL_CTX* ctx_ = nullptr;
     SSL* ssl_ = nullptr;
