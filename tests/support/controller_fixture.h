@@ -16,6 +16,9 @@ class ControllerFixture : public ::testing::Test {
     static constexpr const char* kBridge = "10.0.0.2";
 
     void SetUp() override {
+        // The refresh reads scenes at each quarter hour of the wall clock;
+        // a fixed minute past one keeps counted reads the same at any hour.
+        exec_->setWallNow(WallClock::from_time_t(1'700'001'060));  // 22:31 UTC
         Services services = servicesWith(exec_, store_);
         services.transport = [this](const HttpRequest& request) {
             if (transport_) return transport_(request);
