@@ -274,30 +274,7 @@ class LightsTest : public ControllerFixture {
         for (auto* row : panelList.rows()) ids.push_back(row->light().lamp_id);
         return ids;
     }
-    static std::vector<std::string> ids(const std::vector<HueLight>& lights) {
-        std::vector<std::string> out;
-        for (const auto& l : lights) out.push_back(l.lamp_id);
-        return out;
-    }
 };
-
-TEST_F(LightsTest, DraggingTheThirdLightToTheTopStoresTheOrderAndThePanelShowsItFirst) {
-    settings().setLights(
-        {named("1", "Desk", "u1"), named("2", "Hall", "u2"), named("7", "Porch", "u7")});
-    auto p = pane();
-    LampSelectorView* v = p->selector();
-    ASSERT_EQ(v->list()->count(), 3);
-    // The list's own drop of row 2 above row 0.
-    ASSERT_TRUE(v->list()->model()->moveRow(QModelIndex(), 2, QModelIndex(), 0));
-    EXPECT_EQ(store_->string("lightOrder"), "7,1,2");
-    EXPECT_EQ(ids(v->lights()), (std::vector<std::string>{"7", "1", "2"}));
-    EXPECT_EQ(v->toggle(0)->text(), "Porch");
-    EXPECT_EQ(panelIds(settings()), (std::vector<std::string>{"7", "1", "2"}));
-
-    // The second row dropped below the last.
-    v->list()->model()->moveRow(QModelIndex(), 1, QModelIndex(), 3);
-    EXPECT_EQ(store_->string("lightOrder"), "7,2,1");
-}
 
 // Hidden is kept per unique id: two lights of one name are apart.
 TEST_F(LightsTest, HidingALightTakesItOffThePanelButNotOffThePane) {
