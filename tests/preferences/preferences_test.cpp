@@ -171,24 +171,11 @@ class AdvancedTest : public ControllerFixture {
     std::vector<std::string> opened;
 };
 
-TEST_F(AdvancedTest, ShowScenePanelOffWhileTheScenesPanelIsActiveStoresPanelZero) {
-    settings().setShowScenes(true);
-    settings().setActiveMainPanel(MainPanels::scenes);
-    exec_->runPending();
-    EXPECT_EQ(store_->integer("activePanel"), 2);
-    AdvancedPane& p = pane();
-    ASSERT_TRUE(p.showScenePanel()->isChecked());
-    click(p.showScenePanel());
-    EXPECT_FALSE(settings().showScenes());
-    EXPECT_EQ(store_->integer("activePanel"), 0);
-    EXPECT_FALSE(store_->boolean("showScenes"));
-    EXPECT_EQ(settings().activeMainPanel(), MainPanels::scenes);
-}
-
 TEST_F(AdvancedTest, DisplaySwitchesWriteTheSettingsAndFollowChangesMadeElsewhere) {
     settings().setShowColorBarsForRooms(true);
     settings().setShowColorBarsForLights(true);
     settings().setShowZones(false);
+    settings().setShowScenes(true);
     AdvancedPane& p = pane();
     EXPECT_EQ(p.form()->labelFor(p.colorBarsForRooms())->text(), "Show color bars for rooms");
     click(p.colorBarsForRooms());
@@ -198,6 +185,8 @@ TEST_F(AdvancedTest, DisplaySwitchesWriteTheSettingsAndFollowChangesMadeElsewher
     click(p.showZones());
     EXPECT_TRUE(settings().showZones());
     EXPECT_TRUE(store_->boolean("showZones"));
+    click(p.showScenePanel());
+    EXPECT_FALSE(store_->boolean("showScenes"));
 
     settings().setShowColorBarsForLights(false);
     EXPECT_FALSE(p.colorBarsForLights()->isChecked());
