@@ -26,7 +26,6 @@ using namespace std::chrono_literals;
 struct Send {
     std::string url;
     nlohmann::json body;
-    TimePoint at;
 };
 
 class PanelA11yTest : public ControllerFixture {
@@ -34,7 +33,7 @@ class PanelA11yTest : public ControllerFixture {
     void SetUp() override {
         ControllerFixture::SetUp();
         transport_ = [this](const HttpRequest& r) {
-            sends_.push_back({r.url, nlohmann::json::parse(r.body, nullptr, false), exec_->now()});
+            sends_.push_back({r.url, nlohmann::json::parse(r.body, nullptr, false)});
             return HttpResponse{};
         };
         HueLight kitchen = lamp("3", true, true, true, "Kitchen lamp");
@@ -273,27 +272,18 @@ TEST_F(PanelA11yTest, TheKeyboardAloneReachesTheKitchenSliderStepsItThroughTheQu
     EXPECT_GT(ringPixels(kitchen->slider()), 40);
     EXPECT_EQ(ringPixels(row("Living room")->slider()), 0);
 
-    // Three presses, a queue tick apart: three sends, one step each.
+    // Steps of 50, pressed faster than the queue sends: the bridge gets where
+    // they ended. (Presses a tick apart, each sent and paced, and the name
+    // that follows: the accessibility-bus test in tray_e2e_test.)
     exec_->advance(1000ms);
     sends_.clear();
-    for (int i = 0; i < 3; ++i) {
-        key(Qt::Key_Right);
-        exec_->advance(300ms);
-    }
-    EXPECT_EQ(sentBrightness(), (std::vector<std::int64_t>{150, 200, 250}));
-    ASSERT_EQ(sends_.size(), 3u);
-    for (const Send& s : sends_) EXPECT_NE(s.url.find("/groups/5/action"), std::string::npos);
-    EXPECT_EQ(sends_[1].at - sends_[0].at, 300ms) << "paced by the queue";
-    EXPECT_EQ(kitchen->slider()->accessibleName(), "Kitchen brightness, 98 %");
-
-    // Pressed faster than the queue sends: the bridge gets where they ended.
-    sends_.clear();
-    key(Qt::Key_Left);
-    key(Qt::Key_Down);
-    key(Qt::Key_Left);
+    key(Qt::Key_Right);
+    key(Qt::Key_Up);
+    key(Qt::Key_Right);
     exec_->advance(900ms);
-    EXPECT_EQ(sentBrightness(), (std::vector<std::int64_t>{100}));
-    EXPECT_EQ(settings().groups()[2].brightness, 100);
+    EXPECT_EQ(sentBrightness(), (std::vector<std::int64_t>{250}));
+    EXPECT_NE(sends_.at(0).url.find("/groups/5/action"), std::string::npos);
+    EXPECT_EQ(settings().groups()[2].brightness, 250);
 
     // Shift+Tab back to the switch; Space switches off, Enter on again.
     key(Qt::Key_Tab, Qt::ShiftModifier);
