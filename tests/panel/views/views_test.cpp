@@ -279,8 +279,6 @@ TEST_F(ContentViewTest, TitleBodyAndTabsFollowTheState) {
     EXPECT_TRUE(view->showsWelcomeTitle());
     EXPECT_EQ(view->bodyName(), "ListGroups");
     EXPECT_TRUE(view->roomsTab()->isSelected());
-    clickAt(view->welcomeSettingsButton(), QPoint(5, 5));
-    EXPECT_EQ(calls_, std::vector<std::string>{"settings"}) << "the panel stays open";
 
     clickAt(view->lightsTab(), QPoint(10, 5));
     EXPECT_EQ(settings().activeMainPanel(), MainPanels::lights);
@@ -291,7 +289,6 @@ TEST_F(ContentViewTest, TitleBodyAndTabsFollowTheState) {
     view->sync();
     ASSERT_TRUE(view->connectButton());
     EXPECT_EQ(view->warningLabel()->text(), "Bridge responded: Press LINK BUTTON and retry");
-    calls_.clear();
     clickAt(view->connectButton(), QPoint(5, 5));
     EXPECT_EQ(calls_, std::vector<std::string>{"connect"});
 
