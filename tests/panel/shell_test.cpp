@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QMenu>
 #include <QTest>
 #include <filesystem>
 #include <fstream>

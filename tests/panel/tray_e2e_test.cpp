@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -19,7 +18,6 @@
 #include <thread>
 #include <tuple>
 
-#include "bridge/http.h"
 #include "simulator/sim_server.h"
 #include "support/demo_desktop.h"
 #include "support/desktop_session.h"

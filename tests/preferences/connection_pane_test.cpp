@@ -7,11 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QTest>
 #include <atomic>
 #include <thread>

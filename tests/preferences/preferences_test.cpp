@@ -3,16 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QLabel>
 #include <QPointer>
-#include <QPushButton>
 #include <QTest>
-#include <QToolBar>
 #include <QToolButton>
 #include <QUrlQuery>
 #include <filesystem>
-#include <thread>
 
 #include "app/linux/launch_at_login.h"
 #include "panel/views/panel_lists.h"

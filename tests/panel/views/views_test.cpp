@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QPushButton>
 #include <QTest>
 
 #include "panel/views/content_view.h"
