@@ -31,15 +31,6 @@ using namespace std::chrono_literals;
 constexpr int kTitle = 32 + 9;  // title bar and divider
 constexpr int kBodyTop = kTitle + 20 + 5;
 
-// A profile that has seen the welcome and shows rooms without zone headers.
-void writeProfile(const DesktopSession& session, int height, const std::string& extra) {
-    writeDemoProfile(session,
-                     "{\"hasSeenWelcomeScreen\": true, \"showZones\": false, "
-                     "\"preferredWindowHeightRooms\": " +
-                         std::to_string(height) + ", \"preferredWindowHeightLights\": " +
-                         std::to_string(height) + extra + "}");
-}
-
 // Waits until such a window is `shown` or not; what is there at the end.
 std::optional<DesktopSession::Window> waitNamed(DesktopSession& s, const std::string& title,
                                                 bool shown, std::chrono::milliseconds limit = 5s) {
@@ -54,12 +45,6 @@ std::optional<DesktopSession::Window> panelAt(DesktopSession& s, int y) {
     std::optional<DesktopSession::Window> p;
     eventually([&] { return (p = mappedWindow(s, kPanelTitle)) && p->y == y; }, 50, 20ms);
     return p;
-}
-
-// HOST:PORT, as the settings keep a bridge's address.
-std::string hostPort(const std::string& url) {
-    const auto scheme = url.find("://");
-    return scheme == std::string::npos ? url : url.substr(scheme + 3);
 }
 
 // The tray menu: the program's one mapped pop-up besides the panel.
@@ -111,8 +96,14 @@ class TrayEndToEnd : public ::testing::Test {
     }
     // The demo in the session, with its bridge's address.
     void launch(const std::map<std::string, std::string>& env = {}, int height = 420,
-                const std::string& profile = "") {
-        writeProfile(*session_, height, profile);
+                const nlohmann::json& extra = nlohmann::json::object()) {
+        // A profile that has seen the welcome and shows rooms without zone headers.
+        nlohmann::json profile = {{"hasSeenWelcomeScreen", true},
+                                  {"showZones", false},
+                                  {"preferredWindowHeightRooms", height},
+                                  {"preferredWindowHeightLights", height}};
+        profile.update(extra);
+        writeDemoProfile(*session_, profile.dump());
         app = session_->spawn("lumora", {LUMORA_BINARY, "--demo"}, env);
         ASSERT_TRUE(app) << "not started";
         bridge = demoBridge(app);
@@ -303,9 +294,7 @@ TEST_F(TrayEndToEnd, TheSettingsRecordAShortcutThatSwitchesEveryRoomOnAndPairAfr
     const auto stored = [&] {
         const auto profile = storedProfile(s);
         if (!profile.is_object()) return std::string("?");
-        for (const auto& [key, value] : profile.items())
-            if (key.find("allLightsOn") != std::string::npos) return value.dump();
-        return std::string();
+        return profile.value("KeyboardShortcuts_allLightsOn", nlohmann::json()).dump();
     };
     const std::string before = stored();
     const auto recorded = [&] {
@@ -406,7 +395,8 @@ TEST_F(TrayEndToEnd, TheDemoKeepsItsPortAcrossStartsAndTakesAnotherWhenItIsBusy)
     ASSERT_FALSE(moved.empty()) << (third ? third->stderrText() : "");
     EXPECT_NE(moved, bridge);
     EXPECT_TRUE(bridgeRequest(moved, "/api/config").contains("name")) << "the moved bridge answers";
-    EXPECT_EQ(storedProfile(*session_).value("bridgeIP", ""), hostPort(moved));
+    EXPECT_EQ(storedProfile(*session_).value("bridgeIP", ""), moved.substr(moved.find("://") + 3))
+        << "HOST:PORT, as the settings keep a bridge's address";
 }
 
 // What a screen reader gets over a real accessibility bus: the script reads
@@ -443,9 +433,8 @@ TEST_F(TrayEndToEnd, AScreenReaderReadsThePanelOverTheAccessibilityBusAndStepsIt
                 {"LANG", "C.UTF-8"},
                 {"LC_ALL", "C.UTF-8"},
                 {"LANGUAGE", ""}});
-    ASSERT_NO_FATAL_FAILURE(launch(env, 520,
-                                   R"(, "KeyboardShortcuts_togglePanel": )"
-                                   R"("{\"carbonKeyCode\": 40, \"carbonModifiers\": 6144}")"));
+    const nlohmann::json keys = {{"carbonKeyCode", 40}, {"carbonModifiers", 6144}};
+    ASSERT_NO_FATAL_FAILURE(launch(env, 520, {{"KeyboardShortcuts_togglePanel", keys.dump()}}));
     ASSERT_TRUE(reader->send("BRIDGE " + bridge + " " + storedUser(s)));
     EXPECT_EQ(reader->waitExit(90s), 0) << said() << app->stderrText();
     EXPECT_TRUE(app->running()) << app->stderrText();
