@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QToolBar>

@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolBar>
 
 #include "app/linux/launch_at_login.h"
 #include "preferences/advanced_pane.h"

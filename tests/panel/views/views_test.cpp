@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPushButton>
 #include <QTest>
 
 #include "panel/views/content_view.h"
