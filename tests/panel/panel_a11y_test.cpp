@@ -89,14 +89,6 @@ class PanelA11yTest : public ControllerFixture {
         QTest::keyClick(target, static_cast<Qt::Key>(k), mods);
         QCoreApplication::processEvents();
     }
-    // Tab until `target` has the focus; the number of presses, or -1.
-    static int tabTo(QWidget* target, int limit = 30) {
-        for (int n = 1; n <= limit; ++n) {
-            key(Qt::Key_Tab);
-            if (QApplication::focusWidget() == target) return n;
-        }
-        return -1;
-    }
     void showPanel(MainPanels panel) {
         settings().setActiveMainPanel(panel);
         content_->sync();
@@ -105,12 +97,6 @@ class PanelA11yTest : public ControllerFixture {
     void clearQueue() {
         exec_->runPending();
         settings().setActionQueue({});
-    }
-    std::vector<std::int64_t> sentBrightness() const {
-        std::vector<std::int64_t> out;
-        for (const auto& s : sends_)
-            if (s.body.is_object() && s.body.contains("bri")) out.push_back(s.body["bri"]);
-        return out;
     }
 
     ContentView* content_ = nullptr;
@@ -281,8 +267,9 @@ TEST_F(PanelA11yTest, TheKeyboardAloneReachesTheKitchenSliderStepsItThroughTheQu
     key(Qt::Key_Up);
     key(Qt::Key_Right);
     exec_->advance(900ms);
-    EXPECT_EQ(sentBrightness(), (std::vector<std::int64_t>{250}));
-    EXPECT_NE(sends_.at(0).url.find("/groups/5/action"), std::string::npos);
+    ASSERT_EQ(sends_.size(), 1u);
+    EXPECT_EQ(sends_[0].body.value("bri", -1), 250) << sends_[0].body.dump();
+    EXPECT_NE(sends_[0].url.find("/groups/5/action"), std::string::npos);
     EXPECT_EQ(settings().groups()[2].brightness, 250);
 
     // Shift+Tab back to the switch; Space switches off, Enter on again.
@@ -295,7 +282,9 @@ TEST_F(PanelA11yTest, TheKeyboardAloneReachesTheKitchenSliderStepsItThroughTheQu
 
     // On to the scene button: Enter opens the scenes, whose first has the
     // keyboard; Enter recalls it and the list closes.
-    ASSERT_EQ(tabTo(kitchen->sceneButton(), 3), 2);
+    key(Qt::Key_Tab);  // past the slider
+    key(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), kitchen->sceneButton());
     key(Qt::Key_Return);
     ASSERT_TRUE(kitchen->scenePopover());
     // Escape there closes the scenes only.
