@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -610,9 +612,8 @@ TEST(QtExecutorTest, ALateTickPushesTheNextOneBackInsteadOfCatchingUp) {
 }
 
 TEST(RunScriptTest, RunsThroughTheShellWithArgumentsAndEnvironment) {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("lumora-run-script-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    QTemporaryDir temp;
+    const std::filesystem::path dir = temp.path().toStdString();
     {
         std::ofstream s(dir / "echo_back");
         s << "printf '%s|%s|%s\\n' \"$1\" \"$2\" \"$LUMORA_TEST_VALUE\"\n";
@@ -624,13 +625,11 @@ TEST(RunScriptTest, RunsThroughTheShellWithArgumentsAndEnvironment) {
     EXPECT_EQ(runScript(dir, "bad_bytes"), "ok\xEF\xBF\xBD\xEF\xBF\xBD done");
     EXPECT_EQ(runScript(dir, "no_such_script"), "");
     EXPECT_EQ(runScript(dir, "../" + dir.filename().string() + "/missing"), "");
-    std::filesystem::remove_all(dir);
 }
 
 TEST(RunScriptTest, TheReportScriptWritesWhatItIsGiven) {
-    const auto cache =
-        std::filesystem::temp_directory_path() / ("lumora-report-" + std::to_string(getpid()));
-    std::filesystem::create_directories(cache);
+    QTemporaryDir temp;
+    const std::filesystem::path cache = temp.path().toStdString();
     const auto log = cache / "log.txt";
     std::ofstream(log) << "Connecting to Bridge... [<user>]\n";
     const std::string path =
@@ -647,7 +646,6 @@ TEST(RunScriptTest, TheReportScriptWritesWhatItIsGiven) {
     EXPECT_NE(text.find("BSB002"), std::string::npos);
     EXPECT_NE(text.find("127.0.0.1:80"), std::string::npos);
     EXPECT_NE(text.find("Connecting to Bridge... [<user>]"), std::string::npos);
-    std::filesystem::remove_all(cache);
 }
 
 }  // namespace
