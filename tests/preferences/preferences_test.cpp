@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QToolBar>
 #include <QToolButton>
 #include <QUrlQuery>
 #include <filesystem>
@@ -141,14 +144,10 @@ class AdvancedTest : public ControllerFixture {
   protected:
     void SetUp() override {
         ControllerFixture::SetUp();
-        char tmpl[] = "/tmp/lumora-prefs-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        login_ = std::make_unique<LaunchAtLogin>(dir_, "/usr/bin/lumora");
+        login_ = std::make_unique<LaunchAtLogin>(dir_.path().toStdString(), "/usr/bin/lumora");
     }
     void TearDown() override {
         pane_.reset();
-        fs::remove_all(dir_);
         ControllerFixture::TearDown();
     }
     AdvancedPane& pane() {
@@ -159,7 +158,7 @@ class AdvancedTest : public ControllerFixture {
         QCoreApplication::processEvents();
         return *pane_;
     }
-    fs::path dir_;
+    QTemporaryDir dir_;
     std::unique_ptr<LaunchAtLogin> login_;
     std::unique_ptr<AdvancedPane> pane_;
     std::vector<std::string> trayIcons;
