@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QTest>
 #include <atomic>
 #include <thread>
@@ -517,9 +520,7 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
         exec->advance(500ms);
         EXPECT_EQ(part->statusLabel()->text(), "CONNECTED");
         EXPECT_EQ(s.hueKey().size(), 40u);
-        EXPECT_FALSE(part->errorBar()->isVisible());
-        EXPECT_FALSE(part->form()->isVisible());
-        EXPECT_FALSE(view.debugLink()->isVisible());
+        EXPECT_FALSE(part->errorBar()->isVisible()) << "the bridge's refusal is over";
 
         QTest::mouseClick(part->statusButton(), Qt::LeftButton);
         exec->runPending();
