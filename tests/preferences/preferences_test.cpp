@@ -283,6 +283,7 @@ TEST_F(LightsTest, HidingALightTakesItOffThePanelButNotOffThePane) {
     EXPECT_EQ(v->list()->count(), 3);
     EXPECT_EQ(openIds(), (std::vector<std::string>{"1", "7"}));
     EXPECT_EQ(panelIds(settings()), (std::vector<std::string>{"1", "7"}));
+    EXPECT_EQ(settings().lights().size(), 3u) << "the hidden light stays known";
     // A new pane shows it, switched off.
     auto again = pane();
     EXPECT_EQ(again->selector()->list()->count(), 3);
