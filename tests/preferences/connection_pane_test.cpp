@@ -18,6 +18,7 @@
 
 #include "app/bridge_controller.h"
 #include "app/qt/qt_executor.h"
+#include "preferences/settings_panes.h"
 #include "simulator/sim_server.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
@@ -496,10 +497,8 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
         BridgeController controller(servicesWith(exec, store));
         AppSettings& s = controller.settings();
         s.loadFromStore();
-        ConnectionActions a;
-        a.connectToBridge = [&controller] { controller.connectToBridge(); };
-        a.disconnectBridge = [&controller] { controller.disconnectBridge(); };
-        ConnectionView view(s, a);
+        // The program's own wiring of the pane to the controller.
+        ConnectionView view(s, connectionActions(controller, [] {}));
         view.resize(480, 560);
         view.show();
         ConfigurationPart* part = view.configuration();
