@@ -2,10 +2,7 @@
 // the panel under it, a room dimmed by dragging, an outside click, the
 // context menu; the StatusNotifierItem path; sleep and wake.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -380,18 +377,13 @@ TEST_F(TrayEndToEnd, TheDemoKeepsItsPortAcrossStartsAndTakesAnotherWhenItIsBusy)
     EXPECT_EQ(look(), before) << "the profile was written again";
     again->terminate();
 
-    // Another program on that port.
-    const int port = std::stoi(bridge.substr(bridge.rfind(':') + 1));
-    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(static_cast<std::uint16_t>(port));
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-    ASSERT_EQ(::listen(holder, 1), 0);
+    // Another server on that port.
+    auto holder = std::make_unique<sim::SimServer>(
+        sim::ServerOptions{.httpsPort = std::stoi(bridge.substr(bridge.rfind(':') + 1))});
+    ASSERT_TRUE(holder->start());
     ChildProcess* third = session_->spawn("lumora-third", {LUMORA_BINARY, "--demo"});
     const std::string moved = demoBridge(third);
-    ::close(holder);
+    holder.reset();
     ASSERT_FALSE(moved.empty()) << (third ? third->stderrText() : "");
     EXPECT_NE(moved, bridge);
     EXPECT_TRUE(bridgeRequest(moved, "/api/config").contains("name")) << "the moved bridge answers";
