@@ -104,15 +104,11 @@ class PanelA11yTest : public ControllerFixture {
     std::vector<Send> sends_;
 };
 
-TEST_F(PanelA11yTest, EveryControlOfEveryPanelHasANameAndTheRoleItIsAnnouncedBy) {
+// (That every control of every panel has a name TranslatedLayout checks, in
+// each language.)
+TEST_F(PanelA11yTest, EachControlIsAnnouncedByTheRoleAndStateItHas) {
     open();
     QWidget* window = controller_->window();
-    for (MainPanels panel : {MainPanels::rooms, MainPanels::lights, MainPanels::scenes}) {
-        showPanel(panel);
-        EXPECT_EQ(unnamedControls(window), "")
-            << "panel " << static_cast<int>(panel) << ": " << content_->bodyName().toStdString();
-    }
-
     // What each control is announced as.
     auto announced = [&](const char* name, QAccessible::Role role) {
         QAccessibleInterface* found = findByName(window, name);
@@ -159,7 +155,6 @@ TEST_F(PanelA11yTest, EveryControlOfEveryPanelHasANameAndTheRoleItIsAnnouncedBy)
     content_->sync();
     QCoreApplication::processEvents();
     EXPECT_EQ(content_->bodyName(), "NoLights");
-    EXPECT_EQ(unnamedControls(window), "");
     announced("Connect", QAccessible::Button);
 }
 
