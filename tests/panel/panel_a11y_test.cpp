@@ -26,7 +26,6 @@ using namespace std::chrono_literals;
 struct Send {
     std::string url;
     nlohmann::json body;
-    TimePoint at;
 };
 
 class PanelA11yTest : public ControllerFixture {
@@ -34,7 +33,7 @@ class PanelA11yTest : public ControllerFixture {
     void SetUp() override {
         ControllerFixture::SetUp();
         transport_ = [this](const HttpRequest& r) {
-            sends_.push_back({r.url, nlohmann::json::parse(r.body, nullptr, false), exec_->now()});
+            sends_.push_back({r.url, nlohmann::json::parse(r.body, nullptr, false)});
             return HttpResponse{};
         };
         HueLight kitchen = lamp("3", true, true, true, "Kitchen lamp");
@@ -90,14 +89,6 @@ class PanelA11yTest : public ControllerFixture {
         QTest::keyClick(target, static_cast<Qt::Key>(k), mods);
         QCoreApplication::processEvents();
     }
-    // Tab until `target` has the focus; the number of presses, or -1.
-    static int tabTo(QWidget* target, int limit = 30) {
-        for (int n = 1; n <= limit; ++n) {
-            key(Qt::Key_Tab);
-            if (QApplication::focusWidget() == target) return n;
-        }
-        return -1;
-    }
     void showPanel(MainPanels panel) {
         settings().setActiveMainPanel(panel);
         content_->sync();
@@ -107,27 +98,17 @@ class PanelA11yTest : public ControllerFixture {
         exec_->runPending();
         settings().setActionQueue({});
     }
-    std::vector<std::int64_t> sentBrightness() const {
-        std::vector<std::int64_t> out;
-        for (const auto& s : sends_)
-            if (s.body.is_object() && s.body.contains("bri")) out.push_back(s.body["bri"]);
-        return out;
-    }
 
     ContentView* content_ = nullptr;
     std::unique_ptr<StatusBarMenuWindowController> controller_;
     std::vector<Send> sends_;
 };
 
-TEST_F(PanelA11yTest, EveryControlOfEveryPanelHasANameAndTheRoleItIsAnnouncedBy) {
+// (That every control of every panel has a name TranslatedLayout checks, in
+// each language.)
+TEST_F(PanelA11yTest, EachControlIsAnnouncedByTheRoleAndStateItHas) {
     open();
     QWidget* window = controller_->window();
-    for (MainPanels panel : {MainPanels::rooms, MainPanels::lights, MainPanels::scenes}) {
-        showPanel(panel);
-        EXPECT_EQ(unnamedControls(window), "")
-            << "panel " << static_cast<int>(panel) << ": " << content_->bodyName().toStdString();
-    }
-
     // What each control is announced as.
     auto announced = [&](const char* name, QAccessible::Role role) {
         QAccessibleInterface* found = findByName(window, name);
@@ -174,7 +155,6 @@ TEST_F(PanelA11yTest, EveryControlOfEveryPanelHasANameAndTheRoleItIsAnnouncedBy)
     content_->sync();
     QCoreApplication::processEvents();
     EXPECT_EQ(content_->bodyName(), "NoLights");
-    EXPECT_EQ(unnamedControls(window), "");
     announced("Connect", QAccessible::Button);
 }
 
@@ -273,27 +253,19 @@ TEST_F(PanelA11yTest, TheKeyboardAloneReachesTheKitchenSliderStepsItThroughTheQu
     EXPECT_GT(ringPixels(kitchen->slider()), 40);
     EXPECT_EQ(ringPixels(row("Living room")->slider()), 0);
 
-    // Three presses, a queue tick apart: three sends, one step each.
+    // Steps of 50, pressed faster than the queue sends: the bridge gets where
+    // they ended. (Presses a tick apart, each sent and paced, and the name
+    // that follows: the accessibility-bus test in tray_e2e_test.)
     exec_->advance(1000ms);
     sends_.clear();
-    for (int i = 0; i < 3; ++i) {
-        key(Qt::Key_Right);
-        exec_->advance(300ms);
-    }
-    EXPECT_EQ(sentBrightness(), (std::vector<std::int64_t>{150, 200, 250}));
-    ASSERT_EQ(sends_.size(), 3u);
-    for (const Send& s : sends_) EXPECT_NE(s.url.find("/groups/5/action"), std::string::npos);
-    EXPECT_EQ(sends_[1].at - sends_[0].at, 300ms) << "paced by the queue";
-    EXPECT_EQ(kitchen->slider()->accessibleName(), "Kitchen brightness, 98 %");
-
-    // Pressed faster than the queue sends: the bridge gets where they ended.
-    sends_.clear();
-    key(Qt::Key_Left);
-    key(Qt::Key_Down);
-    key(Qt::Key_Left);
+    key(Qt::Key_Right);
+    key(Qt::Key_Up);
+    key(Qt::Key_Right);
     exec_->advance(900ms);
-    EXPECT_EQ(sentBrightness(), (std::vector<std::int64_t>{100}));
-    EXPECT_EQ(settings().groups()[2].brightness, 100);
+    ASSERT_EQ(sends_.size(), 1u);
+    EXPECT_EQ(sends_[0].body.value("bri", -1), 250) << sends_[0].body.dump();
+    EXPECT_NE(sends_[0].url.find("/groups/5/action"), std::string::npos);
+    EXPECT_EQ(settings().groups()[2].brightness, 250);
 
     // Shift+Tab back to the switch; Space switches off, Enter on again.
     key(Qt::Key_Tab, Qt::ShiftModifier);
@@ -305,7 +277,9 @@ TEST_F(PanelA11yTest, TheKeyboardAloneReachesTheKitchenSliderStepsItThroughTheQu
 
     // On to the scene button: Enter opens the scenes, whose first has the
     // keyboard; Enter recalls it and the list closes.
-    ASSERT_EQ(tabTo(kitchen->sceneButton(), 3), 2);
+    key(Qt::Key_Tab);  // past the slider
+    key(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), kitchen->sceneButton());
     key(Qt::Key_Return);
     ASSERT_TRUE(kitchen->scenePopover());
     // Escape there closes the scenes only.

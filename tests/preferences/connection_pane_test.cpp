@@ -18,6 +18,7 @@
 
 #include "app/bridge_controller.h"
 #include "app/qt/qt_executor.h"
+#include "preferences/settings_panes.h"
 #include "simulator/sim_server.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
@@ -93,7 +94,6 @@ class ConnectionPaneTest : public ::testing::Test {
     // Before the settings, which read its clock when built.
     std::shared_ptr<ManualExecutor> exec_ = std::make_shared<ManualExecutor>();
     std::shared_ptr<InMemoryDefaultsStore> store_ = std::make_shared<InMemoryDefaultsStore>();
-    NotificationCenter center_;
     AppSettings settings_{store_, *exec_};
     std::unique_ptr<ConnectionView> view_;
     std::function<std::string()> detect_;
@@ -166,7 +166,6 @@ TEST_F(ConnectionPaneTest, OnlyARefusalThePersonMayOverruleOffersTrustAndTheLink
 
 TEST_F(ConnectionPaneTest, TheErrorBarReplacesTheTitleAndOneTypedCharacterClearsIt) {
     show();
-    EXPECT_EQ(onScreen(), "title form detect linkHint debug");
     EXPECT_EQ(part()->title()->text(), "Connect to Hue Bridge");
 
     settings_.setConnectionError({ConnectionProblem::pressLinkButton, {}});
@@ -318,7 +317,6 @@ TEST_F(ConnectionPaneTest, ConnectedShowsOnlyTheStatusAndDisconnect) {
     show();
     LinkExplainer* explainer = part()->linkExplainer();
     EXPECT_EQ(part()->statusLabel()->text(), "DISCONNECTED");
-    EXPECT_EQ(onScreen(), "title form detect linkHint debug");
     EXPECT_TRUE(explainer->isTicking());
     const QColor red = part()->statusLabel()->palette().color(QPalette::WindowText);
     EXPECT_GT(red.red(), 150);
@@ -407,36 +405,6 @@ TEST_F(ConnectionPaneTest, APaneClosedMidwayDropsWhatComesBack) {
     EXPECT_TRUE(calls_.empty());
 }
 
-// With real worker threads: the search must not block the user-interface
-// thread, and what it found is in place, trimmed, when the pane connects there.
-TEST(ConnectionPaneThreads, DetectRunsOnAWorkerAndConnectsOnTheUserInterfaceThread) {
-    auto exec = std::make_shared<ManualExecutor>(ManualExecutor::Background::Threads);
-    {
-        AppSettings s(std::make_shared<InMemoryDefaultsStore>(), *exec);
-        s.setConnectionError({ConnectionProblem::noUserName, {}});
-        const auto ui = std::this_thread::get_id();
-        std::atomic<bool> onWorker{false};
-        std::vector<std::string> connects;
-        ConnectionActions a;
-        a.detect = [&] {
-            onWorker = std::this_thread::get_id() != ui;
-            return std::string("192.168.1.40\n");
-        };
-        a.connectToBridge = [&] {
-            connects.push_back(s.hueIP() + (std::this_thread::get_id() == ui ? " on ui" : ""));
-        };
-        ConnectionView view(s, a);
-        view.show();
-        QTest::mouseClick(view.configuration()->detectButton(), Qt::LeftButton);
-        exec->advance(500ms);
-        ASSERT_TRUE(exec->runUntil([&] { return !view.configuration()->isDetecting(); }));
-        EXPECT_TRUE(onWorker);
-        EXPECT_EQ(connects, std::vector<std::string>{"192.168.1.40 on ui"});
-        EXPECT_TRUE(s.connectionError().empty());
-    }
-}
-
-// The program's own dispatcher: QTimers and the worker pool, in real time.
 // A store whose file is in trouble until told otherwise.
 class TroubledStore : public InMemoryDefaultsStore {
   public:
@@ -480,14 +448,24 @@ TEST(ConnectionPaneSettings, ShowsWhatKeepsTheSettingsAndAUserNameToCopy) {
     EXPECT_FALSE(view.unsavedUserRow()->isVisible());
 }
 
-TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
+// The program's own dispatcher, in real time: the delay and the animation on
+// QTimers, the search on a worker so it never blocks the user-interface
+// thread, and what it found in place, trimmed, when the pane connects there.
+TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoopAndTheSearchOnAWorker) {
     QtExecutor dispatcher(2);
     {
         AppSettings s(std::make_shared<InMemoryDefaultsStore>(), dispatcher);
-        int connects = 0;
+        const auto ui = std::this_thread::get_id();
+        std::atomic<bool> onWorker{false};
+        std::vector<std::string> connects;
         ConnectionActions a;
-        a.detect = [] { return std::string("192.168.1.50"); };
-        a.connectToBridge = [&] { ++connects; };
+        a.detect = [&] {
+            onWorker = std::this_thread::get_id() != ui;
+            return std::string("192.168.1.50\n");
+        };
+        a.connectToBridge = [&] {
+            connects.push_back(s.hueIP() + (std::this_thread::get_id() == ui ? " on ui" : ""));
+        };
         ConnectionView view(s, a);
         view.show();
         LinkExplainer* explainer = view.configuration()->linkExplainer();
@@ -495,12 +473,12 @@ TEST(ConnectionPaneQtLoop, TheDelayAndTheAnimationRunOnTheEventLoop) {
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(view.configuration()->detectButton(), Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return connects > 0; }, 3000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !connects.empty(); }, 3000));
         EXPECT_GE(clock.elapsed(), 450);
-        EXPECT_EQ(s.hueIP(), "192.168.1.50");
+        EXPECT_TRUE(onWorker);
         // The one-shot delay fired once and let its repeating timer go.
         EXPECT_EQ(dispatcher.timerCount(), timers);
-        EXPECT_EQ(connects, 1);
+        EXPECT_EQ(connects, std::vector<std::string>{"192.168.1.50 on ui"});
         ASSERT_TRUE(QTest::qWaitFor([&] { return explainer->imageIndex() == 1; }, 2000));
         view.hide();
         EXPECT_FALSE(explainer->isTicking());
@@ -519,10 +497,8 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
         BridgeController controller(servicesWith(exec, store));
         AppSettings& s = controller.settings();
         s.loadFromStore();
-        ConnectionActions a;
-        a.connectToBridge = [&controller] { controller.connectToBridge(); };
-        a.disconnectBridge = [&controller] { controller.disconnectBridge(); };
-        ConnectionView view(s, a);
+        // The program's own wiring of the pane to the controller.
+        ConnectionView view(s, connectionActions(controller, [] {}));
         view.resize(480, 560);
         view.show();
         ConfigurationPart* part = view.configuration();
@@ -543,9 +519,7 @@ TEST(ConnectionPaneWithBridge, ConnectBeforeTheLinkButtonFailsAndAfterItConnects
         exec->advance(500ms);
         EXPECT_EQ(part->statusLabel()->text(), "CONNECTED");
         EXPECT_EQ(s.hueKey().size(), 40u);
-        EXPECT_FALSE(part->errorBar()->isVisible());
-        EXPECT_FALSE(part->form()->isVisible());
-        EXPECT_FALSE(view.debugLink()->isVisible());
+        EXPECT_FALSE(part->errorBar()->isVisible()) << "the bridge's refusal is over";
 
         QTest::mouseClick(part->statusButton(), Qt::LeftButton);
         exec->runPending();

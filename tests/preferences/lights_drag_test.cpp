@@ -77,7 +77,11 @@ TEST(LightsDrag, DraggingTheThirdLightAboveTheFirstStoresTheNewOrder) {
         EXPECT_EQ(list->item(0)->text(), "Light 7");
         // The rows are still the pane's own, switches and all.
         EXPECT_NE(pane.selector()->toggle(0), nullptr);
-        EXPECT_EQ(settings.lights().front().lamp_id, "7");
+        EXPECT_EQ(settings.lights().front().lamp_id, "7") << "the panel shows it first";
+
+        // The second row dropped below the last.
+        ASSERT_TRUE(list->model()->moveRow(QModelIndex(), 1, QModelIndex(), 3));
+        EXPECT_EQ(store->string("lightOrder"), "7,2,1");
     }
 }
 
