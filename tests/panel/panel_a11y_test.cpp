@@ -113,7 +113,9 @@ TEST_F(PanelA11yTest, EachControlIsAnnouncedByTheRoleAndStateItHas) {
     auto announced = [&](const char* name, QAccessible::Role role) {
         QAccessibleInterface* found = findByName(window, name);
         EXPECT_TRUE(found) << name;
-        if (found) EXPECT_EQ(found->role(), role) << name;
+        if (found) {
+            EXPECT_EQ(found->role(), role) << name;
+        }
         return found;
     };
     showPanel(MainPanels::rooms);

@@ -232,7 +232,9 @@ class TranslatedLayout : public ControllerFixture,
         hotkeys_ = std::make_unique<HotkeyActions>(*controller_, controller_->services());
         // English is the texts as written: nothing to install.
         const int installed = installTranslations(QLocale(QString::fromLatin1(GetParam())));
-        if (std::string_view(GetParam()) != "en_GB") ASSERT_GE(installed, 1);
+        if (std::string_view(GetParam()) != "en_GB") {
+            ASSERT_GE(installed, 1);
+        }
     }
     void TearDown() override {
         removeTranslations();

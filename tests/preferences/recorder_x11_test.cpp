@@ -84,7 +84,7 @@ TEST_F(RecorderX11Test, ABoundCombinationPressedIntoTheRecorderIsRecordedAndFire
     // would be the recorded press.
     for (int i = 0; i < 20 && ons == 0; ++i) {
         ASSERT_TRUE(press("ctrl+alt+l"));
-        QTest::qWaitFor([&] { return ons > 0; }, 250);
+        (void)QTest::qWaitFor([&] { return ons > 0; }, 250);
     }
     EXPECT_EQ(ons, 1);
     EXPECT_EQ(offs, 2) << "the recorded press must not fire";
